@@ -1,0 +1,126 @@
+#include "entry.h"
+
+#include "host.h"
+#include "hw/hardware.h"
+#include "i18n.h"
+#include "report.h"
+#include "util.h"
+#include "window_module.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace entry {
+
+namespace {
+
+enum class Mode { window, report, root_collect, version, help };
+
+Mode find_mode(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--root-collect") return Mode::root_collect;
+        if (a == "--report" || a == "-r") return Mode::report;
+        if (a == "--version" || a == "-v") return Mode::version;
+        if (a == "--help" || a == "-h") return Mode::help;
+    }
+    return Mode::window;
+}
+
+// The first "--report"/"-r" followed by an argument that does not begin with "-".
+const char* output_path(int argc, char** argv) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        std::string a = argv[i];
+        if ((a == "--report" || a == "-r") && argv[i + 1][0] != '-') return argv[i + 1];
+    }
+    return nullptr;
+}
+
+bool write_all(int fd, const std::string& text) {
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// A full disk or a failing device must not be reported as success, so both the writes and
+// the close are checked.
+bool write_file(const char* path, const std::string& text) {
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    bool ok = write_all(fd, text);
+    if (::close(fd) != 0) ok = false;
+    return ok;
+}
+
+int print_help() {
+    std::printf("Quarvel %s — %s\n\n"
+                "  (ohne Argument)      Fenster oeffnen\n"
+                "  --report [DATEI]     kompletten Bericht ausgeben oder speichern\n"
+                "  --version            Version ausgeben\n"
+                "  --help               diese Hilfe\n",
+                version, tr("about.comment"));
+    return 0;
+}
+
+int run_root_collect() {
+    std::fprintf(stderr, "Quarvel: --root-collect is not available in this build.\n");
+    return 1;
+}
+
+} // namespace
+
+int run_report_mode(int argc, char** argv) {
+    if (host::display_available()) window_module::init_toolkit(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+
+    util::set_number_format(tr("num.decimal"), tr("num.group"));
+
+    auto root = hw::collect_all();
+    std::string text = report::to_text(*root);
+    root.reset();
+
+    if (const char* path = output_path(argc, argv)) {
+        if (!write_file(path, text)) {
+            std::fprintf(stderr, "Konnte %s nicht schreiben\n", path);
+            return 1;
+        }
+        std::printf("Bericht geschrieben: %s\n", path);
+        return 0;
+    }
+    if (!write_all(STDOUT_FILENO, text)) {
+        std::fprintf(stderr, "Konnte %s nicht schreiben\n", "stdout");
+        return 1;
+    }
+    return 0;
+}
+
+int run(int argc, char** argv) {
+    switch (find_mode(argc, argv)) {
+    case Mode::report:
+        return run_report_mode(argc, argv);
+    case Mode::root_collect:
+        return run_root_collect();
+    case Mode::version:
+        std::printf("Quarvel %s\n", version);
+        return 0;
+    case Mode::help:
+        return print_help();
+    case Mode::window:
+        break;
+    }
+    return window_module::run_window(argc, argv);
+}
+
+} // namespace entry

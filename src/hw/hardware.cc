@@ -1,0 +1,151 @@
+#include "hw/hardware.h"
+
+#include "util.h"
+
+#include <cstdlib>
+
+namespace hw {
+
+void Section::add(const std::string& name, const std::string& value, const std::string& note) {
+    if (value.empty()) return;
+    items.push_back({name, value, note, false});
+}
+
+void Section::add_always(const std::string& name, const std::string& value,
+                         const std::string& note) {
+    items.push_back({name, value, note, false});
+}
+
+void Section::add_locked(const std::string& name, const std::string& note) {
+    items.push_back({name, "", note, true});
+}
+
+Node* Node::add_child(const std::string& child_id, const std::string& child_title,
+                      const std::string& child_icon) {
+    auto child = std::make_unique<Node>();
+    child->id = child_id;
+    child->title = child_title;
+    child->icon = child_icon;
+    children.push_back(std::move(child));
+    return children.back().get();
+}
+
+Section& Node::section(const std::string& section_title) {
+    for (auto& s : sections)
+        if (s.title == section_title) return s;
+    sections.push_back(Section{section_title, {}});
+    return sections.back();
+}
+
+const Node* Node::find(const std::string& wanted_id) const {
+    if (id == wanted_id) return this;
+    for (const auto& c : children)
+        if (const Node* hit = c->find(wanted_id)) return hit;
+    return nullptr;
+}
+
+Node* Node::find(const std::string& wanted_id) {
+    return const_cast<Node*>(static_cast<const Node*>(this)->find(wanted_id));
+}
+
+bool Node::matches(const std::string& needle_lower) const {
+    if (needle_lower.empty()) return true;
+    auto hit = [&](const std::string& text) {
+        return util::lower(text).find(needle_lower) != std::string::npos;
+    };
+    if (hit(title) || hit(summary)) return true;
+    for (const auto& s : sections) {
+        if (hit(s.title)) return true;
+        for (const auto& item : s.items)
+            if (hit(item.name) || hit(item.value)) return true;
+    }
+    return false;
+}
+
+void add_sysfs(Section& s, const std::string& label, const std::string& dir,
+               const std::string& attr) {
+    std::string text = util::read_file(dir + "/" + attr);
+    if (!text.empty()) s.add(label, text, attr);
+}
+
+void add_sysfs_bytes(Section& s, const std::string& label, const std::string& dir,
+                     const std::string& attr, uint64_t multiplier) {
+    std::string text = util::read_file(dir + "/" + attr);
+    if (!text.empty()) s.add(label, util::fmt_bytes(multiplier * util::to_u64(text, 0)), attr);
+}
+
+void add_sysfs_khz(Section& s, const std::string& label, const std::string& dir,
+                   const std::string& attr) {
+    std::string text = util::read_file(dir + "/" + attr);
+    if (!text.empty()) s.add(label, util::fmt_khz(util::to_u64(text, 0)), attr);
+}
+
+void add_sysfs_bool(Section& s, const std::string& label, const std::string& dir,
+                    const std::string& attr) {
+    std::string text = util::read_file(dir + "/" + attr);
+    if (!text.empty()) s.add(label, text == "0" ? tr("common.no") : tr("common.yes"), attr);
+}
+
+std::string yesno(bool v) {
+    return v ? tr("common.yes") : tr("common.no");
+}
+
+namespace {
+
+std::string snap_name() {
+    const char* v = std::getenv("SNAP_NAME");
+    return v ? v : "";
+}
+
+} // namespace
+
+std::string snap_permission_hint(const std::string& iface) {
+    std::string name = snap_name();
+    if (name.empty()) return {};
+    return I18n::trf("msg.snap_permission", name.c_str(), iface.c_str());
+}
+
+std::vector<std::string> missing_snap_permissions() {
+    std::vector<std::string> missing;
+    if (snap_name().empty()) return missing;
+    if (util::list_dir("/sys/block").empty()) missing.push_back("hardware-observe");
+    if (!util::readable("/var/lib/snapd/hostfs/etc/os-release"))
+        missing.push_back("system-observe");
+    if (!util::readable("/run/mount/utab")) missing.push_back("mount-observe");
+    return missing;
+}
+
+const std::vector<CollectorEntry>& collector_table() {
+    static const std::vector<CollectorEntry> table = {
+        {"system", collect_system},     {"cpu", collect_cpu},         {"memory", collect_memory},
+        {"graphics", collect_graphics}, {"storage", collect_storage}, {"pci", collect_pci},
+        {"usb", collect_usb},           {"network", collect_network}, {"sensors", collect_sensors},
+        {"power", collect_power},       {"input", collect_input},     {"os", collect_os},
+    };
+    return table;
+}
+
+std::unique_ptr<Node> collect_with(const std::vector<CollectorEntry>& table) {
+    auto root = std::make_unique<Node>();
+    root->id = "root";
+    root->title = tr("tree.computer");
+    root->icon = "\U0001F5A5";
+    for (const auto& entry : table) {
+        try {
+            entry.collect(*root);
+        } catch (...) {
+            // One unreadable area must not cost the user the rest of the report.
+            Node* failed =
+                root->add_child(std::string("error.") + entry.name, entry.name, "\u26A0");
+            failed->section(tr("sec.error"))
+                .add_always(tr("f.status"), tr("msg.collector_failed"), "");
+        }
+    }
+    return root;
+}
+
+std::unique_ptr<Node> collect_all() {
+    return collect_with(collector_table());
+}
+
+} // namespace hw

@@ -1,0 +1,75 @@
+#include "report.h"
+
+#include <ctime>
+
+namespace report {
+
+namespace {
+
+constexpr size_t name_column = 30;
+// Continuation lines of a multi-line value start under its first character: 4 + 30 + 2.
+constexpr size_t value_column = 36;
+
+// Characters as the eye counts them: every byte that does not continue a UTF-8 sequence.
+size_t code_points(const std::string& s) {
+    size_t n = 0;
+    for (unsigned char c : s)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+std::string header() {
+    char stamp[64] = "";
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::string out = std::string("Quarvel — ") + tr("report.title") + "\n";
+    out += std::string(tr("report.created")) + ": " + stamp + "\n";
+    out += std::string(72, '-') + "\n";
+    return out;
+}
+
+void write_node(std::string& out, const hw::Node& node, size_t depth) {
+    std::string indent(2 * depth, ' ');
+    out += "\n" + indent + "=== " + node.title;
+    if (!node.summary.empty()) out += "  [" + node.summary + "]";
+    out += " ===\n";
+    std::string continuation = "\n" + indent + std::string(value_column, ' ');
+    for (const auto& section : node.sections) {
+        if (section.empty()) continue;
+        out += indent + "  " + section.title + "\n";
+        for (const auto& item : section.items) {
+            out += indent + "    " + item.name;
+            size_t width = code_points(item.name);
+            if (width < name_column) out.append(name_column - width, ' ');
+            out += "  ";
+            for (char c : item.value) {
+                if (c == '\n')
+                    out += continuation;
+                else
+                    out += c;
+            }
+            if (!item.note.empty()) out += "   (" + item.note + ")";
+            out += "\n";
+        }
+    }
+    for (const auto& child : node.children)
+        write_node(out, *child, depth + 1);
+}
+
+} // namespace
+
+std::string to_text(const hw::Node& root) {
+    std::string out = header();
+    for (const auto& child : root.children)
+        write_node(out, *child, 0);
+    return out;
+}
+
+std::string node_to_text(const hw::Node& node) {
+    std::string out = header();
+    write_node(out, node, 0);
+    return out;
+}
+
+} // namespace report

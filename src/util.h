@@ -1,0 +1,94 @@
+// Small helpers shared by every collector, the report and the window: reading kernel
+// pseudo-files, cutting and comparing text, parsing numbers and formatting them for display.
+//
+// Reading never fails loudly (a missing file gives empty text) and parsing never throws (the
+// caller's fallback comes back instead). Every displayed number goes through the fmt_* family,
+// which applies the interface language's separators.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace util {
+
+// ---- Files and directories ------------------------------------------------------------------
+//
+// Every absolute path handed to these readers is re-rooted under the directory named by
+// QUARVEL_SYSROOT when that variable is set and not empty, so a captured tree of another
+// machine reads exactly like the live one. Callers always write the kernel's own paths.
+
+// The directory named by QUARVEL_SYSROOT without trailing slashes; empty when unset.
+std::string sysroot();
+// True when a sysroot is in force: facts of the running host must then be left out.
+bool over_sysroot();
+// The path to open for `path`: sysroot + path for absolute paths, `path` otherwise.
+std::string host_path(const std::string& path);
+
+std::string read_file_raw(const std::string& path);
+std::string read_file(const std::string& path);
+std::vector<std::string> read_lines(const std::string& path);
+std::vector<std::string> list_dir(const std::string& path, const std::string& prefix = "");
+bool path_exists(const std::string& path);
+bool is_dir(const std::string& path);
+bool readable(const std::string& path);
+std::string read_link_full(const std::string& path);
+std::string read_link_base(const std::string& path);
+
+// Follows every symbolic link in `path` the way the kernel would, but inside the sysroot:
+// an absolute link target starts again at the sysroot and ".." never climbs above it. The
+// result is the machine's own absolute path (without the sysroot prefix), "." and ".."
+// resolved; components that do not exist are kept as written. Sysfs device links are
+// relative ("../../../0:0:0:0"), so this is how a collector learns where a device sits.
+std::string resolve_path(const std::string& path);
+
+// ---- Text -----------------------------------------------------------------------------------
+
+std::string trim(std::string_view s);
+std::string lower(std::string_view s);
+bool starts_with(std::string_view s, std::string_view p);
+bool ends_with(std::string_view s, std::string_view p);
+std::vector<std::string> split(std::string_view s, char sep);
+std::string join(const std::vector<std::string>& v, std::string_view sep);
+bool natural_less(std::string_view a, std::string_view b);
+
+// Replaces every byte sequence that is not valid UTF-8 with U+FFFD. Kernel strings (model
+// names, serials, firmware strings) are arbitrary bytes; what the interface shows must not be.
+std::string valid_utf8(std::string_view s);
+
+// Decodes the octal escapes (\040, \011, \012, \134) the kernel writes into mount tables and
+// /proc/swaps for white space and backslashes in names.
+std::string unescape_octal(std::string_view s);
+
+// ---- Number parsing -------------------------------------------------------------------------
+
+uint64_t to_u64(std::string_view s, uint64_t def);
+int64_t to_i64(std::string_view s, int64_t def);
+double to_double(std::string_view s, double def);
+uint32_t parse_hex(std::string_view s, uint32_t def);
+// Like parse_hex but keeps all 64 bits (PCI resource addresses above 4 GiB).
+uint64_t parse_hex64(std::string_view s, uint64_t def);
+std::string to_hex(uint32_t v, int digits);
+
+// ---- Number formatting ----------------------------------------------------------------------
+
+extern std::string g_decimal;
+extern std::string g_group;
+
+void set_number_format(const std::string& decimal_sep, const std::string& group_sep);
+std::string fmt_int(uint64_t v);
+// Signed counterpart of fmt_int for values that may be negative (currents, offsets).
+std::string fmt_signed(int64_t v);
+std::string fmt_double(double v, int decimals);
+std::string fmt_percent(double v, int decimals);
+std::string fmt_bytes(uint64_t bytes);
+std::string fmt_bytes_si(uint64_t bytes);
+std::string fmt_bytes_both(uint64_t bytes);
+std::string fmt_hz(uint64_t hz);
+std::string fmt_khz(uint64_t khz);
+std::string fmt_mhz(double mhz);
+std::string fmt_duration(uint64_t seconds);
+std::string fmt_columns(const std::vector<std::string>& tokens, size_t max_line_chars);
+
+} // namespace util

@@ -1,0 +1,154 @@
+// Readers of kernel pseudo-files. The only code in the program that opens, lists or reads
+// links of system files; everything goes through host_path() so QUARVEL_SYSROOT re-roots it.
+#include "util.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <deque>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace util {
+
+std::string sysroot() {
+    const char* env = std::getenv("QUARVEL_SYSROOT");
+    if (!env || !*env) return {};
+    std::string root = env;
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    // A sysroot of "/" is the live system.
+    return root == "/" ? std::string() : root;
+}
+
+bool over_sysroot() {
+    return !sysroot().empty();
+}
+
+std::string host_path(const std::string& path) {
+    if (path.empty() || path[0] != '/') return path;
+    std::string root = sysroot();
+    return root.empty() ? path : root + path;
+}
+
+std::string read_file_raw(const std::string& path) {
+    // sysfs and /proc report sizes that have nothing to do with their contents, so read
+    // until end of file instead of trusting stat().
+    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string out;
+    char buf[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            out.append(buf, static_cast<size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break; // end of file, or an attribute whose read fails (EIO, EINVAL, EISDIR …)
+        }
+    }
+    ::close(fd);
+    return out;
+}
+
+std::string read_file(const std::string& path) {
+    return trim(read_file_raw(path));
+}
+
+std::vector<std::string> read_lines(const std::string& path) {
+    // An unreadable file and an empty one both give no lines.
+    std::vector<std::string> lines;
+    std::string text = read_file_raw(path);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> list_dir(const std::string& path, const std::string& prefix) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(host_path(path).c_str());
+    if (!dir) return names;
+    while (struct dirent* e = ::readdir(dir)) {
+        std::string_view name = e->d_name;
+        if (name == "." || name == "..") continue;
+        if (!starts_with(name, prefix)) continue;
+        names.emplace_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return natural_less(a, b); });
+    return names;
+}
+
+bool path_exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(host_path(path).c_str(), &st) == 0;
+}
+
+bool is_dir(const std::string& path) {
+    struct stat st;
+    return ::stat(host_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool readable(const std::string& path) {
+    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+std::string read_link_full(const std::string& path) {
+    char buf[4096];
+    ssize_t n = ::readlink(host_path(path).c_str(), buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string read_link_base(const std::string& path) {
+    std::string target = read_link_full(path);
+    size_t slash = target.rfind('/');
+    return slash == std::string::npos ? target : target.substr(slash + 1);
+}
+
+std::string resolve_path(const std::string& path) {
+    if (path.empty() || path[0] != '/') return path;
+    std::deque<std::string> todo;
+    for (auto& part : split(path, '/'))
+        todo.push_back(part);
+    std::vector<std::string> done;
+    int links_followed = 0;
+    constexpr int max_links = 40; // the kernel's own limit for nested links
+    while (!todo.empty()) {
+        std::string part = std::move(todo.front());
+        todo.pop_front();
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!done.empty()) done.pop_back();
+            continue;
+        }
+        done.push_back(part);
+        if (links_followed >= max_links) continue;
+        std::string target = read_link_full("/" + join(done, "/"));
+        if (target.empty()) continue;
+        ++links_followed;
+        done.pop_back();
+        if (target[0] == '/') done.clear();
+        auto parts = split(target, '/');
+        for (auto it = parts.rbegin(); it != parts.rend(); ++it)
+            todo.push_front(*it);
+    }
+    return "/" + join(done, "/");
+}
+
+} // namespace util

@@ -1,0 +1,155 @@
+// Cutting, comparing and cleaning text.
+#include "util.h"
+
+namespace util {
+
+namespace {
+
+bool is_trim_byte(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == '\0';
+}
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+std::string trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && is_trim_byte(s[b]))
+        ++b;
+    while (e > b && is_trim_byte(s[e - 1]))
+        --e;
+    return std::string(s.substr(b, e - b));
+}
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool starts_with(std::string_view s, std::string_view p) {
+    return s.substr(0, p.size()) == p;
+}
+
+bool ends_with(std::string_view s, std::string_view p) {
+    return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
+}
+
+std::vector<std::string> split(std::string_view s, char sep) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        size_t pos = s.find(sep, start);
+        if (pos == std::string_view::npos) {
+            out.emplace_back(s.substr(start));
+            return out;
+        }
+        out.emplace_back(s.substr(start, pos - start));
+        start = pos + 1;
+    }
+}
+
+std::string join(const std::vector<std::string>& v, std::string_view sep) {
+    std::string out;
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (i) out += sep;
+        out += v[i];
+    }
+    return out;
+}
+
+bool natural_less(std::string_view a, std::string_view b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (is_digit(a[i]) && is_digit(b[j])) {
+            size_t ie = i, je = j;
+            while (ie < a.size() && is_digit(a[ie]))
+                ++ie;
+            while (je < b.size() && is_digit(b[je]))
+                ++je;
+            std::string_view ra = a.substr(i, ie - i), rb = b.substr(j, je - j);
+            while (ra.size() > 1 && ra[0] == '0')
+                ra.remove_prefix(1);
+            while (rb.size() > 1 && rb[0] == '0')
+                rb.remove_prefix(1);
+            if (ra.size() != rb.size()) return ra.size() < rb.size();
+            if (ra != rb) return ra < rb;
+            i = ie;
+            j = je;
+            continue;
+        }
+        if (a[i] != b[j]) return static_cast<signed char>(a[i]) < static_cast<signed char>(b[j]);
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+std::string valid_utf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    size_t n = s.size(), i = 0;
+    while (i < n) {
+        unsigned char c = p[i];
+        size_t len = 0;
+        uint32_t cp = 0;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07;
+        }
+        bool ok = len > 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        // Reject overlong forms, surrogates and values beyond U+10FFFF.
+        if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+                   (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
+            ok = false;
+        if (ok) {
+            out.append(s.substr(i, len));
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string unescape_octal(std::string_view s) {
+    auto oct = [](char c) { return c >= '0' && c <= '7'; };
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 3 < s.size() && oct(s[i + 1]) && oct(s[i + 2]) && oct(s[i + 3])) {
+            int v = (s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0');
+            if (v < 256) {
+                out += static_cast<char>(v);
+                i += 3;
+                continue;
+            }
+        }
+        out += s[i];
+    }
+    return out;
+}
+
+} // namespace util

@@ -1,0 +1,15 @@
+// The window and everything that needs the graphical toolkit live in a module loaded on
+// demand, so the report and the elevated copy never pay for loading the toolkit's libraries.
+#pragma once
+
+namespace window_module {
+
+// Runs the window (the module's App) and returns its exit code. When the module cannot be
+// loaded, says so on standard error and returns 1.
+int run_window(int argc, char** argv);
+
+// For the report with a display: loads the module and initialises the toolkit, so facts of
+// the display session can be collected. False when there is no module or no display.
+bool init_toolkit(int argc, char** argv);
+
+} // namespace window_module

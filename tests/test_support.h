@@ -1,0 +1,71 @@
+// Helpers shared by the tests: scoped environment changes, throw-away directory trees and
+// running the built program.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// Sets (or, with nullopt, removes) an environment variable for the lifetime of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
+
+// A directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    // Writes `content` to path() + rel, creating parent directories.
+    void write(const std::string& rel, const std::string& content) const;
+    void mkdir(const std::string& rel) const;
+    // Creates the link path() + rel pointing at `target`, exactly as written.
+    void symlink(const std::string& target, const std::string& rel) const;
+
+private:
+    std::string m_path;
+};
+
+struct RunResult {
+    int exit_code = -1;  // valid when the program exited
+    int term_signal = 0; // non-zero when a signal ended it
+    std::string out;
+    std::string err;
+};
+
+// Runs the built program with `args` in an environment made only of `env` (plus PATH), so
+// nothing of the developer's session (language, display, configuration) leaks in.
+RunResult run_quarvel(const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env = {});
+
+// The fixed environment most end-to-end tests use: English, no display, an empty
+// configuration directory, and the given sysroot (or none when empty).
+std::map<std::string, std::string> plain_env(const std::string& config_dir,
+                                             const std::string& sysroot = "");
+
+// Runs `check` with the rights of an ordinary user: in a child process that drops to
+// "nobody" when the tests run as root (as in CI), so permission-dependent behaviour is
+// exercised either way. True when `check` returned true.
+bool as_unprivileged_user(const std::function<bool()>& check);
+
+std::string read_whole_file(const std::string& path);
+
+std::string fixture(const std::string& name);
+
+} // namespace testing_support

@@ -1,0 +1,113 @@
+#include "test_support.h"
+#include "util.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace util;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+
+TEST(Readers, ReadTheFixtureTreeThroughTheSysroot) {
+    ScopedEnv root("QUARVEL_SYSROOT", testing_support::fixture("readers"));
+    EXPECT_EQ(read_file("/sys/class/net/eth2/mtu"), "1500");
+    EXPECT_EQ(read_file_raw("/sys/class/net/eth2/mtu"), "1500\n");
+    EXPECT_EQ(read_file("/sys/class/net/lo/mtu"), "65536");
+    EXPECT_EQ(read_file("/sys/class/net/missing/mtu"), "");
+    EXPECT_EQ(read_file("/sys/class/net/dangling/mtu"), "");
+    // Names in natural order, hidden ones included, dangling links listed.
+    EXPECT_EQ(list_dir("/sys/class/net"),
+              (std::vector<std::string>{".hidden", "dangling", "eth2", "eth10", "lo"}));
+    EXPECT_EQ(list_dir("/sys/class/net", "eth"), (std::vector<std::string>{"eth2", "eth10"}));
+    EXPECT_TRUE(list_dir("/sys/class/nothing").empty());
+    EXPECT_TRUE(list_dir("/sys/class/net/eth2/mtu").empty()); // a file is no directory
+}
+
+TEST(Readers, LinksAreReturnedAsWrittenAndResolvedInsideTheSysroot) {
+    ScopedEnv root("QUARVEL_SYSROOT", testing_support::fixture("readers") + "/");
+    EXPECT_EQ(read_link_full("/sys/class/net/eth2"),
+              "../../devices/pci0000:00/0000:00:1f.6/net/eth2");
+    EXPECT_EQ(read_link_base("/sys/class/net/eth2"), "eth2");
+    EXPECT_EQ(read_link_full("/sys/class/net/eth2/mtu"), ""); // no link
+    EXPECT_EQ(read_link_base("/sys/class/net/nothing"), "");
+    EXPECT_TRUE(path_exists("/sys/class/net/dangling"));
+    EXPECT_FALSE(is_dir("/sys/class/net/dangling"));
+    EXPECT_TRUE(is_dir("/sys/class/net/eth10"));
+    EXPECT_FALSE(path_exists("/sys/class/net/eth3"));
+
+    EXPECT_EQ(resolve_path("/sys/class/net/eth2"), "/sys/devices/pci0000:00/0000:00:1f.6/net/eth2");
+    EXPECT_EQ(resolve_path("/sys/class/net/eth2/device"), "/sys/devices/pci0000:00/0000:00:1f.6");
+    EXPECT_EQ(resolve_path("/sys/class/net/eth2/device/../"), "/sys/devices/pci0000:00");
+    // An absolute target starts again at the sysroot, not at the host's root.
+    EXPECT_EQ(resolve_path("/sys/class/block/absolute/mtu"), "/sys/devices/virtual/net/lo/mtu");
+    EXPECT_EQ(read_file("/sys/class/block/absolute/mtu"), "65536");
+    // Missing parts are kept as written; ".." never climbs above the root.
+    EXPECT_EQ(resolve_path("/sys/class/net/dangling"), "/sys/devices/virtual/net/gone");
+    EXPECT_EQ(resolve_path("/../../sys//class/./net"), "/sys/class/net");
+}
+
+TEST(Readers, ResolveSurvivesLinkLoops) {
+    TempDir dir;
+    dir.symlink("b", "sys/a");
+    dir.symlink("a", "sys/b");
+    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+    std::string r = resolve_path("/sys/a/x");
+    EXPECT_EQ(r.substr(0, 5), "/sys/"); // terminates, stays inside
+}
+
+TEST(Readers, ReadLinesKeepsCarriageReturnsAndDropsTheFinalNewline) {
+    ScopedEnv root("QUARVEL_SYSROOT", testing_support::fixture("readers"));
+    EXPECT_EQ(read_lines("/proc/lines"), (std::vector<std::string>{"a\r", "b", "", "c"}));
+    EXPECT_TRUE(read_lines("/proc/none").empty());
+}
+
+TEST(Readers, TrimNulPaddingAndReadLargeFilesWhole) {
+    TempDir dir;
+    dir.write("sys/pad", std::string("abc\n\0\0\0\0", 8));
+    std::string big(200000, 'x');
+    dir.write("proc/big", big + "\n");
+    dir.write("proc/two", "4096\n");
+    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+    EXPECT_EQ(read_file("/sys/pad"), "abc");
+    EXPECT_EQ(read_file("/proc/big"), big);
+    EXPECT_EQ(read_file("/proc/two"), "4096");
+    EXPECT_EQ(read_lines("/proc/two"), std::vector<std::string>{"4096"});
+}
+
+TEST(Readers, UnreadableFilesGiveNothing) {
+    TempDir dir;
+    dir.write("sys/secret", "42\n");
+    dir.write("sys/open", "7\n");
+    chmod(dir.path().c_str(), 0755);
+    chmod((dir.path() + "/sys").c_str(), 0755);
+    chmod((dir.path() + "/sys/open").c_str(), 0644);
+    chmod((dir.path() + "/sys/secret").c_str(), 0);
+    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+    EXPECT_TRUE(testing_support::as_unprivileged_user([] {
+        return path_exists("/sys/secret") && !readable("/sys/secret") &&
+               read_file("/sys/secret").empty() && read_lines("/sys/secret").empty() &&
+               readable("/sys/open") && read_file("/sys/open") == "7";
+    }));
+}
+
+TEST(Readers, DirectoriesAndSpecialFilesReadAsEmpty) {
+    TempDir dir;
+    dir.mkdir("sys/dir");
+    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+    EXPECT_EQ(read_file_raw("/sys/dir"), "");
+    EXPECT_TRUE(read_lines("/sys/dir").empty());
+}
+
+TEST(Readers, WithoutSysrootPathsAreTheHostsOwn) {
+    ScopedEnv unset("QUARVEL_SYSROOT", std::nullopt);
+    EXPECT_FALSE(over_sysroot());
+    EXPECT_EQ(host_path("/proc/cpuinfo"), "/proc/cpuinfo");
+    ScopedEnv empty("QUARVEL_SYSROOT", "");
+    EXPECT_FALSE(over_sysroot());
+    ScopedEnv slash("QUARVEL_SYSROOT", "/");
+    EXPECT_FALSE(over_sysroot());
+    ScopedEnv set("QUARVEL_SYSROOT", "/captures/box//");
+    EXPECT_EQ(host_path("/proc/cpuinfo"), "/captures/box/proc/cpuinfo");
+    EXPECT_EQ(host_path("relative"), "relative");
+}
