@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -170,6 +171,23 @@ std::string read_whole_file(const std::string& path) {
 
 std::string fixture(const std::string& name) {
     return std::string(QUARVEL_FIXTURES) + "/" + name;
+}
+
+} // namespace testing_support
+
+namespace testing_support {
+
+std::string test_data(const std::string& name) {
+    return std::string(QUARVEL_SOURCE_DIR) + "/tests/data/" + name;
+}
+
+std::vector<std::string> fixture_machines() {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(QUARVEL_FIXTURES, ec))
+        if (e.is_directory()) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 } // namespace testing_support

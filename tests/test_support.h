@@ -66,6 +66,12 @@ bool as_unprivileged_user(const std::function<bool()>& check);
 
 std::string read_whole_file(const std::string& path);
 
+// A fixture machine: tests/fixtures/<name>, a tree of kernel files read through
+// QUARVEL_SYSROOT.
 std::string fixture(const std::string& name);
+// Other test inputs: tests/data/<name>.
+std::string test_data(const std::string& name);
+// The names of all fixture machines, sorted.
+std::vector<std::string> fixture_machines();
 
 } // namespace testing_support

@@ -10,7 +10,7 @@ using testing_support::ScopedEnv;
 using testing_support::TempDir;
 
 TEST(Readers, ReadTheFixtureTreeThroughTheSysroot) {
-    ScopedEnv root("QUARVEL_SYSROOT", testing_support::fixture("readers"));
+    ScopedEnv root("QUARVEL_SYSROOT", testing_support::test_data("readers"));
     EXPECT_EQ(read_file("/sys/class/net/eth2/mtu"), "1500");
     EXPECT_EQ(read_file_raw("/sys/class/net/eth2/mtu"), "1500\n");
     EXPECT_EQ(read_file("/sys/class/net/lo/mtu"), "65536");
@@ -25,7 +25,7 @@ TEST(Readers, ReadTheFixtureTreeThroughTheSysroot) {
 }
 
 TEST(Readers, LinksAreReturnedAsWrittenAndResolvedInsideTheSysroot) {
-    ScopedEnv root("QUARVEL_SYSROOT", testing_support::fixture("readers") + "/");
+    ScopedEnv root("QUARVEL_SYSROOT", testing_support::test_data("readers") + "/");
     EXPECT_EQ(read_link_full("/sys/class/net/eth2"),
               "../../devices/pci0000:00/0000:00:1f.6/net/eth2");
     EXPECT_EQ(read_link_base("/sys/class/net/eth2"), "eth2");
@@ -57,7 +57,7 @@ TEST(Readers, ResolveSurvivesLinkLoops) {
 }
 
 TEST(Readers, ReadLinesKeepsCarriageReturnsAndDropsTheFinalNewline) {
-    ScopedEnv root("QUARVEL_SYSROOT", testing_support::fixture("readers"));
+    ScopedEnv root("QUARVEL_SYSROOT", testing_support::test_data("readers"));
     EXPECT_EQ(read_lines("/proc/lines"), (std::vector<std::string>{"a\r", "b", "", "c"}));
     EXPECT_TRUE(read_lines("/proc/none").empty());
 }

@@ -1,0 +1,113 @@
+// Every fixture machine under tests/fixtures is collected twice: in-process for a structural
+// self-check of the tree, and by the built program for its golden report under
+// tests/golden/<machine>.txt. UPDATE_GOLDEN=1 rewrites the golden files, so every change of
+// output shows up in review.
+#include "hw/hardware.h"
+#include "report.h"
+#include "test_support.h"
+#include "util.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+
+namespace {
+
+class FixtureMachine : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        I18n::instance().set_language("en");
+        util::set_number_format(".", ",");
+    }
+};
+
+std::string golden_path(const std::string& machine) {
+    return std::string(QUARVEL_SOURCE_DIR) + "/tests/golden/" + machine + ".txt";
+}
+
+// The second header line carries the time of writing.
+std::string mask_time(const std::string& report) {
+    size_t first = report.find('\n');
+    size_t second = report.find('\n', first + 1);
+    if (first == std::string::npos || second == std::string::npos) return report;
+    return report.substr(0, first + 1) + "Created: <time>" + report.substr(second);
+}
+
+void check_node(const hw::Node& node, std::set<std::string>& ids,
+                std::vector<std::string>& faults) {
+    if (!ids.insert(node.id).second) faults.push_back("duplicate id " + node.id);
+    if (node.id.empty()) faults.push_back("empty id under " + node.title);
+    if (node.title.empty()) faults.push_back("empty title of " + node.id);
+    auto check_text = [&](const std::string& text, const std::string& what) {
+        if (util::valid_utf8(text) != text)
+            faults.push_back(node.id + ": invalid UTF-8 in " + what);
+    };
+    check_text(node.title, "title");
+    check_text(node.summary, "summary");
+    for (const auto& s : node.sections) {
+        check_text(s.title, "section title");
+        for (const auto& item : s.items) {
+            check_text(item.name, "row name");
+            check_text(item.value, "value of " + item.name);
+            check_text(item.note, "note of " + item.name);
+            if (item.name.empty()) faults.push_back(node.id + ": row without a name");
+            if (item.value.empty() && !item.needs_root)
+                faults.push_back(node.id + ": empty value in row " + item.name);
+            if (item.needs_root && !item.value.empty())
+                faults.push_back(node.id + ": locked row with a value: " + item.name);
+        }
+    }
+    for (const auto& c : node.children)
+        check_node(*c, ids, faults);
+}
+
+} // namespace
+
+TEST_P(FixtureMachine, TreeIsWellFormed) {
+    ScopedEnv root("QUARVEL_SYSROOT", testing_support::fixture(GetParam()));
+    auto tree = hw::collect_all();
+    std::set<std::string> ids;
+    std::vector<std::string> faults;
+    check_node(*tree, ids, faults);
+    for (const auto& entry : hw::collector_table()) {
+        std::string name = entry.name;
+        if (!tree->find(name) && !tree->find("error." + name))
+            faults.push_back("no branch and no failure node for " + name);
+    }
+    for (const auto& f : faults)
+        ADD_FAILURE() << GetParam() << ": " << f;
+}
+
+TEST_P(FixtureMachine, ReportMatchesGolden) {
+    TempDir config;
+    auto run = testing_support::run_quarvel(
+        {"--report"},
+        testing_support::plain_env(config.path(), testing_support::fixture(GetParam())));
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    std::string actual = mask_time(run.out);
+    std::string path = golden_path(GetParam());
+    const char* update = std::getenv("UPDATE_GOLDEN");
+    if (update && std::string(update) == "1") {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << actual;
+        GTEST_SKIP() << "rewrote " << path;
+    }
+    std::string expected = testing_support::read_whole_file(path);
+    ASSERT_FALSE(expected.empty())
+        << "no golden report " << path << "; run the tests with UPDATE_GOLDEN=1 and review it";
+    EXPECT_EQ(actual, expected) << "report of " << GetParam() << " changed; if intended, "
+                                << "rerun with UPDATE_GOLDEN=1 and review the diff";
+}
+
+std::string machine_test_name(const ::testing::TestParamInfo<std::string>& param) {
+    std::string n = param.param;
+    for (char& c : n)
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, FixtureMachine,
+                         ::testing::ValuesIn(testing_support::fixture_machines()),
+                         machine_test_name);
