@@ -167,6 +167,15 @@ TEST_F(MemoryBranch, InstalledModulesShowWhatTheFirmwareReserves) {
     EXPECT_EQ(value(*tree->find("memory"), "Usage", "Installed"),
               "needs administrator rights — the firmware reserves part of the memory");
     EXPECT_EQ(row(*tree->find("memory"), "Usage", "Reserved by firmware and graphics"), nullptr);
+
+    // Without MemTotal there is no reserved share and no hint to give.
+    root.write("/proc/meminfo", "MemFree: 1 kB\n");
+    tree = collect(root.path());
+    EXPECT_EQ(value(*tree->find("memory"), "Usage", "Installed"), "15.3 GiB");
+    EXPECT_EQ(row(*tree->find("memory"), "Usage", "Reserved by firmware and graphics"), nullptr);
+    rd.available = false;
+    tree = collect(root.path());
+    EXPECT_EQ(row(*tree->find("memory"), "Usage", "Installed"), nullptr);
 }
 
 TEST_F(MemoryBranch, WithoutProtectedDataTheModulesAreLocked) {

@@ -1,5 +1,5 @@
 // The SMBIOS structure walk and the type 16/17 decoding, on tables written by the test encoder
-// at the byte offsets of the reference specification.
+// at the byte offsets of DSP0134.
 #include "hw/smbios_decoder.h"
 #include "smbios_encoder.h"
 

@@ -1,6 +1,6 @@
 // A small SMBIOS table writer for the tests: structures are built field by field at the
-// offsets of the reference specification, then cut to the length a given firmware version
-// writes, so the decoder meets every record size real tables carry.
+// offsets of DSP0134, then cut to the length a given firmware version writes, so the decoder
+// meets every record size real tables carry.
 #pragma once
 
 #include <cstdint>

@@ -49,11 +49,14 @@ std::string share(uint64_t part, uint64_t whole) {
 
 void add_usage(Node& node, const Meminfo& mi, uint64_t total, uint64_t installed) {
     Section& s = node.section(tr("sec.usage"));
+    // Without MemTotal nothing can be said about what the firmware keeps.
     if (installed > total) {
         uint64_t reserved = installed - total;
         s.add(tr("f.installed"), util::fmt_bytes(installed), smbios_note);
-        s.add(tr("f.reserved_firmware"), util::fmt_bytes(reserved) + share(reserved, installed));
-    } else if (firmware_reserves_memory(total)) {
+        if (total)
+            s.add(tr("f.reserved_firmware"),
+                  util::fmt_bytes(reserved) + share(reserved, installed));
+    } else if (total && firmware_reserves_memory(total)) {
         s.add_always(tr("f.installed"), tr("msg.installed_needs_root"));
     }
     s.add(tr("f.total"), bytes_kb(mi, "MemTotal"));

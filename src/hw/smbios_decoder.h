@@ -1,7 +1,7 @@
 // Decoding of the firmware's SMBIOS structure table (/sys/firmware/dmi/tables/DMI): bytes in,
 // plain records out. No file access and no display formatting happens here.
 //
-// Offsets and encodings follow the DMTF SMBIOS Reference Specification DSP0134 version 3.7.0.
+// Offsets and encodings follow the DMTF's SMBIOS reference, DSP0134 version 3.7.0.
 // Older firmware writes shorter structures of the same layout; a field that lies beyond a
 // structure's formatted length is simply absent.
 //
