@@ -83,7 +83,7 @@ hw::MemoryModule module(const std::string& locator, uint64_t size) {
 
 } // namespace
 
-TEST(MemoryParsers, MeminfoSwapsAndTheFirmwareMap) {
+TEST(MemoryParsers, MeminfoSwapsAndAWholeAddressSpaceMap) {
     auto mi = hw::parse_meminfo({"MemTotal:  100 kB", "no colon here", "HugePages_Total:   0",
                                  "MemTotal: 200 kB", ": 5 kB", "Broken: abc"});
     EXPECT_EQ(mi.get("MemTotal"), 200u);
@@ -104,19 +104,7 @@ TEST(MemoryParsers, MeminfoSwapsAndTheFirmwareMap) {
     EXPECT_EQ(swaps[1].name, "/my swap\nfile");
     EXPECT_EQ(swaps[1].used_kb, 1024u);
 
-    const uint64_t mib = 1ull << 20;
-    auto map = [&](uint64_t reserved) {
-        return std::vector<hw::MemmapRange>{
-            {0, 512 * mib - 1, "System RAM"},
-            {512 * mib, (512 + reserved) * mib - 1, "Reserved"},
-            {(512 + reserved) * mib, (1024 + reserved) * mib - 1, "System RAM"}};
-    };
-    EXPECT_TRUE(hw::memmap_exceeds_total(map(300), 1024 * mib));
-    EXPECT_FALSE(hw::memmap_exceeds_total(map(200), 1024 * mib));
-    auto no_ram = map(300);
-    for (auto& r : no_ram)
-        r.type = "Reserved";
-    EXPECT_FALSE(hw::memmap_exceeds_total(no_ram, 0));
+    // The threshold is tested through the collector; here only a range spanning everything.
     EXPECT_TRUE(hw::memmap_exceeds_total({{0, UINT64_MAX, "System RAM"}}, 1));
 }
 

@@ -9,88 +9,49 @@
 
 namespace smbios_encoder {
 
-// Appends `v` little-endian in `bytes` bytes.
-inline void put(std::string& out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
+// Writes `v` little-endian in `bytes` bytes at `offset`, growing `out` as needed.
 inline void put_at(std::string& out, size_t offset, uint64_t v, int bytes) {
     if (out.size() < offset + static_cast<size_t>(bytes)) out.resize(offset + bytes, '\0');
     for (int i = 0; i < bytes; ++i)
         out[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-// The string set: each string NUL-terminated, closed by one more NUL; two NULs when empty.
-inline std::string string_set(const std::vector<std::string>& strings) {
-    std::string out;
-    for (const auto& s : strings) {
-        out += s;
-        out += '\0';
-    }
-    if (strings.empty()) out += '\0';
-    out += '\0';
-    return out;
-}
-
-// A structure from its formatted area (header included, the length byte is set here) and
-// strings. `declared_length` overrides the length byte to build broken structures.
-inline std::string structure(std::string formatted, const std::vector<std::string>& strings,
-                             int declared_length = -1) {
-    formatted[1] = static_cast<char>(declared_length >= 0 ? declared_length : formatted.size());
-    return formatted + string_set(strings);
-}
-
 inline std::string header(uint8_t type, uint16_t handle) {
-    std::string h;
-    put(h, type, 1);
-    put(h, 0, 1);
-    put(h, handle, 2);
+    std::string h(4, '\0');
+    put_at(h, 0, type, 1);
+    put_at(h, 2, handle, 2);
     return h;
 }
 
-inline std::string end_of_table(uint16_t handle = 0xFEFF) {
-    return structure(header(127, handle), {});
+// The formatted area (its length byte set here, or to `declared_length` for broken tables)
+// followed by the string set: NUL-terminated strings closed by one more NUL, two NULs when
+// there are none.
+inline std::string structure(std::string formatted, const std::vector<std::string>& strings,
+                             int declared_length = -1) {
+    formatted[1] = static_cast<char>(declared_length >= 0 ? declared_length : formatted.size());
+    for (const auto& s : strings)
+        formatted += s + '\0';
+    if (strings.empty()) formatted += '\0';
+    return formatted + '\0';
 }
 
-// Type 1 (system), 2 (base board) and 3 (chassis) with a serial number string.
-inline std::string system_info(uint16_t handle, const std::string& serial) {
-    std::string f = header(1, handle);
-    put_at(f, 0x04, 1, 1); // manufacturer
-    put_at(f, 0x05, 2, 1); // product
-    put_at(f, 0x07, 3, 1); // serial
-    put_at(f, 0x1A, 0, 1); // family: version 2.4 length is 0x1B
-    return structure(f, {"Quarvel Test Systems", "Bench 1", serial});
+inline std::string end_of_table() {
+    return structure(header(127, 0xFEFF), {});
 }
 
-inline std::string board(uint16_t handle, const std::string& serial) {
-    std::string f = header(2, handle);
-    put_at(f, 0x04, 1, 1);
-    put_at(f, 0x05, 2, 1);
-    put_at(f, 0x07, 3, 1);
-    return structure(f, {"Quarvel Test Systems", "Board 1", serial});
-}
-
-inline std::string chassis(uint16_t handle, const std::string& serial) {
-    std::string f = header(3, handle);
-    put_at(f, 0x04, 1, 1);
-    put_at(f, 0x05, 3, 1); // desktop
-    put_at(f, 0x07, 2, 1);
-    put_at(f, 0x0C, 0, 1); // up to the 2.1 length 0x0D
-    return structure(f, {"Quarvel Test Systems", serial});
-}
-
-// An OEM structure (type 128 and above) with opaque content.
-inline std::string oem(uint8_t type, uint16_t handle) {
+// A structure of `type` whose bytes 4, 5 … hold the numbers of `strings` in order: enough
+// for system (1), base board (2), chassis (3) and OEM structures.
+inline std::string with_strings(uint8_t type, uint16_t handle,
+                                const std::vector<std::string>& strings) {
     std::string f = header(type, handle);
-    put_at(f, 0x04, 0xDEADBEEF, 4);
-    return structure(f, {"OEM data"});
+    for (size_t i = 0; i < strings.size(); ++i)
+        put_at(f, 4 + i, i + 1, 1);
+    return structure(f, strings);
 }
 
 struct Array16 {
     uint16_t handle = 0x1000;
-    uint8_t location = 0x03; // system board
-    uint8_t use = 0x03;      // system memory
+    uint8_t use = 0x03; // system memory
     uint32_t max_capacity_kib = 0;
     uint16_t num_devices = 0;
     uint64_t extended_capacity_bytes = 0;
@@ -99,11 +60,10 @@ struct Array16 {
 
 inline std::string array16(const Array16& a) {
     std::string f = header(16, a.handle);
-    put_at(f, 0x04, a.location, 1);
+    put_at(f, 0x04, 0x03, 1); // on the system board
     put_at(f, 0x05, a.use, 1);
-    put_at(f, 0x06, 0x03, 1); // error correction: none
     put_at(f, 0x07, a.max_capacity_kib, 4);
-    put_at(f, 0x0B, 0xFFFE, 2); // no error information
+    put_at(f, 0x0B, 0xFFFE, 2);
     put_at(f, 0x0D, a.num_devices, 2);
     put_at(f, 0x0F, a.extended_capacity_bytes, 8);
     f.resize(a.length);
@@ -117,21 +77,16 @@ struct Device17 {
     uint16_t array_handle = 0x1000;
     uint16_t total_width = 64;
     uint16_t data_width = 64;
-    uint16_t size = 0; // raw size word
+    uint16_t size = 0; // the raw size word
     uint8_t form_factor = 0x09;
     std::string locator = "DIMM A1";
     std::string bank = "BANK 0";
     uint8_t type = 0x1A;
     uint16_t speed = 0;
-    std::string manufacturer;
-    std::string serial;
-    std::string asset_tag;
-    std::string part_number;
+    std::string manufacturer{}, serial{}, asset_tag{}, part_number{};
     uint8_t attributes = 0;
     uint32_t extended_size = 0;
     uint16_t configured_speed = 0;
-    uint16_t min_voltage = 0;
-    uint16_t max_voltage = 0;
     uint16_t configured_voltage = 0;
     uint32_t extended_speed = 0;
     uint32_t extended_configured_speed = 0;
@@ -152,11 +107,9 @@ inline std::string device17(const Device17& d) {
     put_at(f, 0x0A, d.data_width, 2);
     put_at(f, 0x0C, d.size, 2);
     put_at(f, 0x0E, d.form_factor, 1);
-    put_at(f, 0x0F, 0, 1);
     put_at(f, 0x10, number(d.locator), 1);
     put_at(f, 0x11, number(d.bank), 1);
     put_at(f, 0x12, d.type, 1);
-    put_at(f, 0x13, 0x0080, 2); // synchronous
     put_at(f, 0x15, d.speed, 2);
     put_at(f, 0x17, number(d.manufacturer), 1);
     put_at(f, 0x18, number(d.serial), 1);
@@ -165,12 +118,9 @@ inline std::string device17(const Device17& d) {
     put_at(f, 0x1B, d.attributes, 1);
     put_at(f, 0x1C, d.extended_size, 4);
     put_at(f, 0x20, d.configured_speed, 2);
-    put_at(f, 0x22, d.min_voltage, 2);
-    put_at(f, 0x24, d.max_voltage, 2);
     put_at(f, 0x26, d.configured_voltage, 2);
     put_at(f, 0x54, d.extended_speed, 4);
     put_at(f, 0x58, d.extended_configured_speed, 4);
-    f.resize(0x64);
     f.resize(d.length);
     return structure(f, strings);
 }
