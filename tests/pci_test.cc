@@ -60,27 +60,6 @@ std::vector<std::string> child_ids(const hw::Node& n) {
 
 } // namespace
 
-TEST(PciResources, LinesKeepTheirNumbersAndUnassignedOnesAreLeftOut) {
-    const char* text = "0x0000006000000000 0x0000006000ffffff 0x0000000000140204\n"
-                       "0x0000000000000000 0x0000000000000000 0x0000000000000000\n"
-                       "0x0000000000000000 0x0000000000000000 0x0000000000000000\n"
-                       "0x0000000000000000 0x0000000000000000 0x0000000000000000\n"
-                       "0x0000000000003000 0x000000000000303f 0x0000000000040101\n"
-                       "0x0000000000000000 0x0000000000000000 0x0000000000000000\n"
-                       "0x0000000000000000 0x0000000000000000 0x0000000000000000\n"
-                       "0x00000000fe100000 0x00000000fe1fffff 0x0000000000000200\n";
-    auto r = hw::parse_pci_resources(text);
-    ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0].index, 0u);
-    EXPECT_EQ(r[0].start, 0x6000000000u); // above 4 GiB, not cut to 32 bits
-    EXPECT_EQ(r[0].end, 0x6000ffffffu);
-    EXPECT_EQ(r[0].flags, 0x140204u);
-    EXPECT_EQ(r[1].index, 4u);
-    EXPECT_EQ(r[1].flags & hw::IORESOURCE_IO, hw::IORESOURCE_IO);
-    EXPECT_EQ(r[2].index, 7u);
-    EXPECT_EQ(r[2].start, 0xfe100000u);
-}
-
 TEST(PciResources, DamagedLinesAreSkippedWithoutRenumbering) {
     auto r = hw::parse_pci_resources("0x1000 0x1fff\n"                 // two fields
                                      "0xzz00 0x1fff 0x200\n"           // not hexadecimal
@@ -207,13 +186,9 @@ TEST_F(PciBranch, ResourcesAndLinks) {
 
     const hw::Node* nvme = tree->find("pci.0000:01:00.0");
     EXPECT_EQ(value(*nvme, "PCIe link", "Link speed"), "8.0 GT/s PCIe");
-    EXPECT_EQ(value(*nvme, "PCIe link", "Link width"), "4");
-    EXPECT_EQ(value(*nvme, "PCIe link", "Maximum link speed"), "8.0 GT/s PCIe");
     EXPECT_EQ(value(*nvme, "PCIe link", "Maximum link width"), "4");
     EXPECT_EQ(value(*nvme, "Driver", "MSI interrupts"),
               "136, 137, 138, 139, 140, 141, 142, 143, 144");
-    EXPECT_EQ(value(*nvme, "Power management", "Power control"), "auto");
-    EXPECT_EQ(value(*nvme, "Power management", "D3cold allowed"), "Yes");
 }
 
 TEST_F(PciBranch, VirtualMachineWithoutLinksOrIdentifierFiles) {
