@@ -1,14 +1,16 @@
 // Names for the numeric PCI and USB ids devices report, from the "pci.ids" and "usb.ids"
-// files the distribution installs. Read once per process, on first use; every lookup is a
-// constant-time table read that never fails (an unknown id gives an empty name, and callers
-// show the number instead).
+// files the distribution installs. Read once per process, on first use; lookups are quick
+// table reads that never fail (an unknown id gives an empty name, and callers show the
+// number instead).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "util.h"
+namespace util {
+class FileContents;
+}
 
 namespace hw {
 
