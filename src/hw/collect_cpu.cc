@@ -101,8 +101,9 @@ std::vector<CpuInfoBlock> read_cpuinfo() {
 std::string model_text(const std::vector<CpuInfoBlock>& blocks) {
     std::string model = cpuinfo_model(blocks);
     if (model.empty()) {
+        // /proc/device-tree is an absolute link into /sys, which must stay inside the sysroot.
         // Device-tree strings end in NUL; only the first string is the model.
-        std::string dt = util::read_file_raw("/proc/device-tree/model");
+        std::string dt = util::read_file_raw(util::resolve_path("/proc/device-tree/model"));
         model = util::valid_utf8(util::trim(dt.substr(0, dt.find('\0'))));
     }
     return model.empty() ? tr("common.unknown") : model;
@@ -517,6 +518,8 @@ void collect_cpu(Node& root) {
         add_merged_child(*cpu, lists, facts);
     else
         add_cpu_children(*cpu, lists, blocks, caches);
+    // A section whose every fact was missing has nothing to show.
+    std::erase_if(cpu->sections, [](const Section& s) { return s.empty(); });
 }
 
 } // namespace hw
