@@ -54,6 +54,8 @@ TEST(CpuList, FormatsTheKernelSyntax) {
     EXPECT_EQ(hw::format_cpu_list({8, 0, 1, 2, 3, 10, 11, 2}), "0-3,8,10-11");
     EXPECT_EQ(hw::format_cpu_list({5}), "5");
     EXPECT_EQ(hw::format_cpu_list({-1}), "");
+    // A run longer than one range may hold is split, so the text reads back whole.
+    EXPECT_EQ(hw::format_cpu_list(range(0, 5000)), "0-4095,4096-5000");
     EXPECT_EQ(hw::canonical_cpu_list("0,1,2", "ff"), "0-2");
     EXPECT_EQ(hw::canonical_cpu_list("", "0f,00000000"), "32-35");
     EXPECT_EQ(hw::canonical_cpu_list("", ""), "");

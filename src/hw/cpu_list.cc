@@ -82,7 +82,9 @@ std::string format_cpu_list(std::vector<int> cpus) {
     std::string out;
     for (size_t i = 0; i < cpus.size();) {
         size_t j = i;
-        while (j + 1 < cpus.size() && cpus[j + 1] == cpus[j] + 1)
+        // Runs stop at the range limit so that what is written here always reads back whole.
+        while (j + 1 < cpus.size() && cpus[j + 1] == cpus[j] + 1 &&
+               j + 1 - i < static_cast<size_t>(cpu_list_range_limit))
             ++j;
         if (!out.empty()) out += ',';
         out += std::to_string(cpus[i]);
