@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 namespace hw {
 
@@ -73,25 +74,57 @@ std::string cpu_dir(int cpu) {
     return CPU_DIR + "/cpu" + std::to_string(cpu);
 }
 
-// One attribute as text fit for display.
+// The per-CPU files that several sections need (topology for the counts and the CPU's own
+// rows, cpufreq for the clock summary and the CPU's own rows) are read once per collection:
+// on machines with many CPUs the number of files read is the time spent.
+class Files {
+public:
+    // The trimmed content made valid UTF-8; empty when unreadable.
+    const std::string& text(const std::string& path) {
+        auto it = m_text.find(path);
+        if (it == m_text.end())
+            it = m_text.emplace(path, util::valid_utf8(util::read_file(path))).first;
+        return it->second;
+    }
+    const std::string& text(const std::string& dir, const std::string& name) {
+        return text(dir + "/" + name);
+    }
+    bool is_dir(const std::string& path) {
+        auto it = m_dirs.find(path);
+        if (it == m_dirs.end()) it = m_dirs.emplace(path, util::is_dir(path)).first;
+        return it->second;
+    }
+
+private:
+    std::unordered_map<std::string, std::string> m_text;
+    std::unordered_map<std::string, bool> m_dirs;
+};
+
+// One attribute as text fit for display, for files read once anyway.
 std::string attr(const std::string& dir, const std::string& name) {
     return util::valid_utf8(util::read_file(dir + "/" + name));
 }
 
-// add_sysfs for attributes that are free text: kernel strings are not guaranteed UTF-8.
-void add_text(Section& s, const std::string& label, const std::string& dir,
+// The shared row functions over the files already read; free text is made valid UTF-8.
+void add_text(Files& f, Section& s, const std::string& label, const std::string& dir,
               const std::string& name) {
-    s.add(label, attr(dir, name), name);
+    s.add(label, f.text(dir, name), name);
 }
 
-// A set of CPUs as a list file has it, falling back to the mask file of older kernels.
+void add_khz(Files& f, Section& s, const std::string& label, const std::string& dir,
+             const std::string& name) {
+    const std::string& text = f.text(dir, name);
+    if (!text.empty()) s.add(label, util::fmt_khz(util::to_u64(text, 0)), name);
+}
+
+// A set of CPUs as its list file has it, else from the mask file of older kernels.
 // Returns the text to show and the file it came from.
-std::pair<std::string, std::string>
-list_or_mask(const std::string& dir, const std::string& list_name, const std::string& mask_name) {
-    std::string list = attr(dir, list_name);
+std::pair<std::string, std::string> list_or_mask(Files& f, const std::string& dir,
+                                                 const std::string& list_name,
+                                                 const std::string& mask_name) {
+    const std::string& list = f.text(dir, list_name);
     if (!list.empty()) return {list, list_name};
-    std::string from_mask = format_cpu_list(parse_cpu_mask(util::read_file(dir + "/" + mask_name)));
-    return {from_mask, mask_name};
+    return {format_cpu_list(parse_cpu_mask(f.text(dir, mask_name))), mask_name};
 }
 
 std::vector<CpuInfoBlock> read_cpuinfo() {
@@ -160,23 +193,22 @@ struct CpuFacts {
     std::string governor;
 };
 
-std::map<int, CpuFacts> read_online_facts(const CpuLists& lists) {
+std::map<int, CpuFacts> read_online_facts(Files& files, const CpuLists& lists) {
     std::map<int, CpuFacts> facts;
     for (int n : lists.online) {
         std::string topo = cpu_dir(n) + "/topology";
         CpuFacts& f = facts[n];
         f.topology.cpu = n;
-        f.topology.package_id = attr(topo, "physical_package_id");
-        f.topology.thread_siblings =
-            canonical_cpu_list(util::read_file(topo + "/thread_siblings_list"),
-                               util::read_file(topo + "/thread_siblings"));
+        f.topology.package_id = files.text(topo, "physical_package_id");
+        f.topology.thread_siblings = canonical_cpu_list(files.text(topo, "thread_siblings_list"),
+                                                        files.text(topo, "thread_siblings"));
     }
     std::vector<CpuTopology> all;
     for (auto& [n, f] : facts)
         all.push_back(f.topology);
     if (!has_sibling_sets(all))
         for (auto& [n, f] : facts)
-            f.topology.core_id = attr(cpu_dir(n) + "/topology", "core_id");
+            f.topology.core_id = files.text(cpu_dir(n) + "/topology", "core_id");
     return facts;
 }
 
@@ -230,31 +262,31 @@ void add_topology_section(Node& cpu, const CpuLists& lists, const std::map<int, 
     s.add(tr("f.cpu_list_offline"), lists.offline_text, "offline");
     std::string smt = util::read_file(CPU_DIR + "/smt/active");
     if (!smt.empty()) s.add(tr("f.smt"), yesno(smt != "0"), "smt/active");
-    add_text(s, tr("f.smt_control"), CPU_DIR + "/smt", "control");
+    s.add(tr("f.smt_control"), attr(CPU_DIR + "/smt", "control"), "control");
     if (node_count > 0) s.add(tr("f.numa_nodes"), util::fmt_int(node_count), "node");
 }
 
-void add_clock_section(Node& cpu, const CpuLists& lists, std::map<int, CpuFacts>& facts,
-                       const std::vector<CpuInfoBlock>& blocks) {
+void add_clock_section(Files& files, Node& cpu, const CpuLists& lists,
+                       std::map<int, CpuFacts>& facts, const std::vector<CpuInfoBlock>& blocks) {
     uint64_t cur_low = 0, cur_high = 0, hw_min = 0, hw_max = 0;
     std::set<std::string> governors, drivers;
     for (int n : lists.online) {
         std::string d = cpu_dir(n) + "/cpufreq";
         CpuFacts& f = facts[n];
-        f.cur_khz = util::read_file(d + "/scaling_cur_freq");
-        // Without a current frequency there is no cpufreq directory: nothing more to read.
+        f.cur_khz = files.text(d, "scaling_cur_freq");
+        // Without a current frequency there is usually no cpufreq directory at all.
+        if (f.cur_khz.empty() && !files.is_dir(d)) continue;
         uint64_t cur = util::to_u64(f.cur_khz, 0);
-        if (f.cur_khz.empty() && !util::is_dir(d)) continue;
         if (cur) {
             cur_low = cur_low ? std::min(cur_low, cur) : cur;
             cur_high = std::max(cur_high, cur);
         }
-        uint64_t lo = util::to_u64(util::read_file(d + "/cpuinfo_min_freq"), 0);
+        uint64_t lo = util::to_u64(files.text(d, "cpuinfo_min_freq"), 0);
         if (lo) hw_min = hw_min ? std::min(hw_min, lo) : lo;
-        hw_max = std::max(hw_max, util::to_u64(util::read_file(d + "/cpuinfo_max_freq"), 0));
-        f.governor = attr(d, "scaling_governor");
+        hw_max = std::max(hw_max, util::to_u64(files.text(d, "cpuinfo_max_freq"), 0));
+        f.governor = files.text(d, "scaling_governor");
         if (!f.governor.empty()) governors.insert(f.governor);
-        std::string driver = attr(d, "scaling_driver");
+        const std::string& driver = files.text(d, "scaling_driver");
         if (!driver.empty()) drivers.insert(driver);
     }
     Section& s = cpu.section(tr("sec.clock"));
@@ -278,41 +310,10 @@ void add_clock_section(Node& cpu, const CpuLists& lists, std::map<int, CpuFacts>
     std::string pstate = CPU_DIR + "/intel_pstate";
     std::string no_turbo = util::read_file(pstate + "/no_turbo");
     if (!no_turbo.empty()) s.add(tr("f.turbo"), yesno(no_turbo == "0"), "intel_pstate/no_turbo");
-    add_text(s, tr("f.pstate_status"), pstate, "status");
-    add_text(s, tr("f.pstate_min_perf"), pstate, "min_perf_pct");
-    add_text(s, tr("f.pstate_max_perf"), pstate, "max_perf_pct");
+    add_text(files, s, tr("f.pstate_status"), pstate, "status");
+    add_text(files, s, tr("f.pstate_min_perf"), pstate, "min_perf_pct");
+    add_text(files, s, tr("f.pstate_max_perf"), pstate, "max_perf_pct");
     add_sysfs_bool(s, tr("f.boost"), CPU_DIR, "cpufreq/boost");
-}
-
-// The caches of the online CPUs without reading every attribute of every index: CPUs that
-// share a cache list it at the same index with the same CPU list, so the first reader's
-// entry stands for the others.
-CacheTally tally_caches_light(const std::vector<int>& online) {
-    CacheTally tally;
-    std::set<std::string> seen; // index name + "|" + canonical shared list
-    std::set<std::string> labels;
-    for (int n : online) {
-        std::string base = cpu_dir(n) + "/cache";
-        for (const auto& index : util::list_dir(base, "index")) {
-            std::string d = base + "/" + index;
-            std::string list = canonical_cpu_list(util::read_file(d + "/shared_cpu_list"),
-                                                  util::read_file(d + "/shared_cpu_map"));
-            if (list.empty()) list = std::to_string(n);
-            if (!seen.insert(index + "|" + list).second) continue;
-            CacheEntry e;
-            int64_t level = util::to_i64(util::read_file(d + "/level"), 0);
-            e.level = level < 0 || level > 99 ? 0 : static_cast<int>(level);
-            e.type = attr(d, "type");
-            e.size_bytes = parse_cache_size(util::read_file(d + "/size"));
-            e.shared_list = list;
-            if (labels.insert(cache_label(e)).second) {
-                e.ways = attr(d, "ways_of_associativity");
-                e.line_size = attr(d, "coherency_line_size");
-            }
-            tally.add(n, e);
-        }
-    }
-    return tally;
 }
 
 void add_cache_section(Node& cpu, const CacheTally& tally,
@@ -354,57 +355,57 @@ void add_flags(Node& cpu, const std::vector<CpuInfoBlock>& blocks) {
         cpu.section(tr("sec.all_flags")).add(tr("f.bugs"), util::fmt_columns(bugs, 78), "");
 }
 
-void add_numa_child(Node& cpu, const std::vector<std::string>& nodes) {
+void add_numa_child(Files& files, Node& cpu, const std::vector<std::string>& nodes) {
     if (nodes.empty()) return;
     Node* numa = cpu.add_child("cpu.numa", tr("tree.numa"), ICON_NUMA);
     for (const auto& name : nodes) {
         std::string d = NODE_DIR + "/" + name;
         Section& s = numa->section(name);
-        auto [cpus, note] = list_or_mask(d, "cpulist", "cpumap");
+        auto [cpus, note] = list_or_mask(files, d, "cpulist", "cpumap");
         s.add(tr("f.cpu_list"), cpus, note);
         for (const auto& [key, bytes] : parse_node_meminfo(util::read_file_raw(d + "/meminfo")))
             s.add(key, util::fmt_bytes(bytes), "");
-        add_text(s, tr("f.distance"), d, "distance");
+        add_text(files, s, tr("f.distance"), d, "distance");
     }
 }
 
-void add_cpu_dir_details(Section& s, const std::string& dir) {
+void add_cpu_dir_details(Files& files, Section& s, const std::string& dir) {
     std::string freq = dir + "/cpufreq";
-    if (util::is_dir(freq)) {
-        add_sysfs_khz(s, tr("f.freq_current"), freq, "scaling_cur_freq");
-        add_sysfs_khz(s, tr("f.freq_min"), freq, "scaling_min_freq");
-        add_sysfs_khz(s, tr("f.freq_max"), freq, "scaling_max_freq");
-        add_sysfs_khz(s, tr("f.freq_hw_min"), freq, "cpuinfo_min_freq");
-        add_sysfs_khz(s, tr("f.freq_hw_max"), freq, "cpuinfo_max_freq");
-        add_sysfs_khz(s, tr("f.freq_base"), freq, "base_frequency");
-        add_text(s, tr("f.governor"), freq, "scaling_governor");
-        add_text(s, tr("f.governors"), freq, "scaling_available_governors");
-        add_text(s, tr("f.freq_driver"), freq, "scaling_driver");
-        add_text(s, tr("f.energy_pref"), freq, "energy_performance_preference");
-        add_text(s, tr("f.energy_prefs"), freq, "energy_performance_available_preferences");
-        add_text(s, tr("f.transition_latency"), freq, "cpuinfo_transition_latency");
+    if (files.is_dir(freq)) {
+        add_khz(files, s, tr("f.freq_current"), freq, "scaling_cur_freq");
+        add_khz(files, s, tr("f.freq_min"), freq, "scaling_min_freq");
+        add_khz(files, s, tr("f.freq_max"), freq, "scaling_max_freq");
+        add_khz(files, s, tr("f.freq_hw_min"), freq, "cpuinfo_min_freq");
+        add_khz(files, s, tr("f.freq_hw_max"), freq, "cpuinfo_max_freq");
+        add_khz(files, s, tr("f.freq_base"), freq, "base_frequency");
+        add_text(files, s, tr("f.governor"), freq, "scaling_governor");
+        add_text(files, s, tr("f.governors"), freq, "scaling_available_governors");
+        add_text(files, s, tr("f.freq_driver"), freq, "scaling_driver");
+        add_text(files, s, tr("f.energy_pref"), freq, "energy_performance_preference");
+        add_text(files, s, tr("f.energy_prefs"), freq, "energy_performance_available_preferences");
+        add_text(files, s, tr("f.transition_latency"), freq, "cpuinfo_transition_latency");
     }
     std::string topo = dir + "/topology";
-    if (util::is_dir(topo)) {
-        add_text(s, tr("f.package_id"), topo, "physical_package_id");
-        add_text(s, tr("f.die_id"), topo, "die_id");
-        add_text(s, tr("f.cluster_id"), topo, "cluster_id");
-        add_text(s, tr("f.core_id"), topo, "core_id");
+    if (files.is_dir(topo)) {
+        add_text(files, s, tr("f.package_id"), topo, "physical_package_id");
+        add_text(files, s, tr("f.die_id"), topo, "die_id");
+        add_text(files, s, tr("f.cluster_id"), topo, "cluster_id");
+        add_text(files, s, tr("f.core_id"), topo, "core_id");
         auto add_set = [&](const char* label, const char* list_name, const char* mask_name) {
-            auto [cpus, note] = list_or_mask(topo, list_name, mask_name);
+            auto [cpus, note] = list_or_mask(files, topo, list_name, mask_name);
             s.add(tr(label), cpus, note);
         };
         add_set("f.thread_siblings", "thread_siblings_list", "thread_siblings");
         add_set("f.core_siblings", "core_siblings_list", "core_siblings");
         add_set("f.cluster_cpus", "cluster_cpus_list", "cluster_cpus");
     }
-    s.add(tr("f.capacity"), attr(dir, "cpu_capacity"), "cpu_capacity");
+    add_text(files, s, tr("f.capacity"), dir, "cpu_capacity");
     std::string cppc = dir + "/acpi_cppc";
-    if (util::is_dir(cppc)) {
-        add_text(s, tr("f.cppc_highest"), cppc, "highest_perf");
-        add_text(s, tr("f.cppc_nominal"), cppc, "nominal_perf");
-        add_text(s, tr("f.cppc_lowest"), cppc, "lowest_perf");
-        add_text(s, tr("f.cppc_nominal_f"), cppc, "nominal_freq");
+    if (files.is_dir(cppc)) {
+        add_text(files, s, tr("f.cppc_highest"), cppc, "highest_perf");
+        add_text(files, s, tr("f.cppc_nominal"), cppc, "nominal_perf");
+        add_text(files, s, tr("f.cppc_lowest"), cppc, "lowest_perf");
+        add_text(files, s, tr("f.cppc_nominal_f"), cppc, "nominal_freq");
     }
 }
 
@@ -417,19 +418,20 @@ std::string cache_row_note(const CacheEntry& e) {
     return util::join(parts, ", ");
 }
 
-void add_cpu_children(Node& cpu, const CpuLists& lists, const std::vector<CpuInfoBlock>& blocks,
+void add_cpu_children(Files& files, Node& cpu, const CpuLists& lists,
+                      const std::vector<CpuInfoBlock>& blocks,
                       const std::map<int, std::vector<CacheEntry>>& caches) {
     for (int n : lists.present) {
         std::string dir = cpu_dir(n);
-        if (!util::is_dir(dir)) continue;
+        if (!files.is_dir(dir)) continue;
         Node* child =
             cpu.add_child("cpu.core." + std::to_string(n), I18n::trf("tree.cpu_n", n), ICON_CORE);
         Section& core = child->section(tr("sec.core"));
         core.add(tr("f.status"),
                  lists.online_set.count(n) ? tr("value.online") : tr("value.offline"), "");
-        add_cpu_dir_details(core, dir);
+        add_cpu_dir_details(files, core, dir);
         const CpuInfoBlock* block = block_for_cpu(blocks, n);
-        if (block && !util::is_dir(dir + "/cpufreq")) {
+        if (block && !files.is_dir(dir + "/cpufreq")) {
             const std::string& mhz = block->get("cpu MHz");
             if (!mhz.empty())
                 core.add(tr("f.freq_current"), util::fmt_mhz(util::to_double(mhz, 0)),
@@ -448,12 +450,13 @@ void add_cpu_children(Node& cpu, const CpuLists& lists, const std::vector<CpuInf
             Section& raw = child->section(tr("sec.raw_cpuinfo"));
             for (const auto& [key, value] : block->fields)
                 raw.add(key, value, "");
-            if (raw.empty()) child->sections.pop_back();
         }
+        std::erase_if(child->sections, [](const Section& s) { return s.empty(); });
     }
 }
 
-void add_merged_child(Node& cpu, const CpuLists& lists, const std::map<int, CpuFacts>& facts) {
+void add_merged_child(Files& files, Node& cpu, const CpuLists& lists,
+                      const std::map<int, CpuFacts>& facts) {
     Node* cores = cpu.add_child("cpu.cores", tr("tree.cores"), ICON_CORE);
     cores->summary = I18n::trf("summary.n_threads", static_cast<int>(lists.present.size()));
     Section& s = cores->section(tr("sec.core"));
@@ -467,9 +470,9 @@ void add_merged_child(Node& cpu, const CpuLists& lists, const std::map<int, CpuF
             package = it->second.topology.package_id;
         } else {
             std::string dir = cpu_dir(n);
-            cur = util::read_file(dir + "/cpufreq/scaling_cur_freq");
-            governor = attr(dir + "/cpufreq", "scaling_governor");
-            package = attr(dir + "/topology", "physical_package_id");
+            cur = files.text(dir + "/cpufreq", "scaling_cur_freq");
+            governor = files.text(dir + "/cpufreq", "scaling_governor");
+            package = files.text(dir + "/topology", "physical_package_id");
         }
         std::vector<std::string> parts;
         if (!lists.online_set.count(n)) parts.push_back(tr("value.offline"));
@@ -490,34 +493,33 @@ void collect_cpu(Node& root) {
     Node* cpu = root.add_child("cpu", tr("tree.cpu"), ICON_CPU);
     cpu->summary = model;
 
+    Files files;
     CpuLists lists = read_cpu_lists();
-    auto facts = read_online_facts(lists);
+    auto facts = read_online_facts(files, lists);
     auto nodes = numa_nodes();
     bool merged = lists.present.size() > MANY_CPUS;
 
     add_processor_section(*cpu, blocks, model);
     add_topology_section(*cpu, lists, facts, blocks, nodes.size());
-    add_clock_section(*cpu, lists, facts, blocks);
+    add_clock_section(files, *cpu, lists, facts, blocks);
 
+    // The totals count the caches of online CPUs only; the per-CPU children show every CPU's.
     std::map<int, std::vector<CacheEntry>> caches;
     CacheTally tally;
-    if (merged) {
-        tally = tally_caches_light(lists.online);
-    } else {
-        for (int n : lists.present)
-            caches[n] = read_caches(n);
-        for (int n : lists.online)
-            for (const auto& e : caches[n])
-                tally.add(n, e);
-    }
+    CacheReader reader(merged ? CacheReader::Detail::Identity : CacheReader::Detail::Full);
+    for (int n : merged ? lists.online : lists.present)
+        caches[n] = reader.read(n);
+    for (int n : lists.online)
+        for (const auto& e : caches[n])
+            tally.add(n, e);
     add_cache_section(*cpu, tally, blocks);
     add_vulnerabilities(*cpu);
     add_flags(*cpu, blocks);
-    add_numa_child(*cpu, nodes);
+    add_numa_child(files, *cpu, nodes);
     if (merged)
-        add_merged_child(*cpu, lists, facts);
+        add_merged_child(files, *cpu, lists, facts);
     else
-        add_cpu_children(*cpu, lists, blocks, caches);
+        add_cpu_children(files, *cpu, lists, blocks, caches);
     // A section whose every fact was missing has nothing to show.
     std::erase_if(cpu->sections, [](const Section& s) { return s.empty(); });
 }

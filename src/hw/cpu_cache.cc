@@ -3,6 +3,7 @@
 #include "hw/cpu_list.h"
 #include "util.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace hw {
@@ -39,31 +40,82 @@ std::string cache_label(const CacheEntry& entry) {
     return label;
 }
 
-std::vector<CacheEntry> read_caches(int cpu) {
+namespace {
+
+int read_level(const std::string& dir) {
+    int64_t level = util::to_i64(util::read_file(dir + "/level"), 0);
+    return level < 0 || level > 99 ? 0 : static_cast<int>(level);
+}
+
+std::string read_shared_list(const std::string& dir) {
+    std::string list = util::valid_utf8(util::read_file(dir + "/shared_cpu_list"));
+    if (list.empty())
+        list = format_cpu_list(parse_cpu_mask(util::read_file(dir + "/shared_cpu_map")));
+    return list;
+}
+
+} // namespace
+
+CacheEntry CacheReader::read_entry(const std::string& dir) {
+    CacheEntry e;
+    e.level = read_level(dir);
+    e.type = util::valid_utf8(util::read_file(dir + "/type"));
+    e.size_bytes = parse_cache_size(util::read_file(dir + "/size"));
+    e.shared_list = read_shared_list(dir);
+    bool first_of_label = m_labels.emplace(cache_label(e), true).second;
+    if (m_detail == Detail::Full || first_of_label) {
+        e.ways = util::valid_utf8(util::read_file(dir + "/ways_of_associativity"));
+        e.line_size = util::valid_utf8(util::read_file(dir + "/coherency_line_size"));
+    }
+    if (m_detail == Detail::Full) {
+        e.sets = util::valid_utf8(util::read_file(dir + "/number_of_sets"));
+        e.alloc_policy = util::valid_utf8(util::read_file(dir + "/allocation_policy"));
+        e.write_policy = util::valid_utf8(util::read_file(dir + "/write_policy"));
+    }
+    return e;
+}
+
+std::vector<CacheEntry> CacheReader::read(int cpu) {
+    auto covered = [&](const std::string& index) -> const CacheEntry* {
+        auto it = m_cover.find(index);
+        if (it == m_cover.end()) return nullptr;
+        auto hit = it->second.find(cpu);
+        return hit == it->second.end() ? nullptr : &m_entries[hit->second];
+    };
     std::vector<CacheEntry> out;
+    // A CPU whose every known cache was already seen through a CPU sharing it needs not even
+    // be listed: the first CPU of each kind has private caches and is always listed.
+    bool all_covered = !m_indexes.empty();
+    for (const auto& index : m_indexes)
+        all_covered = all_covered && covered(index);
+    if (all_covered) {
+        for (const auto& index : m_indexes)
+            out.push_back(*covered(index));
+        return out;
+    }
     std::string base = "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cache";
     for (const auto& index : util::list_dir(base, "index")) {
-        std::string d = base + "/" + index;
-        CacheEntry e;
-        int64_t level = util::to_i64(util::read_file(d + "/level"), 0);
-        e.level = level < 0 || level > 99 ? 0 : static_cast<int>(level);
-        e.type = util::valid_utf8(util::read_file(d + "/type"));
-        e.size_bytes = parse_cache_size(util::read_file(d + "/size"));
-        e.shared_list = util::valid_utf8(util::read_file(d + "/shared_cpu_list"));
-        if (e.shared_list.empty())
-            e.shared_list = format_cpu_list(parse_cpu_mask(util::read_file(d + "/shared_cpu_map")));
-        e.ways = util::valid_utf8(util::read_file(d + "/ways_of_associativity"));
-        e.line_size = util::valid_utf8(util::read_file(d + "/coherency_line_size"));
-        e.sets = util::valid_utf8(util::read_file(d + "/number_of_sets"));
-        e.alloc_policy = util::valid_utf8(util::read_file(d + "/allocation_policy"));
-        e.write_policy = util::valid_utf8(util::read_file(d + "/write_policy"));
+        if (std::find(m_indexes.begin(), m_indexes.end(), index) == m_indexes.end())
+            m_indexes.push_back(index);
+        if (const CacheEntry* seen = covered(index)) {
+            out.push_back(*seen);
+            continue;
+        }
+        CacheEntry e = read_entry(base + "/" + index);
+        m_entries.push_back(e);
+        auto& cover = m_cover[index];
+        std::vector<int> sharers = parse_cpu_list(e.shared_list);
+        if (sharers.empty()) sharers.push_back(cpu);
+        for (int n : sharers)
+            cover.emplace(n, m_entries.size() - 1);
+        cover.emplace(cpu, m_entries.size() - 1);
         out.push_back(std::move(e));
     }
     return out;
 }
 
-bool CacheTally::counted(const std::string& label, const std::string& canonical_list) const {
-    return m_seen.count(label + "|" + canonical_list) > 0;
+std::vector<CacheEntry> read_caches(int cpu) {
+    return CacheReader(CacheReader::Detail::Full).read(cpu);
 }
 
 void CacheTally::add(int cpu, const CacheEntry& entry) {

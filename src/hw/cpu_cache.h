@@ -32,6 +32,30 @@ std::string cache_label(const CacheEntry& entry);
 // Every index directory of one CPU, in index order.
 std::vector<CacheEntry> read_caches(int cpu);
 
+// Reads the caches of many CPUs without reading one physical cache twice: CPUs that share a
+// cache list it at the same index with the same CPU list, so the entry read through the
+// first of them stands for the others.
+class CacheReader {
+public:
+    // Identity reads level, type, size and the shared list (ways and line size only for the
+    // first cache of each label): enough for the machine-wide totals.
+    enum class Detail { Identity, Full };
+    explicit CacheReader(Detail detail) : m_detail(detail) {}
+    // The caches of one CPU in index order, as read_caches would return them.
+    std::vector<CacheEntry> read(int cpu);
+    // Index directories actually read so far (for the benchmark and tests).
+    size_t entries_read() const { return m_entries.size(); }
+
+private:
+    CacheEntry read_entry(const std::string& dir);
+
+    Detail m_detail;
+    std::vector<std::string> m_indexes;                   // every index name met, in order
+    std::map<std::string, std::map<int, size_t>> m_cover; // index → CPU → entry in m_entries
+    std::vector<CacheEntry> m_entries;
+    std::map<std::string, bool> m_labels;
+};
+
 struct CacheTotal {
     std::string label;
     uint64_t total_bytes = 0;
@@ -45,8 +69,6 @@ class CacheTally {
 public:
     // `cpu` is the CPU the entry was read from: a cache without a shared list is its own.
     void add(int cpu, const CacheEntry& entry);
-    // Whether the (label, shared list) pair is already counted.
-    bool counted(const std::string& label, const std::string& canonical_list) const;
     // In byte order of the labels: L1d, L1i, L2, L3.
     std::vector<CacheTotal> totals() const;
     bool empty() const { return m_totals.empty(); }
