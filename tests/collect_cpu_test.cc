@@ -1,5 +1,6 @@
 // The processor branch over the fixture machines and over broken trees: the facts a user
 // compares with other tools (sockets, cores, CPUs, caches, clocks, NUMA) and the child layout.
+#include "hw/cpu_cache.h"
 #include "hw/hardware.h"
 #include "test_support.h"
 #include "util.h"
@@ -274,4 +275,39 @@ TEST_F(CpuBranch, UnreadableCpuinfoGivesUnknownModel) {
         const hw::Node* cpu = r.find("cpu");
         return cpu && cpu->summary == tr("common.unknown");
     }));
+}
+
+namespace {
+
+bool same_entry(const hw::CacheEntry& a, const hw::CacheEntry& b) {
+    return a.level == b.level && a.type == b.type && a.size_bytes == b.size_bytes &&
+           a.shared_list == b.shared_list && a.ways == b.ways && a.line_size == b.line_size &&
+           a.sets == b.sets && a.write_policy == b.write_policy;
+}
+
+} // namespace
+
+TEST(CacheReader, SharedCachesAreReadOnceAndGiveWhatAFullReadGives) {
+    for (const char* machine : {"cpu-x86-2socket-smt-numa", "cpu-arm-biglittle",
+                                "cpu-ppc64-lpar-masks", "cpu-x86-offline-cpus"}) {
+        ScopedEnv env("QUARVEL_SYSROOT", testing_support::fixture(machine));
+        hw::CacheReader reader(hw::CacheReader::Detail::Full);
+        size_t index_dirs = 0;
+        for (int cpu = 0; cpu < 16; ++cpu) {
+            auto fresh = hw::read_caches(cpu);
+            auto shared = reader.read(cpu);
+            index_dirs += fresh.size();
+            ASSERT_EQ(shared.size(), fresh.size()) << machine << " cpu" << cpu;
+            for (size_t i = 0; i < fresh.size(); ++i)
+                EXPECT_TRUE(same_entry(shared[i], fresh[i]))
+                    << machine << " cpu" << cpu << " #" << i;
+        }
+        EXPECT_LT(reader.entries_read(), index_dirs) << machine;
+    }
+    // Two sockets: 8 cores with private L1d, L1i and L2, and two L3 caches.
+    ScopedEnv env("QUARVEL_SYSROOT", testing_support::fixture("cpu-x86-2socket-smt-numa"));
+    hw::CacheReader reader(hw::CacheReader::Detail::Full);
+    for (int cpu = 0; cpu < 16; ++cpu)
+        reader.read(cpu);
+    EXPECT_EQ(reader.entries_read(), 26u);
 }
