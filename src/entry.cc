@@ -4,6 +4,7 @@
 #include "hw/hardware.h"
 #include "i18n.h"
 #include "report.h"
+#include "settings.h"
 #include "util.h"
 #include "window_module.h"
 
@@ -85,6 +86,11 @@ int run_report_mode(int argc, char** argv) {
     if (host::display_available()) window_module::init_toolkit(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
 
+    // The report speaks the language chosen in the window. Only read here: report mode never
+    // writes the settings.
+    SettingsStore& settings = SettingsStore::instance();
+    settings.load();
+    I18n::instance().set_language(settings.get().language);
     util::set_number_format(tr("num.decimal"), tr("num.group"));
 
     auto root = hw::collect_all();
