@@ -184,6 +184,7 @@ TEST_F(CpuBranch, VirtualMachinesWithoutCpufreq) {
     EXPECT_EQ(value(with_mhz, "Clock", tr("f.freq_current")), "2.79 GHz");
     EXPECT_EQ(row(with_mhz, "Clock", tr("f.freq_hw_max")), nullptr);
     EXPECT_EQ(value(*with_mhz.find("cpu.core.3"), "Core", tr("f.freq_current")), "2.79 GHz");
+    EXPECT_EQ(value(with_mhz, "Notable features", "AVX-512 VNNI"), "Yes");
 
     const auto& riscv = machine("cpu-riscv-vm-no-mhz");
     EXPECT_EQ(value(riscv, "Clock", tr("f.freq_current")), "not exposed by this system");

@@ -42,7 +42,7 @@ constexpr Feature NOTABLE_FEATURES[] = {
     {"avx2", "AVX2"},
     {"avx512f", "AVX-512 (Foundation)"},
     {"avx512bw", "AVX-512 BW"},
-    {"avx512vnni", "AVX-512 VNNI"},
+    {"avx512_vnni", "AVX-512 VNNI"}, // the kernel's spelling of the flag
     {"amx_tile", "Intel AMX"},
     {"sse4_2", "SSE4.2"},
     {"fma", "FMA3"},
