@@ -280,3 +280,28 @@ TEST_F(UsbBranch, MissingAndBrokenTrees) {
     EXPECT_EQ(broken->find("usb.usbmon"), nullptr);
     EXPECT_TRUE(b->usb.empty()); // no root hub, no card
 }
+
+TEST_F(UsbBranch, PlatformControllersAreNamedByTheirRootHubs) {
+    TempDir dir;
+    std::string ctrl = "sys/devices/platform/soc/a600000.usb/xhci-hcd.1.auto";
+    // An older kernel leaves the serial out; the directory names the controller then.
+    dir.write(ctrl + "/usb1/product", "xHCI Host Controller\n");
+    dir.write(ctrl + "/usb1/busnum", "1\n");
+    dir.write(ctrl + "/usb1/speed", "480\n");
+    dir.write(ctrl + "/usb2/product", "xHCI Host Controller\n");
+    dir.write(ctrl + "/usb2/serial", "xhci-hcd.1.auto\n");
+    dir.write(ctrl + "/usb2/busnum", "2\n");
+    dir.write(ctrl + "/usb2/speed", "5000\n");
+    dir.symlink("../../../devices/platform/soc/a600000.usb/xhci-hcd.1.auto/usb1",
+                "sys/bus/usb/devices/usb1");
+    dir.symlink("../../../devices/platform/soc/a600000.usb/xhci-hcd.1.auto/usb2",
+                "sys/bus/usb/devices/usb2");
+    auto tree = collect(dir.path());
+    const auto& cards = tree->find("usb")->usb;
+    ASSERT_EQ(cards.size(), 1u);
+    EXPECT_EQ(cards[0].id, "xhci-hcd.1.auto");
+    EXPECT_EQ(cards[0].name, "xHCI Host Controller");
+    EXPECT_EQ(cards[0].vendor, "");
+    ASSERT_EQ(cards[0].buses.size(), 2u);
+    EXPECT_EQ(cards[0].buses[1].gen, "USB 3.0");
+}

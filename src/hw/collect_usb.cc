@@ -243,14 +243,18 @@ struct Builder {
 // What names the controller on the cards: the PCI function when it is one, else its root
 // hub's product text ("xHCI Host Controller" for a platform controller).
 void name_controller(UsbRootHub& r, const std::string& hub_product, const Ids& ids) {
-    std::string pci = "/sys/bus/pci/devices/" + r.controller;
-    std::string vendor = util::read_file(pci + "/vendor");
-    std::string device = util::read_file(pci + "/device");
-    if (!r.controller.empty() && r.controller.find('/') == std::string::npos && !vendor.empty()) {
-        uint32_t v = util::parse_hex(vendor, 0) & 0xffff;
-        uint32_t dev = util::parse_hex(device, 0) & 0xffff;
-        r.name = util::valid_utf8(ids.pci_device(v, dev));
-        r.vendor = util::valid_utf8(ids.pci_vendor(v));
+    // A serial is text from the kernel, not a path to follow anywhere else.
+    bool pci_like = !r.controller.empty() && r.controller.find('/') == std::string::npos &&
+                    r.controller.find(':') != std::string::npos;
+    if (pci_like) {
+        std::string pci = "/sys/bus/pci/devices/" + r.controller;
+        std::string vendor = util::read_file(pci + "/vendor");
+        if (!vendor.empty()) {
+            uint32_t v = util::parse_hex(vendor, 0) & 0xffff;
+            uint32_t dev = util::parse_hex(util::read_file(pci + "/device"), 0) & 0xffff;
+            r.name = util::valid_utf8(ids.pci_device(v, dev));
+            r.vendor = util::valid_utf8(ids.pci_vendor(v));
+        }
     }
     if (r.name.empty()) r.name = hub_product;
 }
