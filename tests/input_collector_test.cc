@@ -128,14 +128,6 @@ TEST_F(InputBranch, DesktopReceiverAndGamepad) {
               "Button  ·  Logitech USB Receiver Consumer Control");
 }
 
-TEST_F(InputBranch, BitmapsInThirtyTwoBitWords) {
-    auto tree = collect(testing_support::fixture("netbook-32bit-charge"));
-    const Node* kbd = child_titled(*tree->find("input"), "AT Translated Set 2 keyboard");
-    ASSERT_NE(kbd, nullptr);
-    EXPECT_EQ(kbd->summary, "Keyboard");
-    EXPECT_EQ(value(*kbd, "Event types"), "SYN, KEY, MSC, LED, REP  (0x120013)");
-}
-
 TEST_F(InputBranch, UnreadableListGivesAnEmptyBranch) {
     TempDir dir;
     dir.write("proc/bus/input/devices", "I: Bus=0011 Vendor=0001 Product=0001 Version=ab41\n"

@@ -101,11 +101,8 @@ TEST(InputParser, ToleratesDamagedAndOddText) {
 }
 
 TEST(InputParser, FieldsAreWholeWords) {
-    EXPECT_EQ(input_field("Bus=0011 Vendor=0001 Product=0002 Version=ab41", "Product"), "0002");
     EXPECT_EQ(input_field("SubProduct=9 Product=0002", "Product"), "0002");
     EXPECT_EQ(input_field("Bus=0011", "Vendor"), "");
-    EXPECT_EQ(input_field("Bus", "Bus"), "");
-    EXPECT_EQ(input_field("Bus=", "Bus"), "");
 }
 
 TEST(InputGroups, ThePartsFourCases) {
@@ -195,41 +192,22 @@ TEST(InputGroups, ClassificationByNameThenByEventBits) {
     auto kind = [](const std::string& name, const std::string& ev) {
         return std::string(input_kind(dev(name, "", ev)));
     };
-    EXPECT_EQ(kind("Synaptics TouchPad", "b"), "value.touchpad");
-    EXPECT_EQ(kind("ELAN Touchscreen", "b"), "value.touchscreen");
     EXPECT_EQ(kind("USB Keyboard Mouse", "17"), "value.keyboard"); // "keyboard" before "mouse"
-    EXPECT_EQ(kind("Video Bus", "3"), "value.button");
-    EXPECT_EQ(kind("PC Speaker", "40001"), "value.button");
     EXPECT_EQ(kind("Receiver System Control", "13"), "value.button");
     EXPECT_EQ(kind("Xbox Wireless Controller", "20001b"), "value.gamepad"); // FF
     EXPECT_EQ(kind("Wacom Pen", "1b"), "value.touch_device");               // ABS + KEY
     EXPECT_EQ(kind("Trackball", "17"), "value.mouse");                      // REL + KEY
-    EXPECT_EQ(kind("Camera Button", "3"), "value.keyboard");                // KEY only
     EXPECT_EQ(kind("Tablet Mode", "21"), "value.switch");                   // SW only
     EXPECT_EQ(kind("Accelerometer", "9"), "value.input_device");            // ABS alone
-    EXPECT_EQ(kind("No bitmap", ""), "value.input_device");
-
-    EXPECT_EQ(input_kind_rank("value.touchpad"), 0);
-    EXPECT_EQ(input_kind_rank("value.keyboard"), 3);
-    EXPECT_EQ(input_kind_rank("value.input_device"), 8);
     EXPECT_EQ(input_kind_rank("value.root_hub"), 100);
     EXPECT_STREQ(input_group_kind({}), "value.input_device");
 }
 
 TEST(InputGroups, BusCodesAreHexadecimalAndEventTypesAreNamed) {
-    EXPECT_EQ(input_bus_name(0x03), "USB");
-    EXPECT_EQ(input_bus_name(0x05), "Bluetooth");
-    EXPECT_EQ(input_bus_name(0x11), "i8042 (PS/2)");
+    EXPECT_EQ(input_bus_name(0x11), "i8042 (PS/2)"); // 17, not 11
     EXPECT_EQ(input_bus_name(0x18), "I2C");
-    EXPECT_EQ(input_bus_name(0x19), "Host");
-    EXPECT_EQ(input_bus_name(0x1f), "Intel ISHTP");
-    EXPECT_EQ(input_bus_name(0), "");
     EXPECT_EQ(input_bus_name(0x99), "");
-
     EXPECT_EQ(input_event_type_names(0x120013), "SYN, KEY, MSC, LED, REP");
-    EXPECT_EQ(input_event_type_names(0x21), "SYN, SW");
-    EXPECT_EQ(input_event_type_names(0x1b), "SYN, KEY, ABS, MSC");
     EXPECT_EQ(input_event_type_names(0xe40010), "MSC, SND, FF, PWR, FF_STATUS");
     EXPECT_EQ(input_event_type_names(0x40), "0x06"); // no such type today
-    EXPECT_EQ(input_event_type_names(0), "");
 }

@@ -51,30 +51,15 @@ std::vector<std::string> child_ids(const Node& n) {
     return out;
 }
 
-UsbDeviceVisual visual(const std::string& port) {
-    UsbDeviceVisual v;
-    v.port = port;
-    return v;
-}
-
 } // namespace
 
 TEST(UsbTopology, NamesFollowTheKernelsScheme) {
-    EXPECT_TRUE(usb_is_root_hub_name("usb1"));
     EXPECT_TRUE(usb_is_root_hub_name("usb12"));
-    EXPECT_FALSE(usb_is_root_hub_name("usb"));
     EXPECT_FALSE(usb_is_root_hub_name("usbmon"));
-    EXPECT_TRUE(usb_is_device_name("1-2"));
     EXPECT_TRUE(usb_is_device_name("3-1.5.4.2"));
     EXPECT_FALSE(usb_is_device_name("1-2:1.0")); // an interface
-    EXPECT_FALSE(usb_is_device_name("1-0:1.0"));
-    EXPECT_FALSE(usb_is_device_name("1-"));
     EXPECT_FALSE(usb_is_device_name("1-2..3"));
-    EXPECT_FALSE(usb_is_device_name("-2"));
-    EXPECT_FALSE(usb_is_device_name("usb1"));
-    EXPECT_EQ(usb_bus_of("usb3"), "3");
     EXPECT_EQ(usb_bus_of("12-4.1"), "12");
-    EXPECT_EQ(usb_bus_of("port"), "");
 }
 
 TEST(UsbTopology, DevicesHangBelowTheNearestHubThatExists) {
@@ -89,59 +74,17 @@ TEST(UsbTopology, DevicesHangBelowTheNearestHubThatExists) {
     EXPECT_EQ(children.count("garbage"), 0u);
 }
 
-TEST(UsbTopology, SpeedsAndTheirGenerations) {
+TEST(UsbTopology, SpeedsThatAreNoWholeNumberOrNoNumber) {
     util::set_number_format(".", ",");
-    EXPECT_EQ(usb_gen_name(1.5), "USB 1.0 Low-Speed");
-    EXPECT_EQ(usb_gen_name(12), "USB 1.1 Full-Speed");
-    EXPECT_EQ(usb_gen_name(480), "USB 2.0 High-Speed");
-    EXPECT_EQ(usb_gen_name(5000), "USB 3.0");
-    EXPECT_EQ(usb_gen_name(10000), "USB 3.1 Gen 2");
-    EXPECT_EQ(usb_gen_name(20000), "USB 3.2 Gen 2x2");
-    EXPECT_EQ(usb_speed_text("480"), "480 Mbit/s  (USB 2.0 High-Speed)");
     EXPECT_EQ(usb_speed_text("1.5"), "1.5 Mbit/s  (USB 1.0 Low-Speed)"); // not "2 Mbit/s"
-    EXPECT_EQ(usb_speed_text("10000"), "10,000 Mbit/s  (USB 3.1 Gen 2)");
+    EXPECT_EQ(usb_speed_text("20000"), "20,000 Mbit/s  (USB 3.2 Gen 2x2)");
     EXPECT_EQ(usb_speed_text(""), "");
     EXPECT_EQ(usb_speed_text("unknown"), "unknown");
     EXPECT_EQ(usb_mbit("unknown"), 0);
-    EXPECT_EQ(usb_mbit("-5"), 0);
     EXPECT_EQ(usb_power_ma("  0mA"), 0);
     EXPECT_EQ(usb_power_ma("500mA"), 500);
-    EXPECT_EQ(usb_power_ma("mA"), 0);
-    EXPECT_EQ(usb_power_ma("99999999999999999999mA"), 0);
-    EXPECT_EQ(usb_power_ma("4000000000mA"), 1000000);
-}
-
-TEST(UsbTopology, ControllerRecordsGroupBusesAndKeepTreeOrder) {
-    std::vector<UsbRootHub> roots = {
-        {"usb3", "3", "0000:3c:00.0", "TB xHCI", "Intel", "480"},
-        {"usb2", "2", "0000:00:14.0", "xHCI", "Intel", "10000"},
-        {"usb1", "1", "0000:00:14.0", "xHCI", "Intel", "480"},
-    };
-    auto children =
-        usb_children({"1-1", "1-1.2", "1-1.2.1", "1-1.3", "1-4", "2-1", "usb1", "usb2", "usb3"});
-    std::map<std::string, UsbDeviceVisual> devices;
-    for (const char* p : {"1-1", "1-1.2", "1-1.2.1", "1-1.3", "1-4", "2-1"})
-        devices[p] = visual(p);
-    auto ctrls = usb_controller_visuals(roots, children, devices);
-    ASSERT_EQ(ctrls.size(), 2u);
-    // The controller of bus 1 comes first; its buses are ordered by number.
-    EXPECT_EQ(ctrls[0].id, "0000:00:14.0");
-    EXPECT_EQ(ctrls[0].name, "xHCI");
-    ASSERT_EQ(ctrls[0].buses.size(), 2u);
-    EXPECT_EQ(ctrls[0].buses[0].port, "usb1");
-    EXPECT_EQ(ctrls[0].buses[0].gen, "USB 2.0 High-Speed");
-    EXPECT_EQ(ctrls[0].buses[1].port, "usb2");
-    EXPECT_EQ(ctrls[0].buses[1].mbit, 10000);
-    EXPECT_EQ(layout(ctrls[0].buses[0]),
-              (std::vector<std::string>{"1-1@0", "1-1.2@1", "1-1.2.1@2", "1-1.3@1", "1-4@0"}));
-    EXPECT_EQ(layout(ctrls[0].buses[1]), std::vector<std::string>{"2-1@0"});
-    EXPECT_EQ(ctrls[0].device_count, 6u);
-    // A bus with only its root hub.
-    EXPECT_EQ(ctrls[1].id, "0000:3c:00.0");
-    ASSERT_EQ(ctrls[1].buses.size(), 1u);
-    EXPECT_TRUE(ctrls[1].buses[0].devices.empty());
-    EXPECT_EQ(ctrls[1].device_count, 0u);
-    EXPECT_TRUE(usb_controller_visuals({}, {}, {}).empty());
+    EXPECT_EQ(usb_power_ma("99999999999999999999mA"), 0); // beyond 64 bits: no number
+    EXPECT_EQ(usb_power_ma("4000000000mA"), 1000000);     // never wraps an int
 }
 
 TEST_F(UsbBranch, LaptopTreeAndCards) {
@@ -163,7 +106,6 @@ TEST_F(UsbBranch, LaptopTreeAndCards) {
     EXPECT_EQ(fp->title, "Prometheus Fingerprint Reader");
     EXPECT_EQ(value(*fp, "Vendor ID"), "0x06cb  (Synaptics, Inc.)");
     EXPECT_EQ(value(*fp, "Speed"), "<no row>"); // the speed file is empty
-    EXPECT_EQ(value(*fp, "ff"), "<no row>");
     EXPECT_EQ(value(*fp, "1-4:1.0"), "Class 0xff (Vendor Specific) → no driver bound, 4 endpoints");
     const Node* mouse = tree->find("usb.1-2.1");
     EXPECT_EQ(value(*mouse, "Speed"), "1.5 Mbit/s  (USB 1.0 Low-Speed)");
@@ -174,7 +116,6 @@ TEST_F(UsbBranch, LaptopTreeAndCards) {
     EXPECT_EQ(value(*root_hub, "USB version"), "3.10"); // the kernel's leading space is gone
     const Node* stick = tree->find("usb.2-1");
     EXPECT_EQ(value(*stick, "Manufacturer"), "USB");
-    EXPECT_EQ(value(*stick, "Revision"), "1.00");
     // Interfaces in natural order: 1.10 after 1.9.
     const Node* modem = tree->find("usb.1-6");
     const Section& ifaces = modem->sections.back();
@@ -186,7 +127,6 @@ TEST_F(UsbBranch, LaptopTreeAndCards) {
     ASSERT_EQ(overview.items.size(), 11u);
     EXPECT_EQ(overview.items[0].name, "1-2");
     EXPECT_EQ(overview.items[0].value, "USB2.1 Hub  05e3:0610");
-    EXPECT_EQ(overview.items[7].name, "1-10");
 
     // The cards: one xHCI with its USB 2 and USB 3 bus, then the Thunderbolt controller.
     ASSERT_EQ(usb->usb.size(), 2u);
@@ -196,7 +136,6 @@ TEST_F(UsbBranch, LaptopTreeAndCards) {
     EXPECT_EQ(xhci.vendor, "Intel Corporation");
     EXPECT_EQ(xhci.device_count, 10u);
     ASSERT_EQ(xhci.buses.size(), 2u);
-    EXPECT_EQ(xhci.buses[0].number, "1");
     EXPECT_EQ(xhci.buses[1].gen, "USB 3.1 Gen 2");
     EXPECT_EQ(layout(xhci.buses[0]),
               (std::vector<std::string>{"1-2@0", "1-2.1@1", "1-2.4@1", "1-2.4.1@2", "1-3@0",
@@ -232,19 +171,6 @@ TEST_F(UsbBranch, LaptopTreeAndCards) {
     ASSERT_EQ(tb.buses[1].devices.size(), 1u);
     EXPECT_EQ(tb.buses[1].devices[0].mbit, 20000);
     EXPECT_EQ(tb.buses[1].devices[0].gen, "USB 3.2 Gen 2x2");
-}
-
-TEST_F(UsbBranch, OldControllersWithEmptyBuses) {
-    auto tree = collect(testing_support::fixture("netbook-32bit-charge"));
-    const Node* usb = tree->find("usb");
-    ASSERT_EQ(usb->usb.size(), 4u);
-    EXPECT_EQ(usb->usb[0].name, "NM10/ICH7 Family USB2 EHCI Controller");
-    EXPECT_EQ(usb->usb[1].name, "NM10/ICH7 Family USB UHCI Controller #1");
-    EXPECT_EQ(usb->usb[1].buses[0].devices[0].mbit, 1.5);
-    EXPECT_EQ(usb->usb[2].device_count, 0u);
-    EXPECT_EQ(usb->usb[3].device_count, 0u);
-    // Padded "  0mA" of an old kernel.
-    EXPECT_EQ(value(*tree->find("usb.usb1"), "Maximum power"), "0 mA");
 }
 
 TEST_F(UsbBranch, MissingAndBrokenTrees) {
