@@ -6,6 +6,7 @@
 #include "hw/hardware.h"
 #include "hw/mount_table.h"
 #include "hw/swap_table.h"
+#include "hw/sysfs_values.h"
 #include "settings.h"
 #include "util.h"
 
@@ -32,15 +33,27 @@ constexpr uint64_t sector_bytes = 512;
 constexpr uint64_t empty_optical_sectors = 2097151;
 
 std::string text_of(const std::string& path) {
-    return util::valid_utf8(util::read_file(path));
+    return printable_text(util::read_file_raw(path));
+}
+
+std::optional<uint64_t> number_of(const std::string& path) {
+    return strict_u64(util::read_file(path));
+}
+
+// Only the kernel's own "0" and "1" are answers; anything else gives no row.
+void add_flag(Section& s, const std::string& label, const std::string& path,
+              const std::string& note) {
+    std::string v = util::read_file(path);
+    if (v == "0" || v == "1") s.add(label, yesno(v == "1"), note);
 }
 
 // Bytes of a count of 512-byte sectors; nothing for text that is no count, or a count that
 // no device can have (its bytes would not fit 64 bits).
 std::optional<uint64_t> sectors_to_bytes(const std::string& text) {
-    uint64_t sectors = util::to_u64(text, std::numeric_limits<uint64_t>::max());
-    if (sectors > std::numeric_limits<uint64_t>::max() / sector_bytes) return std::nullopt;
-    return sectors * sector_bytes;
+    auto sectors = strict_u64(text);
+    if (!sectors || *sectors > std::numeric_limits<uint64_t>::max() / sector_bytes)
+        return std::nullopt;
+    return *sectors * sector_bytes;
 }
 
 std::string join_parts(const std::vector<std::string>& parts) {
@@ -141,12 +154,12 @@ void add_filesystems(Node& node, Tables& t, const std::string& name, const std::
     bool first = true;
     for (const MountEntry* m : mounts_for(t, name, dev)) {
         Section s{tr("sec.filesystem"), {}};
-        s.add(tr("f.mountpoint"), util::valid_utf8(m->target));
-        s.add(tr("f.fstype"), util::valid_utf8(m->fstype));
-        s.add(tr("f.options"), util::valid_utf8(m->options));
+        s.add(tr("f.mountpoint"), printable_text(m->target));
+        s.add(tr("f.fstype"), printable_text(m->fstype));
+        s.add(tr("f.options"), printable_text(m->options));
         if (first) {
-            record.mountpoint = m->target;
-            record.fstype = m->fstype;
+            record.mountpoint = printable_text(m->target);
+            record.fstype = printable_text(m->fstype);
             if (auto u = t.usage.get(*m)) {
                 add_usage(s, *u);
                 record.used = u->total_bytes > u->free_bytes ? u->total_bytes - u->free_bytes : 0;
@@ -202,19 +215,18 @@ void add_partition(Node& disk_node, Tables& t, const std::string& dir, const std
         s.add(tr("f.start_sector"),
               util::fmt_int(*start / sector_bytes) + "  (" + util::fmt_bytes(*start) + ")",
               "start");
-    std::string number = util::read_file(pdir + "/partition");
-    if (util::to_u64(number, 0) > 0)
-        s.add(tr("f.partition_no"), util::fmt_int(util::to_u64(number, 0)), "partition");
-    s.add(tr("f.dev_numbers"), util::valid_utf8(dev), "dev");
-    add_sysfs_bool(s, tr("f.read_only"), pdir, "ro");
+    if (auto number = number_of(pdir + "/partition"))
+        s.add(tr("f.partition_no"), util::fmt_int(*number), "partition");
+    s.add(tr("f.dev_numbers"), printable_text(dev), "dev");
+    add_flag(s, tr("f.read_only"), pdir + "/ro", "ro");
     s.add(tr("f.holders"), holders_of(pdir), "holders");
 
     PartitionVisual record;
     record.device = part;
     record.bytes = bytes.value_or(0);
     add_filesystems(*node, t, part, dev, record);
-    node->summary = join_parts(
-        {bytes ? util::fmt_bytes(*bytes) : "", record.fstype, util::valid_utf8(record.mountpoint)});
+    node->summary =
+        join_parts({bytes ? util::fmt_bytes(*bytes) : "", record.fstype, record.mountpoint});
     disk.partitions.push_back(std::move(record));
 }
 
@@ -242,16 +254,12 @@ void add_queue_section(Node& node, const std::string& dir) {
     Section& q = node.section(tr("sec.queue"));
     std::string qdir = dir + "/queue";
     auto bytes_row = [&](const char* key, const char* attr) {
-        std::string text = util::read_file(qdir + "/" + attr);
-        uint64_t v = util::to_u64(text, std::numeric_limits<uint64_t>::max());
-        if (v != std::numeric_limits<uint64_t>::max())
-            q.add(tr(key), util::fmt_int(v) + " B", std::string("queue/") + attr);
+        if (auto v = number_of(qdir + "/" + attr))
+            q.add(tr(key), util::fmt_int(*v) + " B", std::string("queue/") + attr);
     };
     auto count_row = [&](const char* key, const char* attr) {
-        std::string text = util::read_file(qdir + "/" + attr);
-        uint64_t v = util::to_u64(text, std::numeric_limits<uint64_t>::max());
-        if (v != std::numeric_limits<uint64_t>::max())
-            q.add(tr(key), util::fmt_int(v), std::string("queue/") + attr);
+        if (auto v = number_of(qdir + "/" + attr))
+            q.add(tr(key), util::fmt_int(*v), std::string("queue/") + attr);
     };
     auto text_row = [&](const char* key, const char* attr) {
         q.add(tr(key), text_of(qdir + "/" + attr), std::string("queue/") + attr);
@@ -263,12 +271,8 @@ void add_queue_section(Node& node, const std::string& dir) {
     count_row("f.max_sectors_kb", "max_sectors_kb");
     count_row("f.read_ahead_kb", "read_ahead_kb");
     count_row("f.rotation_rate", "rotation_rate");
-    {
-        std::string text = util::read_file(qdir + "/discard_granularity");
-        uint64_t v = util::to_u64(text, std::numeric_limits<uint64_t>::max());
-        if (v != std::numeric_limits<uint64_t>::max())
-            q.add(tr("f.discard_granularity"), util::fmt_bytes(v), "queue/discard_granularity");
-    }
+    if (auto v = number_of(qdir + "/discard_granularity"))
+        q.add(tr("f.discard_granularity"), util::fmt_bytes(*v), "queue/discard_granularity");
     text_row("f.write_cache", "write_cache");
     count_row("f.nr_zones", "nr_zones");
     text_row("f.zoned", "zoned");
@@ -299,8 +303,8 @@ void add_nvme_section(Node& node, const std::string& dir) {
     int64_t numa = util::to_i64(util::read_file(path_ctrl + "/numa_node"), -1);
     if (numa >= 0)
         s.add(tr("f.numa_node"), util::fmt_int(static_cast<uint64_t>(numa)), rel + "numa_node");
-    uint64_t queues = util::to_u64(util::read_file(path_ctrl + "/queue_count"), 0);
-    if (queues > 0) s.add(tr("f.queue_count"), util::fmt_int(queues), rel + "queue_count");
+    if (auto queues = number_of(path_ctrl + "/queue_count"))
+        s.add(tr("f.queue_count"), util::fmt_int(*queues), rel + "queue_count");
     s.add(tr("f.nvme_state"), text_of(path_ctrl + "/state"), rel + "state");
 }
 
@@ -308,23 +312,19 @@ void add_raid_section(Node& node, const std::string& dir) {
     Section& s = node.section(tr("sec.raid"));
     std::string md = dir + "/md";
     s.add(tr("f.raid_level"), text_of(md + "/level"), "md/level");
-    std::string members = util::read_file(md + "/raid_disks");
-    uint64_t count = util::to_u64(members, std::numeric_limits<uint64_t>::max());
-    if (count != std::numeric_limits<uint64_t>::max()) {
-        std::string v = util::fmt_int(count);
+    if (auto count = number_of(md + "/raid_disks")) {
+        std::string v = util::fmt_int(*count);
         auto slaves = util::list_dir(dir + "/slaves");
         if (!slaves.empty()) v += "  (" + util::join(slaves, ", ") + ")";
         s.add(tr("f.raid_devices"), v, "md/raid_disks");
     }
     s.add(tr("f.raid_state"), text_of(md + "/array_state"), "md/array_state");
-    std::string degraded = util::read_file(md + "/degraded");
-    uint64_t d = util::to_u64(degraded, std::numeric_limits<uint64_t>::max());
-    if (d != std::numeric_limits<uint64_t>::max())
-        s.add(tr("f.raid_degraded"), util::fmt_int(d), "md/degraded");
+    if (auto d = number_of(md + "/degraded"))
+        s.add(tr("f.raid_degraded"), util::fmt_int(*d), "md/degraded");
     s.add(tr("f.raid_sync"), text_of(md + "/sync_action"), "md/sync_action");
     // Mirrors have no chunks and report 0.
-    uint64_t chunk = util::to_u64(util::read_file(md + "/chunk_size"), 0);
-    if (chunk > 0) s.add(tr("f.chunk_size"), util::fmt_bytes(chunk), "md/chunk_size");
+    auto chunk = number_of(md + "/chunk_size");
+    if (chunk && *chunk > 0) s.add(tr("f.chunk_size"), util::fmt_bytes(*chunk), "md/chunk_size");
 }
 
 void add_io_section(Node& node, const std::string& dir) {
@@ -366,7 +366,6 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
 
     std::string rotational = util::read_file(dir + "/queue/rotational");
     bool rotating = rotational == "1";
-    std::string removable = util::read_file(dir + "/removable");
     // HDD and SSD describe drives. For dm, md, loop and zram devices the flag only echoes
     // what lies beneath, an optical drive is neither, and without the file nothing is known.
     std::string kind;
@@ -397,7 +396,7 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     result.node = node;
     std::string bus_text = block_bus_label(bus);
     if (bus_text.empty()) bus_text = block_bus_long(bus);
-    node->summary = join_parts({util::fmt_bytes(bytes.value_or(0)), kind, bus_text});
+    node->summary = join_parts({bytes ? util::fmt_bytes(*bytes) : "", kind, bus_text});
 
     std::string dev = util::read_file(dir + "/dev");
     Section& s = node->section(tr("sec.device"));
@@ -410,7 +409,7 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     s.add(tr("f.name"), dm_name, "dm/name");
     if (bytes) s.add(tr("f.size"), util::fmt_bytes_both(*bytes), "size");
     s.add(tr("f.type"), kind);
-    if (!removable.empty()) s.add(tr("f.removable"), yesno(removable == "1"), "removable");
+    add_flag(s, tr("f.removable"), dir + "/removable", "removable");
     s.add(tr("f.revision"), text_of(dir + "/device/rev"), "device/rev");
     std::string serial = text_of(dir + "/device/serial");
     if (!serial.empty())
@@ -423,12 +422,12 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     else
         s.add(tr("f.wwid"), text_of(dir + "/device/wwid"), "device/wwid");
     s.add(tr("f.state"), text_of(dir + "/device/state"), "device/state");
-    s.add(tr("f.dev_numbers"), util::valid_utf8(dev), "dev");
-    add_sysfs_bool(s, tr("f.read_only"), dir, "ro");
+    s.add(tr("f.dev_numbers"), printable_text(dev), "dev");
+    add_flag(s, tr("f.read_only"), dir + "/ro", "ro");
     // An NVMe controller has no driver of its own; the PCI function below it has.
     std::string driver = util::read_link_base(dir + "/device/driver");
     if (driver.empty()) driver = util::read_link_base(dir + "/device/device/driver");
-    s.add(tr("f.driver"), util::valid_utf8(driver), "device/driver");
+    s.add(tr("f.driver"), printable_text(driver), "device/driver");
     s.add(tr("f.bus"), block_bus_long(bus));
     s.add(tr("f.holders"), holders_of(dir), "holders");
 
@@ -475,7 +474,7 @@ void add_filesystems_node(Node& storage, Tables& t) {
         }
         // Pseudo file systems name themselves as their source ("proc", "tmpfs", "none").
         std::string source = m.source == m.fstype || m.source == "none" ? "" : m.source;
-        s.add(util::valid_utf8(m.target), util::valid_utf8(join_parts({m.fstype, source, usage})));
+        s.add(printable_text(m.target), printable_text(join_parts({m.fstype, source, usage})));
     }
 }
 
