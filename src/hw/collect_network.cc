@@ -1,8 +1,7 @@
 // The network branch: every interface of /sys/class/net, physical or virtual, with its link,
 // radio, counters and addresses.
+#include "hw/collect_network.h"
 #include "host.h"
-#include "hw/hardware.h"
-#include "hw/ids.h"
 #include "hw/link_types.h"
 #include "hw/sysfs_values.h"
 #include "hw/wireless_table.h"
@@ -76,7 +75,7 @@ std::string devtype_of(const std::string& dir) {
 
 // The PCI function (or USB device) behind the interface, walking up from the device link:
 // a virtio or USB network function is a child of the device that carries the ids.
-std::string hardware_name(const std::string& device_path) {
+std::string hardware_name(const std::string& device_path, const Ids& ids) {
     std::string path = device_path;
     for (int depth = 0; depth < 4 && path.size() > 1; ++depth) {
         std::string subsystem = util::read_link_base(path + "/subsystem");
@@ -84,7 +83,6 @@ std::string hardware_name(const std::string& device_path) {
             uint32_t v = util::parse_hex(util::read_file(path + "/vendor"), 0xFFFFFFFF);
             uint32_t d = util::parse_hex(util::read_file(path + "/device"), 0xFFFFFFFF);
             if (v > 0xFFFF || d > 0xFFFF) return {};
-            const Ids& ids = Ids::instance();
             std::string name = util::trim(ids.pci_vendor(v) + " " + ids.pci_device(v, d));
             return name.empty() ? util::to_hex(v, 4) + ":" + util::to_hex(d, 4) : name;
         }
@@ -92,7 +90,6 @@ std::string hardware_name(const std::string& device_path) {
             uint32_t v = util::parse_hex(util::read_file(path + "/idVendor"), 0xFFFFFFFF);
             uint32_t p = util::parse_hex(util::read_file(path + "/idProduct"), 0xFFFFFFFF);
             if (v > 0xFFFF || p > 0xFFFF) return {};
-            const Ids& ids = Ids::instance();
             std::string name = util::trim(ids.usb_vendor(v) + " " + ids.usb_device(v, p));
             return name.empty() ? util::to_hex(v, 4) + ":" + util::to_hex(p, 4) : name;
         }
@@ -126,7 +123,7 @@ std::string address_short(const host::InterfaceAddress& a) {
 }
 
 void add_interface_section(Node& node, const std::string& name, const std::string& dir,
-                           const std::string& type, const std::string& devtype) {
+                           const std::string& type, const std::string& devtype, const Ids& ids) {
     Section& s = node.section(tr("sec.interface"));
     s.add(tr("f.name"), printable_text(name));
     s.add(tr("f.status"), text_of(dir + "/operstate"), "operstate");
@@ -161,7 +158,7 @@ void add_interface_section(Node& node, const std::string& name, const std::strin
         s.add(tr("f.driver"), printable_text(util::read_link_base(dir + "/device/driver")),
               "device/driver");
         std::string device_path = util::resolve_path(dir + "/device");
-        s.add(tr("f.hardware"), printable_text(hardware_name(device_path)));
+        s.add(tr("f.hardware"), printable_text(hardware_name(device_path, ids)));
         size_t slash = device_path.rfind('/');
         s.add(tr("f.bus_address"), printable_text(device_path.substr(slash + 1)), "device");
     }
@@ -203,7 +200,7 @@ void add_statistics_section(Node& node, const std::string& dir) {
 
 } // namespace
 
-void collect_network(Node& root) {
+void collect_network_with(Node& root, const Ids& ids) {
     Node* net = root.add_child("network", tr("tree.network"), "\U0001F310");
 
     std::map<std::string, std::vector<host::InterfaceAddress>> addresses;
@@ -225,7 +222,7 @@ void collect_network(Node& root) {
         Node* node = net->add_child("net." + name, printable_text(name),
                                     state == "up" ? "\U0001F7E2" : "\u26AA");
 
-        add_interface_section(*node, name, dir, type, devtype);
+        add_interface_section(*node, name, dir, type, devtype, ids);
         if (util::is_dir(dir + "/wireless") || util::path_exists(dir + "/phy80211"))
             add_wireless_section(*node, name, dir, wireless);
         if (util::is_dir(dir + "/statistics")) add_statistics_section(*node, dir);
@@ -251,6 +248,10 @@ void collect_network(Node& root) {
         node->summary = util::join(head, separator);
     }
     net->summary = I18n::trf("summary.n_interfaces", static_cast<int>(names.size()));
+}
+
+void collect_network(Node& root) {
+    collect_network_with(root, Ids::instance());
 }
 
 } // namespace hw

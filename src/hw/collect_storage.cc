@@ -4,8 +4,8 @@
 #include "hw/block_bus.h"
 #include "hw/block_stat.h"
 #include "hw/hardware.h"
+#include "hw/memory_parsers.h"
 #include "hw/mount_table.h"
-#include "hw/swap_table.h"
 #include "hw/sysfs_values.h"
 #include "settings.h"
 #include "util.h"
@@ -92,7 +92,7 @@ private:
 
 struct Tables {
     std::vector<MountEntry> mounts;
-    std::vector<SwapEntry> swaps;
+    std::vector<SwapArea> swaps;
     std::vector<std::string> swap_resolved; // each swap's path with links followed
     UsageCache usage;
 };
@@ -119,11 +119,11 @@ std::vector<const MountEntry*> mounts_for(const Tables& t, const std::string& na
     return out;
 }
 
-std::vector<const SwapEntry*> swaps_for(const Tables& t, const std::string& name) {
-    std::vector<const SwapEntry*> out;
+std::vector<const SwapArea*> swaps_for(const Tables& t, const std::string& name) {
+    std::vector<const SwapArea*> out;
     std::string node = "/dev/" + name;
     for (size_t i = 0; i < t.swaps.size(); ++i)
-        if (t.swaps[i].path == node || t.swap_resolved[i] == node) out.push_back(&t.swaps[i]);
+        if (t.swaps[i].name == node || t.swap_resolved[i] == node) out.push_back(&t.swaps[i]);
     return out;
 }
 
@@ -169,12 +169,16 @@ void add_filesystems(Node& node, Tables& t, const std::string& name, const std::
         first = false;
         node.sections.push_back(std::move(s));
     }
-    for (const SwapEntry* sw : swaps_for(t, name)) {
+    for (const SwapArea* sw : swaps_for(t, name)) {
         Section s{tr("sec.filesystem"), {}};
         s.add(tr("f.mountpoint"), "[SWAP]", "/proc/swaps");
         s.add(tr("f.fstype"), "swap");
-        s.add(tr("f.capacity"), util::fmt_bytes(sw->size_kib * 1024));
-        s.add(tr("f.used"), used_with_percent(sw->used_kib * 1024, sw->size_kib * 1024));
+        // No swap area is empty or larger than 2^54 KiB: such numbers were not read right.
+        constexpr uint64_t max_kib = std::numeric_limits<uint64_t>::max() / 1024;
+        if (sw->size_kb > 0 && sw->size_kb <= max_kib && sw->used_kb <= sw->size_kb) {
+            s.add(tr("f.capacity"), util::fmt_bytes(sw->size_kb * 1024));
+            s.add(tr("f.used"), used_with_percent(sw->used_kb * 1024, sw->size_kb * 1024));
+        }
         if (record.mountpoint.empty()) {
             record.mountpoint = "[SWAP]";
             record.fstype = "swap";
@@ -485,9 +489,9 @@ void collect_storage(Node& root) {
 
     Tables t;
     t.mounts = read_mounts();
-    t.swaps = parse_swaps(util::read_file_raw("/proc/swaps"));
+    t.swaps = parse_swaps(util::read_lines("/proc/swaps"));
     for (const auto& sw : t.swaps)
-        t.swap_resolved.push_back(util::resolve_path(sw.path));
+        t.swap_resolved.push_back(util::resolve_path(sw.name));
 
     bool show_loops = SettingsStore::instance().get().show_loop_devices;
     Node* loops = nullptr;
