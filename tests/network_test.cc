@@ -2,7 +2,6 @@
 // machine's own interface addresses.
 #include "host.h"
 #include "hw/collect_network.h"
-#include "hw/link_types.h"
 #include "hw/wireless_table.h"
 #include "test_support.h"
 #include "util.h"
@@ -73,22 +72,6 @@ TEST(WirelessTable, OnlyUpdatedFiguresAndNeverTheMissingNoise) {
 
     EXPECT_EQ(hw::wireless_level_text(-56), "-56 dBm");
     EXPECT_EQ(hw::wireless_level_text(200), "200"); // a relative level has no unit
-}
-
-TEST(LinkTypes, NamesOfTheKernelsNumbers) {
-    EXPECT_EQ(hw::link_type_name(1), "Ethernet");
-    EXPECT_EQ(hw::link_type_name(772), "Loopback");
-    EXPECT_EQ(hw::link_type_name(801), "IEEE 802.11 (WLAN)");
-    EXPECT_EQ(hw::link_type_name(803), "IEEE 802.11 Radiotap");
-    EXPECT_EQ(hw::link_type_name(24), "IEEE 1394");
-    EXPECT_EQ(hw::link_type_name(804), "IEEE 802.15.4");
-    EXPECT_EQ(hw::link_type_name(32), "InfiniBand");
-    EXPECT_EQ(hw::link_type_name(256), "SLIP");
-    EXPECT_EQ(hw::link_type_name(776), "SIT Tunnel");
-    EXPECT_EQ(hw::link_type_name(768), "IPIP Tunnel");
-    EXPECT_EQ(hw::link_type_name(65534), "None (TUN)");
-    EXPECT_EQ(hw::link_type_name(280), "CAN");
-    EXPECT_EQ(hw::link_type_name(999), "");
 }
 
 TEST_F(Network, LaptopWiredPortWirelessAndLoopback) {

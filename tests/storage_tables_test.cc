@@ -139,9 +139,6 @@ TEST(BlockBus, ToldFromWholeComponentsOfTheResolvedDevicePath) {
         EXPECT_EQ(block_bus_from_path(c.path), c.bus) << c.path;
         EXPECT_EQ(block_bus_label(c.bus), c.label) << c.path;
     }
-    EXPECT_EQ(block_bus_long(BlockBus::ata), "SATA / ATA");
-    EXPECT_EQ(block_bus_long(BlockBus::mmc), "MMC / SD");
-    EXPECT_EQ(block_bus_long(BlockBus::virtio), "VirtIO");
 }
 
 TEST(SysfsValues, StrictNumbersAndPrintableText) {
