@@ -239,6 +239,11 @@ TEST_F(Storage, UsageComesFromStatvfsOnThisMachineOnly) {
     std::string root_row = value(fs, "Mounted file systems", "/");
     EXPECT_NE(root_row.find(util::fmt_bytes(usage->total_bytes)), std::string::npos) << root_row;
     EXPECT_NE(root_row.find("in use"), std::string::npos) << root_row;
+    // statvfs of /proc succeeds with zero blocks: that is no usage to show.
+    std::string proc_row = value(fs, "Mounted file systems", "/proc");
+    if (proc_row != "<no row>") {
+        EXPECT_EQ(proc_row.find("in use"), std::string::npos) << proc_row;
+    }
     // Wherever "/" lives on a block device, its card segment carries the usage.
     for (const auto& disk : tree->find("storage")->disks)
         for (const auto& p : disk.partitions)
