@@ -2,8 +2,10 @@
 
 #include "host.h"
 #include "hw/hardware.h"
+#include "hw/root_data.h"
 #include "i18n.h"
 #include "report.h"
+#include "settings.h"
 #include "util.h"
 #include "window_module.h"
 
@@ -74,9 +76,18 @@ int print_help() {
     return 0;
 }
 
+// The elevated copy runs in root's environment, not the user's: it prints numbers with the
+// C conventions, and the window puts its own separators in after parsing. It reads no
+// settings and writes nothing but the exchange text.
 int run_root_collect() {
-    std::fprintf(stderr, "Quarvel: --root-collect is not available in this build.\n");
-    return 1;
+    std::setlocale(LC_NUMERIC, "C");
+    util::set_number_format(".", "");
+    auto& data = hw::RootData::instance();
+    data.collect_as_root();
+    std::string text = data.serialize();
+    bool written =
+        std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+    return data.available && written ? 0 : 1;
 }
 
 } // namespace
@@ -85,6 +96,11 @@ int run_report_mode(int argc, char** argv) {
     if (host::display_available()) window_module::init_toolkit(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
 
+    // The report speaks the language chosen in the window. Only read here: report mode never
+    // writes the settings.
+    SettingsStore& settings = SettingsStore::instance();
+    settings.load();
+    I18n::instance().set_language(settings.get().language);
     util::set_number_format(tr("num.decimal"), tr("num.group"));
 
     auto root = hw::collect_all();

@@ -1,0 +1,245 @@
+#include "settings.h"
+
+#include "i18n.h"
+#include "util.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const std::array<Settings::ColorField, 15> Settings::color_fields = {{
+    {"bg_light", &Settings::bg_light},
+    {"panel_light", &Settings::panel_light},
+    {"text_light", &Settings::text_light},
+    {"accent_light", &Settings::accent_light},
+    {"dim_light", &Settings::dim_light},
+    {"hit_light", &Settings::hit_light},
+    {"bg_dark", &Settings::bg_dark},
+    {"panel_dark", &Settings::panel_dark},
+    {"text_dark", &Settings::text_dark},
+    {"accent_dark", &Settings::accent_dark},
+    {"dim_dark", &Settings::dim_dark},
+    {"hit_dark", &Settings::hit_dark},
+    {"load_low", &Settings::load_low},
+    {"load_mid", &Settings::load_mid},
+    {"load_high", &Settings::load_high},
+}};
+
+void Settings::reset_colors() {
+    for (const auto& c : color_fields)
+        (this->*c.field).clear();
+}
+
+namespace {
+
+// The program writes well under a kilobyte. A larger file was not written by it; the cap keeps
+// a huge file or a link to an endless device from exhausting memory.
+constexpr size_t max_file_size = 1 << 20;
+
+// Environment variables that name directories. An empty or relative value is no directory:
+// taken literally it would put the file at "/Quarvel" or wherever the program was started.
+const char* absolute_env(const char* name) {
+    const char* v = std::getenv(name);
+    return v && v[0] == '/' ? v : nullptr;
+}
+
+std::string settings_directory() {
+    if (const char* snap = absolute_env("SNAP_USER_COMMON")) return std::string(snap) + "/config";
+    if (const char* xdg = absolute_env("XDG_CONFIG_HOME")) return std::string(xdg) + "/Quarvel";
+    const char* home = std::getenv("HOME");
+    std::string base = home && *home ? home : ".";
+    return base + "/.config/Quarvel";
+}
+
+bool is_hex_colour(std::string_view v) {
+    if (!v.empty() && v[0] == '#') v.remove_prefix(1);
+    if (v.size() != 6) return false;
+    for (char c : v)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// Position just after the first `"key"` and the ':' that follows it, or npos.
+size_t value_start(std::string_view text, std::string_view key) {
+    std::string quoted = "\"" + std::string(key) + "\"";
+    size_t at = text.find(quoted);
+    if (at == std::string_view::npos) return at;
+    size_t colon = text.find(':', at + quoted.size());
+    return colon == std::string_view::npos ? colon : colon + 1;
+}
+
+// The text between the first two double quotes after the key's colon; empty when absent.
+std::string string_value(std::string_view text, std::string_view key) {
+    size_t from = value_start(text, key);
+    if (from == std::string_view::npos) return {};
+    size_t open = text.find('"', from);
+    if (open == std::string_view::npos) return {};
+    size_t close = text.find('"', open + 1);
+    if (close == std::string_view::npos) return {};
+    return std::string(text.substr(open + 1, close - open - 1));
+}
+
+int32_t number_value(std::string_view text, std::string_view key, int32_t def) {
+    size_t from = value_start(text, key);
+    if (from == std::string_view::npos) return def;
+    while (from < text.size() && (text[from] == ' ' || text[from] == '\t'))
+        ++from;
+    size_t end = text.find_first_of(",}\n", from);
+    if (end == std::string_view::npos) end = text.size();
+    std::string raw = util::trim(text.substr(from, end - from));
+    if (raw.empty()) return def;
+    if (raw == "true") return 1;
+    if (raw == "false") return 0;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        bool ok = std::isdigit(static_cast<unsigned char>(raw[i])) || (i == 0 && raw[i] == '-');
+        if (!ok) return def;
+    }
+    int64_t v = util::to_i64(raw, def);
+    // Cutting a larger number to 32 bits would give an arbitrary geometry instead of none.
+    if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+        return def;
+    return static_cast<int32_t>(v);
+}
+
+bool is_catalog_language(const std::string& code) {
+    for (const auto& l : I18n::available())
+        if (l.code == code) return true;
+    return false;
+}
+
+bool write_all(int fd, const std::string& text) {
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Reads a regular file up to the cap. A FIFO or socket planted at the path would block or
+// never end, so only regular files are read.
+bool read_settings_file(const std::string& path, std::string& out) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    out.clear();
+    char buf[16384];
+    while (out.size() < max_file_size) {
+        size_t want = std::min(sizeof buf, max_file_size - out.size());
+        ssize_t n = ::read(fd, buf, want);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+SettingsStore& SettingsStore::instance() {
+    static SettingsStore* the = new SettingsStore();
+    return *the;
+}
+
+std::string SettingsStore::file_path() {
+    return settings_directory() + "/settings.json";
+}
+
+std::string SettingsStore::path() const {
+    std::error_code ec;
+    std::filesystem::create_directories(settings_directory(), ec);
+    return file_path();
+}
+
+void SettingsStore::apply_text(std::string_view text, Settings& s) {
+    std::string language = string_value(text, "language");
+    if (language == "auto" || (!language.empty() && is_catalog_language(language)))
+        s.language = language;
+
+    std::string theme = string_value(text, "theme");
+    if (theme == "auto" || theme == "light" || theme == "dark") s.theme = theme;
+
+    for (const auto& c : Settings::color_fields) {
+        std::string v = string_value(text, c.key);
+        if (is_hex_colour(v)) s.*c.field = v;
+    }
+
+    s.window_x = number_value(text, "window_x", -1);
+    s.window_y = number_value(text, "window_y", -1);
+    s.window_width = number_value(text, "window_width", -1);
+    s.window_height = number_value(text, "window_height", -1);
+    s.window_maximized = number_value(text, "window_maximized", 0) != 0;
+    s.paned_position = number_value(text, "paned_position", -1);
+    s.show_sources = number_value(text, "show_sources", 0) != 0;
+    s.show_loop_devices = number_value(text, "show_loop_devices", 0) != 0;
+
+    std::string view = string_value(text, "start_view");
+    if (view == "tools" || view == "storage" || view == "network" || view == "sensors")
+        s.start_view = view;
+
+    if (s.window_width < 1) s.window_width = -1;
+    if (s.window_height < 1) s.window_height = -1;
+}
+
+std::string SettingsStore::to_text(const Settings& s) {
+    auto boolean = [](bool b) { return b ? "true" : "false"; };
+    std::string t = "{\n";
+    t += "  \"language\": \"" + s.language + "\",\n";
+    t += "  \"theme\": \"" + s.theme + "\",\n";
+    t += "  \"window_x\": " + std::to_string(s.window_x) + ",\n";
+    t += "  \"window_y\": " + std::to_string(s.window_y) + ",\n";
+    t += "  \"window_width\": " + std::to_string(s.window_width) + ",\n";
+    t += "  \"window_height\": " + std::to_string(s.window_height) + ",\n";
+    t += std::string("  \"window_maximized\": ") + boolean(s.window_maximized) + ",\n";
+    t += "  \"paned_position\": " + std::to_string(s.paned_position) + ",\n";
+    t += std::string("  \"show_sources\": ") + boolean(s.show_sources) + ",\n";
+    t += std::string("  \"show_loop_devices\": ") + boolean(s.show_loop_devices) + ",\n";
+    t += "  \"start_view\": \"" + s.start_view + "\"";
+    for (const auto& c : Settings::color_fields) {
+        const std::string& v = s.*c.field;
+        if (!v.empty()) t += ",\n  \"" + std::string(c.key) + "\": \"" + v + "\"";
+    }
+    t += "\n}\n";
+    return t;
+}
+
+// Only reads: a first run as root with the user's HOME must not leave a root-owned
+// directory behind that makes every later save of the user fail.
+void SettingsStore::load() {
+    std::string text;
+    if (!read_settings_file(file_path(), text)) return;
+    apply_text(text, m_settings);
+}
+
+// Written to a unique file beside the old one and renamed over it, so a crash, a full disk or
+// a second copy of the program saving at the same moment never leaves a partial file behind.
+bool SettingsStore::save() const {
+    std::string target = path();
+    std::string tmp = target + ".tmp.XXXXXX";
+    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = write_all(fd, to_text(m_settings));
+    // Without it a power loss shortly after the rename can leave an empty file on some
+    // file systems.
+    if (ok && ::fsync(fd) != 0) ok = false;
+    if (::close(fd) != 0) ok = false;
+    if (ok && std::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
+    if (!ok) ::unlink(tmp.c_str());
+    return ok;
+}
