@@ -2,6 +2,7 @@
 // the default display's monitors to the graphics collector.
 #include "hw/display_session.h"
 
+#include <cstdlib>
 #include <gtk/gtk.h>
 #include <string>
 #include <vector>
@@ -71,6 +72,9 @@ std::optional<hw::DisplaySession> gtk_display_session() {
 extern "C" __attribute__((visibility("default"))) int quarvel_toolkit_init(int argc, char** argv) {
     // GTK removes the options it understands from the vector it is given; the caller's own
     // argument vector stays as it was.
+    // The report shows no widgets, so it has nothing for the accessibility bus; connecting
+    // to it only costs time (and a D-Bus connection GTK never closes).
+    setenv("NO_AT_BRIDGE", "1", 1);
     std::vector<char*> args(argv, argv + argc);
     args.push_back(nullptr);
     char** gtk_argv = args.data();
