@@ -10,23 +10,13 @@ namespace testing_support {
 class Block {
 public:
     Block() : m_b(128, '\0') {
-        const unsigned char header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-        for (int i = 0; i < 8; ++i)
-            set(i, header[i]);
-        set(8, 0x10);
-        set(9, 0xAC); // D E L
-        set(10, 0xB9);
-        set(11, 0xA0);
-        set(16, 11);
-        set(17, 29);
-        set(18, 1);
-        set(19, 4);
-        set(20, 0xA5);
-        set(21, 53);
-        set(22, 30);
-        set(23, 120);
-        for (int offset : {54, 72, 90, 108})
-            set(offset + 3, 0x10);
+        const unsigned char head[24] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00,
+                                        0x10, 0xAC, 0xB9, 0xA0, 0,    0,    0,    0,
+                                        11,   29,   1,    4,    0xA5, 53,   30,   120};
+        for (size_t i = 0; i < sizeof head; ++i)
+            set(i, head[i]);
+        for (int slot = 0; slot < 4; ++slot)
+            text(slot, 0x10, "");
     }
 
     Block& set(size_t i, unsigned v) {
@@ -36,27 +26,23 @@ public:
 
     // Pixel clock in 10 kHz units, active and blanking sizes.
     Block& timing(int slot, unsigned clock, unsigned ha, unsigned hb, unsigned va, unsigned vb) {
-        size_t d = 54 + 18 * slot;
-        for (size_t i = 0; i < 18; ++i)
-            set(d + i, 0);
+        size_t d = clear(slot);
         set(d, clock & 0xFF).set(d + 1, clock >> 8);
         set(d + 2, ha & 0xFF).set(d + 3, hb & 0xFF).set(d + 4, (ha >> 8) << 4 | (hb >> 8));
         set(d + 5, va & 0xFF).set(d + 6, vb & 0xFF).set(d + 7, (va >> 8) << 4 | (vb >> 8));
         return *this;
     }
 
-    // A display descriptor with 13 bytes of payload taken as given (padded with zeros).
+    // A display descriptor with up to 13 bytes of payload taken as given.
     Block& text(int slot, unsigned tag, const std::string& payload) {
-        size_t d = 54 + 18 * slot;
-        for (size_t i = 0; i < 18; ++i)
-            set(d + i, 0);
+        size_t d = clear(slot);
         set(d + 3, tag);
         for (size_t i = 0; i < payload.size() && i < 13; ++i)
             set(d + 5 + i, static_cast<unsigned char>(payload[i]));
         return *this;
     }
 
-    // The checksum byte is written last so that the sum of the block is 0 modulo 256.
+    // With the checksum byte that makes the block sum to 0 modulo 256.
     std::string bytes() const {
         std::string b = m_b;
         unsigned sum = 0;
@@ -67,6 +53,12 @@ public:
     }
 
 private:
+    size_t clear(int slot) {
+        size_t d = 54 + 18 * static_cast<size_t>(slot);
+        m_b.replace(d, 18, 18, '\0');
+        return d;
+    }
+
     std::string m_b;
 };
 
