@@ -1,5 +1,9 @@
 #include "test_support.h"
 
+#include "util.h"
+
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -8,9 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
-#include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,72 +72,45 @@ void TempDir::symlink(const std::string& target, const std::string& rel) const {
     if (::symlink(target.c_str(), p.c_str()) != 0) throw std::runtime_error("symlink failed");
 }
 
-namespace {
-
-void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
-    struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    int open_count = 2;
-    char buf[65536];
-    while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                (i == 0 ? out : err).append(buf, static_cast<size_t>(n));
-            } else {
-                fds[i].fd = -1;
-                --open_count;
-            }
-        }
-    }
-}
-
-} // namespace
-
 RunResult run_quarvel(const std::vector<std::string>& args,
                       const std::map<std::string, std::string>& env) {
-    std::vector<std::string> env_strings;
-    bool has_path = false;
-    for (auto& [k, v] : env) {
-        env_strings.push_back(k + "=" + v);
-        has_path = has_path || k == "PATH";
-    }
-    if (!has_path) env_strings.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
-    std::vector<char*> envp;
-    for (auto& s : env_strings)
-        envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argv_strings = {QUARVEL_BINARY};
-    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& s : argv_strings)
-        argv.push_back(s.data());
+    std::vector<std::string> strings = {QUARVEL_BINARY};
+    strings.insert(strings.end(), args.begin(), args.end());
+    size_t env_at = strings.size();
+    for (auto& [k, v] : env)
+        strings.push_back(k + "=" + v);
+    if (!env.count("PATH")) strings.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
+    std::vector<char*> argv, envp;
+    for (size_t i = 0; i < strings.size(); ++i)
+        (i < env_at ? argv : envp).push_back(strings[i].data());
     argv.push_back(nullptr);
+    envp.push_back(nullptr);
 
-    int out_pipe[2], err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
+    // Standard error goes to a file, so one pipe read to its end cannot block the child.
+    TempDir dir;
+    const std::string err_path = dir.path() + "/stderr";
+    int out_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
     if (pid == 0) {
         dup2(out_pipe[1], STDOUT_FILENO);
-        dup2(err_pipe[1], STDERR_FILENO);
-        int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0) dup2(devnull, STDIN_FILENO);
+        dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+        dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(out_pipe[1]);
-    close(err_pipe[1]);
     RunResult r;
-    drain(out_pipe[0], err_pipe[0], r.out, r.err);
+    char buf[65536];
+    for (ssize_t n; (n = read(out_pipe[0], buf, sizeof buf)) != 0;)
+        if (n > 0)
+            r.out.append(buf, static_cast<size_t>(n));
+        else if (errno != EINTR)
+            break;
     close(out_pipe[0]);
-    close(err_pipe[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    r.err = read_whole_file(err_path);
     if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) r.term_signal = WTERMSIG(status);
     return r;
@@ -175,10 +152,6 @@ std::string fixture(const std::string& name) {
     return std::string(QUARVEL_FIXTURES) + "/" + name;
 }
 
-} // namespace testing_support
-
-namespace testing_support {
-
 std::string test_data(const std::string& name) {
     return std::string(QUARVEL_SOURCE_DIR) + "/tests/data/" + name;
 }
@@ -190,6 +163,90 @@ std::vector<std::string> fixture_machines() {
         if (e.is_directory()) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+void open_up(const std::string& root, const std::vector<std::string>& locked, unsigned mode) {
+    chmod(root.c_str(), 0755);
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (!e.is_symlink()) chmod(e.path().c_str(), e.is_directory() ? 0755 : 0644);
+    for (const auto& rel : locked)
+        chmod((root + "/" + rel).c_str(), mode);
+}
+
+RunResult report_of(const std::string& sysroot) {
+    TempDir config;
+    return run_quarvel({"--report"}, plain_env(config.path(), sysroot));
+}
+
+std::string report_node(const std::string& report, const std::string& title) {
+    size_t start = report.find("=== " + title);
+    if (start == std::string::npos) return {};
+    size_t end = report.find("===", report.find('\n', start));
+    return report.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+void use_english() {
+    I18n::instance().set_language("en");
+    util::set_number_format(".", ",");
+}
+
+std::unique_ptr<hw::Node> collect(const Collector& collector, const std::string& sysroot) {
+    use_english();
+    ScopedEnv root("QUARVEL_SYSROOT", sysroot.empty() ? std::nullopt : std::optional(sysroot));
+    auto tree = std::make_unique<hw::Node>();
+    collector(*tree);
+    return tree;
+}
+
+const hw::Item* find_row(const hw::Node* node, const std::string& section, const std::string& name,
+                         size_t nth) {
+    if (node)
+        for (const auto& s : node->sections)
+            if (section.empty() || s.title == section)
+                for (const auto& item : s.items)
+                    if (item.name == name && nth-- == 0) return &item;
+    return nullptr;
+}
+
+std::string value(const hw::Node* node, const std::string& section, const std::string& name,
+                  size_t nth) {
+    const hw::Item* item = find_row(node, section, name, nth);
+    return item ? item->value : "<no row>";
+}
+
+std::vector<std::string> rows(const hw::Node* node, const std::string& section) {
+    if (!node) return {"<no node>"};
+    std::vector<std::string> out;
+    for (const auto& s : node->sections)
+        if (s.title == section)
+            for (const auto& i : s.items)
+                out.push_back(i.name + "=" + i.value + (i.note.empty() ? "" : " (" + i.note + ")"));
+    return out;
+}
+
+std::map<std::string, std::unique_ptr<hw::Node>> expect_facts(const Collector& collector,
+                                                              const std::vector<Fact>& facts) {
+    std::map<std::string, std::unique_ptr<hw::Node>> trees;
+    for (const auto& f : facts) {
+        auto& tree = trees[f.machine];
+        if (!tree) tree = collect(collector, fixture(f.machine));
+        const hw::Node* node = tree->find(f.node);
+        std::string name = f.name;
+        std::string got = !node               ? "<no node>"
+                          : name == "summary" ? node->summary
+                          : name == "title"   ? node->title
+                                              : value(node, f.section, name);
+        EXPECT_EQ(got, f.value) << f.machine << ": " << f.node << " / " << f.section << " / "
+                                << name;
+    }
+    return trees;
+}
+
+std::vector<std::string> child_ids(const hw::Node& node) {
+    std::vector<std::string> ids;
+    for (const auto& c : node.children)
+        ids.push_back(c->id);
+    return ids;
 }
 
 } // namespace testing_support

@@ -1,6 +1,9 @@
-// Helpers shared by the tests: scoped environment changes, throw-away directory trees and
-// running the built program.
+// Helpers shared by the tests: scoped environment changes, throw-away directory trees, running
+// the built program, and collecting a branch and reading its rows.
 #pragma once
+
+#include "hw/hardware.h"
+#include "hw/ids.h"
 
 #include <functional>
 #include <map>
@@ -73,5 +76,46 @@ std::string fixture(const std::string& name);
 std::string test_data(const std::string& name);
 // The names of all fixture machines, sorted.
 std::vector<std::string> fixture_machines();
+
+// Makes everything under `root` readable by everyone, then gives the `locked` paths (relative
+// to `root`) the mode `mode`: with as_unprivileged_user, how tests meet root-only files.
+void open_up(const std::string& root, const std::vector<std::string>& locked = {},
+             unsigned mode = 0);
+
+// The report the built program writes over `sysroot`, in the plain environment.
+RunResult report_of(const std::string& sysroot);
+// The lines of `report` from the node header starting with "=== `title`" to the next header.
+std::string report_node(const std::string& report, const std::string& title);
+
+// English texts and number separators, in which the expected values are written.
+void use_english();
+
+using Collector = std::function<void(hw::Node&)>;
+// A collector that names devices, given the identifier files found under the sysroot.
+template <class F> Collector with_ids(F collector) {
+    return [collector](hw::Node& root) { collector(root, hw::Ids::load()); };
+}
+// The tree `collector` builds over `sysroot` (the live system when empty), in English.
+std::unique_ptr<hw::Node> collect(const Collector& collector, const std::string& sysroot);
+
+// The `nth` row named `name` in the section titled `section` (in any section when empty).
+const hw::Item* find_row(const hw::Node* node, const std::string& section, const std::string& name,
+                         size_t nth = 0);
+// The value of that row, or "<no row>" so that a missing row reads clearly in a failure.
+std::string value(const hw::Node* node, const std::string& section, const std::string& name,
+                  size_t nth = 0);
+// "name=value (note)" of each row of the section, or {"<no node>"}.
+std::vector<std::string> rows(const hw::Node* node, const std::string& section);
+std::vector<std::string> child_ids(const hw::Node& node);
+
+// One fact of a fixture machine: the value of a row of a node, "<no row>" for a row that must
+// be absent, or with the name "summary" or "title" the node's own.
+struct Fact {
+    const char *machine, *node, *section, *name, *value;
+};
+// Checks each fact in the trees `collector` builds over the fixture machines, which are
+// returned by machine name for further checks.
+std::map<std::string, std::unique_ptr<hw::Node>> expect_facts(const Collector& collector,
+                                                              const std::vector<Fact>& facts);
 
 } // namespace testing_support
