@@ -1,82 +1,34 @@
-// The processor parsers on text as kernels write it.
+// The processor branch: the parsers on text as kernels write it, and the collector over the
+// fixture machines and over broken trees.
 #include "hw/cpu_cache.h"
 #include "hw/cpu_list.h"
 #include "hw/cpu_topology.h"
 #include "hw/cpuinfo_parser.h"
+#include "hw/hardware.h"
 #include "hw/node_meminfo.h"
+#include "test_support.h"
 #include "util.h"
 
 #include <gtest/gtest.h>
 
 using hw::parse_cpu_list;
+using Cpus = std::vector<int>;
+using testing_support::find_row;
+using testing_support::fixture;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+using testing_support::value;
 
 namespace {
 
-std::vector<int> range(int first, int last) {
-    std::vector<int> v;
+Cpus range(int first, int last) {
+    Cpus v;
     for (int n = first; n <= last; ++n)
         v.push_back(n);
     return v;
 }
 
-} // namespace
-
-TEST(CpuList, RangesSinglesSpacesAndEmptyParts) {
-    EXPECT_EQ(parse_cpu_list("0-3,8,10-11\n"), (std::vector<int>{0, 1, 2, 3, 8, 10, 11}));
-    EXPECT_EQ(parse_cpu_list(" 4 , 2-3 ,, 0 "), (std::vector<int>{4, 2, 3, 0}));
-    EXPECT_EQ(parse_cpu_list(",,"), std::vector<int>{});
-    EXPECT_EQ(parse_cpu_list(""), std::vector<int>{});
-    EXPECT_EQ(parse_cpu_list("5-3"), std::vector<int>{});
-    // Kernel files of some versions end with a NUL after the newline.
-    EXPECT_EQ(parse_cpu_list(std::string("0-1\n\0", 5)), (std::vector<int>{0, 1}));
-}
-
-TEST(CpuList, RangesAndWholeTextsAreCapped) {
-    EXPECT_EQ(parse_cpu_list("0-99999").size(), 4096u);
-    EXPECT_EQ(parse_cpu_list("0-99999").back(), 4095);
-    EXPECT_EQ(parse_cpu_list("0-5000,6000").back(), 6000);
-    std::string many;
-    for (int i = 0; i < 100; ++i)
-        many += "0-4095,";
-    EXPECT_EQ(parse_cpu_list(many).size(), hw::cpu_list_total_limit);
-}
-
-TEST(CpuList, MasksAreReadLeastSignificantWordLast) {
-    EXPECT_EQ(hw::parse_cpu_mask("ff\n"), range(0, 7));
-    EXPECT_EQ(hw::parse_cpu_mask("00000001,00000000,00000003"), (std::vector<int>{0, 1, 64}));
-    EXPECT_EQ(hw::parse_cpu_mask("0000,00000000"), std::vector<int>{});
-    EXPECT_EQ(hw::parse_cpu_mask("0000ff00,00000000"), range(40, 47));
-    EXPECT_EQ(hw::parse_cpu_mask("zz"), std::vector<int>{});
-    EXPECT_EQ(hw::parse_cpu_mask("123456789"), std::vector<int>{});
-}
-
-TEST(CpuList, FormatsTheKernelSyntax) {
-    EXPECT_EQ(hw::format_cpu_list({8, 0, 1, 2, 3, 10, 11, 2}), "0-3,8,10-11");
-    EXPECT_EQ(hw::format_cpu_list({5}), "5");
-    EXPECT_EQ(hw::format_cpu_list({-1}), "");
-    // A run longer than one range may hold is split, so the text reads back whole.
-    EXPECT_EQ(hw::format_cpu_list(range(0, 5000)), "0-4095,4096-5000");
-    EXPECT_EQ(hw::canonical_cpu_list("0,1,2", "ff"), "0-2");
-    EXPECT_EQ(hw::canonical_cpu_list("", "0f,00000000"), "32-35");
-    EXPECT_EQ(hw::canonical_cpu_list("", ""), "");
-}
-
-TEST(CacheSize, SuffixesAndPlainBytes) {
-    EXPECT_EQ(hw::parse_cache_size("32K\n"), 32768u);
-    EXPECT_EQ(hw::parse_cache_size("48k"), 49152u);
-    EXPECT_EQ(hw::parse_cache_size("1280K"), 1310720u);
-    EXPECT_EQ(hw::parse_cache_size("12M"), 12582912u);
-    EXPECT_EQ(hw::parse_cache_size("1m"), 1048576u);
-    EXPECT_EQ(hw::parse_cache_size("2G"), 2147483648u);
-    EXPECT_EQ(hw::parse_cache_size("512"), 512u);
-    EXPECT_EQ(hw::parse_cache_size(""), 0u);
-    EXPECT_EQ(hw::parse_cache_size("K"), 0u);
-    EXPECT_EQ(hw::parse_cache_size("18446744073709551615K"), 0u);
-}
-
-namespace {
-
-hw::CacheEntry entry(int level, const char* type, uint64_t size, const char* shared,
+hw::CacheEntry cache(int level, const char* type, uint64_t size, const char* shared,
                      const char* ways = "", const char* line = "") {
     hw::CacheEntry e;
     e.level = level;
@@ -88,142 +40,121 @@ hw::CacheEntry entry(int level, const char* type, uint64_t size, const char* sha
     return e;
 }
 
+hw::CpuTopology topo(int cpu, const std::string& package, const std::string& core,
+                     const std::string& siblings) {
+    return {cpu, package, core, siblings};
+}
+
 } // namespace
 
-TEST(CacheTally, EachPhysicalCacheCountsOnce) {
+TEST(CpuList, ListsAndMasksAreReadCappedAndWrittenBack) {
+    EXPECT_EQ(parse_cpu_list(" 4 , 2-3 ,, 0-1,8 "), (Cpus{4, 2, 3, 0, 1, 8}));
+    EXPECT_EQ(parse_cpu_list("5-3"), Cpus{});
+    // Kernel files of some versions end with a NUL after the newline.
+    EXPECT_EQ(parse_cpu_list(std::string("0-1\n\0", 5)), (Cpus{0, 1}));
+    EXPECT_EQ(parse_cpu_list("0-99999"), range(0, 4095));
+    EXPECT_EQ(parse_cpu_list("0-5000,6000").back(), 6000);
+    std::string many;
+    for (int i = 0; i < 100; ++i)
+        many += "0-4095,";
+    EXPECT_EQ(parse_cpu_list(many).size(), hw::cpu_list_total_limit);
+    // Masks: the least significant word comes last.
+    EXPECT_EQ(hw::parse_cpu_mask("00000001,00000000,00000003"), (Cpus{0, 1, 64}));
+    EXPECT_EQ(hw::parse_cpu_mask("0000ff00,00000000"), range(40, 47));
+    EXPECT_EQ(hw::parse_cpu_mask("zz"), Cpus{});
+    EXPECT_EQ(hw::parse_cpu_mask("123456789"), Cpus{});
+    EXPECT_EQ(hw::format_cpu_list({8, 0, 1, 2, 3, 10, 11, 2}), "0-3,8,10-11");
+    EXPECT_EQ(hw::format_cpu_list({-1}), "");
+    // A run longer than one range may hold is split, so the text reads back whole.
+    EXPECT_EQ(hw::format_cpu_list(range(0, 5000)), "0-4095,4096-5000");
+    EXPECT_EQ(hw::canonical_cpu_list("0,1,2", "ff"), "0-2");
+    EXPECT_EQ(hw::canonical_cpu_list("", "0f,00000000"), "32-35");
+}
+
+TEST(Caches, SizesAndTotalsCountEachPhysicalCacheOnce) {
+    const std::pair<const char*, uint64_t> sizes[] = {
+        {"32K\n", 32768}, {"48k", 49152}, {"12M", 12582912}, {"2G", 2147483648u},
+        {"512", 512},     {"", 0},        {"K", 0},          {"18446744073709551615K", 0}};
+    for (const auto& [text, bytes] : sizes)
+        EXPECT_EQ(hw::parse_cache_size(text), bytes) << text;
+
     util::set_number_format(".", ",");
-    hw::CacheTally tally;
+    auto totals = [](const hw::CacheTally& tally) {
+        std::vector<std::string> out;
+        for (const auto& t : tally.totals())
+            out.push_back(t.label + ": " + hw::cache_total_text(t) + " / " +
+                          hw::cache_total_note(t));
+        return out;
+    };
+    hw::CacheTally server;
     // Eight L2 caches of 1 MiB, each shared by two CPUs that both report it.
     for (int cpu = 0; cpu < 16; ++cpu) {
         int first = cpu - cpu % 2;
         std::string list = std::to_string(first) + "-" + std::to_string(first + 1);
-        tally.add(cpu, entry(2, "Unified", 1 << 20, list.c_str(), "16", "64"));
-        tally.add(cpu, entry(3, "Unified", 16 << 20, "0-15", "16", "64"));
+        server.add(cpu, cache(2, "Unified", 1 << 20, list.c_str(), "16", "64"));
+        server.add(cpu, cache(3, "Unified", 16 << 20, "0-15", "16", "64"));
     }
-    auto totals = tally.totals();
-    ASSERT_EQ(totals.size(), 2u);
-    EXPECT_EQ(totals[0].label, "L2");
-    EXPECT_EQ(hw::cache_total_text(totals[0]), "8.00 MiB  (8 × 1.00 MiB)");
-    EXPECT_EQ(hw::cache_total_note(totals[0]), "16-way, 64 B line");
-    EXPECT_EQ(hw::cache_total_text(totals[1]), "16.0 MiB");
-}
-
-TEST(CacheTally, SameListsWrittenDifferentlyEmptyListsAndHybridSizes) {
-    util::set_number_format(".", ",");
-    hw::CacheTally tally;
-    tally.add(0, entry(3, "Unified", 8 << 20, "0,1,2,3"));
-    tally.add(1, entry(3, "Unified", 8 << 20, "0-3"));
+    EXPECT_EQ(totals(server),
+              (std::vector<std::string>{"L2: 8.00 MiB  (8 × 1.00 MiB) / 16-way, 64 B line",
+                                        "L3: 16.0 MiB / 16-way, 64 B line"}));
+    hw::CacheTally hybrid;
+    hybrid.add(0, cache(3, "Unified", 8 << 20, "0,1,2,3")); // one list written two ways
+    hybrid.add(1, cache(3, "Unified", 8 << 20, "0-3"));
     // Without a shared list a cache is the reading CPU's own.
-    tally.add(0, entry(1, "Data", 32 << 10, ""));
-    tally.add(1, entry(1, "Data", 32 << 10, ""));
-    tally.add(0, entry(2, "Unified", 1310720, "0-1"));
-    tally.add(2, entry(2, "Unified", 2 << 20, "2-5"));
-    tally.add(0, entry(2, "Instruction", 1 << 20, "0"));
-    auto totals = tally.totals();
-    ASSERT_EQ(totals.size(), 4u);
-    EXPECT_EQ(totals[0].label, "L1d");
-    EXPECT_EQ(hw::cache_total_text(totals[0]), "64.0 KiB  (2 × 32.0 KiB)");
-    EXPECT_EQ(totals[1].label, "L2");
-    EXPECT_EQ(hw::cache_total_text(totals[1]), "3.25 MiB  (1.25 MiB + 2.00 MiB)");
-    EXPECT_EQ(totals[2].label, "L2i");
-    EXPECT_EQ(hw::cache_total_text(totals[3]), "8.00 MiB");
-    EXPECT_EQ(hw::cache_total_note(totals[3]), "");
+    hybrid.add(0, cache(1, "Data", 32 << 10, ""));
+    hybrid.add(1, cache(1, "Data", 32 << 10, ""));
+    hybrid.add(0, cache(2, "Unified", 1310720, "0-1"));
+    hybrid.add(2, cache(2, "Unified", 2 << 20, "2-5"));
+    hybrid.add(0, cache(2, "Instruction", 1 << 20, "0"));
+    EXPECT_EQ(totals(hybrid), (std::vector<std::string>{"L1d: 64.0 KiB  (2 × 32.0 KiB) / ",
+                                                        "L2: 3.25 MiB  (1.25 MiB + 2.00 MiB) / ",
+                                                        "L2i: 1.00 MiB / ", "L3: 8.00 MiB / "}));
 }
 
-namespace {
+TEST(CpuInfo, BlocksOfX86ArmPowerAndS390) {
+    auto x86 = hw::parse_cpuinfo("processor\t: 0\nmodel name\t: 13th Gen Intel(R) Core(TM)\n"
+                                 "cpu MHz\t\t: 1900.000\nflags\t\t: fpu vme  msr \n"
+                                 "power management:\n\nprocessor\t: 2\ncpu MHz\t\t: 400.000\n\n");
+    ASSERT_EQ(x86.size(), 2u);
+    EXPECT_EQ(hw::cpuinfo_model(x86), "13th Gen Intel(R) Core(TM)");
+    EXPECT_TRUE(x86[0].has("power management"));
+    EXPECT_EQ(hw::split_flags(x86[0].get("flags")),
+              (std::vector<std::string>{"fpu", "msr", "vme"}));
+    // CPU 1 is offline: the second paragraph is CPU 2, found by number, not by position.
+    ASSERT_NE(hw::block_for_cpu(x86, 2), nullptr);
+    EXPECT_EQ(hw::block_for_cpu(x86, 2)->get("cpu MHz"), "400.000");
+    EXPECT_EQ(hw::block_for_cpu(x86, 1), nullptr);
+    EXPECT_EQ(hw::block_for_cpu(x86, -1), nullptr);
 
-// Two processors of an x86 machine as /proc/cpuinfo shows them (abridged flags).
-const char* const x86_cpuinfo = "processor\t: 0\n"
-                                "vendor_id\t: GenuineIntel\n"
-                                "cpu family\t: 6\n"
-                                "model\t\t: 186\n"
-                                "model name\t: 13th Gen Intel(R) Core(TM) i7-1370P\n"
-                                "cpu MHz\t\t: 1900.000\n"
-                                "physical id\t: 0\n"
-                                "flags\t\t: fpu vme de pse tsc  msr \n"
-                                "power management:\n"
-                                "\n"
-                                "processor\t: 1\n"
-                                "vendor_id\t: GenuineIntel\n"
-                                "cpu MHz\t\t: 400.000\n"
-                                "physical id\t: 0\n"
-                                "\n";
-
-} // namespace
-
-TEST(CpuInfo, ParsesPaddedKeysInFileOrder) {
-    auto blocks = hw::parse_cpuinfo(x86_cpuinfo);
-    ASSERT_EQ(blocks.size(), 2u);
-    EXPECT_EQ(blocks[0].get("model name"), "13th Gen Intel(R) Core(TM) i7-1370P");
-    EXPECT_EQ(blocks[0].get("model"), "186");
-    EXPECT_EQ(blocks[0].get("cpu MHz"), "1900.000");
-    EXPECT_TRUE(blocks[0].has("power management"));
-    EXPECT_EQ(blocks[0].get("power management"), "");
-    EXPECT_EQ(blocks[0].fields.front().first, "processor");
-    EXPECT_EQ(blocks[1].get("cpu MHz"), "400.000");
-    EXPECT_EQ(hw::cpuinfo_model(blocks), "13th Gen Intel(R) Core(TM) i7-1370P");
-    EXPECT_EQ(hw::split_flags(blocks[0].get("flags")),
-              (std::vector<std::string>{"de", "fpu", "msr", "pse", "tsc", "vme"}));
-}
-
-TEST(CpuInfo, BlockOfACpuIsFoundByNumberNotPosition) {
-    // CPU 1 is offline: the second paragraph is CPU 2.
-    auto blocks = hw::parse_cpuinfo("processor : 0\ncpu MHz : 1\n\nprocessor : 2\ncpu MHz : 3\n");
-    ASSERT_NE(hw::block_for_cpu(blocks, 2), nullptr);
-    EXPECT_EQ(hw::block_for_cpu(blocks, 2)->get("cpu MHz"), "3");
-    EXPECT_EQ(hw::block_for_cpu(blocks, 1), nullptr);
-    EXPECT_EQ(hw::block_for_cpu(blocks, -1), nullptr);
-}
-
-TEST(CpuInfo, OldArmKernelsPutTheMachineAfterTheProcessors) {
-    const char* text =
-        "processor\t: 0\nBogoMIPS\t: 38.40\n\n"
-        "processor\t: 1\nBogoMIPS\t: 38.40\n\n"
-        "Features\t: half thumb fastmult vfp edsp neon vfpv3 tls vfpv4 idiva idivt \n"
-        "CPU implementer\t: 0x41\nCPU architecture: 7\nCPU part\t: 0xc07\n\n"
-        "Hardware\t: BCM2835\nRevision\t: a01041\nSerial\t\t: 0000000000000000\n";
-    auto blocks = hw::parse_cpuinfo(text);
-    EXPECT_EQ(hw::cpuinfo_model(blocks), "BCM2835");
-    EXPECT_EQ(hw::first_field(blocks, "CPU implementer"), "0x41");
-    EXPECT_EQ(hw::first_field(blocks, "CPU architecture"), "7");
-    EXPECT_EQ(hw::split_flags(hw::first_field(blocks, "Features")).size(), 11u);
+    // Old ARM kernels put the machine after the processors.
+    std::string arm = "processor\t: 0\nBogoMIPS\t: 38.40\n\nprocessor\t: 1\n\n"
+                      "Features\t: half thumb fastmult vfp \nCPU implementer\t: 0x41\n\n"
+                      "Hardware\t: BCM2835\nRevision\t: a01041\n";
+    EXPECT_EQ(hw::cpuinfo_model(hw::parse_cpuinfo(arm)), "BCM2835");
+    EXPECT_EQ(hw::first_field(hw::parse_cpuinfo(arm), "CPU implementer"), "0x41");
     // The processor's own name beats the board's where the kernel writes one.
-    auto named =
-        hw::parse_cpuinfo(std::string("Processor\t: ARMv7 Processor rev 1 (v7l)\n") + text);
-    EXPECT_EQ(hw::cpuinfo_model(named), "ARMv7 Processor rev 1 (v7l)");
-}
-
-TEST(CpuInfo, PowerAndS390) {
+    EXPECT_EQ(hw::cpuinfo_model(hw::parse_cpuinfo("Processor\t: ARMv7 rev 1 (v7l)\n" + arm)),
+              "ARMv7 rev 1 (v7l)");
     auto power = hw::parse_cpuinfo("processor\t: 0\ncpu\t\t: POWER9 (raw), altivec supported\n\n"
                                    "timebase\t: 512000000\nmodel\t\t: 9009-22A\n");
     EXPECT_EQ(hw::cpuinfo_model(power), "POWER9 (raw), altivec supported");
     // s390 writes one line per processor and numbers its paragraphs "cpu number".
-    auto s390 =
-        hw::parse_cpuinfo("vendor_id       : IBM/S390\n# processors    : 2\n"
-                          "processor 0: version = FF,  identification = 0133E8,  machine = 2964\n"
-                          "processor 1: version = FF,  identification = 0133E8,  machine = 2964\n\n"
-                          "cpu number      : 1\ncpu MHz dynamic : 5000\n");
-    ASSERT_EQ(s390.size(), 2u);
+    auto s390 = hw::parse_cpuinfo("vendor_id       : IBM/S390\n"
+                                  "processor 0: version = FF,  machine = 2964\n\n"
+                                  "cpu number      : 1\ncpu MHz dynamic : 5000\n");
     ASSERT_NE(hw::block_for_cpu(s390, 1), nullptr);
     EXPECT_EQ(hw::block_for_cpu(s390, 1)->get("cpu MHz dynamic"), "5000");
     EXPECT_EQ(hw::block_for_cpu(s390, 0), nullptr);
     EXPECT_EQ(hw::cpuinfo_model(s390), "");
 }
 
-namespace {
-
-hw::CpuTopology topo(int cpu, const char* package, const char* core, const char* siblings) {
-    return {cpu, package, core, siblings};
-}
-
-} // namespace
-
-TEST(CpuTopology, CoresAreThreadSiblingSets) {
+TEST(CpuTopology, CoresAreThreadSiblingSetsAndSocketsKnownPackages) {
     // Two dies whose core ids both start at 0: pairs would say 2 cores.
-    std::vector<hw::CpuTopology> cpus = {topo(0, "0", "0", "0,4"), topo(1, "0", "1", "1,5"),
-                                         topo(2, "0", "0", "2,6"), topo(3, "0", "1", "3,7"),
-                                         topo(4, "0", "0", "0,4"), topo(5, "0", "1", "1,5"),
-                                         topo(6, "0", "0", "2,6"), topo(7, "0", "1", "3,7")};
+    std::vector<hw::CpuTopology> cpus;
+    for (int n = 0; n < 8; ++n) {
+        std::string siblings = std::to_string(n % 4) + "," + std::to_string(n % 4 + 4);
+        cpus.push_back(topo(n, "0", n % 2 ? "1" : "0", siblings));
+    }
     EXPECT_EQ(hw::count_cores(cpus), 4u);
     // A CPU without a sibling file that no set covers is a core of its own.
     cpus.push_back(topo(8, "0", "", ""));
@@ -233,28 +164,175 @@ TEST(CpuTopology, CoresAreThreadSiblingSets) {
                                topo(3, "1", "1", "")}),
               3u);
     EXPECT_EQ(hw::count_cores({topo(0, "", "", "")}), 0u);
-}
 
-TEST(CpuTopology, SocketsIgnoreUnknownPackages) {
     auto blocks =
         hw::parse_cpuinfo("processor : 0\nphysical id : 0\n\nprocessor : 1\nphysical id : 3\n");
-    std::vector<hw::CpuTopology> known = {topo(0, "36", "", ""), topo(1, "8442", "", "")};
-    EXPECT_EQ(hw::count_sockets(known, blocks), 2u);
+    EXPECT_EQ(hw::count_sockets({topo(0, "36", "", ""), topo(1, "8442", "", "")}, blocks), 2u);
+    // Package id -1 is unknown: the physical ids of /proc/cpuinfo count then, or nothing.
     std::vector<hw::CpuTopology> unknown = {topo(0, "-1", "", ""), topo(1, "-1", "", "")};
-    EXPECT_EQ(hw::count_sockets(unknown, blocks), 2u) << "falls back to physical id";
+    EXPECT_EQ(hw::count_sockets(unknown, blocks), 2u);
     EXPECT_EQ(hw::count_sockets(unknown, hw::parse_cpuinfo("processor : 0\n")), 0u);
 }
 
 TEST(NodeMeminfo, KilobyteLinesOnly) {
     auto rows = hw::parse_node_meminfo("Node 0 MemTotal:       32823456 kB\n"
-                                       "Node 0 Active(anon):        96 kB\n"
                                        "Node 0 HugePages_Total:     0\n"
-                                       "Node 0 Broken:         12 MB\n"
-                                       "garbage\n"
-                                       "Node 0 Huge: 99999999999999999999 kB\n");
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].first, "MemTotal");
-    EXPECT_EQ(rows[0].second, 32823456ULL * 1024);
-    EXPECT_EQ(rows[1].first, "Active(anon)");
-    EXPECT_EQ(rows[1].second, 96u * 1024);
+                                       "Node 0 Broken:         12 MB\ngarbage\n"
+                                       "Node 0 Huge: 99999999999999999999 kB\n"
+                                       "Node 0 Active(anon):        96 kB\n");
+    EXPECT_EQ(rows, (std::vector<std::pair<std::string, uint64_t>>{{"MemTotal", 32823456ULL * 1024},
+                                                                   {"Active(anon)", 96u * 1024}}));
+}
+
+namespace {
+
+std::unique_ptr<hw::Node> collect(const std::string& sysroot) {
+    return testing_support::collect(hw::collect_cpu, sysroot);
+}
+
+} // namespace
+
+TEST(CpuBranch, FactsOfTheFixtureMachines) {
+    auto trees = testing_support::expect_facts(
+        hw::collect_cpu,
+        {
+            {"cpu-x86-2socket-smt-numa", "cpu", "", "summary",
+             "Intel(R) Xeon(R) CPU E5-2623 v4 @ 2.60GHz"},
+            {"cpu-x86-2socket-smt-numa", "cpu", "Topology", "Sockets", "2"},
+            {"cpu-x86-2socket-smt-numa", "cpu", "Topology", "Physical cores", "8"},
+            // The offline list holds only a newline.
+            {"cpu-x86-2socket-smt-numa", "cpu", "Topology", "Offline CPU list", "<no row>"},
+            {"cpu-x86-2socket-smt-numa", "cpu", "Clock", "Current frequency",
+             "1.20 GHz – 3.20 GHz"},
+            {"cpu-x86-2socket-smt-numa", "cpu.numa", "node1", "CPUs", "4-7,12-15"},
+            {"cpu-x86-2socket-smt-numa", "cpu.numa", "node0", "HugePages_Total", "<no row>"},
+            {"cpu-x86-2socket-smt-numa", "cpu.core.9", "Cache", "L3", "10.0 MiB  (CPU 0-3,8-11)"},
+            // Core ids restart on each die and cluster.
+            {"cpu-amd-desktop-2ccd", "cpu", "Topology", "Physical cores", "12"},
+            {"cpu-arm-biglittle", "cpu", "Topology", "Physical cores", "6"},
+            {"cpu-arm-biglittle", "cpu", "", "summary", "Pine64 RockPro64 v2.1"},
+            {"cpu-arm-biglittle", "cpu.core.4", "Core", "CPUs in this cluster", "4-5"},
+            {"cpu-x86-offline-cpus", "cpu", "Topology", "CPUs online", "5"},
+            {"cpu-x86-offline-cpus", "cpu", "Topology", "Offline CPU list", "3,5-6"},
+            {"cpu-x86-offline-cpus", "cpu", "Cache", "L1d", "128 KiB  (4 × 32.0 KiB)"},
+            // CPU 4 is the fourth paragraph of /proc/cpuinfo, not the fifth.
+            {"cpu-x86-offline-cpus", "cpu.core.4", "Raw /proc/cpuinfo", "processor", "4"},
+            {"cpu-x86-offline-cpus", "cpu.core.4", "Core", "Current frequency", "3.91 GHz"},
+            {"cpu-x86-vm-no-cpufreq", "cpu", "Clock", "Current frequency", "2.79 GHz"},
+            {"cpu-x86-vm-no-cpufreq", "cpu", "Clock", "Hardware maximum", "<no row>"},
+            {"cpu-x86-vm-no-cpufreq", "cpu", "Notable features", "AVX-512 VNNI", "Yes"},
+            {"cpu-riscv-vm-no-mhz", "cpu", "Clock", "Current frequency",
+             "not exposed by this system"},
+            {"cpu-ppc64-lpar-masks", "cpu", "Topology", "Sockets", "<no row>"}, // package id -1
+            {"cpu-ppc64-lpar-masks", "cpu", "Topology", "Physical cores", "2"},
+            {"cpu-ppc64-lpar-masks", "cpu.numa", "node2", "CPUs",
+             "<no row>"}, // a node without CPUs
+            {"cpu-ppc64-lpar-masks", "cpu.numa", "node2", "MemTotal", "16.0 GiB"},
+            {"cpu-ppc64-lpar-masks", "cpu.core.3", "Cache", "L2", "512 KiB  (CPU 0-7)"},
+        });
+    const hw::Node* vm = trees["cpu-x86-vm-no-cpufreq"]->find("cpu");
+    EXPECT_EQ(find_row(vm, "Clock", "Current frequency")->note, "cpu MHz");
+    // No cache and no raw cpuinfo for an offline CPU.
+    const hw::Node* off = trees["cpu-x86-offline-cpus"]->find("cpu.core.5");
+    EXPECT_EQ(testing_support::rows(off, "Core"), std::vector<std::string>{"Status=Offline"});
+    EXPECT_EQ(off->sections.size(), 1u);
+}
+
+TEST(CpuBranch, SixtyFourCpusGetOneChildEachSixtyFiveOneList) {
+    auto many = collect(fixture("cpu-x86-64cpus"));
+    auto ids = testing_support::child_ids(*many->find("cpu"));
+    ASSERT_EQ(ids.size(), 65u);
+    EXPECT_EQ(ids[0], "cpu.numa");
+    for (int n = 0; n < 64; ++n)
+        EXPECT_EQ(ids[static_cast<size_t>(n) + 1], "cpu.core." + std::to_string(n));
+
+    auto more = collect(fixture("cpu-x86-65cpus-vm"));
+    const hw::Node* cpu = more->find("cpu");
+    EXPECT_EQ(testing_support::child_ids(*cpu),
+              (std::vector<std::string>{"cpu.numa", "cpu.cores"}));
+    const hw::Node* cores = cpu->find("cpu.cores");
+    EXPECT_EQ(cores->summary, "65 threads");
+    ASSERT_EQ(cores->sections.size(), 1u);
+    const auto& items = cores->sections[0].items;
+    ASSERT_EQ(items.size(), 66u);
+    EXPECT_EQ(items[0].name + "=" + items[0].value, "Note=" + std::string(tr("msg.many_cpus")));
+    EXPECT_EQ(items[65].name + "=" + items[65].value, "CPU 64=Package 64");
+    // The merged list's totals are the same as the per-CPU path would give.
+    EXPECT_EQ(value(cpu, "Cache", "L2"), "260 MiB  (65 × 4.00 MiB)");
+}
+
+TEST(CpuBranch, GarbageAndHostileFilesNeverCrash) {
+    TempDir root;
+    root.write("/proc/cpuinfo", std::string("\x01\xff\xfe garbage\0\0:\n\n::::\n\xc3", 22));
+    const std::string c = "/sys/devices/system/cpu";
+    root.write(c + "/present", "0-99999999,x,-3\n");
+    root.write(c + "/online", "zz\n");
+    root.write(c + "/cpu0/topology/physical_package_id", "-1\n");
+    root.write(c + "/cpu0/topology/thread_siblings_list", "\xff\n");
+    root.write(c + "/cpu0/cache/index0/size", "99999999999999999999999K\n");
+    root.write(c + "/cpu0/cache/index0/level", "-7\n");
+    root.write(c + "/cpu0/cache/index0/shared_cpu_map", "nonsense\n");
+    root.symlink("../cpufreq/policy-missing", c + "/cpu0/cpufreq");
+    root.write("/sys/devices/system/node/node0/meminfo", "Node 0 MemTotal: -5 kB\n");
+    auto tree = collect(root.path());
+    const hw::Node* cpu = tree->find("cpu");
+    EXPECT_EQ(value(cpu, "Processor", "Model"), "Unknown");
+    EXPECT_EQ(value(cpu, "Topology", "Logical CPUs"), "4,096") << "one range gives 4096 CPUs";
+    EXPECT_EQ(value(cpu, "Topology", "CPUs online"), "1") << "garbage counts as CPU 0";
+    EXPECT_EQ(value(cpu, "Topology", "Sockets"), "<no row>");
+    EXPECT_NE(cpu->find("cpu.cores"), nullptr);
+    for (const auto& s : cpu->sections)
+        for (const auto& item : s.items)
+            EXPECT_EQ(util::valid_utf8(item.value), item.value) << item.name;
+}
+
+TEST(CpuBranch, MissingGlobalListsAreDerivedFromTheCpuDirectories) {
+    TempDir root;
+    const std::string c = "/sys/devices/system/cpu";
+    root.write(c + "/present", "0-2\n");
+    root.mkdir(c + "/cpu0");
+    root.write(c + "/cpu1/online", "0\n");
+    root.write(c + "/cpu2/online", "1\n");
+    root.write("/proc/cpuinfo", "processor\t: 0\nmodel name\t: Test\n\nprocessor\t: 2\n");
+    auto tree = collect(root.path());
+    const hw::Node* cpu = tree->find("cpu");
+    EXPECT_EQ(value(cpu, "Topology", "CPUs online"), "2");
+    EXPECT_EQ(value(cpu, "Topology", "Online CPU list"), "0,2");
+    EXPECT_EQ(find_row(cpu, "Topology", "Online CPU list")->note, "cpu*/online");
+    EXPECT_EQ(value(cpu->find("cpu.core.1"), "Core", "Status"), "Offline");
+}
+
+TEST(CpuBranch, UnreadableCpuinfoGivesUnknownModel) {
+    TempDir root;
+    root.write("/proc/cpuinfo", "processor\t: 0\nmodel name\t: Secret\n");
+    testing_support::open_up(root.path(), {"proc/cpuinfo"});
+    std::string sysroot = root.path();
+    EXPECT_TRUE(testing_support::as_unprivileged_user([&] {
+        const hw::Node* cpu = collect(sysroot)->find("cpu");
+        return cpu && cpu->summary == "Unknown";
+    }));
+}
+
+TEST(CacheReader, SharedCachesAreReadOnceAndGiveWhatAFullReadGives) {
+    for (const char* machine : {"cpu-x86-2socket-smt-numa", "cpu-arm-biglittle",
+                                "cpu-ppc64-lpar-masks", "cpu-x86-offline-cpus"}) {
+        ScopedEnv env("QUARVEL_SYSROOT", fixture(machine));
+        hw::CacheReader reader(hw::CacheReader::Detail::Full);
+        size_t index_dirs = 0;
+        for (int cpu = 0; cpu < 16; ++cpu) {
+            auto fresh = hw::read_caches(cpu);
+            auto shared = reader.read(cpu);
+            index_dirs += fresh.size();
+            ASSERT_EQ(shared.size(), fresh.size()) << machine << " cpu" << cpu;
+            for (size_t i = 0; i < fresh.size(); ++i) {
+                const auto &a = shared[i], &b = fresh[i];
+                EXPECT_TRUE(a.level == b.level && a.type == b.type &&
+                            a.size_bytes == b.size_bytes && a.shared_list == b.shared_list &&
+                            a.ways == b.ways && a.line_size == b.line_size && a.sets == b.sets &&
+                            a.write_policy == b.write_policy)
+                    << machine << " cpu" << cpu << " #" << i;
+            }
+        }
+        EXPECT_LT(reader.entries_read(), index_dirs) << machine;
+    }
 }

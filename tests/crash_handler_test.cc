@@ -229,27 +229,25 @@ TEST_F(CrashLab, AcceptedDialogAppendsTheDescriptionAndMailsTheReport) {
     EXPECT_EQ(percent_decode(url.substr(head.size(), body - head.size())),
               "Quarvel Crash: SIGABRT (Abort) - " + time);
     EXPECT_EQ(percent_decode(url.substr(body + 6)), report);
-}
 
-TEST_F(CrashLab, GermanDialogFromTheEnvironment) {
+    // The dialog speaks the language of the environment.
     EXPECT_EQ(crash(SIGFPE, env({"LANG=C", "LANGUAGE=de:en"})), SIGFPE);
-    std::string args = read_whole_file(m_zenity_args);
-    EXPECT_NE(args.find("--title=Quarvel - Können Sie beschreiben, wann der Fehler aufgetreten "
+    EXPECT_NE(read_whole_file(m_zenity_args)
+                  .find("--title=Quarvel - Können Sie beschreiben, wann der Fehler aufgetreten "
                         "ist?\n--width=500\n--height=250\n--ok-label=Absturzbericht senden\n"
                         "--cancel-label=Nicht senden\n"),
               std::string::npos);
 }
 
-TEST(CrashText, ReportPath) {
-    ScopedEnv unset("XDG_RUNTIME_DIR", std::nullopt);
-    EXPECT_EQ(crash::report_path(), "/tmp/Quarvel_crash.txt");
-    ScopedEnv set("XDG_RUNTIME_DIR", "/run/user/1000");
-    EXPECT_EQ(crash::report_path(), "/run/user/1000/Quarvel_crash.txt");
-    ScopedEnv relative("XDG_RUNTIME_DIR", "run");
-    EXPECT_EQ(crash::report_path(), "/tmp/Quarvel_crash.txt");
-}
-
-TEST(CrashText, TimeFormattingAndLocalClock) {
+TEST(CrashText, ReportPathTimeFormattingAndLocalClock) {
+    {
+        ScopedEnv unset("XDG_RUNTIME_DIR", std::nullopt);
+        EXPECT_EQ(crash::report_path(), "/tmp/Quarvel_crash.txt");
+        ScopedEnv relative("XDG_RUNTIME_DIR", "run");
+        EXPECT_EQ(crash::report_path(), "/tmp/Quarvel_crash.txt");
+        ScopedEnv set("XDG_RUNTIME_DIR", "/run/user/1000");
+        EXPECT_EQ(crash::report_path(), "/run/user/1000/Quarvel_crash.txt");
+    }
     char buf[32];
     crash::format_time(951782400, -1, buf);
     EXPECT_STREQ(buf, "2000-02-28 23:59:59");

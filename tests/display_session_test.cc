@@ -13,7 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using testing_support::ScopedEnv;
 using testing_support::TempDir;
 
 namespace {
@@ -35,14 +34,6 @@ std::vector<std::string> rows(const hw::Section& s) {
     return out;
 }
 
-const hw::Node* collect_session(std::unique_ptr<hw::Node>& root) {
-    I18n::instance().set_language("en");
-    util::set_number_format(".", ",");
-    root = std::make_unique<hw::Node>();
-    hw::collect_graphics(*root);
-    return root->find("graphics.session");
-}
-
 // The report's display-session node, run with DISPLAY set to `display` (none when empty).
 std::string session_of_report(const std::string& display) {
     TempDir config;
@@ -50,19 +41,21 @@ std::string session_of_report(const std::string& display) {
     if (!display.empty()) env["DISPLAY"] = display;
     auto run = testing_support::run_quarvel({"--report"}, env);
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    size_t start = run.out.find("=== Display session");
-    if (start == std::string::npos) return {};
-    return run.out.substr(start, run.out.find("===", run.out.find('\n', start)) - start);
+    return testing_support::report_node(run.out, "Display session");
 }
 
 } // namespace
 
-TEST(DisplaySession, MonitorSectionsFromTheToolkit) {
-    ScopedEnv live("QUARVEL_SYSROOT", std::nullopt);
+TEST(DisplaySession, MonitorSectionsFromTheToolkitButNotOverACapture) {
     hw::set_display_session_provider(two_monitors);
-    std::unique_ptr<hw::Node> root;
-    const hw::Node* node = collect_session(root);
+    auto live = testing_support::collect(hw::collect_graphics, "");
+    TempDir capture;
+    capture.mkdir("sys/class/drm");
+    auto captured = testing_support::collect(hw::collect_graphics, capture.path());
     hw::set_display_session_provider(nullptr);
+    EXPECT_TRUE(captured->find("graphics.session")->sections.empty());
+
+    const hw::Node* node = live->find("graphics.session");
     ASSERT_EQ(node->sections.size(), 3u);
     EXPECT_EQ(node->summary, "Monitors: 2");
     EXPECT_EQ(rows(node->sections[0]),
@@ -80,18 +73,6 @@ TEST(DisplaySession, MonitorSectionsFromTheToolkit) {
     EXPECT_EQ(rows(node->sections[2]),
               (std::vector<std::string>{"Geometry=1920 × 1080  @ -1920,0", "Work area=1920 × 1080",
                                         "Scale factor=1", "Primary=No"}));
-}
-
-TEST(DisplaySession, NotTheHostsScreensOverACapture) {
-    TempDir capture;
-    capture.mkdir("sys/class/drm");
-    ScopedEnv sysroot("QUARVEL_SYSROOT", capture.path());
-    hw::set_display_session_provider(two_monitors);
-    std::unique_ptr<hw::Node> root;
-    const hw::Node* node = collect_session(root);
-    hw::set_display_session_provider(nullptr);
-    ASSERT_NE(node, nullptr);
-    EXPECT_TRUE(node->sections.empty());
 }
 
 TEST(DisplaySession, ReportUnderXvfbAndWithoutADisplay) {

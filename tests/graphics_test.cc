@@ -1,7 +1,8 @@
-// The graphics branch: connectors with the monitor section decoded from EDID, and facts of
-// the fixture machines (device names need the machine's identifier file, which the process
-// loads once, so those are read from the report of a separate run).
+// The graphics branch: EDID base blocks built from the VESA layout, good and broken the ways
+// real monitors, adapters and cables break them; connectors with their monitor section; and
+// facts of the fixture machines.
 #include "edid_block.h"
+#include "hw/edid.h"
 #include "hw/hardware.h"
 #include "test_support.h"
 #include "util.h"
@@ -10,7 +11,7 @@
 #include <map>
 
 using testing_support::Block;
-using testing_support::ScopedEnv;
+using testing_support::rows;
 using testing_support::TempDir;
 
 namespace {
@@ -27,29 +28,7 @@ void connector(const TempDir& t, const std::string& name, const std::string& sta
 }
 
 std::unique_ptr<hw::Node> collect(const TempDir& dir) {
-    I18n::instance().set_language("en");
-    util::set_number_format(".", ",");
-    ScopedEnv sysroot("QUARVEL_SYSROOT", dir.path());
-    auto root = std::make_unique<hw::Node>();
-    hw::collect_graphics(*root);
-    return root;
-}
-
-std::vector<std::string> rows(const hw::Node* node, const std::string& section) {
-    std::vector<std::string> out;
-    for (const auto& s : node->sections)
-        if (s.title == section)
-            for (const auto& i : s.items)
-                out.push_back(i.name + "=" + i.value + (i.note.empty() ? "" : " (" + i.note + ")"));
-    return out;
-}
-
-// The report's lines from the node header starting with `title` to the next node.
-std::string node_block(const std::string& report, const std::string& title) {
-    size_t start = report.find("=== " + title);
-    if (start == std::string::npos) return {};
-    size_t end = report.find("===", report.find('\n', start));
-    return report.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    return testing_support::collect(hw::collect_graphics, dir.path());
 }
 
 } // namespace
@@ -115,53 +94,32 @@ TEST(Graphics, BrokenOrMissingEdid) {
     EXPECT_EQ(off->sections.size(), 1u) << "only the connector section";
 }
 
-// Facts of the fixture machines that their golden reports only keep stable. An empty label
-// stands for the node's header line, a null value for a row that must be absent.
+// Facts of the fixture machines that their golden reports only keep stable, read from the
+// report: device names need the machine's identifier file, which a process loads once. An
+// empty label stands for the node's header line, a null value for a row that must be absent.
 TEST(Graphics, DevicesAndMonitorsOfTheFixtures) {
     struct Fact {
-        const char* node;
-        const char* label;
-        const char* value;
+        const char *node, *label, *value;
     };
     const std::map<std::string, std::vector<Fact>> machines = {
         {"laptop-intel",
-         {{"card0  TigerLake-LP GT2 [Iris Xe Graphics]", "Device ID", "0x8086:0x9a49"},
-          {"card0  TigerLake", "PCI address", "0000:00:02.0"},
-          // i915 keeps its frequencies on the card, not on the PCI device.
+         {// i915 keeps its frequencies on the card, not on the PCI device.
           {"card0  TigerLake", "Current GPU frequency (MHz)", "400"},
-          {"card0  TigerLake", "Minimum GPU frequency (MHz)", "100"},
           // A panel with vendor text descriptors but no name descriptor.
-          {"card0-eDP-1", "", "=== card0-eDP-1  [1920 × 1080] ==="},
-          {"card0-HDMI-A-1", "", "[Not connected]"}}},
+          {"card0-eDP-1", "", "=== card0-eDP-1  [1920 × 1080] ==="}}},
         {"desktop-amd",
-         {{"Graphics", "", "[1 device]"},
-          {"card0  Navi 21", "GPU load", "3 %"},
-          {"card0  Navi 21", "Video memory", "16.0 GiB"},
-          {"card0  Navi 21", "Performance level", "auto"},
+         {{"card0  Navi 21", "Video memory", "16.0 GiB"},
           {"card0  Navi 21", "NUMA node", nullptr}, // -1: the machine has no NUMA nodes
-          {"card0-DP-1  DELL U2720Q", "Preferred mode", "3840 × 2160 @ 60.0 Hz"},
           {"card0-DP-1", "EDID size", "256 B"}}},
-        {"desktop-two-cards",
-         {{"Graphics", "", "[2 devices]"},
-          {"card0  CoffeeLake-S GT2", "Driver", "i915"},
-          {"card1  TU106", "NUMA node", "0"},
-          {"Displays", "", "[3 connected]"},
-          {"card1-DVI-I-1  SyncMaster", "Input signal", "Analog"},
-          {"card0-HDMI-A-1  HP 24mh", "Manufactured", "2019"}, // week 255: a model year
-          {"card0-HDMI-A-1", "Serial number", "16,843,009"}}},
         {"vm-virtio-gpu",
          {// The virtio device's own ids are virtio numbers; its PCI function names it.
           {"card0  Virtio 1.0 GPU", "Device ID", "0x1af4:0x1050"},
-          {"card0  Virtio", "Driver", "virtio_gpu"},
           {"card0  Virtio", "PCI address", "0000:00:01.0"}}},
     };
     for (const auto& [machine, facts] : machines) {
-        TempDir config;
-        auto run = testing_support::run_quarvel(
-            {"--report"},
-            testing_support::plain_env(config.path(), testing_support::fixture(machine)));
+        std::string report = testing_support::report_of(testing_support::fixture(machine)).out;
         for (const auto& f : facts) {
-            std::string block = node_block(run.out, f.node);
+            std::string block = testing_support::report_node(report, f.node);
             ASSERT_FALSE(block.empty()) << machine << ": no node " << f.node;
             std::string label(f.label);
             if (!f.value) {
@@ -177,4 +135,92 @@ TEST(Graphics, DevicesAndMonitorsOfTheFixtures) {
                                                              << block;
         }
     }
+}
+
+TEST(Edid, IdentityTimingsAndTexts) {
+    Block b;
+    b.set(12, 0x55).set(13, 0x46).set(14, 0x4E).set(15, 0x30);
+    b.text(0, 0xFD, "");                     // range limits first: not a timing
+    b.timing(1, 14850, 1920, 280, 1080, 45); // 148.5 MHz
+    b.timing(2, 7425, 1280, 370, 720, 30);
+    b.text(3, 0xFC, "DELL U2415\n  ");
+    hw::Edid e = hw::parse_edid(b.bytes());
+    ASSERT_TRUE(e.valid);
+    EXPECT_EQ(e.manufacturer, "DEL");
+    EXPECT_EQ(e.product_code, 0xA0B9);
+    EXPECT_EQ(e.serial_number, 0x304E4655u);
+    EXPECT_EQ(e.week, 11);
+    EXPECT_EQ(e.year, 2019);
+    EXPECT_EQ(e.version * 10 + e.revision, 14);
+    EXPECT_TRUE(e.digital);
+    EXPECT_EQ(e.width_cm * 100 + e.height_cm, 5330);
+    EXPECT_DOUBLE_EQ(e.gamma, 2.2);
+    EXPECT_EQ(e.monitor_name, "DELL U2415");
+    EXPECT_EQ(e.modes, (std::vector<std::string>{"1920 × 1080 @ 60.0 Hz", "1280 × 720 @ 60.0 Hz"}));
+    EXPECT_EQ(e.pref_width * 10000 + e.pref_height, 19201080);
+    EXPECT_NEAR(e.pref_refresh, 60.0, 1e-9);
+
+    // Analogue input, gamma byte 0xFF; a timing without active height is skipped.
+    Block analog;
+    analog.set(20, 0x0E).set(23, 0xFF).timing(0, 14850, 1920, 280, 0, 45);
+    analog.timing(1, 10650, 1440, 464, 900, 34);
+    hw::Edid a = hw::parse_edid(analog.bytes());
+    EXPECT_FALSE(a.digital);
+    EXPECT_EQ(a.gamma, 0.0);
+    EXPECT_EQ(a.modes, (std::vector<std::string>{"1440 × 900 @ 59.9 Hz"}));
+    EXPECT_EQ(a.pref_width, 1440);
+}
+
+TEST(Edid, TextIsPrintableAsciiAndTheFirstNonEmptyWins) {
+    auto name = [](const std::string& payload) {
+        return hw::parse_edid(Block().text(0, 0xFC, payload).bytes()).monitor_name;
+    };
+    // NUL or 0xFF padding instead of a newline, a Latin-1 byte, no terminator at all.
+    EXPECT_EQ(name(std::string("CTX S500\0\0\0\0\0", 13)), "CTX S500");
+    EXPECT_EQ(name("HD60 S\xff\xff\xff\xff\xff\xff\xff"), "HD60 S");
+    EXPECT_EQ(name("Gr\xf6\xdf"
+                   "e 24"),
+              "Gr");
+    EXPECT_EQ(name("ABCDEFGHIJKLM"), "ABCDEFGHIJKLM");
+    EXPECT_EQ(name("  MP-28  \n"), "MP-28");
+
+    Block b; // a laptop panel: vendor texts (tag 0xFE) and serial text, no name
+    b.text(0, 0xFE, "LG Display\n").text(1, 0xFF, "\n").text(2, 0xFF, "X123456789\n");
+    b.text(3, 0xFF, "LATER\n");
+    hw::Edid e = hw::parse_edid(b.bytes());
+    EXPECT_EQ(e.monitor_name, "");
+    EXPECT_EQ(e.serial_text, "X123456789");
+}
+
+TEST(Edid, QuirksOfRealBlocks) {
+    Block b;
+    b.set(8, 0x90);                                // reserved bit 15 set: still DEL
+    b.set(16, 255).set(17, 255);                   // model year, year byte 255
+    b.set(12, 1).set(13, 1).set(14, 1).set(15, 1); // placeholder serial
+    b.set(126, 1);                                 // claims an extension that is missing
+    hw::Edid e = hw::parse_edid(b.bytes());
+    ASSERT_TRUE(e.valid);
+    EXPECT_EQ(e.manufacturer, "DEL");
+    EXPECT_TRUE(e.model_year);
+    EXPECT_EQ(e.week, 0);
+    EXPECT_EQ(e.year, 2245);
+    EXPECT_EQ(e.serial_number, 16843009u);
+    EXPECT_TRUE(e.modes.empty());
+    // Bytes after the base block, of any length, leave the decoding alone.
+    EXPECT_EQ(hw::parse_edid(b.bytes() + std::string(300, 'Z')).manufacturer, "DEL");
+}
+
+TEST(Edid, BrokenBlocksAreInvalidAndEmpty) {
+    std::string good = Block().timing(0, 14850, 1920, 280, 1080, 45).bytes();
+    std::string bad_sum = good, bad_header = good;
+    bad_sum[127] = static_cast<char>(bad_sum[127] ^ 0xFF);
+    bad_header[7] = '\x01'; // the sum stays right
+    bad_header[127] = static_cast<char>(bad_header[127] - 1);
+    for (const std::string& bytes : {std::string(), good.substr(0, 127), good.substr(0, 8), bad_sum,
+                                     bad_header, std::string(128, '\0')}) {
+        hw::Edid e = hw::parse_edid(bytes);
+        EXPECT_FALSE(e.valid) << bytes.size();
+        EXPECT_TRUE(e.manufacturer.empty() && e.modes.empty() && e.pref_width == 0);
+    }
+    EXPECT_TRUE(hw::parse_edid(good).valid);
 }

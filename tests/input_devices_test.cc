@@ -1,10 +1,14 @@
-// The /proc/bus/input/devices parser on verbatim kernel text, and the grouping, naming and
-// classification rules.
+// The input branch: the /proc/bus/input/devices parser on verbatim kernel text, the grouping,
+// naming and classification rules, and the collector over fixture machines.
+#include "hw/collect_input.h"
 #include "hw/input_groups.h"
+#include "test_support.h"
+#include "util.h"
 
 #include <gtest/gtest.h>
 
 using namespace hw;
+using testing_support::TempDir;
 
 namespace {
 
@@ -58,21 +62,15 @@ TEST(InputParser, ReadsEveryTaggedLineOfVerbatimBlocks) {
     auto devs = parse_input_devices(laptop_text);
     ASSERT_EQ(devs.size(), 2u);
     const InputDevice& kbd = devs[1];
-    EXPECT_EQ(kbd.bus, "0011");
-    EXPECT_EQ(kbd.vendor, "0001");
-    EXPECT_EQ(kbd.product, "0001");
-    EXPECT_EQ(kbd.version, "ab83");
+    EXPECT_EQ(kbd.bus + kbd.vendor + kbd.product + kbd.version, "001100010001ab83");
     EXPECT_EQ(kbd.name, "AT Translated Set 2 keyboard");
     EXPECT_EQ(kbd.phys, "isa0060/serio0/input0");
     EXPECT_EQ(kbd.sysfs, "/devices/platform/i8042/serio0/input/input3");
-    EXPECT_EQ(kbd.uniq, "");
     EXPECT_EQ(kbd.handlers, "sysrq kbd leds event3");
     ASSERT_EQ(kbd.bits.size(), 4u);
-    EXPECT_EQ(kbd.bits[0], (std::pair<std::string, std::string>{"EV", "120013"}));
     EXPECT_EQ(kbd.bits[1].second, "402000000 3803078f800d001 feffffdfffefffff fffffffffffffffe");
     EXPECT_EQ(input_event_node(kbd), "event3");
     EXPECT_EQ(input_bits_low(kbd, "EV"), 0x120013u);
-    EXPECT_EQ(input_bits_low(kbd, "LED"), 7u);
     EXPECT_EQ(input_bits_low(kbd, "PROP"), 0u); // absent
     EXPECT_EQ(input_bits_low(devs[0], "KEY"), 0u);
 }
@@ -96,26 +94,14 @@ TEST(InputParser, ToleratesDamagedAndOddText) {
     EXPECT_EQ(devs[1].name, "\"unterminated"); // only a quoted pair is taken off
     EXPECT_EQ(devs[2].name, "Bare name");
     EXPECT_EQ(input_event_node(devs[2]), "");
-    EXPECT_TRUE(parse_input_devices("").empty());
     EXPECT_TRUE(parse_input_devices("\n\n\n").empty());
-}
-
-TEST(InputParser, FieldsAreWholeWords) {
+    // Fields are whole words.
     EXPECT_EQ(input_field("SubProduct=9 Product=0002", "Product"), "0002");
     EXPECT_EQ(input_field("Bus=0011", "Vendor"), "");
 }
 
-TEST(InputGroups, ThePartsFourCases) {
-    // A lone keyboard interface: its full name, a keyboard.
-    InputDevice at =
-        dev("AT Translated Set 2 keyboard", "/devices/platform/i8042/serio0/input/input3", "120013",
-            "0011", "0001", "0001");
-    auto one = group_input_devices({at});
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(input_group_name(one[0].members), "AT Translated Set 2 keyboard");
-    EXPECT_STREQ(input_group_kind(one[0].members), "value.keyboard");
-
-    // A receiver and its consumer-control interface on one parent: one group.
+TEST(InputGroups, InterfacesOfOneParentGroupVirtualDevicesStayApart) {
+    // A receiver and its consumer-control interface on one parent: one group, a mouse.
     std::string parent = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.1/0003:046D:C52B.0002";
     auto receiver = group_input_devices(
         {dev("Logitech USB Receiver", parent + "/input/input7", "17"),
@@ -123,29 +109,19 @@ TEST(InputGroups, ThePartsFourCases) {
     ASSERT_EQ(receiver.size(), 1u);
     EXPECT_EQ(input_group_name(receiver[0].members), "Logitech USB Receiver");
     EXPECT_STREQ(input_group_kind(receiver[0].members), "value.mouse"); // mouse beats button
-
-    // Power and sleep buttons on different parents: two groups, both buttons.
+    // Power and sleep buttons on different parents: two groups.
     auto buttons = group_input_devices(
         {dev("Power Button", "/devices/LNXSYSTM:00/LNXPWRBN:00/input/input0", "3", "0019", "0000",
              "0001"),
          dev("Sleep Button", "/devices/LNXSYSTM:00/LNXSYBUS:00/PNP0C0E:00/input/input1", "3",
              "0019", "0000", "0003")});
-    ASSERT_EQ(buttons.size(), 2u);
-    for (const auto& g : buttons)
-        EXPECT_STREQ(input_group_kind(g.members), "value.button");
-
-    // Keys, misc, LEDs and repeat without a kind word: a keyboard.
-    EXPECT_STREQ(input_kind(dev("Integrated Keys", "/devices/x/input/input1", "120013")),
-                 "value.keyboard");
-}
-
-TEST(InputGroups, VirtualDevicesKeepTheirOwnGroup) {
-    auto groups = group_input_devices(
+    EXPECT_EQ(names_of(buttons), (std::vector<std::string>{"Power Button", "Sleep Button"}));
+    // Under /devices/virtual the whole path is the key, not the "virtual" directory.
+    auto hotkeys = group_input_devices(
         {dev("Wireless hotkeys", "/devices/virtual/input/input11", "3", "0019", "0000", "0000"),
          dev("HP WMI hotkeys", "/devices/virtual/input/input12", "33", "0019", "0000", "0000")});
-    ASSERT_EQ(groups.size(), 2u);
-    EXPECT_EQ(groups[0].key, "0019:0000:0000:/devices/virtual/input/input11");
-    EXPECT_EQ(names_of(groups), (std::vector<std::string>{"Wireless hotkeys", "HP WMI hotkeys"}));
+    ASSERT_EQ(hotkeys.size(), 2u);
+    EXPECT_EQ(hotkeys[0].key, "0019:0000:0000:/devices/virtual/input/input11");
 }
 
 TEST(InputGroups, JacksOfOneSoundCardFormOneGroupInKeyOrder) {
@@ -188,26 +164,78 @@ TEST(InputGroups, NamingByCommonPrefix) {
     EXPECT_EQ(input_group_name({}), "");
 }
 
-TEST(InputGroups, ClassificationByNameThenByEventBits) {
+TEST(InputGroups, KindsByNameThenEventBitsBusCodesInHex) {
     auto kind = [](const std::string& name, const std::string& ev) {
         return std::string(input_kind(dev(name, "", ev)));
     };
     EXPECT_EQ(kind("USB Keyboard Mouse", "17"), "value.keyboard"); // "keyboard" before "mouse"
     EXPECT_EQ(kind("Receiver System Control", "13"), "value.button");
+    EXPECT_EQ(kind("Integrated Keys", "120013"), "value.keyboard"); // keys, misc, LEDs, repeat
     EXPECT_EQ(kind("Xbox Wireless Controller", "20001b"), "value.gamepad"); // FF
     EXPECT_EQ(kind("Wacom Pen", "1b"), "value.touch_device");               // ABS + KEY
     EXPECT_EQ(kind("Trackball", "17"), "value.mouse");                      // REL + KEY
     EXPECT_EQ(kind("Tablet Mode", "21"), "value.switch");                   // SW only
     EXPECT_EQ(kind("Accelerometer", "9"), "value.input_device");            // ABS alone
-    EXPECT_EQ(input_kind_rank("value.root_hub"), 100);
     EXPECT_STREQ(input_group_kind({}), "value.input_device");
-}
-
-TEST(InputGroups, BusCodesAreHexadecimalAndEventTypesAreNamed) {
     EXPECT_EQ(input_bus_name(0x11), "i8042 (PS/2)"); // 17, not 11
-    EXPECT_EQ(input_bus_name(0x18), "I2C");
     EXPECT_EQ(input_bus_name(0x99), "");
     EXPECT_EQ(input_event_type_names(0x120013), "SYN, KEY, MSC, LED, REP");
     EXPECT_EQ(input_event_type_names(0xe40010), "MSC, SND, FF, PWR, FF_STATUS");
     EXPECT_EQ(input_event_type_names(0x40), "0x06"); // no such type today
+}
+
+namespace {
+
+const auto collector = testing_support::with_ids(hw::collect_input_with);
+
+} // namespace
+
+TEST(InputBranch, FactsOfTheFixtureMachines) {
+    const char *laptop = "laptop-usb-battery", *desktop = "desktop-receiver-gamepad";
+    auto trees = testing_support::expect_facts(
+        collector,
+        {
+            {laptop, "input", "", "summary", "12 devices"},
+            // Groups in rank order; the bus code is hexadecimal (0011 is i8042, not 11).
+            {laptop, "input", "Overview", "Touchpad", "ELAN0672:00 04F3:3187  ·  I2C"},
+            {laptop, "input", "Overview", "Switch", "sof-hda-dsp"}, // no bus for sound jacks
+            {laptop, "input.4", "", "Event types", "SYN, KEY, REL, ABS, MSC  (0x1f)"},
+            {laptop, "input.4", "", "/dev/input/event8",
+             "Input device  ·  ELAN0672:00 04F3:3187 UNKNOWN"},
+            // Ids are named from usb.ids only on the USB bus: not for I2C, nor for PS/2's 0001.
+            {laptop, "input.4", "", "Vendor ID", "0x04f3"},
+            {laptop, "input.3", "", "Bus", "i8042 (PS/2)"},
+            {laptop, "input.3", "", "Vendor ID", "0x0001"},
+            {laptop, "input.1", "", "Vendor ID", "0x04f2  (Chicony Electronics Co., Ltd)"},
+            // The jacks of one sound card are one group.
+            {laptop, "input.0", "", "Interfaces", "4"},
+            // Virtual devices (WMI hotkeys) keep their own groups.
+            {laptop, "input.6", "", "title", "Wireless hotkeys"},
+            {laptop, "input.7", "", "title", "HP WMI hotkeys"},
+            {desktop, "input", "Overview", "Gamepad", "Microsoft X-Box 360 pad  ·  USB"},
+            {desktop, "input.2", "", "Product ID", "0x028e  (Xbox360 Controller)"},
+            {desktop, "input.2", "", "Event types", "SYN, KEY, ABS, FF  (0x20000b)"},
+            // The receiver's second interface carries mouse, consumer and system control.
+            {desktop, "input.4", "", "summary", "Mouse"},
+            {desktop, "input.4", "", "Type", "Mouse, Button"},
+            {desktop, "input.4", "", "/dev/input/event4",
+             "Button  ·  Logitech USB Receiver Consumer Control"},
+        });
+    // The overview ranks groups by kind; the children keep the key order.
+    std::string kinds;
+    for (const auto& item : trees[laptop]->find("input")->sections.front().items)
+        kinds += item.name.substr(0, 1);
+    EXPECT_EQ(kinds, "TKKKSBBBBBBB");
+}
+
+TEST(InputBranch, UnreadableListGivesAnEmptyBranch) {
+    TempDir dir;
+    dir.write("proc/bus/input/devices", "I: Bus=0011 Vendor=0001 Product=0001 Version=ab41\n"
+                                        "N: Name=\"AT Translated Set 2 keyboard\"\n\n");
+    testing_support::open_up(dir.path(), {"proc/bus/input/devices"});
+    EXPECT_TRUE(testing_support::as_unprivileged_user([&] {
+        auto tree = testing_support::collect(collector, dir.path());
+        const hw::Node* input = tree->find("input");
+        return input && input->children.empty() && input->summary == "0 devices";
+    }));
 }

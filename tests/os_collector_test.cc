@@ -6,44 +6,30 @@
 #include "util.h"
 
 #include <gtest/gtest.h>
-#include <map>
 #include <sys/utsname.h>
 
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
+using testing_support::value;
 
 namespace {
 
+// Every variable that selects a sandbox is unset, so the host's own do not leak in.
 class OsBranch : public ::testing::Test {
 protected:
-    void SetUp() override {
-        I18n::instance().set_language("en");
-        util::set_number_format(".", ",");
+    // The os node collected over the tree written so far (the live system when empty).
+    const hw::Node* collect(const std::string& sysroot) {
+        m_tree = testing_support::collect(hw::collect_os, sysroot);
+        return m_tree->find("os");
     }
 
-    // Every variable that selects a sandbox is unset, so the host's own do not leak in.
     ScopedEnv m_snap{"SNAP", std::nullopt};
     ScopedEnv m_flatpak{"FLATPAK_ID", std::nullopt};
     ScopedEnv m_appdir{"APPDIR", std::nullopt};
     ScopedEnv m_tz{"TZ", "UTC"};
     TempDir m_root;
+    std::unique_ptr<hw::Node> m_tree;
 };
-
-std::unique_ptr<hw::Node> collect(const std::string& sysroot) {
-    ScopedEnv env("QUARVEL_SYSROOT", sysroot);
-    auto root = std::make_unique<hw::Node>();
-    hw::collect_os(*root);
-    return root;
-}
-
-std::string value(const hw::Node& root, const std::string& section, const std::string& name) {
-    if (const hw::Node* node = root.find("os"))
-        for (const auto& s : node->sections)
-            if (s.title == section)
-                for (const auto& item : s.items)
-                    if (item.name == name) return item.value;
-    return "<no row>";
-}
 
 } // namespace
 
@@ -74,94 +60,80 @@ TEST(OsParsers, ProcFilesRefuseWhatTheyCannotShow) {
 }
 
 TEST_F(OsBranch, FactsOfTheFixtureMachines) {
-    struct Fact {
-        const char* machine;
-        const char* section;
-        const char* name;
-        const char* value;
-    } facts[] = {
-        {"desktop-oem-placeholders", "", "summary", "Debian GNU/Linux 12 (bookworm)"},
-        {"desktop-oem-placeholders", "Kernel", "Loaded modules", "3"},
-        {"desktop-oem-placeholders", "Runtime", "Uptime", "4 d 02:55:12"},
-        {"desktop-oem-placeholders", "Runtime", "Load average", "0.52 / 0.61 / 0.58"},
-        {"desktop-oem-placeholders", "Runtime", "Tasks (running/total)", "2/1534"},
-        {"desktop-oem-placeholders", "Runtime", "Boot time", "2024-02-14 08:40:00"},
-        {"desktop-oem-placeholders", "Security", "AppArmor", "Yes"},
-        // A capture has no page size or processor count of its own.
-        {"desktop-oem-placeholders", "Kernel", "Page size", "<no row>"},
-        {"desktop-oem-placeholders", "Runtime", "Processors online", "<no row>"},
-        // Inside a Flatpak the host's file wins over the runtime's.
-        {"laptop-notebook-flatpak", "", "summary", "Fedora Linux 39 (Workstation Edition)"},
-        {"laptop-notebook-flatpak", "Distribution", "Build ID", "<no row>"},
-        {"laptop-notebook-flatpak", "Session", "Packaging", "Flatpak"},
-        {"laptop-notebook-flatpak", "Security", "SELinux", "SELinux: enforcing"},
-        // Four fields in /proc/loadavg: none of its rows.
-        {"laptop-notebook-flatpak", "Runtime", "Load average", "<no row>"},
-        {"laptop-notebook-flatpak", "Runtime", "Last PID", "<no row>"},
-        {"laptop-notebook-flatpak", "Kernel", "Loaded modules", "<no row>"},
-        {"vm-qemu-seabios", "Distribution", "Based on", "debian"}, // from /usr/lib/os-release
-        {"vm-qemu-seabios", "Kernel", "Loaded modules", "0"},
-        {"vm-qemu-seabios", "Security", "Address randomization (KASLR)", "No"},
-        {"vm-virtualbox", "Kernel", "Architecture", "<no row>"},
-        {"vm-virtualbox", "Kernel", "Host name", "mint-vm"},
-        {"arm-board-devicetree", "Kernel", "Architecture", "aarch64"},
-        {"vm-firecracker-capture", "Session", "Packaging", "Docker"},
-        // No /proc/cmdline: nothing says whether randomisation is on.
-        {"empty-machine", "Security", "Address randomization (KASLR)", "<no row>"},
-    };
-    std::map<std::string, std::unique_ptr<hw::Node>> trees;
-    for (const auto& f : facts) {
-        auto& root = trees[f.machine];
-        if (!root) root = collect(testing_support::fixture(f.machine));
-        std::string got = std::string(f.name) == "summary" ? root->find("os")->summary
-                                                           : value(*root, f.section, f.name);
-        EXPECT_EQ(got, f.value) << f.machine << ": " << f.section << " / " << f.name;
-    }
+    testing_support::expect_facts(
+        hw::collect_os,
+        {
+            {"desktop-oem-placeholders", "os", "", "summary", "Debian GNU/Linux 12 (bookworm)"},
+            {"desktop-oem-placeholders", "os", "Kernel", "Loaded modules", "3"},
+            {"desktop-oem-placeholders", "os", "Runtime", "Uptime", "4 d 02:55:12"},
+            {"desktop-oem-placeholders", "os", "Runtime", "Load average", "0.52 / 0.61 / 0.58"},
+            {"desktop-oem-placeholders", "os", "Runtime", "Tasks (running/total)", "2/1534"},
+            {"desktop-oem-placeholders", "os", "Runtime", "Boot time", "2024-02-14 08:40:00"},
+            {"desktop-oem-placeholders", "os", "Security", "AppArmor", "Yes"},
+            // A capture has no page size or processor count of its own.
+            {"desktop-oem-placeholders", "os", "Kernel", "Page size", "<no row>"},
+            {"desktop-oem-placeholders", "os", "Runtime", "Processors online", "<no row>"},
+            // Inside a Flatpak the host's file wins over the runtime's.
+            {"laptop-notebook-flatpak", "os", "", "summary",
+             "Fedora Linux 39 (Workstation Edition)"},
+            {"laptop-notebook-flatpak", "os", "Distribution", "Build ID", "<no row>"},
+            {"laptop-notebook-flatpak", "os", "Session", "Packaging", "Flatpak"},
+            {"laptop-notebook-flatpak", "os", "Security", "SELinux", "SELinux: enforcing"},
+            // Four fields in /proc/loadavg: none of its rows.
+            {"laptop-notebook-flatpak", "os", "Runtime", "Load average", "<no row>"},
+            {"laptop-notebook-flatpak", "os", "Runtime", "Last PID", "<no row>"},
+            {"laptop-notebook-flatpak", "os", "Kernel", "Loaded modules", "<no row>"},
+            {"vm-qemu-seabios", "os", "Distribution", "Based on",
+             "debian"}, // from /usr/lib/os-release
+            {"vm-qemu-seabios", "os", "Kernel", "Loaded modules", "0"},
+            {"vm-qemu-seabios", "os", "Security", "Address randomization (KASLR)", "No"},
+            {"vm-virtualbox", "os", "Kernel", "Architecture", "<no row>"},
+            {"vm-virtualbox", "os", "Kernel", "Host name", "mint-vm"},
+            {"arm-board-devicetree", "os", "Kernel", "Architecture", "aarch64"},
+            {"vm-firecracker-capture", "os", "Session", "Packaging", "Docker"},
+            // No /proc/cmdline: nothing says whether randomisation is on.
+            {"empty-machine", "os", "Security", "Address randomization (KASLR)", "<no row>"},
+        });
 }
 
-TEST_F(OsBranch, SnapPrefersTheHostFileAndSaysWhenItCannot) {
+TEST_F(OsBranch, SandboxesPreferTheHostFileAndSayWhenTheyCannot) {
     m_root.write("etc/os-release", "PRETTY_NAME=\"Ubuntu Core 22\"\nID=ubuntu-core\n");
-    ScopedEnv snap("SNAP", "/snap/quarvel/12");
-    auto base = collect(m_root.path());
-    EXPECT_EQ(base->find("os")->summary, "Ubuntu Core 22  (Snap)");
-    EXPECT_EQ(value(*base, "Distribution", "Note").rfind("These values describe", 0), 0u);
-    EXPECT_EQ(value(*base, "Session", "Packaging"), "Snap");
-
-    m_root.write("var/lib/snapd/hostfs/etc/os-release", "PRETTY_NAME=\"Fedora Linux 40\"\n");
-    auto host = collect(m_root.path());
-    EXPECT_EQ(host->find("os")->summary, "Fedora Linux 40");
-    EXPECT_EQ(value(*host, "Distribution", "Note"), "<no row>");
-    EXPECT_EQ(value(*host, "Distribution", "ID"), "<no row>");
-}
-
-TEST_F(OsBranch, FlatpakIdAndContainerMarkers) {
+    {
+        ScopedEnv snap("SNAP", "/snap/quarvel/12");
+        const hw::Node* base = collect(m_root.path());
+        EXPECT_EQ(base->summary, "Ubuntu Core 22  (Snap)");
+        EXPECT_EQ(value(base, "Distribution", "Note").rfind("These values describe", 0), 0u);
+        EXPECT_EQ(value(base, "Session", "Packaging"), "Snap");
+        m_root.write("var/lib/snapd/hostfs/etc/os-release", "PRETTY_NAME=\"Fedora Linux 40\"\n");
+        const hw::Node* host = collect(m_root.path());
+        EXPECT_EQ(host->summary, "Fedora Linux 40");
+        EXPECT_EQ(value(host, "Distribution", "Note"), "<no row>");
+        EXPECT_EQ(value(host, "Distribution", "ID"), "<no row>");
+    }
     m_root.write("etc/os-release", "PRETTY_NAME=\"Freedesktop SDK 23.08\"\n");
     m_root.write("run/host/etc/os-release", "PRETTY_NAME=\"openSUSE Tumbleweed\"\n");
     m_root.write("run/.containerenv", "");
-    auto podman = collect(m_root.path());
-    EXPECT_EQ(podman->find("os")->summary, "Freedesktop SDK 23.08");
-    EXPECT_EQ(value(*podman, "Session", "Packaging"), "Podman");
+    EXPECT_EQ(collect(m_root.path())->summary, "Freedesktop SDK 23.08");
+    EXPECT_EQ(value(collect(m_root.path()), "Session", "Packaging"), "Podman");
     m_root.write(".dockerenv", "");
-    EXPECT_EQ(value(*collect(m_root.path()), "Session", "Packaging"), "Docker");
+    EXPECT_EQ(value(collect(m_root.path()), "Session", "Packaging"), "Docker");
     ScopedEnv flatpak("FLATPAK_ID", "org.example.Quarvel");
-    EXPECT_EQ(collect(m_root.path())->find("os")->summary, "openSUSE Tumbleweed");
+    EXPECT_EQ(collect(m_root.path())->summary, "openSUSE Tumbleweed");
 }
 
-TEST_F(OsBranch, SessionComesFromTheEnvironmentEvenOverACapture) {
+TEST_F(OsBranch, SessionFromTheEnvironmentEvenOverACaptureKernelFromUnameLive) {
     ScopedEnv desktop("XDG_CURRENT_DESKTOP", "GNOME");
     ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-0");
-    auto root = collect(testing_support::fixture("empty-machine"));
-    EXPECT_EQ(value(*root, "Session", "Desktop"), "GNOME");
-    EXPECT_EQ(value(*root, "Session", "Wayland display"), "wayland-0");
-}
+    const hw::Node* captured = collect(testing_support::fixture("empty-machine"));
+    EXPECT_EQ(value(captured, "Session", "Desktop"), "GNOME");
+    EXPECT_EQ(value(captured, "Session", "Wayland display"), "wayland-0");
 
-TEST_F(OsBranch, LiveSystemAgreesWithUname) {
     struct utsname u;
     ASSERT_EQ(uname(&u), 0);
-    auto root = collect("");
-    EXPECT_EQ(value(*root, "Kernel", "Name"), u.sysname);
-    EXPECT_EQ(value(*root, "Kernel", "Release"), u.release);
-    EXPECT_EQ(value(*root, "Kernel", "Architecture"), u.machine);
-    EXPECT_NE(value(*root, "Kernel", "Page size"), "<no row>");
-    EXPECT_NE(value(*root, "Runtime", "Processors online"), "<no row>");
+    const hw::Node* live = collect("");
+    EXPECT_EQ(value(live, "Kernel", "Name"), u.sysname);
+    EXPECT_EQ(value(live, "Kernel", "Release"), u.release);
+    EXPECT_EQ(value(live, "Kernel", "Architecture"), u.machine);
+    EXPECT_NE(value(live, "Kernel", "Page size"), "<no row>");
+    EXPECT_NE(value(live, "Runtime", "Processors online"), "<no row>");
 }

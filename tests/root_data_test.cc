@@ -1,16 +1,20 @@
-// The protected-data record: reading an SMBIOS table into modules, the exchange text between
-// the elevated copy and the window, and the --root-collect mode end to end.
+// The SMBIOS structure walk and the type 16/17 decoding on tables written by the test encoder,
+// the protected-data record with its exchange text, and --root-collect end to end.
 #include "hw/root_data.h"
+#include "hw/smbios_decoder.h"
 #include "smbios_encoder.h"
 #include "test_support.h"
 #include "util.h"
 
-#include <dirent.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace smbios_encoder;
+using hw::smbios::decode_memory;
+using hw::smbios::split_structures;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
+using Types = std::vector<uint8_t>;
 
 namespace {
 
@@ -100,7 +104,7 @@ TEST_F(RootDataTest, OnlySystemMemoryArraysAndTheirDevicesCount) {
     EXPECT_EQ(r.memory.size(), 1u);
 }
 
-TEST_F(RootDataTest, ExchangeTextRoundTripsAwkwardFields) {
+TEST_F(RootDataTest, ExchangeTextRoundTripsAwkwardFieldsAndParsesStrictly) {
     hw::RootData r;
     r.read_smbios_table(workstation_table());
     r.product_serial = "A|B";
@@ -108,60 +112,46 @@ TEST_F(RootDataTest, ExchangeTextRoundTripsAwkwardFields) {
     r.chassis_serial = "back\\slash\\";
     r.error = "partly | read";
     std::string text = r.serialize();
+    EXPECT_EQ(text.substr(0, 4), "V 1\n");
     EXPECT_NE(text.find("D product_serial|A\\pB\n"), std::string::npos);
     EXPECT_NE(text.find("D board_serial|line1\\nline2\n"), std::string::npos);
     EXPECT_NE(text.find("E partly \\p read\n"), std::string::npos);
-    EXPECT_EQ(text.substr(0, 4), "V 1\n");
-
     hw::RootData back;
     EXPECT_TRUE(back.parse(text));
-    EXPECT_EQ(back.product_serial, "A|B");
-    EXPECT_EQ(back.board_serial, "line1\nline2");
-    EXPECT_EQ(back.chassis_serial, "back\\slash\\");
-    EXPECT_EQ(back.error, "partly | read");
+    EXPECT_EQ(back.product_serial + back.board_serial + back.chassis_serial + back.error,
+              r.product_serial + r.board_serial + r.chassis_serial + r.error);
     EXPECT_EQ(back.memory, r.memory);
     EXPECT_EQ(back.max_capacity, r.max_capacity);
     EXPECT_EQ(back.num_slots, r.num_slots);
-
     EXPECT_EQ(hw::unescape_field("a\\xb\\"), "a\\xb\\"); // unknown escapes stay as written
-}
 
-TEST_F(RootDataTest, ParseRules) {
+    // A module line needs fifteen fields; a version line and one known value are required.
     const std::string fourteen = "M a|b|1|c|d|e|f|g|h|i|j|k|l|m\n";
-    hw::RootData r;
-    EXPECT_FALSE(r.parse("V 1\n" + fourteen));
-    EXPECT_TRUE(r.memory.empty());
-    EXPECT_TRUE(r.parse("V 1\n" + fourteen.substr(0, fourteen.size() - 1) + "|1.2 V\n"));
-    ASSERT_EQ(r.memory.size(), 1u);
-    EXPECT_EQ(r.memory[0].size_bytes, 1u);
-    EXPECT_EQ(r.memory[0].voltage, "1.2 V");
-
-    hw::RootData fresh;
-    EXPECT_FALSE(fresh.parse("V 1\nD product_serial|\n"));
-    EXPECT_FALSE(fresh.parse("D product_serial|X\n")); // no version line
-    EXPECT_TRUE(fresh.parse("V 1\nD board_serial|B\nD unknown|Z\nQ what\n"));
-
+    hw::RootData p;
+    EXPECT_FALSE(p.parse("V 1\n" + fourteen));
+    EXPECT_TRUE(p.memory.empty());
+    EXPECT_TRUE(p.parse("V 1\n" + fourteen.substr(0, fourteen.size() - 1) + "|1.2 V\n"));
+    ASSERT_EQ(p.memory.size(), 1u);
+    EXPECT_EQ(p.memory[0].voltage, "1.2 V");
+    EXPECT_FALSE(hw::RootData().parse("V 1\nD product_serial|\n"));
+    EXPECT_FALSE(hw::RootData().parse("D product_serial|X\n"));
+    EXPECT_TRUE(hw::RootData().parse("V 1\nD board_serial|B\nD unknown|Z\nQ what\n"));
     hw::RootData arrays;
-    arrays.parse("V 1\nA 0|\n");
-    EXPECT_EQ(arrays.max_capacity, 0u);
-    EXPECT_EQ(arrays.num_slots, "");
     arrays.parse("V 1\nA 68719476736|4\n");
     EXPECT_EQ(arrays.max_capacity, 64ull << 30);
     EXPECT_EQ(arrays.num_slots, "4");
     arrays.parse("V 1\nA junk\n");
     EXPECT_EQ(arrays.max_capacity, 0u);
     EXPECT_EQ(arrays.num_slots, "4"); // not set by this line, kept
-}
 
-TEST_F(RootDataTest, TheWindowShowsTheVoltageWithItsOwnSeparator) {
+    // The window shows the voltage with its own separator; text that is no figure stays.
     util::set_number_format(",", ".");
-    hw::RootData r;
-    r.parse("V 1\nM A|B|1|DDR4|DIMM|3200 MT/s||M|P|S||1|64 bit|64 bit|1.35 V\n"
+    hw::RootData w;
+    w.parse("V 1\nM A|B|1|DDR4|DIMM|3200 MT/s||M|P|S||1|64 bit|64 bit|1.35 V\n"
             "M A|B|1|DDR4|DIMM|||M|P|S||1|||odd 1.2 V\n");
-    ASSERT_EQ(r.memory.size(), 2u);
-    EXPECT_EQ(r.memory[0].voltage, "1,35 V");
-    EXPECT_EQ(r.memory[0].speed, "3200 MT/s");
-    EXPECT_EQ(r.memory[1].voltage, "odd 1.2 V");
+    ASSERT_EQ(w.memory.size(), 2u);
+    EXPECT_EQ(w.memory[0].voltage, "1,35 V");
+    EXPECT_EQ(w.memory[1].voltage, "odd 1.2 V");
 }
 
 TEST_F(RootDataTest, RootCollectPrintsOnlyTheExchangeText) {
@@ -187,13 +177,7 @@ TEST_F(RootDataTest, RootCollectPrintsOnlyTheExchangeText) {
     EXPECT_EQ(parsed.product_serial, "PS-1");
 
     // No file is written into the configuration directory.
-    DIR* dir = opendir(config.path().c_str());
-    ASSERT_NE(dir, nullptr);
-    int entries = 0;
-    while (auto* e = readdir(dir))
-        entries += std::string(e->d_name) != "." && std::string(e->d_name) != "..";
-    closedir(dir);
-    EXPECT_EQ(entries, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(config.path()));
 
     // Without the table only a product or board serial makes the data available.
     TempDir no_table;
@@ -209,4 +193,147 @@ TEST_F(RootDataTest, RootCollectPrintsOnlyTheExchangeText) {
         {"--root-collect"}, testing_support::plain_env(config.path(), no_table.path()));
     EXPECT_EQ(serial_only.exit_code, 0);
     EXPECT_NE(serial_only.out.find("D board_serial|BS-2\n"), std::string::npos);
+}
+
+namespace {
+
+Types types_of(const std::string& table) {
+    Types out;
+    for (const auto& s : split_structures(table))
+        out.push_back(s.type);
+    return out;
+}
+
+hw::smbios::MemoryDevice only_device(const Device17& d) {
+    auto t = decode_memory(split_structures(device17(d)));
+    EXPECT_EQ(t.devices.size(), 1u);
+    return t.devices.empty() ? hw::smbios::MemoryDevice{} : t.devices[0];
+}
+
+} // namespace
+
+TEST(SmbiosWalk, CutsStructuresInOrderAndStopsAtTheEndMarker) {
+    std::string table = with_strings(0xC0, 1, {"OEM"}) + with_strings(1, 2, {"Acme", "SN-1"}) +
+                        with_strings(3, 4, {"C-1"}) + with_strings(3, 5, {"C-2"}) + array16({}) +
+                        end_of_table() + with_strings(1, 9, {"after the end"});
+    auto s = split_structures(table);
+    EXPECT_EQ(types_of(table), (Types{0xC0, 1, 3, 3, 16, 127}));
+    ASSERT_EQ(s.size(), 6u);
+    EXPECT_EQ(s[1].handle, 2);
+    EXPECT_EQ(s[1].string_at(0x05), "SN-1");
+    EXPECT_TRUE(s[4].strings.empty()); // no strings: the formatted area ends in two NULs
+    EXPECT_EQ(s[4].length(), 0x17u);
+}
+
+TEST(SmbiosWalk, BrokenTablesKeepWhatCameBeforeTheFault) {
+    std::string good = with_strings(1, 1, {"SN-1"});
+    std::string dev = device17({});
+    // A header cut short, a length below the header's own size, a formatted area running
+    // past the end, and string sets without their closing NULs.
+    EXPECT_EQ(types_of(good + dev.substr(0, 3)), Types{1});
+    EXPECT_EQ(types_of(good + structure(header(17, 5), {}, 2) + dev), Types{1});
+    EXPECT_EQ(types_of(good + structure(header(17, 5) + "xx", {}, 200)), Types{1});
+    EXPECT_EQ(types_of(good + dev.substr(0, dev.size() - 1)), Types{1});
+    EXPECT_EQ(types_of(good + dev.substr(0, 0x5C) + "DIMM"), Types{1});
+    EXPECT_TRUE(split_structures("").empty());
+    EXPECT_EQ(types_of(good + dev), (Types{1, 17})); // no end marker: the table just ends
+}
+
+TEST(SmbiosWalk, StringsAreTrimmedPrintableAndNeverPlaceholders) {
+    std::string f = header(2, 1);
+    for (uint8_t i = 0; i < 6; ++i)
+        put_at(f, 4 + i, i, 1); // string numbers 0..5 at offsets 4..9
+    put_at(f, 10, 200, 1);      // beyond the string set
+    auto s = split_structures(structure(f, {"  Padded  ", "to be FILLED by o.e.m.",
+                                            "NO MODULE INSTALLED", "tab\there", "\xff"}))[0];
+    EXPECT_EQ(s.string_at(4), "");
+    EXPECT_EQ(s.string_at(5), "Padded");
+    EXPECT_EQ(s.string_at(6), "");
+    EXPECT_EQ(s.string_at(7), "");
+    EXPECT_EQ(s.string_at(8), "tab.here");
+    EXPECT_EQ(s.string_at(9), "\uFFFD");
+    EXPECT_EQ(s.string_at(10), "");
+    EXPECT_EQ(s.string_at(0x40), ""); // beyond the formatted area
+}
+
+TEST(SmbiosMemory, FieldsExistOnlyInRecordsLongEnoughForThem) {
+    Device17 d;
+    d.size = 0x2000;
+    d.speed = 3200;
+    d.manufacturer = "Acme";
+    d.attributes = 0x12; // rank 2 in bits 3:0
+    d.configured_speed = 2933;
+    d.configured_voltage = 1200;
+    struct Expect {
+        size_t length;
+        bool speed, strings, rank, configured_speed, voltage;
+    };
+    for (auto e :
+         {Expect{0x15, 0, 0, 0, 0, 0}, Expect{0x1B, 1, 1, 0, 0, 0}, Expect{0x1C, 1, 1, 1, 0, 0},
+          Expect{0x22, 1, 1, 1, 1, 0}, Expect{0x28, 1, 1, 1, 1, 1}, Expect{0x5C, 1, 1, 1, 1, 1}}) {
+        SCOPED_TRACE(e.length);
+        d.length = e.length;
+        auto m = only_device(d);
+        EXPECT_EQ(m.size_bytes, 8ull << 30);
+        EXPECT_EQ(m.locator, "DIMM A1");
+        EXPECT_EQ(m.speed, e.speed ? 3200u : 0u);
+        EXPECT_EQ(m.manufacturer, e.strings ? "Acme" : "");
+        EXPECT_EQ(m.rank, e.rank ? 2 : 0);
+        EXPECT_EQ(m.configured_speed, e.configured_speed ? 2933u : 0u);
+        EXPECT_EQ(m.configured_voltage_mv, e.voltage ? 1200 : 0);
+    }
+    d.length = 0x14; // below the oldest layout: not a memory device
+    EXPECT_TRUE(decode_memory(split_structures(device17(d))).devices.empty());
+}
+
+TEST(SmbiosMemory, SizeEncodings) {
+    struct Case {
+        uint16_t word;
+        uint32_t extended;
+        size_t length;
+        uint64_t bytes;
+        bool unknown;
+    };
+    for (auto c : {Case{0, 0, 0x5C, 0, false}, Case{0xFFFF, 0, 0x5C, 0, true},
+                   Case{0x4000, 0, 0x5C, 16ull << 30, false},
+                   Case{0x8000 | 512, 0, 0x5C, 512ull << 10, false},
+                   Case{0x7FFF, 32768, 0x5C, 32ull << 30, false},
+                   Case{0x7FFF, 0x80000000u | 65536, 0x22, 64ull << 30, false},
+                   Case{0x7FFF, 32768, 0x1C, 0, true}}) {
+        SCOPED_TRACE(c.word);
+        Device17 d;
+        d.size = c.word;
+        d.extended_size = c.extended;
+        d.length = c.length;
+        auto m = only_device(d);
+        EXPECT_EQ(m.size_bytes, c.bytes);
+        EXPECT_EQ(m.size_unknown, c.unknown);
+    }
+}
+
+TEST(SmbiosMemory, ExtendedSpeedsUnknownWidthsAndCapacity) {
+    Device17 d;
+    d.speed = 0xFFFF;
+    d.extended_speed = 8400;
+    d.configured_speed = 0xFFFF;
+    d.extended_configured_speed = 0x80000000u | 7200; // top bit reserved
+    d.total_width = 0xFFFF;
+    d.data_width = 0;
+    auto m = only_device(d);
+    EXPECT_EQ(m.speed, 8400u);
+    EXPECT_EQ(m.configured_speed, 7200u);
+    EXPECT_EQ(m.total_width, 0);
+    EXPECT_EQ(m.data_width, 0);
+    d.length = 0x28; // the extended speeds came with version 3.3
+    EXPECT_EQ(only_device(d).speed, 0u);
+
+    auto t = decode_memory(
+        split_structures(array16({1, 3, 0x80000000u, 4, 6ull << 40, 0x17}) + // extended capacity
+                         array16({2, 3, 0x80000000u, 4, 0, 0x0F}) + // no extended field to defer to
+                         array16({3, 3, 64u << 20, 4, 0, 0x0F}) + array16({4, 3, 1, 1, 0, 0x0E})));
+    ASSERT_EQ(t.arrays.size(), 3u); // the 14-byte array is malformed
+    EXPECT_EQ(t.arrays[0].max_capacity_bytes, 6ull << 40);
+    EXPECT_EQ(t.arrays[1].max_capacity_bytes, 0u);
+    EXPECT_EQ(t.arrays[2].max_capacity_bytes, 64ull << 30);
+    EXPECT_EQ(t.arrays[2].num_devices, 4);
 }

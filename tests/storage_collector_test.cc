@@ -1,55 +1,38 @@
-// The storage branch over fixture machines, and file-system usage on this machine's mounts.
+// The storage branch: the kernel tables behind it on text as the kernel writes it, the
+// collector over fixture machines, and file-system usage on this machine's mounts.
 #include "host.h"
+#include "hw/block_bus.h"
+#include "hw/block_stat.h"
 #include "hw/hardware.h"
+#include "hw/mount_table.h"
+#include "hw/sysfs_values.h"
 #include "settings.h"
 #include "test_support.h"
 #include "util.h"
 
 #include <gtest/gtest.h>
 
+using testing_support::fixture;
 using testing_support::ScopedEnv;
+using testing_support::value;
+using namespace hw;
 
 namespace {
 
 class Storage : public ::testing::Test {
 protected:
-    void SetUp() override {
-        I18n::instance().set_language("en");
-        util::set_number_format(".", ",");
-        m_saved = SettingsStore::instance().get();
-    }
     void TearDown() override { SettingsStore::instance().mutable_get() = m_saved; }
 
     std::unique_ptr<hw::Node> collect(const std::string& machine, bool loops = false) {
         SettingsStore::instance().mutable_get().show_loop_devices = loops;
-        std::optional<ScopedEnv> root;
-        if (!machine.empty()) root.emplace("QUARVEL_SYSROOT", testing_support::fixture(machine));
-        auto tree = std::make_unique<hw::Node>();
-        hw::collect_storage(*tree);
-        return tree;
+        return testing_support::collect(hw::collect_storage,
+                                        machine.empty() ? "" : fixture(machine));
     }
 
-private:
-    Settings m_saved;
+    Settings m_saved = SettingsStore::instance().get();
 };
 
-std::string value(const hw::Node* node, const std::string& section, const std::string& name,
-                  size_t nth = 0) {
-    if (!node) return "<no node>";
-    for (const auto& s : node->sections)
-        if (s.title == section)
-            for (const auto& item : s.items)
-                if (item.name == name && nth-- == 0) return item.value;
-    return "<no row>";
-}
-
-const hw::PartitionVisual* segment(const hw::DiskVisual& disk, const std::string& device) {
-    for (const auto& p : disk.partitions)
-        if (p.device == device) return &p;
-    return nullptr;
-}
-
-const hw::DiskVisual* record(const hw::Node& node, const std::string& device) {
+const hw::DiskVisual* card(const hw::Node& node, const std::string& device) {
     for (const auto& d : node.disks)
         if (d.device == device) return &d;
     return nullptr;
@@ -57,177 +40,106 @@ const hw::DiskVisual* record(const hw::Node& node, const std::string& device) {
 
 } // namespace
 
+TEST_F(Storage, FactsOfTheFixtureMachines) {
+    const char *laptop = "laptop-nvme-wifi", *desktop = "desktop-sata-raid",
+               *server = "server-luks-lvm", *netbook = "netbook-old-kernel";
+    auto trees = testing_support::expect_facts(
+        hw::collect_storage,
+        {
+            {laptop, "storage.nvme0n1", "Device", "Size", "477 GiB (512 GB)"},
+            // The controller's attributes live under the namespace's device link.
+            {laptop, "storage.nvme0n1", "NVMe controller", "Firmware version", "2B2QEXM7"},
+            {laptop, "storage.nvme0n1", "NVMe controller", "Controller state", "live"},
+            {laptop, "storage.part.nvme0n1p4", "File system", "Mount point",
+             "/media/alex/Windows Data"},
+            {laptop, "storage.part.nvme0n1p4", "Partition", "Start sector",
+             "873,465,856  (417 GiB)"},
+            {laptop, "storage.part.nvme0n1p3", "File system", "Used", "256 MiB  (1.6 %)"},
+            {desktop, "storage", "", "summary", "Drives: 4  \u00B7  1 device"},
+            {desktop, "storage.sda", "Device", "Bus", "SATA / ATA"},
+            {desktop, "storage.part.sda1", "Partition", "Used by", "md0"},
+            {desktop, "storage.md0", "RAID", "Member devices", "2  (sda1, sdb1)"},
+            // Not an SSD just because the array's queue says it does not rotate.
+            {desktop, "storage.md0", "Device", "Type", "Block device"},
+            // The file system's own root wins over a bind mount of one of its directories.
+            {desktop, "storage.part.md0p1", "File system", "Mount point", "/"},
+            {desktop, "storage.sr0", "Device", "Size", "0 B"},
+            // Mapper volumes and /dev/root are found by their device numbers.
+            {server, "storage.dm-1", "File system", "Mount point", "/"},
+            {server, "storage.dm-2", "File system", "Mount point", "[SWAP]"},
+            {server, "storage.part.sda2", "Partition", "Used by", "dm-0 (sda2_crypt)"},
+            {server, "storage", "", "summary", "Drives: 2  \u00B7  3 devices"},
+            {netbook, "storage.part.sda1", "File system", "Mount point", "/"},
+            {netbook, "storage.sda", "Device", "Type", "Block device"},    // no queue/rotational
+            {netbook, "storage.sda", "I/O statistics", "Reads", "91,000"}, // 11 fields
+            // Garbage attributes give no rows rather than wrong ones.
+            {"garbage-files", "storage.sda", "Device", "Size", "<no row>"},
+            {"garbage-files", "storage.sda", "Queue", "Logical sector size", "<no row>"},
+            {"garbage-files", "storage.sda", "I/O statistics", "Reads", "<no row>"},
+            {"garbage-files", "storage.sda", "Device", "Model", "Bad\uFFFD\uFFFDName"},
+            {"garbage-files", "storage.part.sda1", "Partition", "Start sector", "<no row>"},
+            {"garbage-files", "storage.md127", "RAID", "Member devices", "<no row>"},
+        });
+    const hw::Node& nvme = *trees[laptop]->find("storage");
+    ASSERT_EQ(nvme.disks.size(), 1u);
+    const hw::DiskVisual& disk = nvme.disks[0];
+    EXPECT_EQ(disk.bytes, 512110190592ULL); // 1,000,215,216 sectors of 512 bytes
+    EXPECT_EQ(disk.model + " / " + disk.type + " / " + disk.bus,
+              "Samsung SSD 970 EVO Plus 500GB / SSD / NVMe");
+    std::vector<std::string> segments;
+    for (const auto& p : disk.partitions) {
+        segments.push_back(p.mountpoint + " " + p.fstype);
+        EXPECT_FALSE(p.has_usage) << p.device << ": no statvfs over a capture";
+    }
+    EXPECT_EQ(segments, (std::vector<std::string>{"/boot/efi vfat", "/ ext4", "[SWAP] swap",
+                                                  "/media/alex/Windows Data ntfs3"}));
+    const hw::Node& raid = *trees[desktop]->find("storage");
+    EXPECT_EQ(value(raid.find("storage.part.md0p1"), "File system", "Mount point", 1),
+              "/home/sam/Shared");
+    ASSERT_TRUE(card(raid, "sdc"));
+    EXPECT_EQ(card(raid, "sdc")->bus, "USB");                // from the resolved device link
+    EXPECT_EQ(card(raid, "sda")->model, "WDC WD20EZRZ-00Z"); // no "ATA" in front
+    // An empty drive's placeholder capacity is no size: no card, no "1 GiB" disc.
+    EXPECT_FALSE(card(raid, "sr0"));
+    // A disk without partition table carries its file system as its only card segment.
+    const hw::DiskVisual* backup = card(*trees[server]->find("storage"), "sdb");
+    ASSERT_TRUE(backup && backup->partitions.size() == 1);
+    EXPECT_EQ(backup->partitions[0].device + " " + backup->partitions[0].mountpoint,
+              "sdb /srv/backup");
+    const hw::DiskVisual* sd = card(*trees[netbook]->find("storage"), "mmcblk0");
+    ASSERT_TRUE(sd);
+    EXPECT_EQ(sd->bus + " " + sd->model, "MMC SD04G");
+    EXPECT_FALSE(card(*trees["garbage-files"]->find("storage"), "sda"));
+}
+
 TEST_F(Storage, RamSkippedLoopDevicesOnlyWithTheSettingAndNeverAsStorageCards) {
     auto off = collect("server-luks-lvm");
-    const hw::Node* storage = off->find("storage");
-    ASSERT_TRUE(storage);
-    EXPECT_FALSE(storage->find("storage.ram0"));
-    EXPECT_FALSE(storage->find("storage.loops"));
-    EXPECT_FALSE(storage->find("storage.loop0"));
-    EXPECT_EQ(storage->summary, "Drives: 2  \u00B7  3 devices");
-
+    for (const char* id : {"storage.ram0", "storage.loops", "storage.loop0"})
+        EXPECT_FALSE(off->find(id)) << id;
     auto on = collect("server-luks-lvm", true);
-    storage = on->find("storage");
+    const hw::Node* storage = on->find("storage");
     const hw::Node* loops = storage->find("storage.loops");
     ASSERT_TRUE(loops);
-    EXPECT_EQ(loops->title, "Loop devices");
-    ASSERT_EQ(loops->children.size(), 2u); // loop2 has nothing attached
+    EXPECT_EQ(loops->children.size(), 2u); // loop2 has nothing attached
     const hw::Node* loop1 = loops->find("storage.loop1");
     ASSERT_TRUE(loop1);
-    EXPECT_EQ(loop1->title, "loop1  /srv/images/test disk.img");
     EXPECT_EQ(value(loop1, "Device", "Backing file"), "/srv/images/test disk.img");
     EXPECT_EQ(value(loop1, "File system", "Mount point"), "/mnt/test disk");
-    EXPECT_TRUE(record(*loop1, "loop1"));
-    EXPECT_FALSE(record(*storage, "loop1"));
+    EXPECT_TRUE(card(*loop1, "loop1"));
+    EXPECT_FALSE(card(*storage, "loop1"));
     EXPECT_FALSE(storage->find("storage.ram1"));
     EXPECT_EQ(storage->summary, "Drives: 2  \u00B7  5 devices");
 }
 
-TEST_F(Storage, NvmeLaptopSizesPartitionsMountsAndControllerFromTheDeviceLink) {
-    auto tree = collect("laptop-nvme-wifi");
-    const hw::Node* storage = tree->find("storage");
-    ASSERT_EQ(storage->disks.size(), 1u);
-    const hw::DiskVisual& disk = storage->disks[0];
-    EXPECT_EQ(disk.device, "nvme0n1");
-    EXPECT_EQ(disk.bytes, 512110190592ULL); // 1,000,215,216 sectors of 512 bytes
-    EXPECT_EQ(disk.model, "Samsung SSD 970 EVO Plus 500GB");
-    EXPECT_EQ(disk.type, "SSD");
-    EXPECT_EQ(disk.bus, "NVMe");
-    ASSERT_EQ(disk.partitions.size(), 4u);
-    EXPECT_EQ(disk.partitions[0].mountpoint, "/boot/efi");
-    EXPECT_EQ(disk.partitions[0].fstype, "vfat");
-    EXPECT_EQ(disk.partitions[1].mountpoint, "/");
-    EXPECT_EQ(disk.partitions[2].mountpoint, "[SWAP]");
-    EXPECT_EQ(disk.partitions[2].fstype, "swap");
-    EXPECT_EQ(disk.partitions[3].mountpoint, "/media/alex/Windows Data");
-    EXPECT_EQ(disk.partitions[3].bytes, 126748672ULL * 512);
-    for (const auto& p : disk.partitions)
-        EXPECT_FALSE(p.has_usage) << p.device << ": no statvfs over a capture";
-
-    const hw::Node* nvme = storage->find("storage.nvme0n1");
-    ASSERT_TRUE(nvme);
-    EXPECT_EQ(nvme->icon, "\u26A1");
-    ASSERT_EQ(nvme->disks.size(), 1u);
-    EXPECT_EQ(value(nvme, "Device", "Size"), "477 GiB (512 GB)");
-    EXPECT_EQ(value(nvme, "Device", "Driver"), "nvme");
-    EXPECT_EQ(value(nvme, "NVMe controller", "Model"), "Samsung SSD 970 EVO Plus 500GB");
-    EXPECT_EQ(value(nvme, "NVMe controller", "Firmware version"), "2B2QEXM7");
-    EXPECT_EQ(value(nvme, "NVMe controller", "Controller state"), "live");
-    EXPECT_EQ(value(nvme, "Queue", "I/O scheduler"), "[none] mq-deadline");
-    EXPECT_EQ(value(nvme, "I/O statistics", "Data read"), "1.16 GiB"); // 2,442,000 sectors
-
-    const hw::Node* p4 = storage->find("storage.part.nvme0n1p4");
-    ASSERT_TRUE(p4);
-    EXPECT_EQ(value(p4, "File system", "Mount point"), "/media/alex/Windows Data");
-    EXPECT_EQ(value(p4, "Partition", "Start sector"), "873,465,856  (417 GiB)");
-    const hw::Node* swap = storage->find("storage.part.nvme0n1p3");
-    EXPECT_EQ(value(swap, "File system", "Used"), "256 MiB  (1.6 %)");
-    EXPECT_EQ(storage->summary, "Drives: 1");
-}
-
-TEST_F(Storage, RaidUsbAndEmptyOpticalDrive) {
-    auto tree = collect("desktop-sata-raid");
-    const hw::Node* storage = tree->find("storage");
-    EXPECT_FALSE(storage->find("storage.ram0"));
-
-    const hw::Node* sda = storage->find("storage.sda");
-    ASSERT_TRUE(sda);
-    EXPECT_EQ(sda->icon, "\U0001F4BD");
-    EXPECT_EQ(value(sda, "Device", "Type"), "HDD");
-    EXPECT_EQ(value(sda, "Device", "Bus"), "SATA / ATA");
-    EXPECT_EQ(value(storage->find("storage.part.sda1"), "Partition", "Used by"), "md0");
-
-    const hw::Node* md = storage->find("storage.md0");
-    ASSERT_TRUE(md);
-    EXPECT_EQ(md->title, "md0  MD RAID raid1");
-    EXPECT_EQ(value(md, "RAID", "Member devices"), "2  (sda1, sdb1)");
-    EXPECT_EQ(value(md, "RAID", "Array state"), "clean");
-    // Not an SSD just because the array's queue says it does not rotate.
-    EXPECT_EQ(value(md, "Device", "Type"), "Block device");
-    const hw::Node* md_part = storage->find("storage.part.md0p1");
-    ASSERT_TRUE(md_part);
-    // The file system's own root wins over a bind mount of one of its directories.
-    EXPECT_EQ(value(md_part, "File system", "Mount point"), "/");
-    EXPECT_EQ(value(md_part, "File system", "Mount point", 1), "/home/sam/Shared");
-
-    const hw::DiskVisual* stick = record(*storage, "sdc");
-    ASSERT_TRUE(stick);
-    EXPECT_EQ(stick->bus, "USB");
-    EXPECT_EQ(stick->model, "SanDisk Ultra");
-    EXPECT_EQ(value(storage->find("storage.sdc"), "Device", "Removable"), "Yes");
-    ASSERT_TRUE(record(*storage, "sda"));
-    EXPECT_EQ(record(*storage, "sda")->model, "WDC WD20EZRZ-00Z"); // no "ATA" in front
-
-    // An empty drive's placeholder capacity is no size: no card, no "1 GiB" disc.
-    const hw::Node* dvd = storage->find("storage.sr0");
-    ASSERT_TRUE(dvd);
-    EXPECT_EQ(value(dvd, "Device", "Size"), "0 B");
-    EXPECT_FALSE(record(*storage, "sr0"));
-    EXPECT_EQ(storage->summary, "Drives: 4  \u00B7  1 device");
-}
-
-TEST_F(Storage, MapperVolumesKernelRootAndWholeDiskFileSystemsFindTheirMounts) {
-    auto server = collect("server-luks-lvm");
-    const hw::Node* storage = server->find("storage");
-    const hw::Node* root_lv = storage->find("storage.dm-1");
-    ASSERT_TRUE(root_lv);
-    EXPECT_EQ(root_lv->title, "dm-1  vg0-root");
-    EXPECT_EQ(value(root_lv, "File system", "Mount point"), "/");
-    EXPECT_EQ(value(storage->find("storage.dm-2"), "File system", "Mount point"), "[SWAP]");
-    EXPECT_EQ(value(storage->find("storage.part.sda2"), "Partition", "Used by"),
-              "dm-0 (sda2_crypt)");
-    // A disk without partition table carries its file system as its only card segment.
-    const hw::DiskVisual* backup = record(*storage, "sdb");
-    ASSERT_TRUE(backup);
-    ASSERT_EQ(backup->partitions.size(), 1u);
-    EXPECT_EQ(backup->partitions[0].device, "sdb");
-    EXPECT_EQ(backup->partitions[0].mountpoint, "/srv/backup");
-
-    auto netbook = collect("netbook-old-kernel");
-    storage = netbook->find("storage");
-    const hw::Node* sda = storage->find("storage.sda");
-    EXPECT_EQ(value(storage->find("storage.part.sda1"), "File system", "Mount point"), "/");
-    // No queue/rotational: neither HDD nor SSD is known.
-    EXPECT_EQ(value(sda, "Device", "Type"), "Block device");
-    EXPECT_EQ(value(sda, "I/O statistics", "Reads"), "91,000"); // an 11-field stat file
-    EXPECT_EQ(value(storage->find("storage.part.sda2"), "Partition", "Size"), "1.00 KiB (1.02 kB)");
-    const hw::DiskVisual* sd = record(*storage, "mmcblk0");
-    ASSERT_TRUE(sd);
-    EXPECT_EQ(sd->bus, "MMC");
-    EXPECT_EQ(sd->model, "SD04G");
-    ASSERT_TRUE(segment(*sd, "mmcblk0p1"));
-    EXPECT_EQ(segment(*sd, "mmcblk0p1")->mountpoint, "/media/SD04G");
-}
-
-TEST_F(Storage, GarbageAttributesGiveNoRowsRatherThanWrongOnes) {
-    auto tree = collect("garbage-files");
-    const hw::Node* storage = tree->find("storage");
-    const hw::Node* sda = storage->find("storage.sda");
-    ASSERT_TRUE(sda);
-    EXPECT_EQ(value(sda, "Device", "Size"), "<no row>");
-    EXPECT_EQ(value(sda, "Device", "Read-only"), "<no row>");
-    EXPECT_EQ(value(sda, "Queue", "Logical sector size"), "<no row>");
-    EXPECT_EQ(value(sda, "I/O statistics", "Reads"), "<no row>");
-    EXPECT_EQ(value(sda, "Device", "Model"), "Bad\uFFFD\uFFFDName");
-    EXPECT_EQ(value(storage->find("storage.part.sda1"), "Partition", "Size"), "<no row>");
-    EXPECT_EQ(value(storage->find("storage.part.sda1"), "Partition", "Start sector"), "<no row>");
-    EXPECT_EQ(value(storage->find("storage.md127"), "RAID", "Member devices"), "<no row>");
-    EXPECT_FALSE(record(*storage, "sda"));
-}
-
 TEST_F(Storage, SnapHintOnlyInsideASnapWhenNoDeviceIsListed) {
-    auto outside = collect("snap-no-block-access");
-    const hw::Node* storage = outside->find("storage");
-    EXPECT_EQ(value(storage, "Status", "Status"), "<no row>");
-    EXPECT_TRUE(storage->find("storage.filesystems"));
-
+    EXPECT_EQ(value(collect("snap-no-block-access")->find("storage"), "Status", "Status"),
+              "<no row>");
     ScopedEnv snap("SNAP_NAME", "quarvel");
     auto inside = collect("snap-no-block-access");
     EXPECT_NE(value(inside->find("storage"), "Status", "Status").find("hardware-observe"),
               std::string::npos);
-    // A machine whose devices are listed gets no hint even inside a Snap.
-    auto listed = collect("laptop-nvme-wifi");
-    EXPECT_EQ(value(listed->find("storage"), "Status", "Status"), "<no row>");
+    EXPECT_TRUE(inside->find("storage.filesystems"));
+    EXPECT_EQ(value(collect("laptop-nvme-wifi")->find("storage"), "Status", "Status"), "<no row>");
 }
 
 TEST_F(Storage, UsageComesFromStatvfsOnThisMachineOnly) {
@@ -240,10 +152,7 @@ TEST_F(Storage, UsageComesFromStatvfsOnThisMachineOnly) {
     EXPECT_NE(root_row.find(util::fmt_bytes(usage->total_bytes)), std::string::npos) << root_row;
     EXPECT_NE(root_row.find("in use"), std::string::npos) << root_row;
     // statvfs of /proc succeeds with zero blocks: that is no usage to show.
-    std::string proc_row = value(fs, "Mounted file systems", "/proc");
-    if (proc_row != "<no row>") {
-        EXPECT_EQ(proc_row.find("in use"), std::string::npos) << proc_row;
-    }
+    EXPECT_EQ(value(fs, "Mounted file systems", "/proc").find("in use"), std::string::npos);
     // Wherever "/" lives on a block device, its card segment carries the usage.
     for (const auto& disk : tree->find("storage")->disks)
         for (const auto& p : disk.partitions)
@@ -252,4 +161,119 @@ TEST_F(Storage, UsageComesFromStatvfsOnThisMachineOnly) {
                 EXPECT_GT(p.used, 0u) << p.device;
                 EXPECT_LE(p.used, usage->total_bytes) << p.device;
             }
+}
+
+TEST(MountTables, FieldsEscapesOptionalTagsAndMalformedLines) {
+    auto m = parse_mountinfo(
+        "28 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw,errors=remount-ro\n"
+        "512 28 259:4 / /media/alex/Windows\\040Data rw,nosuid,nodev,relatime shared:260 "
+        "master:3 - ntfs3 /dev/nvme0n1p4 rw,uid=1000\n"
+        "60 27 259:5 /srv/share /home/sam/Shared rw,relatime - ext4 /dev/md0p1 rw\n"
+        "garbage\n1 2 3\n"
+        "41 1 x:y / /bad rw - ext4 /dev/sda2 rw\n"
+        "42 1 8:16 / relative rw - ext4 /dev/sdb rw\n"
+        "43 1 8:16 / /no-separator rw ext4 /dev/sdb rw\n"
+        "44 1 0:50 / /tab\\011and\\134back rw - tmpfs  rw\n");
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_EQ(m[0].dev + " " + m[0].target + " " + m[0].source + " " + m[0].fstype,
+              "259:2 / /dev/nvme0n1p2 ext4");
+    // The file system's own options follow the mount's, without repeating "rw".
+    EXPECT_EQ(m[0].options, "rw,relatime,errors=remount-ro");
+    EXPECT_EQ(m[1].target, "/media/alex/Windows Data");
+    EXPECT_EQ(m[1].fstype, "ntfs3"); // two optional fields before the separator
+    EXPECT_EQ(m[2].root, "/srv/share");
+    EXPECT_EQ(m[3].target, "/tab\tand\\back");
+    EXPECT_EQ(m[3].source, ""); // an empty source is kept as empty
+    EXPECT_EQ(m[3].fstype, "tmpfs");
+
+    // The older format has no device numbers.
+    auto old = parse_mounts("/dev/sda1 /mnt/usb\\040stick vfat rw,relatime 0 0\nproc /proc p\n");
+    ASSERT_EQ(old.size(), 1u);
+    EXPECT_EQ(old[0].target + "|" + old[0].dev + "|" + old[0].root, "/mnt/usb stick||/");
+}
+
+TEST(MountTables, AMountBelongsToADeviceByNumbersThenResolvedSourceThenName) {
+    MountEntry mapper;
+    mapper.source = "/dev/mapper/vg0-root";
+    mapper.dev = "254:1";
+    EXPECT_TRUE(mount_is_of(mapper, "dm-1", "254:1"));
+    EXPECT_FALSE(mount_is_of(mapper, "dm-2", "254:2"));
+    MountEntry kernel_root;
+    kernel_root.source = "/dev/root";
+    kernel_root.dev = "8:1";
+    EXPECT_TRUE(mount_is_of(kernel_root, "sda1", "8:1"));
+    EXPECT_FALSE(mount_is_of(kernel_root, "sda", "8:0"));
+    // btrfs shows an anonymous device number; the source path still names the partition.
+    MountEntry btrfs;
+    btrfs.source = "/dev/disk/by-uuid/0000";
+    btrfs.resolved_source = "/dev/sda3";
+    btrfs.dev = "0:34";
+    EXPECT_TRUE(mount_is_of(btrfs, "sda3", "8:3"));
+    EXPECT_FALSE(mount_is_of(btrfs, "sda", "8:0"));
+    MountEntry by_name;
+    by_name.source = "/dev/sdc1";
+    EXPECT_TRUE(mount_is_of(by_name, "sdc1", ""));
+    EXPECT_FALSE(mount_is_of(by_name, "sdc", ""));
+    EXPECT_FALSE(mount_is_of(by_name, "", ""));
+}
+
+TEST(BlockStat, ElevenFifteenAndSeventeenFieldKernelsAndGarbage) {
+    const char* k17 =
+        "   61050    16774  4202091    25036    83902    46848  2302530    32404  "
+        "      2    20551    64225       46        0  5751632       80     3461 6703\n";
+    auto st = parse_block_stat(k17);
+    ASSERT_TRUE(st);
+    EXPECT_EQ(st->reads, 61050u);
+    EXPECT_EQ(st->read_sectors, 4202091u);
+    EXPECT_EQ(st->writes, 83902u);
+    EXPECT_EQ(st->in_flight, 2u);
+    EXPECT_EQ(st->queue_ms, 64225u);
+    auto k15 = parse_block_stat("61050 16774 4202091 25036 83902 46848 2302530 32404 0 20551 "
+                                "64225 46 0 5751632 80");
+    ASSERT_TRUE(k15);
+    EXPECT_EQ(k15->write_sectors, 2302530u);
+    auto k11 =
+        parse_block_stat("  91000 22750 3640000 45500 33000 16500 792000 33000 0 124000 1\n");
+    ASSERT_TRUE(k11);
+    EXPECT_EQ(k11->write_sectors, 792000u);
+    for (const char* bad :
+         {"", "1 2 3", "12 34 garbage 1 2 3 4 5 6 7 8", "-1 2 3 4 5 6 7 8 9 10 11",
+          "99999999999999999999999 2 3 4 5 6 7 8 9 10 11"})
+        EXPECT_FALSE(parse_block_stat(bad)) << bad;
+}
+
+TEST(BlockBus, ToldFromWholeComponentsOfTheResolvedDevicePath) {
+    struct Case {
+        const char* path;
+        BlockBus bus;
+        const char* label;
+    } cases[] = {
+        {"/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0", BlockBus::ata,
+         "SATA"},
+        {"/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0",
+         BlockBus::usb, "USB"},
+        {"/sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0", BlockBus::nvme, "NVMe"},
+        {"/sys/devices/virtual/nvme-subsystem/nvme-subsys0", BlockBus::nvme, "NVMe"},
+        {"/sys/devices/pci0000:00/0000:00:1e.0/0000:05:00.2/mmc_host/mmc0/mmc0:b368", BlockBus::mmc,
+         "MMC"},
+        {"/sys/devices/pci0000:00/0000:00:02.0/virtio1", BlockBus::virtio, ""},
+        // virtio-scsi: the disk is a SCSI device even though a virtio function carries it.
+        {"/sys/devices/pci0000:00/0000:00:05.0/virtio3/host2/target2:0:0/2:0:0:0", BlockBus::scsi,
+         ""},
+        // Letters inside names are no bus: "platform", "data", "usbmisc" hold "ata"/"usb".
+        {"/sys/devices/platform/data-usbmisc/host9x", BlockBus::none, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(block_bus_from_path(c.path), c.bus) << c.path;
+        EXPECT_EQ(block_bus_label(c.bus), c.label) << c.path;
+    }
+}
+
+TEST(SysfsValues, StrictNumbersAndPrintableText) {
+    EXPECT_EQ(strict_u64(" 1500\n"), 1500u);
+    for (const char* bad : {"1e9", "-1", "", "36893488147419103232"})
+        EXPECT_FALSE(strict_u64(bad)) << bad;
+    EXPECT_EQ(printable_text("  Samsung SSD 860 \n"), "Samsung SSD 860");
+    EXPECT_EQ(printable_text("a\x01\x02z"), "az");
+    EXPECT_EQ(printable_text("Bad\xff"), "Bad\xEF\xBF\xBD");
 }

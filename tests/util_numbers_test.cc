@@ -9,89 +9,48 @@ namespace {
 // Formatting depends on the process-wide separators; each test states the ones it needs.
 class Separators : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_decimal = g_decimal;
-        m_group = g_group;
-    }
-    void TearDown() override {
-        g_decimal = m_decimal;
-        g_group = m_group;
-    }
-    void english() { set_number_format(".", ","); }
-    void german() { set_number_format(",", "."); }
-
-private:
-    std::string m_decimal, m_group;
+    void TearDown() override { set_number_format(".", ","); }
 };
 
 } // namespace
 
-TEST(ToU64, ReturnsTheFallbackForAnythingButAnUnsignedNumber) {
-    EXPECT_EQ(to_u64("", 7), 7u);
-    EXPECT_EQ(to_u64("abc", 7), 7u);
+TEST(Parse, NumbersFallBackRatherThanWrapOrGuess) {
     EXPECT_EQ(to_u64(" 42\n", 7), 42u);
     EXPECT_EQ(to_u64("123 kB", 7), 123u);
     EXPECT_EQ(to_u64("18446744073709551615", 7), 18446744073709551615ull);
-    EXPECT_EQ(to_u64("18446744073709551616", 7), 7u);
-    EXPECT_EQ(to_u64("99999999999999999999", 7), 7u);
-    EXPECT_EQ(to_u64("-5", 7), 7u); // never wrapped to a huge number
-    EXPECT_EQ(to_u64("- 5", 7), 7u);
-}
-
-TEST(ToI64, HandlesSignsAndRange) {
-    EXPECT_EQ(to_i64("-5", 1), -5);
-    EXPECT_EQ(to_i64("+5", 1), 5);
+    for (const char* bad : {"", "abc", "18446744073709551616", "-5", "- 5"})
+        EXPECT_EQ(to_u64(bad, 7), 7u) << bad; // a negative number never wraps to a huge one
     EXPECT_EQ(to_i64(" -273150\n", 1), -273150);
-    EXPECT_EQ(to_i64("9223372036854775807", 1), INT64_MAX);
+    EXPECT_EQ(to_i64("+5", 1), 5);
     EXPECT_EQ(to_i64("-9223372036854775808", 1), INT64_MIN);
     EXPECT_EQ(to_i64("9223372036854775808", 1), 1);
     EXPECT_EQ(to_i64("-", 1), 1);
-    EXPECT_EQ(to_i64("x", 1), 1);
-}
-
-TEST(ToDouble, ReadsTheLeadingNumber) {
     EXPECT_DOUBLE_EQ(to_double(" 2394.560\n", -1), 2394.56);
     EXPECT_DOUBLE_EQ(to_double("-1.5e3 units", -1), -1500);
-    EXPECT_DOUBLE_EQ(to_double("", -1), -1);
     EXPECT_DOUBLE_EQ(to_double("MHz", -1), -1);
-}
-
-TEST(ParseHex, AcceptsPrefixAndCaseAndTruncatesTo32Bits) {
     EXPECT_EQ(parse_hex("0x10de", 5), 0x10deu);
     EXPECT_EQ(parse_hex("10DE\n", 5), 0x10deu);
     EXPECT_EQ(parse_hex("0x", 5), 5u);
-    EXPECT_EQ(parse_hex("", 5), 5u);
-    EXPECT_EQ(parse_hex("zz", 5), 5u);
     EXPECT_EQ(parse_hex("0x123456789", 5), 0x23456789u);
     EXPECT_EQ(parse_hex64("0x00000060001fffff", 5), 0x60001fffffull);
-    EXPECT_EQ(to_hex(0x8086, 4), "8086");
     EXPECT_EQ(to_hex(0x1f, 4), "001f");
     EXPECT_EQ(to_hex(0x12345, 4), "12345");
 }
 
-TEST_F(Separators, IntegersAreGroupedInThrees) {
-    english();
-    EXPECT_EQ(fmt_int(0), "0");
+TEST_F(Separators, NumbersCarryTheLanguagesSeparators) {
+    set_number_format(".", ",");
     EXPECT_EQ(fmt_int(999), "999");
-    EXPECT_EQ(fmt_int(1000), "1,000");
     EXPECT_EQ(fmt_int(1234567), "1,234,567");
     EXPECT_EQ(fmt_int(18446744073709551615ull), "18,446,744,073,709,551,615");
     EXPECT_EQ(fmt_signed(-1234), "-1,234");
-    german();
-    EXPECT_EQ(fmt_int(1234567), "1.234.567");
-    set_number_format(",", "");
-    EXPECT_EQ(fmt_int(1234567), "1234567");
-}
-
-TEST_F(Separators, DoublesCarryTheLanguagesDecimalSeparator) {
-    english();
     EXPECT_EQ(fmt_double(-1234.5, 1), "-1,234.5");
-    EXPECT_EQ(fmt_double(1234.5, 2), "1,234.50");
     EXPECT_EQ(fmt_double(0.125, 0), "0");
     EXPECT_EQ(fmt_percent(12.345, 1), "12.3 %");
-    german();
-    EXPECT_EQ(fmt_double(1234.5, 2), "1.234,50");
+    set_number_format(",", ".");
+    EXPECT_EQ(fmt_int(1234567), "1.234.567");
     EXPECT_EQ(fmt_double(-0.5, 1), "-0,5");
+    EXPECT_EQ(fmt_bytes(1536), "1,50 KiB");
+    EXPECT_EQ(fmt_hz(1000000000), "1,00 GHz");
     // An empty decimal separator is ignored; the group separator may be switched off.
     set_number_format("", "");
     EXPECT_EQ(fmt_double(1234.5, 1), "1234,5");
@@ -99,59 +58,37 @@ TEST_F(Separators, DoublesCarryTheLanguagesDecimalSeparator) {
     EXPECT_EQ(fmt_double(1234.5, 1), "1٬234٫5");
 }
 
-TEST_F(Separators, SizesInBinaryAndDecimalUnits) {
-    english();
-    EXPECT_EQ(fmt_bytes(0), "0 B");
+TEST_F(Separators, SizesAndFrequenciesAtTheirUnitBoundaries) {
+    set_number_format(".", ",");
     EXPECT_EQ(fmt_bytes(1023), "1,023 B");
     EXPECT_EQ(fmt_bytes(1024), "1.00 KiB");
-    EXPECT_EQ(fmt_bytes(1536), "1.50 KiB");
-    EXPECT_EQ(fmt_bytes(15728640), "15.0 MiB");
     EXPECT_EQ(fmt_bytes(1000000), "977 KiB");
+    EXPECT_EQ(fmt_bytes(15728640), "15.0 MiB");
     EXPECT_EQ(fmt_bytes(1000215216ull * 512), "477 GiB");
     EXPECT_EQ(fmt_bytes(18446744073709551615ull), "16.0 EiB");
     EXPECT_EQ(fmt_bytes_si(999), "999 B");
-    EXPECT_EQ(fmt_bytes_si(1000), "1.00 kB");
-    EXPECT_EQ(fmt_bytes_si(1000000), "1.00 MB");
     EXPECT_EQ(fmt_bytes_si(15728640), "15.7 MB");
     EXPECT_EQ(fmt_bytes_both(1000), "1,000 B");
     EXPECT_EQ(fmt_bytes_both(1536), "1.50 KiB (1.54 kB)");
-    set_number_format(".", "");
-    EXPECT_EQ(fmt_bytes(1023), "1023 B");
-    german();
-    EXPECT_EQ(fmt_bytes(1536), "1,50 KiB");
-}
-
-TEST_F(Separators, Frequencies) {
-    english();
     EXPECT_EQ(fmt_hz(999), "999 Hz");
-    EXPECT_EQ(fmt_hz(1000), "1 kHz");
     EXPECT_EQ(fmt_hz(33000), "33 kHz");
-    EXPECT_EQ(fmt_hz(800000000), "800 MHz");
     EXPECT_EQ(fmt_hz(999999999), "1,000 MHz");
     EXPECT_EQ(fmt_hz(1000000000), "1.00 GHz");
     EXPECT_EQ(fmt_khz(2400000), "2.40 GHz");
-    EXPECT_EQ(fmt_khz(18446744073709551615ull), "18,446,744,073.71 GHz"); // saturated, not wrapped
+    EXPECT_EQ(fmt_khz(18446744073709551615ull), "18,446,744,073.71 GHz"); // saturated
+    EXPECT_EQ(fmt_mhz(2394.5605), "2.39 GHz");
     EXPECT_EQ(fmt_mhz(0), "");
     EXPECT_EQ(fmt_mhz(-1), "");
-    EXPECT_EQ(fmt_mhz(2394.5605), "2.39 GHz");
-    EXPECT_EQ(fmt_mhz(2400), "2.40 GHz");
-    german();
-    EXPECT_EQ(fmt_hz(1000000000), "1,00 GHz");
 }
 
-TEST(FmtDuration, HoursBelowADayThenDays) {
+TEST(Format, DurationsAndColumns) {
     EXPECT_EQ(fmt_duration(0), "00:00:00");
-    EXPECT_EQ(fmt_duration(3725), "01:02:05");
     EXPECT_EQ(fmt_duration(86399), "23:59:59");
     EXPECT_EQ(fmt_duration(90061), "1 d 01:01:01");
     EXPECT_EQ(fmt_duration(100 * 86400), "100 d 00:00:00");
-}
-
-TEST(FmtColumns, LaysTokensOutInAlignedColumns) {
     EXPECT_EQ(fmt_columns({}, 80), "");
     EXPECT_EQ(fmt_columns({"abc", "def", "ghi", "jkl", "mno"}, 10), "abc  def\nghi  jkl\nmno");
     // At least two per line even when one token is wider than the line.
     EXPECT_EQ(fmt_columns({"longtoken", "a", "b"}, 5), "longtoken  a\nb");
-    EXPECT_EQ(fmt_columns({"fpu", "vme", "de"}, 80), "fpu  vme  de");
     EXPECT_EQ(fmt_columns({"a", "bb"}, 100), "a   bb");
 }

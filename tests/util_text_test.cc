@@ -5,74 +5,48 @@
 
 using namespace util;
 
-TEST(Trim, RemovesWhiteSpaceAndTheNulPaddingOfKernelAttributes) {
-    EXPECT_EQ(trim("\n"), "");
-    EXPECT_EQ(trim(std::string("\0\0", 2)), "");
+TEST(Text, TrimSplitAndLowerKeepWhatKernelTextNeeds) {
+    // Kernel attributes may end in NUL padding; bytes inside a value stay.
     EXPECT_EQ(trim(std::string(" 4096\n\0\0", 8)), "4096");
+    EXPECT_EQ(trim(std::string("\0\0", 2)), "");
     EXPECT_EQ(trim("\t\r\v\fa b\n"), "a b");
-    EXPECT_EQ(trim(std::string("a\0b", 3)), std::string("a\0b", 3)); // inner bytes stay
-}
-
-TEST(Lower, ChangesOnlyAsciiLetters) {
-    EXPECT_EQ(lower("Intel(R) CORE"), "intel(r) core");
-    EXPECT_EQ(lower("ÄÖÜ Ж"), "ÄÖÜ Ж");
-}
-
-TEST(Split, KeepsEmptyFields) {
+    EXPECT_EQ(trim(std::string("a\0b", 3)), std::string("a\0b", 3));
     EXPECT_EQ(split("", ','), std::vector<std::string>{""});
-    EXPECT_EQ(split("a,", ','), (std::vector<std::string>{"a", ""}));
-    EXPECT_EQ(split("a,,b", ','), (std::vector<std::string>{"a", "", "b"}));
-    EXPECT_EQ(join({}, ", "), "");
+    EXPECT_EQ(split("a,,b,", ','), (std::vector<std::string>{"a", "", "b", ""}));
     EXPECT_EQ(join({"a", "", "b"}, "-"), "a--b");
+    EXPECT_EQ(lower("Intel(R) ÄÖÜ Ж"), "intel(r) ÄÖÜ Ж"); // ASCII only, whatever the locale
 }
 
-TEST(StartsEndsWith, EmptyPrefixAlwaysMatches) {
-    EXPECT_TRUE(starts_with("abc", ""));
-    EXPECT_TRUE(ends_with("abc", ""));
-    EXPECT_TRUE(starts_with("nvme0n1", "nvme"));
-    EXPECT_FALSE(starts_with("nv", "nvme"));
-    EXPECT_FALSE(ends_with("c", "abc"));
-}
-
-TEST(NaturalLess, OrdersDigitRunsByValue) {
-    EXPECT_TRUE(natural_less("sda2", "sda10"));
-    EXPECT_FALSE(natural_less("sda10", "sda2"));
-    EXPECT_TRUE(natural_less("nvme0n1", "nvme1n1"));
+TEST(Text, NaturalOrderComparesDigitRunsByValue) {
+    std::vector<std::string> names = {"sda10",   "card10",  "sda2",     "card1", "card0",
+                                      "nvme1n1", "nvme0n1", "cpu00010", "cpu9"};
+    std::sort(names.begin(), names.end(), natural_less);
+    EXPECT_EQ(names, (std::vector<std::string>{"card0", "card1", "card10", "cpu9", "cpu00010",
+                                               "nvme0n1", "nvme1n1", "sda2", "sda10"}));
     EXPECT_TRUE(natural_less("a", "ab"));
-    EXPECT_FALSE(natural_less("x01", "x1"));
+    EXPECT_FALSE(natural_less("x01", "x1")); // equal values: neither comes first
     EXPECT_FALSE(natural_less("x1", "x01"));
+    EXPECT_TRUE(natural_less("card000", "card1"));
     EXPECT_TRUE(natural_less("B", "a")); // case-sensitive
     // Bytes of multi-byte characters compare as signed and so sort before ASCII.
     EXPECT_TRUE(natural_less("\xC3\xA4", "a"));
-    EXPECT_TRUE(natural_less("cpu9", "cpu00010"));
-    // A run of zeros is the number 0.
-    EXPECT_TRUE(natural_less("card000", "card1"));
-
-    std::vector<std::string> names = {"card10", "card1", "card0", "card2"};
-    std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return natural_less(a, b); });
-    EXPECT_EQ(names, (std::vector<std::string>{"card0", "card1", "card2", "card10"}));
-}
-
-TEST(NaturalLess, NeverReadsPastTheEndOfDigitRuns) {
+    // Runs beyond 64 bits and runs ending at the end of the text.
     EXPECT_TRUE(natural_less("1", "12"));
     EXPECT_FALSE(natural_less("99999999999999999999999", "1"));
     EXPECT_TRUE(natural_less("1", "99999999999999999999999"));
 }
 
-TEST(ValidUtf8, ReplacesBadBytesAndKeepsGoodText) {
+TEST(Text, InvalidUtf8IsReplacedAndMountEscapesDecoded) {
+    const std::string bad = "\xEF\xBF\xBD";
     EXPECT_EQ(valid_utf8("Käse ✓ 𝄞"), "Käse ✓ 𝄞");
     EXPECT_EQ(valid_utf8("ab\xFF"
                          "c"),
-              "ab\xEF\xBF\xBD"
-              "c");
-    EXPECT_EQ(valid_utf8("\xC3"), "\xEF\xBF\xBD");                                 // truncated
-    EXPECT_EQ(valid_utf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");                 // overlong
-    EXPECT_EQ(valid_utf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // surrogate
-}
-
-TEST(UnescapeOctal, DecodesMountTableEscapes) {
+              "ab" + bad + "c");
+    EXPECT_EQ(valid_utf8("\xC3"), bad);                     // truncated
+    EXPECT_EQ(valid_utf8("\xC0\xAF"), bad + bad);           // overlong
+    EXPECT_EQ(valid_utf8("\xED\xA0\x80"), bad + bad + bad); // surrogate
     EXPECT_EQ(unescape_octal("/media/My\\040Disk"), "/media/My Disk");
     EXPECT_EQ(unescape_octal("a\\011b\\012c\\134d"), "a\tb\nc\\d");
-    EXPECT_EQ(unescape_octal("trailing\\04"), "trailing\\04"); // incomplete escape stays
+    EXPECT_EQ(unescape_octal("trailing\\04"), "trailing\\04"); // incomplete escapes stay
     EXPECT_EQ(unescape_octal("\\9"), "\\9");
 }
