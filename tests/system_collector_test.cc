@@ -149,15 +149,3 @@ TEST_F(SystemBranch, RootOnlyFilesAreLockedUntilThePrivilegedDataArrives) {
     // The files' owner (root in CI) reads them directly.
     EXPECT_EQ(value("Machine", "Serial number"), "from-file");
 }
-
-TEST(SystemReport, IdentifierDatabasePathsOrTheMissingNote) {
-    TempDir machine;
-    machine.write("usr/share/misc/pci.ids", "8086  Intel Corporation\n");
-    auto run = testing_support::report_of(machine.path());
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("pci.ids                         /usr/share/misc/pci.ids\n"),
-              std::string::npos);
-    EXPECT_NE(run.out.find("usb.ids                         not installed — device names fall "
-                           "back to numeric IDs\n"),
-              std::string::npos);
-}
