@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "i18n.h"
+#include "theme.h"
 #include "util.h"
 
 #include <algorithm>
@@ -56,14 +57,6 @@ std::string settings_directory() {
     const char* home = std::getenv("HOME");
     std::string base = home && *home ? home : ".";
     return base + "/.config/Quarvel";
-}
-
-bool is_hex_colour(std::string_view v) {
-    if (!v.empty() && v[0] == '#') v.remove_prefix(1);
-    if (v.size() != 6) return false;
-    for (char c : v)
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    return true;
 }
 
 // Position just after the first `"key"` and the ':' that follows it, or npos.
@@ -177,7 +170,8 @@ void SettingsStore::apply_text(std::string_view text, Settings& s) {
 
     for (const auto& c : Settings::color_fields) {
         std::string v = string_value(text, c.key);
-        if (is_hex_colour(v)) s.*c.field = v;
+        Rgb parsed;
+        if (hex_to_rgb(v, parsed)) s.*c.field = v;
     }
 
     s.window_x = number_value(text, "window_x", -1);
