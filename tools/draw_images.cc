@@ -93,8 +93,8 @@ void draw_icon(cairo_t* cr) {
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     cairo_set_source_rgba(cr, 1, 1, 1, 0.13);
     const double traces[][6] = {
-        {8, 30, 26, 30, 38, 42},   {8, 96, 24, 96, 36, 84},   {120, 34, 104, 34, 92, 46},
-        {120, 92, 106, 92, 92, 78}, {44, 6, 44, 22, 50, 28},   {86, 6, 86, 20, 78, 28},
+        {8, 30, 26, 30, 38, 42},    {8, 96, 24, 96, 36, 84},    {120, 34, 104, 34, 92, 46},
+        {120, 92, 106, 92, 92, 78}, {44, 6, 44, 22, 50, 28},    {86, 6, 86, 20, 78, 28},
         {46, 122, 46, 104, 52, 98}, {84, 122, 84, 106, 76, 98},
     };
     for (const auto& t : traces) {
@@ -150,11 +150,12 @@ void draw_icon(cairo_t* cr) {
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
     source(cr, 0x5FE3FF);
-    const double pulse[][2] = {{-12, 3},  {-6, 3},  {-3, -6}, {1, 9},
-                               {5, -10}, {8, 3},   {12, 3}};
+    const double pulse[][2] = {{-12, 3}, {-6, 3}, {-3, -6}, {1, 9}, {5, -10}, {8, 3}, {12, 3}};
     for (size_t i = 0; i < sizeof pulse / sizeof pulse[0]; ++i) {
-        if (i == 0) cairo_move_to(cr, m + pulse[i][0], m + pulse[i][1]);
-        else cairo_line_to(cr, m + pulse[i][0], m + pulse[i][1]);
+        if (i == 0)
+            cairo_move_to(cr, m + pulse[i][0], m + pulse[i][1]);
+        else
+            cairo_line_to(cr, m + pulse[i][0], m + pulse[i][1]);
     }
     cairo_stroke(cr);
     // Pin-one mark.
@@ -178,7 +179,8 @@ void sensor_card(cairo_t* cr, const Theme& t, double x, double y, double w, unsi
     source(cr, t.text, t.dark ? 0.10 : 0.05);
     cairo_fill(cr);
     double lo = 1e9, hi = -1e9;
-    for (double v : history) lo = std::min(lo, v), hi = std::max(hi, v);
+    for (double v : history)
+        lo = std::min(lo, v), hi = std::max(hi, v);
     auto px = [&](size_t i) { return gx + gw * i / (history.size() - 1); };
     auto py = [&](double v) { return gy + gh - 2 - (gh - 4) * (v - lo) / (hi - lo); };
     cairo_move_to(cr, px(0), gy + gh);
@@ -189,8 +191,10 @@ void sensor_card(cairo_t* cr, const Theme& t, double x, double y, double w, unsi
     source(cr, colour, 0.3);
     cairo_fill(cr);
     for (size_t i = 0; i < history.size(); ++i)
-        if (i == 0) cairo_move_to(cr, px(i), py(history[i]));
-        else cairo_line_to(cr, px(i), py(history[i]));
+        if (i == 0)
+            cairo_move_to(cr, px(i), py(history[i]));
+        else
+            cairo_line_to(cr, px(i), py(history[i]));
     source(cr, colour, 0.95);
     cairo_set_line_width(cr, 1.4);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
@@ -200,8 +204,8 @@ void sensor_card(cairo_t* cr, const Theme& t, double x, double y, double w, unsi
 std::vector<double> wave(double base, double amp, double freq, double phase, double drift) {
     std::vector<double> v;
     for (int i = 0; i < 40; ++i)
-        v.push_back(base + amp * std::sin(i * freq + phase) + amp * 0.45 * std::sin(i * freq * 2.7) +
-                    drift * i / 40.0);
+        v.push_back(base + amp * std::sin(i * freq + phase) +
+                    amp * 0.45 * std::sin(i * freq * 2.7) + drift * i / 40.0);
     return v;
 }
 

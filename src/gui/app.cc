@@ -62,8 +62,7 @@ void insert_node(GtkTreeStore* store, GtkTreeIter* parent, const hw::Node& n,
         insert_node(store, &it, *c, filter, scale);
 }
 
-bool find_row(GtkTreeModel* model, GtkTreeIter* parent, const std::string& id,
-              GtkTreeIter* found) {
+bool find_row(GtkTreeModel* model, GtkTreeIter* parent, const std::string& id, GtkTreeIter* found) {
     GtkTreeIter it;
     if (!gtk_tree_model_iter_children(model, &it, parent)) return false;
     do {
@@ -85,6 +84,13 @@ GtkWidget* new_panel_scroll() {
     return scroll;
 }
 
+// Shows a widget marked "no show all" together with its children.
+void show_with_children(GtkWidget* w) {
+    gtk_widget_set_no_show_all(w, FALSE);
+    gtk_widget_show_all(w);
+    gtk_widget_set_no_show_all(w, TRUE);
+}
+
 // Where the panel of a placement goes in the pane, or nowhere.
 void place(GtkWidget* scroll, const detail::Placement& p) {
     if (!scroll) return;
@@ -95,14 +101,12 @@ void place(GtkWidget* scroll, const detail::Placement& p) {
     GtkWidget* child = gtk_bin_get_child(GTK_BIN(scroll));
     if (GTK_IS_VIEWPORT(child)) child = gtk_bin_get_child(GTK_BIN(child));
     if (child) gtk_widget_set_size_request(child, -1, p.height_request);
-    gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroll),
-                                               p.min_content_height);
+    gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroll), p.min_content_height);
     gtk_widget_set_vexpand(scroll, p.expand);
     GtkWidget* parent = gtk_widget_get_parent(scroll);
     if (GTK_IS_BOX(parent))
-        gtk_box_set_child_packing(GTK_BOX(parent), scroll, p.expand, p.expand, 0,
-                                  GTK_PACK_START);
-    gtk_widget_show_all(scroll);
+        gtk_box_set_child_packing(GTK_BOX(parent), scroll, p.expand, p.expand, 0, GTK_PACK_START);
+    show_with_children(scroll);
     gtk_widget_queue_draw(scroll);
 }
 
@@ -138,7 +142,8 @@ layout::Rect work_area(GtkWidget* window) {
 App::App() : m_collect(hw::collect_all) {}
 
 App::~App() {
-    if (m_portal_sub && m_portal_bus) g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);
+    if (m_portal_sub && m_portal_bus)
+        g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);
     if (m_portal_bus) g_object_unref(m_portal_bus);
     if (m_window) gtk_widget_destroy(m_window);
     if (m_tree_store) g_object_unref(m_tree_store);
@@ -152,7 +157,12 @@ App::~App() {
 
 int App::run(int argc, char** argv) {
     m_started_us = g_get_monotonic_time();
+    // The window draws nothing with OpenGL, yet probing for it loads the whole GL driver stack
+    // at start, which costs more than everything else the window does before it appears. The
+    // variable is dropped again once read, so programs started from the window keep GL.
+    const bool gl_probe_off = !g_getenv("GDK_GL") && g_setenv("GDK_GL", "disable", FALSE);
     gtk_init(&argc, &argv);
+    if (gl_probe_off) g_unsetenv("GDK_GL");
     // The toolkit set every locale category from the environment; numbers are formatted by the
     // program itself and must parse and print with "." whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
@@ -198,7 +208,7 @@ void App::build_window() {
     hints.min_width = 1024;
     hints.min_height = 768;
     gtk_window_set_geometry_hints(GTK_WINDOW(m_window), nullptr, &hints, GDK_HINT_MIN_SIZE);
-    g_signal_connect(m_window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
+    g_signal_connect(m_window, "destroy", G_CALLBACK(on_destroy), this);
     g_signal_connect(m_window, "delete-event", G_CALLBACK(on_delete), this);
     g_signal_connect(m_window, "window-state-event", G_CALLBACK(on_window_state), this);
     if (std::getenv("QUARVEL_REPORT_FIRST_DRAW"))
@@ -265,9 +275,9 @@ GtkWidget* App::build_tree_pane() {
 }
 
 GtkWidget* App::build_detail_pane() {
-    m_detail_store = gtk_tree_store_new(DETAIL_COLUMNS, G_TYPE_STRING, G_TYPE_STRING,
-                                        G_TYPE_STRING, G_TYPE_INT, G_TYPE_BOOLEAN, G_TYPE_STRING,
-                                        G_TYPE_STRING, G_TYPE_BOOLEAN);
+    m_detail_store =
+        gtk_tree_store_new(DETAIL_COLUMNS, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_INT,
+                           G_TYPE_BOOLEAN, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_BOOLEAN);
     m_detail_view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(m_detail_store));
     GtkTreeView* view = GTK_TREE_VIEW(m_detail_view);
     gtk_tree_view_set_enable_search(view, FALSE);
@@ -302,12 +312,11 @@ GtkWidget* App::build_detail_pane() {
 
     GtkCellRenderer* source = gtk_cell_renderer_text_new();
     g_object_set(source, "scale", 0.85, "ypad", 3, "yalign", 0.0, nullptr);
-    m_source_column = gtk_tree_view_column_new_with_attributes(
-        tr("ui.col_source"), source, "text", COL_SOURCE, "cell-background", COL_BACKGROUND,
-        nullptr);
+    m_source_column =
+        gtk_tree_view_column_new_with_attributes(tr("ui.col_source"), source, "text", COL_SOURCE,
+                                                 "cell-background", COL_BACKGROUND, nullptr);
     gtk_tree_view_column_set_resizable(m_source_column, TRUE);
-    gtk_tree_view_column_set_visible(m_source_column,
-                                     SettingsStore::instance().get().show_sources);
+    gtk_tree_view_column_set_visible(m_source_column, SettingsStore::instance().get().show_sources);
     gtk_tree_view_append_column(view, m_source_column);
 
     m_detail_scroll = gtk_scrolled_window_new(nullptr, nullptr);
@@ -443,7 +452,8 @@ bool App::select_node_id(const std::string& id) {
     GtkTreeIter it;
     if (!find_row(model, nullptr, id, &it)) return false;
     GtkTreePath* path = gtk_tree_model_get_path(model, &it);
-    if (gtk_tree_path_get_depth(path) > 1) gtk_tree_view_expand_to_path(GTK_TREE_VIEW(m_tree_view), path);
+    if (gtk_tree_path_get_depth(path) > 1)
+        gtk_tree_view_expand_to_path(GTK_TREE_VIEW(m_tree_view), path);
     gtk_tree_view_set_cursor(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE);
     gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE, 0, 0);
     gtk_tree_path_free(path);
@@ -468,8 +478,10 @@ void App::on_tree_selection(GtkTreeSelection* sel, gpointer self) {
 
 void App::on_tree_row_activated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn*,
                                 gpointer) {
-    if (gtk_tree_view_row_expanded(view, path)) gtk_tree_view_collapse_row(view, path);
-    else gtk_tree_view_expand_row(view, path, FALSE);
+    if (gtk_tree_view_row_expanded(view, path))
+        gtk_tree_view_collapse_row(view, path);
+    else
+        gtk_tree_view_expand_row(view, path, FALSE);
 }
 
 void App::on_search_changed(GtkSearchEntry* entry, gpointer self) {
@@ -489,7 +501,7 @@ void App::set_status(const std::string& text) {
 // ---- The detail pane ------------------------------------------------------------------------
 
 void App::fill_details(hw::Node* n) {
-    if (!m_detail_store) return;
+    if (!m_detail_store || !m_detail_view) return;
     gtk_tree_store_clear(m_detail_store);
     apply_detail_plan(n);
     if (n) fill_detail_rows(*n);
@@ -528,7 +540,7 @@ void App::apply_detail_plan(hw::Node* n) {
         break;
     }
     if (m_locked_png) {
-        gtk_widget_show_all(m_locked_box);
+        show_with_children(m_locked_box);
         gtk_widget_queue_draw(m_locked_area);
     } else {
         gtk_widget_hide(m_locked_box);
@@ -537,7 +549,10 @@ void App::apply_detail_plan(hw::Node* n) {
     place(m_usb_scroll, plan.usb);
     place(m_net_scroll, plan.net);
     place(m_sensor_scroll, plan.sensors);
-    gtk_widget_set_visible(m_proc_box, plan.process_view);
+    if (plan.process_view)
+        show_with_children(m_proc_box);
+    else
+        gtk_widget_hide(m_proc_box);
     gtk_widget_set_visible(m_detail_scroll, plan.table);
 }
 
@@ -546,18 +561,17 @@ void App::fill_detail_rows(const hw::Node& n) {
         GtkTreeIter head;
         const detail::Row& h = section.header;
         gtk_tree_store_insert_with_values(
-            m_detail_store, &head, nullptr, -1, COL_NAME, h.name.c_str(), COL_VALUE, "",
-            COL_SOURCE, "", COL_WEIGHT, h.weight, COL_SECTION, TRUE, COL_BACKGROUND,
-            h.background ? h.background->c_str() : nullptr, COL_FOREGROUND,
-            h.foreground.c_str(), COL_LOCKED, FALSE, -1);
+            m_detail_store, &head, nullptr, -1, COL_NAME, h.name.c_str(), COL_VALUE, "", COL_SOURCE,
+            "", COL_WEIGHT, h.weight, COL_SECTION, TRUE, COL_BACKGROUND,
+            h.background ? h.background->c_str() : nullptr, COL_FOREGROUND, h.foreground.c_str(),
+            COL_LOCKED, FALSE, -1);
         for (const auto& r : section.items) {
             GtkTreeIter it;
             gtk_tree_store_insert_with_values(
                 m_detail_store, &it, &head, -1, COL_NAME, r.name.c_str(), COL_VALUE,
-                r.value.c_str(), COL_SOURCE, r.source.c_str(), COL_WEIGHT, r.weight,
-                COL_SECTION, FALSE, COL_BACKGROUND,
-                r.background ? r.background->c_str() : nullptr, COL_FOREGROUND,
-                r.foreground.c_str(), COL_LOCKED, r.locked, -1);
+                r.value.c_str(), COL_SOURCE, r.source.c_str(), COL_WEIGHT, r.weight, COL_SECTION,
+                FALSE, COL_BACKGROUND, r.background ? r.background->c_str() : nullptr,
+                COL_FOREGROUND, r.foreground.c_str(), COL_LOCKED, r.locked, -1);
         }
     }
     gtk_tree_view_expand_all(GTK_TREE_VIEW(m_detail_view));
@@ -583,9 +597,9 @@ gboolean App::on_detail_click(GtkWidget* widget, GdkEventButton* event, gpointer
         return FALSE;
     GtkTreeView* view = GTK_TREE_VIEW(widget);
     GtkTreePath* path = nullptr;
-    bool on_row = gtk_tree_view_get_path_at_pos(view, static_cast<int>(event->x),
-                                                static_cast<int>(event->y), &path, nullptr,
-                                                nullptr, nullptr);
+    bool on_row =
+        gtk_tree_view_get_path_at_pos(view, static_cast<int>(event->x), static_cast<int>(event->y),
+                                      &path, nullptr, nullptr, nullptr);
     std::string name, value, source;
     gboolean locked = FALSE;
     if (on_row) {
@@ -593,8 +607,8 @@ gboolean App::on_detail_click(GtkWidget* widget, GdkEventButton* event, gpointer
         GtkTreeModel* model = GTK_TREE_MODEL(app->m_detail_store);
         if (gtk_tree_model_get_iter(model, &it, path)) {
             gchar *n = nullptr, *v = nullptr, *s = nullptr;
-            gtk_tree_model_get(model, &it, COL_NAME, &n, COL_VALUE, &v, COL_SOURCE, &s,
-                               COL_LOCKED, &locked, -1);
+            gtk_tree_model_get(model, &it, COL_NAME, &n, COL_VALUE, &v, COL_SOURCE, &s, COL_LOCKED,
+                               &locked, -1);
             name = n ? n : "", value = v ? v : "", source = s ? s : "";
             g_free(n), g_free(v), g_free(s);
         }
@@ -608,8 +622,10 @@ gboolean App::on_detail_click(GtkWidget* widget, GdkEventButton* event, gpointer
     switch (action) {
     case detail::Click::context_menu:
         gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
-        if (!locked) app->show_detail_menu(event, name, value, source);
-        else app->show_detail_menu(event, name, "", source);
+        if (!locked)
+            app->show_detail_menu(event, name, value, source);
+        else
+            app->show_detail_menu(event, name, "", source);
         break;
     case detail::Click::copy_value:
         app->action_copy_value();
@@ -649,8 +665,8 @@ struct CopyPayload {
 
 } // namespace
 
-void App::show_detail_menu(GdkEventButton* event, const std::string& name,
-                           const std::string& value, const std::string& source) {
+void App::show_detail_menu(GdkEventButton* event, const std::string& name, const std::string& value,
+                           const std::string& source) {
     GtkWidget* menu = gtk_menu_new();
     auto add_copy_item = [&](const char* label_key, const std::string& text) {
         GtkWidget* item = gtk_menu_item_new_with_mnemonic(tr(label_key));
@@ -745,6 +761,17 @@ gboolean App::on_window_state(GtkWidget*, GdkEventWindowState* event, gpointer s
     return FALSE;
 }
 
+void App::on_destroy(GtkWidget*, gpointer self) {
+    App* app = static_cast<App*>(self);
+    // Everything below the window goes with it; nothing may reach those widgets any more.
+    app->m_window = app->m_vbox = app->m_menubar = app->m_paned = nullptr;
+    app->m_search = app->m_tree_view = app->m_detail_view = app->m_detail_scroll = nullptr;
+    app->m_status = app->m_disk_scroll = app->m_disk_area = app->m_usb_scroll = nullptr;
+    app->m_usb_area = app->m_net_scroll = app->m_sensor_scroll = app->m_proc_box = nullptr;
+    app->m_locked_box = app->m_locked_area = app->m_locked_hint = app->m_locked_btn = nullptr;
+    if (gtk_main_level() > 0) gtk_main_quit();
+}
+
 gboolean App::on_delete(GtkWidget*, GdkEvent*, gpointer self) {
     static_cast<App*>(self)->remember_geometry();
     return FALSE;
@@ -767,8 +794,7 @@ void App::apply_language(const std::string& code) {
     util::set_number_format(tr("num.decimal"), tr("num.group"));
     gtk_widget_set_default_direction(I18n::instance().is_rtl() ? GTK_TEXT_DIR_RTL
                                                                : GTK_TEXT_DIR_LTR);
-    if (m_search)
-        gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
+    if (m_search) gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
 }
 
 GdkPixbuf* App::app_icon(int size) {

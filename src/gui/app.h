@@ -57,8 +57,8 @@ private:
     // Mouse presses that queued up while the window was blocked are dropped until the main
     // loop has caught up with them.
     void block_queued_clicks();
-    void show_detail_menu(GdkEventButton* event, const std::string& name,
-                          const std::string& value, const std::string& source);
+    void show_detail_menu(GdkEventButton* event, const std::string& name, const std::string& value,
+                          const std::string& source);
     void copy_to_clipboard(const std::string& text, const char* status_key);
     void action_copy_value();
 
@@ -70,13 +70,13 @@ private:
     static gboolean on_detail_click(GtkWidget* widget, GdkEventButton* event, gpointer self);
     static gboolean on_draw_locked(GtkWidget* widget, cairo_t* cr, gpointer self);
     static gboolean on_window_state(GtkWidget* widget, GdkEventWindowState* event, gpointer self);
+    static void on_destroy(GtkWidget* widget, gpointer self);
     static gboolean on_delete(GtkWidget* widget, GdkEvent* event, gpointer self);
     static gboolean on_first_draw(GtkWidget* widget, cairo_t* cr, gpointer self);
     static gboolean on_idle_after_show(gpointer self);
     static void on_portal_setting_changed(GDBusConnection* connection, const gchar* sender,
                                           const gchar* path, const gchar* interface,
-                                          const gchar* signal, GVariant* parameters,
-                                          gpointer self);
+                                          const gchar* signal, GVariant* parameters, gpointer self);
 
     // Widgets (owned by the toolkit once packed).
     GtkWidget* m_window = nullptr;

@@ -23,8 +23,7 @@ GDBusConnection* App::session_bus() {
 bool App::resolve_dark() {
     const std::string& theme = SettingsStore::instance().get().theme;
     return decide_dark(
-        theme, [this] { return portal::read_color_scheme(session_bus()); },
-        m_startup_dark_hint);
+        theme, [this] { return portal::read_color_scheme(session_bus()); }, m_startup_dark_hint);
 }
 
 // Read once, before apply_theme first sets the dark-variant property itself.
@@ -59,8 +58,8 @@ void App::apply_theme() {
 }
 
 void App::watch_system_theme() {
-    m_portal_sub = portal::subscribe_setting_changed(session_bus(), on_portal_setting_changed,
-                                                     this);
+    m_portal_sub =
+        portal::subscribe_setting_changed(session_bus(), on_portal_setting_changed, this);
 }
 
 void App::on_portal_setting_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*,

@@ -46,8 +46,7 @@ std::vector<SectionRows> rows_for(const hw::Node& n, const std::string& filter,
         SectionRows rows;
         rows.header = {s.title, "", "", 700, true, section_bg, palette.accent, false};
         for (const auto& item : s.items) {
-            if (!section_matches && !contains(item.name, filter) &&
-                !contains(item.value, filter))
+            if (!section_matches && !contains(item.name, filter) && !contains(item.value, filter))
                 continue;
             bool odd = rows.items.size() % 2 == 1;
             Row r;
@@ -80,8 +79,10 @@ Plan plan(const Input& in, const Panels& panels) {
     const int card_width = std::max(in.table_width, 320);
 
     if (in.filter_empty && in.missing_hardware_observe) {
-        if (n->id == "sensors") p.preview = Preview::sensors;
-        else if (n->id == "storage" && n->disks.empty()) p.preview = Preview::disks;
+        if (n->id == "sensors")
+            p.preview = Preview::sensors;
+        else if (n->id == "storage" && n->disks.empty())
+            p.preview = Preview::disks;
     }
     bool full_pane = p.preview != Preview::none;
 
@@ -121,9 +122,12 @@ Plan plan(const Input& in, const Panels& panels) {
         full_pane = true;
     }
 
-    if (full_pane) p.table = false;
-    else if (disks) p.table = rows;
-    else p.table = true;
+    if (full_pane)
+        p.table = false;
+    else if (disks)
+        p.table = rows;
+    else
+        p.table = true;
     return p;
 }
 

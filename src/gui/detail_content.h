@@ -47,8 +47,8 @@ enum class Preview { none, sensors, disks };
 // The live panels that exist in this build, each with the height it needs. A panel that is
 // absent is never planned, and its node shows the table instead.
 struct Panels {
-    std::function<int()> disks_height;          // height_for(disk list)
-    std::function<int(int width)> usb_height;   // for the card width
+    std::function<int()> disks_height;        // height_for(disk list)
+    std::function<int(int width)> usb_height; // for the card width
     std::function<int()> net_height;
     std::function<int(int width)> sensors_height;
     bool process_view = false;

@@ -12,9 +12,9 @@ struct Png {
     size_t size = 0;
 };
 
-Png app_icon();                   // 128×128
-Png sensors_preview(bool dark);   // 336×130
-Png disks_preview(bool dark);     // 336×130
+Png app_icon();                 // 128×128
+Png sensors_preview(bool dark); // 336×130
+Png disks_preview(bool dark);   // 336×130
 
 // A new pixbuf decoded from PNG bytes, or null when they do not decode.
 GdkPixbuf* pixbuf_from_png(const unsigned char* bytes, size_t length);

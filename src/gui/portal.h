@@ -17,8 +17,7 @@ constexpr int read_timeout_ms = 500;
 std::optional<uint32_t> color_scheme_from_reply(GVariant* reply);
 
 // Asks the portal on `bus`; nothing when there is no portal, it answers late or oddly.
-std::optional<uint32_t> read_color_scheme(GDBusConnection* bus,
-                                          int timeout_ms = read_timeout_ms);
+std::optional<uint32_t> read_color_scheme(GDBusConnection* bus, int timeout_ms = read_timeout_ms);
 
 // Subscribes to the portal's "SettingChanged" signal; returns the subscription id.
 guint subscribe_setting_changed(GDBusConnection* bus, GDBusSignalCallback callback,

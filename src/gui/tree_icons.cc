@@ -79,8 +79,10 @@ void draw_text_icon(cairo_t* cr, const std::string& text, int s) {
 GdkPixbuf* render(const std::string& text, int s) {
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s, s);
     cairo_t* cr = cairo_create(surface);
-    if (text == cpu_marker) draw_chip(cr, s);
-    else draw_text_icon(cr, text, s);
+    if (text == cpu_marker)
+        draw_chip(cr, s);
+    else
+        draw_text_icon(cr, text, s);
     cairo_destroy(cr);
     GdkPixbuf* pixbuf = gdk_pixbuf_get_from_surface(surface, 0, 0, s, s);
     cairo_surface_destroy(surface);
