@@ -203,9 +203,9 @@ void sensor_card(cairo_t* cr, const Theme& t, double x, double y, double w, unsi
 
 std::vector<double> wave(double base, double amp, double freq, double phase, double drift) {
     std::vector<double> v;
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 48; ++i)
         v.push_back(base + amp * std::sin(i * freq + phase) +
-                    amp * 0.45 * std::sin(i * freq * 2.7) + drift * i / 40.0);
+                    amp * 0.2 * std::sin(i * freq * 2.3 + 1) + drift * i / 48.0);
     return v;
 }
 

@@ -108,19 +108,23 @@ void type_search(App& app, const std::string& text) {
     process_events();
 }
 
+// What the X server shows of the window, as a person would see it.
 void save_screenshot(App& app, const std::string& name) {
     GtkWidget* w = I::window(app);
-    wait_until([&] { return !gtk_widget_get_realized(w) || gtk_widget_get_mapped(w); });
-    process_events(100);
-    int width = gtk_widget_get_allocated_width(w), height = gtk_widget_get_allocated_height(w);
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    cairo_t* cr = cairo_create(surface);
-    gtk_widget_draw(w, cr);
-    cairo_destroy(cr);
+    wait_until([&] { return gtk_widget_get_mapped(w); });
+    // The pointer leaves the window, so no row shows its hover colour.
+    GdkDisplay* display = gdk_display_get_default();
+    gdk_device_warp(gdk_seat_get_pointer(gdk_display_get_default_seat(display)),
+                    gdk_screen_get_default(), 1919, 1079);
+    process_events(150);
+    GdkWindow* win = gtk_widget_get_window(w);
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(win, 0, 0, gdk_window_get_width(win),
+                                                 gdk_window_get_height(win));
+    ASSERT_NE(shot, nullptr);
     std::filesystem::create_directories(gui_support::artifact_dir());
     std::string path = gui_support::artifact_dir() + "/" + name;
-    EXPECT_EQ(cairo_surface_write_to_png(surface, path.c_str()), CAIRO_STATUS_SUCCESS) << path;
-    cairo_surface_destroy(surface);
+    EXPECT_TRUE(gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, nullptr)) << path;
+    g_object_unref(shot);
 }
 
 class Window : public ::testing::Test {
