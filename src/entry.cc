@@ -2,6 +2,7 @@
 
 #include "host.h"
 #include "hw/hardware.h"
+#include "hw/root_data.h"
 #include "i18n.h"
 #include "report.h"
 #include "settings.h"
@@ -75,9 +76,18 @@ int print_help() {
     return 0;
 }
 
+// The elevated copy runs in root's environment, not the user's: it prints numbers with the
+// C conventions, and the window puts its own separators in after parsing. It reads no
+// settings and writes nothing but the exchange text.
 int run_root_collect() {
-    std::fprintf(stderr, "Quarvel: --root-collect is not available in this build.\n");
-    return 1;
+    std::setlocale(LC_NUMERIC, "C");
+    util::set_number_format(".", "");
+    auto& data = hw::RootData::instance();
+    data.collect_as_root();
+    std::string text = data.serialize();
+    bool written =
+        std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+    return data.available && written ? 0 : 1;
 }
 
 } // namespace

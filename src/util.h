@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace util {
@@ -28,6 +30,33 @@ std::string host_path(const std::string& path);
 
 std::string read_file_raw(const std::string& path);
 std::string read_file(const std::string& path);
+
+// A large data file held for the life of the object (the identifier databases). A regular
+// file is mapped read-only, so its pages are the page cache's own instead of a fresh copy;
+// anything else is read. At most `max_bytes` are held, so a link to an endless device cannot
+// exhaust memory. Empty when the file cannot be opened.
+class FileContents {
+public:
+    FileContents() = default;
+    FileContents(const std::string& path, size_t max_bytes);
+    // Text that comes from elsewhere (tests), held the same way.
+    explicit FileContents(std::string text);
+    FileContents(FileContents&& other) noexcept;
+    FileContents& operator=(FileContents&& other) noexcept;
+    FileContents(const FileContents&) = delete;
+    FileContents& operator=(const FileContents&) = delete;
+    ~FileContents();
+
+    // Stays valid, and at the same address, as long as this object lives, also when moved.
+    std::string_view text() const;
+
+private:
+    void release();
+
+    void* m_map = nullptr;
+    size_t m_size = 0;
+    std::unique_ptr<const std::string> m_owned; // on the heap, so moving keeps its address
+};
 std::vector<std::string> read_lines(const std::string& path);
 std::vector<std::string> list_dir(const std::string& path, const std::string& prefix = "");
 bool path_exists(const std::string& path);

@@ -8,6 +8,7 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +53,65 @@ std::string read_file_raw(const std::string& path) {
     }
     ::close(fd);
     return out;
+}
+
+FileContents::FileContents(const std::string& path, size_t max_bytes) {
+    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        size_t size = std::min(static_cast<size_t>(st.st_size), max_bytes);
+        void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map != MAP_FAILED) {
+            m_map = map;
+            m_size = size;
+            ::close(fd);
+            return;
+        }
+    }
+    // Not mappable (a pipe, a device, a file system without mmap): read it.
+    std::string text;
+    char buf[65536];
+    while (text.size() < max_bytes) {
+        ssize_t n = ::read(fd, buf, std::min(sizeof buf, max_bytes - text.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    m_owned = std::make_unique<const std::string>(std::move(text));
+}
+
+FileContents::FileContents(std::string text)
+    : m_owned(std::make_unique<const std::string>(std::move(text))) {}
+
+FileContents::FileContents(FileContents&& other) noexcept
+    : m_map(std::exchange(other.m_map, nullptr)), m_size(std::exchange(other.m_size, 0)),
+      m_owned(std::move(other.m_owned)) {}
+
+FileContents& FileContents::operator=(FileContents&& other) noexcept {
+    if (this != &other) {
+        release();
+        m_map = std::exchange(other.m_map, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+        m_owned = std::move(other.m_owned);
+    }
+    return *this;
+}
+
+FileContents::~FileContents() {
+    release();
+}
+
+void FileContents::release() {
+    if (m_map) ::munmap(m_map, m_size);
+    m_map = nullptr;
+    m_size = 0;
+}
+
+std::string_view FileContents::text() const {
+    if (m_map) return {static_cast<const char*>(m_map), m_size};
+    return m_owned ? std::string_view(*m_owned) : std::string_view();
 }
 
 std::string read_file(const std::string& path) {

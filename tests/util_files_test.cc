@@ -111,3 +111,31 @@ TEST(Readers, WithoutSysrootPathsAreTheHostsOwn) {
     EXPECT_EQ(host_path("/proc/cpuinfo"), "/captures/box/proc/cpuinfo");
     EXPECT_EQ(host_path("relative"), "relative");
 }
+
+TEST(Readers, FileContentsHoldsAtMostTheLimitAndKeepsItsAddressWhenMoved) {
+    TempDir dir;
+    dir.write("data/ids", "0123456789");
+    dir.write("data/empty", "");
+    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+    EXPECT_EQ(FileContents("/data/ids", 4).text(), "0123");
+    EXPECT_EQ(FileContents("/data/empty", 100).text(), "");
+    EXPECT_EQ(FileContents("/data/missing", 100).text(), "");
+    EXPECT_EQ(FileContents("/data", 100).text(), ""); // a directory holds no text
+
+    FileContents mapped("/data/ids", 100);
+    const char* where = mapped.text().data();
+    FileContents moved = std::move(mapped);
+    EXPECT_EQ(moved.text(), "0123456789");
+    EXPECT_EQ(moved.text().data(), where);
+    EXPECT_EQ(mapped.text(), ""); // NOLINT(bugprone-use-after-move): moved-from is empty
+
+    FileContents small(std::string("abc")); // short enough to live inside a std::string
+    where = small.text().data();
+    FileContents small_moved = std::move(small);
+    EXPECT_EQ(small_moved.text(), "abc");
+    EXPECT_EQ(small_moved.text().data(), where);
+
+    // An endless device is read up to the limit, not until memory runs out.
+    ScopedEnv live("QUARVEL_SYSROOT", std::nullopt);
+    EXPECT_EQ(FileContents("/dev/zero", 300000).text(), std::string(300000, '\0'));
+}

@@ -1,12 +1,527 @@
+// The processor branch: identification, topology, clocks, caches, vulnerabilities and flags
+// for the whole machine, the NUMA nodes, and the logical CPUs one by one (or merged into one
+// list on machines with many of them).
+#include "host.h"
+#include "hw/cpu_cache.h"
+#include "hw/cpu_list.h"
+#include "hw/cpu_topology.h"
+#include "hw/cpuinfo_parser.h"
 #include "hw/hardware.h"
+#include "hw/node_meminfo.h"
+#include "util.h"
 
-#include <stdexcept>
+#include <algorithm>
+#include <map>
+#include <set>
+#include <unordered_map>
 
 namespace hw {
 
-// Not built yet: collect_all shows this branch as its failure node until it is.
-void collect_cpu(Node&) {
-    throw std::runtime_error("the cpu collector is not built yet");
+namespace {
+
+// Beyond this many present CPUs the per-CPU children give way to one merged list: reading
+// every CPU's directories costs seconds there, and hundreds of entries help nobody.
+constexpr size_t MANY_CPUS = 64;
+
+struct Feature {
+    const char* flag;
+    const char* label;
+};
+
+constexpr Feature NOTABLE_FEATURES[] = {
+    {"lm", "64-Bit (x86-64)"},
+    {"vmx", "Intel VT-x"},
+    {"svm", "AMD-V (SVM)"},
+    {"ept", "Intel EPT"},
+    {"npt", "AMD NPT"},
+    {"aes", "AES-NI"},
+    {"sha_ni", "SHA Extensions"},
+    {"rdrand", "RDRAND"},
+    {"rdseed", "RDSEED"},
+    {"avx", "AVX"},
+    {"avx2", "AVX2"},
+    {"avx512f", "AVX-512 (Foundation)"},
+    {"avx512bw", "AVX-512 BW"},
+    {"avx512_vnni", "AVX-512 VNNI"}, // the kernel's spelling of the flag
+    {"amx_tile", "Intel AMX"},
+    {"sse4_2", "SSE4.2"},
+    {"fma", "FMA3"},
+    {"bmi2", "BMI2"},
+    {"smep", "SMEP"},
+    {"smap", "SMAP"},
+    {"tme", "Intel TME"},
+    {"sme", "AMD SME"},
+    {"sev", "AMD SEV"},
+    {"tsc", "TSC"},
+    {"constant_tsc", "Constant TSC"},
+    {"hypervisor", "Hypervisor"},
+    {"ht", "Hyper-Threading / SMT"},
+    {"pae", "PAE"},
+    {"nx", "NX (Execute Disable)"},
+    {"pdpe1gb", "1 GiB Pages"},
+    {"hwp", "Intel HWP"},
+    {"cppc", "AMD CPPC"},
+};
+
+const std::string CPU_DIR = "/sys/devices/system/cpu";
+const std::string NODE_DIR = "/sys/devices/system/node";
+const char* const ICON_CPU = "\x1C"
+                             "pu"; // the tree pane draws a processor chip for these bytes
+const char* const ICON_CORE = "\u2699";
+const char* const ICON_NUMA = "\U0001F5FA";
+
+std::string cpu_dir(int cpu) {
+    return CPU_DIR + "/cpu" + std::to_string(cpu);
+}
+
+// The per-CPU files that several sections need (topology for the counts and the CPU's own
+// rows, cpufreq for the clock summary and the CPU's own rows) are read once per collection:
+// on machines with many CPUs the number of files read is the time spent.
+class Files {
+public:
+    // The trimmed content made valid UTF-8; empty when unreadable.
+    const std::string& text(const std::string& path) {
+        auto it = m_text.find(path);
+        if (it == m_text.end())
+            it = m_text.emplace(path, util::valid_utf8(util::read_file(path))).first;
+        return it->second;
+    }
+    const std::string& text(const std::string& dir, const std::string& name) {
+        return text(dir + "/" + name);
+    }
+    bool is_dir(const std::string& path) {
+        auto it = m_dirs.find(path);
+        if (it == m_dirs.end()) it = m_dirs.emplace(path, util::is_dir(path)).first;
+        return it->second;
+    }
+
+private:
+    std::unordered_map<std::string, std::string> m_text;
+    std::unordered_map<std::string, bool> m_dirs;
+};
+
+// One attribute as text fit for display, for files read once anyway.
+std::string attr(const std::string& dir, const std::string& name) {
+    return util::valid_utf8(util::read_file(dir + "/" + name));
+}
+
+// The shared row functions over the files already read; free text is made valid UTF-8.
+void add_text(Files& f, Section& s, const std::string& label, const std::string& dir,
+              const std::string& name) {
+    s.add(label, f.text(dir, name), name);
+}
+
+void add_khz(Files& f, Section& s, const std::string& label, const std::string& dir,
+             const std::string& name) {
+    const std::string& text = f.text(dir, name);
+    if (!text.empty()) s.add(label, util::fmt_khz(util::to_u64(text, 0)), name);
+}
+
+// A set of CPUs as its list file has it, else from the mask file of older kernels.
+// Returns the text to show and the file it came from.
+std::pair<std::string, std::string> list_or_mask(Files& f, const std::string& dir,
+                                                 const std::string& list_name,
+                                                 const std::string& mask_name) {
+    const std::string& list = f.text(dir, list_name);
+    if (!list.empty()) return {list, list_name};
+    return {format_cpu_list(parse_cpu_mask(f.text(dir, mask_name))), mask_name};
+}
+
+std::vector<CpuInfoBlock> read_cpuinfo() {
+    return parse_cpuinfo(util::read_file_raw("/proc/cpuinfo"));
+}
+
+std::string model_text(const std::vector<CpuInfoBlock>& blocks) {
+    std::string model = cpuinfo_model(blocks);
+    if (model.empty()) {
+        // /proc/device-tree is an absolute link into /sys, which must stay inside the sysroot.
+        // Device-tree strings end in NUL; only the first string is the model.
+        std::string dt = util::read_file_raw(util::resolve_path("/proc/device-tree/model"));
+        model = util::valid_utf8(util::trim(dt.substr(0, dt.find('\0'))));
+    }
+    return model.empty() ? tr("common.unknown") : model;
+}
+
+bool is_cpu_entry(const std::string& name) {
+    return name.size() > 3 && util::starts_with(name, "cpu") &&
+           name.find_first_not_of("0123456789", 3) == std::string::npos;
+}
+
+// The present and online CPUs. Some kernels and captures have no global list files; the
+// cpuN directories and each CPU's own "online" file then tell the same.
+struct CpuLists {
+    std::vector<int> present;
+    std::vector<int> online;
+    std::set<int> online_set;
+    std::string present_text, present_note = "present";
+    std::string online_text, online_note = "online";
+    std::string offline_text;
+};
+
+CpuLists read_cpu_lists() {
+    CpuLists l;
+    l.present_text = attr(CPU_DIR, "present");
+    l.present = cpu_set(parse_cpu_list(l.present_text));
+    if (l.present.empty()) {
+        for (const auto& name : util::list_dir(CPU_DIR, "cpu"))
+            if (is_cpu_entry(name))
+                l.present.push_back(static_cast<int>(util::to_i64(name.substr(3), -1)));
+        l.present = cpu_set(l.present);
+        l.present_text = format_cpu_list(l.present);
+        l.present_note = "cpu*";
+    }
+    l.online_text = attr(CPU_DIR, "online");
+    l.online = cpu_set(parse_cpu_list(l.online_text));
+    if (l.online.empty()) {
+        for (int n : l.present) {
+            // CPUs that cannot be taken offline (often cpu0) have no "online" file.
+            if (!util::is_dir(cpu_dir(n))) continue;
+            if (util::read_file(cpu_dir(n) + "/online") != "0") l.online.push_back(n);
+        }
+        l.online_text = format_cpu_list(l.online);
+        l.online_note = "cpu*/online";
+    }
+    l.online_set.insert(l.online.begin(), l.online.end());
+    l.offline_text = attr(CPU_DIR, "offline");
+    return l;
+}
+
+// Per-CPU facts read once and used by several sections.
+struct CpuFacts {
+    CpuTopology topology;
+    std::string cur_khz;
+    std::string governor;
+};
+
+std::map<int, CpuFacts> read_online_facts(Files& files, const CpuLists& lists) {
+    std::map<int, CpuFacts> facts;
+    for (int n : lists.online) {
+        std::string topo = cpu_dir(n) + "/topology";
+        CpuFacts& f = facts[n];
+        f.topology.cpu = n;
+        f.topology.package_id = files.text(topo, "physical_package_id");
+        f.topology.thread_siblings = canonical_cpu_list(files.text(topo, "thread_siblings_list"),
+                                                        files.text(topo, "thread_siblings"));
+    }
+    std::vector<CpuTopology> all;
+    for (auto& [n, f] : facts)
+        all.push_back(f.topology);
+    if (!has_sibling_sets(all))
+        for (auto& [n, f] : facts)
+            f.topology.core_id = files.text(cpu_dir(n) + "/topology", "core_id");
+    return facts;
+}
+
+std::vector<std::string> numa_nodes() {
+    std::vector<std::string> nodes;
+    for (const auto& name : util::list_dir(NODE_DIR, "node"))
+        if (name.size() > 4 && name.find_first_not_of("0123456789", 4) == std::string::npos)
+            nodes.push_back(name);
+    return nodes;
+}
+
+void add_processor_section(Node& cpu, const std::vector<CpuInfoBlock>& blocks,
+                           const std::string& model) {
+    Section& s = cpu.section(tr("sec.processor"));
+    auto field = [&](const char* label, const char* key) {
+        s.add(tr(label), first_field(blocks, key), "");
+    };
+    s.add(tr("f.model"), model, "");
+    field("f.vendor", "vendor_id");
+    field("f.family", "cpu family");
+    field("f.model_id", "model");
+    field("f.stepping", "stepping");
+    field("f.microcode", "microcode");
+    field("f.bogomips", "bogomips");
+    field("f.address_sizes", "address sizes");
+    s.add(tr("f.architecture"), util::valid_utf8(host::kernel_name().machine), "");
+    field("f.cpu_implementer", "CPU implementer");
+    field("f.cpu_architecture", "CPU architecture");
+    field("f.cpu_variant", "CPU variant");
+    field("f.cpu_part", "CPU part");
+    field("f.cpu_revision", "CPU revision");
+    field("f.isa", "isa");
+    field("f.mmu", "mmu");
+}
+
+void add_topology_section(Node& cpu, const CpuLists& lists, const std::map<int, CpuFacts>& facts,
+                          const std::vector<CpuInfoBlock>& blocks, size_t node_count) {
+    Section& s = cpu.section(tr("sec.topology"));
+    std::vector<CpuTopology> topo;
+    for (const auto& [n, f] : facts)
+        topo.push_back(f.topology);
+    if (size_t sockets = count_sockets(topo, blocks))
+        s.add(tr("f.sockets"), util::fmt_int(sockets), "");
+    if (size_t cores = count_cores(topo)) s.add(tr("f.cores_physical"), util::fmt_int(cores), "");
+    if (!lists.present.empty() || !lists.online.empty()) {
+        s.add(tr("f.threads_logical"), util::fmt_int(lists.present.size()), "");
+        s.add(tr("f.cpus_online"), util::fmt_int(lists.online.size()), "");
+    }
+    s.add(tr("f.cpu_list_online"), lists.online_text, lists.online_note);
+    s.add(tr("f.cpu_list_present"), lists.present_text, lists.present_note);
+    s.add(tr("f.cpu_list_offline"), lists.offline_text, "offline");
+    std::string smt = util::read_file(CPU_DIR + "/smt/active");
+    if (!smt.empty()) s.add(tr("f.smt"), yesno(smt != "0"), "smt/active");
+    s.add(tr("f.smt_control"), attr(CPU_DIR + "/smt", "control"), "control");
+    if (node_count > 0) s.add(tr("f.numa_nodes"), util::fmt_int(node_count), "node");
+}
+
+void add_clock_section(Files& files, Node& cpu, const CpuLists& lists,
+                       std::map<int, CpuFacts>& facts, const std::vector<CpuInfoBlock>& blocks) {
+    uint64_t cur_low = 0, cur_high = 0, hw_min = 0, hw_max = 0;
+    std::set<std::string> governors, drivers;
+    for (int n : lists.online) {
+        std::string d = cpu_dir(n) + "/cpufreq";
+        CpuFacts& f = facts[n];
+        f.cur_khz = files.text(d, "scaling_cur_freq");
+        // Without a current frequency there is usually no cpufreq directory at all.
+        if (f.cur_khz.empty() && !files.is_dir(d)) continue;
+        uint64_t cur = util::to_u64(f.cur_khz, 0);
+        if (cur) {
+            cur_low = cur_low ? std::min(cur_low, cur) : cur;
+            cur_high = std::max(cur_high, cur);
+        }
+        uint64_t lo = util::to_u64(files.text(d, "cpuinfo_min_freq"), 0);
+        if (lo) hw_min = hw_min ? std::min(hw_min, lo) : lo;
+        hw_max = std::max(hw_max, util::to_u64(files.text(d, "cpuinfo_max_freq"), 0));
+        f.governor = files.text(d, "scaling_governor");
+        if (!f.governor.empty()) governors.insert(f.governor);
+        const std::string& driver = files.text(d, "scaling_driver");
+        if (!driver.empty()) drivers.insert(driver);
+    }
+    Section& s = cpu.section(tr("sec.clock"));
+    std::string mhz = first_field(blocks, "cpu MHz");
+    std::string mhz_text = mhz.empty() ? std::string() : util::fmt_mhz(util::to_double(mhz, 0));
+    if (cur_low) {
+        std::string v = util::fmt_khz(cur_low);
+        if (cur_high != cur_low) v += " – " + util::fmt_khz(cur_high);
+        s.add(tr("f.freq_current"), v, "");
+    } else if (!mhz_text.empty()) {
+        s.add(tr("f.freq_current"), mhz_text, "cpu MHz");
+    } else {
+        s.add_always(tr("f.freq_current"), tr("msg.no_cpufreq"), "");
+    }
+    if (hw_min) s.add(tr("f.freq_hw_min"), util::fmt_khz(hw_min), "");
+    if (hw_max) s.add(tr("f.freq_hw_max"), util::fmt_khz(hw_max), "");
+    s.add(tr("f.governor"),
+          util::join(std::vector<std::string>(governors.begin(), governors.end()), ", "), "");
+    s.add(tr("f.freq_driver"),
+          util::join(std::vector<std::string>(drivers.begin(), drivers.end()), ", "), "");
+    std::string pstate = CPU_DIR + "/intel_pstate";
+    std::string no_turbo = util::read_file(pstate + "/no_turbo");
+    if (!no_turbo.empty()) s.add(tr("f.turbo"), yesno(no_turbo == "0"), "intel_pstate/no_turbo");
+    add_text(files, s, tr("f.pstate_status"), pstate, "status");
+    add_text(files, s, tr("f.pstate_min_perf"), pstate, "min_perf_pct");
+    add_text(files, s, tr("f.pstate_max_perf"), pstate, "max_perf_pct");
+    add_sysfs_bool(s, tr("f.boost"), CPU_DIR, "cpufreq/boost");
+}
+
+void add_cache_section(Node& cpu, const CacheTally& tally,
+                       const std::vector<CpuInfoBlock>& blocks) {
+    Section& s = cpu.section(tr("sec.cache"));
+    if (tally.empty()) {
+        s.add(tr("f.cache_size"), first_field(blocks, "cache size"), "cache size");
+        s.add(tr("f.cache_alignment"), first_field(blocks, "cache_alignment"), "cache_alignment");
+        return;
+    }
+    for (const auto& t : tally.totals())
+        s.add(t.label, cache_total_text(t), cache_total_note(t));
+}
+
+void add_vulnerabilities(Node& cpu) {
+    std::string dir = CPU_DIR + "/vulnerabilities";
+    auto entries = util::list_dir(dir);
+    if (entries.empty()) return;
+    Section& s = cpu.section(tr("sec.vulnerabilities"));
+    for (const auto& e : entries)
+        s.add(util::valid_utf8(e), attr(dir, e), "");
+}
+
+void add_flags(Node& cpu, const std::vector<CpuInfoBlock>& blocks) {
+    std::string text = first_field(blocks, "flags");
+    if (text.empty()) text = first_field(blocks, "Features");
+    auto flags = split_flags(text);
+    auto bugs = split_flags(first_field(blocks, "bugs"));
+    if (!flags.empty()) {
+        std::set<std::string> present(flags.begin(), flags.end());
+        Section& f = cpu.section(tr("sec.features"));
+        for (const auto& feature : NOTABLE_FEATURES)
+            if (present.count(feature.flag)) f.add(feature.label, tr("common.yes"), feature.flag);
+        Section& all = cpu.section(tr("sec.all_flags"));
+        all.add(tr("f.count"), util::fmt_int(flags.size()), "");
+        all.add(tr("f.flags"), util::fmt_columns(flags, 78), "/proc/cpuinfo");
+    }
+    if (!bugs.empty())
+        cpu.section(tr("sec.all_flags")).add(tr("f.bugs"), util::fmt_columns(bugs, 78), "");
+}
+
+void add_numa_child(Files& files, Node& cpu, const std::vector<std::string>& nodes) {
+    if (nodes.empty()) return;
+    Node* numa = cpu.add_child("cpu.numa", tr("tree.numa"), ICON_NUMA);
+    for (const auto& name : nodes) {
+        std::string d = NODE_DIR + "/" + name;
+        Section& s = numa->section(name);
+        auto [cpus, note] = list_or_mask(files, d, "cpulist", "cpumap");
+        s.add(tr("f.cpu_list"), cpus, note);
+        for (const auto& [key, bytes] : parse_node_meminfo(util::read_file_raw(d + "/meminfo")))
+            s.add(key, util::fmt_bytes(bytes), "");
+        add_text(files, s, tr("f.distance"), d, "distance");
+    }
+}
+
+void add_cpu_dir_details(Files& files, Section& s, const std::string& dir) {
+    std::string freq = dir + "/cpufreq";
+    if (files.is_dir(freq)) {
+        add_khz(files, s, tr("f.freq_current"), freq, "scaling_cur_freq");
+        add_khz(files, s, tr("f.freq_min"), freq, "scaling_min_freq");
+        add_khz(files, s, tr("f.freq_max"), freq, "scaling_max_freq");
+        add_khz(files, s, tr("f.freq_hw_min"), freq, "cpuinfo_min_freq");
+        add_khz(files, s, tr("f.freq_hw_max"), freq, "cpuinfo_max_freq");
+        add_khz(files, s, tr("f.freq_base"), freq, "base_frequency");
+        add_text(files, s, tr("f.governor"), freq, "scaling_governor");
+        add_text(files, s, tr("f.governors"), freq, "scaling_available_governors");
+        add_text(files, s, tr("f.freq_driver"), freq, "scaling_driver");
+        add_text(files, s, tr("f.energy_pref"), freq, "energy_performance_preference");
+        add_text(files, s, tr("f.energy_prefs"), freq, "energy_performance_available_preferences");
+        add_text(files, s, tr("f.transition_latency"), freq, "cpuinfo_transition_latency");
+    }
+    std::string topo = dir + "/topology";
+    if (files.is_dir(topo)) {
+        add_text(files, s, tr("f.package_id"), topo, "physical_package_id");
+        add_text(files, s, tr("f.die_id"), topo, "die_id");
+        add_text(files, s, tr("f.cluster_id"), topo, "cluster_id");
+        add_text(files, s, tr("f.core_id"), topo, "core_id");
+        auto add_set = [&](const char* label, const char* list_name, const char* mask_name) {
+            auto [cpus, note] = list_or_mask(files, topo, list_name, mask_name);
+            s.add(tr(label), cpus, note);
+        };
+        add_set("f.thread_siblings", "thread_siblings_list", "thread_siblings");
+        add_set("f.core_siblings", "core_siblings_list", "core_siblings");
+        add_set("f.cluster_cpus", "cluster_cpus_list", "cluster_cpus");
+    }
+    add_text(files, s, tr("f.capacity"), dir, "cpu_capacity");
+    std::string cppc = dir + "/acpi_cppc";
+    if (files.is_dir(cppc)) {
+        add_text(files, s, tr("f.cppc_highest"), cppc, "highest_perf");
+        add_text(files, s, tr("f.cppc_nominal"), cppc, "nominal_perf");
+        add_text(files, s, tr("f.cppc_lowest"), cppc, "lowest_perf");
+        add_text(files, s, tr("f.cppc_nominal_f"), cppc, "nominal_freq");
+    }
+}
+
+std::string cache_row_note(const CacheEntry& e) {
+    std::vector<std::string> parts;
+    if (!e.ways.empty()) parts.push_back(e.ways + "-way");
+    if (!e.sets.empty()) parts.push_back(e.sets + " sets");
+    if (!e.line_size.empty()) parts.push_back(e.line_size + " B");
+    if (!e.write_policy.empty()) parts.push_back(e.write_policy);
+    return util::join(parts, ", ");
+}
+
+void add_cpu_children(Files& files, Node& cpu, const CpuLists& lists,
+                      const std::vector<CpuInfoBlock>& blocks,
+                      const std::map<int, std::vector<CacheEntry>>& caches) {
+    for (int n : lists.present) {
+        std::string dir = cpu_dir(n);
+        if (!files.is_dir(dir)) continue;
+        Node* child =
+            cpu.add_child("cpu.core." + std::to_string(n), I18n::trf("tree.cpu_n", n), ICON_CORE);
+        Section& core = child->section(tr("sec.core"));
+        core.add(tr("f.status"),
+                 lists.online_set.count(n) ? tr("value.online") : tr("value.offline"), "");
+        add_cpu_dir_details(files, core, dir);
+        const CpuInfoBlock* block = block_for_cpu(blocks, n);
+        if (block && !files.is_dir(dir + "/cpufreq")) {
+            const std::string& mhz = block->get("cpu MHz");
+            if (!mhz.empty())
+                core.add(tr("f.freq_current"), util::fmt_mhz(util::to_double(mhz, 0)),
+                         "/proc/cpuinfo");
+        }
+        auto it = caches.find(n);
+        if (it != caches.end() && !it->second.empty()) {
+            Section& cs = child->section(tr("sec.cache"));
+            for (const auto& e : it->second) {
+                std::string v = util::fmt_bytes(e.size_bytes);
+                if (!e.shared_list.empty()) v += "  (CPU " + e.shared_list + ")";
+                cs.add(cache_label(e), v, cache_row_note(e));
+            }
+        }
+        if (block) {
+            Section& raw = child->section(tr("sec.raw_cpuinfo"));
+            for (const auto& [key, value] : block->fields)
+                raw.add(key, value, "");
+        }
+        std::erase_if(child->sections, [](const Section& s) { return s.empty(); });
+    }
+}
+
+void add_merged_child(Files& files, Node& cpu, const CpuLists& lists,
+                      const std::map<int, CpuFacts>& facts) {
+    Node* cores = cpu.add_child("cpu.cores", tr("tree.cores"), ICON_CORE);
+    cores->summary = I18n::trf("summary.n_threads", static_cast<int>(lists.present.size()));
+    Section& s = cores->section(tr("sec.core"));
+    s.add_always(tr("f.note"), tr("msg.many_cpus"), "");
+    for (int n : lists.present) {
+        std::string cur, governor, package;
+        auto it = facts.find(n);
+        if (it != facts.end()) {
+            cur = it->second.cur_khz;
+            governor = it->second.governor;
+            package = it->second.topology.package_id;
+        } else {
+            std::string dir = cpu_dir(n);
+            cur = files.text(dir + "/cpufreq", "scaling_cur_freq");
+            governor = files.text(dir + "/cpufreq", "scaling_governor");
+            package = files.text(dir + "/topology", "physical_package_id");
+        }
+        std::vector<std::string> parts;
+        if (!lists.online_set.count(n)) parts.push_back(tr("value.offline"));
+        if (uint64_t khz = util::to_u64(cur, 0)) parts.push_back(util::fmt_khz(khz));
+        if (!governor.empty()) parts.push_back(governor);
+        // -1 is the kernel's "unknown", not a package.
+        if (!package.empty() && util::to_i64(package, -1) >= 0)
+            parts.push_back(std::string(tr("f.package_id")) + " " + package);
+        s.add(I18n::trf("tree.cpu_n", n), util::join(parts, ", "), "");
+    }
+}
+
+} // namespace
+
+void collect_cpu(Node& root) {
+    auto blocks = read_cpuinfo();
+    std::string model = model_text(blocks);
+    Node* cpu = root.add_child("cpu", tr("tree.cpu"), ICON_CPU);
+    cpu->summary = model;
+
+    Files files;
+    CpuLists lists = read_cpu_lists();
+    auto facts = read_online_facts(files, lists);
+    auto nodes = numa_nodes();
+    bool merged = lists.present.size() > MANY_CPUS;
+
+    add_processor_section(*cpu, blocks, model);
+    add_topology_section(*cpu, lists, facts, blocks, nodes.size());
+    add_clock_section(files, *cpu, lists, facts, blocks);
+
+    // The totals count the caches of online CPUs only; the per-CPU children show every CPU's.
+    std::map<int, std::vector<CacheEntry>> caches;
+    CacheTally tally;
+    CacheReader reader(merged ? CacheReader::Detail::Identity : CacheReader::Detail::Full);
+    for (int n : merged ? lists.online : lists.present)
+        caches[n] = reader.read(n);
+    for (int n : lists.online)
+        for (const auto& e : caches[n])
+            tally.add(n, e);
+    add_cache_section(*cpu, tally, blocks);
+    add_vulnerabilities(*cpu);
+    add_flags(*cpu, blocks);
+    add_numa_child(files, *cpu, nodes);
+    if (merged)
+        add_merged_child(files, *cpu, lists, facts);
+    else
+        add_cpu_children(files, *cpu, lists, blocks, caches);
+    // A section whose every fact was missing has nothing to show.
+    std::erase_if(cpu->sections, [](const Section& s) { return s.empty(); });
 }
 
 } // namespace hw

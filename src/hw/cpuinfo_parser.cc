@@ -1,0 +1,95 @@
+#include "hw/cpuinfo_parser.h"
+
+#include "util.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace hw {
+
+const std::string& CpuInfoBlock::get(std::string_view key) const {
+    static const std::string none;
+    for (const auto& f : fields)
+        if (f.first == key) return f.second;
+    return none;
+}
+
+bool CpuInfoBlock::has(std::string_view key) const {
+    for (const auto& f : fields)
+        if (f.first == key) return true;
+    return false;
+}
+
+std::vector<CpuInfoBlock> parse_cpuinfo(std::string_view text) {
+    std::vector<CpuInfoBlock> blocks;
+    CpuInfoBlock current;
+    auto finish = [&] {
+        if (!current.fields.empty()) blocks.push_back(std::move(current));
+        current = CpuInfoBlock{};
+    };
+    for (const auto& line : util::split(text, '\n')) {
+        std::string t = util::trim(line);
+        if (t.empty()) {
+            finish();
+            continue;
+        }
+        size_t colon = t.find(':');
+        if (colon == std::string::npos) continue;
+        current.fields.emplace_back(util::valid_utf8(util::trim(t.substr(0, colon))),
+                                    util::valid_utf8(util::trim(t.substr(colon + 1))));
+    }
+    finish();
+    return blocks;
+}
+
+std::string first_field(const std::vector<CpuInfoBlock>& blocks, std::string_view key) {
+    for (const auto& b : blocks) {
+        const std::string& v = b.get(key);
+        if (!v.empty()) return v;
+    }
+    return {};
+}
+
+const CpuInfoBlock* block_for_cpu(const std::vector<CpuInfoBlock>& blocks, int cpu) {
+    if (cpu < 0) return nullptr;
+    for (const char* key : {"processor", "cpu number"}) {
+        for (const auto& b : blocks) {
+            const std::string& v = b.get(key);
+            if (!v.empty() && v.find_first_not_of("0123456789") == std::string::npos &&
+                util::to_u64(v, UINT64_MAX) == static_cast<uint64_t>(cpu))
+                return &b;
+        }
+    }
+    return nullptr;
+}
+
+std::string cpuinfo_model(const std::vector<CpuInfoBlock>& blocks) {
+    // The processor's own name first: x86 and newer Arm kernels write "model name", older
+    // 32-bit Arm kernels "Processor", POWER and SPARC "cpu", MIPS "cpu model", RISC-V
+    // "uarch". Only then the board ("Model" on Raspberry Pi kernels, "Hardware" on Arm).
+    for (const char* key :
+         {"model name", "Processor", "cpu", "cpu model", "uarch", "Model", "Hardware"}) {
+        std::string v = first_field(blocks, key);
+        if (!v.empty()) return v;
+    }
+    return {};
+}
+
+std::vector<std::string> split_flags(std::string_view text) {
+    std::vector<std::string> out;
+    std::string word;
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' ||
+            c == '\0') {
+            if (!word.empty()) out.push_back(std::move(word));
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) out.push_back(std::move(word));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace hw

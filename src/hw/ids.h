@@ -1,0 +1,66 @@
+// Names for the numeric PCI and USB ids devices report, from the "pci.ids" and "usb.ids"
+// files the distribution installs. Read once per process, on first use; lookups are quick
+// table reads that never fail (an unknown id gives an empty name, and callers show the
+// number instead).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace util {
+class FileContents;
+}
+
+namespace hw {
+
+class Ids {
+public:
+    // The process's tables, loaded on the first call and kept until exit.
+    static Ids& instance();
+
+    // Searches for the files and reads them now, apart from instance(): for tests, which
+    // change QUARVEL_SYSROOT or SNAP between cases, and for the load benchmark.
+    static Ids load();
+    // Tables made from the given file texts, with no file behind them (empty paths).
+    static Ids from_text(std::string pci_text, std::string usb_text);
+
+    Ids(Ids&&) noexcept;
+    Ids& operator=(Ids&&) noexcept;
+    ~Ids();
+
+    std::string pci_vendor(uint32_t vendor) const;
+    std::string pci_device(uint32_t vendor, uint32_t device) const;
+    // The subsystem's own name; when the file does not list it, the subsystem vendor's name.
+    std::string pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_t vendor,
+                              uint32_t device) const;
+    // The name of a 24-bit class code (class, subclass, programming interface) as lspci
+    // gives it: the subclass's name, else the class's. Interface names ("Normal decode",
+    // "Generic", "16550") only make sense next to that, so they have their own lookup.
+    std::string pci_class(uint32_t class_code) const;
+    // The programming interface's name of a 24-bit class code, or empty.
+    std::string pci_interface(uint32_t class_code) const;
+    std::string usb_vendor(uint32_t vendor) const;
+    std::string usb_device(uint32_t vendor, uint32_t product) const;
+    // The USB-IF name of a device or interface class code.
+    std::string usb_class(uint32_t cls) const;
+
+    // The machine's path of the file that was loaded, empty when none was found.
+    const std::string& pci_ids_path() const { return m_pci_path; }
+    const std::string& usb_ids_path() const { return m_usb_path; }
+
+private:
+    struct Impl;
+    Ids();
+    static Ids from_files(util::FileContents pci, util::FileContents usb);
+
+    std::unique_ptr<Impl> m_impl;
+    std::string m_pci_path;
+    std::string m_usb_path;
+};
+
+// The first readable "name" in the directories the distributions use (a Snap's own copy
+// first), as the machine's path; empty when there is none.
+std::string find_ids_file(const std::string& name);
+
+} // namespace hw

@@ -1,0 +1,98 @@
+// Parsers of the PCI and USB identifier files: file text in, tables of names out. The tables
+// point into the text, so the caller keeps the text alive as long as the tables.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace hw {
+
+// Where each id's name sits in the text: a sorted array of (id, offset) pairs, searched by
+// halving. The files list about 60,000 names and every report and window start loads them,
+// so the tables are kept as small as they can be: a name costs 8 bytes here and stays in the
+// file's own text.
+template <typename Key> class IdIndex {
+public:
+    void reserve(size_t n) { m_entries.reserve(n); }
+    void add(Key key, uint32_t offset) { m_entries.push_back({key, offset}); }
+    // Sorts the entries unless the file already listed them in order, as the real files do.
+    // Equal ids keep their file order, so the last line for an id is the one found.
+    void finish() {
+        auto less = [](const Entry& a, const Entry& b) {
+            return a.key < b.key || (a.key == b.key && a.offset < b.offset);
+        };
+        if (!std::is_sorted(m_entries.begin(), m_entries.end(), less))
+            std::sort(m_entries.begin(), m_entries.end(), less);
+    }
+    // Offset of the name of the last line with this id.
+    std::optional<uint32_t> find(Key key) const {
+        auto [first, last] = matches(key);
+        if (first == last) return std::nullopt;
+        return (last - 1)->offset;
+    }
+    // Offsets of every line with this id, in file order.
+    std::vector<uint32_t> find_all(Key key) const {
+        auto [first, last] = matches(key);
+        std::vector<uint32_t> out;
+        for (auto it = first; it != last; ++it)
+            out.push_back(it->offset);
+        return out;
+    }
+    size_t size() const { return m_entries.size(); }
+
+private:
+    struct Entry {
+        Key key;
+        uint32_t offset;
+    };
+    using Iter = typename std::vector<Entry>::const_iterator;
+    std::pair<Iter, Iter> matches(Key key) const {
+        auto last = std::upper_bound(m_entries.begin(), m_entries.end(), key,
+                                     [](const Key& k, const Entry& e) { return k < e.key; });
+        auto first = last;
+        while (first != m_entries.begin() && (first - 1)->key == key)
+            --first;
+        return {first, last};
+    }
+    std::vector<Entry> m_entries;
+};
+
+// The name that starts at `offset`: the rest of its line without surrounding white space.
+std::string_view name_at(std::string_view text, std::optional<uint32_t> offset);
+
+struct PciIdTables {
+    IdIndex<uint32_t> vendors; // vendor
+    IdIndex<uint32_t> devices; // vendor << 16 | device
+    // Subsystems have no table: they are the lines under their device's line, read when
+    // asked for. That halves the memory a load touches, which is most of its cost.
+    // Class, subclass and programming interface names apart, so that a subclass 00 never
+    // stands in for its class, nor interface 00 for its subclass.
+    IdIndex<uint32_t> classes;    // class
+    IdIndex<uint32_t> subclasses; // class << 8 | subclass
+    IdIndex<uint32_t> interfaces; // class << 16 | subclass << 8 | interface
+};
+
+struct UsbIdTables {
+    IdIndex<uint32_t> vendors; // vendor
+    IdIndex<uint32_t> devices; // vendor << 16 | product
+};
+
+// Fills `out` from a pci.ids text. Lines that do not fit the grammar are skipped, and so are
+// the lines nested under them, so a broken vendor line never lends its devices to the vendor
+// before it. Only the first 4 GiB of text are read (the real file is about 1.3 MB).
+void parse_pci_ids(std::string_view text, PciIdTables& out);
+
+// The name of a subsystem (subsystem vendor << 16 | subsystem device) of a device (vendor << 16
+// | device) in a pci.ids text and its tables; empty when the file does not list it.
+std::string_view pci_subsystem_name(std::string_view text, const PciIdTables& tables,
+                                    uint32_t device, uint32_t subsystem);
+
+// Fills `out` with the vendors and products of a usb.ids text; the file's other sections
+// (classes, HID usages, languages…) are skipped.
+void parse_usb_ids(std::string_view text, UsbIdTables& out);
+
+} // namespace hw
