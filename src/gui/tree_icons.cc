@@ -58,7 +58,21 @@ void draw_chip(cairo_t* cr, int s) {
     cairo_stroke(cr);
 }
 
-void draw_text_icon(cairo_t* cr, const std::string& text, int s) {
+// A lone symbol such as U+2699 or U+26A0 defaults to text presentation: a black glyph that
+// vanishes on the dark palette. Asking for the emoji presentation gives the coloured picture
+// where a font has one; otherwise the glyph is drawn in a grey that reads on either palette.
+std::string with_emoji_presentation(const std::string& text) {
+    const gchar* end = nullptr;
+    if (!g_utf8_validate(text.c_str(), static_cast<gssize>(text.size()), &end)) return text;
+    if (g_utf8_strlen(text.c_str(), -1) != 1) return text;
+    gunichar c = g_utf8_get_char(text.c_str());
+    if (c < 0x2000 || c == 0xFE0F) return text;
+    return text + "\xEF\xB8\x8F"; // U+FE0F
+}
+
+void draw_text_icon(cairo_t* cr, const std::string& icon_text, int s) {
+    const std::string text = with_emoji_presentation(icon_text);
+    cairo_set_source_rgb(cr, 0x8A / 255.0, 0x8A / 255.0, 0x92 / 255.0);
     PangoLayout* layout = pango_cairo_create_layout(cr);
     PangoFontDescription* font = pango_font_description_new();
     pango_font_description_set_size(font, static_cast<int>(0.78 * s * PANGO_SCALE));

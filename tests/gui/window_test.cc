@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -507,4 +508,41 @@ TEST_F(Window, ScreenshotsLightAndDark) {
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows[0].background, "#364154");
     EXPECT_EQ(rows[0].foreground, "#7FB3F5");
+}
+
+// The real collectors over every fixture machine: whatever the tree holds, the window shows
+// the root's children and survives browsing every node.
+TEST_F(Window, EveryFixtureMachineOpensAndEveryNodeCanBeShown) {
+    std::vector<std::string> machines;
+    for (const auto& e : std::filesystem::directory_iterator(QUARVEL_FIXTURES))
+        if (e.is_directory()) machines.push_back(e.path().filename().string());
+    std::sort(machines.begin(), machines.end());
+    ASSERT_FALSE(machines.empty());
+    for (const std::string& machine : machines) {
+        SCOPED_TRACE(machine);
+        setenv("QUARVEL_SYSROOT", (std::string(QUARVEL_FIXTURES) + "/" + machine).c_str(), 1);
+        auto expected = hw::collect_all();
+        App& app = open(hw::collect_all);
+        std::vector<std::string> ids;
+        for (const auto& c : expected->children)
+            ids.push_back(c->id);
+        EXPECT_EQ(tree_rows(app, true), ids);
+        for (const std::string& row : tree_rows(app)) {
+            std::string id = row.substr(row.find_first_not_of('.'));
+            ASSERT_TRUE(app.select_node_id(id)) << id;
+            EXPECT_EQ(I::selected(app)->id, id);
+        }
+        if (machine == "cpu-amd-desktop-2ccd") {
+            ASSERT_TRUE(app.select_node_id("cpu"));
+            save_screenshot(app, "window-fixture-light.png");
+            SettingsStore::instance().mutable_get().theme = "dark";
+            app.apply_theme();
+            ASSERT_TRUE(app.select_node_id("memory"));
+            save_screenshot(app, "window-fixture-dark.png");
+            SettingsStore::instance().mutable_get().theme = "auto";
+        }
+        m_app.reset();
+        process_events();
+    }
+    unsetenv("QUARVEL_SYSROOT");
 }
