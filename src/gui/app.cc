@@ -63,6 +63,24 @@ void insert_node(GtkTreeStore* store, GtkTreeIter* parent, const hw::Node& n,
         insert_node(store, &it, *c, filter, scale);
 }
 
+// Icons are rendered at the screen's scale; on a scaled screen they are handed over as
+// surfaces of that scale, or they would show at twice their size.
+void set_icon_cell(GtkTreeViewColumn*, GtkCellRenderer* cell, GtkTreeModel* model,
+                   GtkTreeIter* iter, gpointer tree_view) {
+    GdkPixbuf* pixbuf = nullptr;
+    gtk_tree_model_get(model, iter, TREE_ICON, &pixbuf, -1);
+    int scale = gtk_widget_get_scale_factor(GTK_WIDGET(tree_view));
+    if (pixbuf && scale > 1) {
+        cairo_surface_t* surface = gdk_cairo_surface_create_from_pixbuf(
+            pixbuf, scale, gtk_widget_get_window(GTK_WIDGET(tree_view)));
+        g_object_set(cell, "surface", surface, nullptr);
+        cairo_surface_destroy(surface);
+    } else {
+        g_object_set(cell, "pixbuf", pixbuf, nullptr);
+    }
+    if (pixbuf) g_object_unref(pixbuf);
+}
+
 bool find_row(GtkTreeModel* model, GtkTreeIter* parent, const std::string& id, GtkTreeIter* found) {
     GtkTreeIter it;
     if (!gtk_tree_model_iter_children(model, &it, parent)) return false;
@@ -117,7 +135,7 @@ void set_if_changed(GObject* object, const char* property, int value) {
     if (current != value) g_object_set(object, property, value, nullptr);
 }
 
-layout::Rect work_area(GtkWidget* window) {
+layout::Rect work_area() {
     GdkDisplay* display = gdk_display_get_default();
     if (!display) return layout::fallback_work_area;
     GdkMonitor* monitor = nullptr;
@@ -131,7 +149,6 @@ layout::Rect work_area(GtkWidget* window) {
     if (!monitor) monitor = gdk_display_get_primary_monitor(display);
     if (!monitor && gdk_display_get_n_monitors(display) > 0)
         monitor = gdk_display_get_monitor(display, 0);
-    (void)window;
     if (!monitor) return layout::fallback_work_area;
     GdkRectangle r;
     gdk_monitor_get_workarea(monitor, &r);
@@ -143,6 +160,8 @@ layout::Rect work_area(GtkWidget* window) {
 App::App() : m_collect(hw::collect_all) {}
 
 App::~App() {
+    for (guint source : {m_idle_source, m_unblock_source})
+        if (source) g_source_remove(source);
     if (m_portal_sub && m_portal_bus)
         g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);
     if (m_portal_bus) g_object_unref(m_portal_bus);
@@ -187,11 +206,13 @@ void App::start() {
     if (!running_on_wayland() && s.window_x >= 0 && s.window_y >= 0)
         gtk_window_move(GTK_WINDOW(m_window), s.window_x, s.window_y);
     if (s.window_maximized) gtk_window_maximize(GTK_WINDOW(m_window));
-    g_idle_add(on_idle_after_show, this);
+    m_idle_source = g_idle_add(on_idle_after_show, this);
 }
 
 gboolean App::on_idle_after_show(gpointer self) {
     App* app = static_cast<App*>(self);
+    app->m_idle_source = 0;
+    // Only now do the panes have their real sizes, which the panels are sized from.
     app->fill_details(app->m_selected);
     return G_SOURCE_REMOVE;
 }
@@ -252,8 +273,9 @@ GtkWidget* App::build_tree_pane() {
 
     GtkCellRenderer* icon = gtk_cell_renderer_pixbuf_new();
     g_object_set(icon, "xpad", 3, "ypad", 0, "yalign", 0.5, nullptr);
-    GtkTreeViewColumn* icon_column =
-        gtk_tree_view_column_new_with_attributes("", icon, "pixbuf", TREE_ICON, nullptr);
+    GtkTreeViewColumn* icon_column = gtk_tree_view_column_new();
+    gtk_tree_view_column_pack_start(icon_column, icon, FALSE);
+    gtk_tree_view_column_set_cell_data_func(icon_column, icon, set_icon_cell, m_tree_view, nullptr);
     gtk_tree_view_column_set_sizing(icon_column, GTK_TREE_VIEW_COLUMN_AUTOSIZE);
     gtk_tree_view_append_column(GTK_TREE_VIEW(m_tree_view), icon_column);
 
@@ -648,10 +670,13 @@ gboolean App::on_detail_click(GtkWidget* widget, GdkEventButton* event, gpointer
 
 void App::block_queued_clicks() {
     m_clicks_blocked = true;
+    if (m_unblock_source) return;
     // Idle sources run only once the pending input events have been dispatched.
-    g_idle_add(
+    m_unblock_source = g_idle_add(
         [](gpointer self) -> gboolean {
-            static_cast<App*>(self)->m_clicks_blocked = false;
+            App* app = static_cast<App*>(self);
+            app->m_clicks_blocked = false;
+            app->m_unblock_source = 0;
             return G_SOURCE_REMOVE;
         },
         this);
@@ -731,7 +756,7 @@ bool App::running_on_wayland() {
 
 void App::apply_geometry() {
     const Settings& s = SettingsStore::instance().get();
-    layout::Placement p = layout::place_window(s, work_area(m_window));
+    layout::Placement p = layout::place_window(s, work_area());
     gtk_window_set_default_size(GTK_WINDOW(m_window), p.width, p.height);
     if (p.move) gtk_window_move(GTK_WINDOW(m_window), p.x, p.y);
     gtk_paned_set_position(GTK_PANED(m_paned), layout::divider_position(s.paned_position, p.width));

@@ -25,4 +25,5 @@ struct AppInspector {
     static const std::string& selected_id(App& a) { return a.m_selected_id; }
     static const std::string& filter(App& a) { return a.m_filter; }
     static bool dark(App& a) { return a.m_dark; }
+    static void block_queued_clicks(App& a) { a.block_queued_clicks(); }
 };

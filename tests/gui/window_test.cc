@@ -444,40 +444,106 @@ TEST_F(Window, EmbeddedImagesDecodeAtTheirSizes) {
     EXPECT_EQ(images::pixbuf_from_png(nullptr, 0), nullptr);
 }
 
-TEST_F(Window, DoubleClickOnAValueCopiesItOnce) {
+namespace {
+
+// Presses a mouse button over a cell of the detail table's value column.
+class TablePresser {
+public:
+    TablePresser(App& app, GtkTreePath* path) : m_view(GTK_TREE_VIEW(I::detail_view(app))) {
+        gtk_tree_view_get_cell_area(m_view, path, nullptr, &m_cell);
+        GtkAllocation name;
+        gtk_widget_get_allocation(GTK_WIDGET(m_view), &name);
+        m_x = 400; // inside the value column of a 1024 pixel window
+    }
+    gboolean press(GdkEventType type, unsigned button = 1) {
+        GdkEvent* e = gdk_event_new(type);
+        e->button.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(m_view)));
+        e->button.button = button;
+        e->button.x = m_x;
+        e->button.y = m_cell.y + m_cell.height / 2.0;
+        e->button.time = GDK_CURRENT_TIME;
+        gdk_event_set_device(
+            e, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+        gboolean handled = gtk_widget_event(GTK_WIDGET(m_view), e);
+        gdk_event_free(e);
+        return handled;
+    }
+
+private:
+    GtkTreeView* m_view;
+    GdkRectangle m_cell{};
+    double m_x = 0;
+};
+
+std::string clipboard_text() {
+    gchar* text = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+    std::string out = text ? text : "";
+    g_free(text);
+    return out;
+}
+
+} // namespace
+
+TEST_F(Window, DoubleClickCopiesTheValueOnceAndQueuedClicksAreDropped) {
     App& app = open();
     ASSERT_TRUE(app.select_node_id("cpu"));
     process_events(50);
-    GtkTreeView* view = GTK_TREE_VIEW(I::detail_view(app));
     GtkTreePath* path = gtk_tree_path_new_from_indices(0, 1, -1); // Processor › Vendor
-    GdkRectangle cell;
-    gtk_tree_view_get_cell_area(view, path, nullptr, &cell);
+    TablePresser table(app, path);
     gtk_tree_path_free(path);
-    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-    gtk_clipboard_set_text(clipboard, "before", -1);
+    gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), "before", -1);
 
-    auto press = [&](GdkEventType type) {
-        GdkEvent* e = gdk_event_new(type);
-        e->button.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(view)));
-        e->button.button = 1;
-        e->button.x = cell.x + 20;
-        e->button.y = cell.y + cell.height / 2.0;
-        e->button.device =
-            gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
-        e->button.time = GDK_CURRENT_TIME;
-        gboolean handled = gtk_widget_event(GTK_WIDGET(view), e);
-        gdk_event_free(e);
-        return handled;
-    };
-    press(GDK_BUTTON_PRESS); // selects the row, copies nothing
-    gchar* text = gtk_clipboard_wait_for_text(clipboard);
-    EXPECT_STREQ(text, "before");
-    g_free(text);
-    EXPECT_TRUE(press(GDK_2BUTTON_PRESS));
-    text = gtk_clipboard_wait_for_text(clipboard);
-    EXPECT_STREQ(text, "AuthenticAMD");
-    g_free(text);
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(I::status(app))), "Row copied to clipboard");
+    table.press(GDK_BUTTON_PRESS); // selects the row
+    EXPECT_EQ(clipboard_text(), "before");
+    table.press(GDK_BUTTON_PRESS);
+    EXPECT_TRUE(table.press(GDK_2BUTTON_PRESS));
+    EXPECT_EQ(clipboard_text(), "AuthenticAMD");
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(I::status(app))), tr("status.copied"));
+
+    // While the window was blocked, the clicks that waited are dropped; afterwards they act.
+    gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), "before", -1);
+    I::block_queued_clicks(app);
+    EXPECT_TRUE(table.press(GDK_2BUTTON_PRESS)) << "swallowed";
+    EXPECT_EQ(clipboard_text(), "before");
+    process_events();
+    EXPECT_TRUE(table.press(GDK_2BUTTON_PRESS));
+    EXPECT_EQ(clipboard_text(), "AuthenticAMD");
+}
+
+TEST_F(Window, ContextMenuOffersTheRowsTextsAndTheBranch) {
+    App& app = open();
+    ASSERT_TRUE(app.select_node_id("system"));
+    process_events(50);
+    GtkTreePath* path = gtk_tree_path_new_from_indices(0, 0, -1); // Machine › Vendor
+    TablePresser table(app, path);
+    gtk_tree_path_free(path);
+    EXPECT_TRUE(table.press(GDK_BUTTON_PRESS, 3));
+    GList* menus = gtk_menu_get_for_attach_widget(I::detail_view(app));
+    ASSERT_NE(menus, nullptr);
+    GtkWidget* menu = GTK_WIDGET(g_list_last(menus)->data);
+    std::vector<std::string> labels;
+    std::vector<GtkWidget*> items;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
+    for (GList* c = children; c; c = c->next) {
+        GtkWidget* item = GTK_WIDGET(c->data);
+        items.push_back(item);
+        labels.push_back(
+            GTK_IS_SEPARATOR_MENU_ITEM(item) ? "-" : gtk_menu_item_get_label(GTK_MENU_ITEM(item)));
+    }
+    g_list_free(children);
+    EXPECT_EQ(labels,
+              (std::vector<std::string>{tr("menu.copy_value"), tr("menu.copy_row"),
+                                        tr("menu.copy_source"), "-", tr("menu.copy_branch")}));
+    gtk_menu_item_activate(GTK_MENU_ITEM(items[1]));
+    EXPECT_EQ(clipboard_text(), "Vendor\tFramework");
+    gtk_menu_item_activate(GTK_MENU_ITEM(items[2]));
+    EXPECT_EQ(clipboard_text(), "/sys/class/dmi/id/sys_vendor");
+    gtk_menu_item_activate(GTK_MENU_ITEM(items[4]));
+    const std::string branch = clipboard_text();
+    EXPECT_NE(branch.find("=== System  [Framework Laptop 13"), std::string::npos) << branch;
+    EXPECT_NE(branch.find("=== Mainboard ==="), std::string::npos) << "with the children";
+    gtk_menu_shell_deactivate(GTK_MENU_SHELL(menu));
+    process_events(20);
 }
 
 TEST_F(Window, ScreenshotsLightAndDark) {
