@@ -4,9 +4,14 @@
 
 #include <arpa/inet.h>
 #include <cstdlib>
+#include <cstring>
 #include <ifaddrs.h>
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/statvfs.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -104,10 +109,38 @@ std::vector<InterfaceAddress> interface_addresses() {
         ia.address = printable(a->ifa_addr);
         ia.netmask = printable(a->ifa_netmask);
         ia.prefix_len = prefix_length(a->ifa_netmask);
+        if ((a->ifa_flags & IFF_BROADCAST) && a->ifa_broadaddr)
+            ia.broadcast = printable(a->ifa_broadaddr);
         out.push_back(std::move(ia));
     }
     freeifaddrs(list);
     return out;
+}
+
+std::string permanent_address(const std::string& interface) {
+    if (util::over_sysroot() || interface.empty() || interface.size() >= IFNAMSIZ) return {};
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return {};
+    constexpr unsigned max_addr_len = 32; // the kernel's MAX_ADDR_LEN
+    alignas(ethtool_perm_addr) unsigned char buffer[sizeof(ethtool_perm_addr) + max_addr_len] = {};
+    auto* request = reinterpret_cast<ethtool_perm_addr*>(buffer);
+    request->cmd = ETHTOOL_GPERMADDR;
+    request->size = max_addr_len;
+    struct ifreq ifr {};
+    std::memcpy(ifr.ifr_name, interface.c_str(), interface.size());
+    ifr.ifr_data = reinterpret_cast<char*>(buffer);
+    int rc = ioctl(fd, SIOCETHTOOL, &ifr);
+    close(fd);
+    if (rc != 0 || request->size == 0 || request->size > max_addr_len) return {};
+    const unsigned char* bytes = buffer + sizeof(ethtool_perm_addr);
+    std::string out;
+    bool all_zero = true;
+    for (unsigned i = 0; i < request->size; ++i) {
+        if (i) out += ':';
+        out += util::to_hex(bytes[i], 2);
+        all_zero = all_zero && bytes[i] == 0;
+    }
+    return all_zero ? std::string() : out;
 }
 
 std::optional<FsUsage> fs_usage(const std::string& mount_point) {

@@ -36,9 +36,15 @@ struct InterfaceAddress {
     std::string address; // printable form
     std::string netmask; // printable form, may be empty
     unsigned prefix_len = 0;
+    std::string broadcast; // printable form; empty unless the interface broadcasts
 };
 // getifaddrs(); nothing over a capture.
 std::vector<InterfaceAddress> interface_addresses();
+
+// The hardware's own MAC address as the driver reports it through ethtool ("aa:bb:…"),
+// which stays when the address in use was changed; empty over a capture, when the driver
+// does not know one, or when it reads all zeros.
+std::string permanent_address(const std::string& interface);
 
 struct FsUsage {
     uint64_t total_bytes = 0;

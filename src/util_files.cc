@@ -34,11 +34,24 @@ std::string host_path(const std::string& path) {
     return root.empty() ? path : root + path;
 }
 
-std::string read_file_raw(const std::string& path) {
-    // sysfs and /proc report sizes that have nothing to do with their contents, so read
-    // until end of file instead of trusting stat().
-    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
+namespace {
+
+// Captures made by tools that cannot keep symbolic links (some archive formats, copies onto
+// file systems without links) hold each link as a small regular file whose text is the link
+// target. Sysfs links are always relative ("../../devices/…", "../.."), which no attribute
+// file reads like, so over a sysroot such a file stands for the link it replaced. The live
+// system has real links and never takes these paths.
+std::string as_stored_link(std::string text) {
+    if (text.size() >= 4096) return {};
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    if (text != ".." && !starts_with(text, "../")) return {};
+    for (unsigned char c : text)
+        if (c <= ' ' || c == 0x7f) return {};
+    return text;
+}
+
+std::string read_fd(int fd) {
     std::string out;
     char buf[8192];
     for (;;) {
@@ -51,7 +64,71 @@ std::string read_file_raw(const std::string& path) {
             break; // end of file, or an attribute whose read fails (EIO, EINVAL, EISDIR …)
         }
     }
+    return out;
+}
+
+std::string stored_link_target(const std::string& host) {
+    struct stat st;
+    if (::lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= 4096) return {};
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return {};
+    std::string text = read_fd(fd);
     ::close(fd);
+    return as_stored_link(std::move(text));
+}
+
+// The target of the link at this host path, real or (over a sysroot) stored; empty when it
+// is no link. `not_dir` tells that a component before the last one was no directory.
+std::string link_target(const std::string& host, bool* not_dir = nullptr) {
+    char buf[4096];
+    ssize_t n = ::readlink(host.c_str(), buf, sizeof buf - 1);
+    if (n > 0) return std::string(buf, static_cast<size_t>(n));
+    int err = errno;
+    if (not_dir) *not_dir = n < 0 && err == ENOTDIR;
+    if (n < 0 && err == EINVAL && over_sysroot()) return stored_link_target(host);
+    return {};
+}
+
+// Over a sysroot, a path that runs through a stored link fails with ENOTDIR; the same path
+// with every link followed may then be opened. Empty when there is nothing to retry. With
+// `keep_last` the final component stays as it is (for lstat and readlink).
+std::string retry_path(const std::string& path, bool keep_last = false) {
+    if (!over_sysroot() || path.empty() || path[0] != '/') return {};
+    std::string resolved;
+    if (keep_last) {
+        size_t slash = path.find_last_of('/');
+        std::string parent = resolve_path(path.substr(0, slash));
+        resolved = (parent == "/" ? std::string() : parent) + path.substr(slash);
+    } else {
+        resolved = resolve_path(path);
+    }
+    return resolved == path ? std::string() : host_path(resolved);
+}
+
+std::string read_host_file(const std::string& host) {
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string out = read_fd(fd);
+    ::close(fd);
+    return out;
+}
+
+} // namespace
+
+std::string read_file_raw(const std::string& path) {
+    // sysfs and /proc report sizes that have nothing to do with their contents, so read
+    // until end of file instead of trusting stat().
+    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOTDIR) return {};
+        std::string again = retry_path(path);
+        return again.empty() ? std::string() : read_host_file(again);
+    }
+    std::string out = read_fd(fd);
+    ::close(fd);
+    // A file that is a stored link reads as its target's contents, as a real link would.
+    if (over_sysroot() && out.size() < 4096 && !as_stored_link(out).empty())
+        if (std::string again = retry_path(path); !again.empty()) return read_host_file(again);
     return out;
 }
 
@@ -138,6 +215,8 @@ std::vector<std::string> read_lines(const std::string& path) {
 std::vector<std::string> list_dir(const std::string& path, const std::string& prefix) {
     std::vector<std::string> names;
     DIR* dir = ::opendir(host_path(path).c_str());
+    if (!dir && errno == ENOTDIR)
+        if (std::string again = retry_path(path); !again.empty()) dir = ::opendir(again.c_str());
     if (!dir) return names;
     while (struct dirent* e = ::readdir(dir)) {
         std::string_view name = e->d_name;
@@ -153,26 +232,41 @@ std::vector<std::string> list_dir(const std::string& path, const std::string& pr
 
 bool path_exists(const std::string& path) {
     struct stat st;
-    return ::lstat(host_path(path).c_str(), &st) == 0;
+    if (::lstat(host_path(path).c_str(), &st) == 0) return true;
+    if (errno != ENOTDIR) return false;
+    std::string again = retry_path(path, true);
+    return !again.empty() && ::lstat(again.c_str(), &st) == 0;
 }
 
 bool is_dir(const std::string& path) {
     struct stat st;
-    return ::stat(host_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(host_path(path).c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return true;
+        // A stored link to a directory is a small regular file.
+        if (!over_sysroot() || !S_ISREG(st.st_mode) || st.st_size >= 4096) return false;
+    } else if (errno != ENOTDIR) {
+        return false;
+    }
+    std::string again = retry_path(path);
+    return !again.empty() && ::stat(again.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool readable(const std::string& path) {
     int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOTDIR)
+        if (std::string again = retry_path(path); !again.empty())
+            fd = ::open(again.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     ::close(fd);
     return true;
 }
 
 std::string read_link_full(const std::string& path) {
-    char buf[4096];
-    ssize_t n = ::readlink(host_path(path).c_str(), buf, sizeof buf - 1);
-    if (n <= 0) return {};
-    return std::string(buf, static_cast<size_t>(n));
+    bool not_dir = false;
+    std::string target = link_target(host_path(path), &not_dir);
+    if (target.empty() && not_dir)
+        if (std::string again = retry_path(path, true); !again.empty()) target = link_target(again);
+    return target;
 }
 
 std::string read_link_base(const std::string& path) {
@@ -199,7 +293,7 @@ std::string resolve_path(const std::string& path) {
         }
         done.push_back(part);
         if (links_followed >= max_links) continue;
-        std::string target = read_link_full("/" + join(done, "/"));
+        std::string target = link_target(host_path("/" + join(done, "/")));
         if (target.empty()) continue;
         ++links_followed;
         done.pop_back();

@@ -74,6 +74,8 @@ TEST_P(FixtureMachine, TreeIsWellFormed) {
     check_node(*tree, ids, faults);
     for (const auto& entry : hw::collector_table()) {
         std::string name = entry.name;
+        // A machine without power supplies (most desktops) has no power branch at all.
+        if (name == "power" && util::list_dir("/sys/class/power_supply").empty()) continue;
         if (!tree->find(name) && !tree->find("error." + name))
             faults.push_back("no branch and no failure node for " + name);
     }

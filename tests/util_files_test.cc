@@ -112,6 +112,47 @@ TEST(Readers, WithoutSysrootPathsAreTheHostsOwn) {
     EXPECT_EQ(host_path("relative"), "relative");
 }
 
+// Some capture tools keep each symbolic link as a small file holding the target text.
+TEST(Readers, LinksStoredAsFilesAreFollowedOnlyOverASysroot) {
+    TempDir dir;
+    dir.write("sys/devices/platform/BAT0/power_supply/BAT0/capacity", "81\n");
+    dir.write("sys/devices/platform/BAT0/power_supply/BAT0/type", "Battery\n");
+    dir.write("sys/devices/platform/BAT0/driver", "../../../bus/platform/drivers/battery");
+    dir.mkdir("sys/bus/platform/drivers/battery");
+    dir.write("sys/class/power_supply/BAT0", "../../devices/platform/BAT0/power_supply/BAT0\n");
+    dir.write("sys/devices/platform/BAT0/power_supply/BAT0/device", "../..");
+    dir.write("sys/devices/platform/BAT0/power_supply/BAT0/model", "../ with spaces\n");
+    {
+        ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+        EXPECT_EQ(read_link_full("/sys/class/power_supply/BAT0"),
+                  "../../devices/platform/BAT0/power_supply/BAT0");
+        EXPECT_TRUE(is_dir("/sys/class/power_supply/BAT0"));
+        EXPECT_EQ(list_dir("/sys/class/power_supply/BAT0"),
+                  (std::vector<std::string>{"capacity", "device", "model", "type"}));
+        EXPECT_EQ(read_file("/sys/class/power_supply/BAT0/capacity"), "81");
+        EXPECT_EQ(read_lines("/sys/class/power_supply/BAT0/type"),
+                  std::vector<std::string>{"Battery"});
+        EXPECT_TRUE(readable("/sys/class/power_supply/BAT0/capacity"));
+        EXPECT_TRUE(path_exists("/sys/class/power_supply/BAT0/device"));
+        EXPECT_FALSE(path_exists("/sys/class/power_supply/BAT0/missing"));
+        EXPECT_EQ(resolve_path("/sys/class/power_supply/BAT0/device"),
+                  "/sys/devices/platform/BAT0");
+        EXPECT_EQ(read_link_base("/sys/class/power_supply/BAT0/device/driver"), "battery");
+        EXPECT_TRUE(is_dir("/sys/class/power_supply/BAT0/device/driver"));
+        // Text that is no path stays text.
+        EXPECT_EQ(read_file("/sys/class/power_supply/BAT0/model"), "../ with spaces");
+        EXPECT_EQ(read_link_full("/sys/class/power_supply/BAT0/model"), "");
+        EXPECT_FALSE(is_dir("/sys/class/power_supply/BAT0/capacity"));
+    }
+    // The live system has real links: a file there is only a file.
+    ScopedEnv live("QUARVEL_SYSROOT", std::nullopt);
+    std::string cls = dir.path() + "/sys/class/power_supply/BAT0";
+    EXPECT_EQ(read_link_full(cls), "");
+    EXPECT_FALSE(is_dir(cls));
+    EXPECT_EQ(read_file(cls + "/capacity"), "");
+    EXPECT_EQ(read_file(cls), "../../devices/platform/BAT0/power_supply/BAT0");
+}
+
 TEST(Readers, FileContentsHoldsAtMostTheLimitAndKeepsItsAddressWhenMoved) {
     TempDir dir;
     dir.write("data/ids", "0123456789");

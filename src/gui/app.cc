@@ -1,6 +1,7 @@
 #include "gui/app.h"
 
 #include "gui/detail_content.h"
+#include "gui/display_session_gtk.h"
 #include "gui/images.h"
 #include "gui/tree_icons.h"
 #include "gui/window_layout.h"
@@ -183,6 +184,7 @@ int App::run(int argc, char** argv) {
     const bool gl_probe_off = !g_getenv("GDK_GL") && g_setenv("GDK_GL", "disable", FALSE);
     gtk_init(&argc, &argv);
     if (gl_probe_off) g_unsetenv("GDK_GL");
+    gui::register_display_session();
     // The toolkit set every locale category from the environment; numbers are formatted by the
     // program itself and must parse and print with "." whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");

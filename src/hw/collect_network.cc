@@ -1,12 +1,257 @@
-#include "hw/hardware.h"
+// The network branch: every interface of /sys/class/net, physical or virtual, with its link,
+// radio, counters and addresses.
+#include "hw/collect_network.h"
+#include "host.h"
+#include "hw/link_types.h"
+#include "hw/sysfs_values.h"
+#include "hw/wireless_table.h"
+#include "util.h"
 
-#include <stdexcept>
+#include <cctype>
+#include <limits>
+#include <map>
+#include <optional>
+#include <sys/socket.h>
 
 namespace hw {
 
-// Not built yet: collect_all shows this branch as its failure node until it is.
-void collect_network(Node&) {
-    throw std::runtime_error("the network collector is not built yet");
+namespace {
+
+const std::string net_root = "/sys/class/net";
+const char* const separator = "  \u00B7  "; // "  ·  "
+
+std::string text_of(const std::string& path) {
+    return printable_text(util::read_file_raw(path));
+}
+
+std::optional<uint64_t> number_of(const std::string& path) {
+    return strict_u64(util::read_file(path));
+}
+
+// The interface flags as ip(8) names them; the number alone means little to anyone.
+std::string flags_text(const std::string& raw) {
+    if (!util::starts_with(raw, "0x") || raw.size() < 3) return {};
+    for (char c : raw.substr(2))
+        if (!isxdigit(static_cast<unsigned char>(c))) return {};
+    uint32_t flags = util::parse_hex(raw, 0);
+    static const std::pair<uint32_t, const char*> names[] = {
+        {0x1, "UP"},           {0x2, "BROADCAST"},   {0x4, "DEBUG"},        {0x8, "LOOPBACK"},
+        {0x10, "POINTOPOINT"}, {0x20, "NOTRAILERS"}, {0x40, "RUNNING"},     {0x80, "NOARP"},
+        {0x100, "PROMISC"},    {0x200, "ALLMULTI"},  {0x400, "MASTER"},     {0x800, "SLAVE"},
+        {0x1000, "MULTICAST"}, {0x2000, "PORTSEL"},  {0x4000, "AUTOMEDIA"}, {0x8000, "DYNAMIC"},
+    };
+    std::vector<std::string> set;
+    for (const auto& [bit, name] : names)
+        if (flags & bit) set.emplace_back(name);
+    std::string out = raw;
+    if (!set.empty()) out += "  (" + util::join(set, ", ") + ")";
+    return out;
+}
+
+// The kernel's SPEED_UNKNOWN is -1; older drivers wrote 65535 or the unsigned form of -1.
+// Nothing on a wire is faster than a few Tbit/s, so larger numbers are not speeds either.
+std::string speed_text(const std::string& raw) {
+    auto value = strict_u64(raw);
+    int64_t mbit = value && *value < (1ULL << 62) ? static_cast<int64_t>(*value) : -1;
+    if (mbit <= 0 || mbit == 65535 || mbit > 10'000'000) return {};
+    return util::fmt_int(static_cast<uint64_t>(mbit)) + " Mbit/s";
+}
+
+std::string type_text(const std::string& raw) {
+    auto type = strict_u64(raw);
+    if (!type) return {};
+    std::string name = *type <= 0xFFFF ? link_type_name(static_cast<unsigned>(*type)) : "";
+    if (name.empty()) return std::string(tr("common.unknown")) + " (" + std::to_string(*type) + ")";
+    return name;
+}
+
+// What kind of virtual or special interface the driver declared (DEVTYPE in uevent):
+// "bridge", "bond", "vlan", "wlan", "wwan" …
+std::string devtype_of(const std::string& dir) {
+    for (const auto& line : util::read_lines(dir + "/uevent"))
+        if (util::starts_with(line, "DEVTYPE=")) return printable_text(line.substr(8));
+    return {};
+}
+
+// The PCI function (or USB device) behind the interface, walking up from the device link:
+// a virtio or USB network function is a child of the device that carries the ids.
+std::string hardware_name(const std::string& device_path, const Ids& ids) {
+    std::string path = device_path;
+    for (int depth = 0; depth < 4 && path.size() > 1; ++depth) {
+        std::string subsystem = util::read_link_base(path + "/subsystem");
+        if (subsystem == "pci") {
+            uint32_t v = util::parse_hex(util::read_file(path + "/vendor"), 0xFFFFFFFF);
+            uint32_t d = util::parse_hex(util::read_file(path + "/device"), 0xFFFFFFFF);
+            if (v > 0xFFFF || d > 0xFFFF) return {};
+            std::string name = util::trim(ids.pci_vendor(v) + " " + ids.pci_device(v, d));
+            return name.empty() ? util::to_hex(v, 4) + ":" + util::to_hex(d, 4) : name;
+        }
+        if (subsystem == "usb" && util::path_exists(path + "/idVendor")) {
+            uint32_t v = util::parse_hex(util::read_file(path + "/idVendor"), 0xFFFFFFFF);
+            uint32_t p = util::parse_hex(util::read_file(path + "/idProduct"), 0xFFFFFFFF);
+            if (v > 0xFFFF || p > 0xFFFF) return {};
+            std::string name = util::trim(ids.usb_vendor(v) + " " + ids.usb_device(v, p));
+            return name.empty() ? util::to_hex(v, 4) + ":" + util::to_hex(p, 4) : name;
+        }
+        size_t slash = path.rfind('/');
+        if (slash == std::string::npos || slash == 0) break;
+        path = path.substr(0, slash);
+    }
+    return {};
+}
+
+std::string family_label(int family) {
+    return family == AF_INET6 ? "IPv6" : "IPv4";
+}
+
+std::string address_value(const host::InterfaceAddress& a) {
+    std::string v = a.address;
+    if (a.family == AF_INET6) {
+        // IPv6 masks are written as their prefix length; the long form helps no one.
+        if (!a.netmask.empty()) v += " / " + std::to_string(a.prefix_len);
+        return v;
+    }
+    if (!a.netmask.empty()) v += " / " + a.netmask;
+    if (!a.broadcast.empty()) v += " \u21E2 " + a.broadcast;
+    if (!a.netmask.empty()) v += "  (/" + std::to_string(a.prefix_len) + ")";
+    return v;
+}
+
+std::string address_short(const host::InterfaceAddress& a) {
+    if (a.netmask.empty()) return a.address;
+    return a.address + "/" + std::to_string(a.prefix_len);
+}
+
+void add_interface_section(Node& node, const std::string& name, const std::string& dir,
+                           const std::string& type, const std::string& devtype, const Ids& ids) {
+    Section& s = node.section(tr("sec.interface"));
+    s.add(tr("f.name"), printable_text(name));
+    s.add(tr("f.status"), text_of(dir + "/operstate"), "operstate");
+    std::string kind = type;
+    if (!kind.empty() && !devtype.empty()) kind += " (" + devtype + ")";
+    s.add(tr("f.type"), kind, "type");
+    s.add(tr("f.mac"), text_of(dir + "/address"), "address");
+    s.add(tr("f.mac_permanent"), host::permanent_address(name), "ethtool");
+    if (auto mtu = number_of(dir + "/mtu")) s.add(tr("f.mtu"), util::fmt_int(*mtu), "mtu");
+    if (auto idx = number_of(dir + "/ifindex"))
+        s.add(tr("f.ifindex"), util::fmt_int(*idx), "ifindex");
+    // carrier, duplex and speed fail to read while the interface is down: no row then.
+    std::string carrier = util::read_file(dir + "/carrier");
+    if (carrier == "0" || carrier == "1") s.add(tr("f.carrier"), yesno(carrier == "1"), "carrier");
+    std::string duplex = text_of(dir + "/duplex");
+    s.add(tr("f.duplex"), duplex == "unknown" ? tr("common.unknown") : duplex, "duplex");
+    s.add(tr("f.speed"), speed_text(util::read_file(dir + "/speed")), "speed");
+    if (auto q = number_of(dir + "/tx_queue_len"))
+        s.add(tr("f.queues_tx"), util::fmt_int(*q), "tx_queue_len");
+    std::string dormant = util::read_file(dir + "/dormant");
+    if (dormant == "0" || dormant == "1") s.add(tr("f.dormant"), yesno(dormant == "1"), "dormant");
+    s.add(tr("f.flags"), flags_text(util::read_file(dir + "/flags")), "flags");
+    // Members of a bridge or a bond.
+    std::vector<std::string> members = util::list_dir(dir + "/brif");
+    if (members.empty()) members = util::split(util::read_file(dir + "/bonding/slaves"), ' ');
+    std::vector<std::string> kept;
+    for (auto& m : members)
+        if (!m.empty()) kept.push_back(printable_text(m));
+    s.add(tr("f.interfaces"), util::join(kept, ", "));
+
+    if (util::path_exists(dir + "/device")) {
+        s.add(tr("f.driver"), printable_text(util::read_link_base(dir + "/device/driver")),
+              "device/driver");
+        std::string device_path = util::resolve_path(dir + "/device");
+        s.add(tr("f.hardware"), printable_text(hardware_name(device_path, ids)));
+        size_t slash = device_path.rfind('/');
+        s.add(tr("f.bus_address"), printable_text(device_path.substr(slash + 1)), "device");
+    }
+}
+
+void add_wireless_section(Node& node, const std::string& name, const std::string& dir,
+                          const std::map<std::string, WirelessLine>& wireless) {
+    Section& s = node.section(tr("sec.wireless"));
+    s.add(tr("f.phy"), printable_text(util::read_link_base(dir + "/phy80211")), "phy80211");
+    auto it = wireless.find(name);
+    if (it == wireless.end()) return;
+    const WirelessLine& w = it->second;
+    if (w.link) s.add(tr("f.link_quality"), util::fmt_signed(*w.link), "/proc/net/wireless");
+    if (w.level) s.add(tr("f.signal_level"), wireless_level_text(*w.level), "/proc/net/wireless");
+    if (w.noise) s.add(tr("f.noise_level"), wireless_level_text(*w.noise), "/proc/net/wireless");
+}
+
+void add_statistics_section(Node& node, const std::string& dir) {
+    Section& s = node.section(tr("sec.statistics"));
+    std::string sd = dir + "/statistics/";
+    auto bytes = [&](const char* key, const char* attr) {
+        if (auto v = number_of(sd + attr))
+            s.add(tr(key), util::fmt_bytes(*v), std::string("statistics/") + attr);
+    };
+    auto count = [&](const char* key, const char* attr) {
+        if (auto v = number_of(sd + attr))
+            s.add(tr(key), util::fmt_int(*v), std::string("statistics/") + attr);
+    };
+    bytes("f.rx_bytes", "rx_bytes");
+    bytes("f.tx_bytes", "tx_bytes");
+    count("f.rx_packets", "rx_packets");
+    count("f.tx_packets", "tx_packets");
+    count("f.rx_errors", "rx_errors");
+    count("f.tx_errors", "tx_errors");
+    count("f.rx_dropped", "rx_dropped");
+    count("f.tx_dropped", "tx_dropped");
+    count("f.collisions", "collisions");
+}
+
+} // namespace
+
+void collect_network_with(Node& root, const Ids& ids) {
+    Node* net = root.add_child("network", tr("tree.network"), "\U0001F310");
+
+    std::map<std::string, std::vector<host::InterfaceAddress>> addresses;
+    for (auto& a : host::interface_addresses())
+        addresses[a.interface].push_back(std::move(a));
+    auto wireless = parse_wireless(util::read_file_raw("/proc/net/wireless"));
+
+    // /sys/class/net also holds plain files (bonding_masters); interfaces are directories.
+    std::vector<std::string> names;
+    for (const auto& n : util::list_dir(net_root))
+        if (util::is_dir(net_root + "/" + n)) names.push_back(n);
+
+    Section& overview = net->section(tr("sec.overview"));
+    for (const auto& name : names) {
+        std::string dir = net_root + "/" + name;
+        std::string state = text_of(dir + "/operstate");
+        std::string type = type_text(util::read_file(dir + "/type"));
+        std::string devtype = devtype_of(dir);
+        Node* node = net->add_child("net." + name, printable_text(name),
+                                    state == "up" ? "\U0001F7E2" : "\u26AA");
+
+        add_interface_section(*node, name, dir, type, devtype, ids);
+        if (util::is_dir(dir + "/wireless") || util::path_exists(dir + "/phy80211"))
+            add_wireless_section(*node, name, dir, wireless);
+        if (util::is_dir(dir + "/statistics")) add_statistics_section(*node, dir);
+
+        std::vector<std::string> short_addresses;
+        auto it = addresses.find(name);
+        if (it != addresses.end()) {
+            Section& s = node->section(tr("sec.addresses"));
+            for (const auto& a : it->second) {
+                s.add(family_label(a.family), address_value(a));
+                short_addresses.push_back(address_short(a));
+            }
+        }
+
+        std::string speed = speed_text(util::read_file(dir + "/speed"));
+        std::vector<std::string> parts;
+        for (const auto& p : {state, type, speed, util::join(short_addresses, ", ")})
+            if (!p.empty()) parts.push_back(p);
+        overview.add(printable_text(name), util::join(parts, separator));
+        std::vector<std::string> head;
+        for (const auto& p : {type, state})
+            if (!p.empty()) head.push_back(p);
+        node->summary = util::join(head, separator);
+    }
+    net->summary = I18n::trf("summary.n_interfaces", static_cast<int>(names.size()));
+}
+
+void collect_network(Node& root) {
+    collect_network_with(root, Ids::instance());
 }
 
 } // namespace hw

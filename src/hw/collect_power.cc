@@ -1,12 +1,154 @@
+// The power-supply branch: batteries, mains adapters, USB power-delivery ports and the
+// batteries of peripherals, from the power-supply class in sysfs.
 #include "hw/hardware.h"
+#include "util.h"
 
-#include <stdexcept>
+#include <cmath>
+#include <optional>
 
 namespace hw {
 
-// Not built yet: collect_all shows this branch as its failure node until it is.
-void collect_power(Node&) {
-    throw std::runtime_error("the power collector is not built yet");
+namespace {
+
+const char* const supply_root = "/sys/class/power_supply";
+const char* const battery_icon = "\U0001F50B";
+const char* const plug_icon = "\U0001F50C";
+
+// Firmware strings (model names, manufacturers) are arbitrary bytes.
+std::string text_of(const std::string& dir, const std::string& attr) {
+    return util::valid_utf8(util::read_file(dir + "/" + attr));
+}
+
+void add_text(Section& s, const char* key, const std::string& dir, const std::string& attr) {
+    s.add(tr(key), text_of(dir, attr), attr);
+}
+
+// The class reports whole numbers; a value that does not read as one has no row, rather
+// than a row that pretends to be 0.
+std::optional<double> number_of(const std::string& dir, const std::string& attr) {
+    std::string text = util::read_file(dir + "/" + attr);
+    double v = util::to_double(text, NAN);
+    if (!std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+// Voltages, currents, charges, energies and power are in µV, µA, µAh, µWh and µW. Currents
+// and power are signed: negative while the battery discharges.
+void add_micro(Section& s, const char* key, const std::string& dir, const std::string& attr,
+               int decimals, const char* unit) {
+    if (auto v = number_of(dir, attr))
+        s.add(tr(key), util::fmt_double(*v / 1e6, decimals) + " " + unit, attr);
+}
+
+void add_percent(Section& s, const char* key, const std::string& dir, const std::string& attr) {
+    if (auto v = number_of(dir, attr)) s.add(tr(key), util::fmt_double(*v, 0) + " %", attr);
+}
+
+// time_to_empty_now and time_to_full_now count seconds; 0 means the driver has no estimate.
+void add_duration(Section& s, const char* key, const std::string& dir, const std::string& attr) {
+    auto v = number_of(dir, attr);
+    if (!v || *v <= 0) return;
+    // Beyond this the value is garbage; the formatter still gets a number it can print.
+    double seconds = std::min(*v, 1e15);
+    s.add(tr(key), util::fmt_duration(static_cast<uint64_t>(seconds)), attr);
+}
+
+// Newer kernels name the thresholds charge_control_*; ThinkPads before them used
+// charge_start_threshold and charge_stop_threshold.
+void add_threshold(Section& s, const char* key, const std::string& dir, const std::string& attr,
+                   const std::string& old_attr) {
+    const std::string& used = util::read_file(dir + "/" + attr).empty() ? old_attr : attr;
+    add_percent(s, key, dir, used);
+}
+
+// Full over design from one family only: charges (µAh) and energies (µWh) must not be mixed.
+std::optional<double> health_percent(const std::string& dir) {
+    for (const char* family : {"energy", "charge"}) {
+        auto full = number_of(dir, std::string(family) + "_full");
+        auto design = number_of(dir, std::string(family) + "_full_design");
+        if (full && design && *full > 0 && *design > 0) return *full * 100.0 / *design;
+    }
+    return std::nullopt;
+}
+
+void add_battery(Node& n, const std::string& dir) {
+    Section& s = n.section(tr("sec.battery"));
+    add_percent(s, "f.charge_level", dir, "capacity");
+    add_text(s, "f.capacity_level", dir, "capacity_level");
+    add_micro(s, "f.energy_now", dir, "energy_now", 2, "Wh");
+    add_micro(s, "f.energy_full", dir, "energy_full", 2, "Wh");
+    add_micro(s, "f.energy_design", dir, "energy_full_design", 2, "Wh");
+    add_micro(s, "f.charge_now", dir, "charge_now", 3, "Ah");
+    add_micro(s, "f.charge_full", dir, "charge_full", 3, "Ah");
+    add_micro(s, "f.charge_design", dir, "charge_full_design", 3, "Ah");
+    if (auto health = health_percent(dir))
+        s.add(tr("f.health"), util::fmt_percent(*health, 1), "full / design");
+    add_micro(s, "f.voltage_now", dir, "voltage_now", 3, "V");
+    add_micro(s, "f.voltage_design", dir, "voltage_min_design", 3, "V");
+    add_micro(s, "f.power_now", dir, "power_now", 2, "W");
+    add_micro(s, "f.current_now", dir, "current_now", 3, "A");
+    add_text(s, "f.cycle_count", dir, "cycle_count");
+    if (auto tenths = number_of(dir, "temp"))
+        s.add(tr("f.temperature"), util::fmt_double(*tenths / 10.0, 1) + " °C", "temp");
+    add_threshold(s, "f.charge_start_threshold", dir, "charge_control_start_threshold",
+                  "charge_start_threshold");
+    add_threshold(s, "f.charge_end_threshold", dir, "charge_control_end_threshold",
+                  "charge_stop_threshold");
+    add_duration(s, "f.time_to_empty", dir, "time_to_empty_now");
+    add_duration(s, "f.time_to_full", dir, "time_to_full_now");
+
+    if (auto capacity = number_of(dir, "capacity")) {
+        n.summary = util::fmt_double(*capacity, 0) + " %";
+        std::string status = text_of(dir, "status");
+        if (!status.empty()) n.summary += "  " + status;
+    }
+}
+
+void add_supply(Node& n, const std::string& dir) {
+    Section& s = n.section(tr("sec.supply"));
+    add_micro(s, "f.voltage_now", dir, "voltage_now", 3, "V");
+    add_micro(s, "f.current_now", dir, "current_now", 3, "A");
+    add_micro(s, "f.power_now", dir, "power_now", 2, "W");
+    add_text(s, "f.usb_type", dir, "usb_type");
+
+    // 1 is online with a fixed supply, 2 online and programmable (USB PD PPS); only 0 is
+    // offline. A supply without the attribute says nothing about it.
+    std::string online = util::read_file(dir + "/online");
+    if (!online.empty()) n.summary = online == "0" ? tr("value.offline") : tr("value.online");
+}
+
+} // namespace
+
+void collect_power(Node& root) {
+    std::vector<std::string> names = util::list_dir(supply_root);
+    if (names.empty()) return;
+    Node* power = root.add_child("power", tr("tree.power"), battery_icon);
+
+    for (const auto& raw_name : names) {
+        std::string dir = std::string(supply_root) + "/" + raw_name;
+        if (!util::is_dir(dir)) continue;
+        std::string name = util::valid_utf8(raw_name);
+        std::string type = text_of(dir, "type");
+        bool battery = type == "Battery";
+        Node* n = power->add_child("power." + name, type.empty() ? name : name + "  " + type,
+                                   battery ? battery_icon : plug_icon);
+
+        Section& device = n->section(tr("sec.device"));
+        device.add(tr("f.name"), name);
+        device.add(tr("f.type"), type, "type");
+        add_text(device, "f.manufacturer", dir, "manufacturer");
+        add_text(device, "f.model", dir, "model_name");
+        add_text(device, "f.serial", dir, "serial_number");
+        add_text(device, "f.technology", dir, "technology");
+        add_sysfs_bool(device, tr("f.present"), dir, "present");
+        add_sysfs_bool(device, tr("f.online"), dir, "online");
+        add_text(device, "f.status", dir, "status");
+
+        if (battery)
+            add_battery(*n, dir);
+        else
+            add_supply(*n, dir);
+    }
 }
 
 } // namespace hw

@@ -1,12 +1,333 @@
-#include "hw/hardware.h"
+// The USB branch: root hubs with the devices behind them as nested nodes, an overview of
+// every device, and the controller records the window draws as USB cards.
+#include "hw/collect_usb.h"
 
-#include <stdexcept>
+#include "hw/usb_topology.h"
+#include "util.h"
+
+#include <algorithm>
 
 namespace hw {
 
-// Not built yet: collect_all shows this branch as its failure node until it is.
-void collect_usb(Node&) {
-    throw std::runtime_error("the usb collector is not built yet");
+namespace {
+
+const char* const devices_root = "/sys/bus/usb/devices";
+const char* const branch_icon = "\U0001F517";
+
+// Device strings come from the device's firmware and may be any bytes.
+std::string text_of(const std::string& dir, const std::string& attr) {
+    return util::valid_utf8(util::read_file(dir + "/" + attr));
+}
+
+void add_text(Section& s, const char* key, const std::string& dir, const std::string& attr) {
+    s.add(tr(key), text_of(dir, attr), attr);
+}
+
+// One device (or root hub) as read from its directory.
+struct UsbDevice {
+    std::string port;
+    std::string dir;
+    uint32_t vendor = 0;
+    uint32_t product = 0;
+    bool has_ids = false;
+    std::string manufacturer;
+    std::string product_text;
+    std::string db_vendor;
+    std::string db_product;
+    uint32_t device_class = 0;
+    bool has_class = false;
+    std::string speed;
+    std::string max_power;
+    std::vector<std::string> interfaces; // interface directory names, natural order
+};
+
+std::string ids_text(const UsbDevice& d) {
+    return util::to_hex(d.vendor, 4) + ":" + util::to_hex(d.product, 4);
+}
+
+// The product string, else the database's name, else the ids.
+std::string display_name(const UsbDevice& d) {
+    if (!d.product_text.empty()) return d.product_text;
+    if (!d.db_product.empty()) return d.db_product;
+    return ids_text(d);
+}
+
+std::string display_vendor(const UsbDevice& d) {
+    return d.manufacturer.empty() ? d.db_vendor : d.manufacturer;
+}
+
+UsbDevice read_device(const std::string& port, const Ids& ids) {
+    UsbDevice d;
+    d.port = port;
+    d.dir = std::string(devices_root) + "/" + port;
+    std::string vendor = util::read_file(d.dir + "/idVendor");
+    std::string product = util::read_file(d.dir + "/idProduct");
+    d.has_ids = !vendor.empty() || !product.empty();
+    d.vendor = util::parse_hex(vendor, 0) & 0xffff;
+    d.product = util::parse_hex(product, 0) & 0xffff;
+    d.manufacturer = text_of(d.dir, "manufacturer");
+    d.product_text = text_of(d.dir, "product");
+    if (d.has_ids) {
+        d.db_vendor = util::valid_utf8(ids.usb_vendor(d.vendor));
+        d.db_product = util::valid_utf8(ids.usb_device(d.vendor, d.product));
+    }
+    std::string cls = util::read_file(d.dir + "/bDeviceClass");
+    d.has_class = !cls.empty();
+    d.device_class = util::parse_hex(cls, 0) & 0xff;
+    d.speed = util::read_file(d.dir + "/speed");
+    d.max_power = util::read_file(d.dir + "/bMaxPower");
+    for (const auto& entry : util::list_dir(d.dir))
+        if (entry.find(':') != std::string::npos) d.interfaces.push_back(entry);
+    return d;
+}
+
+// The class that says what the device is: its own, or its first interface's when the
+// device leaves the class to its interfaces (class 0).
+std::string class_name(const UsbDevice& d, const Ids& ids) {
+    if (d.has_class && d.device_class == 0 && !d.interfaces.empty()) {
+        std::string cls = util::read_file(d.dir + "/" + d.interfaces.front() + "/bInterfaceClass");
+        if (!cls.empty()) return ids.usb_class(util::parse_hex(cls, 0) & 0xff);
+    }
+    return d.has_class ? ids.usb_class(d.device_class) : std::string();
+}
+
+UsbDeviceVisual visual_of(const UsbDevice& d, const Ids& ids) {
+    UsbDeviceVisual v;
+    v.port = d.port;
+    v.name = display_name(d);
+    v.vendor = display_vendor(d);
+    v.cls = class_name(d, ids);
+    v.ids = ids_text(d);
+    v.speed = util::valid_utf8(d.speed);
+    v.mbit = usb_mbit(d.speed);
+    v.gen = v.mbit > 0 ? usb_gen_name(v.mbit) : std::string();
+    v.power_ma = usb_power_ma(d.max_power);
+    v.is_hub = util::lower(v.cls).find("hub") != std::string::npos;
+    return v;
+}
+
+std::string icon_for(const UsbDeviceVisual& v) {
+    std::string cls = util::lower(v.cls);
+    if (v.is_hub) return "\U0001F500";
+    if (cls.find("human interface") != std::string::npos) return "\U0001F5B1";
+    if (cls.find("mass storage") != std::string::npos) return "\U0001F4BE";
+    if (cls.find("video") != std::string::npos || cls.find("imag") != std::string::npos)
+        return "\U0001F4F7";
+    if (cls.find("audio") != std::string::npos) return "\U0001F3A7";
+    if (cls.find("wireless") != std::string::npos) return "\U0001F4F6";
+    if (cls.find("printer") != std::string::npos) return "\U0001F5A8";
+    return "\U0001F50C";
+}
+
+// "0x046d  (Logitech, Inc.)": the id as the kernel gives it, the name when one is known.
+void add_id(Section& s, const char* key, const std::string& dir, const std::string& attr,
+            uint32_t id, int digits, const std::string& name) {
+    if (util::read_file(dir + "/" + attr).empty()) return;
+    std::string value = "0x" + util::to_hex(id, digits);
+    if (!name.empty()) value += "  (" + name + ")";
+    s.add(tr(key), value, name.empty() ? attr : "usb.ids");
+}
+
+void add_hex_byte(Section& s, const char* key, const std::string& dir, const std::string& attr) {
+    std::string text = util::read_file(dir + "/" + attr);
+    if (!text.empty())
+        s.add(tr(key), "0x" + util::to_hex(util::parse_hex(text, 0) & 0xff, 2), attr);
+}
+
+// bcdDevice is binary-coded decimal: 0110 is release 1.10.
+std::string bcd_release(const std::string& text) {
+    bool bcd =
+        text.size() == 4 && std::all_of(text.begin(), text.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        });
+    if (!bcd) return util::valid_utf8(text);
+    std::string major = text.substr(0, 2);
+    if (major[0] == '0') major.erase(0, 1);
+    return major + "." + text.substr(2);
+}
+
+std::string interface_text(const std::string& dir, const Ids& ids) {
+    std::vector<std::string> parts;
+    std::string cls = util::read_file(dir + "/bInterfaceClass");
+    if (!cls.empty()) {
+        uint32_t code = util::parse_hex(cls, 0) & 0xff;
+        std::string part = std::string(tr("f.class")) + " 0x" + util::to_hex(code, 2);
+        std::string name = ids.usb_class(code);
+        if (!name.empty()) part += " (" + name + ")";
+        parts.push_back(part);
+    }
+    std::string driver = util::valid_utf8(util::read_link_base(dir + "/driver"));
+    std::string text = util::join(parts, "");
+    text += std::string(text.empty() ? "" : " ") + "→ " +
+            (driver.empty() ? tr("value.no_driver") : driver);
+    std::string endpoints = util::read_file(dir + "/bNumEndpoints");
+    if (!endpoints.empty()) {
+        uint32_t n = util::parse_hex(endpoints, 0);
+        text += ", " + util::fmt_int(n) + (n == 1 ? " endpoint" : " endpoints");
+    }
+    return text;
+}
+
+void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
+    const std::string& dir = d.dir;
+    Section& ident = n.section(tr("sec.identification"));
+    ident.add(tr("f.port"), util::valid_utf8(d.port));
+    ident.add(tr("f.manufacturer"), d.manufacturer, "manufacturer");
+    ident.add(tr("f.product"), d.product_text, "product");
+    add_id(ident, "f.vendor_id", dir, "idVendor", d.vendor, 4, d.db_vendor);
+    add_id(ident, "f.product_id", dir, "idProduct", d.product, 4, d.db_product);
+    add_text(ident, "f.serial", dir, "serial");
+    std::string bcd = util::read_file(dir + "/bcdDevice");
+    ident.add(tr("f.revision"), bcd_release(bcd), "bcdDevice");
+    add_text(ident, "f.usb_version", dir, "version");
+    if (d.has_class) {
+        std::string value = "0x" + util::to_hex(d.device_class, 2);
+        std::string name = ids.usb_class(d.device_class);
+        if (!name.empty()) value += "  (" + name + ")";
+        ident.add(tr("f.class"), value, "bDeviceClass");
+    }
+    add_hex_byte(ident, "f.subclass", dir, "bDeviceSubClass");
+    add_hex_byte(ident, "f.protocol", dir, "bDeviceProtocol");
+
+    Section& conn = n.section(tr("sec.connection"));
+    conn.add(tr("f.speed"), usb_speed_text(d.speed), "speed");
+    add_text(conn, "f.bus", dir, "busnum");
+    add_text(conn, "f.device_num", dir, "devnum");
+    if (!d.max_power.empty()) {
+        bool numeric = d.max_power.find_first_of("0123456789") == 0;
+        conn.add(tr("f.max_power"),
+                 numeric ? util::fmt_int(static_cast<uint64_t>(usb_power_ma(d.max_power))) + " mA"
+                         : util::valid_utf8(d.max_power),
+                 "bMaxPower");
+    }
+    add_text(conn, "f.max_child", dir, "maxchild");
+    add_text(conn, "f.interfaces", dir, "bNumInterfaces");
+    add_text(conn, "f.configurations", dir, "bNumConfigurations");
+    add_text(conn, "f.removable", dir, "removable");
+    add_sysfs_bool(conn, tr("f.authorized"), dir, "authorized");
+    add_text(conn, "f.rx_lanes", dir, "rx_lanes");
+    add_text(conn, "f.tx_lanes", dir, "tx_lanes");
+
+    Section& power = n.section(tr("sec.power"));
+    add_text(power, "f.power_control", dir, "power/control");
+    add_text(power, "f.runtime_status", dir, "power/runtime_status");
+    add_text(power, "f.autosuspend", dir, "power/autosuspend_delay_ms");
+    add_text(power, "f.wakeup", dir, "power/wakeup");
+
+    Section& interfaces = n.section(tr("sec.interfaces"));
+    for (const auto& iface : d.interfaces)
+        interfaces.add(util::valid_utf8(iface), interface_text(dir + "/" + iface, ids));
+}
+
+struct Builder {
+    const Ids& ids;
+    const std::map<std::string, std::vector<std::string>>& children;
+    const std::map<std::string, UsbDevice>& devices;
+    const std::map<std::string, UsbDeviceVisual>& visuals;
+
+    void add_children(Node& parent, const std::string& name, int depth) const {
+        auto it = children.find(name);
+        // The kernel's hub depth ends at 7 tiers; the guard only protects against loops.
+        if (it == children.end() || depth > 16) return;
+        for (const auto& child : it->second) {
+            const UsbDevice& d = devices.at(child);
+            const UsbDeviceVisual& v = visuals.at(child);
+            Node* n = parent.add_child("usb." + util::valid_utf8(child), v.name, icon_for(v));
+            n->summary = v.vendor;
+            fill_device(*n, d, ids);
+            add_children(*n, child, depth + 1);
+        }
+    }
+};
+
+// What names the controller on the cards: the PCI function when it is one, else its root
+// hub's product text ("xHCI Host Controller" for a platform controller).
+void name_controller(UsbRootHub& r, const std::string& hub_product, const Ids& ids) {
+    // A serial is text from the kernel, not a path to follow anywhere else.
+    bool pci_like = !r.controller.empty() && r.controller.find('/') == std::string::npos &&
+                    r.controller.find(':') != std::string::npos;
+    if (pci_like) {
+        std::string pci = "/sys/bus/pci/devices/" + r.controller;
+        std::string vendor = util::read_file(pci + "/vendor");
+        if (!vendor.empty()) {
+            uint32_t v = util::parse_hex(vendor, 0) & 0xffff;
+            uint32_t dev = util::parse_hex(util::read_file(pci + "/device"), 0) & 0xffff;
+            r.name = util::valid_utf8(ids.pci_device(v, dev));
+            r.vendor = util::valid_utf8(ids.pci_vendor(v));
+        }
+    }
+    if (r.name.empty()) r.name = hub_product;
+}
+
+} // namespace
+
+void collect_usb_with(Node& root, const Ids& ids) {
+    std::vector<std::string> names = util::list_dir(devices_root);
+    std::vector<std::string> hubs, device_names;
+    for (const auto& name : names) {
+        if (usb_is_root_hub_name(name))
+            hubs.push_back(name);
+        else if (usb_is_device_name(name))
+            device_names.push_back(name);
+    }
+
+    Node* usb = root.add_child("usb", tr("tree.usb"), branch_icon);
+    usb->summary = device_names.size() == 1
+                       ? std::string(tr("summary.one_device"))
+                       : I18n::trf("summary.n_devices", static_cast<int>(device_names.size()));
+
+    std::map<std::string, UsbDevice> devices;
+    std::map<std::string, UsbDeviceVisual> visuals;
+    for (const auto& name : names) {
+        if (!usb_is_root_hub_name(name) && !usb_is_device_name(name)) continue;
+        UsbDevice d = read_device(name, ids);
+        visuals.emplace(name, visual_of(d, ids));
+        devices.emplace(name, std::move(d));
+    }
+    auto children = usb_children(names);
+
+    Section& overview = usb->section(tr("sec.overview"));
+    for (const auto& name : device_names) {
+        const UsbDeviceVisual& v = visuals.at(name);
+        overview.add(util::valid_utf8(name), v.name == v.ids ? v.ids : v.name + "  " + v.ids);
+    }
+
+    std::vector<UsbRootHub> roots;
+    Builder builder{ids, children, devices, visuals};
+    for (const auto& hub : hubs) {
+        const UsbDevice& d = devices.at(hub);
+        Node* n = usb->add_child("usb." + hub,
+                                 d.product_text.empty() ? tr("value.root_hub") : d.product_text,
+                                 "\U0001F500");
+        n->summary = usb_speed_text(d.speed);
+        fill_device(*n, d, ids);
+        builder.add_children(*n, hub, 0);
+
+        UsbRootHub r;
+        r.port = hub;
+        r.number = util::read_file(d.dir + "/busnum");
+        if (r.number.empty()) r.number = usb_bus_of(hub);
+        r.speed = d.speed;
+        // The controller's identity: root hubs write it as their serial (the PCI address);
+        // without one, the directory the root hub sits in names the controller too.
+        r.controller = text_of(d.dir, "serial");
+        if (r.controller.empty()) {
+            std::string where = util::resolve_path(d.dir);
+            where.resize(where.rfind('/'));
+            r.controller = util::valid_utf8(where.substr(where.rfind('/') + 1));
+            if (r.controller.empty() || r.controller == "devices") r.controller = hub;
+        }
+        name_controller(r, d.product_text, ids);
+        roots.push_back(std::move(r));
+    }
+    // Devices whose bus has no root hub in the listing still belong to the branch.
+    builder.add_children(*usb, "", 0);
+
+    usb->usb = usb_controller_visuals(roots, children, visuals);
+}
+
+void collect_usb(Node& root) {
+    collect_usb_with(root, Ids::instance());
 }
 
 } // namespace hw

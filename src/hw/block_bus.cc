@@ -1,0 +1,76 @@
+#include "hw/block_bus.h"
+
+#include "util.h"
+
+namespace hw {
+
+namespace {
+
+// "usb3", "ata1", "host0", "virtio1": a fixed word followed by a number only.
+bool word_then_number(std::string_view part, std::string_view word) {
+    if (part.size() <= word.size() || !util::starts_with(part, word)) return false;
+    for (char c : part.substr(word.size()))
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+} // namespace
+
+BlockBus block_bus_from_path(std::string_view device_path) {
+    // Whole path components only: a substring test finds "ata" in names that merely contain
+    // those letters and misses nothing that the components show.
+    bool usb = false, nvme = false, ata = false, mmc = false, scsi = false, virtio = false;
+    for (const auto& part : util::split(device_path, '/')) {
+        if (word_then_number(part, "usb")) usb = true;
+        if (part == "nvme" || util::starts_with(part, "nvme-subsys") ||
+            util::starts_with(part, "nvme-fabrics") || word_then_number(part, "nvme"))
+            nvme = true;
+        if (word_then_number(part, "ata")) ata = true;
+        if (part == "mmc_host" || word_then_number(part, "mmc")) mmc = true;
+        if (word_then_number(part, "host")) scsi = true;
+        if (word_then_number(part, "virtio")) virtio = true;
+    }
+    if (usb) return BlockBus::usb;
+    if (nvme) return BlockBus::nvme;
+    if (ata) return BlockBus::ata;
+    if (mmc) return BlockBus::mmc;
+    if (scsi) return BlockBus::scsi;
+    if (virtio) return BlockBus::virtio;
+    return BlockBus::none;
+}
+
+std::string block_bus_label(BlockBus bus) {
+    switch (bus) {
+    case BlockBus::usb:
+        return "USB";
+    case BlockBus::nvme:
+        return "NVMe";
+    case BlockBus::ata:
+        return "SATA";
+    case BlockBus::mmc:
+        return "MMC";
+    default:
+        return {};
+    }
+}
+
+std::string block_bus_long(BlockBus bus) {
+    switch (bus) {
+    case BlockBus::usb:
+        return "USB";
+    case BlockBus::nvme:
+        return "NVMe";
+    case BlockBus::ata:
+        return "SATA / ATA";
+    case BlockBus::mmc:
+        return "MMC / SD";
+    case BlockBus::scsi:
+        return "SCSI";
+    case BlockBus::virtio:
+        return "VirtIO";
+    default:
+        return {};
+    }
+}
+
+} // namespace hw

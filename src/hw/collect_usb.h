@@ -1,0 +1,11 @@
+// The USB branch over a given set of identifier tables; collect_usb uses the process's own.
+#pragma once
+
+#include "hw/hardware.h"
+#include "hw/ids.h"
+
+namespace hw {
+
+void collect_usb_with(Node& root, const Ids& ids);
+
+} // namespace hw

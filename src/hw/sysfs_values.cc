@@ -1,0 +1,35 @@
+#include "hw/sysfs_values.h"
+
+#include "util.h"
+
+#include <limits>
+
+namespace hw {
+
+std::optional<uint64_t> strict_u64(std::string_view text) {
+    std::string t = util::trim(text);
+    if (t.empty()) return std::nullopt;
+    for (char c : t)
+        if (c < '0' || c > '9') return std::nullopt;
+    constexpr uint64_t bad = std::numeric_limits<uint64_t>::max();
+    uint64_t v = util::to_u64(t, bad);
+    // to_u64 gives the fallback on overflow; the largest value itself is no real count.
+    if (v == bad) return std::nullopt;
+    return v;
+}
+
+std::string printable_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            if (c == '\t' || c == '\n') out += ' ';
+            continue;
+        }
+        out += c;
+    }
+    return util::valid_utf8(util::trim(out));
+}
+
+} // namespace hw

@@ -1,0 +1,19 @@
+// Strict readings of one-value kernel attributes for the storage and network branches,
+// where garbage must give no row rather than a plausible-looking wrong number.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace hw {
+
+// A decimal count and nothing else (surrounding blanks allowed): "1e9", "-1", "12 px" and
+// numbers beyond 64 bits give nothing.
+std::optional<uint64_t> strict_u64(std::string_view text);
+
+// The attribute's text made fit to show: valid UTF-8, control characters dropped.
+std::string printable_text(std::string_view text);
+
+} // namespace hw

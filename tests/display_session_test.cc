@@ -1,0 +1,129 @@
+// The display session: rows made from what the toolkit reports (through a fake provider,
+// which also stands in for several monitors), and the real thing end to end, with the report
+// run on an Xvfb server. Xvfb has a single RandR output, and GTK only counts monitors that
+// have one, so it cannot show two monitors.
+#include "hw/display_session.h"
+#include "hw/hardware.h"
+#include "test_support.h"
+#include "util.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+
+namespace {
+
+std::optional<hw::DisplaySession> two_monitors() {
+    hw::SessionMonitor laptop{"BOE", "0x0bca", 0,     0, 1440, 900, 0,    0,
+                              1440,  868,      59951, 2, 302,  189, true, "Horizontal RGB"};
+    hw::SessionMonitor left; // nothing known but the geometry
+    left.x = left.work_x = -1920;
+    left.width = left.work_width = 1920;
+    left.height = left.work_height = 1080;
+    return hw::DisplaySession{"GdkWaylandDisplay", "wayland-0", {laptop, left}};
+}
+
+std::vector<std::string> rows(const hw::Section& s) {
+    std::vector<std::string> out;
+    for (const auto& i : s.items)
+        out.push_back(i.name + "=" + i.value);
+    return out;
+}
+
+const hw::Node* collect_session(std::unique_ptr<hw::Node>& root) {
+    I18n::instance().set_language("en");
+    util::set_number_format(".", ",");
+    root = std::make_unique<hw::Node>();
+    hw::collect_graphics(*root);
+    return root->find("graphics.session");
+}
+
+// The report's display-session node, run with DISPLAY set to `display` (none when empty).
+std::string session_of_report(const std::string& display) {
+    TempDir config;
+    auto env = testing_support::plain_env(config.path());
+    if (!display.empty()) env["DISPLAY"] = display;
+    auto run = testing_support::run_quarvel({"--report"}, env);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    size_t start = run.out.find("=== Display session");
+    if (start == std::string::npos) return {};
+    return run.out.substr(start, run.out.find("===", run.out.find('\n', start)) - start);
+}
+
+} // namespace
+
+TEST(DisplaySession, MonitorSectionsFromTheToolkit) {
+    ScopedEnv live("QUARVEL_SYSROOT", std::nullopt);
+    hw::set_display_session_provider(two_monitors);
+    std::unique_ptr<hw::Node> root;
+    const hw::Node* node = collect_session(root);
+    hw::set_display_session_provider(nullptr);
+    ASSERT_EQ(node->sections.size(), 3u);
+    EXPECT_EQ(node->summary, "Monitors: 2");
+    EXPECT_EQ(rows(node->sections[0]),
+              (std::vector<std::string>{"Backend=GdkWaylandDisplay", "Display name=wayland-0",
+                                        "Monitors=2"}));
+    EXPECT_EQ(node->sections[1].title, "Monitor 1 — BOE 0x0bca");
+    // 1440 application pixels at scale 2 on 302 mm: 2880 / (302 / 25.4) = 242 dpi.
+    EXPECT_EQ(
+        rows(node->sections[1]),
+        (std::vector<std::string>{"Manufacturer=BOE", "Model=0x0bca", "Geometry=1440 × 900  @ 0,0",
+                                  "Work area=1440 × 868", "Refresh rate=59.95 Hz", "Scale factor=2",
+                                  "Physical size=302 × 189 mm", "Pixel density=242 dpi",
+                                  "Primary=Yes", "Subpixel layout=Horizontal RGB"}));
+    EXPECT_EQ(node->sections[2].title, "Monitor 2");
+    EXPECT_EQ(rows(node->sections[2]),
+              (std::vector<std::string>{"Geometry=1920 × 1080  @ -1920,0", "Work area=1920 × 1080",
+                                        "Scale factor=1", "Primary=No"}));
+}
+
+TEST(DisplaySession, NotTheHostsScreensOverACapture) {
+    TempDir capture;
+    capture.mkdir("sys/class/drm");
+    ScopedEnv sysroot("QUARVEL_SYSROOT", capture.path());
+    hw::set_display_session_provider(two_monitors);
+    std::unique_ptr<hw::Node> root;
+    const hw::Node* node = collect_session(root);
+    hw::set_display_session_provider(nullptr);
+    ASSERT_NE(node, nullptr);
+    EXPECT_TRUE(node->sections.empty());
+}
+
+TEST(DisplaySession, ReportUnderXvfbAndWithoutADisplay) {
+    std::string without = session_of_report("");
+    EXPECT_EQ(without, "=== Display session ===\n\n") << "an empty node without a display";
+
+    if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t xvfb = fork();
+    if (xvfb == 0) {
+        close(fds[0]);
+        dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
+        std::string fd = std::to_string(fds[1]);
+        execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+              "1280x1024x24", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string display = ":"; // written by the server once it accepts clients
+    for (char c; read(fds[0], &c, 1) == 1 && c != '\n';)
+        display += c;
+    close(fds[0]);
+    std::string block = display.size() > 1 ? session_of_report(display) : std::string();
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+    ASSERT_GT(display.size(), 1u) << "Xvfb did not start";
+    for (const std::string& line :
+         std::vector<std::string>{"=== Display session  [Monitors: 1] ===",
+                                  "Backend                         GdkX11Display",
+                                  "Display name                    " + display + "\n",
+                                  "Geometry                        1280 × 1024  @ 0,0",
+                                  "Primary                         Yes"})
+        EXPECT_NE(block.find(line), std::string::npos) << line << "\n" << block;
+}

@@ -1,0 +1,32 @@
+// The storage and network tables come from the kernel, a capture or a hand-made tree: whatever
+// they hold, reading must not fault and what is shown must be valid UTF-8.
+#include "hw/block_bus.h"
+#include "hw/block_stat.h"
+#include "hw/mount_table.h"
+#include "hw/sysfs_values.h"
+#include "hw/wireless_table.h"
+#include "util.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+    for (const auto& m : hw::parse_mountinfo(text)) {
+        if (m.target.empty() || m.target[0] != '/') std::abort();
+        hw::mount_is_of(m, "sda1", "8:1");
+    }
+    for (const auto& m : hw::parse_mounts(text))
+        if (m.target.empty() || m.target[0] != '/') std::abort();
+    hw::parse_block_stat(text);
+    for (const auto& [name, w] : hw::parse_wireless(text)) {
+        if (name.empty()) std::abort();
+        if (w.noise && *w.noise == -256) std::abort();
+    }
+    hw::block_bus_from_path(text);
+    hw::strict_u64(text);
+    std::string shown = hw::printable_text(text);
+    if (util::valid_utf8(shown) != shown) std::abort();
+    return 0;
+}
