@@ -141,8 +141,10 @@ RunResult run_quarvel(const std::vector<std::string>& args,
 
 std::map<std::string, std::string> plain_env(const std::string& config_dir,
                                              const std::string& sysroot) {
+    // TZ: times of a capture (the boot time) must read the same on every machine.
     std::map<std::string, std::string> env = {{"LANGUAGE", "en"},
                                               {"LANG", "C.UTF-8"},
+                                              {"TZ", "UTC"},
                                               {"XDG_CONFIG_HOME", config_dir},
                                               {"HOME", config_dir}};
     if (!sysroot.empty()) env["QUARVEL_SYSROOT"] = sysroot;

@@ -54,7 +54,7 @@ struct RunResult {
 RunResult run_quarvel(const std::vector<std::string>& args,
                       const std::map<std::string, std::string>& env = {});
 
-// The fixed environment most end-to-end tests use: English, no display, an empty
+// The fixed environment most end-to-end tests use: English, UTC, no display, an empty
 // configuration directory, and the given sysroot (or none when empty).
 std::map<std::string, std::string> plain_env(const std::string& config_dir,
                                              const std::string& sysroot = "");

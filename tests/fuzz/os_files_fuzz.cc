@@ -1,0 +1,52 @@
+// Fuzzes the parsers of the operating-system branch with arbitrary file contents: os-release
+// values stay valid UTF-8 and never grow beyond their line, and the /proc parsers accept only
+// what they can show.
+#include "hw/os_parsers.h"
+#include "hw/system_parsers.h"
+#include "util.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+bool digits_and(const std::string& s, char extra) {
+    for (char c : s)
+        if ((c < '0' || c > '9') && c != extra) return false;
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string text(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string> lines = util::split(text, '\n');
+
+    hw::OsRelease os;
+    hw::parse_os_release(lines, os);
+    for (const auto& [key, value] : os.values) {
+        check(!key.empty() && util::valid_utf8(key) == key);
+        check(util::valid_utf8(value) == value);
+        check(value.size() <= size * 3); // U+FFFD for each bad byte at most
+    }
+
+    if (auto la = hw::parse_loadavg(text)) {
+        if (la->loads)
+            for (double v : *la->loads)
+                check(v >= 0 && v < 1e300);
+        check(digits_and(la->tasks, '/') && digits_and(la->last_pid, 0));
+    }
+    hw::parse_uptime(text);
+    if (auto bt = hw::parse_btime(lines)) check(*bt > 0);
+
+    hw::secure_boot_state(text);
+    check(hw::chassis_name(util::to_i64(text, 0)).size() < 32);
+    hw::hypervisor_from_dmi(util::lower(text));
+    hw::cpuinfo_marks_hypervisor(lines);
+    return 0;
+}
