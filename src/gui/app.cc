@@ -161,7 +161,7 @@ layout::Rect work_area() {
 App::App() : m_collect(hw::collect_all) {}
 
 App::~App() {
-    for (guint source : {m_idle_source, m_unblock_source})
+    for (guint source : {m_idle_source, m_unblock_source, m_scroll_source})
         if (source) g_source_remove(source);
     if (m_portal_sub && m_portal_bus)
         g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);
@@ -482,6 +482,25 @@ bool App::select_node_id(const std::string& id) {
     gtk_tree_view_set_cursor(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE);
     gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE, 0, 0);
     gtk_tree_path_free(path);
+    // While the view still measures its rows (after a refill or a new style sheet) it keeps its
+    // old top row and the scroll above is lost; once it has measured them, scroll again.
+    if (!m_scroll_source)
+        m_scroll_source = g_idle_add_full(
+            G_PRIORITY_LOW,
+            [](gpointer self) -> gboolean {
+                App* app = static_cast<App*>(self);
+                app->m_scroll_source = 0;
+                GtkTreePath* cursor = nullptr;
+                if (app->m_tree_view)
+                    gtk_tree_view_get_cursor(GTK_TREE_VIEW(app->m_tree_view), &cursor, nullptr);
+                if (cursor) {
+                    gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(app->m_tree_view), cursor, nullptr,
+                                                 FALSE, 0, 0);
+                    gtk_tree_path_free(cursor);
+                }
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
     return true;
 }
 

@@ -123,8 +123,9 @@ private:
     bool m_building = false;
     bool m_clicks_blocked = false;
     guint m_portal_sub = 0;
-    guint m_idle_source = 0;                 // the one-shot fill after the window is shown
-    guint m_unblock_source = 0;              // ends block_queued_clicks
+    guint m_idle_source = 0;    // the one-shot fill after the window is shown
+    guint m_unblock_source = 0; // ends block_queued_clicks
+    guint m_scroll_source = 0;  // brings the selected row into view once its rows are measured
     GDBusConnection* m_portal_bus = nullptr; // the session bus once connected
     bool m_portal_bus_tried = false;
     int64_t m_started_us = 0; // for the optional start-up timing

@@ -102,6 +102,17 @@ bool row_expanded(App& app, const std::string& id) {
     return search.expanded;
 }
 
+bool selection_visible(App& app) {
+    GtkTreePath *start = nullptr, *end = nullptr, *selected = nullptr;
+    gtk_tree_view_get_cursor(I::tree(app), &selected, nullptr);
+    bool inside = selected && gtk_tree_view_get_visible_range(I::tree(app), &start, &end) &&
+                  gtk_tree_path_compare(start, selected) <= 0 &&
+                  gtk_tree_path_compare(selected, end) <= 0;
+    for (GtkTreePath* p : {start, end, selected})
+        if (p) gtk_tree_path_free(p);
+    return inside;
+}
+
 void type_search(App& app, const std::string& text) {
     gtk_entry_set_text(GTK_ENTRY(I::search(app)), text.c_str());
     // The entry reports changes after a short delay; wait for the filter to follow.
@@ -598,12 +609,14 @@ TEST_F(Window, EveryFixtureMachineOpensAndEveryNodeCanBeShown) {
             ASSERT_TRUE(app.select_node_id(id)) << id;
             EXPECT_EQ(I::selected(app)->id, id);
         }
-        if (machine == "cpu-amd-desktop-2ccd") {
-            ASSERT_TRUE(app.select_node_id("cpu"));
+        if (machine == "laptop-usb-battery") {
+            ASSERT_TRUE(app.select_node_id("power.BAT0"));
             save_screenshot(app, "window-fixture-light.png");
             SettingsStore::instance().mutable_get().theme = "dark";
             app.apply_theme();
-            ASSERT_TRUE(app.select_node_id("memory"));
+            ASSERT_TRUE(app.select_node_id("usb"));
+            EXPECT_TRUE(wait_until([&] { return selection_visible(app); }))
+                << "the selected row is scrolled into view";
             save_screenshot(app, "window-fixture-dark.png");
             SettingsStore::instance().mutable_get().theme = "auto";
         }
