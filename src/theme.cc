@@ -32,7 +32,6 @@ void apply_override(std::string& colour, const std::string& override_value) {
 class Sheet {
 public:
     void rule(std::string_view selector, std::initializer_list<std::string> declarations) {
-        m_text += "\n";
         m_text += selector;
         m_text += " {\n";
         for (const auto& d : declarations) {
@@ -45,7 +44,7 @@ public:
     std::string take() { return std::move(m_text); }
 
 private:
-    std::string m_text;
+    std::string m_text = "\n";
 };
 
 std::string decl(std::string_view property, std::string_view value) {

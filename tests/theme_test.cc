@@ -12,59 +12,48 @@ window, dialog, box, paned, notebook {
     background-color: #F2F1F0;
     color: #2E3436;
 }
-
 menubar {
     background-color: #F9F9F8;
     color: #2E3436;
     border-bottom: 1px solid #DEDFDF;
     padding: 1px 4px;
 }
-
 menubar > menuitem {
     padding: 4px 10px;
     border-radius: 5px;
 }
-
 menubar > menuitem:hover {
     background-color: #1A5FB4;
     color: #FFFFFF;
 }
-
 menu, popover, .popup {
     background-color: #FFFFFF;
     color: #2E3436;
 }
-
 menu menuitem {
     padding: 5px 8px;
 }
-
 menu menuitem:hover {
     background-color: #1A5FB4;
     color: #FFFFFF;
 }
-
 treeview.view, .view, scrolledwindow, viewport {
     background-color: #FFFFFF;
     color: #2E3436;
 }
-
 treeview.view {
     -GtkTreeView-grid-line-width: 0;
     -GtkTreeView-vertical-separator: 2;
 }
-
 treeview.view:selected,
 treeview.view:selected:focus,
 treeview.view:selected:hover {
     background-color: #1A5FB4;
     color: #FFFFFF;
 }
-
 treeview.view:hover {
     background-color: #DFE9F5;
 }
-
 treeview.view header button {
     background-color: #F9F9F8;
     color: #5E5C64;
@@ -73,11 +62,9 @@ treeview.view header button {
     padding: 6px 8px;
     font-weight: bold;
 }
-
 treeview.view header button:hover {
     background-color: #DFE9F5;
 }
-
 entry, entry.search, spinbutton {
     background-color: #FFFFFF;
     color: #2E3436;
@@ -85,11 +72,9 @@ entry, entry.search, spinbutton {
     border-radius: 6px;
     padding: 5px 8px;
 }
-
 entry:focus {
     border-color: #1A5FB4;
 }
-
 button {
     border-radius: 6px;
     background-image: none;
@@ -98,77 +83,62 @@ button {
     border: 1px solid #DEDFDF;
     padding: 5px 14px;
 }
-
 button:hover {
     background-color: #DFE9F5;
 }
-
 *:focus, *:focus-visible {
     outline-color: #1A5FB4;
 }
-
 button:active, button:checked {
     background-color: #1A5FB4;
     color: #FFFFFF;
     border-color: #1A5FB4;
 }
-
 button:disabled {
     color: #5E5C64;
     background-color: #F2F1F0;
 }
-
 button.suggested-action {
     background-color: #1A5FB4;
     color: #FFFFFF;
     border-color: #1A5FB4;
 }
-
 button.destructive-action {
     background-color: #C0392B;
     color: #FFFFFF;
     border-color: #A93226;
 }
-
 button.destructive-action:hover {
     background-color: #D14434;
 }
-
 messagedialog, messagedialog box, messagedialog label,
 dialog box, dialog label, headerbar {
     background-color: #F2F1F0;
     color: #2E3436;
 }
-
 messagedialog label, dialog label {
     background-color: transparent;
 }
-
 label {
     color: #2E3436;
 }
-
 .section-title {
     color: #1A5FB4;
     font-weight: bold;
 }
-
 .dim-text, .tree-summary {
     color: #5E5C64;
     font-size: 90%;
 }
-
 .name-cell {
     font-family: monospace;
 }
-
 .cmd-block {
     background-color: rgba(0,0,0,0.07);
     border: 1px solid #1A5FB4;
     border-radius: 4px;
     padding: 8px 10px;
 }
-
 .statusbar {
     padding: 4px 10px;
     font-size: 90%;
@@ -176,26 +146,21 @@ label {
     background-color: #F9F9F8;
     border-top: 1px solid #DEDFDF;
 }
-
 .search-hit {
     background-color: #F5C211;
 }
-
 scrollbar {
     background-color: transparent;
 }
-
 scrollbar slider {
     border-radius: 8px;
     min-width: 8px;
     min-height: 8px;
 }
-
 paned > separator {
     background-color: #DEDFDF;
     min-width: 1px;
 }
-
 .color-swatch,
 .color-swatch colorswatch,
 .color-swatch button {
@@ -219,95 +184,59 @@ std::optional<uint32_t> never_asked() {
 
 } // namespace
 
-TEST(Colours, HexParsingAcceptsOneOptionalHashAndSixDigits) {
+TEST(Colours, ParsingFormattingAndMixing) {
     Rgb c;
     ASSERT_TRUE(hex_to_rgb("#1A5FB4", c));
     EXPECT_DOUBLE_EQ(c.r, 26 / 255.0);
     EXPECT_DOUBLE_EQ(c.g, 95 / 255.0);
     EXPECT_DOUBLE_EQ(c.b, 180 / 255.0);
-    for (const char* same : {"#1a5fb4", "1A5FB4", "1a5fB4"}) {
+    for (const char* same : {"#1a5fb4", "1A5FB4"}) {
         Rgb d;
         ASSERT_TRUE(hex_to_rgb(same, d)) << same;
         EXPECT_EQ(rgb_to_hex(d), "#1A5FB4") << same;
     }
-    const Rgb untouched{0.25, 0.5, 0.75};
-    for (const char* bad :
-         {"", "#", "#1A5FB", "1A5FB41", "##1A5FB4", "#1A5FBG", "#1A 5FB", "+1A5FB", "0x1A5F"}) {
-        Rgb d = untouched;
+    for (const char* bad : {"", "#", "#1A5FB", "1A5FB41", "##1A5FB4", "#1A5FBG", "+1A5FB"}) {
+        Rgb d{0.25, 0.5, 0.75};
         EXPECT_FALSE(hex_to_rgb(bad, d)) << bad;
-        EXPECT_EQ(d.r + d.g + d.b, 1.5) << "failed parse changed the output for " << bad;
+        EXPECT_EQ(d.r + d.g + d.b, 1.5) << "a failed parse changed the output for " << bad;
     }
-}
-
-TEST(Colours, FormattingRoundsAndClamps) {
     EXPECT_EQ(rgb_to_hex({1.2, -0.1, 0.5}), "#FF0080");
-    EXPECT_EQ(rgb_to_hex({0, 0, 0}), "#000000");
-    EXPECT_EQ(rgb_to_hex({1, 1, 1}), "#FFFFFF");
-    EXPECT_EQ(rgb_to_hex({0.5 / 255, 1.49 / 255, 254.5 / 255}), "#0101FF");
-    // Every byte survives the trip through doubles unchanged.
+    // Every byte survives the trip through doubles.
     for (int v = 0; v < 256; ++v) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "#%02X%02X%02X", v, 255 - v, v / 2);
-        Rgb c;
         ASSERT_TRUE(hex_to_rgb(hex, c));
         ASSERT_EQ(rgb_to_hex(c), hex);
     }
-}
-
-TEST(Colours, MixingBlendsOrKeepsTheFirstArgument) {
     EXPECT_EQ(mix_hex("#FFFFFF", "#000000", 0.16), "#292929");
-    EXPECT_EQ(mix_hex("#FFFFFF", "#000000", 1.0), "#FFFFFF");
-    EXPECT_EQ(mix_hex("#FFFFFF", "#000000", 0.0), "#000000");
     EXPECT_EQ(mix_hex("#1A5FB4", "#FFFFFF", 0.13), "#E1EAF5");
     EXPECT_EQ(mix_hex("nonsense", "#000000", 0.5), "nonsense");
-    EXPECT_EQ(mix_hex("", "#000000", 0.5), "");
     EXPECT_EQ(mix_hex("#FF0000", "blue", 0.5), "#FF0000");
-    Rgb m = mix({1, 0, 0.5}, {0, 1, 0.5}, 0.25);
-    EXPECT_DOUBLE_EQ(m.r, 0.25);
-    EXPECT_DOUBLE_EQ(m.g, 0.75);
-    EXPECT_DOUBLE_EQ(m.b, 0.5);
-}
-
-TEST(Palettes, BuiltInColours) {
-    Palette l = Palette::light(), d = Palette::dark_();
-    EXPECT_FALSE(l.dark);
-    EXPECT_TRUE(d.dark);
-    EXPECT_EQ(l.background + l.panel + l.text + l.accent + l.dim + l.search_hit,
-              "#F2F1F0#FFFFFF#2E3436#1A5FB4#5E5C64#F5C211");
-    EXPECT_EQ(d.background + d.panel + d.text + d.accent + d.dim + d.search_hit,
-              "#17171A#212126#F2F2F5#7FB3F5#ADADB5#7A5E00");
-    for (const Palette& p : {l, d})
-        EXPECT_EQ(p.load_low + p.load_mid + p.load_high, "#2EA043#E3B341#E5484D");
-    Settings none;
-    EXPECT_EQ(Palette::from_settings(none, false), l);
-    EXPECT_EQ(Palette::from_settings(none, true), d);
 }
 
 TEST(Palettes, OverridesApplyToTheirThemeOnlyAndAreNormalised) {
+    EXPECT_EQ(Palette::from_settings({}, false), Palette::light());
+    EXPECT_EQ(Palette::from_settings({}, true), Palette::dark_());
+    EXPECT_TRUE(Palette::dark_().dark);
+
     Settings s;
     s.bg_dark = "#000000";
-    Palette d = Palette::from_settings(s, true);
     Palette expected = Palette::dark_();
     expected.background = "#000000";
-    EXPECT_EQ(d, expected);
+    EXPECT_EQ(Palette::from_settings(s, true), expected);
     EXPECT_EQ(Palette::from_settings(s, false), Palette::light());
 
     s = {};
-    s.accent_light = "ff8800"; // as a hand-edited file may hold it
-    s.panel_light = "#abcdef";
-    s.text_light = "#12345"; // invalid: the built-in text colour stays
-    s.hit_light = "#GGGGGG";
+    s.accent_light = "ff8800"; // as a hand-edited file may hold it: GTK's CSS needs the "#"
+    s.text_light = "#12345";   // invalid: the built-in colour stays
     s.load_high = "00ff00";
-    s.dim_dark = "#111111"; // other theme
+    s.dim_dark = "#111111";
     Palette l = Palette::from_settings(s, false);
     EXPECT_EQ(l.accent, "#FF8800");
-    EXPECT_EQ(l.panel, "#ABCDEF");
     EXPECT_EQ(l.text, "#2E3436");
-    EXPECT_EQ(l.search_hit, "#F5C211");
     EXPECT_EQ(l.dim, "#5E5C64");
     EXPECT_EQ(l.load_high, "#00FF00");
     EXPECT_EQ(Palette::from_settings(s, true).load_high, "#00FF00") << "load colours are shared";
-    EXPECT_EQ(Palette::from_settings(s, true).dim, "#111111");
 }
 
 TEST(StyleSheet, LightSheetIsExact) {
@@ -334,14 +263,6 @@ TEST(StyleSheet, DarkSheetDiffersOnlyInItsColours) {
     EXPECT_EQ(build_css(Palette::dark_(), "sans-serif"), expected);
 }
 
-TEST(StyleSheet, OverridesWithoutHashStillGiveValidColours) {
-    Settings s;
-    s.bg_light = "102030";
-    std::string css = build_css(Palette::from_settings(s, false), "monospace");
-    EXPECT_NE(css.find("background-color: #102030;"), std::string::npos);
-    EXPECT_EQ(css.find(" 102030"), std::string::npos);
-}
-
 TEST(ThemeDecision, SettingPortalAndHint) {
     auto answers = [](std::optional<uint32_t> v) {
         return [v]() -> std::optional<uint32_t> { return v; };
@@ -355,7 +276,6 @@ TEST(ThemeDecision, SettingPortalAndHint) {
     // No preference, an unknown value, or no answer at all: the desktop theme's hint.
     for (bool hint : {false, true}) {
         EXPECT_EQ(decide_dark("auto", answers(0), hint), hint);
-        EXPECT_EQ(decide_dark("auto", answers(7), hint), hint);
         EXPECT_EQ(decide_dark("auto", answers(std::nullopt), hint), hint);
         EXPECT_EQ(decide_dark("auto", nullptr, hint), hint);
     }
@@ -363,8 +283,6 @@ TEST(ThemeDecision, SettingPortalAndHint) {
     EXPECT_TRUE(decide_dark("Dark", answers(1), false));
 
     EXPECT_TRUE(theme_hint_is_dark(false, "Adwaita-dark"));
-    EXPECT_TRUE(theme_hint_is_dark(false, "Yaru-DARK"));
     EXPECT_TRUE(theme_hint_is_dark(true, "Adwaita"));
     EXPECT_FALSE(theme_hint_is_dark(false, "Adwaita"));
-    EXPECT_FALSE(theme_hint_is_dark(false, ""));
 }

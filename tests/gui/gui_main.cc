@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,12 +25,18 @@ pid_t start_with_reply(std::vector<std::string> argv, const std::string& fd_plac
             a.replace(at, fd_placeholder.size(), std::to_string(fds[1]));
     pid_t pid = fork();
     if (pid == 0) {
+        // Ends with the tests however they end, and keeps none of their output open: the
+        // test runner waits for that output to close.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         std::vector<char*> args;
         for (auto& a : argv)
             args.push_back(a.data());
         args.push_back(nullptr);
-        if (FILE* null = std::fopen("/dev/null", "w")) dup2(fileno(null), STDERR_FILENO);
+        if (FILE* null = std::fopen("/dev/null", "w")) {
+            dup2(fileno(null), STDOUT_FILENO);
+            dup2(fileno(null), STDERR_FILENO);
+        }
         execvp(args[0], args.data());
         _exit(127);
     }
