@@ -107,19 +107,6 @@ bool is_catalog_language(const std::string& code) {
     return false;
 }
 
-bool write_all(int fd, const std::string& text) {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Reads a regular file up to the cap. A FIFO or socket planted at the path would block or
 // never end, so only regular files are read.
 bool read_settings_file(const std::string& path, std::string& out) {
@@ -228,7 +215,7 @@ bool SettingsStore::save() const {
     std::string tmp = target + ".tmp.XXXXXX";
     int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = write_all(fd, to_text(m_settings));
+    bool ok = util::write_all(fd, to_text(m_settings));
     // Without it a power loss shortly after the rename can leave an empty file on some
     // file systems.
     if (ok && ::fsync(fd) != 0) ok = false;

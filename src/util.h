@@ -72,6 +72,10 @@ std::string read_link_base(const std::string& path);
 // relative ("../../../0:0:0:0"), so this is how a collector learns where a device sits.
 std::string resolve_path(const std::string& path);
 
+// Writes all of `text` to the descriptor, retrying short writes; false on any failure, so a
+// full disk is never reported as success.
+bool write_all(int fd, const std::string& text);
+
 // ---- Text -----------------------------------------------------------------------------------
 
 std::string trim(std::string_view s);

@@ -51,10 +51,15 @@ std::string as_stored_link(std::string text) {
     return text;
 }
 
+// No kernel attribute or table comes near this; a capture that holds a device node such as
+// /dev/zero where a file should be must not exhaust memory. Files are also opened with
+// O_NONBLOCK, so a FIFO reads as empty instead of hanging.
+constexpr size_t max_file_bytes = 64u << 20;
+
 std::string read_fd(int fd) {
     std::string out;
     char buf[8192];
-    for (;;) {
+    while (out.size() < max_file_bytes) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n > 0) {
             out.append(buf, static_cast<size_t>(n));
@@ -70,7 +75,7 @@ std::string read_fd(int fd) {
 std::string stored_link_target(const std::string& host) {
     struct stat st;
     if (::lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= 4096) return {};
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return {};
     std::string text = read_fd(fd);
     ::close(fd);
@@ -106,7 +111,7 @@ std::string retry_path(const std::string& path, bool keep_last = false) {
 }
 
 std::string read_host_file(const std::string& host) {
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return {};
     std::string out = read_fd(fd);
     ::close(fd);
@@ -118,7 +123,7 @@ std::string read_host_file(const std::string& host) {
 std::string read_file_raw(const std::string& path) {
     // sysfs and /proc report sizes that have nothing to do with their contents, so read
     // until end of file instead of trusting stat().
-    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno != ENOTDIR) return {};
         std::string again = retry_path(path);
@@ -133,7 +138,7 @@ std::string read_file_raw(const std::string& path) {
 }
 
 FileContents::FileContents(const std::string& path, size_t max_bytes) {
-    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return;
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
@@ -252,10 +257,10 @@ bool is_dir(const std::string& path) {
 }
 
 bool readable(const std::string& path) {
-    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 && errno == ENOTDIR)
         if (std::string again = retry_path(path); !again.empty())
-            fd = ::open(again.c_str(), O_RDONLY | O_CLOEXEC);
+            fd = ::open(again.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     ::close(fd);
     return true;
@@ -303,6 +308,19 @@ std::string resolve_path(const std::string& path) {
             todo.push_front(*it);
     }
     return "/" + join(done, "/");
+}
+
+bool write_all(int fd, const std::string& text) {
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
 }
 
 } // namespace util

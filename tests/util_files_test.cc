@@ -180,3 +180,16 @@ TEST(Readers, FileContentsHoldsAtMostTheLimitAndKeepsItsAddressWhenMoved) {
     ScopedEnv live("QUARVEL_SYSROOT", std::nullopt);
     EXPECT_EQ(FileContents("/dev/zero", 300000).text(), std::string(300000, '\0'));
 }
+
+TEST(Readers, FifosAndEndlessDevicesDoNotHang) {
+    TempDir dir;
+    dir.mkdir("sys/class");
+    ASSERT_EQ(mkfifo((dir.path() + "/sys/class/fifo").c_str(), 0600), 0);
+    dir.symlink("/dev/zero", "sys/class/zero");
+    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+    EXPECT_EQ(read_file("/sys/class/fifo"), "");
+    EXPECT_TRUE(read_lines("/sys/class/fifo").empty());
+    EXPECT_TRUE(readable("/sys/class/fifo"));
+    // The link re-roots into the capture, where there is no /dev/zero.
+    EXPECT_EQ(read_file("/sys/class/zero"), "");
+}
