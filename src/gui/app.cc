@@ -182,8 +182,13 @@ int App::run(int argc, char** argv) {
     // at start, which costs more than everything else the window does before it appears. The
     // variable is dropped again once read, so programs started from the window keep GL.
     const bool gl_probe_off = !g_getenv("GDK_GL") && g_setenv("GDK_GL", "disable", FALSE);
-    gtk_init(&argc, &argv);
+    const bool toolkit_up = gtk_init_check(&argc, &argv);
     if (gl_probe_off) g_unsetenv("GDK_GL");
+    if (!toolkit_up) {
+        std::fprintf(stderr, "Quarvel: no display to open the window on; "
+                             "--report writes the text report instead.\n");
+        return 1;
+    }
     gui::register_display_session();
     // The toolkit set every locale category from the environment; numbers are formatted by the
     // program itself and must parse and print with "." whatever the user's locale.
