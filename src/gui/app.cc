@@ -628,7 +628,17 @@ void App::fill_detail_rows(const hw::Node& n) {
 
 void App::on_detail_size_allocate(GtkWidget* widget, GdkRectangle*, gpointer self) {
     App* app = static_cast<App*>(self);
-    int value_wrap = std::max(gtk_tree_view_column_get_width(app->m_value_column) - 16, 120);
+    // The expanding value column grows to fit its widest text, so its own width alone would
+    // keep a long value wider than the pane and cut it off at the right edge; wrap at what is
+    // actually visible.
+    int column_width = gtk_tree_view_column_get_width(app->m_value_column);
+    GtkWidget* viewport = app->m_detail_scroll ? app->m_detail_scroll : widget;
+    int visible = gtk_widget_get_allocated_width(viewport) -
+                  gtk_tree_view_column_get_x_offset(app->m_value_column);
+    if (gtk_tree_view_column_get_visible(app->m_source_column))
+        visible -= gtk_tree_view_column_get_width(app->m_source_column);
+    if (visible > 0) column_width = std::min(column_width, visible);
+    int value_wrap = std::max(column_width - 16, 120);
     int current = 0;
     g_object_get(app->m_value_renderer, "wrap-width", &current, nullptr);
     if (current != value_wrap) {
