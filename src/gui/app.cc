@@ -633,8 +633,9 @@ void App::on_detail_size_allocate(GtkWidget* widget, GdkRectangle*, gpointer sel
     // actually visible.
     int column_width = gtk_tree_view_column_get_width(app->m_value_column);
     GtkWidget* viewport = app->m_detail_scroll ? app->m_detail_scroll : widget;
+    // Measured as what the other columns leave, which holds in both text directions.
     int visible = gtk_widget_get_allocated_width(viewport) -
-                  gtk_tree_view_column_get_x_offset(app->m_value_column);
+                  gtk_tree_view_column_get_width(app->m_name_column);
     if (gtk_tree_view_column_get_visible(app->m_source_column))
         visible -= gtk_tree_view_column_get_width(app->m_source_column);
     if (visible > 0) column_width = std::min(column_width, visible);
@@ -643,6 +644,8 @@ void App::on_detail_size_allocate(GtkWidget* widget, GdkRectangle*, gpointer sel
     g_object_get(app->m_value_renderer, "wrap-width", &current, nullptr);
     if (current != value_wrap) {
         g_object_set(app->m_value_renderer, "wrap-width", value_wrap, nullptr);
+        // Rows keep the heights measured with the old wrap width until told otherwise.
+        gtk_tree_view_columns_autosize(GTK_TREE_VIEW(widget));
         gtk_widget_queue_resize(widget);
     }
     set_if_changed(G_OBJECT(app->m_name_renderer), "wrap-width",

@@ -19,6 +19,7 @@ struct AppInspector {
     static GtkWidget* detail_view(App& a) { return a.m_detail_view; }
     static GtkWidget* detail_scroll(App& a) { return a.m_detail_scroll; }
     static GtkWidget* locked_box(App& a) { return a.m_locked_box; }
+    static GtkTreeViewColumn* value_column(App& a) { return a.m_value_column; }
     static GtkWidget* paned(App& a) { return a.m_paned; }
     static GtkWidget* status(App& a) { return a.m_status; }
     static hw::Node* selected(App& a) { return a.m_selected; }

@@ -277,6 +277,29 @@ TEST_F(Window, SectionRowsStripesAndLockedRows) {
     EXPECT_EQ(rows[3].foreground, p.text);
 }
 
+TEST_F(Window, LongValuesWrapInsideThePaneInBothDirections) {
+    for (const char* language : {"en", "ar"}) {
+        I18n::instance().set_language(language);
+        gtk_widget_set_default_direction(I18n::instance().is_rtl() ? GTK_TEXT_DIR_RTL
+                                                                   : GTK_TEXT_DIR_LTR);
+        App& app = open();
+        // A pane narrower than the value column's starting wrap width of 460 pixels.
+        int whole = gtk_widget_get_allocated_width(I::paned(app));
+        gtk_paned_set_position(GTK_PANED(I::paned(app)), whole - 600);
+        ASSERT_TRUE(app.select_node_id("cpu")); // carries a flag list far wider than the pane
+        process_events(200);
+        ASSERT_LT(gtk_widget_get_allocated_width(I::detail_scroll(app)), 250 + 460);
+        GtkTreeViewColumn* value = I::value_column(app);
+        int pane = gtk_widget_get_allocated_width(I::detail_scroll(app));
+        int left = gtk_tree_view_column_get_x_offset(value);
+        EXPECT_GE(left, 0) << language;
+        EXPECT_LE(left + gtk_tree_view_column_get_width(value), pane) << language;
+        m_app.reset();
+        process_events();
+    }
+    gtk_widget_set_default_direction(GTK_TEXT_DIR_LTR);
+}
+
 TEST_F(Window, GeometryFromStoredSettings) {
     Settings& s = SettingsStore::instance().mutable_get();
     s.window_width = 3000, s.window_height = 900;
