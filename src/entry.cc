@@ -43,25 +43,12 @@ const char* output_path(int argc, char** argv) {
     return nullptr;
 }
 
-bool write_all(int fd, const std::string& text) {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // A full disk or a failing device must not be reported as success, so both the writes and
 // the close are checked.
 bool write_file(const char* path, const std::string& text) {
     int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    bool ok = write_all(fd, text);
+    bool ok = util::write_all(fd, text);
     if (::close(fd) != 0) ok = false;
     return ok;
 }
@@ -115,7 +102,7 @@ int run_report_mode(int argc, char** argv) {
         std::printf("Bericht geschrieben: %s\n", path);
         return 0;
     }
-    if (!write_all(STDOUT_FILENO, text)) {
+    if (!util::write_all(STDOUT_FILENO, text)) {
         std::fprintf(stderr, "Konnte %s nicht schreiben\n", "stdout");
         return 1;
     }

@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "i18n.h"
+#include "theme.h"
 #include "util.h"
 
 #include <algorithm>
@@ -58,14 +59,6 @@ std::string settings_directory() {
     return base + "/.config/Quarvel";
 }
 
-bool is_hex_colour(std::string_view v) {
-    if (!v.empty() && v[0] == '#') v.remove_prefix(1);
-    if (v.size() != 6) return false;
-    for (char c : v)
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    return true;
-}
-
 // Position just after the first `"key"` and the ':' that follows it, or npos.
 size_t value_start(std::string_view text, std::string_view key) {
     std::string quoted = "\"" + std::string(key) + "\"";
@@ -112,19 +105,6 @@ bool is_catalog_language(const std::string& code) {
     for (const auto& l : I18n::available())
         if (l.code == code) return true;
     return false;
-}
-
-bool write_all(int fd, const std::string& text) {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Reads a regular file up to the cap. A FIFO or socket planted at the path would block or
@@ -177,7 +157,8 @@ void SettingsStore::apply_text(std::string_view text, Settings& s) {
 
     for (const auto& c : Settings::color_fields) {
         std::string v = string_value(text, c.key);
-        if (is_hex_colour(v)) s.*c.field = v;
+        Rgb parsed;
+        if (hex_to_rgb(v, parsed)) s.*c.field = v;
     }
 
     s.window_x = number_value(text, "window_x", -1);
@@ -234,7 +215,7 @@ bool SettingsStore::save() const {
     std::string tmp = target + ".tmp.XXXXXX";
     int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = write_all(fd, to_text(m_settings));
+    bool ok = util::write_all(fd, to_text(m_settings));
     // Without it a power loss shortly after the rename can leave an empty file on some
     // file systems.
     if (ok && ::fsync(fd) != 0) ok = false;

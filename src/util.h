@@ -72,6 +72,10 @@ std::string read_link_base(const std::string& path);
 // relative ("../../../0:0:0:0"), so this is how a collector learns where a device sits.
 std::string resolve_path(const std::string& path);
 
+// Writes all of `text` to the descriptor, retrying short writes; false on any failure, so a
+// full disk is never reported as success.
+bool write_all(int fd, const std::string& text);
+
 // ---- Text -----------------------------------------------------------------------------------
 
 std::string trim(std::string_view s);
@@ -80,6 +84,11 @@ bool starts_with(std::string_view s, std::string_view p);
 bool ends_with(std::string_view s, std::string_view p);
 std::vector<std::string> split(std::string_view s, char sep);
 std::string join(const std::vector<std::string>& v, std::string_view sep);
+// The words of `s`: cut at runs of white space (and NULs), no empty words. Kernel tables
+// such as /proc/swaps and /proc/loadavg align their columns with varying blanks.
+std::vector<std::string> split_ws(std::string_view s);
+// True for a non-empty run of ASCII digits and nothing else.
+bool all_digits(std::string_view s);
 bool natural_less(std::string_view a, std::string_view b);
 
 // Replaces every byte sequence that is not valid UTF-8 with U+FFFD. Kernel strings (model

@@ -53,6 +53,27 @@ std::vector<std::string> split(std::string_view s, char sep) {
     }
 }
 
+std::vector<std::string> split_ws(std::string_view s) {
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && is_trim_byte(s[i]))
+            ++i;
+        size_t start = i;
+        while (i < s.size() && !is_trim_byte(s[i]))
+            ++i;
+        if (i > start) out.emplace_back(s.substr(start, i - start));
+    }
+    return out;
+}
+
+bool all_digits(std::string_view s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (!is_digit(c)) return false;
+    return true;
+}
+
 std::string join(const std::vector<std::string>& v, std::string_view sep) {
     std::string out;
     for (size_t i = 0; i < v.size(); ++i) {

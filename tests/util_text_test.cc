@@ -50,3 +50,14 @@ TEST(Text, InvalidUtf8IsReplacedAndMountEscapesDecoded) {
     EXPECT_EQ(unescape_octal("trailing\\04"), "trailing\\04"); // incomplete escapes stay
     EXPECT_EQ(unescape_octal("\\9"), "\\9");
 }
+
+TEST(SplitWs, CutsAtRunsOfBlanksLikeKernelTables) {
+    EXPECT_EQ(split_ws("/dev/zram0   partition\t4194300\t0\t100\n"),
+              (std::vector<std::string>{"/dev/zram0", "partition", "4194300", "0", "100"}));
+    EXPECT_TRUE(split_ws(" \t\n").empty());
+    EXPECT_EQ(split_ws(std::string("a\0b", 3)), (std::vector<std::string>{"a", "b"}));
+    EXPECT_TRUE(all_digits("0042"));
+    EXPECT_FALSE(all_digits(""));
+    EXPECT_FALSE(all_digits("-1"));
+    EXPECT_FALSE(all_digits("1e9"));
+}

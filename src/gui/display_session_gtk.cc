@@ -1,5 +1,6 @@
 // The toolkit's side of the display session: initialises GTK for the report and describes
 // the default display's monitors to the graphics collector.
+#include "gui/display_session_gtk.h"
 #include "hw/display_session.h"
 
 #include <cstdlib>
@@ -67,6 +68,10 @@ std::optional<hw::DisplaySession> gtk_display_session() {
 
 } // namespace
 
+void gui::register_display_session() {
+    hw::set_display_session_provider(gtk_display_session);
+}
+
 // Called by the report mode (through dlsym) when a display may be reachable. Non-zero when
 // the toolkit could open the display.
 extern "C" __attribute__((visibility("default"))) int quarvel_toolkit_init(int argc, char** argv) {
@@ -79,6 +84,6 @@ extern "C" __attribute__((visibility("default"))) int quarvel_toolkit_init(int a
     args.push_back(nullptr);
     char** gtk_argv = args.data();
     if (!gtk_init_check(&argc, &gtk_argv)) return 0;
-    hw::set_display_session_provider(gtk_display_session);
+    gui::register_display_session();
     return 1;
 }

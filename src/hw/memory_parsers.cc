@@ -8,21 +8,6 @@ namespace {
 
 constexpr uint64_t memmap_threshold = 256ull << 20;
 
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> out;
-    std::string cur;
-    for (char c : line) {
-        if (c == ' ' || c == '\t') {
-            if (!cur.empty()) out.push_back(std::move(cur));
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    if (!cur.empty()) out.push_back(std::move(cur));
-    return out;
-}
-
 uint64_t saturating_add(uint64_t a, uint64_t b) {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
@@ -51,7 +36,7 @@ Meminfo parse_meminfo(const std::vector<std::string>& lines) {
 std::vector<SwapArea> parse_swaps(const std::vector<std::string>& lines) {
     std::vector<SwapArea> out;
     for (size_t i = 1; i < lines.size(); ++i) {
-        auto f = fields(lines[i]);
+        auto f = util::split_ws(lines[i]);
         if (f.size() < 5) continue;
         SwapArea a;
         // The kernel octal-escapes white space and backslashes in the file name.

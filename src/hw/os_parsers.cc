@@ -8,33 +8,12 @@ namespace hw {
 
 namespace {
 
-bool all_digits(std::string_view s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
 // "12.34" or "12": what the kernel writes for loads and seconds. Anything else (signs,
 // exponents, "nan") is refused before a number parser can make sense of it.
 bool plain_decimal(std::string_view s) {
     size_t dot = s.find('.');
-    if (dot == std::string_view::npos) return all_digits(s);
-    return all_digits(s.substr(0, dot)) && all_digits(s.substr(dot + 1));
-}
-
-std::vector<std::string> fields(std::string_view text) {
-    std::vector<std::string> out;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n'))
-            ++i;
-        size_t start = i;
-        while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\n')
-            ++i;
-        if (i > start) out.emplace_back(text.substr(start, i - start));
-    }
-    return out;
+    if (dot == std::string_view::npos) return util::all_digits(s);
+    return util::all_digits(s.substr(0, dot)) && util::all_digits(s.substr(dot + 1));
 }
 
 } // namespace
@@ -81,7 +60,7 @@ void parse_os_release(const std::vector<std::string>& lines, OsRelease& table) {
 }
 
 std::optional<LoadAverage> parse_loadavg(std::string_view text) {
-    auto f = fields(text);
+    auto f = util::split_ws(text);
     if (f.size() < 5) return std::nullopt;
     LoadAverage la;
     if (plain_decimal(f[0]) && plain_decimal(f[1]) && plain_decimal(f[2])) {
@@ -94,15 +73,15 @@ std::optional<LoadAverage> parse_loadavg(std::string_view text) {
         if (finite) la.loads = loads;
     }
     size_t slash = f[3].find('/');
-    if (slash != std::string::npos && all_digits(f[3].substr(0, slash)) &&
-        all_digits(f[3].substr(slash + 1)))
+    if (slash != std::string::npos && util::all_digits(f[3].substr(0, slash)) &&
+        util::all_digits(f[3].substr(slash + 1)))
         la.tasks = f[3];
-    if (all_digits(f[4])) la.last_pid = f[4];
+    if (util::all_digits(f[4])) la.last_pid = f[4];
     return la;
 }
 
 std::optional<uint64_t> parse_uptime(std::string_view text) {
-    auto f = fields(text);
+    auto f = util::split_ws(text);
     if (f.empty() || !plain_decimal(f[0])) return std::nullopt;
     double seconds = util::to_double(f[0], -1);
     // Beyond this a conversion to whole seconds would overflow.

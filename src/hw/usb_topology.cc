@@ -10,11 +10,6 @@ namespace hw {
 
 namespace {
 
-bool all_digits(std::string_view s) {
-    return !s.empty() &&
-           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // The bus number as a number for ordering; bus numbers are small, garbage sorts last.
 uint64_t bus_order(const std::string& number) {
     return util::to_u64(number, UINT64_MAX);
@@ -39,15 +34,15 @@ void flatten(const std::string& parent, int depth,
 } // namespace
 
 bool usb_is_root_hub_name(const std::string& name) {
-    return util::starts_with(name, "usb") && all_digits(std::string_view(name).substr(3));
+    return util::starts_with(name, "usb") && util::all_digits(std::string_view(name).substr(3));
 }
 
 bool usb_is_device_name(const std::string& name) {
     size_t dash = name.find('-');
-    if (dash == std::string::npos || !all_digits(std::string_view(name).substr(0, dash)))
+    if (dash == std::string::npos || !util::all_digits(std::string_view(name).substr(0, dash)))
         return false;
     for (const auto& port : util::split(std::string_view(name).substr(dash + 1), '.'))
-        if (!all_digits(port)) return false;
+        if (!util::all_digits(port)) return false;
     return true;
 }
 

@@ -1,0 +1,879 @@
+#include "gui/app.h"
+
+#include "gui/detail_content.h"
+#include "gui/display_session_gtk.h"
+#include "gui/images.h"
+#include "gui/tree_icons.h"
+#include "gui/window_layout.h"
+#include "i18n.h"
+#include "report.h"
+#include "settings.h"
+#include "util.h"
+
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
+
+namespace {
+
+enum TreeColumn { TREE_ICON, TREE_MARKUP, TREE_NODE, TREE_COLUMNS };
+enum DetailColumn {
+    COL_NAME,
+    COL_VALUE,
+    COL_SOURCE,
+    COL_WEIGHT,
+    COL_SECTION,
+    COL_BACKGROUND,
+    COL_FOREGROUND,
+    COL_LOCKED,
+    DETAIL_COLUMNS
+};
+
+std::string escape(const std::string& text) {
+    gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
+    if (!escaped) return text;
+    std::string out = escaped;
+    g_free(escaped);
+    return out;
+}
+
+hw::Node* node_at(GtkTreeModel* model, GtkTreeIter* iter) {
+    gpointer p = nullptr;
+    gtk_tree_model_get(model, iter, TREE_NODE, &p, -1);
+    return static_cast<hw::Node*>(p);
+}
+
+void insert_node(GtkTreeStore* store, GtkTreeIter* parent, const hw::Node& n,
+                 const std::string& filter, int scale) {
+    if (!filter.empty() && !n.matches(filter)) {
+        bool below = false;
+        for (const auto& c : n.children)
+            if ((below = detail::node_or_child_matches(*c, filter))) break;
+        if (!below) return;
+    }
+    std::string markup = "<b>" + escape(n.title) + "</b>";
+    if (!n.summary.empty())
+        markup += "\n<span size=\"small\" alpha=\"65%\">" + escape(n.summary) + "</span>";
+    GtkTreeIter it;
+    gtk_tree_store_append(store, &it, parent);
+    gtk_tree_store_set(store, &it, TREE_ICON, tree_icons::icon(n.icon, 20 * scale), TREE_MARKUP,
+                       markup.c_str(), TREE_NODE, &n, -1);
+    for (const auto& c : n.children)
+        insert_node(store, &it, *c, filter, scale);
+}
+
+// Icons are rendered at the screen's scale; on a scaled screen they are handed over as
+// surfaces of that scale, or they would show at twice their size.
+void set_icon_cell(GtkTreeViewColumn*, GtkCellRenderer* cell, GtkTreeModel* model,
+                   GtkTreeIter* iter, gpointer tree_view) {
+    GdkPixbuf* pixbuf = nullptr;
+    gtk_tree_model_get(model, iter, TREE_ICON, &pixbuf, -1);
+    int scale = gtk_widget_get_scale_factor(GTK_WIDGET(tree_view));
+    if (pixbuf && scale > 1) {
+        cairo_surface_t* surface = gdk_cairo_surface_create_from_pixbuf(
+            pixbuf, scale, gtk_widget_get_window(GTK_WIDGET(tree_view)));
+        g_object_set(cell, "surface", surface, nullptr);
+        cairo_surface_destroy(surface);
+    } else {
+        g_object_set(cell, "pixbuf", pixbuf, nullptr);
+    }
+    if (pixbuf) g_object_unref(pixbuf);
+}
+
+bool find_row(GtkTreeModel* model, GtkTreeIter* parent, const std::string& id, GtkTreeIter* found) {
+    GtkTreeIter it;
+    if (!gtk_tree_model_iter_children(model, &it, parent)) return false;
+    do {
+        hw::Node* n = node_at(model, &it);
+        if (n && n->id == id) {
+            *found = it;
+            return true;
+        }
+        if (find_row(model, &it, id, found)) return true;
+    } while (gtk_tree_model_iter_next(model, &it));
+    return false;
+}
+
+GtkWidget* new_panel_scroll() {
+    GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_widget_set_no_show_all(scroll, TRUE);
+    return scroll;
+}
+
+// Shows a widget marked "no show all" together with its children.
+void show_with_children(GtkWidget* w) {
+    gtk_widget_set_no_show_all(w, FALSE);
+    gtk_widget_show_all(w);
+    gtk_widget_set_no_show_all(w, TRUE);
+}
+
+// Where the panel of a placement goes in the pane, or nowhere.
+void place(GtkWidget* scroll, const detail::Placement& p) {
+    if (!scroll) return;
+    if (!p.shown) {
+        gtk_widget_hide(scroll);
+        return;
+    }
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(scroll));
+    if (GTK_IS_VIEWPORT(child)) child = gtk_bin_get_child(GTK_BIN(child));
+    if (child) gtk_widget_set_size_request(child, -1, p.height_request);
+    gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroll), p.min_content_height);
+    gtk_widget_set_vexpand(scroll, p.expand);
+    GtkWidget* parent = gtk_widget_get_parent(scroll);
+    if (GTK_IS_BOX(parent))
+        gtk_box_set_child_packing(GTK_BOX(parent), scroll, p.expand, p.expand, 0, GTK_PACK_START);
+    show_with_children(scroll);
+    gtk_widget_queue_draw(scroll);
+}
+
+void set_if_changed(GObject* object, const char* property, int value) {
+    int current = 0;
+    g_object_get(object, property, &current, nullptr);
+    if (current != value) g_object_set(object, property, value, nullptr);
+}
+
+layout::Rect work_area() {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display) return layout::fallback_work_area;
+    GdkMonitor* monitor = nullptr;
+    if (GdkSeat* seat = gdk_display_get_default_seat(display)) {
+        if (GdkDevice* pointer = gdk_seat_get_pointer(seat)) {
+            int x = 0, y = 0;
+            gdk_device_get_position(pointer, nullptr, &x, &y);
+            monitor = gdk_display_get_monitor_at_point(display, x, y);
+        }
+    }
+    if (!monitor) monitor = gdk_display_get_primary_monitor(display);
+    if (!monitor && gdk_display_get_n_monitors(display) > 0)
+        monitor = gdk_display_get_monitor(display, 0);
+    if (!monitor) return layout::fallback_work_area;
+    GdkRectangle r;
+    gdk_monitor_get_workarea(monitor, &r);
+    return {r.x, r.y, r.width, r.height};
+}
+
+} // namespace
+
+App::App() : m_collect(hw::collect_all) {}
+
+App::~App() {
+    for (guint source : {m_idle_source, m_unblock_source, m_scroll_source})
+        if (source) g_source_remove(source);
+    if (m_portal_sub && m_portal_bus)
+        g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);
+    if (m_portal_bus) g_object_unref(m_portal_bus);
+    if (m_window) gtk_widget_destroy(m_window);
+    if (m_tree_store) g_object_unref(m_tree_store);
+    if (m_detail_store) g_object_unref(m_detail_store);
+    if (m_css) {
+        if (GdkScreen* screen = gdk_screen_get_default())
+            gtk_style_context_remove_provider_for_screen(screen, GTK_STYLE_PROVIDER(m_css));
+        g_object_unref(m_css);
+    }
+}
+
+int App::run(int argc, char** argv) {
+    m_started_us = g_get_monotonic_time();
+    // The window draws nothing with OpenGL, yet probing for it loads the whole GL driver stack
+    // at start, which costs more than everything else the window does before it appears. The
+    // variable is dropped again once read, so programs started from the window keep GL.
+    const bool gl_probe_off = !g_getenv("GDK_GL") && g_setenv("GDK_GL", "disable", FALSE);
+    const bool toolkit_up = gtk_init_check(&argc, &argv);
+    if (gl_probe_off) g_unsetenv("GDK_GL");
+    if (!toolkit_up) {
+        std::fprintf(stderr, "Quarvel: no display to open the window on; "
+                             "--report writes the text report instead.\n");
+        return 1;
+    }
+    gui::register_display_session();
+    // The toolkit set every locale category from the environment; numbers are formatted by the
+    // program itself and must parse and print with "." whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    start();
+    gtk_main();
+    return 0;
+}
+
+void App::start() {
+    SettingsStore::instance().load();
+    apply_language(SettingsStore::instance().get().language);
+    probe_system_theme_hint();
+    apply_theme();
+    watch_system_theme();
+    build_window();
+    refresh();
+    apply_geometry();
+    gtk_widget_show_all(m_window);
+
+    const Settings& s = SettingsStore::instance().get();
+    if (!running_on_wayland() && s.window_x >= 0 && s.window_y >= 0)
+        gtk_window_move(GTK_WINDOW(m_window), s.window_x, s.window_y);
+    if (s.window_maximized) gtk_window_maximize(GTK_WINDOW(m_window));
+    m_idle_source = g_idle_add(on_idle_after_show, this);
+}
+
+gboolean App::on_idle_after_show(gpointer self) {
+    App* app = static_cast<App*>(self);
+    app->m_idle_source = 0;
+    // Only now do the panes have their real sizes, which the panels are sized from.
+    app->fill_details(app->m_selected);
+    return G_SOURCE_REMOVE;
+}
+
+// ---- Building -------------------------------------------------------------------------------
+
+void App::build_window() {
+    m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(m_window), "Quarvel");
+    if (GdkPixbuf* icon = app_icon(0)) {
+        gtk_window_set_icon(GTK_WINDOW(m_window), icon);
+        g_object_unref(icon);
+    }
+    GdkGeometry hints{};
+    hints.min_width = 1024;
+    hints.min_height = 768;
+    gtk_window_set_geometry_hints(GTK_WINDOW(m_window), nullptr, &hints, GDK_HINT_MIN_SIZE);
+    g_signal_connect(m_window, "destroy", G_CALLBACK(on_destroy), this);
+    g_signal_connect(m_window, "delete-event", G_CALLBACK(on_delete), this);
+    g_signal_connect(m_window, "window-state-event", G_CALLBACK(on_window_state), this);
+    if (std::getenv("QUARVEL_REPORT_FIRST_DRAW"))
+        g_signal_connect_after(m_window, "draw", G_CALLBACK(on_first_draw), this);
+
+    // The menu bar (position 0) and the monitor bar (position 1) are packed above the
+    // divided area when they are built.
+    m_vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(GTK_CONTAINER(m_window), m_vbox);
+
+    m_paned = gtk_paned_new(GTK_ORIENTATION_HORIZONTAL);
+    gtk_paned_pack1(GTK_PANED(m_paned), build_tree_pane(), FALSE, FALSE);
+    gtk_paned_pack2(GTK_PANED(m_paned), build_detail_pane(), TRUE, FALSE);
+    gtk_box_pack_start(GTK_BOX(m_vbox), m_paned, TRUE, TRUE, 0);
+
+    m_status = gtk_label_new("");
+    gtk_label_set_xalign(GTK_LABEL(m_status), 0);
+    gtk_label_set_ellipsize(GTK_LABEL(m_status), PANGO_ELLIPSIZE_END);
+    gtk_style_context_add_class(gtk_widget_get_style_context(m_status), "statusbar");
+    gtk_box_pack_start(GTK_BOX(m_vbox), m_status, FALSE, FALSE, 0);
+}
+
+GtkWidget* App::build_tree_pane() {
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+
+    m_search = gtk_search_entry_new();
+    gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
+    g_signal_connect(m_search, "search-changed", G_CALLBACK(on_search_changed), this);
+    gtk_box_pack_start(GTK_BOX(box), m_search, FALSE, FALSE, 2);
+
+    GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_AUTOMATIC,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_min_content_width(GTK_SCROLLED_WINDOW(scroll), 270);
+
+    m_tree_store = gtk_tree_store_new(TREE_COLUMNS, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_POINTER);
+    m_tree_view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(m_tree_store));
+    gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(m_tree_view), FALSE);
+    gtk_tree_view_set_enable_search(GTK_TREE_VIEW(m_tree_view), FALSE);
+
+    GtkCellRenderer* icon = gtk_cell_renderer_pixbuf_new();
+    g_object_set(icon, "xpad", 3, "ypad", 0, "yalign", 0.5, nullptr);
+    GtkTreeViewColumn* icon_column = gtk_tree_view_column_new();
+    gtk_tree_view_column_pack_start(icon_column, icon, FALSE);
+    gtk_tree_view_column_set_cell_data_func(icon_column, icon, set_icon_cell, m_tree_view, nullptr);
+    gtk_tree_view_column_set_sizing(icon_column, GTK_TREE_VIEW_COLUMN_AUTOSIZE);
+    gtk_tree_view_append_column(GTK_TREE_VIEW(m_tree_view), icon_column);
+
+    GtkCellRenderer* text = gtk_cell_renderer_text_new();
+    g_object_set(text, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+    GtkTreeViewColumn* text_column =
+        gtk_tree_view_column_new_with_attributes("", text, "markup", TREE_MARKUP, nullptr);
+    gtk_tree_view_column_set_sizing(text_column, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_column_set_expand(text_column, TRUE);
+    gtk_tree_view_append_column(GTK_TREE_VIEW(m_tree_view), text_column);
+
+    GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(m_tree_view));
+    gtk_tree_selection_set_mode(sel, GTK_SELECTION_SINGLE);
+    g_signal_connect(sel, "changed", G_CALLBACK(on_tree_selection), this);
+    g_signal_connect(m_tree_view, "row-activated", G_CALLBACK(on_tree_row_activated), this);
+
+    gtk_container_add(GTK_CONTAINER(scroll), m_tree_view);
+    gtk_box_pack_start(GTK_BOX(box), scroll, TRUE, TRUE, 0);
+    return box;
+}
+
+GtkWidget* App::build_detail_pane() {
+    m_detail_store =
+        gtk_tree_store_new(DETAIL_COLUMNS, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_INT,
+                           G_TYPE_BOOLEAN, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_BOOLEAN);
+    m_detail_view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(m_detail_store));
+    GtkTreeView* view = GTK_TREE_VIEW(m_detail_view);
+    gtk_tree_view_set_enable_search(view, FALSE);
+    gtk_tree_view_set_grid_lines(view, GTK_TREE_VIEW_GRID_LINES_NONE);
+    gtk_tree_view_set_enable_tree_lines(view, FALSE);
+    gtk_tree_view_set_level_indentation(view, 6);
+    g_signal_connect(m_detail_view, "size-allocate", G_CALLBACK(on_detail_size_allocate), this);
+    g_signal_connect(m_detail_view, "button-press-event", G_CALLBACK(on_detail_click), this);
+
+    m_name_renderer = gtk_cell_renderer_text_new();
+    g_object_set(m_name_renderer, "ypad", 3, "yalign", 0.0, "wrap-mode", PANGO_WRAP_WORD_CHAR,
+                 "wrap-width", 220, nullptr);
+    m_name_column = gtk_tree_view_column_new_with_attributes(
+        tr("ui.col_property"), m_name_renderer, "text", COL_NAME, "weight", COL_WEIGHT,
+        "cell-background", COL_BACKGROUND, "foreground", COL_FOREGROUND, nullptr);
+    gtk_tree_view_column_set_resizable(m_name_column, TRUE);
+    gtk_tree_view_column_set_sizing(m_name_column, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_column_set_fixed_width(m_name_column, 250);
+    gtk_tree_view_column_set_min_width(m_name_column, 110);
+    gtk_tree_view_append_column(view, m_name_column);
+
+    m_value_renderer = gtk_cell_renderer_text_new();
+    g_object_set(m_value_renderer, "family", "monospace", "wrap-mode", PANGO_WRAP_WORD_CHAR,
+                 "wrap-width", 460, "yalign", 0.0, "ypad", 3, nullptr);
+    m_value_column = gtk_tree_view_column_new_with_attributes(
+        tr("ui.col_value"), m_value_renderer, "text", COL_VALUE, "weight", COL_WEIGHT,
+        "cell-background", COL_BACKGROUND, "foreground", COL_FOREGROUND, nullptr);
+    gtk_tree_view_column_set_resizable(m_value_column, TRUE);
+    gtk_tree_view_column_set_expand(m_value_column, TRUE);
+    gtk_tree_view_column_set_min_width(m_value_column, 140);
+    gtk_tree_view_append_column(view, m_value_column);
+
+    GtkCellRenderer* source = gtk_cell_renderer_text_new();
+    g_object_set(source, "scale", 0.85, "ypad", 3, "yalign", 0.0, nullptr);
+    m_source_column =
+        gtk_tree_view_column_new_with_attributes(tr("ui.col_source"), source, "text", COL_SOURCE,
+                                                 "cell-background", COL_BACKGROUND, nullptr);
+    gtk_tree_view_column_set_resizable(m_source_column, TRUE);
+    gtk_tree_view_column_set_visible(m_source_column, SettingsStore::instance().get().show_sources);
+    gtk_tree_view_append_column(view, m_source_column);
+
+    m_detail_scroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(m_detail_scroll), GTK_POLICY_AUTOMATIC,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_min_content_width(GTK_SCROLLED_WINDOW(m_detail_scroll), 320);
+    gtk_container_add(GTK_CONTAINER(m_detail_scroll), m_detail_view);
+
+    // The live panels' places, hidden until their node is shown.
+    m_disk_scroll = new_panel_scroll();
+    m_disk_area = gtk_drawing_area_new();
+    gtk_container_add(GTK_CONTAINER(m_disk_scroll), m_disk_area);
+    m_usb_scroll = new_panel_scroll();
+    m_usb_area = gtk_drawing_area_new();
+    gtk_container_add(GTK_CONTAINER(m_usb_scroll), m_usb_area);
+    m_net_scroll = new_panel_scroll();
+    m_sensor_scroll = new_panel_scroll();
+    m_proc_box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_no_show_all(m_proc_box, TRUE);
+    m_locked_box = build_locked_preview();
+
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_box_pack_start(GTK_BOX(box), m_disk_scroll, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), m_usb_scroll, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), m_net_scroll, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), m_sensor_scroll, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), m_locked_box, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(box), m_proc_box, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(box), m_detail_scroll, TRUE, TRUE, 0);
+    return box;
+}
+
+GtkWidget* App::build_locked_preview() {
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 10);
+    gtk_widget_set_halign(box, GTK_ALIGN_CENTER);
+    gtk_widget_set_valign(box, GTK_ALIGN_CENTER);
+    gtk_widget_set_margin_top(box, 20);
+    gtk_widget_set_margin_bottom(box, 20);
+    gtk_widget_set_no_show_all(box, TRUE);
+
+    m_locked_area = gtk_drawing_area_new();
+    gtk_widget_set_size_request(m_locked_area, 336, 130);
+    g_signal_connect(m_locked_area, "draw", G_CALLBACK(on_draw_locked), this);
+    gtk_box_pack_start(GTK_BOX(box), m_locked_area, FALSE, FALSE, 0);
+
+    m_locked_hint = gtk_label_new(tr("msg.preview_locked"));
+    gtk_label_set_line_wrap(GTK_LABEL(m_locked_hint), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(m_locked_hint), 54);
+    gtk_label_set_width_chars(GTK_LABEL(m_locked_hint), 40);
+    gtk_label_set_justify(GTK_LABEL(m_locked_hint), GTK_JUSTIFY_CENTER);
+    gtk_style_context_add_class(gtk_widget_get_style_context(m_locked_hint), "dim-text");
+    gtk_box_pack_start(GTK_BOX(box), m_locked_hint, FALSE, FALSE, 0);
+
+    // Its action, the permission notice, comes with the menus.
+    m_locked_btn = gtk_button_new_with_label(tr("dialog.unlock"));
+    gtk_widget_set_halign(m_locked_btn, GTK_ALIGN_CENTER);
+    gtk_box_pack_start(GTK_BOX(box), m_locked_btn, FALSE, FALSE, 0);
+    return box;
+}
+
+gboolean App::on_draw_locked(GtkWidget* widget, cairo_t* cr, gpointer self) {
+    App* app = static_cast<App*>(self);
+    if (!app->m_locked_png) return FALSE;
+    GdkPixbuf* pixbuf = images::pixbuf_from_png(app->m_locked_png, app->m_locked_png_size);
+    if (!pixbuf) return FALSE;
+    const int w = gdk_pixbuf_get_width(pixbuf), h = gdk_pixbuf_get_height(pixbuf);
+    const int x = (gtk_widget_get_allocated_width(widget) - w) / 2;
+    const int y = (gtk_widget_get_allocated_height(widget) - h) / 2;
+    gdk_cairo_set_source_pixbuf(cr, pixbuf, x, y);
+    cairo_paint_with_alpha(cr, 0.38);
+    g_object_unref(pixbuf);
+
+    cairo_set_source_rgba(cr, 0.85, 0.3, 0.3, 0.65);
+    cairo_set_line_width(cr, 3);
+    cairo_move_to(cr, x + 6, y + 6);
+    cairo_line_to(cr, x + w - 6, y + h - 6);
+    cairo_move_to(cr, x + w - 6, y + 6);
+    cairo_line_to(cr, x + 6, y + h - 6);
+    cairo_stroke(cr);
+
+    Rgb dim{0.5, 0.5, 0.5};
+    hex_to_rgb(app->palette().dim, dim);
+    cairo_set_source_rgba(cr, dim.r, dim.g, dim.b, 0.5);
+    cairo_set_line_width(cr, 1);
+    cairo_rectangle(cr, x + 0.5, y + 0.5, w - 1, h - 1);
+    cairo_stroke(cr);
+    return FALSE;
+}
+
+// ---- Collecting and the tree ----------------------------------------------------------------
+
+void App::refresh() {
+    const int64_t t0 = g_get_monotonic_time();
+    std::unique_ptr<hw::Node> fresh = m_collect();
+    m_selected = nullptr;
+    m_root = std::move(fresh); // the old tree goes only now that the new one exists
+    fill_tree();
+
+    std::string target =
+        m_selected_id.empty() ? SettingsStore::instance().get().start_view : m_selected_id;
+    if (!target.empty()) select_node_id(target);
+    if (!m_selected) {
+        // A search that hides the remembered node must not make the first visible row the
+        // user's new place.
+        const std::string remembered = m_selected_id;
+        GtkTreeIter first;
+        if (gtk_tree_model_get_iter_first(GTK_TREE_MODEL(m_tree_store), &first)) {
+            GtkTreePath* path = gtk_tree_model_get_path(GTK_TREE_MODEL(m_tree_store), &first);
+            gtk_tree_view_set_cursor(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE);
+            gtk_tree_path_free(path);
+        }
+        if (!m_filter.empty() && !remembered.empty()) m_selected_id = remembered;
+        if (!m_selected) fill_details(nullptr); // nothing matches: no stale rows or panels
+    }
+
+    const double ms = (g_get_monotonic_time() - t0) / 1000.0;
+    set_status(I18n::trf("status.collected", util::fmt_double(ms, 0).c_str()));
+}
+
+void App::fill_tree() {
+    m_building = true;
+    gtk_tree_store_clear(m_tree_store);
+    int scale = std::max(gtk_widget_get_scale_factor(m_tree_view), 1);
+    if (m_root)
+        for (const auto& child : m_root->children)
+            insert_node(m_tree_store, nullptr, *child, m_filter, scale);
+    m_building = false;
+    if (!m_filter.empty()) gtk_tree_view_expand_all(GTK_TREE_VIEW(m_tree_view));
+}
+
+bool App::select_node_id(const std::string& id) {
+    GtkTreeModel* model = GTK_TREE_MODEL(m_tree_store);
+    GtkTreeIter it;
+    if (!find_row(model, nullptr, id, &it)) return false;
+    GtkTreePath* path = gtk_tree_model_get_path(model, &it);
+    if (gtk_tree_path_get_depth(path) > 1)
+        gtk_tree_view_expand_to_path(GTK_TREE_VIEW(m_tree_view), path);
+    gtk_tree_view_set_cursor(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE);
+    gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE, 0, 0);
+    gtk_tree_path_free(path);
+    // While the view still measures its rows (after a refill or a new style sheet) it keeps its
+    // old top row and the scroll above is lost; once it has measured them, scroll again.
+    if (!m_scroll_source)
+        m_scroll_source = g_idle_add_full(
+            G_PRIORITY_LOW,
+            [](gpointer self) -> gboolean {
+                App* app = static_cast<App*>(self);
+                app->m_scroll_source = 0;
+                GtkTreePath* cursor = nullptr;
+                if (app->m_tree_view)
+                    gtk_tree_view_get_cursor(GTK_TREE_VIEW(app->m_tree_view), &cursor, nullptr);
+                if (cursor) {
+                    gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(app->m_tree_view), cursor, nullptr,
+                                                 FALSE, 0, 0);
+                    gtk_tree_path_free(cursor);
+                }
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+    return true;
+}
+
+void App::on_tree_selection(GtkTreeSelection* sel, gpointer self) {
+    App* app = static_cast<App*>(self);
+    if (app->m_building) return;
+    GtkTreeModel* model = nullptr;
+    GtkTreeIter it;
+    if (!gtk_tree_selection_get_selected(sel, &model, &it)) return;
+    hw::Node* n = node_at(model, &it);
+    if (!n) return;
+    app->m_selected = n;
+    app->m_selected_id = n->id;
+    app->fill_details(n);
+    std::string status = n->title;
+    if (!n->summary.empty()) status += "  \u2014  " + n->summary;
+    app->set_status(status);
+}
+
+void App::on_tree_row_activated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn*,
+                                gpointer) {
+    if (gtk_tree_view_row_expanded(view, path))
+        gtk_tree_view_collapse_row(view, path);
+    else
+        gtk_tree_view_expand_row(view, path, FALSE);
+}
+
+void App::on_search_changed(GtkSearchEntry* entry, gpointer self) {
+    App* app = static_cast<App*>(self);
+    app->m_filter = util::lower(gtk_entry_get_text(GTK_ENTRY(entry)));
+    app->fill_tree();
+    // The user's place stays selected while it is visible, and comes back when the search no
+    // longer hides it.
+    if (app->m_selected_id.empty() || !app->select_node_id(app->m_selected_id))
+        app->fill_details(app->m_selected);
+}
+
+void App::set_status(const std::string& text) {
+    if (m_status) gtk_label_set_text(GTK_LABEL(m_status), text.c_str());
+}
+
+// ---- The detail pane ------------------------------------------------------------------------
+
+void App::fill_details(hw::Node* n) {
+    if (!m_detail_store || !m_detail_view) return;
+    gtk_tree_store_clear(m_detail_store);
+    apply_detail_plan(n);
+    if (n) fill_detail_rows(*n);
+}
+
+void App::apply_detail_plan(hw::Node* n) {
+    detail::Input in;
+    in.node = n;
+    in.filter_empty = m_filter.empty();
+    if (in.filter_empty) {
+        for (const auto& p : hw::missing_snap_permissions())
+            if (p == "hardware-observe") in.missing_hardware_observe = true;
+    }
+    in.paned_height = gtk_widget_get_allocated_height(m_paned);
+    in.table_width = gtk_widget_get_allocated_width(m_detail_view);
+
+    // The live panels join here as they are built: each supplies its height and is started
+    // and stopped by the same plan.
+    const detail::Panels panels;
+    const detail::Plan plan = detail::plan(in, panels);
+
+    bool dark = palette().dark;
+    switch (plan.preview) {
+    case detail::Preview::sensors: {
+        images::Png png = images::sensors_preview(dark);
+        m_locked_png = png.data, m_locked_png_size = png.size;
+        break;
+    }
+    case detail::Preview::disks: {
+        images::Png png = images::disks_preview(dark);
+        m_locked_png = png.data, m_locked_png_size = png.size;
+        break;
+    }
+    case detail::Preview::none:
+        m_locked_png = nullptr, m_locked_png_size = 0;
+        break;
+    }
+    if (m_locked_png) {
+        show_with_children(m_locked_box);
+        gtk_widget_queue_draw(m_locked_area);
+    } else {
+        gtk_widget_hide(m_locked_box);
+    }
+    place(m_disk_scroll, plan.disks);
+    place(m_usb_scroll, plan.usb);
+    place(m_net_scroll, plan.net);
+    place(m_sensor_scroll, plan.sensors);
+    if (plan.process_view)
+        show_with_children(m_proc_box);
+    else
+        gtk_widget_hide(m_proc_box);
+    gtk_widget_set_visible(m_detail_scroll, plan.table);
+}
+
+void App::fill_detail_rows(const hw::Node& n) {
+    for (const auto& section : detail::rows_for(n, m_filter, palette())) {
+        GtkTreeIter head;
+        const detail::Row& h = section.header;
+        gtk_tree_store_insert_with_values(
+            m_detail_store, &head, nullptr, -1, COL_NAME, h.name.c_str(), COL_VALUE, "", COL_SOURCE,
+            "", COL_WEIGHT, h.weight, COL_SECTION, TRUE, COL_BACKGROUND,
+            h.background ? h.background->c_str() : nullptr, COL_FOREGROUND, h.foreground.c_str(),
+            COL_LOCKED, FALSE, -1);
+        for (const auto& r : section.items) {
+            GtkTreeIter it;
+            gtk_tree_store_insert_with_values(
+                m_detail_store, &it, &head, -1, COL_NAME, r.name.c_str(), COL_VALUE,
+                r.value.c_str(), COL_SOURCE, r.source.c_str(), COL_WEIGHT, r.weight, COL_SECTION,
+                FALSE, COL_BACKGROUND, r.background ? r.background->c_str() : nullptr,
+                COL_FOREGROUND, r.foreground.c_str(), COL_LOCKED, r.locked, -1);
+        }
+    }
+    gtk_tree_view_expand_all(GTK_TREE_VIEW(m_detail_view));
+}
+
+void App::on_detail_size_allocate(GtkWidget* widget, GdkRectangle*, gpointer self) {
+    App* app = static_cast<App*>(self);
+    // The expanding value column grows to fit its widest text, so its own width alone would
+    // keep a long value wider than the pane and cut it off at the right edge; wrap at what is
+    // actually visible.
+    int column_width = gtk_tree_view_column_get_width(app->m_value_column);
+    GtkWidget* viewport = app->m_detail_scroll ? app->m_detail_scroll : widget;
+    // Measured as what the other columns leave, which holds in both text directions.
+    int visible = gtk_widget_get_allocated_width(viewport) -
+                  gtk_tree_view_column_get_width(app->m_name_column);
+    if (gtk_tree_view_column_get_visible(app->m_source_column))
+        visible -= gtk_tree_view_column_get_width(app->m_source_column);
+    if (visible > 0) column_width = std::min(column_width, visible);
+    int value_wrap = std::max(column_width - 16, 120);
+    int current = 0;
+    g_object_get(app->m_value_renderer, "wrap-width", &current, nullptr);
+    if (current != value_wrap) {
+        g_object_set(app->m_value_renderer, "wrap-width", value_wrap, nullptr);
+        // Rows keep the heights measured with the old wrap width until told otherwise.
+        gtk_tree_view_columns_autosize(GTK_TREE_VIEW(widget));
+        gtk_widget_queue_resize(widget);
+    }
+    set_if_changed(G_OBJECT(app->m_name_renderer), "wrap-width",
+                   std::max(gtk_tree_view_column_get_width(app->m_name_column) - 14, 90));
+}
+
+gboolean App::on_detail_click(GtkWidget* widget, GdkEventButton* event, gpointer self) {
+    App* app = static_cast<App*>(self);
+    if (event->type != GDK_BUTTON_PRESS && event->type != GDK_2BUTTON_PRESS &&
+        event->type != GDK_3BUTTON_PRESS)
+        return FALSE;
+    GtkTreeView* view = GTK_TREE_VIEW(widget);
+    GtkTreePath* path = nullptr;
+    bool on_row =
+        gtk_tree_view_get_path_at_pos(view, static_cast<int>(event->x), static_cast<int>(event->y),
+                                      &path, nullptr, nullptr, nullptr);
+    std::string name, value, source;
+    gboolean locked = FALSE;
+    if (on_row) {
+        GtkTreeIter it;
+        GtkTreeModel* model = GTK_TREE_MODEL(app->m_detail_store);
+        if (gtk_tree_model_get_iter(model, &it, path)) {
+            gchar *n = nullptr, *v = nullptr, *s = nullptr;
+            gtk_tree_model_get(model, &it, COL_NAME, &n, COL_VALUE, &v, COL_SOURCE, &s, COL_LOCKED,
+                               &locked, -1);
+            name = n ? n : "", value = v ? v : "", source = s ? s : "";
+            g_free(n), g_free(v), g_free(s);
+        }
+    }
+    detail::PressKind kind = event->type == GDK_2BUTTON_PRESS   ? detail::PressKind::double_
+                             : event->type == GDK_3BUTTON_PRESS ? detail::PressKind::triple
+                                                                : detail::PressKind::single;
+    detail::Click action =
+        detail::classify_click(event->button, kind, on_row, locked, app->m_clicks_blocked);
+    gboolean consumed = TRUE;
+    switch (action) {
+    case detail::Click::context_menu:
+        gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
+        if (!locked)
+            app->show_detail_menu(event, name, value, source);
+        else
+            app->show_detail_menu(event, name, "", source);
+        break;
+    case detail::Click::copy_value:
+        app->action_copy_value();
+        break;
+    case detail::Click::elevate:
+        // Unlocking needs the elevated copy of the program; until that is available the row
+        // only gets selected.
+        gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
+        break;
+    case detail::Click::swallow:
+        break;
+    case detail::Click::pass:
+        consumed = FALSE;
+        break;
+    }
+    if (path) gtk_tree_path_free(path);
+    return consumed;
+}
+
+void App::block_queued_clicks() {
+    m_clicks_blocked = true;
+    if (m_unblock_source) return;
+    // Idle sources run only once the pending input events have been dispatched.
+    m_unblock_source = g_idle_add(
+        [](gpointer self) -> gboolean {
+            App* app = static_cast<App*>(self);
+            app->m_clicks_blocked = false;
+            app->m_unblock_source = 0;
+            return G_SOURCE_REMOVE;
+        },
+        this);
+}
+
+namespace {
+
+struct CopyPayload {
+    App* app;
+    std::string text;
+};
+
+} // namespace
+
+void App::show_detail_menu(GdkEventButton* event, const std::string& name, const std::string& value,
+                           const std::string& source) {
+    GtkWidget* menu = gtk_menu_new();
+    auto add_copy_item = [&](const char* label_key, const std::string& text) {
+        GtkWidget* item = gtk_menu_item_new_with_mnemonic(tr(label_key));
+        auto* payload = new CopyPayload{this, text};
+        g_signal_connect_data(
+            item, "activate", G_CALLBACK(+[](GtkMenuItem*, gpointer data) {
+                auto* p = static_cast<CopyPayload*>(data);
+                p->app->copy_to_clipboard(p->text, "status.copied");
+            }),
+            payload, [](gpointer data, GClosure*) { delete static_cast<CopyPayload*>(data); },
+            GConnectFlags(0));
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+    };
+    if (!value.empty()) add_copy_item("menu.copy_value", value);
+    add_copy_item("menu.copy_row", value.empty() ? name : name + "\t" + value);
+    if (!source.empty()) add_copy_item("menu.copy_source", source);
+    if (m_selected) {
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+        add_copy_item("menu.copy_branch", report::node_to_text(*m_selected));
+    }
+    gtk_widget_show_all(menu);
+    // The menu destroys itself once closed.
+    g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkMenuShell* shell, gpointer) {
+                         g_idle_add(
+                             [](gpointer w) -> gboolean {
+                                 gtk_widget_destroy(GTK_WIDGET(w));
+                                 return G_SOURCE_REMOVE;
+                             },
+                             shell);
+                     }),
+                     nullptr);
+    gtk_menu_attach_to_widget(GTK_MENU(menu), m_detail_view, nullptr);
+    gtk_menu_popup_at_pointer(GTK_MENU(menu), reinterpret_cast<GdkEvent*>(event));
+}
+
+void App::copy_to_clipboard(const std::string& text, const char* status_key) {
+    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+    gtk_clipboard_set_text(clipboard, text.c_str(), static_cast<int>(text.size()));
+    set_status(tr(status_key));
+}
+
+void App::action_copy_value() {
+    GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(m_detail_view));
+    GtkTreeModel* model = nullptr;
+    GtkTreeIter it;
+    if (!gtk_tree_selection_get_selected(sel, &model, &it)) return;
+    gchar* value = nullptr;
+    gboolean locked = FALSE;
+    gtk_tree_model_get(model, &it, COL_VALUE, &value, COL_LOCKED, &locked, -1);
+    // A locked row's text is the unlock hint, not a value.
+    if (value && *value && !locked) copy_to_clipboard(value, "status.copied");
+    g_free(value);
+}
+
+// ---- Geometry -------------------------------------------------------------------------------
+
+bool App::running_on_wayland() {
+    GdkDisplay* display = gdk_display_get_default();
+    return display && g_str_has_prefix(G_OBJECT_TYPE_NAME(display), "GdkWayland");
+}
+
+void App::apply_geometry() {
+    const Settings& s = SettingsStore::instance().get();
+    layout::Placement p = layout::place_window(s, work_area());
+    gtk_window_set_default_size(GTK_WINDOW(m_window), p.width, p.height);
+    if (p.move) gtk_window_move(GTK_WINDOW(m_window), p.x, p.y);
+    gtk_paned_set_position(GTK_PANED(m_paned), layout::divider_position(s.paned_position, p.width));
+}
+
+void App::remember_geometry() {
+    if (!m_window) return;
+    Settings& s = SettingsStore::instance().mutable_get();
+    s.window_maximized = m_maximized;
+    if (!m_maximized) {
+        int w = 0, h = 0;
+        gtk_window_get_size(GTK_WINDOW(m_window), &w, &h);
+        if (w > 0 && h > 0) s.window_width = w, s.window_height = h;
+        if (!running_on_wayland()) {
+            int x = -1, y = -1;
+            gtk_window_get_position(GTK_WINDOW(m_window), &x, &y);
+            if (x >= 0 && y >= 0) s.window_x = x, s.window_y = y;
+        }
+    }
+    s.paned_position = gtk_paned_get_position(GTK_PANED(m_paned));
+    SettingsStore::instance().save();
+}
+
+gboolean App::on_window_state(GtkWidget*, GdkEventWindowState* event, gpointer self) {
+    if (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED)
+        static_cast<App*>(self)->m_maximized =
+            (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0;
+    return FALSE;
+}
+
+void App::on_destroy(GtkWidget*, gpointer self) {
+    App* app = static_cast<App*>(self);
+    // Everything below the window goes with it; nothing may reach those widgets any more.
+    app->m_window = app->m_vbox = app->m_menubar = app->m_paned = nullptr;
+    app->m_search = app->m_tree_view = app->m_detail_view = app->m_detail_scroll = nullptr;
+    app->m_status = app->m_disk_scroll = app->m_disk_area = app->m_usb_scroll = nullptr;
+    app->m_usb_area = app->m_net_scroll = app->m_sensor_scroll = app->m_proc_box = nullptr;
+    app->m_locked_box = app->m_locked_area = app->m_locked_hint = app->m_locked_btn = nullptr;
+    if (gtk_main_level() > 0) gtk_main_quit();
+}
+
+gboolean App::on_delete(GtkWidget*, GdkEvent*, gpointer self) {
+    static_cast<App*>(self)->remember_geometry();
+    return FALSE;
+}
+
+gboolean App::on_first_draw(GtkWidget* widget, cairo_t*, gpointer self) {
+    App* app = static_cast<App*>(self);
+    g_signal_handlers_disconnect_by_func(widget, reinterpret_cast<gpointer>(on_first_draw), self);
+    // Processor time as well as wall time: on a busy machine only the former is comparable.
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpu_ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+                          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+    std::fprintf(stderr,
+                 "quarvel: first draw %.1f ms after the window path started, %.1f ms of "
+                 "processor time since the program started\n",
+                 (g_get_monotonic_time() - app->m_started_us) / 1000.0, cpu_ms);
+    std::fprintf(stderr, "quarvel: first draw at realtime %lld us\n",
+                 static_cast<long long>(g_get_real_time()));
+    return FALSE;
+}
+
+// ---- Language and icon ----------------------------------------------------------------------
+
+void App::apply_language(const std::string& code) {
+    I18n::instance().set_language(code);
+    util::set_number_format(tr("num.decimal"), tr("num.group"));
+    gtk_widget_set_default_direction(I18n::instance().is_rtl() ? GTK_TEXT_DIR_RTL
+                                                               : GTK_TEXT_DIR_LTR);
+    if (m_search) gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
+}
+
+GdkPixbuf* App::app_icon(int size) {
+    images::Png png = images::app_icon();
+    GdkPixbuf* icon = images::pixbuf_from_png(png.data, png.size);
+    if (!icon || size < 1) return icon;
+    GdkPixbuf* scaled = gdk_pixbuf_scale_simple(icon, size, size, GDK_INTERP_BILINEAR);
+    g_object_unref(icon);
+    return scaled;
+}

@@ -1,0 +1,132 @@
+// The window: tree pane, detail pane, status line, search, selection, geometry, language and
+// theme. One App exists, for the whole run of the window.
+#pragma once
+
+#include "hw/hardware.h"
+#include "theme.h"
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class App {
+public:
+    App();
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // The window path: toolkit, settings, language, theme, window, main loop. Returns the
+    // exit code once the window is closed.
+    int run(int argc, char** argv);
+
+    void refresh();
+    void fill_details(hw::Node* n);
+    bool select_node_id(const std::string& id);
+    void set_status(const std::string& text);
+    void apply_language(const std::string& code);
+    void apply_theme();
+    Palette palette() const;
+    void remember_geometry();
+
+    static bool running_on_wayland();
+    static GdkPixbuf* app_icon(int size);
+
+private:
+    friend struct AppInspector; // the window tests look inside
+
+    // Everything of the start sequence after the toolkit is up, up to the main loop.
+    void start();
+    void build_window();
+    GtkWidget* build_tree_pane();
+    GtkWidget* build_detail_pane();
+    GtkWidget* build_locked_preview();
+    void fill_tree();
+    void apply_geometry();
+    void apply_detail_plan(hw::Node* n);
+    void fill_detail_rows(const hw::Node& n);
+
+    GDBusConnection* session_bus();
+    bool resolve_dark();
+    void probe_system_theme_hint();
+    void watch_system_theme();
+
+    // Mouse presses that queued up while the window was blocked are dropped until the main
+    // loop has caught up with them.
+    void block_queued_clicks();
+    void show_detail_menu(GdkEventButton* event, const std::string& name, const std::string& value,
+                          const std::string& source);
+    void copy_to_clipboard(const std::string& text, const char* status_key);
+    void action_copy_value();
+
+    static void on_tree_selection(GtkTreeSelection* sel, gpointer self);
+    static void on_search_changed(GtkSearchEntry* entry, gpointer self);
+    static void on_tree_row_activated(GtkTreeView* view, GtkTreePath* path,
+                                      GtkTreeViewColumn* column, gpointer self);
+    static void on_detail_size_allocate(GtkWidget* widget, GdkRectangle* alloc, gpointer self);
+    static gboolean on_detail_click(GtkWidget* widget, GdkEventButton* event, gpointer self);
+    static gboolean on_draw_locked(GtkWidget* widget, cairo_t* cr, gpointer self);
+    static gboolean on_window_state(GtkWidget* widget, GdkEventWindowState* event, gpointer self);
+    static void on_destroy(GtkWidget* widget, gpointer self);
+    static gboolean on_delete(GtkWidget* widget, GdkEvent* event, gpointer self);
+    static gboolean on_first_draw(GtkWidget* widget, cairo_t* cr, gpointer self);
+    static gboolean on_idle_after_show(gpointer self);
+    static void on_portal_setting_changed(GDBusConnection* connection, const gchar* sender,
+                                          const gchar* path, const gchar* interface,
+                                          const gchar* signal, GVariant* parameters, gpointer self);
+
+    // Widgets (owned by the toolkit once packed).
+    GtkWidget* m_window = nullptr;
+    GtkWidget* m_vbox = nullptr; // menu bar, monitor bar, divided area, status line
+    GtkWidget* m_menubar = nullptr;
+    GtkWidget* m_paned = nullptr;
+    GtkWidget* m_search = nullptr;
+    GtkWidget* m_tree_view = nullptr;
+    GtkWidget* m_detail_view = nullptr;
+    GtkWidget* m_detail_scroll = nullptr;
+    GtkWidget* m_status = nullptr;
+    GtkWidget* m_disk_scroll = nullptr;
+    GtkWidget* m_disk_area = nullptr;
+    GtkWidget* m_usb_scroll = nullptr;
+    GtkWidget* m_usb_area = nullptr;
+    GtkWidget* m_net_scroll = nullptr;
+    GtkWidget* m_sensor_scroll = nullptr;
+    GtkWidget* m_proc_box = nullptr;
+    GtkWidget* m_locked_box = nullptr;
+    GtkWidget* m_locked_area = nullptr;
+    GtkWidget* m_locked_hint = nullptr;
+    GtkWidget* m_locked_btn = nullptr;
+    GtkCellRenderer* m_name_renderer = nullptr;
+    GtkCellRenderer* m_value_renderer = nullptr;
+    GtkTreeViewColumn* m_name_column = nullptr;
+    GtkTreeViewColumn* m_value_column = nullptr;
+    GtkTreeViewColumn* m_source_column = nullptr;
+    GtkTreeStore* m_tree_store = nullptr;
+    GtkTreeStore* m_detail_store = nullptr;
+    GtkCssProvider* m_css = nullptr;
+
+    const unsigned char* m_locked_png = nullptr;
+    size_t m_locked_png_size = 0;
+
+    std::unique_ptr<hw::Node> m_root;
+    std::function<std::unique_ptr<hw::Node>()> m_collect;
+    hw::Node* m_selected = nullptr;
+    std::string m_selected_id;
+    std::string m_filter;
+
+    bool m_dark = false;
+    bool m_startup_dark_hint = false;
+    bool m_maximized = false;
+    bool m_building = false;
+    bool m_clicks_blocked = false;
+    guint m_portal_sub = 0;
+    guint m_idle_source = 0;    // the one-shot fill after the window is shown
+    guint m_unblock_source = 0; // ends block_queued_clicks
+    guint m_scroll_source = 0;  // brings the selected row into view once its rows are measured
+    GDBusConnection* m_portal_bus = nullptr; // the session bus once connected
+    bool m_portal_bus_tried = false;
+    int64_t m_started_us = 0; // for the optional start-up timing
+};

@@ -1,0 +1,70 @@
+#include "gui/app.h"
+
+#include "gui/portal.h"
+#include "i18n.h"
+#include "settings.h"
+
+// The toolkit's priority for application style sheets: above the desktop theme.
+static_assert(GTK_STYLE_PROVIDER_PRIORITY_APPLICATION == 600);
+
+Palette App::palette() const {
+    return Palette::from_settings(SettingsStore::instance().get(), m_dark);
+}
+
+GDBusConnection* App::session_bus() {
+    if (!m_portal_bus && !m_portal_bus_tried) {
+        m_portal_bus_tried = true;
+        m_portal_bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    }
+    return m_portal_bus;
+}
+
+// "auto" asks the portal on every call, so a changed desktop preference is seen at once.
+bool App::resolve_dark() {
+    const std::string& theme = SettingsStore::instance().get().theme;
+    return decide_dark(
+        theme, [this] { return portal::read_color_scheme(session_bus()); }, m_startup_dark_hint);
+}
+
+// Read once, before apply_theme first sets the dark-variant property itself.
+void App::probe_system_theme_hint() {
+    m_startup_dark_hint = false;
+    GtkSettings* settings = gtk_settings_get_default();
+    if (!settings) return;
+    gboolean prefer_dark = FALSE;
+    gchar* theme_name = nullptr;
+    g_object_get(settings, "gtk-application-prefer-dark-theme", &prefer_dark, "gtk-theme-name",
+                 &theme_name, nullptr);
+    m_startup_dark_hint = theme_hint_is_dark(prefer_dark, theme_name ? theme_name : "");
+    g_free(theme_name);
+}
+
+void App::apply_theme() {
+    m_dark = resolve_dark();
+    if (!m_css) {
+        m_css = gtk_css_provider_new();
+        if (GdkScreen* screen = gdk_screen_get_default())
+            gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(m_css),
+                                                      GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
+    const Palette p = palette();
+    const std::string css = build_css(p, I18n::instance().ui_font_family());
+    gtk_css_provider_load_from_data(m_css, css.c_str(), static_cast<gssize>(css.size()), nullptr);
+    if (GtkSettings* settings = gtk_settings_get_default())
+        g_object_set(settings, "gtk-application-prefer-dark-theme", m_dark, nullptr);
+    // The live panels take their own copy of the palette here once they exist.
+    if (m_detail_store) fill_details(m_selected);
+    if (m_window) gtk_widget_queue_draw(m_window);
+}
+
+void App::watch_system_theme() {
+    m_portal_sub =
+        portal::subscribe_setting_changed(session_bus(), on_portal_setting_changed, this);
+}
+
+void App::on_portal_setting_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                    const gchar*, GVariant* parameters, gpointer self) {
+    if (!portal::is_color_scheme_change(parameters)) return;
+    if (SettingsStore::instance().get().theme != "auto") return;
+    static_cast<App*>(self)->apply_theme();
+}

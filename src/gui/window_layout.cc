@@ -1,0 +1,29 @@
+#include "gui/window_layout.h"
+
+#include "settings.h"
+
+#include <algorithm>
+
+namespace layout {
+
+Placement place_window(const Settings& s, const Rect& work) {
+    Placement p;
+    p.width = s.window_width < 1 || s.window_height < 1 ? 1024 : s.window_width;
+    p.height = s.window_width < 1 || s.window_height < 1 ? 768 : s.window_height;
+    // A work area that reports no size would otherwise shrink the window to nothing.
+    if (work.width > 0) p.width = std::min(p.width, work.width);
+    if (work.height > 0) p.height = std::min(p.height, work.height);
+    if (s.window_x < 0 || s.window_y < 0) {
+        p.move = true;
+        p.x = work.x + std::max(work.width - p.width, 0) / 2;
+        p.y = work.y + std::max(work.height - p.height, 0) / 2;
+    }
+    return p;
+}
+
+int divider_position(int stored, int window_width) {
+    if (stored >= 1) return stored;
+    return window_width > 722 ? window_width / 3 : 240;
+}
+
+} // namespace layout

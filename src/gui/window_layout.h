@@ -1,0 +1,29 @@
+// Where the window goes and how big it is, from the stored settings and the monitor's work
+// area. Plain arithmetic, kept apart from the toolkit so every rule can be checked directly.
+#pragma once
+
+struct Settings;
+
+namespace layout {
+
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+// Without a display or monitor the window is laid out for this area.
+constexpr Rect fallback_work_area{0, 0, 1280, 800};
+
+struct Placement {
+    int width = 0, height = 0; // default size
+    bool move = false;         // centre the window at x, y
+    int x = 0, y = 0;
+};
+
+// The stored size (1024×768 when none was stored) limited to the work area; centred in it
+// when no position was stored.
+Placement place_window(const Settings& s, const Rect& work);
+
+// The stored divider, or one chosen for the window width: a third of a wide window.
+int divider_position(int stored, int window_width);
+
+} // namespace layout
