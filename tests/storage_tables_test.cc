@@ -147,7 +147,4 @@ TEST(SysfsValues, StrictNumbersAndPrintableText) {
     EXPECT_FALSE(strict_u64("-1"));
     EXPECT_FALSE(strict_u64(""));
     EXPECT_FALSE(strict_u64("36893488147419103232"));
-    EXPECT_EQ(printable_text("  Samsung SSD 860 \n"), "Samsung SSD 860");
-    EXPECT_EQ(printable_text("a\x01\x02z"), "az");
-    EXPECT_EQ(printable_text("Bad\xff"), "Bad\xEF\xBF\xBD");
 }
