@@ -63,9 +63,9 @@ bool path_exists(const std::string& path);
 bool is_dir(const std::string& path);
 bool readable(const std::string& path);
 // A one-value attribute as text fit for display: cut at the first NUL (firmware strings are
-// often padded with NULs and garbage), control characters other than line breaks dropped (tabs become
-// spaces), trimmed, and made valid UTF-8. Model names, serials and labels come from
-// firmware and drivers and may hold any bytes.
+// often padded with NULs and garbage), control characters other than line breaks dropped (tabs
+// become spaces), trimmed, and made valid UTF-8. Model names, serials and labels come from firmware
+// and drivers and may hold any bytes.
 std::string read_text(const std::string& path);
 std::string read_link_full(const std::string& path);
 std::string read_link_base(const std::string& path);
