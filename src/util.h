@@ -62,6 +62,11 @@ std::vector<std::string> list_dir(const std::string& path, const std::string& pr
 bool path_exists(const std::string& path);
 bool is_dir(const std::string& path);
 bool readable(const std::string& path);
+// A one-value attribute as text fit for display: cut at the first NUL (firmware strings are
+// often padded with NULs and garbage), control characters other than line breaks dropped (tabs
+// become spaces), trimmed, and made valid UTF-8. Model names, serials and labels come from firmware
+// and drivers and may hold any bytes.
+std::string read_text(const std::string& path);
 std::string read_link_full(const std::string& path);
 std::string read_link_base(const std::string& path);
 
@@ -94,6 +99,9 @@ bool natural_less(std::string_view a, std::string_view b);
 // Replaces every byte sequence that is not valid UTF-8 with U+FFFD. Kernel strings (model
 // names, serials, firmware strings) are arbitrary bytes; what the interface shows must not be.
 std::string valid_utf8(std::string_view s);
+
+// What read_text does to text already read.
+std::string printable(std::string_view s);
 
 // Decodes the octal escapes (\040, \011, \012, \134) the kernel writes into mount tables and
 // /proc/swaps for white space and backslashes in names.

@@ -196,6 +196,10 @@ std::string_view FileContents::text() const {
     return m_owned ? std::string_view(*m_owned) : std::string_view();
 }
 
+std::string read_text(const std::string& path) {
+    return printable(read_file_raw(path));
+}
+
 std::string read_file(const std::string& path) {
     return trim(read_file_raw(path));
 }

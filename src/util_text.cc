@@ -155,6 +155,26 @@ std::string valid_utf8(std::string_view s) {
     return out;
 }
 
+std::string printable(std::string_view s) {
+    size_t nul = s.find('\0');
+    if (nul != std::string_view::npos) s = s.substr(0, nul);
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            out += c; // multi-line attributes (clock tables, lists) keep their lines
+            continue;
+        }
+        if (u < 0x20 || u == 0x7F) {
+            if (c == '\t') out += ' ';
+            continue;
+        }
+        out += c;
+    }
+    return valid_utf8(trim(out));
+}
+
 std::string unescape_octal(std::string_view s) {
     auto oct = [](char c) { return c >= '0' && c <= '7'; };
     std::string out;

@@ -61,3 +61,12 @@ TEST(SplitWs, CutsAtRunsOfBlanksLikeKernelTables) {
     EXPECT_FALSE(all_digits("-1"));
     EXPECT_FALSE(all_digits("1e9"));
 }
+
+TEST(Printable, FirmwareStringsBecomeCleanText) {
+    EXPECT_EQ(printable("  Samsung SSD 860 \n"), "Samsung SSD 860");
+    EXPECT_EQ(printable("a\x01\x02z"), "az");
+    EXPECT_EQ(printable("0: 500Mhz\r\n1: 2000Mhz *\tx\n"), "0: 500Mhz\n1: 2000Mhz * x");
+    EXPECT_EQ(printable("Bad\xff"), "Bad\xEF\xBF\xBD");
+    // NUL padding and whatever garbage follows it is cut off.
+    EXPECT_EQ(printable(std::string("amdgpu\0\0\x01junk", 14)), "amdgpu");
+}

@@ -82,8 +82,7 @@ public:
     // The trimmed content made valid UTF-8; empty when unreadable.
     const std::string& text(const std::string& path) {
         auto it = m_text.find(path);
-        if (it == m_text.end())
-            it = m_text.emplace(path, util::valid_utf8(util::read_file(path))).first;
+        if (it == m_text.end()) it = m_text.emplace(path, util::read_text(path)).first;
         return it->second;
     }
     const std::string& text(const std::string& dir, const std::string& name) {
@@ -102,7 +101,7 @@ private:
 
 // One attribute as text fit for display, for files read once anyway.
 std::string attr(const std::string& dir, const std::string& name) {
-    return util::valid_utf8(util::read_file(dir + "/" + name));
+    return util::read_text(dir + "/" + name);
 }
 
 // The shared row functions over the files already read; free text is made valid UTF-8.

@@ -117,7 +117,7 @@ void add_huge_pages(Node& node, const Meminfo& mi) {
     s.add("AnonHugePages", bytes_kb(mi, "AnonHugePages"));
     s.add("ShmemHugePages", bytes_kb(mi, "ShmemHugePages"));
     s.add(tr("f.transparent_hugepages"),
-          util::valid_utf8(util::read_file("/sys/kernel/mm/transparent_hugepage/enabled")),
+          util::read_text("/sys/kernel/mm/transparent_hugepage/enabled"),
           "transparent_hugepage/enabled");
 }
 

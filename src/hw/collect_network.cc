@@ -20,10 +20,6 @@ namespace {
 const std::string net_root = "/sys/class/net";
 const char* const separator = "  \u00B7  "; // "  ·  "
 
-std::string text_of(const std::string& path) {
-    return printable_text(util::read_file_raw(path));
-}
-
 std::optional<uint64_t> number_of(const std::string& path) {
     return strict_u64(util::read_file(path));
 }
@@ -69,7 +65,7 @@ std::string type_text(const std::string& raw) {
 // "bridge", "bond", "vlan", "wlan", "wwan" …
 std::string devtype_of(const std::string& dir) {
     for (const auto& line : util::read_lines(dir + "/uevent"))
-        if (util::starts_with(line, "DEVTYPE=")) return printable_text(line.substr(8));
+        if (util::starts_with(line, "DEVTYPE=")) return util::printable(line.substr(8));
     return {};
 }
 
@@ -125,12 +121,12 @@ std::string address_short(const host::InterfaceAddress& a) {
 void add_interface_section(Node& node, const std::string& name, const std::string& dir,
                            const std::string& type, const std::string& devtype, const Ids& ids) {
     Section& s = node.section(tr("sec.interface"));
-    s.add(tr("f.name"), printable_text(name));
-    s.add(tr("f.status"), text_of(dir + "/operstate"), "operstate");
+    s.add(tr("f.name"), util::printable(name));
+    s.add(tr("f.status"), util::read_text(dir + "/operstate"), "operstate");
     std::string kind = type;
     if (!kind.empty() && !devtype.empty()) kind += " (" + devtype + ")";
     s.add(tr("f.type"), kind, "type");
-    s.add(tr("f.mac"), text_of(dir + "/address"), "address");
+    s.add(tr("f.mac"), util::read_text(dir + "/address"), "address");
     s.add(tr("f.mac_permanent"), host::permanent_address(name), "ethtool");
     if (auto mtu = number_of(dir + "/mtu")) s.add(tr("f.mtu"), util::fmt_int(*mtu), "mtu");
     if (auto idx = number_of(dir + "/ifindex"))
@@ -138,7 +134,7 @@ void add_interface_section(Node& node, const std::string& name, const std::strin
     // carrier, duplex and speed fail to read while the interface is down: no row then.
     std::string carrier = util::read_file(dir + "/carrier");
     if (carrier == "0" || carrier == "1") s.add(tr("f.carrier"), yesno(carrier == "1"), "carrier");
-    std::string duplex = text_of(dir + "/duplex");
+    std::string duplex = util::read_text(dir + "/duplex");
     s.add(tr("f.duplex"), duplex == "unknown" ? tr("common.unknown") : duplex, "duplex");
     s.add(tr("f.speed"), speed_text(util::read_file(dir + "/speed")), "speed");
     if (auto q = number_of(dir + "/tx_queue_len"))
@@ -151,23 +147,23 @@ void add_interface_section(Node& node, const std::string& name, const std::strin
     if (members.empty()) members = util::split(util::read_file(dir + "/bonding/slaves"), ' ');
     std::vector<std::string> kept;
     for (auto& m : members)
-        if (!m.empty()) kept.push_back(printable_text(m));
+        if (!m.empty()) kept.push_back(util::printable(m));
     s.add(tr("f.interfaces"), util::join(kept, ", "));
 
     if (util::path_exists(dir + "/device")) {
-        s.add(tr("f.driver"), printable_text(util::read_link_base(dir + "/device/driver")),
+        s.add(tr("f.driver"), util::printable(util::read_link_base(dir + "/device/driver")),
               "device/driver");
         std::string device_path = util::resolve_path(dir + "/device");
-        s.add(tr("f.hardware"), printable_text(hardware_name(device_path, ids)));
+        s.add(tr("f.hardware"), util::printable(hardware_name(device_path, ids)));
         size_t slash = device_path.rfind('/');
-        s.add(tr("f.bus_address"), printable_text(device_path.substr(slash + 1)), "device");
+        s.add(tr("f.bus_address"), util::printable(device_path.substr(slash + 1)), "device");
     }
 }
 
 void add_wireless_section(Node& node, const std::string& name, const std::string& dir,
                           const std::map<std::string, WirelessLine>& wireless) {
     Section& s = node.section(tr("sec.wireless"));
-    s.add(tr("f.phy"), printable_text(util::read_link_base(dir + "/phy80211")), "phy80211");
+    s.add(tr("f.phy"), util::printable(util::read_link_base(dir + "/phy80211")), "phy80211");
     auto it = wireless.find(name);
     if (it == wireless.end()) return;
     const WirelessLine& w = it->second;
@@ -216,10 +212,10 @@ void collect_network_with(Node& root, const Ids& ids) {
     Section& overview = net->section(tr("sec.overview"));
     for (const auto& name : names) {
         std::string dir = net_root + "/" + name;
-        std::string state = text_of(dir + "/operstate");
+        std::string state = util::read_text(dir + "/operstate");
         std::string type = type_text(util::read_file(dir + "/type"));
         std::string devtype = devtype_of(dir);
-        Node* node = net->add_child("net." + name, printable_text(name),
+        Node* node = net->add_child("net." + name, util::printable(name),
                                     state == "up" ? "\U0001F7E2" : "\u26AA");
 
         add_interface_section(*node, name, dir, type, devtype, ids);
@@ -241,7 +237,7 @@ void collect_network_with(Node& root, const Ids& ids) {
         std::vector<std::string> parts;
         for (const auto& p : {state, type, speed, util::join(short_addresses, ", ")})
             if (!p.empty()) parts.push_back(p);
-        overview.add(printable_text(name), util::join(parts, separator));
+        overview.add(util::printable(name), util::join(parts, separator));
         std::vector<std::string> head;
         for (const auto& p : {type, state})
             if (!p.empty()) head.push_back(p);

@@ -80,17 +80,14 @@ void add_kernel(Node& node) {
     s.add(tr("f.version"), util::valid_utf8(k.version));
     s.add(tr("f.architecture"), util::valid_utf8(k.machine));
     s.add(tr("f.hostname"), util::valid_utf8(k.nodename));
-    s.add(tr("f.build"), util::valid_utf8(util::read_file("/proc/version")), "/proc/version");
-    s.add(tr("f.cmdline"), util::valid_utf8(util::read_file("/proc/cmdline")), "/proc/cmdline");
+    s.add(tr("f.build"), util::read_text("/proc/version"), "/proc/version");
+    s.add(tr("f.cmdline"), util::read_text("/proc/cmdline"), "/proc/cmdline");
     if (auto page = host::page_size())
         s.add(tr("f.page_size"), util::fmt_bytes(static_cast<uint64_t>(*page)));
-    s.add(tr("f.tainted"), util::valid_utf8(util::read_file("/proc/sys/kernel/tainted")),
-          "kernel/tainted");
-    s.add(tr("f.entropy"),
-          util::valid_utf8(util::read_file("/proc/sys/kernel/random/entropy_avail")),
+    s.add(tr("f.tainted"), util::read_text("/proc/sys/kernel/tainted"), "kernel/tainted");
+    s.add(tr("f.entropy"), util::read_text("/proc/sys/kernel/random/entropy_avail"),
           "random/entropy_avail");
-    s.add(tr("f.max_pid"), util::valid_utf8(util::read_file("/proc/sys/kernel/pid_max")),
-          "kernel/pid_max");
+    s.add(tr("f.max_pid"), util::read_text("/proc/sys/kernel/pid_max"), "kernel/pid_max");
     // A file that cannot be read says nothing about the modules; an empty one says none.
     if (util::readable("/proc/modules")) {
         uint64_t n = 0;
@@ -163,8 +160,7 @@ void add_security(Node& node) {
         s.add(tr("f.selinux"), enforce[0] == '1' ? "SELinux: enforcing" : "SELinux: permissive");
     if (util::is_dir("/sys/kernel/security/apparmor"))
         s.add(tr("f.apparmor"), tr("common.yes"), "/sys/kernel/security/apparmor");
-    s.add(tr("f.lockdown"), util::valid_utf8(util::read_file("/sys/kernel/security/lockdown")),
-          "lockdown");
+    s.add(tr("f.lockdown"), util::read_text("/sys/kernel/security/lockdown"), "lockdown");
     // Without the command line nothing tells whether randomisation was turned off.
     if (util::readable("/proc/cmdline"))
         s.add(tr("f.kaslr"), yesno(!kaslr_disabled(util::read_file("/proc/cmdline"))));

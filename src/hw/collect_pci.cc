@@ -112,7 +112,7 @@ void add_driver(Node& n, const PciDevice& d) {
     s.add(tr("f.module"), util::valid_utf8(util::read_link_base(d.dir + "/driver/module")),
           "driver/module");
     // The kernel writes "(null)" when no override is set, which is the usual case.
-    std::string forced = util::valid_utf8(util::read_file(d.dir + "/driver_override"));
+    std::string forced = util::read_text(d.dir + "/driver_override");
     if (forced != "(null)") s.add(tr("f.driver"), forced, "driver_override");
     add_sysfs(s, tr("f.irq"), d.dir, "irq");
     // -1 is the kernel's "no node known"; an unknown fact gets no row.

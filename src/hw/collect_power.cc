@@ -14,15 +14,6 @@ const char* const supply_root = "/sys/class/power_supply";
 const char* const battery_icon = "\U0001F50B";
 const char* const plug_icon = "\U0001F50C";
 
-// Firmware strings (model names, manufacturers) are arbitrary bytes.
-std::string text_of(const std::string& dir, const std::string& attr) {
-    return util::valid_utf8(util::read_file(dir + "/" + attr));
-}
-
-void add_text(Section& s, const char* key, const std::string& dir, const std::string& attr) {
-    s.add(tr(key), text_of(dir, attr), attr);
-}
-
 // The class reports whole numbers; a value that does not read as one has no row, rather
 // than a row that pretends to be 0.
 std::optional<double> number_of(const std::string& dir, const std::string& attr) {
@@ -74,7 +65,7 @@ std::optional<double> health_percent(const std::string& dir) {
 void add_battery(Node& n, const std::string& dir) {
     Section& s = n.section(tr("sec.battery"));
     add_percent(s, "f.charge_level", dir, "capacity");
-    add_text(s, "f.capacity_level", dir, "capacity_level");
+    add_sysfs(s, tr("f.capacity_level"), dir, "capacity_level");
     add_micro(s, "f.energy_now", dir, "energy_now", 2, "Wh");
     add_micro(s, "f.energy_full", dir, "energy_full", 2, "Wh");
     add_micro(s, "f.energy_design", dir, "energy_full_design", 2, "Wh");
@@ -87,7 +78,7 @@ void add_battery(Node& n, const std::string& dir) {
     add_micro(s, "f.voltage_design", dir, "voltage_min_design", 3, "V");
     add_micro(s, "f.power_now", dir, "power_now", 2, "W");
     add_micro(s, "f.current_now", dir, "current_now", 3, "A");
-    add_text(s, "f.cycle_count", dir, "cycle_count");
+    add_sysfs(s, tr("f.cycle_count"), dir, "cycle_count");
     if (auto tenths = number_of(dir, "temp"))
         s.add(tr("f.temperature"), util::fmt_double(*tenths / 10.0, 1) + " °C", "temp");
     add_threshold(s, "f.charge_start_threshold", dir, "charge_control_start_threshold",
@@ -99,7 +90,7 @@ void add_battery(Node& n, const std::string& dir) {
 
     if (auto capacity = number_of(dir, "capacity")) {
         n.summary = util::fmt_double(*capacity, 0) + " %";
-        std::string status = text_of(dir, "status");
+        std::string status = util::read_text(dir + "/status");
         if (!status.empty()) n.summary += "  " + status;
     }
 }
@@ -109,7 +100,7 @@ void add_supply(Node& n, const std::string& dir) {
     add_micro(s, "f.voltage_now", dir, "voltage_now", 3, "V");
     add_micro(s, "f.current_now", dir, "current_now", 3, "A");
     add_micro(s, "f.power_now", dir, "power_now", 2, "W");
-    add_text(s, "f.usb_type", dir, "usb_type");
+    add_sysfs(s, tr("f.usb_type"), dir, "usb_type");
 
     // 1 is online with a fixed supply, 2 online and programmable (USB PD PPS); only 0 is
     // offline. A supply without the attribute says nothing about it.
@@ -128,7 +119,7 @@ void collect_power(Node& root) {
         std::string dir = std::string(supply_root) + "/" + raw_name;
         if (!util::is_dir(dir)) continue;
         std::string name = util::valid_utf8(raw_name);
-        std::string type = text_of(dir, "type");
+        std::string type = util::read_text(dir + "/type");
         bool battery = type == "Battery";
         Node* n = power->add_child("power." + name, type.empty() ? name : name + "  " + type,
                                    battery ? battery_icon : plug_icon);
@@ -136,13 +127,13 @@ void collect_power(Node& root) {
         Section& device = n->section(tr("sec.device"));
         device.add(tr("f.name"), name);
         device.add(tr("f.type"), type, "type");
-        add_text(device, "f.manufacturer", dir, "manufacturer");
-        add_text(device, "f.model", dir, "model_name");
-        add_text(device, "f.serial", dir, "serial_number");
-        add_text(device, "f.technology", dir, "technology");
+        add_sysfs(device, tr("f.manufacturer"), dir, "manufacturer");
+        add_sysfs(device, tr("f.model"), dir, "model_name");
+        add_sysfs(device, tr("f.serial"), dir, "serial_number");
+        add_sysfs(device, tr("f.technology"), dir, "technology");
         add_sysfs_bool(device, tr("f.present"), dir, "present");
         add_sysfs_bool(device, tr("f.online"), dir, "online");
-        add_text(device, "f.status", dir, "status");
+        add_sysfs(device, tr("f.status"), dir, "status");
 
         if (battery)
             add_battery(*n, dir);

@@ -34,10 +34,6 @@ struct Kind {
 
 const Kind kinds[] = {{"_min", "min"}, {"_max", "max"}, {"_crit", "crit"}, {"_alarm", "alarm"}};
 
-std::string text_of(const std::string& path) {
-    return hwmon::clean_text(util::read_file_raw(path));
-}
-
 // Microjoules as joules; garbage gives no row rather than "0.0 J".
 std::string joules(const std::string& raw) {
     double uj = util::to_double(raw, NAN);
@@ -69,7 +65,7 @@ void collect_channels(Node& chip, const std::string& dir, const std::vector<std:
             double t = util::to_double(raw, NAN) / 1000;
             if (std::isfinite(t) && t > highest) highest = t;
         }
-        std::string label = text_of(dir + "/" + ch.stem + "_label");
+        std::string label = util::read_text(dir + "/" + ch.stem + "_label");
         if (label.empty()) label = ch.stem;
         std::vector<std::string> notes;
         for (const auto& kind : kinds) {
@@ -91,7 +87,7 @@ void collect_channels(Node& chip, const std::string& dir, const std::vector<std:
 void add_chip(Node& sensors, const std::string& entry, double& highest) {
     std::string d = "/sys/class/hwmon/" + entry;
     std::string dir = attribute_dir(d);
-    std::string name = text_of(dir + "/name");
+    std::string name = util::read_text(dir + "/name");
     Node* chip = sensors.add_child("hwmon." + entry, name.empty() ? entry : entry + "  " + name,
                                    sensor_icon);
     chip->summary = name;
@@ -117,7 +113,7 @@ void add_thermal_zones(Node& sensors, const std::vector<std::string>& zones) {
     Node* branch = sensors.add_child("thermal.zones", tr("tree.thermal_zones"), "\U0001F525");
     for (const auto& entry : zones) {
         std::string d = "/sys/class/thermal/" + entry;
-        std::string type = text_of(d + "/type");
+        std::string type = util::read_text(d + "/type");
         Node* zone = branch->add_child("thermal." + entry,
                                        type.empty() ? entry : entry + "  " + type, "\U0001F525");
         std::string temperature = hwmon::temp_value(util::read_file(d + "/temp"));
@@ -130,7 +126,7 @@ void add_thermal_zones(Node& sensors, const std::vector<std::string>& zones) {
         for (const auto& file : util::list_dir(d, "trip_point_")) {
             if (!util::ends_with(file, "_temp")) continue;
             std::string stem = file.substr(0, file.size() - 5);
-            std::string label = text_of(d + "/" + stem + "_type");
+            std::string label = util::read_text(d + "/" + stem + "_type");
             s.add(label.empty() ? stem : label, hwmon::temp_value(util::read_file(d + "/" + file)),
                   file);
         }
@@ -141,7 +137,7 @@ void add_powercap(Node& sensors, const std::vector<std::string>& domains) {
     Node* branch = sensors.add_child("powercap", tr("tree.powercap"), "\u26A1");
     for (const auto& entry : domains) {
         std::string d = "/sys/class/powercap/" + entry;
-        std::string name = text_of(d + "/name");
+        std::string name = util::read_text(d + "/name");
         Node* domain = branch->add_child("powercap." + entry,
                                          name.empty() ? entry : entry + "  " + name, "\u26A1");
         Section& s = domain->section(tr("sec.overview"));
@@ -163,7 +159,7 @@ void add_powercap(Node& sensors, const std::vector<std::string>& domains) {
             std::string raw = util::read_file(d + "/" + file);
             double uw = util::to_double(raw, NAN);
             if (!std::isfinite(uw)) continue;
-            std::string label = text_of(d + "/" + stem + "_name");
+            std::string label = util::read_text(d + "/" + stem + "_name");
             std::string window = util::read_file(d + "/" + stem + "_time_window_us");
             constexpr uint64_t unknown = ~uint64_t(0);
             uint64_t us = util::to_u64(window, unknown);

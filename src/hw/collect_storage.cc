@@ -32,10 +32,6 @@ constexpr uint64_t sector_bytes = 512;
 // has a multiple of four 512-byte sectors, so the number cannot be a medium's size.
 constexpr uint64_t empty_optical_sectors = 2097151;
 
-std::string text_of(const std::string& path) {
-    return printable_text(util::read_file_raw(path));
-}
-
 std::optional<uint64_t> number_of(const std::string& path) {
     return strict_u64(util::read_file(path));
 }
@@ -154,12 +150,12 @@ void add_filesystems(Node& node, Tables& t, const std::string& name, const std::
     bool first = true;
     for (const MountEntry* m : mounts_for(t, name, dev)) {
         Section s{tr("sec.filesystem"), {}};
-        s.add(tr("f.mountpoint"), printable_text(m->target));
-        s.add(tr("f.fstype"), printable_text(m->fstype));
-        s.add(tr("f.options"), printable_text(m->options));
+        s.add(tr("f.mountpoint"), util::printable(m->target));
+        s.add(tr("f.fstype"), util::printable(m->fstype));
+        s.add(tr("f.options"), util::printable(m->options));
         if (first) {
-            record.mountpoint = printable_text(m->target);
-            record.fstype = printable_text(m->fstype);
+            record.mountpoint = util::printable(m->target);
+            record.fstype = util::printable(m->fstype);
             if (auto u = t.usage.get(*m)) {
                 add_usage(s, *u);
                 record.used = u->total_bytes > u->free_bytes ? u->total_bytes - u->free_bytes : 0;
@@ -191,7 +187,7 @@ void add_filesystems(Node& node, Tables& t, const std::string& name, const std::
 std::string holders_of(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& h : util::list_dir(dir + "/holders")) {
-        std::string dm = text_of(block_root + "/" + h + "/dm/name");
+        std::string dm = util::read_text(block_root + "/" + h + "/dm/name");
         names.push_back(dm.empty() ? h : h + " (" + dm + ")");
     }
     return util::join(names, ", ");
@@ -221,7 +217,7 @@ void add_partition(Node& disk_node, Tables& t, const std::string& dir, const std
               "start");
     if (auto number = number_of(pdir + "/partition"))
         s.add(tr("f.partition_no"), util::fmt_int(*number), "partition");
-    s.add(tr("f.dev_numbers"), printable_text(dev), "dev");
+    s.add(tr("f.dev_numbers"), util::printable(dev), "dev");
     add_flag(s, tr("f.read_only"), pdir + "/ro", "ro");
     s.add(tr("f.holders"), holders_of(pdir), "holders");
 
@@ -266,7 +262,7 @@ void add_queue_section(Node& node, const std::string& dir) {
             q.add(tr(key), util::fmt_int(*v), std::string("queue/") + attr);
     };
     auto text_row = [&](const char* key, const char* attr) {
-        q.add(tr(key), text_of(qdir + "/" + attr), std::string("queue/") + attr);
+        q.add(tr(key), util::read_text(qdir + "/" + attr), std::string("queue/") + attr);
     };
     bytes_row("f.sector_logical", "logical_block_size");
     bytes_row("f.sector_physical", "physical_block_size");
@@ -296,36 +292,36 @@ void add_nvme_section(Node& node, const std::string& dir) {
             }
     }
     Section& s = node.section(tr("sec.nvme"));
-    s.add(tr("f.model"), text_of(ctrl + "/model"), "device/model");
-    s.add(tr("f.serial"), text_of(ctrl + "/serial"), "device/serial");
-    s.add(tr("f.firmware"), text_of(ctrl + "/firmware_rev"), "device/firmware_rev");
+    s.add(tr("f.model"), util::read_text(ctrl + "/model"), "device/model");
+    s.add(tr("f.serial"), util::read_text(ctrl + "/serial"), "device/serial");
+    s.add(tr("f.firmware"), util::read_text(ctrl + "/firmware_rev"), "device/firmware_rev");
     std::string rel =
         path_ctrl == ctrl ? "device/" : "device/" + path_ctrl.substr(ctrl.size() + 1) + "/";
-    s.add(tr("f.transport"), text_of(path_ctrl + "/transport"), rel + "transport");
-    s.add(tr("f.address"), text_of(path_ctrl + "/address"), rel + "address");
+    s.add(tr("f.transport"), util::read_text(path_ctrl + "/transport"), rel + "transport");
+    s.add(tr("f.address"), util::read_text(path_ctrl + "/address"), rel + "address");
     // -1 means the controller is bound to no NUMA node.
     int64_t numa = util::to_i64(util::read_file(path_ctrl + "/numa_node"), -1);
     if (numa >= 0)
         s.add(tr("f.numa_node"), util::fmt_int(static_cast<uint64_t>(numa)), rel + "numa_node");
     if (auto queues = number_of(path_ctrl + "/queue_count"))
         s.add(tr("f.queue_count"), util::fmt_int(*queues), rel + "queue_count");
-    s.add(tr("f.nvme_state"), text_of(path_ctrl + "/state"), rel + "state");
+    s.add(tr("f.nvme_state"), util::read_text(path_ctrl + "/state"), rel + "state");
 }
 
 void add_raid_section(Node& node, const std::string& dir) {
     Section& s = node.section(tr("sec.raid"));
     std::string md = dir + "/md";
-    s.add(tr("f.raid_level"), text_of(md + "/level"), "md/level");
+    s.add(tr("f.raid_level"), util::read_text(md + "/level"), "md/level");
     if (auto count = number_of(md + "/raid_disks")) {
         std::string v = util::fmt_int(*count);
         auto slaves = util::list_dir(dir + "/slaves");
         if (!slaves.empty()) v += "  (" + util::join(slaves, ", ") + ")";
         s.add(tr("f.raid_devices"), v, "md/raid_disks");
     }
-    s.add(tr("f.raid_state"), text_of(md + "/array_state"), "md/array_state");
+    s.add(tr("f.raid_state"), util::read_text(md + "/array_state"), "md/array_state");
     if (auto d = number_of(md + "/degraded"))
         s.add(tr("f.raid_degraded"), util::fmt_int(*d), "md/degraded");
-    s.add(tr("f.raid_sync"), text_of(md + "/sync_action"), "md/sync_action");
+    s.add(tr("f.raid_sync"), util::read_text(md + "/sync_action"), "md/sync_action");
     // Mirrors have no chunks and report 0.
     auto chunk = number_of(md + "/chunk_size");
     if (chunk && *chunk > 0) s.add(tr("f.chunk_size"), util::fmt_bytes(*chunk), "md/chunk_size");
@@ -378,16 +374,16 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     else
         kind = tr("value.block_device");
 
-    std::string model = text_of(dir + "/device/model");
-    if (model.empty() && bus == BlockBus::mmc) model = text_of(dir + "/device/name");
-    std::string vendor = text_of(dir + "/device/vendor");
-    std::string dm_name = text_of(dir + "/dm/name");
-    std::string backing = text_of(dir + "/loop/backing_file");
+    std::string model = util::read_text(dir + "/device/model");
+    if (model.empty() && bus == BlockBus::mmc) model = util::read_text(dir + "/device/name");
+    std::string vendor = util::read_text(dir + "/device/vendor");
+    std::string dm_name = util::read_text(dir + "/dm/name");
+    std::string backing = util::read_text(dir + "/loop/backing_file");
     bool is_md = util::is_dir(dir + "/md");
 
     std::string display;
     if (is_md) {
-        std::string level = text_of(dir + "/md/level");
+        std::string level = util::read_text(dir + "/md/level");
         display = level.empty() ? "MD RAID" : "MD RAID " + level;
     }
     if (display.empty()) display = vendor_model(vendor, model);
@@ -414,24 +410,24 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     if (bytes) s.add(tr("f.size"), util::fmt_bytes_both(*bytes), "size");
     s.add(tr("f.type"), kind);
     add_flag(s, tr("f.removable"), dir + "/removable", "removable");
-    s.add(tr("f.revision"), text_of(dir + "/device/rev"), "device/rev");
-    std::string serial = text_of(dir + "/device/serial");
+    s.add(tr("f.revision"), util::read_text(dir + "/device/rev"), "device/rev");
+    std::string serial = util::read_text(dir + "/device/serial");
     if (!serial.empty())
         s.add(tr("f.serial"), serial, "device/serial");
     else
-        s.add(tr("f.serial"), text_of(dir + "/serial"), "serial");
-    std::string wwid = text_of(dir + "/wwid");
+        s.add(tr("f.serial"), util::read_text(dir + "/serial"), "serial");
+    std::string wwid = util::read_text(dir + "/wwid");
     if (!wwid.empty())
         s.add(tr("f.wwid"), wwid, "wwid");
     else
-        s.add(tr("f.wwid"), text_of(dir + "/device/wwid"), "device/wwid");
-    s.add(tr("f.state"), text_of(dir + "/device/state"), "device/state");
-    s.add(tr("f.dev_numbers"), printable_text(dev), "dev");
+        s.add(tr("f.wwid"), util::read_text(dir + "/device/wwid"), "device/wwid");
+    s.add(tr("f.state"), util::read_text(dir + "/device/state"), "device/state");
+    s.add(tr("f.dev_numbers"), util::printable(dev), "dev");
     add_flag(s, tr("f.read_only"), dir + "/ro", "ro");
     // An NVMe controller has no driver of its own; the PCI function below it has.
     std::string driver = util::read_link_base(dir + "/device/driver");
     if (driver.empty()) driver = util::read_link_base(dir + "/device/device/driver");
-    s.add(tr("f.driver"), printable_text(driver), "device/driver");
+    s.add(tr("f.driver"), util::printable(driver), "device/driver");
     s.add(tr("f.bus"), block_bus_long(bus));
     s.add(tr("f.holders"), holders_of(dir), "holders");
 
@@ -478,7 +474,7 @@ void add_filesystems_node(Node& storage, Tables& t) {
         }
         // Pseudo file systems name themselves as their source ("proc", "tmpfs", "none").
         std::string source = m.source == m.fstype || m.source == "none" ? "" : m.source;
-        s.add(printable_text(m.target), printable_text(join_parts({m.fstype, source, usage})));
+        s.add(util::printable(m.target), util::printable(join_parts({m.fstype, source, usage})));
     }
 }
 

@@ -155,7 +155,7 @@ void add_firmware(Node& node) {
 
 void add_chassis(Node& node) {
     Section& s = node.section(tr("sec.chassis"));
-    std::string type = util::valid_utf8(util::read_file(dmi_dir + "chassis_type"));
+    std::string type = util::read_text(dmi_dir + "chassis_type");
     if (!type.empty()) {
         std::string name = chassis_name(util::to_i64(type, 0));
         s.add(tr("f.type"), name.empty() ? type : name + " (" + type + ")", "chassis_type");

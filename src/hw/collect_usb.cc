@@ -14,15 +14,6 @@ namespace {
 const char* const devices_root = "/sys/bus/usb/devices";
 const char* const branch_icon = "\U0001F517";
 
-// Device strings come from the device's firmware and may be any bytes.
-std::string text_of(const std::string& dir, const std::string& attr) {
-    return util::valid_utf8(util::read_file(dir + "/" + attr));
-}
-
-void add_text(Section& s, const char* key, const std::string& dir, const std::string& attr) {
-    s.add(tr(key), text_of(dir, attr), attr);
-}
-
 // One device (or root hub) as read from its directory.
 struct UsbDevice {
     std::string port;
@@ -65,8 +56,8 @@ UsbDevice read_device(const std::string& port, const Ids& ids) {
     d.has_ids = !vendor.empty() || !product.empty();
     d.vendor = util::parse_hex(vendor, 0) & 0xffff;
     d.product = util::parse_hex(product, 0) & 0xffff;
-    d.manufacturer = text_of(d.dir, "manufacturer");
-    d.product_text = text_of(d.dir, "product");
+    d.manufacturer = util::read_text(d.dir + "/manufacturer");
+    d.product_text = util::read_text(d.dir + "/product");
     if (d.has_ids) {
         d.db_vendor = util::valid_utf8(ids.usb_vendor(d.vendor));
         d.db_product = util::valid_utf8(ids.usb_device(d.vendor, d.product));
@@ -176,10 +167,10 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
     ident.add(tr("f.product"), d.product_text, "product");
     add_id(ident, "f.vendor_id", dir, "idVendor", d.vendor, 4, d.db_vendor);
     add_id(ident, "f.product_id", dir, "idProduct", d.product, 4, d.db_product);
-    add_text(ident, "f.serial", dir, "serial");
+    add_sysfs(ident, tr("f.serial"), dir, "serial");
     std::string bcd = util::read_file(dir + "/bcdDevice");
     ident.add(tr("f.revision"), bcd_release(bcd), "bcdDevice");
-    add_text(ident, "f.usb_version", dir, "version");
+    add_sysfs(ident, tr("f.usb_version"), dir, "version");
     if (d.has_class) {
         std::string value = "0x" + util::to_hex(d.device_class, 2);
         std::string name = ids.usb_class(d.device_class);
@@ -191,8 +182,8 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
 
     Section& conn = n.section(tr("sec.connection"));
     conn.add(tr("f.speed"), usb_speed_text(d.speed), "speed");
-    add_text(conn, "f.bus", dir, "busnum");
-    add_text(conn, "f.device_num", dir, "devnum");
+    add_sysfs(conn, tr("f.bus"), dir, "busnum");
+    add_sysfs(conn, tr("f.device_num"), dir, "devnum");
     if (!d.max_power.empty()) {
         bool numeric = d.max_power.find_first_of("0123456789") == 0;
         conn.add(tr("f.max_power"),
@@ -200,19 +191,19 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
                          : util::valid_utf8(d.max_power),
                  "bMaxPower");
     }
-    add_text(conn, "f.max_child", dir, "maxchild");
-    add_text(conn, "f.interfaces", dir, "bNumInterfaces");
-    add_text(conn, "f.configurations", dir, "bNumConfigurations");
-    add_text(conn, "f.removable", dir, "removable");
+    add_sysfs(conn, tr("f.max_child"), dir, "maxchild");
+    add_sysfs(conn, tr("f.interfaces"), dir, "bNumInterfaces");
+    add_sysfs(conn, tr("f.configurations"), dir, "bNumConfigurations");
+    add_sysfs(conn, tr("f.removable"), dir, "removable");
     add_sysfs_bool(conn, tr("f.authorized"), dir, "authorized");
-    add_text(conn, "f.rx_lanes", dir, "rx_lanes");
-    add_text(conn, "f.tx_lanes", dir, "tx_lanes");
+    add_sysfs(conn, tr("f.rx_lanes"), dir, "rx_lanes");
+    add_sysfs(conn, tr("f.tx_lanes"), dir, "tx_lanes");
 
     Section& power = n.section(tr("sec.power"));
-    add_text(power, "f.power_control", dir, "power/control");
-    add_text(power, "f.runtime_status", dir, "power/runtime_status");
-    add_text(power, "f.autosuspend", dir, "power/autosuspend_delay_ms");
-    add_text(power, "f.wakeup", dir, "power/wakeup");
+    add_sysfs(power, tr("f.power_control"), dir, "power/control");
+    add_sysfs(power, tr("f.runtime_status"), dir, "power/runtime_status");
+    add_sysfs(power, tr("f.autosuspend"), dir, "power/autosuspend_delay_ms");
+    add_sysfs(power, tr("f.wakeup"), dir, "power/wakeup");
 
     Section& interfaces = n.section(tr("sec.interfaces"));
     for (const auto& iface : d.interfaces)
@@ -310,7 +301,7 @@ void collect_usb_with(Node& root, const Ids& ids) {
         r.speed = d.speed;
         // The controller's identity: root hubs write it as their serial (the PCI address);
         // without one, the directory the root hub sits in names the controller too.
-        r.controller = text_of(d.dir, "serial");
+        r.controller = util::read_text(d.dir + "/serial");
         if (r.controller.empty()) {
             std::string where = util::resolve_path(d.dir);
             where.resize(where.rfind('/'));

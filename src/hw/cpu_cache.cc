@@ -48,7 +48,7 @@ int read_level(const std::string& dir) {
 }
 
 std::string read_shared_list(const std::string& dir) {
-    std::string list = util::valid_utf8(util::read_file(dir + "/shared_cpu_list"));
+    std::string list = util::read_text(dir + "/shared_cpu_list");
     if (list.empty())
         list = format_cpu_list(parse_cpu_mask(util::read_file(dir + "/shared_cpu_map")));
     return list;
@@ -59,18 +59,18 @@ std::string read_shared_list(const std::string& dir) {
 CacheEntry CacheReader::read_entry(const std::string& dir) {
     CacheEntry e;
     e.level = read_level(dir);
-    e.type = util::valid_utf8(util::read_file(dir + "/type"));
+    e.type = util::read_text(dir + "/type");
     e.size_bytes = parse_cache_size(util::read_file(dir + "/size"));
     e.shared_list = read_shared_list(dir);
     bool first_of_label = m_labels.emplace(cache_label(e), true).second;
     if (m_detail == Detail::Full || first_of_label) {
-        e.ways = util::valid_utf8(util::read_file(dir + "/ways_of_associativity"));
-        e.line_size = util::valid_utf8(util::read_file(dir + "/coherency_line_size"));
+        e.ways = util::read_text(dir + "/ways_of_associativity");
+        e.line_size = util::read_text(dir + "/coherency_line_size");
     }
     if (m_detail == Detail::Full) {
-        e.sets = util::valid_utf8(util::read_file(dir + "/number_of_sets"));
-        e.alloc_policy = util::valid_utf8(util::read_file(dir + "/allocation_policy"));
-        e.write_policy = util::valid_utf8(util::read_file(dir + "/write_policy"));
+        e.sets = util::read_text(dir + "/number_of_sets");
+        e.alloc_policy = util::read_text(dir + "/allocation_policy");
+        e.write_policy = util::read_text(dir + "/write_policy");
     }
     return e;
 }

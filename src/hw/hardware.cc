@@ -66,8 +66,7 @@ bool Node::matches(const std::string& needle_lower) const {
 
 void add_sysfs(Section& s, const std::string& label, const std::string& dir,
                const std::string& attr) {
-    std::string text = util::read_file(dir + "/" + attr);
-    if (!text.empty()) s.add(label, text, attr);
+    s.add(label, util::read_text(dir + "/" + attr), attr);
 }
 
 void add_sysfs_bytes(Section& s, const std::string& label, const std::string& dir,

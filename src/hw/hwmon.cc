@@ -78,10 +78,4 @@ std::vector<Channel> channels(const std::vector<std::string>& entries, std::stri
     return out;
 }
 
-std::string clean_text(std::string_view raw) {
-    size_t nul = raw.find('\0');
-    if (nul != std::string_view::npos) raw = raw.substr(0, nul);
-    return util::valid_utf8(util::trim(raw));
-}
-
 } // namespace hw::hwmon

@@ -29,8 +29,4 @@ struct Channel {
 // channels that only have an average (discrete amdgpu cards) use it as their reading.
 std::vector<Channel> channels(const std::vector<std::string>& entries, std::string_view prefix);
 
-// Kernel text for display: cut at the first NUL (some drivers pad their names), trimmed and
-// made valid UTF-8.
-std::string clean_text(std::string_view raw);
-
 } // namespace hw::hwmon

@@ -81,7 +81,7 @@ std::string shown(std::string_view field) {
 }
 
 std::string read_identity(const char* name) {
-    return util::valid_utf8(util::read_file(std::string(dmi_id_dir) + name));
+    return util::read_text(std::string(dmi_id_dir) + name);
 }
 
 } // namespace

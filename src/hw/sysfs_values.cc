@@ -18,18 +18,4 @@ std::optional<uint64_t> strict_u64(std::string_view text) {
     return v;
 }
 
-std::string printable_text(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            if (c == '\t' || c == '\n') out += ' ';
-            continue;
-        }
-        out += c;
-    }
-    return util::valid_utf8(util::trim(out));
-}
-
 } // namespace hw

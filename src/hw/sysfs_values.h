@@ -13,7 +13,4 @@ namespace hw {
 // numbers beyond 64 bits give nothing.
 std::optional<uint64_t> strict_u64(std::string_view text);
 
-// The attribute's text made fit to show: valid UTF-8, control characters dropped.
-std::string printable_text(std::string_view text);
-
 } // namespace hw

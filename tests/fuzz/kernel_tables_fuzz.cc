@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     hw::block_bus_from_path(text);
     hw::strict_u64(text);
-    std::string shown = hw::printable_text(text);
+    std::string shown = util::printable(text);
     if (util::valid_utf8(shown) != shown) std::abort();
     return 0;
 }
