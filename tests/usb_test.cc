@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 using testing_support::TempDir;
-using testing_support::value;
 using namespace hw;
 
 namespace {
@@ -87,8 +86,6 @@ TEST(UsbBranch, BrokenAndPlatformTrees) {
     const Node* gadget = broken->find("usb.5-1");
     ASSERT_NE(gadget, nullptr);
     EXPECT_EQ(gadget->title, "Gadget \uFFFD\uFFFD");
-    EXPECT_EQ(value(gadget, "", "Vendor ID") + " " + value(gadget, "", "Product ID"),
-              "0x0000 0x5678");
     EXPECT_TRUE(broken->find("usb")->usb.empty()); // no root hub, no card
 
     // A platform controller is named by its root hubs; an older kernel leaves the serial out,
