@@ -45,19 +45,6 @@ TEST(Tree, RowsSectionsAndLookups) {
     EXPECT_EQ(root.find("nothing"), nullptr);
 }
 
-TEST(Tree, MatchesTitlesSummariesSectionsNamesAndValuesOnly) {
-    Node n;
-    n.title = "Intel Graphics";
-    n.summary = "2 monitors";
-    n.section("Driver").add("Module", "i915", "module/NOTE-ONLY");
-    n.add_child("c", "child-only", "");
-    for (const char* hit : {"intel", "monitors", "driver", "module", "i915"})
-        EXPECT_TRUE(n.matches(hit)) << hit;
-    // Notes and children are not searched; the caller lower-cases the needle.
-    for (const char* miss : {"note-only", "child-only", "INTEL"})
-        EXPECT_FALSE(n.matches(miss)) << miss;
-}
-
 TEST_F(English, SnapTextsOnlyInsideASnapNameTheMissingInterfaces) {
     TempDir dir;
     dir.mkdir("sys/block");

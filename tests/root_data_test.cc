@@ -104,7 +104,6 @@ TEST_F(RootDataTest, ExchangeTextRoundTripsAwkwardFieldsAndParsesStrictly) {
     const std::string fourteen = "M a|b|1|c|d|e|f|g|h|i|j|k|l|m\n";
     hw::RootData p;
     EXPECT_FALSE(p.parse("V 1\n" + fourteen));
-    EXPECT_TRUE(p.memory.empty());
     EXPECT_TRUE(p.parse("V 1\n" + fourteen.substr(0, fourteen.size() - 1) + "|1.2 V\n"));
     ASSERT_EQ(p.memory.size(), 1u);
     EXPECT_EQ(p.memory[0].voltage, "1.2 V");
@@ -115,9 +114,6 @@ TEST_F(RootDataTest, ExchangeTextRoundTripsAwkwardFieldsAndParsesStrictly) {
     arrays.parse("V 1\nA 68719476736|4\n");
     EXPECT_EQ(arrays.max_capacity, 64ull << 30);
     EXPECT_EQ(arrays.num_slots, "4");
-    arrays.parse("V 1\nA junk\n");
-    EXPECT_EQ(arrays.max_capacity, 0u);
-    EXPECT_EQ(arrays.num_slots, "4"); // not set by this line, kept
 }
 
 TEST_F(RootDataTest, RootCollectPrintsOnlyTheExchangeText) {
