@@ -86,6 +86,9 @@ TEST(UsbBranch, BrokenAndPlatformTrees) {
     const Node* gadget = broken->find("usb.5-1");
     ASSERT_NE(gadget, nullptr);
     EXPECT_EQ(gadget->title, "Gadget \uFFFD\uFFFD");
+    // Ids that are no 16-bit hex number are no ids: cut to 16 bits they would name another device.
+    for (const char* key : {"f.vendor_id", "f.product_id"})
+        EXPECT_EQ(testing_support::find_row(gadget, "", tr(key)), nullptr) << key;
     EXPECT_TRUE(broken->find("usb")->usb.empty()); // no root hub, no card
 
     // A platform controller is named by its root hubs; an older kernel leaves the serial out,

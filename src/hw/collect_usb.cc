@@ -6,6 +6,7 @@
 #include "util.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace hw {
 
@@ -33,38 +34,47 @@ struct UsbDevice {
 };
 
 std::string ids_text(const UsbDevice& d) {
+    if (!d.has_ids) return {};
     return util::to_hex(d.vendor, 4) + ":" + util::to_hex(d.product, 4);
 }
 
-// The product string, else the database's name, else the ids.
+// The product string, else the database's name, else the ids, else the port.
 std::string display_name(const UsbDevice& d) {
     if (!d.product_text.empty()) return d.product_text;
     if (!d.db_product.empty()) return d.db_product;
-    return ids_text(d);
+    return d.has_ids ? ids_text(d) : d.port;
 }
 
 std::string display_vendor(const UsbDevice& d) {
     return d.manufacturer.empty() ? d.db_vendor : d.manufacturer;
 }
 
+// The kernel writes ids as fixed-width hex. Anything else (a damaged capture) is no id at all:
+// truncating it would show an invented id that the database might even name.
+std::optional<uint32_t> hex_id(const std::string& text, uint32_t max) {
+    uint64_t v = util::parse_hex64(text, UINT64_MAX);
+    if (v > max) return std::nullopt;
+    return static_cast<uint32_t>(v);
+}
+
 UsbDevice read_device(const std::string& port, const Ids& ids) {
     UsbDevice d;
     d.port = port;
     d.dir = std::string(devices_root) + "/" + port;
-    std::string vendor = util::read_file(d.dir + "/idVendor");
-    std::string product = util::read_file(d.dir + "/idProduct");
-    d.has_ids = !vendor.empty() || !product.empty();
-    d.vendor = util::parse_hex(vendor, 0) & 0xffff;
-    d.product = util::parse_hex(product, 0) & 0xffff;
+    auto vendor = hex_id(util::read_file(d.dir + "/idVendor"), 0xffff);
+    auto product = hex_id(util::read_file(d.dir + "/idProduct"), 0xffff);
+    d.has_ids = vendor && product;
+    d.vendor = vendor.value_or(0);
+    d.product = product.value_or(0);
     d.manufacturer = util::read_text(d.dir + "/manufacturer");
     d.product_text = util::read_text(d.dir + "/product");
     if (d.has_ids) {
         d.db_vendor = util::valid_utf8(ids.usb_vendor(d.vendor));
         d.db_product = util::valid_utf8(ids.usb_device(d.vendor, d.product));
     }
-    std::string cls = util::read_file(d.dir + "/bDeviceClass");
-    d.has_class = !cls.empty();
-    d.device_class = util::parse_hex(cls, 0) & 0xff;
+    auto cls = hex_id(util::read_file(d.dir + "/bDeviceClass"), 0xff);
+    d.has_class = cls.has_value();
+    d.device_class = cls.value_or(0);
     d.speed = util::read_file(d.dir + "/speed");
     d.max_power = util::read_file(d.dir + "/bMaxPower");
     for (const auto& entry : util::list_dir(d.dir))
@@ -112,17 +122,17 @@ std::string icon_for(const UsbDeviceVisual& v) {
 
 // "0x046d  (Logitech, Inc.)": the id as the kernel gives it, the name when one is known.
 void add_id(Section& s, const char* key, const std::string& dir, const std::string& attr,
-            uint32_t id, int digits, const std::string& name) {
-    if (util::read_file(dir + "/" + attr).empty()) return;
-    std::string value = "0x" + util::to_hex(id, digits);
+            const std::string& name) {
+    auto id = hex_id(util::read_file(dir + "/" + attr), 0xffff);
+    if (!id) return;
+    std::string value = "0x" + util::to_hex(*id, 4);
     if (!name.empty()) value += "  (" + name + ")";
     s.add(tr(key), value, name.empty() ? attr : "usb.ids");
 }
 
 void add_hex_byte(Section& s, const char* key, const std::string& dir, const std::string& attr) {
-    std::string text = util::read_file(dir + "/" + attr);
-    if (!text.empty())
-        s.add(tr(key), "0x" + util::to_hex(util::parse_hex(text, 0) & 0xff, 2), attr);
+    if (auto v = hex_id(util::read_file(dir + "/" + attr), 0xff))
+        s.add(tr(key), "0x" + util::to_hex(*v, 2), attr);
 }
 
 // bcdDevice is binary-coded decimal: 0110 is release 1.10.
@@ -165,8 +175,8 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
     ident.add(tr("f.port"), util::valid_utf8(d.port));
     ident.add(tr("f.manufacturer"), d.manufacturer, "manufacturer");
     ident.add(tr("f.product"), d.product_text, "product");
-    add_id(ident, "f.vendor_id", dir, "idVendor", d.vendor, 4, d.db_vendor);
-    add_id(ident, "f.product_id", dir, "idProduct", d.product, 4, d.db_product);
+    add_id(ident, "f.vendor_id", dir, "idVendor", d.db_vendor);
+    add_id(ident, "f.product_id", dir, "idProduct", d.db_product);
     add_sysfs(ident, tr("f.serial"), dir, "serial");
     std::string bcd = util::read_file(dir + "/bcdDevice");
     ident.add(tr("f.revision"), bcd_release(bcd), "bcdDevice");
@@ -280,7 +290,8 @@ void collect_usb_with(Node& root, const Ids& ids) {
     Section& overview = usb->section(tr("sec.overview"));
     for (const auto& name : device_names) {
         const UsbDeviceVisual& v = visuals.at(name);
-        overview.add(util::valid_utf8(name), v.name == v.ids ? v.ids : v.name + "  " + v.ids);
+        overview.add(util::valid_utf8(name),
+                     v.ids.empty() || v.name == v.ids ? v.name : v.name + "  " + v.ids);
     }
 
     std::vector<UsbRootHub> roots;
