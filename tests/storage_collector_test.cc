@@ -184,6 +184,14 @@ TEST(MountTables, AMountBelongsToADeviceByNumbersThenResolvedSourceThenName) {
     }
 }
 
+// statvfs on a dead server or a stuck FUSE daemon never returns; the report must.
+TEST(MountTables, UsageIsNotAskedOfNetworkFuseOrAutomountFileSystems) {
+    for (const char* fs : {"nfs4", "cifs", "autofs", "fuse.sshfs", "fuseblk", "9p"})
+        EXPECT_FALSE(usage_is_safe_to_ask(fs)) << fs;
+    for (const char* fs : {"ext4", "btrfs", "vfat", "xfs", "tmpfs"})
+        EXPECT_TRUE(usage_is_safe_to_ask(fs)) << fs;
+}
+
 // Eleven-field kernels are on the netbook fixture.
 TEST(BlockStat, SeventeenFieldKernelsAndGarbage) {
     auto k17 = parse_block_stat("   61050    16774  4202091    25036    83902    46848  2302530 "

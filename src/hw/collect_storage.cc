@@ -68,21 +68,13 @@ public:
         auto it = m_cache.find(m.target);
         if (it != m_cache.end()) return it->second;
         std::optional<host::FsUsage> u;
-        if (safe_to_ask(m.fstype)) u = host::fs_usage(m.target);
+        if (usage_is_safe_to_ask(m.fstype)) u = host::fs_usage(m.target);
         if (u && u->total_bytes == 0) u.reset();
         m_cache.emplace(m.target, u);
         return u;
     }
 
 private:
-    static bool safe_to_ask(const std::string& fstype) {
-        static const char* const remote[] = {"nfs",    "nfs4",  "cifs",  "smb3",      "smbfs",
-                                             "ncpfs",  "afs",   "ceph",  "glusterfs", "9p",
-                                             "autofs", "davfs", "sshfs", "lustre",    "gfs2"};
-        for (const char* r : remote)
-            if (fstype == r) return false;
-        return !util::starts_with(fstype, "fuse");
-    }
     std::map<std::string, std::optional<host::FsUsage>> m_cache;
 };
 

@@ -104,4 +104,13 @@ bool mount_is_of(const MountEntry& m, const std::string& name, const std::string
     return m.resolved_source == node || m.source == node;
 }
 
+bool usage_is_safe_to_ask(std::string_view fstype) {
+    static const char* const remote[] = {"nfs",    "nfs4",  "cifs",  "smb3",      "smbfs",
+                                         "ncpfs",  "afs",   "ceph",  "glusterfs", "9p",
+                                         "autofs", "davfs", "sshfs", "lustre",    "gfs2"};
+    for (const char* r : remote)
+        if (fstype == r) return false;
+    return !util::starts_with(fstype, "fuse");
+}
+
 } // namespace hw

@@ -30,4 +30,8 @@ std::vector<MountEntry> parse_mounts(std::string_view text);
 // source path instead.
 bool mount_is_of(const MountEntry& m, const std::string& name, const std::string& dev);
 
+// Whether asking a mount's usage (statvfs) cannot hang: network file systems wait for a server
+// that may be gone, FUSE for a daemon that may be stuck, autofs mounts on demand.
+bool usage_is_safe_to_ask(std::string_view fstype);
+
 } // namespace hw
