@@ -134,9 +134,8 @@ std::string model_text(const std::vector<CpuInfoBlock>& blocks) {
     std::string model = cpuinfo_model(blocks);
     if (model.empty()) {
         // /proc/device-tree is an absolute link into /sys, which must stay inside the sysroot.
-        // Device-tree strings end in NUL; only the first string is the model.
-        std::string dt = util::read_file_raw(util::resolve_path("/proc/device-tree/model"));
-        model = util::valid_utf8(util::trim(dt.substr(0, dt.find('\0'))));
+        // Device-tree strings end in NUL; read_text keeps only the first string, the model.
+        model = util::read_text(util::resolve_path("/proc/device-tree/model"));
     }
     return model.empty() ? tr("common.unknown") : model;
 }

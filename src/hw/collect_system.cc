@@ -19,15 +19,14 @@ const char* const efivars_dir = "/sys/firmware/efi/efivars";
 const char* const global_guid = "8be4df61-93ca-11d2-aa0d-00e098032b8c";
 
 std::string dmi(const std::string& attr) {
-    std::string text = util::read_file(dmi_dir + attr);
-    if (is_dmi_placeholder(text)) return {};
-    return util::valid_utf8(text);
+    std::string text = util::read_text(dmi_dir + attr);
+    return is_dmi_placeholder(text) ? std::string() : text;
 }
 
 std::string protected_value(const std::string& attr, const std::string& text) {
     if (is_dmi_placeholder(text)) return {};
     if (attr == "product_uuid" && is_unset_uuid(text)) return {};
-    return util::valid_utf8(util::trim(text));
+    return util::printable(text);
 }
 
 std::string root_data_field(const RootData& rd, const std::string& attr) {
@@ -127,10 +126,7 @@ void add_secure_boot(Section& s) {
 std::string device_tree_model() {
     // /proc/device-tree is an absolute link into /sys, so a capture must resolve it inside
     // itself instead of opening the host's own tree.
-    std::string text = util::read_file_raw(util::resolve_path("/proc/device-tree/model"));
-    size_t nul = text.find('\0');
-    if (nul != std::string::npos) text.resize(nul);
-    return util::valid_utf8(util::trim(text));
+    return util::read_text(util::resolve_path("/proc/device-tree/model"));
 }
 
 void add_firmware(Node& node) {
