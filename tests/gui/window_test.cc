@@ -265,31 +265,22 @@ TEST_F(Window, LanguageIsAppliedBeforeTheWindowExists) {
     EXPECT_STRNE(tr("ui.search_placeholder"), "Search all details…");
 }
 
-TEST_F(Window, LockedPreviewOnlyInAConfinedPackageWithoutHardwareAccess) {
+// When and how the preview shows is decided in detail::plan; here: the window feeds it the
+// package's missing permission and shows the preview instead of the table.
+TEST_F(Window, LockedPreviewInAConfinedPackageWithoutHardwareAccess) {
     char dir[] = "/tmp/quarvel-empty-sysroot-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     setenv("SNAP_NAME", "quarvel", 1);
     setenv("QUARVEL_SYSROOT", dir, 1); // no /sys/block: hardware-observe looks unconnected
-    App& app = open([] {
-        auto m = sample_machine();
-        m->find("storage")->disks.clear();
-        return m;
-    });
-    ASSERT_TRUE(app.select_node_id("sensors"));
+    App& app = open();
+    EXPECT_TRUE(app.select_node_id("sensors"));
     process_events(100);
     EXPECT_TRUE(gtk_widget_get_visible(I::locked_box(app)));
     EXPECT_FALSE(gtk_widget_get_visible(I::detail_scroll(app)));
     save_screenshot(app, "window-locked-preview.png");
-    // With a search the preview gives way to the rows.
-    type_search(app, "k10temp");
-    EXPECT_FALSE(gtk_widget_get_visible(I::locked_box(app)));
-    EXPECT_TRUE(gtk_widget_get_visible(I::detail_scroll(app)));
     unsetenv("SNAP_NAME");
     unsetenv("QUARVEL_SYSROOT");
     rmdir(dir);
-    type_search(app, "");
-    ASSERT_TRUE(app.select_node_id("storage"));
-    EXPECT_FALSE(gtk_widget_get_visible(I::locked_box(app))) << "outside a Snap: no preview";
 }
 
 namespace {
