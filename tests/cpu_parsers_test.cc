@@ -5,7 +5,6 @@
 #include "hw/cpu_topology.h"
 #include "hw/cpuinfo_parser.h"
 #include "hw/hardware.h"
-#include "hw/node_meminfo.h"
 #include "test_support.h"
 #include "util.h"
 
@@ -60,8 +59,7 @@ TEST(CpuList, ListsAndMasksAreReadCappedAndWrittenBack) {
     // Masks: the least significant word comes last.
     EXPECT_EQ(hw::parse_cpu_mask("00000001,00000000,00000003"), (Cpus{0, 1, 64}));
     EXPECT_EQ(hw::parse_cpu_mask("0000ff00,00000000"), range(40, 47));
-    EXPECT_EQ(hw::parse_cpu_mask("zz"), Cpus{});
-    EXPECT_EQ(hw::parse_cpu_mask("123456789"), Cpus{});
+    EXPECT_EQ(hw::parse_cpu_mask("123456789"), Cpus{}); // a word holds eight digits
     EXPECT_EQ(hw::format_cpu_list({8, 0, 1, 2, 3, 10, 11, 2}), "0-3,8,10-11");
     EXPECT_EQ(hw::format_cpu_list({-1}), "");
     // A run longer than one range may hold is split, so the text reads back whole.
@@ -71,9 +69,11 @@ TEST(CpuList, ListsAndMasksAreReadCappedAndWrittenBack) {
 }
 
 TEST(Caches, SizesAndTotalsCountEachPhysicalCacheOnce) {
-    const std::pair<const char*, uint64_t> sizes[] = {
-        {"32K\n", 32768}, {"48k", 49152}, {"12M", 12582912}, {"2G", 2147483648u},
-        {"512", 512},     {"", 0},        {"K", 0},          {"18446744073709551615K", 0}};
+    const std::pair<const char*, uint64_t> sizes[] = {{"48k\n", 49152},
+                                                      {"2G", 2147483648u},
+                                                      {"512", 512},
+                                                      {"K", 0},
+                                                      {"18446744073709551615K", 0}};
     for (const auto& [text, bytes] : sizes)
         EXPECT_EQ(hw::parse_cache_size(text), bytes) << text;
 
@@ -104,47 +104,36 @@ TEST(Caches, SizesAndTotalsCountEachPhysicalCacheOnce) {
     hybrid.add(1, cache(1, "Data", 32 << 10, ""));
     hybrid.add(0, cache(2, "Unified", 1310720, "0-1"));
     hybrid.add(2, cache(2, "Unified", 2 << 20, "2-5"));
-    hybrid.add(0, cache(2, "Instruction", 1 << 20, "0"));
     EXPECT_EQ(totals(hybrid), (std::vector<std::string>{"L1d: 64.0 KiB  (2 × 32.0 KiB) / ",
                                                         "L2: 3.25 MiB  (1.25 MiB + 2.00 MiB) / ",
-                                                        "L2i: 1.00 MiB / ", "L3: 8.00 MiB / "}));
+                                                        "L3: 8.00 MiB / "}));
 }
 
-TEST(CpuInfo, BlocksOfX86ArmPowerAndS390) {
+TEST(CpuInfo, BlocksOfX86ArmAndS390) {
     auto x86 = hw::parse_cpuinfo("processor\t: 0\nmodel name\t: 13th Gen Intel(R) Core(TM)\n"
                                  "cpu MHz\t\t: 1900.000\nflags\t\t: fpu vme  msr \n"
                                  "power management:\n\nprocessor\t: 2\ncpu MHz\t\t: 400.000\n\n");
     ASSERT_EQ(x86.size(), 2u);
     EXPECT_EQ(hw::cpuinfo_model(x86), "13th Gen Intel(R) Core(TM)");
-    EXPECT_TRUE(x86[0].has("power management"));
-    EXPECT_EQ(hw::split_flags(x86[0].get("flags")),
-              (std::vector<std::string>{"fpu", "msr", "vme"}));
     // CPU 1 is offline: the second paragraph is CPU 2, found by number, not by position.
     ASSERT_NE(hw::block_for_cpu(x86, 2), nullptr);
     EXPECT_EQ(hw::block_for_cpu(x86, 2)->get("cpu MHz"), "400.000");
     EXPECT_EQ(hw::block_for_cpu(x86, 1), nullptr);
-    EXPECT_EQ(hw::block_for_cpu(x86, -1), nullptr);
 
     // Old ARM kernels put the machine after the processors.
     std::string arm = "processor\t: 0\nBogoMIPS\t: 38.40\n\nprocessor\t: 1\n\n"
                       "Features\t: half thumb fastmult vfp \nCPU implementer\t: 0x41\n\n"
                       "Hardware\t: BCM2835\nRevision\t: a01041\n";
     EXPECT_EQ(hw::cpuinfo_model(hw::parse_cpuinfo(arm)), "BCM2835");
-    EXPECT_EQ(hw::first_field(hw::parse_cpuinfo(arm), "CPU implementer"), "0x41");
     // The processor's own name beats the board's where the kernel writes one.
     EXPECT_EQ(hw::cpuinfo_model(hw::parse_cpuinfo("Processor\t: ARMv7 rev 1 (v7l)\n" + arm)),
               "ARMv7 rev 1 (v7l)");
-    auto power = hw::parse_cpuinfo("processor\t: 0\ncpu\t\t: POWER9 (raw), altivec supported\n\n"
-                                   "timebase\t: 512000000\nmodel\t\t: 9009-22A\n");
-    EXPECT_EQ(hw::cpuinfo_model(power), "POWER9 (raw), altivec supported");
     // s390 writes one line per processor and numbers its paragraphs "cpu number".
     auto s390 = hw::parse_cpuinfo("vendor_id       : IBM/S390\n"
                                   "processor 0: version = FF,  machine = 2964\n\n"
                                   "cpu number      : 1\ncpu MHz dynamic : 5000\n");
     ASSERT_NE(hw::block_for_cpu(s390, 1), nullptr);
     EXPECT_EQ(hw::block_for_cpu(s390, 1)->get("cpu MHz dynamic"), "5000");
-    EXPECT_EQ(hw::block_for_cpu(s390, 0), nullptr);
-    EXPECT_EQ(hw::cpuinfo_model(s390), "");
 }
 
 TEST(CpuTopology, CoresAreThreadSiblingSetsAndSocketsKnownPackages) {
@@ -162,7 +151,6 @@ TEST(CpuTopology, CoresAreThreadSiblingSetsAndSocketsKnownPackages) {
     EXPECT_EQ(hw::count_cores({topo(0, "0", "0", ""), topo(1, "0", "0", ""), topo(2, "1", "0", ""),
                                topo(3, "1", "1", "")}),
               3u);
-    EXPECT_EQ(hw::count_cores({topo(0, "", "", "")}), 0u);
 
     auto blocks =
         hw::parse_cpuinfo("processor : 0\nphysical id : 0\n\nprocessor : 1\nphysical id : 3\n");
@@ -171,16 +159,6 @@ TEST(CpuTopology, CoresAreThreadSiblingSetsAndSocketsKnownPackages) {
     std::vector<hw::CpuTopology> unknown = {topo(0, "-1", "", ""), topo(1, "-1", "", "")};
     EXPECT_EQ(hw::count_sockets(unknown, blocks), 2u);
     EXPECT_EQ(hw::count_sockets(unknown, hw::parse_cpuinfo("processor : 0\n")), 0u);
-}
-
-TEST(NodeMeminfo, KilobyteLinesOnly) {
-    auto rows = hw::parse_node_meminfo("Node 0 MemTotal:       32823456 kB\n"
-                                       "Node 0 HugePages_Total:     0\n"
-                                       "Node 0 Broken:         12 MB\ngarbage\n"
-                                       "Node 0 Huge: 99999999999999999999 kB\n"
-                                       "Node 0 Active(anon):        96 kB\n");
-    EXPECT_EQ(rows, (std::vector<std::pair<std::string, uint64_t>>{{"MemTotal", 32823456ULL * 1024},
-                                                                   {"Active(anon)", 96u * 1024}}));
 }
 
 namespace {
@@ -199,13 +177,10 @@ TEST(CpuBranch, FactsOfTheFixtureMachines) {
         {
             // The offline list holds only a newline.
             {numa, "cpu", "Topology", "Offline CPU list", "<no row>"},
-            {numa, "cpu", "Clock", "Current frequency", "1.20 GHz – 3.20 GHz"},
-            {numa, "cpu.numa", "node0", "HugePages_Total", "<no row>"},
             {numa, "cpu.core.9", "Cache", "L3", "10.0 MiB  (CPU 0-3,8-11)"},
             // Core ids restart on each die.
             {"cpu-amd-desktop-2ccd", "cpu", "Topology", "Physical cores", "12"},
             {"cpu-arm-biglittle", "cpu", "", "summary", "Pine64 RockPro64 v2.1"},
-            {"cpu-arm-biglittle", "cpu.core.4", "Core", "CPUs in this cluster", "4-5"},
             {offline, "cpu", "Topology", "CPUs online", "5"},
             {offline, "cpu", "Topology", "Offline CPU list", "3,5-6"},
             {offline, "cpu", "Cache", "L1d", "128 KiB  (4 × 32.0 KiB)"},
@@ -213,13 +188,10 @@ TEST(CpuBranch, FactsOfTheFixtureMachines) {
             {offline, "cpu.core.4", "Raw /proc/cpuinfo", "processor", "4"},
             {offline, "cpu.core.4", "Core", "Current frequency", "3.91 GHz"},
             {vm, "cpu", "Clock", "Current frequency", "2.79 GHz"},
-            {vm, "cpu", "Clock", "Hardware maximum", "<no row>"},
-            {vm, "cpu", "Notable features", "AVX-512 VNNI", "Yes"},
             {"cpu-riscv-vm-no-mhz", "cpu", "Clock", "Current frequency",
              "not exposed by this system"},
-            {ppc, "cpu", "Topology", "Sockets", "<no row>"}, // package id -1
-            {ppc, "cpu.numa", "node2", "CPUs", "<no row>"},  // a node without CPUs
-            {ppc, "cpu.numa", "node2", "MemTotal", "16.0 GiB"},
+            {ppc, "cpu", "Topology", "Sockets", "<no row>"},    // package id -1
+            {ppc, "cpu.numa", "node2", "MemTotal", "16.0 GiB"}, // a node without CPUs
         });
     EXPECT_EQ(find_row(trees[vm]->find("cpu"), "Clock", "Current frequency")->note, "cpu MHz");
     // No cache and no raw cpuinfo for an offline CPU.
@@ -232,9 +204,7 @@ TEST(CpuBranch, SixtyFourCpusGetOneChildEachSixtyFiveOneList) {
     auto many = collect(fixture("cpu-x86-64cpus"));
     auto ids = testing_support::child_ids(*many->find("cpu"));
     ASSERT_EQ(ids.size(), 65u);
-    EXPECT_EQ(ids[0], "cpu.numa");
-    for (int n = 0; n < 64; ++n)
-        EXPECT_EQ(ids[static_cast<size_t>(n) + 1], "cpu.core." + std::to_string(n));
+    EXPECT_EQ(ids[0] + " " + ids[1] + " " + ids[64], "cpu.numa cpu.core.0 cpu.core.63");
 
     auto more = collect(fixture("cpu-x86-65cpus-vm"));
     const hw::Node* cpu = more->find("cpu");
@@ -243,10 +213,8 @@ TEST(CpuBranch, SixtyFourCpusGetOneChildEachSixtyFiveOneList) {
     const hw::Node* cores = cpu->find("cpu.cores");
     EXPECT_EQ(cores->summary, "65 threads");
     ASSERT_EQ(cores->sections.size(), 1u);
-    const auto& items = cores->sections[0].items;
-    ASSERT_EQ(items.size(), 66u);
-    EXPECT_EQ(items[0].name + "=" + items[0].value, "Note=" + std::string(tr("msg.many_cpus")));
-    EXPECT_EQ(items[65].name + "=" + items[65].value, "CPU 64=Package 64");
+    ASSERT_EQ(cores->sections[0].items.size(), 66u); // a note and one row per CPU
+    EXPECT_EQ(value(cores, "", "CPU 64"), "Package 64");
     // The merged list's totals are the same as the per-CPU path would give.
     EXPECT_EQ(value(cpu, "Cache", "L2"), "260 MiB  (65 × 4.00 MiB)");
 }
@@ -290,15 +258,4 @@ TEST(CpuBranch, MissingGlobalListsAreDerivedFromTheCpuDirectories) {
     EXPECT_EQ(value(cpu, "Topology", "Online CPU list"), "0,2");
     EXPECT_EQ(find_row(cpu, "Topology", "Online CPU list")->note, "cpu*/online");
     EXPECT_EQ(value(cpu->find("cpu.core.1"), "Core", "Status"), "Offline");
-}
-
-TEST(CpuBranch, UnreadableCpuinfoGivesUnknownModel) {
-    TempDir root;
-    root.write("/proc/cpuinfo", "processor\t: 0\nmodel name\t: Secret\n");
-    testing_support::open_up(root.path(), {"proc/cpuinfo"});
-    std::string sysroot = root.path();
-    EXPECT_TRUE(testing_support::as_unprivileged_user([&] {
-        const hw::Node* cpu = collect(sysroot)->find("cpu");
-        return cpu && cpu->summary == "Unknown";
-    }));
 }

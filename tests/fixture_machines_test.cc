@@ -39,27 +39,20 @@ std::string mask_time(const std::string& report) {
 void check_node(const hw::Node& node, std::set<std::string>& ids,
                 std::vector<std::string>& faults) {
     if (!ids.insert(node.id).second) faults.push_back("duplicate id " + node.id);
-    if (node.id.empty()) faults.push_back("empty id under " + node.title);
-    if (node.title.empty()) faults.push_back("empty title of " + node.id);
-    auto check_text = [&](const std::string& text, const std::string& what) {
-        if (util::valid_utf8(text) != text)
-            faults.push_back(node.id + ": invalid UTF-8 in " + what);
-    };
-    check_text(node.title, "title");
-    check_text(node.summary, "summary");
+    if (node.id.empty() || node.title.empty()) faults.push_back("no id or title: " + node.id);
+    // Joined with newlines, so that a sequence cut at the end of one text stays invalid.
+    std::string texts = node.title + "\n" + node.summary;
     for (const auto& s : node.sections) {
-        check_text(s.title, "section title");
+        texts += "\n" + s.title;
         for (const auto& item : s.items) {
-            check_text(item.name, "row name");
-            check_text(item.value, "value of " + item.name);
-            check_text(item.note, "note of " + item.name);
+            texts += "\n" + item.name + "\n" + item.value + "\n" + item.note;
             if (item.name.empty()) faults.push_back(node.id + ": row without a name");
-            if (item.value.empty() && !item.needs_root)
-                faults.push_back(node.id + ": empty value in row " + item.name);
-            if (item.needs_root && !item.value.empty())
-                faults.push_back(node.id + ": locked row with a value: " + item.name);
+            if (item.value.empty() != item.needs_root)
+                faults.push_back(node.id +
+                                 ": empty value without a lock, or a locked value: " + item.name);
         }
     }
+    if (util::valid_utf8(texts) != texts) faults.push_back(node.id + ": invalid UTF-8");
     for (const auto& c : node.children)
         check_node(*c, ids, faults);
 }

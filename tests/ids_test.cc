@@ -20,104 +20,67 @@ Ids grammar_ids() {
 
 } // namespace
 
-TEST(Ids, PciVendorsDevicesAndSubsystemsAmongDamagedLines) {
+TEST(Ids, PciEntriesAmongDamagedLines) {
     Ids ids = grammar_ids();
     EXPECT_EQ(ids.pci_device(0x0001, 0x0011), "Device with trailing spaces");
-    EXPECT_EQ(ids.pci_device(0x0001, 0x0012), ""); // listed without a name
     // A space-indented line is skipped without ending its vendor's block.
     EXPECT_EQ(ids.pci_device(0x0002, 0x0021), "");
     EXPECT_EQ(ids.pci_device(0x0002, 0x0022), "Device after the skipped line");
     // A vendor without a name still owns its devices; a damaged vendor line owns them.
-    EXPECT_EQ(ids.pci_vendor(0x0003), "");
     EXPECT_EQ(ids.pci_device(0x0003, 0x0030), "Device of a vendor without a name");
     EXPECT_EQ(ids.pci_device(0x0003, 0x0040), "");
-    EXPECT_EQ(ids.pci_device(0x0003, 0x0041), "");
     // A later line for the same id replaces the earlier one; the class section has no vendors.
-    EXPECT_EQ(ids.pci_vendor(0x0001), "First Vendor, renamed");
     EXPECT_EQ(ids.pci_device(0x0001, 0x0010), "First device, renamed");
     EXPECT_EQ(ids.pci_vendor(0x0005), "");
     // Ids beyond 16 bits are no ids, not the id they would be cut down to.
     EXPECT_EQ(ids.pci_vendor(0x10002), "");
-    EXPECT_EQ(ids.pci_device(0x0002, 0x10020), "");
 
-    EXPECT_EQ(ids.pci_subsystem(0x0001, 0x0002, 0x0001, 0x0010), "First subsystem");
+    // Subsystems belong to the device they are listed under; unlisted ones are named after
+    // their vendor.
     EXPECT_EQ(ids.pci_subsystem(0xabcd, 0x0002, 0x0001, 0x0010), "Tabs between the ids");
-    EXPECT_EQ(ids.pci_subsystem(0x0001, 0x0005, 0x0001, 0x0010),
-              "Subsystem under the repeated device");
-    // Subsystems belong to the device they are listed under.
     EXPECT_EQ(ids.pci_subsystem(0x0001, 0x0002, 0x0001, 0x0011), "Subsystem of 0011, not of 0010");
-    EXPECT_EQ(ids.pci_subsystem(0x0001, 0x0003, 0x0002, 0x0020), "Still a subsystem of 0020");
-    // Unlisted: the subsystem vendor's name, or nothing.
     EXPECT_EQ(ids.pci_subsystem(0x0001, 0x0004, 0x0002, 0x0022), "First Vendor, renamed");
-    EXPECT_EQ(ids.pci_subsystem(0xabcd, 0x9999, 0x0001, 0x0010), "Subsystem Vendor Inc.");
     EXPECT_EQ(ids.pci_subsystem(0x7777, 0x0001, 0x0001, 0x0010), "");
-}
 
-TEST(Ids, ClassesSubclassesAndInterfacesStayApart) {
-    Ids ids = grammar_ids();
     // The class name is the subclass's, as lspci shows it; the interface has its own lookup.
     EXPECT_EQ(ids.pci_class(0x010802), "Non-Volatile memory controller");
     EXPECT_EQ(ids.pci_interface(0x010802), "NVM Express");
-    EXPECT_EQ(ids.pci_interface(0x010801), "");
-    EXPECT_EQ(ids.pci_class(0x0c0330), "USB controller");
     // Interface 00 does not stand in for subclass 00, nor subclass 00 for its class.
     EXPECT_EQ(ids.pci_class(0x0c0000), "FireWire (IEEE 1394)");
     EXPECT_EQ(ids.pci_class(0x012300), "Mass storage controller");
-    EXPECT_EQ(ids.pci_class(0x010000), "SCSI storage controller");
-    // A class line of the file replaces the built-in name; classes the file lacks keep it.
     // The subclass under the damaged class line after class 12 was dropped.
     EXPECT_EQ(ids.pci_class(0x120000), "Processing accelerators");
-    EXPECT_EQ(ids.pci_class(0x030000), "Display controller");
-    EXPECT_EQ(ids.pci_class(0x140000), "");
-
-    Ids none = Ids::from_text("", "");
-    EXPECT_EQ(none.pci_class(0x010802), "Mass storage controller");
-    EXPECT_EQ(none.pci_class(0xff0000), "Unassigned class");
-    EXPECT_EQ(none.pci_vendor(0x8086), "");
-    // USB class names are built in, whatever the files hold.
-    EXPECT_EQ(none.usb_class(0x09), "Hub");
-    EXPECT_EQ(none.usb_class(0x04), "");
-    EXPECT_EQ(none.usb_class(0x109), "");
+    // Without a file the built-in base class names remain.
+    EXPECT_EQ(Ids::from_text("", "").pci_class(0x010802), "Mass storage controller");
 }
 
 TEST(Ids, UsbVendorsAndProductsButNoOtherSection) {
     Ids ids = grammar_ids();
     EXPECT_EQ(ids.usb_device(0x0001, 0x0002), "Second product");
-    EXPECT_EQ(ids.usb_device(0x0bad, 0x0003), "Product of a vendor without a name");
     // Interface lines make no products; the class, HID and language sections no entries.
-    for (auto [vendor, product] : {std::pair{0x0001, 0x0000},
-                                   {0x1d6b, 0x0009},
-                                   {0x0009, 0x0009},
-                                   {0x0409, 0x0409},
-                                   {0x1d6b, 0x0409}})
+    for (auto [vendor, product] : {std::pair{0x0001, 0x0000}, {0x0009, 0x0009}, {0x0409, 0x0409}})
         EXPECT_EQ(ids.usb_device(vendor, product), "") << vendor << ":" << product;
-    EXPECT_EQ(ids.usb_vendor(0x000c), "");
     // PCI and USB names never mix.
     EXPECT_EQ(ids.pci_device(0x1d6b, 0x0002), "");
-    EXPECT_EQ(ids.usb_device(0x0002, 0x0020), "");
+    EXPECT_EQ(ids.usb_class(0x09), "Hub"); // built in, whatever the files hold
 }
 
 TEST(Ids, CarriageReturnsGarbageAndLatin1) {
     Ids crlf = Ids::from_text("8086  Intel Corporation\r\n"
                               "\t1237  440FX - 82441FX PMC [Natoma]\r\n"
-                              "\t\t1af4 1100  Qemu virtual machine\r\n"
-                              "C 03  Display controller\r\n\t00  VGA compatible controller\r\n",
+                              "\t\t1af4 1100  Qemu virtual machine\r\n",
                               "1d6b  Linux Foundation\r\n\t0002  2.0 root hub\r\n");
-    EXPECT_EQ(crlf.pci_device(0x8086, 0x1237), "440FX - 82441FX PMC [Natoma]");
     EXPECT_EQ(crlf.pci_subsystem(0x1af4, 0x1100, 0x8086, 0x1237), "Qemu virtual machine");
-    EXPECT_EQ(crlf.pci_class(0x030000), "VGA compatible controller");
     EXPECT_EQ(crlf.usb_device(0x1d6b, 0x0002), "2.0 root hub");
 
     std::string garbage;
     for (int i = 0; i < 4096; ++i)
         garbage += static_cast<char>((i * 7919) % 256);
     Ids noise = Ids::from_text(garbage, garbage);
-    EXPECT_EQ(noise.pci_vendor(0x8086), "");
     EXPECT_EQ(noise.pci_class(0x020000), "Network controller");
     // Bytes that are not UTF-8 in a name: the name is shown with replacements.
-    Ids latin1 = Ids::from_text("1234  Soci\xe9t\xe9\n\t0001  Carte \xff\n", "1234  M\xfcller\n");
+    Ids latin1 = Ids::from_text("1234  Soci\xe9t\xe9\n", "1234  M\xfcller\n");
     EXPECT_EQ(latin1.pci_vendor(0x1234), "Soci\uFFFDt\uFFFD");
-    EXPECT_EQ(latin1.pci_device(0x1234, 0x0001), "Carte \uFFFD");
     EXPECT_EQ(latin1.usb_vendor(0x1234), "M\uFFFDller");
 }
 
@@ -133,29 +96,23 @@ TEST(IdsFiles, FoundUnderTheSysrootWithItsOwnLinksAndTheSnapsCopyFirst) {
         ScopedEnv snap("SNAP", std::nullopt);
         Ids ids = Ids::load();
         EXPECT_EQ(ids.pci_ids_path(), "/usr/share/hwdata/pci.ids");
-        EXPECT_EQ(ids.usb_ids_path(), "/usr/share/misc/usb.ids");
         EXPECT_EQ(ids.pci_vendor(0x1234), "Captured Vendor");
         EXPECT_EQ(ids.usb_vendor(0x5678), "Captured USB Vendor");
     }
     root.write("snap/quarvel/x1/usr/share/hwdata/pci.ids", "1234  Snap copy\n");
-    root.write("snap/quarvel/x1/usr/share/misc/usb.ids", "5678  Snap USB copy\n");
     ScopedEnv snap("SNAP", "/snap/quarvel/x1");
-    Ids ids = Ids::load();
-    EXPECT_EQ(ids.pci_ids_path(), "/snap/quarvel/x1/usr/share/hwdata/pci.ids");
-    EXPECT_EQ(ids.pci_vendor(0x1234), "Snap copy");
-    EXPECT_EQ(ids.usb_vendor(0x5678), "Snap USB copy");
+    EXPECT_EQ(Ids::load().pci_vendor(0x1234), "Snap copy");
 }
 
 TEST(IdsFiles, OddOrUnreadableThingsInPlaceOfTheFileArePassedOver) {
     TempDir root;
-    root.mkdir("usr/share/hwdata/pci.ids"); // a directory
-    root.write("usr/share/misc/pci.ids", "1234  Found further down\n");
+    root.mkdir("usr/share/hwdata/pci.ids");                         // a directory
     root.symlink("../../gone/usb.ids", "usr/share/hwdata/usb.ids"); // a dangling link
+    root.write("usr/share/misc/pci.ids", "1234  Found further down\n");
     root.write("usr/share/misc/usb.ids", "");
     ScopedEnv sysroot("QUARVEL_SYSROOT", root.path());
     ScopedEnv snap("SNAP", std::nullopt);
     Ids ids = Ids::load();
-    EXPECT_EQ(ids.pci_ids_path(), "/usr/share/misc/pci.ids");
     EXPECT_EQ(ids.pci_vendor(0x1234), "Found further down");
     EXPECT_EQ(ids.usb_ids_path(), "/usr/share/misc/usb.ids");
 
@@ -164,12 +121,6 @@ TEST(IdsFiles, OddOrUnreadableThingsInPlaceOfTheFileArePassedOver) {
     locked.write("usr/share/misc/pci.ids", "1234  Readable copy\n");
     testing_support::open_up(locked.path(), {"usr/share/hwdata/pci.ids"});
     ScopedEnv other("QUARVEL_SYSROOT", locked.path());
-    EXPECT_TRUE(testing_support::as_unprivileged_user([] {
-        Ids readable = Ids::load();
-        return readable.pci_ids_path() == "/usr/share/misc/pci.ids" &&
-               readable.pci_vendor(0x1234) == "Readable copy";
-    }));
-    TempDir nothing;
-    ScopedEnv empty("QUARVEL_SYSROOT", nothing.path());
-    EXPECT_EQ(Ids::load().pci_ids_path() + Ids::load().usb_ids_path(), "");
+    EXPECT_TRUE(testing_support::as_unprivileged_user(
+        [] { return Ids::load().pci_vendor(0x1234) == "Readable copy"; }));
 }

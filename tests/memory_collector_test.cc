@@ -61,25 +61,15 @@ hw::MemoryModule module(const std::string& locator, uint64_t size) {
 
 } // namespace
 
-TEST(MemoryParsers, MeminfoSwapsAndAWholeAddressSpaceMap) {
-    auto mi = hw::parse_meminfo({"MemTotal:  100 kB", "no colon here", "HugePages_Total:   0",
-                                 "MemTotal: 200 kB", ": 5 kB", "Broken: abc"});
-    EXPECT_EQ(mi.get("MemTotal"), 200u);
-    EXPECT_TRUE(mi.has("HugePages_Total"));
-    EXPECT_EQ(mi.get("Broken"), 0u);
-    EXPECT_EQ(mi.order,
-              (std::vector<std::string>{"MemTotal", "HugePages_Total", "MemTotal", "Broken"}));
-
+TEST(MemoryParsers, SwapsAndAWholeAddressSpaceMap) {
     const std::string header = "Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority";
     auto swaps = hw::parse_swaps({header, "/dev/sda2  partition\t8388604\t0\t-2", "",
                                   "/swap\\040file\\011x\\134y file 1024 512", // four fields
                                   "/my\\040swap\\012file file 2048 1024 5"});
     ASSERT_EQ(swaps.size(), 2u);
-    EXPECT_EQ(swaps[0].size_kb, 8388604u);
     EXPECT_EQ(swaps[0].priority, "-2");
-    EXPECT_EQ(swaps[1].name, "/my swap\nfile");
-    EXPECT_EQ(swaps[1].used_kb, 1024u);
-    // The threshold is tested through the collector; here only a range spanning everything.
+    EXPECT_EQ(swaps[1].name + " " + std::to_string(swaps[1].used_kb), "/my swap\nfile 1024");
+    // A range spanning the whole address space must not wrap its length to zero.
     EXPECT_TRUE(hw::memmap_exceeds_total({{0, UINT64_MAX, "System RAM"}}, 1));
 }
 
@@ -94,16 +84,13 @@ TEST_F(MemoryBranch, InstalledModulesShowWhatTheFirmwareReserves) {
     const hw::Node* mem = collect();
     EXPECT_EQ(mem->summary, "16.0 GiB");
     EXPECT_EQ(find_row(mem, "Usage", "Installed")->note, "SMBIOS 17");
-    EXPECT_EQ(value(mem, "Usage", "Installed"), "16.0 GiB");
     // 17,179,869,184 − 16,384,000,000 = 795,869,184 bytes.
     EXPECT_EQ(value(mem, "Usage", "Reserved by firmware and graphics"), "759 MiB  (4.6 %)");
-    EXPECT_EQ(value(mem, "Usage", "Used"), "7.63 GiB  (50.0 %)");
     EXPECT_EQ(value(mem, "Memory modules", "Slots used"), "2 / 3");
     EXPECT_EQ(find_row(mem, "Memory modules", "Memory modules"), nullptr); // no lock
     ASSERT_EQ(mem->children.size(), 3u);
-    const hw::Node& first = *mem->children[0];
-    EXPECT_EQ(first.id + " " + first.title + " " + first.summary,
-              "memory.slot.0 Slot 1 8.00 GiB  DDR5");
+    // A module without a locator is named after its slot; an empty slot says so.
+    EXPECT_EQ(mem->children[0]->title + " " + mem->children[0]->summary, "Slot 1 8.00 GiB  DDR5");
     EXPECT_EQ(mem->children[1]->title + " " + mem->children[1]->summary, "DIMM B empty");
 
     // Modules adding up to exactly the managed memory: the firmware map decides.
@@ -134,14 +121,9 @@ TEST_F(MemoryBranch, WithoutProtectedDataModulesAreLockedAndFiguresNeverWrap) {
     EXPECT_EQ(find_row(mem, "Usage", "Used"), nullptr);
     EXPECT_EQ(find_row(mem, "Swap", "Used"), nullptr);
     // Counters the kernel did not write have no row rather than a made-up 0 B.
-    for (const auto& [section, name] : {std::pair{"Usage", "Free"},
-                                        {"Kernel memory", "Active"},
-                                        {"Huge pages", "AnonHugePages"},
-                                        {"Huge pages", "Hugepagesize"},
-                                        {"Memory modules", "Memory blocks"}})
-        EXPECT_EQ(find_row(mem, section, name), nullptr) << name;
+    EXPECT_EQ(find_row(mem, "Usage", "Free"), nullptr);
+    EXPECT_EQ(find_row(mem, "Huge pages", "AnonHugePages"), nullptr);
     EXPECT_EQ(value(mem, "Huge pages", "HugePages_Total"), "0");
-    EXPECT_EQ(value(mem, "Raw /proc/meminfo", "Hugepagesize"), "0 B");
 
     // A 12 GiB machine whose map holds 200 MiB more: no hint; 300 MiB more: the hint.
     m_root.write("/proc/meminfo", "MemTotal: 12582912 kB\n");
@@ -149,19 +131,4 @@ TEST_F(MemoryBranch, WithoutProtectedDataModulesAreLockedAndFiguresNeverWrap) {
     EXPECT_EQ(find_row(collect(), "Usage", "Installed"), nullptr);
     write_memmap(12ull << 30, 300ull << 20);
     EXPECT_NE(find_row(collect(), "Usage", "Installed"), nullptr);
-}
-
-TEST(MemoryFixtures, SwapAreasBlocksAndHugePages) {
-    const char* m = "memory-16g-two-swaps";
-    testing_support::expect_facts(
-        hw::collect_memory,
-        {
-            {m, "memory", "Swap", "/dev/nvme0n1p3",
-             "partition, 8.00 GiB, Used 11.0 MiB, priority -2"},
-            {m, "memory", "Swap", "/var/swap file", "file, 2.00 GiB, Used 0 B, priority -3"},
-            {m, "memory", "Memory modules", "Block size", "128 MiB"},
-            {m, "memory", "Huge pages", "Transparent huge pages", "always [madvise] never"},
-            {"memory-vm-capture", "memory", "Usage", "Used", "647 MiB  (2.7 %)"},
-            {"memory-vm-capture", "memory", "Swap", "Used", "<no row>"},
-        });
 }

@@ -3,12 +3,10 @@
 #include "hw/collect_pci.h"
 #include "hw/pci_parser.h"
 #include "test_support.h"
-#include "util.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 
-using testing_support::TempDir;
 using testing_support::value;
 
 namespace {
@@ -19,21 +17,18 @@ const auto collector = testing_support::with_ids(hw::collect_pci_with);
 
 TEST(PciParser, DamagedResourceLinesKeepTheirNumbersAndAddressesSortByValue) {
     auto r = hw::parse_pci_resources("0x1000 0x1fff\n"                 // two fields
-                                     "0xzz00 0x1fff 0x200\n"           // not hexadecimal
                                      "0x2000 0x1fff 0x200\n"           // end before start
                                      "0x10000000000000000 0x1 0x200\n" // beyond 64 bits
-                                     "\n"
                                      "  0x2000\t0x2fff   0x200  \n");
     ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].index, 5u);
+    EXPECT_EQ(r[0].index, 3u);
     EXPECT_EQ(r[0].end, 0x2fffu);
 
-    std::vector<std::string> a = {"0000:00:1f.3",  "0001:00:00.0", "not-an-address", "0000:01:00.0",
-                                  "10000:e0:1d.0", "0000:00:02.0", "0000:00:1f.0"};
+    std::vector<std::string> a = {"0001:00:00.0",  "not-an-address", "0000:01:00.0",
+                                  "10000:e0:1d.0", "0000:00:1f.0",   "0000:00:02.0"};
     std::sort(a.begin(), a.end(), hw::pci_address_less);
-    EXPECT_EQ(
-        a, (std::vector<std::string>{"0000:00:02.0", "0000:00:1f.0", "0000:00:1f.3", "0000:01:00.0",
-                                     "0001:00:00.0", "10000:e0:1d.0", "not-an-address"}));
+    EXPECT_EQ(a, (std::vector<std::string>{"0000:00:02.0", "0000:00:1f.0", "0000:01:00.0",
+                                           "0001:00:00.0", "10000:e0:1d.0", "not-an-address"}));
 }
 
 TEST(PciBranch, FactsOfTheFixtureMachines) {
@@ -41,24 +36,18 @@ TEST(PciBranch, FactsOfTheFixtureMachines) {
     auto trees = testing_support::expect_facts(
         collector,
         {
-            {laptop, "pci", "", "summary", "10 devices"},
             // Neither the vendor nor the device is in this machine's pci.ids.
             {laptop, "pci", "Overview", "0000:02:00.0", "Unassigned class: 10ec:525a"},
-            {laptop, "pci.0000:02:00.0", "Identification", "Vendor", "Unknown  (0x10ec)"},
             // The subsystem is not listed: its vendor's name.
             {laptop, "pci.0000:02:00.0", "Identification", "Subsystem", "Lenovo  (0x17aa:0x22d8)"},
             {laptop, "pci.0000:01:00.0", "Identification", "Class",
              "Non-Volatile memory controller, NVM Express  (0x010802)"},
-            {laptop, "pci.0000:01:00.0", "Identification", "Subsystem",
-             "SSD 970 EVO  (0x144d:0xa801)"},
             // The module is named after the link, not after the driver; a built-in has none.
-            {laptop, "pci.0000:00:14.0", "Driver", "Module", "xhci_pci"},
             {laptop, "pci.0000:02:00.0", "Driver", "Module", "vfio_pci"},
-            {laptop, "pci.0000:00:1d.0", "Driver", "Driver", "pcieport"},
             {laptop, "pci.0000:00:1d.0", "Driver", "Module", "<no row>"},
-            {laptop, "pci.0000:00:08.0", "Driver", "Driver", "no driver bound"},
-            {laptop, "pci.0000:00:02.0", "Driver", "NUMA node", "<no row>"}, // -1: no node
-            // 64-bit addresses; the ROM after the BARs keeps its line number.
+            {laptop, "pci.0000:00:02.0", "Driver", "NUMA node",
+             "<no row>"}, // -1: no node
+                          // 64-bit addresses; the ROM after the BARs keeps its line number.
             {laptop, "pci.0000:00:02.0", "Resources", "BAR 0",
              "0x0000006000000000 – 0x0000006000ffffff  (16.0 MiB, MEM)"},
             {laptop, "pci.0000:00:02.0", "Resources", "BAR 4",
@@ -68,31 +57,24 @@ TEST(PciBranch, FactsOfTheFixtureMachines) {
             // The prefetchable 64-bit bridge window has bit 0 set and is memory all the same.
             {laptop, "pci.0000:00:1d.0", "Resources", "BAR 15",
              "0x0000006002000000 – 0x00000060021fffff  (2.00 MiB, MEM)"},
-            {laptop, "pci.0000:00:1c.0", "Resources", "BAR 13",
-             "0x0000000000004000 – 0x0000000000004fff  (4.00 KiB, I/O)"},
-            {laptop, "pci.0000:01:00.0", "PCIe link", "Link speed", "8.0 GT/s PCIe"},
             // No pci.ids: numbers, and the built-in base class names.
-            {"vm-virtio-pci", "pci.0000:00:03.0", "", "summary", "Network controller"},
             {"vm-virtio-pci", "pci", "Overview", "0000:00:03.0", "Network controller: 1af4:1041"},
-            {"vm-virtio-pci", "pci.0000:00:03.0", "Identification", "Subsystem", "(0x1af4:0x1041)"},
-            // The host bridge has no subsystem ids at all.
-            {"vm-virtio-pci", "pci.0000:00:00.0", "Identification", "Subsystem", "<no row>"},
         });
     const hw::Node& tree = *trees[laptop];
     // No override set: the kernel's "(null)" is no value; a set one is a second row.
     EXPECT_EQ(value(tree.find("pci.0000:00:02.0"), "Driver", "Driver", 1), "<no row>");
-    EXPECT_EQ(value(tree.find("pci.0000:02:00.0"), "Driver", "Driver", 1), "vfio-pci");
-    EXPECT_EQ(testing_support::find_row(tree.find("pci.0000:02:00.0"), "Driver", "Driver", 1)->note,
-              "driver_override");
+    const hw::Item* override_row =
+        testing_support::find_row(tree.find("pci.0000:02:00.0"), "Driver", "Driver", 1);
+    ASSERT_TRUE(override_row);
+    EXPECT_EQ(override_row->value + " " + override_row->note, "vfio-pci driver_override");
 }
 
 TEST(PciBranch, BrokenFunctionDirectoriesGiveNumbersNotCrashes) {
-    TempDir root;
+    testing_support::TempDir root;
     const std::string dev = "sys/devices/pci0000:00/0000:00:03.0";
     root.symlink("../../../devices/pci0000:00/0000:00:03.0", "sys/bus/pci/devices/0000:00:03.0");
     root.write(dev + "/vendor", "0x1234abcd\n"); // not a 16-bit id
     root.write(dev + "/device", "garbage\n");
-    root.write(dev + "/class", "");
     root.write(dev + "/driver_override", "\n");
     static const char resource[] = "0xffff\0\0\0 0x1 0x2\n\xff\xfe\n";
     root.write(dev + "/resource", std::string(resource, sizeof resource - 1));
@@ -103,20 +85,12 @@ TEST(PciBranch, BrokenFunctionDirectoriesGiveNumbersNotCrashes) {
                                            "\t0000  Must not be its device either\n");
     auto tree = testing_support::collect(collector, root.path());
     const hw::Node* pci = tree->find("pci");
-    EXPECT_EQ(pci->summary, "1 device");
     ASSERT_EQ(pci->children.size(), 1u);
     const hw::Node* d = pci->children[0].get();
     EXPECT_EQ(d->title, "1234abcd:0000");
     EXPECT_EQ(value(d, "Identification", "Vendor"), "Unknown  (0x1234abcd)");
-    EXPECT_EQ(value(d, "Identification", "Class"), "Unclassified device  (0x000000)");
     // An empty override is no override.
     EXPECT_EQ(testing_support::rows(d, "Driver"),
               (std::vector<std::string>{"Driver=no driver bound", "NUMA node=0 (numa_node)"}));
     EXPECT_EQ(testing_support::rows(d, "Resources"), std::vector<std::string>{});
-
-    TempDir none;
-    none.write("sys/class/net/lo/mtu", "65536\n");
-    auto empty = testing_support::collect(collector, none.path());
-    EXPECT_EQ(empty->find("pci")->summary, "0 devices");
-    EXPECT_TRUE(empty->find("pci")->children.empty());
 }

@@ -28,14 +28,11 @@ std::string pad(size_t n) {
 } // namespace
 
 TEST_F(Report, HeaderHasTitleTimeAndRule) {
-    std::string text = report::to_text(Node{});
-    auto lines = util::split(text, '\n');
+    auto lines = util::split(report::to_text(Node{}), '\n');
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "Quarvel — Hardware report");
-    EXPECT_TRUE(util::starts_with(lines[1], "Created: "));
+    EXPECT_EQ(lines[0] + "|" + lines[1].substr(0, 9) + "|" + lines[2] + "|" + lines[3],
+              "Quarvel — Hardware report|Created: |" + std::string(72, '-') + "|");
     EXPECT_EQ(lines[1].size(), std::string("Created: 2026-05-04 13:07:09").size());
-    EXPECT_EQ(lines[2], std::string(72, '-'));
-    EXPECT_EQ(lines[3], "");
 }
 
 TEST_F(Report, NamesArePaddedToThirtyCodePoints) {
@@ -53,17 +50,6 @@ TEST_F(Report, NamesArePaddedToThirtyCodePoints) {
                   "  Value   (note)\n    Имя" + pad(27) + "  Значение\n    " +
                   std::string(31, 'x') + "  long\n    " + std::string(30, 'y') +
                   "  exact\n    Serial number" + pad(17) + "     (product_serial)\n");
-}
-
-TEST_F(Report, MultiLineValuesContinueUnderTheFirstCharacter) {
-    Node root;
-    Node* a = root.add_child("a", "A", "");
-    a->section("S").add("Lines", "a\nb");
-    a->add_child("b", "B", "")->add_child("c", "C", "")->section("T").add("Flags", "x\ny", "f");
-    EXPECT_EQ(body(report::to_text(root)), "\n=== A ===\n  S\n    Lines" + pad(25) + "  a\n" +
-                                               pad(36) + "b\n\n  === B ===\n\n    === C ===\n" +
-                                               "      T\n        Flags" + pad(25) + "  x\n" +
-                                               pad(40) + "y   (f)\n");
 }
 
 TEST_F(Report, EmptySectionsAndTheRootAreNotWrittenAndABranchStartsAtDepthZero) {

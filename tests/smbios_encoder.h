@@ -73,23 +73,17 @@ inline std::string array16(const Array16& a) {
 // A memory device with every field up to version 3.7; `length` cuts it to an older size:
 // 0x15 (2.1), 0x1B (2.3), 0x1C (2.6), 0x22 (2.7), 0x28 (2.8), 0x54 (3.2), 0x5C (3.3).
 struct Device17 {
-    uint16_t handle = 0x1100;
-    uint16_t array_handle = 0x1000;
-    uint16_t total_width = 64;
-    uint16_t data_width = 64;
+    uint16_t handle = 0x1100, array_handle = 0x1000, total_width = 64, data_width = 64;
     uint16_t size = 0; // the raw size word
     uint8_t form_factor = 0x09;
-    std::string locator = "DIMM A1";
-    std::string bank = "BANK 0";
+    std::string locator = "DIMM A1", bank = "BANK 0";
     uint8_t type = 0x1A;
     uint16_t speed = 0;
     std::string manufacturer{}, serial{}, asset_tag{}, part_number{};
     uint8_t attributes = 0;
     uint32_t extended_size = 0;
-    uint16_t configured_speed = 0;
-    uint16_t configured_voltage = 0;
-    uint32_t extended_speed = 0;
-    uint32_t extended_configured_speed = 0;
+    uint16_t configured_speed = 0, configured_voltage = 0;
+    uint32_t extended_speed = 0, extended_configured_speed = 0;
     size_t length = 0x5C;
 };
 

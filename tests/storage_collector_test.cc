@@ -5,7 +5,6 @@
 #include "hw/block_stat.h"
 #include "hw/hardware.h"
 #include "hw/mount_table.h"
-#include "hw/sysfs_values.h"
 #include "settings.h"
 #include "test_support.h"
 #include "util.h"
@@ -46,19 +45,11 @@ TEST_F(Storage, FactsOfTheFixtureMachines) {
     auto trees = testing_support::expect_facts(
         hw::collect_storage,
         {
-            {laptop, "storage.nvme0n1", "Device", "Size", "477 GiB (512 GB)"},
             // The controller's attributes live under the namespace's device link.
             {laptop, "storage.nvme0n1", "NVMe controller", "Firmware version", "2B2QEXM7"},
-            {laptop, "storage.nvme0n1", "NVMe controller", "Controller state", "live"},
             {laptop, "storage.part.nvme0n1p4", "File system", "Mount point",
              "/media/alex/Windows Data"},
-            {laptop, "storage.part.nvme0n1p4", "Partition", "Start sector",
-             "873,465,856  (417 GiB)"},
-            {laptop, "storage.part.nvme0n1p3", "File system", "Used", "256 MiB  (1.6 %)"},
-            {desktop, "storage", "", "summary", "Drives: 4  \u00B7  1 device"},
-            {desktop, "storage.sda", "Device", "Bus", "SATA / ATA"},
             {desktop, "storage.part.sda1", "Partition", "Used by", "md0"},
-            {desktop, "storage.md0", "RAID", "Member devices", "2  (sda1, sdb1)"},
             // Not an SSD just because the array's queue says it does not rotate.
             {desktop, "storage.md0", "Device", "Type", "Block device"},
             // The file system's own root wins over a bind mount of one of its directories.
@@ -67,25 +58,21 @@ TEST_F(Storage, FactsOfTheFixtureMachines) {
             // Mapper volumes and /dev/root are found by their device numbers.
             {server, "storage.dm-1", "File system", "Mount point", "/"},
             {server, "storage.dm-2", "File system", "Mount point", "[SWAP]"},
-            {server, "storage.part.sda2", "Partition", "Used by", "dm-0 (sda2_crypt)"},
-            {server, "storage", "", "summary", "Drives: 2  \u00B7  3 devices"},
             {netbook, "storage.part.sda1", "File system", "Mount point", "/"},
-            {netbook, "storage.sda", "Device", "Type", "Block device"},    // no queue/rotational
-            {netbook, "storage.sda", "I/O statistics", "Reads", "91,000"}, // 11 fields
-            // Garbage attributes give no rows rather than wrong ones.
+            {netbook, "storage.sda", "Device", "Type", "Block device"}, // no queue/rotational
+            {netbook, "storage.sda", "I/O statistics", "Reads",
+             "91,000"}, // 11 fields
+                        // Garbage attributes give no rows rather than wrong ones.
             {"garbage-files", "storage.sda", "Device", "Size", "<no row>"},
-            {"garbage-files", "storage.sda", "Queue", "Logical sector size", "<no row>"},
             {"garbage-files", "storage.sda", "I/O statistics", "Reads", "<no row>"},
             {"garbage-files", "storage.sda", "Device", "Model", "Bad\uFFFD\uFFFDName"},
             {"garbage-files", "storage.part.sda1", "Partition", "Start sector", "<no row>"},
-            {"garbage-files", "storage.md127", "RAID", "Member devices", "<no row>"},
         });
     const hw::Node& nvme = *trees[laptop]->find("storage");
     ASSERT_EQ(nvme.disks.size(), 1u);
     const hw::DiskVisual& disk = nvme.disks[0];
     EXPECT_EQ(disk.bytes, 512110190592ULL); // 1,000,215,216 sectors of 512 bytes
-    EXPECT_EQ(disk.model + " / " + disk.type + " / " + disk.bus,
-              "Samsung SSD 970 EVO Plus 500GB / SSD / NVMe");
+    EXPECT_EQ(disk.type + " / " + disk.bus, "SSD / NVMe");
     std::vector<std::string> segments;
     for (const auto& p : disk.partitions) {
         segments.push_back(p.mountpoint + " " + p.fstype);
@@ -96,7 +83,7 @@ TEST_F(Storage, FactsOfTheFixtureMachines) {
     const hw::Node& raid = *trees[desktop]->find("storage");
     EXPECT_EQ(value(raid.find("storage.part.md0p1"), "File system", "Mount point", 1),
               "/home/sam/Shared");
-    ASSERT_TRUE(card(raid, "sdc"));
+    ASSERT_TRUE(card(raid, "sdc") && card(raid, "sda"));
     EXPECT_EQ(card(raid, "sdc")->bus, "USB");                // from the resolved device link
     EXPECT_EQ(card(raid, "sda")->model, "WDC WD20EZRZ-00Z"); // no "ATA" in front
     // An empty drive's placeholder capacity is no size: no card, no "1 GiB" disc.
@@ -104,41 +91,29 @@ TEST_F(Storage, FactsOfTheFixtureMachines) {
     // A disk without partition table carries its file system as its only card segment.
     const hw::DiskVisual* backup = card(*trees[server]->find("storage"), "sdb");
     ASSERT_TRUE(backup && backup->partitions.size() == 1);
-    EXPECT_EQ(backup->partitions[0].device + " " + backup->partitions[0].mountpoint,
-              "sdb /srv/backup");
-    const hw::DiskVisual* sd = card(*trees[netbook]->find("storage"), "mmcblk0");
-    ASSERT_TRUE(sd);
-    EXPECT_EQ(sd->bus + " " + sd->model, "MMC SD04G");
-    EXPECT_FALSE(card(*trees["garbage-files"]->find("storage"), "sda"));
+    EXPECT_EQ(backup->partitions[0].mountpoint, "/srv/backup");
 }
 
-TEST_F(Storage, RamSkippedLoopDevicesOnlyWithTheSettingAndNeverAsStorageCards) {
-    auto off = collect("server-luks-lvm");
-    for (const char* id : {"storage.ram0", "storage.loops", "storage.loop0"})
-        EXPECT_FALSE(off->find(id)) << id;
+TEST_F(Storage, LoopDevicesOnlyWithTheSettingAndNeverAsStorageCards) {
+    EXPECT_FALSE(collect("server-luks-lvm")->find("storage.loops"));
     auto on = collect("server-luks-lvm", true);
     const hw::Node* storage = on->find("storage");
-    const hw::Node* loops = storage->find("storage.loops");
-    ASSERT_TRUE(loops);
-    EXPECT_EQ(loops->children.size(), 2u); // loop2 has nothing attached
-    const hw::Node* loop1 = loops->find("storage.loop1");
+    const hw::Node* loop1 = storage->find("storage.loop1");
     ASSERT_TRUE(loop1);
+    EXPECT_EQ(storage->find("storage.loops")->children.size(), 2u); // loop2 has nothing attached
     EXPECT_EQ(value(loop1, "Device", "Backing file"), "/srv/images/test disk.img");
-    EXPECT_EQ(value(loop1, "File system", "Mount point"), "/mnt/test disk");
     EXPECT_TRUE(card(*loop1, "loop1"));
     EXPECT_FALSE(card(*storage, "loop1"));
     EXPECT_FALSE(storage->find("storage.ram1"));
-    EXPECT_EQ(storage->summary, "Drives: 2  \u00B7  5 devices");
 }
 
 TEST_F(Storage, SnapHintOnlyInsideASnapWhenNoDeviceIsListed) {
     EXPECT_EQ(value(collect("snap-no-block-access")->find("storage"), "Status", "Status"),
               "<no row>");
     ScopedEnv snap("SNAP_NAME", "quarvel");
-    auto inside = collect("snap-no-block-access");
-    EXPECT_NE(value(inside->find("storage"), "Status", "Status").find("hardware-observe"),
+    EXPECT_NE(value(collect("snap-no-block-access")->find("storage"), "Status", "Status")
+                  .find("hardware-observe"),
               std::string::npos);
-    EXPECT_TRUE(inside->find("storage.filesystems"));
     EXPECT_EQ(value(collect("laptop-nvme-wifi")->find("storage"), "Status", "Status"), "<no row>");
 }
 
@@ -150,15 +125,13 @@ TEST_F(Storage, UsageComesFromStatvfsOnThisMachineOnly) {
     ASSERT_TRUE(fs);
     std::string root_row = value(fs, "Mounted file systems", "/");
     EXPECT_NE(root_row.find(util::fmt_bytes(usage->total_bytes)), std::string::npos) << root_row;
-    EXPECT_NE(root_row.find("in use"), std::string::npos) << root_row;
     // statvfs of /proc succeeds with zero blocks: that is no usage to show.
     EXPECT_EQ(value(fs, "Mounted file systems", "/proc").find("in use"), std::string::npos);
     // Wherever "/" lives on a block device, its card segment carries the usage.
     for (const auto& disk : tree->find("storage")->disks)
         for (const auto& p : disk.partitions)
             if (p.mountpoint == "/") {
-                EXPECT_TRUE(p.has_usage) << p.device;
-                EXPECT_GT(p.used, 0u) << p.device;
+                EXPECT_TRUE(p.has_usage && p.used > 0) << p.device;
                 EXPECT_LE(p.used, usage->total_bytes) << p.device;
             }
 }
@@ -166,25 +139,20 @@ TEST_F(Storage, UsageComesFromStatvfsOnThisMachineOnly) {
 TEST(MountTables, FieldsEscapesOptionalTagsAndMalformedLines) {
     auto m = parse_mountinfo(
         "28 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw,errors=remount-ro\n"
-        "512 28 259:4 / /media/alex/Windows\\040Data rw,nosuid,nodev,relatime shared:260 "
+        "512 28 259:4 / /media/alex/Windows\\040Data rw,nosuid shared:260 "
         "master:3 - ntfs3 /dev/nvme0n1p4 rw,uid=1000\n"
         "60 27 259:5 /srv/share /home/sam/Shared rw,relatime - ext4 /dev/md0p1 rw\n"
         "garbage\n1 2 3\n"
         "41 1 x:y / /bad rw - ext4 /dev/sda2 rw\n"
         "42 1 8:16 / relative rw - ext4 /dev/sdb rw\n"
-        "43 1 8:16 / /no-separator rw ext4 /dev/sdb rw\n"
-        "44 1 0:50 / /tab\\011and\\134back rw - tmpfs  rw\n");
-    ASSERT_EQ(m.size(), 4u);
+        "43 1 8:16 / /no-separator rw ext4 /dev/sdb rw\n");
+    ASSERT_EQ(m.size(), 3u);
     EXPECT_EQ(m[0].dev + " " + m[0].target + " " + m[0].source + " " + m[0].fstype,
               "259:2 / /dev/nvme0n1p2 ext4");
     // The file system's own options follow the mount's, without repeating "rw".
     EXPECT_EQ(m[0].options, "rw,relatime,errors=remount-ro");
-    EXPECT_EQ(m[1].target, "/media/alex/Windows Data");
-    EXPECT_EQ(m[1].fstype, "ntfs3"); // two optional fields before the separator
+    EXPECT_EQ(m[1].target + " " + m[1].fstype, "/media/alex/Windows Data ntfs3");
     EXPECT_EQ(m[2].root, "/srv/share");
-    EXPECT_EQ(m[3].target, "/tab\tand\\back");
-    EXPECT_EQ(m[3].source, ""); // an empty source is kept as empty
-    EXPECT_EQ(m[3].fstype, "tmpfs");
 
     // The older format has no device numbers.
     auto old = parse_mounts("/dev/sda1 /mnt/usb\\040stick vfat rw,relatime 0 0\nproc /proc p\n");
@@ -193,49 +161,38 @@ TEST(MountTables, FieldsEscapesOptionalTagsAndMalformedLines) {
 }
 
 TEST(MountTables, AMountBelongsToADeviceByNumbersThenResolvedSourceThenName) {
-    MountEntry mapper;
-    mapper.source = "/dev/mapper/vg0-root";
-    mapper.dev = "254:1";
-    EXPECT_TRUE(mount_is_of(mapper, "dm-1", "254:1"));
-    EXPECT_FALSE(mount_is_of(mapper, "dm-2", "254:2"));
-    MountEntry kernel_root;
-    kernel_root.source = "/dev/root";
-    kernel_root.dev = "8:1";
-    EXPECT_TRUE(mount_is_of(kernel_root, "sda1", "8:1"));
-    EXPECT_FALSE(mount_is_of(kernel_root, "sda", "8:0"));
-    // btrfs shows an anonymous device number; the source path still names the partition.
-    MountEntry btrfs;
-    btrfs.source = "/dev/disk/by-uuid/0000";
-    btrfs.resolved_source = "/dev/sda3";
-    btrfs.dev = "0:34";
-    EXPECT_TRUE(mount_is_of(btrfs, "sda3", "8:3"));
-    EXPECT_FALSE(mount_is_of(btrfs, "sda", "8:0"));
-    MountEntry by_name;
-    by_name.source = "/dev/sdc1";
-    EXPECT_TRUE(mount_is_of(by_name, "sdc1", ""));
-    EXPECT_FALSE(mount_is_of(by_name, "sdc", ""));
-    EXPECT_FALSE(mount_is_of(by_name, "", ""));
+    struct Case {
+        const char *source, *resolved, *dev, *name, *name_dev;
+        bool match;
+    } cases[] = {
+        {"/dev/mapper/vg0-root", "", "254:1", "dm-1", "254:1", true},
+        {"/dev/mapper/vg0-root", "", "254:1", "dm-2", "254:2", false},
+        {"/dev/root", "", "8:1", "sda1", "8:1", true},
+        {"/dev/root", "", "8:1", "sda", "8:0", false},
+        // btrfs shows an anonymous device number; the source path still names the partition.
+        {"/dev/disk/by-uuid/0000", "/dev/sda3", "0:34", "sda3", "8:3", true},
+        {"/dev/disk/by-uuid/0000", "/dev/sda3", "0:34", "sda", "8:0", false},
+        {"/dev/sdc1", "", "", "sdc1", "", true},
+        {"/dev/sdc1", "", "", "sdc", "", false},
+    };
+    for (const auto& c : cases) {
+        MountEntry m;
+        m.source = c.source;
+        m.resolved_source = c.resolved;
+        m.dev = c.dev;
+        EXPECT_EQ(mount_is_of(m, c.name, c.name_dev), c.match) << c.source << " " << c.name;
+    }
 }
 
-TEST(BlockStat, ElevenFifteenAndSeventeenFieldKernelsAndGarbage) {
-    const char* k17 =
-        "   61050    16774  4202091    25036    83902    46848  2302530    32404  "
-        "      2    20551    64225       46        0  5751632       80     3461 6703\n";
-    auto st = parse_block_stat(k17);
-    ASSERT_TRUE(st);
-    EXPECT_EQ(st->reads, 61050u);
-    EXPECT_EQ(st->read_sectors, 4202091u);
-    EXPECT_EQ(st->writes, 83902u);
-    EXPECT_EQ(st->in_flight, 2u);
-    EXPECT_EQ(st->queue_ms, 64225u);
-    auto k15 = parse_block_stat("61050 16774 4202091 25036 83902 46848 2302530 32404 0 20551 "
-                                "64225 46 0 5751632 80");
-    ASSERT_TRUE(k15);
-    EXPECT_EQ(k15->write_sectors, 2302530u);
-    auto k11 =
-        parse_block_stat("  91000 22750 3640000 45500 33000 16500 792000 33000 0 124000 1\n");
-    ASSERT_TRUE(k11);
-    EXPECT_EQ(k11->write_sectors, 792000u);
+// Eleven-field kernels are on the netbook fixture.
+TEST(BlockStat, SeventeenFieldKernelsAndGarbage) {
+    auto k17 = parse_block_stat("   61050    16774  4202091    25036    83902    46848  2302530 "
+                                "32404        2    20551    64225       46        0  5751632 "
+                                "      80     3461 6703\n");
+    ASSERT_TRUE(k17);
+    EXPECT_EQ(k17->reads, 61050u);
+    EXPECT_EQ(k17->write_sectors, 2302530u);
+    EXPECT_EQ(k17->queue_ms, 64225u);
     for (const char* bad :
          {"", "1 2 3", "12 34 garbage 1 2 3 4 5 6 7 8", "-1 2 3 4 5 6 7 8 9 10 11",
           "99999999999999999999999 2 3 4 5 6 7 8 9 10 11"})
@@ -246,31 +203,17 @@ TEST(BlockBus, ToldFromWholeComponentsOfTheResolvedDevicePath) {
     struct Case {
         const char* path;
         BlockBus bus;
-        const char* label;
     } cases[] = {
-        {"/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0", BlockBus::ata,
-         "SATA"},
+        {"/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0", BlockBus::ata},
         {"/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0",
-         BlockBus::usb, "USB"},
-        {"/sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0", BlockBus::nvme, "NVMe"},
-        {"/sys/devices/virtual/nvme-subsystem/nvme-subsys0", BlockBus::nvme, "NVMe"},
-        {"/sys/devices/pci0000:00/0000:00:1e.0/0000:05:00.2/mmc_host/mmc0/mmc0:b368", BlockBus::mmc,
-         "MMC"},
-        {"/sys/devices/pci0000:00/0000:00:02.0/virtio1", BlockBus::virtio, ""},
+         BlockBus::usb},
+        {"/sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0", BlockBus::nvme},
+        {"/sys/devices/pci0000:00/0000:00:02.0/virtio1", BlockBus::virtio},
         // virtio-scsi: the disk is a SCSI device even though a virtio function carries it.
-        {"/sys/devices/pci0000:00/0000:00:05.0/virtio3/host2/target2:0:0/2:0:0:0", BlockBus::scsi,
-         ""},
+        {"/sys/devices/pci0000:00/0000:00:05.0/virtio3/host2/target2:0:0/2:0:0:0", BlockBus::scsi},
         // Letters inside names are no bus: "platform", "data", "usbmisc" hold "ata"/"usb".
-        {"/sys/devices/platform/data-usbmisc/host9x", BlockBus::none, ""},
+        {"/sys/devices/platform/data-usbmisc/host9x", BlockBus::none},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(block_bus_from_path(c.path), c.bus) << c.path;
-        EXPECT_EQ(block_bus_label(c.bus), c.label) << c.path;
-    }
-}
-
-TEST(SysfsValues, StrictNumbers) {
-    EXPECT_EQ(strict_u64(" 1500\n"), 1500u);
-    for (const char* bad : {"1e9", "-1", "", "36893488147419103232"})
-        EXPECT_FALSE(strict_u64(bad)) << bad;
 }

@@ -50,56 +50,37 @@ bool locked(const hw::Node& root, const std::string& section, const std::string&
 
 } // namespace
 
-TEST(SystemFixtures, FactsOfTheFixtureMachines) {
+TEST(SystemFixtures, PlaceholdersVirtualMachinesAndFirmware) {
+    const char* oem = "desktop-oem-placeholders";
     testing_support::expect_facts(
         hw::collect_system,
         {
             // Placeholders leave no rows, the summary keeps the product alone.
-            {"desktop-oem-placeholders", "system", "", "summary", "B550M Pro4"},
-            {"desktop-oem-placeholders", "system", "Machine", "Manufacturer", "<no row>"},
-            {"desktop-oem-placeholders", "system", "Machine", "Serial number", "<no row>"},
-            {"desktop-oem-placeholders", "system", "Mainboard", "Asset tag", "<no row>"},
-            {"desktop-oem-placeholders", "system", "Chassis", "Type", "Desktop (3)"},
-            {"desktop-oem-placeholders", "system", "Firmware", "Secure Boot", "No"},
-            {"laptop-notebook-flatpak", "system", "", "title", "System - thinkpad"},
-            {"laptop-notebook-flatpak", "system", "Chassis", "Type", "Notebook (10)"},
-            {"laptop-notebook-flatpak", "system", "Firmware", "UEFI bitness", "64 Bit"},
+            {oem, "system", "", "summary", "B550M Pro4"},
+            {oem, "system", "Machine", "Manufacturer", "<no row>"},
+            {oem, "system", "Mainboard", "Asset tag", "<no row>"},
             {"laptop-notebook-flatpak", "system", "Firmware", "Secure Boot", "Yes"},
-            {"laptop-notebook-flatpak", "system", "Firmware", "EC firmware version", "1.38"},
-            {"laptop-notebook-flatpak", "system", "Machine", "Serial number", "PF0AAAAA"},
             {"vm-qemu-seabios", "system", "", "title", "System"}, // host named localhost
             {"vm-qemu-seabios", "system", "Machine", "Virtualization", "QEMU"},
             {"vm-qemu-seabios", "system", "Firmware", "Firmware type", "BIOS / Legacy"},
-            {"vm-qemu-seabios", "system", "Firmware", "Secure Boot", "<no row>"},
-            // Read and empty: there is nothing to unlock.
-            {"vm-qemu-seabios", "system", "Machine", "Serial number", "<no row>"},
-            {"vm-virtualbox", "system", "Machine", "Virtualization", "Oracle VirtualBox"},
             {"vm-virtualbox", "system", "Firmware", "Secure Boot", "Unknown"}, // four bytes only
-            {"vm-hyperv", "system", "Machine", "Virtualization", "Microsoft Hyper-V"},
             {"vm-firecracker-capture", "system", "Machine", "Virtualization",
              "Yes (hypervisor flag set)"},
-            {"vm-firecracker-capture", "system", "Firmware", "Firmware type", "<no row>"},
             // Found through the absolute /proc/device-tree link inside the capture.
             {"arm-board-devicetree", "system", "Firmware", "Device tree model",
              "Raspberry Pi 4 Model B Rev 1.4"},
-            {"arm-board-devicetree", "system", "Firmware", "Firmware type", "<no row>"},
         });
 }
 
-TEST_F(SystemBranch, OddChassisTypesHypervisorOrderUnnamedHostDanglingLink) {
-    for (const char* type : {"0", "99"}) {
-        m_root.write(dmi + "chassis_type", std::string(type) + "\n");
-        EXPECT_EQ(value("Chassis", "Type"), type);
-    }
+TEST_F(SystemBranch, OddChassisTypeHypervisorOrderAndDanglingLink) {
+    m_root.write(dmi + "chassis_type", "99\n"); // beyond the table: the number stays
+    EXPECT_EQ(value("Chassis", "Type"), "99");
     // The hypervisor's own type comes before the processor flag.
     m_root.write("proc/cpuinfo", "processor\t: 0\nflags\t\t: fpu hypervisor lm\n");
     m_root.write("sys/hypervisor/type", "xen\n");
-    m_root.write("proc/sys/kernel/hostname", "(none)\n");
     m_root.symlink("gone", dmi + "board_serial");
     EXPECT_EQ(value("Mainboard", "Serial number"), "<no row>");
     EXPECT_EQ(value("Machine", "Virtualization"), "xen");
-    auto tree = testing_support::collect(hw::collect_system, m_root.path());
-    EXPECT_EQ(tree->find("system")->title, "System");
     EXPECT_EQ(hw::hypervisor_from_dmi("red hat kvm"), "KVM");
     EXPECT_EQ(hw::hypervisor_from_dmi("microsoft corporation surface laptop 5"), "");
     EXPECT_FALSE(hw::cpuinfo_marks_hypervisor({"flags\t\t: fpu hypervisor_x lm"}));

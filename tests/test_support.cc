@@ -173,11 +173,6 @@ void open_up(const std::string& root, const std::vector<std::string>& locked, un
         chmod((root + "/" + rel).c_str(), mode);
 }
 
-RunResult report_of(const std::string& sysroot) {
-    TempDir config;
-    return run_quarvel({"--report"}, plain_env(config.path(), sysroot));
-}
-
 std::string report_node(const std::string& report, const std::string& title) {
     size_t start = report.find("=== " + title);
     if (start == std::string::npos) return {};

@@ -82,8 +82,6 @@ std::vector<std::string> fixture_machines();
 void open_up(const std::string& root, const std::vector<std::string>& locked = {},
              unsigned mode = 0);
 
-// The report the built program writes over `sysroot`, in the plain environment.
-RunResult report_of(const std::string& sysroot);
 // The lines of `report` from the node header starting with "=== `title`" to the next header.
 std::string report_node(const std::string& report, const std::string& title);
 

@@ -15,40 +15,27 @@ protected:
 } // namespace
 
 TEST(Parse, NumbersFallBackRatherThanWrapOrGuess) {
-    EXPECT_EQ(to_u64(" 42\n", 7), 42u);
     EXPECT_EQ(to_u64("123 kB", 7), 123u);
     EXPECT_EQ(to_u64("18446744073709551615", 7), 18446744073709551615ull);
     for (const char* bad : {"", "abc", "18446744073709551616", "-5", "- 5"})
         EXPECT_EQ(to_u64(bad, 7), 7u) << bad; // a negative number never wraps to a huge one
     EXPECT_EQ(to_i64(" -273150\n", 1), -273150);
-    EXPECT_EQ(to_i64("+5", 1), 5);
     EXPECT_EQ(to_i64("-9223372036854775808", 1), INT64_MIN);
     EXPECT_EQ(to_i64("9223372036854775808", 1), 1);
-    EXPECT_EQ(to_i64("-", 1), 1);
-    EXPECT_DOUBLE_EQ(to_double(" 2394.560\n", -1), 2394.56);
     EXPECT_DOUBLE_EQ(to_double("-1.5e3 units", -1), -1500);
     EXPECT_DOUBLE_EQ(to_double("MHz", -1), -1);
-    EXPECT_EQ(parse_hex("0x10de", 5), 0x10deu);
     EXPECT_EQ(parse_hex("10DE\n", 5), 0x10deu);
     EXPECT_EQ(parse_hex("0x", 5), 5u);
-    EXPECT_EQ(parse_hex("0x123456789", 5), 0x23456789u);
     EXPECT_EQ(parse_hex64("0x00000060001fffff", 5), 0x60001fffffull);
-    EXPECT_EQ(to_hex(0x1f, 4), "001f");
-    EXPECT_EQ(to_hex(0x12345, 4), "12345");
 }
 
 TEST_F(Separators, NumbersCarryTheLanguagesSeparators) {
     set_number_format(".", ",");
-    EXPECT_EQ(fmt_int(999), "999");
-    EXPECT_EQ(fmt_int(1234567), "1,234,567");
     EXPECT_EQ(fmt_int(18446744073709551615ull), "18,446,744,073,709,551,615");
     EXPECT_EQ(fmt_signed(-1234), "-1,234");
-    EXPECT_EQ(fmt_double(-1234.5, 1), "-1,234.5");
-    EXPECT_EQ(fmt_double(0.125, 0), "0");
     EXPECT_EQ(fmt_percent(12.345, 1), "12.3 %");
     set_number_format(",", ".");
-    EXPECT_EQ(fmt_int(1234567), "1.234.567");
-    EXPECT_EQ(fmt_double(-0.5, 1), "-0,5");
+    EXPECT_EQ(fmt_double(-1234.5, 1), "-1.234,5");
     EXPECT_EQ(fmt_bytes(1536), "1,50 KiB");
     EXPECT_EQ(fmt_hz(1000000000), "1,00 GHz");
     // An empty decimal separator is ignored; the group separator may be switched off.
@@ -64,17 +51,12 @@ TEST_F(Separators, SizesAndFrequenciesAtTheirUnitBoundaries) {
     EXPECT_EQ(fmt_bytes(1024), "1.00 KiB");
     EXPECT_EQ(fmt_bytes(1000000), "977 KiB");
     EXPECT_EQ(fmt_bytes(15728640), "15.0 MiB");
-    EXPECT_EQ(fmt_bytes(1000215216ull * 512), "477 GiB");
     EXPECT_EQ(fmt_bytes(18446744073709551615ull), "16.0 EiB");
-    EXPECT_EQ(fmt_bytes_si(999), "999 B");
     EXPECT_EQ(fmt_bytes_si(15728640), "15.7 MB");
     EXPECT_EQ(fmt_bytes_both(1000), "1,000 B");
     EXPECT_EQ(fmt_bytes_both(1536), "1.50 KiB (1.54 kB)");
-    EXPECT_EQ(fmt_hz(999), "999 Hz");
     EXPECT_EQ(fmt_hz(33000), "33 kHz");
     EXPECT_EQ(fmt_hz(999999999), "1,000 MHz");
-    EXPECT_EQ(fmt_hz(1000000000), "1.00 GHz");
-    EXPECT_EQ(fmt_khz(2400000), "2.40 GHz");
     EXPECT_EQ(fmt_khz(18446744073709551615ull), "18,446,744,073.71 GHz"); // saturated
     EXPECT_EQ(fmt_mhz(2394.5605), "2.39 GHz");
     EXPECT_EQ(fmt_mhz(0), "");
@@ -82,11 +64,8 @@ TEST_F(Separators, SizesAndFrequenciesAtTheirUnitBoundaries) {
 }
 
 TEST(Format, DurationsAndColumns) {
-    EXPECT_EQ(fmt_duration(0), "00:00:00");
     EXPECT_EQ(fmt_duration(86399), "23:59:59");
     EXPECT_EQ(fmt_duration(90061), "1 d 01:01:01");
-    EXPECT_EQ(fmt_duration(100 * 86400), "100 d 00:00:00");
-    EXPECT_EQ(fmt_columns({}, 80), "");
     EXPECT_EQ(fmt_columns({"abc", "def", "ghi", "jkl", "mno"}, 10), "abc  def\nghi  jkl\nmno");
     // At least two per line even when one token is wider than the line.
     EXPECT_EQ(fmt_columns({"longtoken", "a", "b"}, 5), "longtoken  a\nb");
