@@ -29,12 +29,12 @@ detail::Panels all_panels() {
     return p;
 }
 
-detail::Plan plan_for(const hw::Node& n, bool filter_empty = true, int paned = 600,
+detail::Plan plan_for(const hw::Node& n, bool filter_empty = true,
                       const detail::Panels& panels = all_panels()) {
     detail::Input in;
     in.node = &n;
     in.filter_empty = filter_empty;
-    in.paned_height = paned;
+    in.paned_height = 600;
     in.table_width = 500;
     return detail::plan(in, panels);
 }
@@ -45,111 +45,94 @@ TEST(DetailPlan, DiskCardsShareThePaneWithRowsOrFillIt) {
     hw::Node storage = node("storage");
     storage.disks.resize(2);
     detail::Plan p = plan_for(storage);
-    EXPECT_TRUE(p.disks.shown);
-    EXPECT_FALSE(p.disks.expand);
-    EXPECT_TRUE(p.table);
-    EXPECT_EQ(p.disks.height_request, 700);
-    EXPECT_EQ(p.disks.min_content_height, 372) << "62 % of a 600 pixel pane";
-    EXPECT_EQ(plan_for(storage, true, 150).disks.min_content_height, 420);
+    EXPECT_TRUE(p.disks.shown && !p.disks.expand && p.table);
+    EXPECT_EQ(p.disks.min_content_height, 372) << "62 % of the pane: the rows keep some room";
 
     hw::Node disk = node("storage.sda", false);
     disk.disks.resize(1);
     p = plan_for(disk);
     EXPECT_TRUE(p.disks.expand);
     EXPECT_FALSE(p.table);
-    EXPECT_EQ(p.disks.min_content_height, 240);
 
-    // Without the disk panel in this build the rows are all there is.
-    detail::Panels none;
-    p = plan_for(storage, true, 600, none);
-    EXPECT_FALSE(p.disks.shown);
-    EXPECT_TRUE(p.table);
-    EXPECT_TRUE(plan_for(disk, true, 600, none).table);
+    // Without the disk panel in this build the rows are all there is, never an empty pane.
+    EXPECT_FALSE(plan_for(storage, true, {}).disks.shown);
+    EXPECT_TRUE(plan_for(disk, true, {}).table);
 }
 
-TEST(DetailPlan, FullPanePanelsHideTheTable) {
-    hw::Node usb = node("usb");
+TEST(DetailPlan, FullPanePanelsHideTheTableUnlessASearchShowsRows) {
+    hw::Node usb = node("usb"), net = node("network"), sensors = node("sensors");
     usb.usb.resize(1);
-    detail::Plan p = plan_for(usb);
-    EXPECT_TRUE(p.usb.shown && p.usb.expand);
-    EXPECT_FALSE(p.table) << "the cards only, although the node has rows";
-    EXPECT_EQ(p.usb.height_request, 500);
-    EXPECT_EQ(p.usb.min_content_height, 240);
-    p = plan_for(usb, false);
-    EXPECT_FALSE(p.usb.shown) << "a search shows the matching rows instead";
-    EXPECT_TRUE(p.table);
-
-    hw::Node net = node("network");
-    p = plan_for(net);
-    EXPECT_TRUE(p.net.shown && p.net.expand);
-    EXPECT_FALSE(p.table);
-    EXPECT_EQ(p.net.min_content_height, 240);
-    p = plan_for(net, false);
-    EXPECT_TRUE(p.net.shown);
-    EXPECT_FALSE(p.net.expand);
-    EXPECT_TRUE(p.table) << "graphs and the filtered rows";
-    EXPECT_EQ(p.net.min_content_height, 324);
-
-    hw::Node sensors = node("sensors");
-    p = plan_for(sensors);
-    EXPECT_TRUE(p.sensors.shown && p.sensors.expand);
-    EXPECT_FALSE(p.table) << "the rows must not reappear beside the graphs";
-    EXPECT_EQ(p.sensors.height_request, 1500);
+    struct Case {
+        const hw::Node& n;
+        bool filter_empty;
+        bool table;
+    };
+    for (const Case& c : {Case{usb, true, false}, Case{usb, false, true}, Case{net, true, false},
+                          Case{net, false, true}, Case{sensors, true, false}})
+        EXPECT_EQ(plan_for(c.n, c.filter_empty).table, c.table) << c.n.id << " " << c.filter_empty;
+    EXPECT_FALSE(plan_for(usb, false).usb.shown) << "a search shows the matching rows instead";
+    EXPECT_TRUE(plan_for(net, false).net.shown) << "graphs above the filtered rows";
+    EXPECT_TRUE(plan_for(sensors).sensors.expand);
 
     for (const char* id : {"tools", "tools.processes", "tools.terminal"}) {
-        p = plan_for(node(id));
-        EXPECT_TRUE(p.process_view) << id;
-        EXPECT_FALSE(p.table) << id;
+        detail::Plan p = plan_for(node(id));
+        EXPECT_TRUE(p.process_view && !p.table) << id;
     }
     EXPECT_FALSE(plan_for(node("tools.other")).process_view);
 }
 
 TEST(DetailPlan, LockedPreviewOnlyWithoutSearchAndWithoutDisks) {
     detail::Input in;
-    hw::Node storage = node("storage");
+    hw::Node storage = node("storage"), sensors = node("sensors");
     in.node = &storage;
     in.missing_hardware_observe = true;
     detail::Plan p = detail::plan(in, all_panels());
     EXPECT_EQ(p.preview, detail::Preview::disks);
     EXPECT_FALSE(p.table);
-
     storage.disks.resize(1);
     EXPECT_EQ(detail::plan(in, all_panels()).preview, detail::Preview::none);
 
-    hw::Node sensors = node("sensors");
     in.node = &sensors;
     p = detail::plan(in, all_panels());
     EXPECT_EQ(p.preview, detail::Preview::sensors);
-    EXPECT_FALSE(p.sensors.shown) << "no graphs under the preview";
-    EXPECT_FALSE(p.table);
-
+    EXPECT_FALSE(p.sensors.shown || p.table) << "no graphs and no rows under the preview";
     in.filter_empty = false;
     EXPECT_EQ(detail::plan(in, all_panels()).preview, detail::Preview::none);
-    in.filter_empty = true;
-    in.missing_hardware_observe = false;
-    EXPECT_EQ(detail::plan(in, all_panels()).preview, detail::Preview::none);
 
-    in.node = nullptr;
+    in.node = nullptr; // nothing selected: only the empty table
     p = detail::plan(in, all_panels());
     EXPECT_TRUE(p.table);
     EXPECT_FALSE(p.disks.shown || p.usb.shown || p.net.shown || p.sensors.shown || p.process_view);
 }
 
-TEST(DetailRows, DarkColoursAndStripesCountShownRows) {
+TEST(DetailRows, SearchStripesAndLockedRows) {
     hw::Node n;
     n.title = "Wireless";
     auto& a = n.section("Interface");
     a.add("MTU", "1500");
     a.add("Driver", "iwlwifi");
+    a.add_locked("Serial number", "serial");
     n.section("Empty");
-    auto all = detail::rows_for(n, "", Palette::dark_());
-    ASSERT_EQ(all.size(), 1u) << "an empty section gets no row";
-    EXPECT_EQ(all[0].header.background, "#364154"); // accent over panel at 22 % when dark
+    n.section("Addresses").add("IPv4", "192.0.2.17/24");
+    const Palette dark = Palette::dark_();
+
+    auto all = detail::rows_for(n, "", dark);
+    ASSERT_EQ(all.size(), 2u) << "an empty section gets no row";
+    EXPECT_EQ(all[0].header.background, "#364154");
+    EXPECT_FALSE(all[0].items[0].background.has_value());
     EXPECT_EQ(all[0].items[1].background, "#2B2B30");
-    auto hits = detail::rows_for(n, "iwl", Palette::dark_());
+    EXPECT_FALSE(all[1].items[0].background.has_value()) << "stripes restart in each section";
+    const detail::Row& locked = all[0].items[2];
+    EXPECT_TRUE(locked.locked);
+    EXPECT_EQ(locked.value, detail::locked_value_text());
+    EXPECT_EQ(locked.foreground, dark.accent);
+
+    auto hits = detail::rows_for(n, "iwl", dark);
     ASSERT_EQ(hits.size(), 1u);
     ASSERT_EQ(hits[0].items.size(), 1u);
-    EXPECT_FALSE(hits[0].items[0].background.has_value()) << "the first shown row";
+    EXPECT_FALSE(hits[0].items[0].background.has_value()) << "stripes count shown rows";
+    EXPECT_EQ(detail::rows_for(n, "addresses", dark).size(), 1u) << "a section title match";
+    EXPECT_EQ(detail::rows_for(n, "wireless", dark).size(), 2u) << "a node match shows all";
 }
 
 TEST(WindowLayout, SizePositionAndDivider) {
@@ -157,41 +140,53 @@ TEST(WindowLayout, SizePositionAndDivider) {
     s.window_width = 3000, s.window_height = 900, s.window_x = 10, s.window_y = 20;
     layout::Placement p = layout::place_window(s, {0, 0, 1920, 1080});
     EXPECT_EQ(p.width, 1920);
-    EXPECT_EQ(p.height, 900);
     EXPECT_FALSE(p.move) << "a stored position is used as it is";
 
     s.window_x = -1;
     p = layout::place_window(s, {100, 50, 1280, 800});
-    EXPECT_EQ(p.width, 1280);
     EXPECT_TRUE(p.move);
     EXPECT_EQ(p.x, 100) << "centred in a work area that does not start at 0";
     EXPECT_EQ(p.y, 50);
 
-    s.window_width = 1500, s.window_height = -1; // one dimension missing: the default size
+    s.window_height = -1; // one dimension missing: the default size
     EXPECT_EQ(layout::place_window(s, {0, 0, 1920, 1080}).width, 1024);
+    p = layout::place_window(s, {0, 0, 0, 0});
+    EXPECT_EQ(p.width, 1024) << "a work area without a size does not shrink the window";
+    EXPECT_EQ(p.height, 768);
 
     EXPECT_EQ(layout::divider_position(-1, 1024), 341);
     EXPECT_EQ(layout::divider_position(-1, 700), 240);
-    EXPECT_EQ(layout::divider_position(-1, 722), 240);
     EXPECT_EQ(layout::divider_position(300, 1920), 300);
 }
 
 TEST(DetailClicks, OneActionPerClick) {
-    // A double click on a value: press, press, double-press. Only the double-press acts.
-    EXPECT_EQ(detail::classify_click(1, PressKind::single, true, false, false), Click::pass);
-    EXPECT_EQ(detail::classify_click(1, PressKind::double_, true, false, false), Click::copy_value);
-    EXPECT_EQ(detail::classify_click(1, PressKind::triple, true, false, false), Click::pass);
-    // On a locked row the first press acts and the rest of the double click is dropped.
-    EXPECT_EQ(detail::classify_click(1, PressKind::single, true, true, false), Click::elevate);
-    EXPECT_EQ(detail::classify_click(1, PressKind::double_, true, true, false), Click::swallow);
-    EXPECT_EQ(detail::classify_click(1, PressKind::triple, true, true, false), Click::swallow);
-    // Presses that waited while an elevation ran do nothing.
-    EXPECT_EQ(detail::classify_click(1, PressKind::single, true, true, true), Click::swallow);
-    EXPECT_EQ(detail::classify_click(3, PressKind::single, true, false, true), Click::swallow);
-    // The context menu on a row; elsewhere the table handles the press itself.
-    EXPECT_EQ(detail::classify_click(3, PressKind::single, true, false, false),
-              Click::context_menu);
-    EXPECT_EQ(detail::classify_click(3, PressKind::single, false, false, false), Click::pass);
-    EXPECT_EQ(detail::classify_click(1, PressKind::double_, false, false, false), Click::pass);
-    EXPECT_EQ(detail::classify_click(2, PressKind::single, true, true, false), Click::pass);
+    const auto one = PressKind::single, two = PressKind::double_, three = PressKind::triple;
+    struct Case {
+        unsigned button;
+        PressKind kind;
+        bool on_row, locked, blocked;
+        Click expected;
+    };
+    const std::vector<Case> cases = {
+        // A double click is press, press, double-press: only the double-press acts.
+        {1, one, true, false, false, Click::pass},
+        {1, two, true, false, false, Click::copy_value},
+        {1, three, true, false, false, Click::pass},
+        // On a locked row the first press acts; the rest of the double click is dropped.
+        {1, one, true, true, false, Click::elevate},
+        {1, two, true, true, false, Click::swallow},
+        // Presses that waited while an elevation ran do nothing.
+        {1, one, true, true, true, Click::swallow},
+        {3, one, true, false, true, Click::swallow},
+        // The context menu on a row; elsewhere the table handles the press itself.
+        {3, one, true, false, false, Click::context_menu},
+        {3, one, false, false, false, Click::pass},
+        {1, two, false, false, false, Click::pass},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        EXPECT_EQ(detail::classify_click(c.button, c.kind, c.on_row, c.locked, c.blocked),
+                  c.expected)
+            << "case " << i;
+    }
 }

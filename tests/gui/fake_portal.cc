@@ -4,10 +4,10 @@
 //
 // MODE says how "Read" of the appearance colour scheme answers: a number (sent as an
 // unsigned 32-bit value in one variant layer), "nested:N" (N wrapped in two more variant
-// layers), "string" (a value of the wrong type), "error" (a D-Bus error) or "never" (no answer
-// at all). Besides the portal interface it offers "org.quarvel.FakePortal" with
-// SetMode(s) to change the answer and Emit(s namespace, s key, s signature) to send a
-// "SettingChanged" signal, whose parameters have the type "(ssv)" when signature is "ssv" and
+// layers) or "never" (no answer at all). Besides the portal interface it offers
+// "org.quarvel.FakePortal" with SetMode(s) to change the answer and Emit(s namespace, s key, s
+// signature) to send a "SettingChanged" signal, whose parameters have the type "(ssv)" when
+// signature is "ssv" and
 // "(ss)" otherwise.
 #include <gio/gio.h>
 
@@ -45,7 +45,6 @@ std::string g_mode;
 GMainLoop* g_loop = nullptr;
 
 GVariant* answer_value() {
-    if (g_mode == "string") return g_variant_new_variant(g_variant_new_string("dark"));
     if (g_mode.rfind("nested:", 0) == 0) {
         guint32 v = static_cast<guint32>(std::stoul(g_mode.substr(7)));
         return g_variant_new_variant(
@@ -77,11 +76,6 @@ void on_call(GDBusConnection* connection, const gchar*, const gchar* path, const
     }
     if (g_mode == "never") {
         g_object_ref(invocation); // kept, never answered
-        return;
-    }
-    if (g_mode == "error") {
-        g_dbus_method_invocation_return_dbus_error(
-            invocation, "org.freedesktop.portal.Error.NotFound", "no such setting");
         return;
     }
     GVariant* value = answer_value();

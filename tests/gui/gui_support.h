@@ -18,9 +18,6 @@ void process_events(int ms = 0);
 // Iterates the main loop until `done` holds or `timeout_ms` passed; returns `done()`.
 bool wait_until(const std::function<bool()>& done, int timeout_ms = 3000);
 
-// Directory for pictures the tests leave behind for people to look at.
-std::string artifact_dir();
-
 // The session bus of the tests, connected once for the whole program.
 GDBusConnection* session_bus();
 
@@ -41,8 +38,8 @@ private:
     int m_pid = -1;
 };
 
-// A machine with every kind of node the window shows: nested branches, the processor chip,
-// disks, USB controllers, locked rows, long values, an error node.
+// A machine that looks real: nested branches, the processor chip, locked rows, a long value,
+// an error node. The live panels are drawn over the fixture machines' real data.
 std::unique_ptr<hw::Node> sample_machine();
 
 } // namespace gui_support

@@ -44,6 +44,7 @@ protected:
         SettingsStore::instance().mutable_get() = Settings{};
     }
     App& open(const std::string& theme) {
+        m_app.reset();
         SettingsStore::instance().mutable_get().theme = theme;
         m_app = std::make_unique<App>();
         I::start(*m_app, sample_machine);
@@ -56,66 +57,51 @@ protected:
 
 } // namespace
 
-TEST(Portal, AnswersAndNestedVariants) {
-    struct Case {
-        const char* mode;
-        std::optional<uint32_t> expected;
-    };
-    for (Case c :
-         {Case{"0", 0u}, Case{"1", 1u}, Case{"2", 2u}, Case{"nested:1", 1u}, Case{"nested:2", 2u},
-          Case{"string", std::nullopt}, Case{"error", std::nullopt}}) {
-        FakePortal portal(c.mode);
-        EXPECT_EQ(portal::read_color_scheme(gui_support::session_bus()), c.expected) << c.mode;
+// Portals differ in how many variant layers wrap the value; a value of another type is no answer.
+TEST(Portal, RepliesWithNestedVariantsOrOtherTypes) {
+    for (auto [text, expected] :
+         std::initializer_list<std::pair<const char*, std::optional<uint32_t>>>{
+             {"(<uint32 1>,)", 1u},
+             {"(<<<uint32 2>>>,)", 2u},
+             {"(<'dark'>,)", std::nullopt},
+             {"(<int32 1>,)", std::nullopt},
+             {"('dark',)", std::nullopt}}) {
+        GVariant* reply = g_variant_ref_sink(g_variant_new_parsed(text));
+        EXPECT_EQ(portal::color_scheme_from_reply(reply), expected) << text;
+        g_variant_unref(reply);
     }
+    EXPECT_EQ(portal::color_scheme_from_reply(nullptr), std::nullopt);
 }
 
+// The window asks on its main thread: a missing or silent portal must not hang it.
 TEST(Portal, NoPortalOrNoAnswerGivesNothingWithinTheTimeOut) {
-    const gint64 t0 = g_get_monotonic_time();
+    EXPECT_EQ(portal::read_color_scheme(nullptr), std::nullopt);
     EXPECT_EQ(portal::read_color_scheme(gui_support::session_bus()), std::nullopt)
         << "nobody owns the name";
-    EXPECT_LT(g_get_monotonic_time() - t0, 1500000);
-    EXPECT_EQ(portal::read_color_scheme(nullptr), std::nullopt);
 
     FakePortal silent("never");
-    const gint64 t1 = g_get_monotonic_time();
+    const gint64 t0 = g_get_monotonic_time();
     EXPECT_EQ(portal::read_color_scheme(gui_support::session_bus()), std::nullopt);
-    const gint64 waited = (g_get_monotonic_time() - t1) / 1000;
+    const gint64 waited = (g_get_monotonic_time() - t0) / 1000;
     EXPECT_GE(waited, 450);
     EXPECT_LT(waited, 2000);
 }
 
 TEST(Portal, SignalParametersAreCheckedBeforeTheyAreRead) {
-    GVariant* good = g_variant_ref_sink(g_variant_new("(ssv)", "org.freedesktop.appearance",
-                                                      "color-scheme", g_variant_new_uint32(1)));
-    GVariant* other_key = g_variant_ref_sink(g_variant_new(
-        "(ssv)", "org.freedesktop.appearance", "accent-color", g_variant_new_uint32(1)));
-    GVariant* other_ns = g_variant_ref_sink(
-        g_variant_new("(ssv)", "org.gnome.desktop", "color-scheme", g_variant_new_uint32(1)));
-    GVariant* short_params =
-        g_variant_ref_sink(g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"));
-    GVariant* wrong_types =
-        g_variant_ref_sink(g_variant_new("(usv)", 7u, "color-scheme", g_variant_new_uint32(1)));
-    EXPECT_TRUE(portal::is_color_scheme_change(good));
-    EXPECT_FALSE(portal::is_color_scheme_change(other_key));
-    EXPECT_FALSE(portal::is_color_scheme_change(other_ns));
-    EXPECT_FALSE(portal::is_color_scheme_change(short_params));
-    EXPECT_FALSE(portal::is_color_scheme_change(wrong_types));
+    for (auto [text, expected] : std::initializer_list<std::pair<const char*, bool>>{
+             {"('org.freedesktop.appearance', 'color-scheme', <uint32 1>)", true},
+             {"('org.freedesktop.appearance', 'accent-color', <uint32 1>)", false},
+             {"('org.gnome.desktop', 'color-scheme', <uint32 1>)", false},
+             {"('org.freedesktop.appearance', 'color-scheme')", false},
+             {"(uint32 7, 'color-scheme', <uint32 1>)", false}}) {
+        GVariant* params = g_variant_ref_sink(g_variant_new_parsed(text));
+        EXPECT_EQ(portal::is_color_scheme_change(params), expected) << text;
+        g_variant_unref(params);
+    }
     EXPECT_FALSE(portal::is_color_scheme_change(nullptr));
-    for (GVariant* v : {good, other_key, other_ns, short_params, wrong_types})
-        g_variant_unref(v);
 }
 
-TEST_F(Theme, FixedThemeIgnoresThePortalAndItsSignals) {
-    FakePortal portal("1");
-    App& app = open("light");
-    EXPECT_FALSE(I::dark(app));
-    portal.emit("org.freedesktop.appearance", "color-scheme", "ssv");
-    process_events(150);
-    EXPECT_FALSE(I::dark(app));
-    EXPECT_EQ(colour_of(I::window(app), "background-color"), "#F2F1F0");
-}
-
-TEST_F(Theme, AutoFollowsThePortalAndItsChanges) {
+TEST_F(Theme, AutoFollowsThePortalAndAFixedThemeIgnoresIt) {
     FakePortal portal("1");
     App& app = open("auto");
     EXPECT_TRUE(I::dark(app));
@@ -136,26 +122,22 @@ TEST_F(Theme, AutoFollowsThePortalAndItsChanges) {
     portal.emit("org.freedesktop.appearance", "color-scheme", "ss");
     process_events(200);
     EXPECT_FALSE(I::dark(app));
+
+    App& fixed = open("light");
+    EXPECT_FALSE(I::dark(fixed));
+    portal.emit("org.freedesktop.appearance", "color-scheme", "ssv");
+    process_events(150);
+    EXPECT_FALSE(I::dark(fixed));
 }
 
+// The hint is read before the window sets the dark-variant property itself.
 TEST_F(Theme, DesktopThemeHintDecidesWithoutAUsefulAnswer) {
     g_object_set(gtk_settings_get_default(), "gtk-theme-name", "Adwaita-dark", nullptr);
-    {
-        App& app = open("auto"); // no portal at all
-        EXPECT_TRUE(I::dark(app));
-        m_app.reset();
-    }
-    {
-        FakePortal portal("0"); // no preference
-        App& app = open("auto");
-        EXPECT_TRUE(I::dark(app));
-        m_app.reset();
-    }
+    EXPECT_TRUE(I::dark(open("auto"))) << "no portal at all";
     g_object_set(gtk_settings_get_default(), "gtk-theme-name", "Adwaita",
                  "gtk-application-prefer-dark-theme", FALSE, nullptr);
-    FakePortal portal("0");
-    App& app = open("auto");
-    EXPECT_FALSE(I::dark(app));
+    FakePortal portal("0"); // no preference
+    EXPECT_FALSE(I::dark(open("auto")));
 }
 
 TEST_F(Theme, OverridesWithoutHashReachTheWidgets) {
@@ -165,4 +147,18 @@ TEST_F(Theme, OverridesWithoutHashReachTheWidgets) {
     EXPECT_EQ(colour_of(I::window(app), "background-color"), "#102030");
     EXPECT_EQ(colour_of(I::status(app), "color"), "#ADADB5") << "the status line is dim";
     EXPECT_EQ(app.palette().text, "#E0E0E0");
+}
+
+// A rule the toolkit cannot parse is dropped silently, and its widgets keep the desktop's
+// colours.
+TEST(StyleSheet, BothSheetsParseWithoutErrors) {
+    for (const Palette& p : {Palette::light(), Palette::dark_()}) {
+        GtkCssProvider* css = gtk_css_provider_new();
+        GError* error = nullptr;
+        const std::string text = build_css(p, "monospace");
+        EXPECT_TRUE(gtk_css_provider_load_from_data(css, text.c_str(), -1, &error))
+            << (error ? error->message : "");
+        g_clear_error(&error);
+        g_object_unref(css);
+    }
 }
