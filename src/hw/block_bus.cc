@@ -39,38 +39,40 @@ BlockBus block_bus_from_path(std::string_view device_path) {
     return BlockBus::none;
 }
 
-std::string block_bus_label(BlockBus bus) {
+namespace {
+
+struct BusNames {
+    const char* card;   // short, for the disk card; empty where the card shows no bus
+    const char* detail; // for the detail row
+};
+
+BusNames bus_names(BlockBus bus) {
     switch (bus) {
     case BlockBus::usb:
-        return "USB";
+        return {"USB", "USB"};
     case BlockBus::nvme:
-        return "NVMe";
+        return {"NVMe", "NVMe"};
     case BlockBus::ata:
-        return "SATA";
+        return {"SATA", "SATA / ATA"};
     case BlockBus::mmc:
-        return "MMC";
+        return {"MMC", "MMC / SD"};
+    case BlockBus::scsi:
+        return {"", "SCSI"};
+    case BlockBus::virtio:
+        return {"", "VirtIO"};
     default:
-        return {};
+        return {"", ""};
     }
 }
 
+} // namespace
+
+std::string block_bus_label(BlockBus bus) {
+    return bus_names(bus).card;
+}
+
 std::string block_bus_long(BlockBus bus) {
-    switch (bus) {
-    case BlockBus::usb:
-        return "USB";
-    case BlockBus::nvme:
-        return "NVMe";
-    case BlockBus::ata:
-        return "SATA / ATA";
-    case BlockBus::mmc:
-        return "MMC / SD";
-    case BlockBus::scsi:
-        return "SCSI";
-    case BlockBus::virtio:
-        return "VirtIO";
-    default:
-        return {};
-    }
+    return bus_names(bus).detail;
 }
 
 } // namespace hw
