@@ -5,7 +5,6 @@
 #include "util.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -82,18 +81,16 @@ std::string string_value(std::string_view text, std::string_view key) {
 int32_t number_value(std::string_view text, std::string_view key, int32_t def) {
     size_t from = value_start(text, key);
     if (from == std::string_view::npos) return def;
-    while (from < text.size() && (text[from] == ' ' || text[from] == '\t'))
-        ++from;
     size_t end = text.find_first_of(",}\n", from);
     if (end == std::string_view::npos) end = text.size();
     std::string raw = util::trim(text.substr(from, end - from));
     if (raw.empty()) return def;
     if (raw == "true") return 1;
     if (raw == "false") return 0;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        bool ok = std::isdigit(static_cast<unsigned char>(raw[i])) || (i == 0 && raw[i] == '-');
-        if (!ok) return def;
-    }
+    // to_i64 would take "12px" or "+3" as numbers; the file only ever holds plain integers.
+    std::string_view digits = raw;
+    if (digits[0] == '-') digits.remove_prefix(1);
+    if (!util::all_digits(digits)) return def;
     int64_t v = util::to_i64(raw, def);
     // Cutting a larger number to 32 bits would give an arbitrary geometry instead of none.
     if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
