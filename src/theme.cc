@@ -8,13 +8,6 @@
 
 namespace {
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 int channel_byte(double c) {
     double v = std::trunc(c * 255.0 + 0.5);
     if (!(v >= 0)) return 0; // also NaN
@@ -61,7 +54,7 @@ bool hex_to_rgb(std::string_view hex, Rgb& out) {
     if (hex.size() != 6) return false;
     int v[6];
     for (size_t i = 0; i < 6; ++i)
-        if ((v[i] = hex_digit(hex[i])) < 0) return false;
+        if ((v[i] = util::hex_digit(hex[i])) < 0) return false;
     out.r = (v[0] * 16 + v[1]) / 255.0;
     out.g = (v[2] * 16 + v[3]) / 255.0;
     out.b = (v[4] * 16 + v[5]) / 255.0;

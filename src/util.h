@@ -112,6 +112,8 @@ std::string unescape_octal(std::string_view s);
 uint64_t to_u64(std::string_view s, uint64_t def);
 int64_t to_i64(std::string_view s, int64_t def);
 double to_double(std::string_view s, double def);
+// The value of one hexadecimal digit (either case); -1 for any other character.
+int hex_digit(char c);
 uint32_t parse_hex(std::string_view s, uint32_t def);
 // Like parse_hex but keeps all 64 bits (PCI resource addresses above 4 GiB).
 uint64_t parse_hex64(std::string_view s, uint64_t def);

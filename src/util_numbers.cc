@@ -19,13 +19,6 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Reads the leading decimal digits of `s`; false when there are none or they overflow.
 bool read_digits(std::string_view s, uint64_t& out) {
     if (s.empty() || !is_digit(s[0])) return false;
@@ -45,10 +38,10 @@ bool read_hex(std::string_view s, uint64_t& out) {
     std::string t = lower(trim(s));
     std::string_view v = t;
     if (starts_with(v, "0x")) v.remove_prefix(2);
-    if (v.empty() || hex_value(v[0]) < 0) return false;
+    if (v.empty() || hex_digit(v[0]) < 0) return false;
     uint64_t acc = 0;
     for (char c : v) {
-        int d = hex_value(c);
+        int d = hex_digit(c);
         if (d < 0) break;
         acc = (acc << 4) | static_cast<unsigned>(d);
     }
@@ -134,6 +127,13 @@ double to_double(std::string_view s, double def) {
         return (v[0] == '-' ? -1 : 1) * std::numeric_limits<double>::infinity();
     }
     return res.ec == std::errc() ? out : def;
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
 uint32_t parse_hex(std::string_view s, uint32_t def) {
