@@ -70,8 +70,8 @@ UsbDevice read_device(const std::string& port, const Ids& ids) {
     d.manufacturer = util::read_text(d.dir + "/manufacturer");
     d.product_text = util::read_text(d.dir + "/product");
     if (has_ids(d)) {
-        d.db_vendor = util::valid_utf8(ids.usb_vendor(*d.vendor));
-        d.db_product = util::valid_utf8(ids.usb_device(*d.vendor, *d.product));
+        d.db_vendor = ids.usb_vendor(*d.vendor);
+        d.db_product = ids.usb_device(*d.vendor, *d.product);
     }
     auto cls = hex_id(util::read_file(d.dir + "/bDeviceClass"), 0xff);
     d.has_class = cls.has_value();
@@ -253,8 +253,8 @@ void name_controller(UsbRootHub& r, const std::string& hub_product, const Ids& i
         if (!vendor.empty()) {
             uint32_t v = util::parse_hex(vendor, 0) & 0xffff;
             uint32_t dev = util::parse_hex(util::read_file(pci + "/device"), 0) & 0xffff;
-            r.name = util::valid_utf8(ids.pci_device(v, dev));
-            r.vendor = util::valid_utf8(ids.pci_vendor(v));
+            r.name = ids.pci_device(v, dev);
+            r.vendor = ids.pci_vendor(v);
         }
     }
     if (r.name.empty()) r.name = hub_product;
