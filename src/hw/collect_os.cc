@@ -148,8 +148,8 @@ void add_session(Node& node) {
 }
 
 bool kaslr_disabled(const std::string& cmdline) {
-    for (const auto& word : util::split(cmdline, ' '))
-        if (util::trim(word) == "nokaslr") return true;
+    for (const auto& word : util::split_ws(cmdline))
+        if (word == "nokaslr") return true;
     return false;
 }
 
