@@ -20,10 +20,6 @@ namespace {
 const std::string net_root = "/sys/class/net";
 const char* const separator = "  \u00B7  "; // "  ·  "
 
-std::optional<uint64_t> number_of(const std::string& path) {
-    return strict_u64(util::read_file(path));
-}
-
 // The interface flags as ip(8) names them; the number alone means little to anyone.
 std::string flags_text(const std::string& raw) {
     if (!util::starts_with(raw, "0x") || raw.size() < 3) return {};
@@ -128,8 +124,8 @@ void add_interface_section(Node& node, const std::string& name, const std::strin
     s.add(tr("f.type"), kind, "type");
     s.add(tr("f.mac"), util::read_text(dir + "/address"), "address");
     s.add(tr("f.mac_permanent"), host::permanent_address(name), "ethtool");
-    if (auto mtu = number_of(dir + "/mtu")) s.add(tr("f.mtu"), util::fmt_int(*mtu), "mtu");
-    if (auto idx = number_of(dir + "/ifindex"))
+    if (auto mtu = read_strict_u64(dir + "/mtu")) s.add(tr("f.mtu"), util::fmt_int(*mtu), "mtu");
+    if (auto idx = read_strict_u64(dir + "/ifindex"))
         s.add(tr("f.ifindex"), util::fmt_int(*idx), "ifindex");
     // carrier, duplex and speed fail to read while the interface is down: no row then.
     std::string carrier = util::read_file(dir + "/carrier");
@@ -137,7 +133,7 @@ void add_interface_section(Node& node, const std::string& name, const std::strin
     std::string duplex = util::read_text(dir + "/duplex");
     s.add(tr("f.duplex"), duplex == "unknown" ? tr("common.unknown") : duplex, "duplex");
     s.add(tr("f.speed"), speed_text(util::read_file(dir + "/speed")), "speed");
-    if (auto q = number_of(dir + "/tx_queue_len"))
+    if (auto q = read_strict_u64(dir + "/tx_queue_len"))
         s.add(tr("f.queues_tx"), util::fmt_int(*q), "tx_queue_len");
     std::string dormant = util::read_file(dir + "/dormant");
     if (dormant == "0" || dormant == "1") s.add(tr("f.dormant"), yesno(dormant == "1"), "dormant");
@@ -176,11 +172,11 @@ void add_statistics_section(Node& node, const std::string& dir) {
     Section& s = node.section(tr("sec.statistics"));
     std::string sd = dir + "/statistics/";
     auto bytes = [&](const char* key, const char* attr) {
-        if (auto v = number_of(sd + attr))
+        if (auto v = read_strict_u64(sd + attr))
             s.add(tr(key), util::fmt_bytes(*v), std::string("statistics/") + attr);
     };
     auto count = [&](const char* key, const char* attr) {
-        if (auto v = number_of(sd + attr))
+        if (auto v = read_strict_u64(sd + attr))
             s.add(tr(key), util::fmt_int(*v), std::string("statistics/") + attr);
     };
     bytes("f.rx_bytes", "rx_bytes");

@@ -16,4 +16,8 @@ std::optional<uint64_t> strict_u64(std::string_view text) {
     return v;
 }
 
+std::optional<uint64_t> read_strict_u64(const std::string& path) {
+    return strict_u64(util::read_file(path));
+}
+
 } // namespace hw
