@@ -114,11 +114,13 @@ std::string address_short(const host::InterfaceAddress& a) {
     return a.address + "/" + std::to_string(a.prefix_len);
 }
 
+// `state`, `type` and `speed` are the texts the overview shows too, read once for both.
 void add_interface_section(Node& node, const std::string& name, const std::string& dir,
-                           const std::string& type, const std::string& devtype, const Ids& ids) {
+                           const std::string& state, const std::string& type,
+                           const std::string& speed, const std::string& devtype, const Ids& ids) {
     Section& s = node.section(tr("sec.interface"));
     s.add(tr("f.name"), util::printable(name));
-    s.add(tr("f.status"), util::read_text(dir + "/operstate"), "operstate");
+    s.add(tr("f.status"), state, "operstate");
     std::string kind = type;
     if (!kind.empty() && !devtype.empty()) kind += " (" + devtype + ")";
     s.add(tr("f.type"), kind, "type");
@@ -132,7 +134,7 @@ void add_interface_section(Node& node, const std::string& name, const std::strin
     if (carrier == "0" || carrier == "1") s.add(tr("f.carrier"), yesno(carrier == "1"), "carrier");
     std::string duplex = util::read_text(dir + "/duplex");
     s.add(tr("f.duplex"), duplex == "unknown" ? tr("common.unknown") : duplex, "duplex");
-    s.add(tr("f.speed"), speed_text(util::read_file(dir + "/speed")), "speed");
+    s.add(tr("f.speed"), speed, "speed");
     if (auto q = read_strict_u64(dir + "/tx_queue_len"))
         s.add(tr("f.queues_tx"), util::fmt_int(*q), "tx_queue_len");
     std::string dormant = util::read_file(dir + "/dormant");
@@ -210,11 +212,12 @@ void collect_network_with(Node& root, const Ids& ids) {
         std::string dir = net_root + "/" + name;
         std::string state = util::read_text(dir + "/operstate");
         std::string type = type_text(util::read_file(dir + "/type"));
+        std::string speed = speed_text(util::read_file(dir + "/speed"));
         std::string devtype = devtype_of(dir);
         Node* node = net->add_child("net." + name, util::printable(name),
                                     state == "up" ? "\U0001F7E2" : "\u26AA");
 
-        add_interface_section(*node, name, dir, type, devtype, ids);
+        add_interface_section(*node, name, dir, state, type, speed, devtype, ids);
         if (util::is_dir(dir + "/wireless") || util::path_exists(dir + "/phy80211"))
             add_wireless_section(*node, name, dir, wireless);
         if (util::is_dir(dir + "/statistics")) add_statistics_section(*node, dir);
@@ -229,7 +232,6 @@ void collect_network_with(Node& root, const Ids& ids) {
             }
         }
 
-        std::string speed = speed_text(util::read_file(dir + "/speed"));
         std::vector<std::string> parts;
         for (const auto& p : {state, type, speed, util::join(short_addresses, ", ")})
             if (!p.empty()) parts.push_back(p);
