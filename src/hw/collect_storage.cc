@@ -111,6 +111,11 @@ std::vector<const SwapArea*> swaps_for(const Tables& t, const std::string& name)
     return out;
 }
 
+// A free count above the total means none in use, never a wrapped-around number.
+uint64_t used_bytes(const host::FsUsage& u) {
+    return u.total_bytes > u.free_bytes ? u.total_bytes - u.free_bytes : 0;
+}
+
 std::string used_with_percent(uint64_t used, uint64_t total) {
     std::string v = util::fmt_bytes(used);
     if (total > 0)
@@ -121,9 +126,8 @@ std::string used_with_percent(uint64_t used, uint64_t total) {
 }
 
 void add_usage(Section& s, const host::FsUsage& u) {
-    uint64_t used = u.total_bytes > u.free_bytes ? u.total_bytes - u.free_bytes : 0;
     s.add(tr("f.capacity"), util::fmt_bytes(u.total_bytes));
-    s.add(tr("f.used"), used_with_percent(used, u.total_bytes));
+    s.add(tr("f.used"), used_with_percent(used_bytes(u), u.total_bytes));
     s.add(tr("f.available"), util::fmt_bytes(u.available_bytes));
     if (u.total_inodes > 0) {
         uint64_t used_inodes = u.total_inodes > u.free_inodes ? u.total_inodes - u.free_inodes : 0;
@@ -146,7 +150,7 @@ void add_filesystems(Node& node, Tables& t, const std::string& name, const std::
             record.fstype = util::printable(m->fstype);
             if (auto u = t.usage.get(*m)) {
                 add_usage(s, *u);
-                record.used = u->total_bytes > u->free_bytes ? u->total_bytes - u->free_bytes : 0;
+                record.used = used_bytes(*u);
                 record.has_usage = true;
             }
         }
@@ -452,7 +456,7 @@ void add_filesystems_node(Node& storage, Tables& t) {
     for (const auto& m : t.mounts) {
         std::string usage;
         if (auto u = t.usage.get(m)) {
-            uint64_t used = u->total_bytes > u->free_bytes ? u->total_bytes - u->free_bytes : 0;
+            uint64_t used = used_bytes(*u);
             usage =
                 util::fmt_bytes(used) + " " + tr("disk.of") + " " +
                 util::fmt_bytes(u->total_bytes) + " " + tr("disk.in_use") + "  (" +
