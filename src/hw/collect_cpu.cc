@@ -141,8 +141,7 @@ std::string model_text(const std::vector<CpuInfoBlock>& blocks) {
 }
 
 bool is_cpu_entry(const std::string& name) {
-    return name.size() > 3 && util::starts_with(name, "cpu") &&
-           name.find_first_not_of("0123456789", 3) == std::string::npos;
+    return util::starts_with(name, "cpu") && util::all_digits(std::string_view(name).substr(3));
 }
 
 // The present and online CPUs. Some kernels and captures have no global list files; the
@@ -213,8 +212,7 @@ std::map<int, CpuFacts> read_online_facts(Files& files, const CpuLists& lists) {
 std::vector<std::string> numa_nodes() {
     std::vector<std::string> nodes;
     for (const auto& name : util::list_dir(NODE_DIR, "node"))
-        if (name.size() > 4 && name.find_first_not_of("0123456789", 4) == std::string::npos)
-            nodes.push_back(name);
+        if (util::all_digits(std::string_view(name).substr(4))) nodes.push_back(name);
     return nodes;
 }
 

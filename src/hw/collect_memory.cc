@@ -202,8 +202,7 @@ void collect_memory(Node& root) {
     uint64_t installed = 0;
     if (rd.available) {
         for (const auto& m : rd.memory)
-            installed =
-                installed > UINT64_MAX - m.size_bytes ? UINT64_MAX : installed + m.size_bytes;
+            installed = saturating_add(installed, m.size_bytes);
     }
     if (installed > total)
         node->summary = util::fmt_bytes(installed);

@@ -72,7 +72,7 @@ void add_distribution(Node& node, const OsRelease& os, bool snap_base) {
     if (snap_base) s.add_always(tr("f.note"), tr("msg.os_snap_base"), "");
 }
 
-void add_kernel(Node& node) {
+void add_kernel(Node& node, const std::string& cmdline) {
     Section& s = node.section(tr("sec.kernel"));
     host::KernelName k = host::kernel_name();
     s.add(tr("f.name"), util::valid_utf8(k.sysname));
@@ -81,7 +81,7 @@ void add_kernel(Node& node) {
     s.add(tr("f.architecture"), util::valid_utf8(k.machine));
     s.add(tr("f.hostname"), util::valid_utf8(k.nodename));
     s.add(tr("f.build"), util::read_text("/proc/version"), "/proc/version");
-    s.add(tr("f.cmdline"), util::read_text("/proc/cmdline"), "/proc/cmdline");
+    s.add(tr("f.cmdline"), util::printable(cmdline), "/proc/cmdline");
     if (auto page = host::page_size())
         s.add(tr("f.page_size"), util::fmt_bytes(static_cast<uint64_t>(*page)));
     s.add(tr("f.tainted"), util::read_text("/proc/sys/kernel/tainted"), "kernel/tainted");
@@ -148,12 +148,12 @@ void add_session(Node& node) {
 }
 
 bool kaslr_disabled(const std::string& cmdline) {
-    for (const auto& word : util::split(cmdline, ' '))
-        if (util::trim(word) == "nokaslr") return true;
+    for (const auto& word : util::split_ws(cmdline))
+        if (word == "nokaslr") return true;
     return false;
 }
 
-void add_security(Node& node) {
+void add_security(Node& node, const std::string& cmdline) {
     Section& s = node.section(tr("sec.security"));
     std::string enforce = util::read_file("/sys/fs/selinux/enforce");
     if (!enforce.empty())
@@ -162,8 +162,7 @@ void add_security(Node& node) {
         s.add(tr("f.apparmor"), tr("common.yes"), "/sys/kernel/security/apparmor");
     s.add(tr("f.lockdown"), util::read_text("/sys/kernel/security/lockdown"), "lockdown");
     // Without the command line nothing tells whether randomisation was turned off.
-    if (util::readable("/proc/cmdline"))
-        s.add(tr("f.kaslr"), yesno(!kaslr_disabled(util::read_file("/proc/cmdline"))));
+    if (util::readable("/proc/cmdline")) s.add(tr("f.kaslr"), yesno(!kaslr_disabled(cmdline)));
 }
 
 } // namespace
@@ -177,10 +176,11 @@ void collect_os(Node& root) {
     std::string pretty = os.get("PRETTY_NAME");
     if (!pretty.empty()) node->summary = pretty + (snap_base ? "  (Snap)" : "");
     add_distribution(*node, os, snap_base);
-    add_kernel(*node);
+    std::string cmdline = util::read_file_raw("/proc/cmdline");
+    add_kernel(*node, cmdline);
     add_runtime(*node);
     add_session(*node);
-    add_security(*node);
+    add_security(*node, cmdline);
 }
 
 } // namespace hw

@@ -155,7 +155,7 @@ void collect_pci_with(Node& root, const Ids& ids) {
     pci->summary = addresses.size() == 1
                        ? std::string(tr("summary.one_device"))
                        : I18n::trf("summary.n_devices", static_cast<int>(addresses.size()));
-    pci->section(tr("sec.overview"));
+    Section& overview = pci->section(tr("sec.overview"));
 
     std::vector<PciDevice> devices;
     for (const auto& address : addresses)
@@ -163,7 +163,7 @@ void collect_pci_with(Node& root, const Ids& ids) {
 
     for (const auto& d : devices) {
         std::string cls = d.class_name.empty() ? util::to_hex(d.class_code >> 8, 4) : d.class_name;
-        pci->section(tr("sec.overview")).add(d.address, cls + ": " + display_name(d));
+        overview.add(d.address, cls + ": " + display_name(d));
     }
 
     for (const auto& d : devices) {

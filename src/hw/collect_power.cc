@@ -31,8 +31,12 @@ void add_micro(Section& s, const char* key, const std::string& dir, const std::s
         s.add(tr(key), util::fmt_double(*v / 1e6, decimals) + " " + unit, attr);
 }
 
-void add_percent(Section& s, const char* key, const std::string& dir, const std::string& attr) {
-    if (auto v = number_of(dir, attr)) s.add(tr(key), util::fmt_double(*v, 0) + " %", attr);
+// Returns the value shown, so a caller that needs it too does not read the file again.
+std::optional<double> add_percent(Section& s, const char* key, const std::string& dir,
+                                  const std::string& attr) {
+    auto v = number_of(dir, attr);
+    if (v) s.add(tr(key), util::fmt_double(*v, 0) + " %", attr);
+    return v;
 }
 
 // time_to_empty_now and time_to_full_now count seconds; 0 means the driver has no estimate.
@@ -64,7 +68,7 @@ std::optional<double> health_percent(const std::string& dir) {
 
 void add_battery(Node& n, const std::string& dir) {
     Section& s = n.section(tr("sec.battery"));
-    add_percent(s, "f.charge_level", dir, "capacity");
+    auto capacity = add_percent(s, "f.charge_level", dir, "capacity");
     add_sysfs(s, tr("f.capacity_level"), dir, "capacity_level");
     add_micro(s, "f.energy_now", dir, "energy_now", 2, "Wh");
     add_micro(s, "f.energy_full", dir, "energy_full", 2, "Wh");
@@ -88,7 +92,7 @@ void add_battery(Node& n, const std::string& dir) {
     add_duration(s, "f.time_to_empty", dir, "time_to_empty_now");
     add_duration(s, "f.time_to_full", dir, "time_to_full_now");
 
-    if (auto capacity = number_of(dir, "capacity")) {
+    if (capacity) {
         n.summary = util::fmt_double(*capacity, 0) + " %";
         std::string status = util::read_text(dir + "/status");
         if (!status.empty()) n.summary += "  " + status;

@@ -60,9 +60,8 @@ void add_dmi_protected(Section& s, const std::string& label, const std::string& 
     if (!file_readable && util::path_exists(util::resolve_path(path))) s.add_locked(label, attr);
 }
 
-std::string detect_virtualization() {
-    std::string haystack = util::lower(util::read_file(dmi_dir + "sys_vendor")) + " " +
-                           util::lower(util::read_file(dmi_dir + "product_name"));
+std::string detect_virtualization(const std::string& vendor, const std::string& product) {
+    std::string haystack = util::lower(vendor + " " + product);
     std::string name = hypervisor_from_dmi(haystack);
     if (!name.empty()) return name;
     std::string type = util::read_file("/sys/hypervisor/type");
@@ -89,7 +88,7 @@ void add_machine(Node& node, const std::string& vendor, const std::string& produ
     s.add(tr("f.sku"), dmi("product_sku"), "product_sku");
     add_dmi_protected(s, tr("f.serial"), "product_serial");
     add_dmi_protected(s, tr("f.uuid"), "product_uuid");
-    s.add(tr("f.virtualization"), detect_virtualization(), "");
+    s.add(tr("f.virtualization"), detect_virtualization(vendor, product), "");
 }
 
 void add_mainboard(Node& node) {

@@ -19,9 +19,9 @@ const char* const branch_icon = "\U0001F517";
 struct UsbDevice {
     std::string port;
     std::string dir;
-    uint32_t vendor = 0;
-    uint32_t product = 0;
-    bool has_ids = false;
+    // Each id only when its file holds one; naming the device needs both.
+    std::optional<uint32_t> vendor;
+    std::optional<uint32_t> product;
     std::string manufacturer;
     std::string product_text;
     std::string db_vendor;
@@ -33,16 +33,20 @@ struct UsbDevice {
     std::vector<std::string> interfaces; // interface directory names, natural order
 };
 
+bool has_ids(const UsbDevice& d) {
+    return d.vendor && d.product;
+}
+
 std::string ids_text(const UsbDevice& d) {
-    if (!d.has_ids) return {};
-    return util::to_hex(d.vendor, 4) + ":" + util::to_hex(d.product, 4);
+    if (!has_ids(d)) return {};
+    return util::to_hex(*d.vendor, 4) + ":" + util::to_hex(*d.product, 4);
 }
 
 // The product string, else the database's name, else the ids, else the port.
 std::string display_name(const UsbDevice& d) {
     if (!d.product_text.empty()) return d.product_text;
     if (!d.db_product.empty()) return d.db_product;
-    return d.has_ids ? ids_text(d) : d.port;
+    return has_ids(d) ? ids_text(d) : d.port;
 }
 
 std::string display_vendor(const UsbDevice& d) {
@@ -61,16 +65,13 @@ UsbDevice read_device(const std::string& port, const Ids& ids) {
     UsbDevice d;
     d.port = port;
     d.dir = std::string(devices_root) + "/" + port;
-    auto vendor = hex_id(util::read_file(d.dir + "/idVendor"), 0xffff);
-    auto product = hex_id(util::read_file(d.dir + "/idProduct"), 0xffff);
-    d.has_ids = vendor && product;
-    d.vendor = vendor.value_or(0);
-    d.product = product.value_or(0);
+    d.vendor = hex_id(util::read_file(d.dir + "/idVendor"), 0xffff);
+    d.product = hex_id(util::read_file(d.dir + "/idProduct"), 0xffff);
     d.manufacturer = util::read_text(d.dir + "/manufacturer");
     d.product_text = util::read_text(d.dir + "/product");
-    if (d.has_ids) {
-        d.db_vendor = util::valid_utf8(ids.usb_vendor(d.vendor));
-        d.db_product = util::valid_utf8(ids.usb_device(d.vendor, d.product));
+    if (has_ids(d)) {
+        d.db_vendor = ids.usb_vendor(*d.vendor);
+        d.db_product = ids.usb_device(*d.vendor, *d.product);
     }
     auto cls = hex_id(util::read_file(d.dir + "/bDeviceClass"), 0xff);
     d.has_class = cls.has_value();
@@ -121,9 +122,8 @@ std::string icon_for(const UsbDeviceVisual& v) {
 }
 
 // "0x046d  (Logitech, Inc.)": the id as the kernel gives it, the name when one is known.
-void add_id(Section& s, const char* key, const std::string& dir, const std::string& attr,
+void add_id(Section& s, const char* key, std::optional<uint32_t> id, const std::string& attr,
             const std::string& name) {
-    auto id = hex_id(util::read_file(dir + "/" + attr), 0xffff);
     if (!id) return;
     std::string value = "0x" + util::to_hex(*id, 4);
     if (!name.empty()) value += "  (" + name + ")";
@@ -175,8 +175,8 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
     ident.add(tr("f.port"), util::valid_utf8(d.port));
     ident.add(tr("f.manufacturer"), d.manufacturer, "manufacturer");
     ident.add(tr("f.product"), d.product_text, "product");
-    add_id(ident, "f.vendor_id", dir, "idVendor", d.db_vendor);
-    add_id(ident, "f.product_id", dir, "idProduct", d.db_product);
+    add_id(ident, "f.vendor_id", d.vendor, "idVendor", d.db_vendor);
+    add_id(ident, "f.product_id", d.product, "idProduct", d.db_product);
     add_sysfs(ident, tr("f.serial"), dir, "serial");
     std::string bcd = util::read_file(dir + "/bcdDevice");
     ident.add(tr("f.revision"), bcd_release(bcd), "bcdDevice");
@@ -253,8 +253,8 @@ void name_controller(UsbRootHub& r, const std::string& hub_product, const Ids& i
         if (!vendor.empty()) {
             uint32_t v = util::parse_hex(vendor, 0) & 0xffff;
             uint32_t dev = util::parse_hex(util::read_file(pci + "/device"), 0) & 0xffff;
-            r.name = util::valid_utf8(ids.pci_device(v, dev));
-            r.vendor = util::valid_utf8(ids.pci_vendor(v));
+            r.name = ids.pci_device(v, dev);
+            r.vendor = ids.pci_vendor(v);
         }
     }
     if (r.name.empty()) r.name = hub_product;

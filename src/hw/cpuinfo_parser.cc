@@ -55,8 +55,7 @@ const CpuInfoBlock* block_for_cpu(const std::vector<CpuInfoBlock>& blocks, int c
     for (const char* key : {"processor", "cpu number"}) {
         for (const auto& b : blocks) {
             const std::string& v = b.get(key);
-            if (!v.empty() && v.find_first_not_of("0123456789") == std::string::npos &&
-                util::to_u64(v, UINT64_MAX) == static_cast<uint64_t>(cpu))
+            if (util::all_digits(v) && util::to_u64(v, UINT64_MAX) == static_cast<uint64_t>(cpu))
                 return &b;
         }
     }
@@ -76,18 +75,7 @@ std::string cpuinfo_model(const std::vector<CpuInfoBlock>& blocks) {
 }
 
 std::vector<std::string> split_flags(std::string_view text) {
-    std::vector<std::string> out;
-    std::string word;
-    for (char c : text) {
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' ||
-            c == '\0') {
-            if (!word.empty()) out.push_back(std::move(word));
-            word.clear();
-        } else {
-            word += c;
-        }
-    }
-    if (!word.empty()) out.push_back(std::move(word));
+    std::vector<std::string> out = util::split_ws(text);
     std::sort(out.begin(), out.end());
     return out;
 }

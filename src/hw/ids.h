@@ -1,7 +1,7 @@
 // Names for the numeric PCI and USB ids devices report, from the "pci.ids" and "usb.ids"
 // files the distribution installs. Read once per process, on first use; lookups are quick
 // table reads that never fail (an unknown id gives an empty name, and callers show the
-// number instead).
+// number instead). Names come back as valid UTF-8, whatever bytes the file holds.
 #pragma once
 
 #include <cstdint>

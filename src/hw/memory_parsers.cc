@@ -8,10 +8,6 @@ namespace {
 
 constexpr uint64_t memmap_threshold = 256ull << 20;
 
-uint64_t saturating_add(uint64_t a, uint64_t b) {
-    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
-
 } // namespace
 
 uint64_t Meminfo::get(const std::string& key) const {
@@ -60,6 +56,10 @@ bool memmap_exceeds_total(const std::vector<MemmapRange>& ranges, uint64_t total
         if (r.end >= r.start && r.end <= top)
             span = saturating_add(span, saturating_add(r.end - r.start, 1));
     return span > saturating_add(total_bytes, memmap_threshold);
+}
+
+uint64_t saturating_add(uint64_t a, uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
 uint64_t kib_to_bytes(uint64_t kib) {

@@ -48,4 +48,8 @@ bool memmap_exceeds_total(const std::vector<MemmapRange>& ranges, uint64_t total
 // KiB to bytes, saturating instead of wrapping for absurd values.
 uint64_t kib_to_bytes(uint64_t kib);
 
+// a + b, saturating instead of wrapping: sums of firmware-given sizes must not come out
+// small.
+uint64_t saturating_add(uint64_t a, uint64_t b);
+
 } // namespace hw

@@ -1,15 +1,13 @@
 #include "hw/pci_parser.h"
 
+#include "util.h"
+
 #include <array>
 #include <optional>
 
 namespace hw {
 
 namespace {
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
-}
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -29,20 +27,6 @@ std::optional<uint64_t> whole_hex(std::string_view s, size_t max_digits) {
         v = v << 4 | static_cast<uint64_t>(d);
     }
     return v;
-}
-
-std::vector<std::string_view> fields(std::string_view line) {
-    std::vector<std::string_view> out;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && is_blank(line[i]))
-            ++i;
-        size_t start = i;
-        while (i < line.size() && !is_blank(line[i]))
-            ++i;
-        if (i > start) out.push_back(line.substr(start, i - start));
-    }
-    return out;
 }
 
 // domain, bus, device, function
@@ -70,7 +54,7 @@ std::vector<PciResource> parse_pci_resources(std::string_view text) {
         std::string_view line = text.substr(pos, nl == std::string_view::npos ? nl : nl - pos);
         pos = nl == std::string_view::npos ? text.size() : nl + 1;
         size_t this_index = index++;
-        auto f = fields(line);
+        auto f = util::split_ws(line);
         if (f.size() < 3) continue;
         auto start = whole_hex(f[0], 16);
         auto end = whole_hex(f[1], 16);

@@ -1,5 +1,6 @@
 #include "hw/root_data.h"
 
+#include "hw/memory_parsers.h"
 #include "hw/smbios_decoder.h"
 #include "util.h"
 
@@ -69,10 +70,6 @@ MemoryModule to_module(const smbios::MemoryDevice& d) {
     m.total_width = with_unit(d.total_width, " bit");
     m.voltage = voltage_text(d.configured_voltage_mv);
     return m;
-}
-
-uint64_t saturating_add(uint64_t a, uint64_t b) {
-    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
 // Fields arrive from another process; what the interface shows must be valid UTF-8.

@@ -135,8 +135,8 @@ bool cpuinfo_marks_hypervisor(const std::vector<std::string>& cpuinfo_lines) {
         if (colon == std::string::npos) return false;
         // Whole words: a longer flag that merely begins with the name does not count.
         std::string_view flags = std::string_view(line).substr(colon + 1);
-        for (const auto& word : util::split(flags, ' '))
-            if (util::trim(word) == "hypervisor") return true;
+        for (const auto& word : util::split_ws(flags))
+            if (word == "hypervisor") return true;
         return false;
     }
     return false;
