@@ -47,12 +47,7 @@ hw::Node* node_at(GtkTreeModel* model, GtkTreeIter* iter) {
 
 void insert_node(GtkTreeStore* store, GtkTreeIter* parent, const hw::Node& n,
                  const std::string& filter, int scale) {
-    if (!filter.empty() && !n.matches(filter)) {
-        bool below = false;
-        for (const auto& c : n.children)
-            if ((below = detail::node_or_child_matches(*c, filter))) break;
-        if (!below) return;
-    }
+    if (!filter.empty() && !detail::node_or_child_matches(n, filter)) return;
     std::string markup = "<b>" + escape(n.title) + "</b>";
     if (!n.summary.empty())
         markup += "\n<span size=\"small\" alpha=\"65%\">" + escape(n.summary) + "</span>";

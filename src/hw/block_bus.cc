@@ -8,10 +8,7 @@ namespace {
 
 // "usb3", "ata1", "host0", "virtio1": a fixed word followed by a number only.
 bool word_then_number(std::string_view part, std::string_view word) {
-    if (part.size() <= word.size() || !util::starts_with(part, word)) return false;
-    for (char c : part.substr(word.size()))
-        if (c < '0' || c > '9') return false;
-    return true;
+    return util::starts_with(part, word) && util::all_digits(part.substr(word.size()));
 }
 
 } // namespace

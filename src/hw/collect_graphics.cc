@@ -77,8 +77,8 @@ void add_device(Node& graphics, const std::string& entry, int& count) {
     if (looks_like_pci_address(address)) s.add(tr("f.pci_address"), address);
     add_sysfs(s, tr("f.revision"), pci, "revision");
     // -1 is the kernel's way of saying the machine has no NUMA nodes.
-    if (util::to_i64(util::read_file(pci + "/numa_node"), -1) >= 0)
-        add_sysfs(s, tr("f.numa_node"), pci, "numa_node");
+    std::string numa = util::read_file_raw(pci + "/numa_node");
+    if (util::to_i64(numa, -1) >= 0) s.add(tr("f.numa_node"), util::printable(numa), "numa_node");
     add_sysfs(s, tr("f.link_speed_cur"), pci, "current_link_speed");
     add_sysfs(s, tr("f.link_width_cur"), pci, "current_link_width");
     add_sysfs_bool(s, tr("f.boot_vga"), pci, "boot_vga");

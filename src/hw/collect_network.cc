@@ -20,10 +20,6 @@ namespace {
 const std::string net_root = "/sys/class/net";
 const char* const separator = "  \u00B7  "; // "  ·  "
 
-std::optional<uint64_t> number_of(const std::string& path) {
-    return strict_u64(util::read_file(path));
-}
-
 // The interface flags as ip(8) names them; the number alone means little to anyone.
 std::string flags_text(const std::string& raw) {
     if (!util::starts_with(raw, "0x") || raw.size() < 3) return {};
@@ -118,26 +114,28 @@ std::string address_short(const host::InterfaceAddress& a) {
     return a.address + "/" + std::to_string(a.prefix_len);
 }
 
+// `state`, `type` and `speed` are the texts the overview shows too, read once for both.
 void add_interface_section(Node& node, const std::string& name, const std::string& dir,
-                           const std::string& type, const std::string& devtype, const Ids& ids) {
+                           const std::string& state, const std::string& type,
+                           const std::string& speed, const std::string& devtype, const Ids& ids) {
     Section& s = node.section(tr("sec.interface"));
     s.add(tr("f.name"), util::printable(name));
-    s.add(tr("f.status"), util::read_text(dir + "/operstate"), "operstate");
+    s.add(tr("f.status"), state, "operstate");
     std::string kind = type;
     if (!kind.empty() && !devtype.empty()) kind += " (" + devtype + ")";
     s.add(tr("f.type"), kind, "type");
     s.add(tr("f.mac"), util::read_text(dir + "/address"), "address");
     s.add(tr("f.mac_permanent"), host::permanent_address(name), "ethtool");
-    if (auto mtu = number_of(dir + "/mtu")) s.add(tr("f.mtu"), util::fmt_int(*mtu), "mtu");
-    if (auto idx = number_of(dir + "/ifindex"))
+    if (auto mtu = read_strict_u64(dir + "/mtu")) s.add(tr("f.mtu"), util::fmt_int(*mtu), "mtu");
+    if (auto idx = read_strict_u64(dir + "/ifindex"))
         s.add(tr("f.ifindex"), util::fmt_int(*idx), "ifindex");
     // carrier, duplex and speed fail to read while the interface is down: no row then.
     std::string carrier = util::read_file(dir + "/carrier");
     if (carrier == "0" || carrier == "1") s.add(tr("f.carrier"), yesno(carrier == "1"), "carrier");
     std::string duplex = util::read_text(dir + "/duplex");
     s.add(tr("f.duplex"), duplex == "unknown" ? tr("common.unknown") : duplex, "duplex");
-    s.add(tr("f.speed"), speed_text(util::read_file(dir + "/speed")), "speed");
-    if (auto q = number_of(dir + "/tx_queue_len"))
+    s.add(tr("f.speed"), speed, "speed");
+    if (auto q = read_strict_u64(dir + "/tx_queue_len"))
         s.add(tr("f.queues_tx"), util::fmt_int(*q), "tx_queue_len");
     std::string dormant = util::read_file(dir + "/dormant");
     if (dormant == "0" || dormant == "1") s.add(tr("f.dormant"), yesno(dormant == "1"), "dormant");
@@ -176,11 +174,11 @@ void add_statistics_section(Node& node, const std::string& dir) {
     Section& s = node.section(tr("sec.statistics"));
     std::string sd = dir + "/statistics/";
     auto bytes = [&](const char* key, const char* attr) {
-        if (auto v = number_of(sd + attr))
+        if (auto v = read_strict_u64(sd + attr))
             s.add(tr(key), util::fmt_bytes(*v), std::string("statistics/") + attr);
     };
     auto count = [&](const char* key, const char* attr) {
-        if (auto v = number_of(sd + attr))
+        if (auto v = read_strict_u64(sd + attr))
             s.add(tr(key), util::fmt_int(*v), std::string("statistics/") + attr);
     };
     bytes("f.rx_bytes", "rx_bytes");
@@ -214,11 +212,12 @@ void collect_network_with(Node& root, const Ids& ids) {
         std::string dir = net_root + "/" + name;
         std::string state = util::read_text(dir + "/operstate");
         std::string type = type_text(util::read_file(dir + "/type"));
+        std::string speed = speed_text(util::read_file(dir + "/speed"));
         std::string devtype = devtype_of(dir);
         Node* node = net->add_child("net." + name, util::printable(name),
                                     state == "up" ? "\U0001F7E2" : "\u26AA");
 
-        add_interface_section(*node, name, dir, type, devtype, ids);
+        add_interface_section(*node, name, dir, state, type, speed, devtype, ids);
         if (util::is_dir(dir + "/wireless") || util::path_exists(dir + "/phy80211"))
             add_wireless_section(*node, name, dir, wireless);
         if (util::is_dir(dir + "/statistics")) add_statistics_section(*node, dir);
@@ -233,7 +232,6 @@ void collect_network_with(Node& root, const Ids& ids) {
             }
         }
 
-        std::string speed = speed_text(util::read_file(dir + "/speed"));
         std::vector<std::string> parts;
         for (const auto& p : {state, type, speed, util::join(short_addresses, ", ")})
             if (!p.empty()) parts.push_back(p);

@@ -32,10 +32,6 @@ constexpr uint64_t sector_bytes = 512;
 // has a multiple of four 512-byte sectors, so the number cannot be a medium's size.
 constexpr uint64_t empty_optical_sectors = 2097151;
 
-std::optional<uint64_t> number_of(const std::string& path) {
-    return strict_u64(util::read_file(path));
-}
-
 // Only the kernel's own "0" and "1" are answers; anything else gives no row.
 void add_flag(Section& s, const std::string& label, const std::string& path,
               const std::string& note) {
@@ -115,6 +111,11 @@ std::vector<const SwapArea*> swaps_for(const Tables& t, const std::string& name)
     return out;
 }
 
+// A free count above the total means none in use, never a wrapped-around number.
+uint64_t used_bytes(const host::FsUsage& u) {
+    return u.total_bytes > u.free_bytes ? u.total_bytes - u.free_bytes : 0;
+}
+
 std::string used_with_percent(uint64_t used, uint64_t total) {
     std::string v = util::fmt_bytes(used);
     if (total > 0)
@@ -125,9 +126,8 @@ std::string used_with_percent(uint64_t used, uint64_t total) {
 }
 
 void add_usage(Section& s, const host::FsUsage& u) {
-    uint64_t used = u.total_bytes > u.free_bytes ? u.total_bytes - u.free_bytes : 0;
     s.add(tr("f.capacity"), util::fmt_bytes(u.total_bytes));
-    s.add(tr("f.used"), used_with_percent(used, u.total_bytes));
+    s.add(tr("f.used"), used_with_percent(used_bytes(u), u.total_bytes));
     s.add(tr("f.available"), util::fmt_bytes(u.available_bytes));
     if (u.total_inodes > 0) {
         uint64_t used_inodes = u.total_inodes > u.free_inodes ? u.total_inodes - u.free_inodes : 0;
@@ -150,7 +150,7 @@ void add_filesystems(Node& node, Tables& t, const std::string& name, const std::
             record.fstype = util::printable(m->fstype);
             if (auto u = t.usage.get(*m)) {
                 add_usage(s, *u);
-                record.used = u->total_bytes > u->free_bytes ? u->total_bytes - u->free_bytes : 0;
+                record.used = used_bytes(*u);
                 record.has_usage = true;
             }
         }
@@ -207,7 +207,7 @@ void add_partition(Node& disk_node, Tables& t, const std::string& dir, const std
         s.add(tr("f.start_sector"),
               util::fmt_int(*start / sector_bytes) + "  (" + util::fmt_bytes(*start) + ")",
               "start");
-    if (auto number = number_of(pdir + "/partition"))
+    if (auto number = read_strict_u64(pdir + "/partition"))
         s.add(tr("f.partition_no"), util::fmt_int(*number), "partition");
     s.add(tr("f.dev_numbers"), util::printable(dev), "dev");
     add_flag(s, tr("f.read_only"), pdir + "/ro", "ro");
@@ -246,11 +246,11 @@ void add_queue_section(Node& node, const std::string& dir) {
     Section& q = node.section(tr("sec.queue"));
     std::string qdir = dir + "/queue";
     auto bytes_row = [&](const char* key, const char* attr) {
-        if (auto v = number_of(qdir + "/" + attr))
+        if (auto v = read_strict_u64(qdir + "/" + attr))
             q.add(tr(key), util::fmt_int(*v) + " B", std::string("queue/") + attr);
     };
     auto count_row = [&](const char* key, const char* attr) {
-        if (auto v = number_of(qdir + "/" + attr))
+        if (auto v = read_strict_u64(qdir + "/" + attr))
             q.add(tr(key), util::fmt_int(*v), std::string("queue/") + attr);
     };
     auto text_row = [&](const char* key, const char* attr) {
@@ -263,7 +263,7 @@ void add_queue_section(Node& node, const std::string& dir) {
     count_row("f.max_sectors_kb", "max_sectors_kb");
     count_row("f.read_ahead_kb", "read_ahead_kb");
     count_row("f.rotation_rate", "rotation_rate");
-    if (auto v = number_of(qdir + "/discard_granularity"))
+    if (auto v = read_strict_u64(qdir + "/discard_granularity"))
         q.add(tr("f.discard_granularity"), util::fmt_bytes(*v), "queue/discard_granularity");
     text_row("f.write_cache", "write_cache");
     count_row("f.nr_zones", "nr_zones");
@@ -295,7 +295,7 @@ void add_nvme_section(Node& node, const std::string& dir) {
     int64_t numa = util::to_i64(util::read_file(path_ctrl + "/numa_node"), -1);
     if (numa >= 0)
         s.add(tr("f.numa_node"), util::fmt_int(static_cast<uint64_t>(numa)), rel + "numa_node");
-    if (auto queues = number_of(path_ctrl + "/queue_count"))
+    if (auto queues = read_strict_u64(path_ctrl + "/queue_count"))
         s.add(tr("f.queue_count"), util::fmt_int(*queues), rel + "queue_count");
     s.add(tr("f.nvme_state"), util::read_text(path_ctrl + "/state"), rel + "state");
 }
@@ -304,18 +304,18 @@ void add_raid_section(Node& node, const std::string& dir) {
     Section& s = node.section(tr("sec.raid"));
     std::string md = dir + "/md";
     s.add(tr("f.raid_level"), util::read_text(md + "/level"), "md/level");
-    if (auto count = number_of(md + "/raid_disks")) {
+    if (auto count = read_strict_u64(md + "/raid_disks")) {
         std::string v = util::fmt_int(*count);
         auto slaves = util::list_dir(dir + "/slaves");
         if (!slaves.empty()) v += "  (" + util::join(slaves, ", ") + ")";
         s.add(tr("f.raid_devices"), v, "md/raid_disks");
     }
     s.add(tr("f.raid_state"), util::read_text(md + "/array_state"), "md/array_state");
-    if (auto d = number_of(md + "/degraded"))
+    if (auto d = read_strict_u64(md + "/degraded"))
         s.add(tr("f.raid_degraded"), util::fmt_int(*d), "md/degraded");
     s.add(tr("f.raid_sync"), util::read_text(md + "/sync_action"), "md/sync_action");
     // Mirrors have no chunks and report 0.
-    auto chunk = number_of(md + "/chunk_size");
+    auto chunk = read_strict_u64(md + "/chunk_size");
     if (chunk && *chunk > 0) s.add(tr("f.chunk_size"), util::fmt_bytes(*chunk), "md/chunk_size");
 }
 
@@ -456,7 +456,7 @@ void add_filesystems_node(Node& storage, Tables& t) {
     for (const auto& m : t.mounts) {
         std::string usage;
         if (auto u = t.usage.get(m)) {
-            uint64_t used = u->total_bytes > u->free_bytes ? u->total_bytes - u->free_bytes : 0;
+            uint64_t used = used_bytes(*u);
             usage =
                 util::fmt_bytes(used) + " " + tr("disk.of") + " " +
                 util::fmt_bytes(u->total_bytes) + " " + tr("disk.in_use") + "  (" +

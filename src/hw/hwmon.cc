@@ -27,10 +27,8 @@ bool is_channel_file(std::string_view name, std::string_view prefix, std::string
                      std::string& stem) {
     if (!util::starts_with(name, prefix) || !util::ends_with(name, suffix)) return false;
     if (name.size() <= prefix.size() + suffix.size()) return false;
-    std::string_view digits =
-        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    for (char c : digits)
-        if (c < '0' || c > '9') return false;
+    if (!util::all_digits(name.substr(prefix.size(), name.size() - prefix.size() - suffix.size())))
+        return false;
     stem = std::string(name.substr(0, name.size() - suffix.size()));
     return true;
 }

@@ -16,10 +16,9 @@ std::vector<std::string> fields_of(std::string_view line) {
 
 bool is_devno(const std::string& s) {
     size_t colon = s.find(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == s.size()) return false;
-    for (size_t i = 0; i < s.size(); ++i)
-        if (i != colon && (s[i] < '0' || s[i] > '9')) return false;
-    return true;
+    if (colon == std::string::npos) return false;
+    std::string_view v = s;
+    return util::all_digits(v.substr(0, colon)) && util::all_digits(v.substr(colon + 1));
 }
 
 // findmnt's view: what the mount itself sets, then what the file system adds.

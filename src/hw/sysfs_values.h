@@ -12,5 +12,7 @@ namespace hw {
 // A decimal count and nothing else (surrounding blanks allowed): "1e9", "-1", "12 px" and
 // numbers beyond 64 bits give nothing.
 std::optional<uint64_t> strict_u64(std::string_view text);
+// strict_u64 of the attribute file at `path`; nothing when it cannot be read.
+std::optional<uint64_t> read_strict_u64(const std::string& path);
 
 } // namespace hw
