@@ -100,6 +100,9 @@ bool natural_less(std::string_view a, std::string_view b);
 // names, serials, firmware strings) are arbitrary bytes; what the interface shows must not be.
 std::string valid_utf8(std::string_view s);
 
+// The part of a path after its last "/" (the whole text when it has none).
+std::string base_name(std::string_view path);
+
 // What read_text does to text already read.
 std::string printable(std::string_view s);
 

@@ -279,9 +279,7 @@ std::string read_link_full(const std::string& path) {
 }
 
 std::string read_link_base(const std::string& path) {
-    std::string target = read_link_full(path);
-    size_t slash = target.rfind('/');
-    return slash == std::string::npos ? target : target.substr(slash + 1);
+    return base_name(read_link_full(path));
 }
 
 std::string resolve_path(const std::string& path) {

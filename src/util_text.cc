@@ -193,4 +193,9 @@ std::string unescape_octal(std::string_view s) {
     return out;
 }
 
+std::string base_name(std::string_view path) {
+    size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 } // namespace util

@@ -17,11 +17,6 @@ namespace {
 const char* const drm_dir = "/sys/class/drm";
 const char* const monitor_icon = "\U0001F5A5";
 
-std::string last_component(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string size_text(int width, int height) {
     return std::to_string(width) + " × " + std::to_string(height);
 }
@@ -73,7 +68,7 @@ void add_device(Node& graphics, const std::string& entry, int& count) {
         s.add(tr("f.device_id"), "0x" + util::to_hex(vendor, 4) + ":0x" + util::to_hex(device, 4),
               "vendor:device");
     s.add(tr("f.driver"), util::read_link_base(dev + "/driver"), "driver");
-    std::string address = last_component(util::resolve_path(pci));
+    std::string address = util::base_name(util::resolve_path(pci));
     if (looks_like_pci_address(address)) s.add(tr("f.pci_address"), address);
     add_sysfs(s, tr("f.revision"), pci, "revision");
     // -1 is the kernel's way of saying the machine has no NUMA nodes.

@@ -153,8 +153,7 @@ void add_interface_section(Node& node, const std::string& name, const std::strin
               "device/driver");
         std::string device_path = util::resolve_path(dir + "/device");
         s.add(tr("f.hardware"), util::printable(hardware_name(device_path, ids)));
-        size_t slash = device_path.rfind('/');
-        s.add(tr("f.bus_address"), util::printable(device_path.substr(slash + 1)), "device");
+        s.add(tr("f.bus_address"), util::printable(util::base_name(device_path)), "device");
     }
 }
 

@@ -40,11 +40,6 @@ std::string joules(const std::string& raw) {
     return std::isfinite(uj) ? util::fmt_double(uj / 1e6, 1) + " J" : std::string();
 }
 
-std::string last_component(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Newer drivers keep their attributes in the class directory; old ones left "name" and the
 // channels in the device's own directory, which is where libsensors looks for them too.
 std::string attribute_dir(const std::string& d) {
@@ -97,7 +92,7 @@ void add_chip(Node& sensors, const std::string& entry, double& highest) {
     // The link is relative and may be as short as "../..", so only the resolved path names
     // the device.
     if (!util::read_link_full(d + "/device").empty())
-        s.add(tr("f.device"), util::valid_utf8(last_component(util::resolve_path(d + "/device"))),
+        s.add(tr("f.device"), util::valid_utf8(util::base_name(util::resolve_path(d + "/device"))),
               "device");
     s.add(tr("f.driver"), util::valid_utf8(util::read_link_base(d + "/device/driver")), "driver");
     std::string interval = util::read_file(dir + "/update_interval");

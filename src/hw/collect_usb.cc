@@ -316,7 +316,7 @@ void collect_usb_with(Node& root, const Ids& ids) {
         if (r.controller.empty()) {
             std::string where = util::resolve_path(d.dir);
             where.resize(where.rfind('/'));
-            r.controller = util::valid_utf8(where.substr(where.rfind('/') + 1));
+            r.controller = util::valid_utf8(util::base_name(where));
             if (r.controller.empty() || r.controller == "devices") r.controller = hub;
         }
         name_controller(r, d.product_text, ids);

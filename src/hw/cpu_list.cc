@@ -16,13 +16,6 @@ int to_cpu_number(std::string_view s) {
     return static_cast<int>(v);
 }
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::vector<int> parse_cpu_list(std::string_view text) {
@@ -60,7 +53,7 @@ std::vector<int> parse_cpu_mask(std::string_view text) {
         if (word.empty() || word.size() > 8) return {};
         int base = static_cast<int>(w * 32);
         for (size_t i = 0; i < word.size(); ++i) {
-            int d = hex_digit(word[word.size() - 1 - i]);
+            int d = util::hex_digit(word[word.size() - 1 - i]);
             if (d < 0) return {};
             for (int b = 0; b < 4; ++b)
                 if (d & (1 << b)) out.push_back(base + static_cast<int>(i) * 4 + b);

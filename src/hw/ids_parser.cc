@@ -1,5 +1,7 @@
 #include "hw/ids_parser.h"
 
+#include "util.h"
+
 #include <cstring>
 #include <limits>
 
@@ -19,13 +21,6 @@ std::string_view trim_view(std::string_view s) {
     return s;
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Exactly `digits` hexadecimal digits at the start of `s`, followed by white space or nothing.
 // Stricter than "parse what you can": "12zz" or "80861" are no ids at all, and a line whose
 // id is damaged must not become an entry under some other number.
@@ -33,7 +28,7 @@ bool take_id(std::string_view& s, size_t digits, uint32_t& id) {
     if (s.size() < digits) return false;
     uint32_t v = 0;
     for (size_t i = 0; i < digits; ++i) {
-        int d = hex_value(s[i]);
+        int d = util::hex_digit(s[i]);
         if (d < 0) return false;
         v = v << 4 | static_cast<uint32_t>(d);
     }

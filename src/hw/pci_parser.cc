@@ -9,20 +9,13 @@ namespace hw {
 
 namespace {
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The whole of `s` as a hexadecimal number of at most `max_digits` digits, "0x" allowed.
 std::optional<uint64_t> whole_hex(std::string_view s, size_t max_digits) {
     if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
     if (s.empty() || s.size() > max_digits) return std::nullopt;
     uint64_t v = 0;
     for (char c : s) {
-        int d = hex_value(c);
+        int d = util::hex_digit(c);
         if (d < 0) return std::nullopt;
         v = v << 4 | static_cast<uint64_t>(d);
     }
