@@ -71,6 +71,9 @@ TEST(UsbBranch, LaptopTreeAndCards) {
                           "1-10@0 Wireless, USB 1.1 Full-Speed, 100 mA"}));
     EXPECT_EQ(xhci.buses[1].gen, "USB 3.1 Gen 2");
     EXPECT_EQ(xhci.buses[0].devices[4].vendor, "Chicony Electronics Co.,Ltd."); // its own text
+    // Both are input devices; only one is a mouse.
+    EXPECT_EQ(usb->find("usb.1-2.1")->icon, "\U0001F5B1");
+    EXPECT_EQ(usb->find("usb.1-2.4.1")->icon, "\u2328\uFE0F");
 }
 
 TEST(UsbBranch, BrokenAndPlatformTrees) {
@@ -81,8 +84,16 @@ TEST(UsbBranch, BrokenAndPlatformTrees) {
     dir.write(d + "5-1/idProduct", "12345678\n");
     dir.write(d + "5-1/product", "Gadget \xff\xfe\n");
     dir.write(d + "usbmon/idVendor", "1d6b\n");
+    // A nameless receiver is a keyboard by its boot protocol, not by its name.
+    dir.write(d + "5-2/bDeviceClass", "00\n");
+    for (const char* f : {"bInterfaceClass=03", "bInterfaceSubClass=01", "bInterfaceProtocol=01"}) {
+        std::string kv = f;
+        dir.write(d + "5-2/5-2:1.0/" + kv.substr(0, kv.find('=')), kv.substr(kv.find('=') + 1));
+    }
     auto broken = testing_support::collect(collector, dir.path());
-    EXPECT_EQ(broken->find("usb")->summary, "1 device");
+    EXPECT_EQ(broken->find("usb")->summary, "2 devices");
+    ASSERT_NE(broken->find("usb.5-2"), nullptr);
+    EXPECT_EQ(broken->find("usb.5-2")->icon, "\u2328\uFE0F");
     const Node* gadget = broken->find("usb.5-1");
     ASSERT_NE(gadget, nullptr);
     EXPECT_EQ(gadget->title, "Gadget \uFFFD\uFFFD");

@@ -83,12 +83,31 @@ UsbDevice read_device(const std::string& port, const Ids& ids) {
     return d;
 }
 
+std::optional<uint32_t> interface_byte(const std::string& iface_dir, const char* attr) {
+    return hex_id(util::read_file(iface_dir + "/" + attr), 0xff);
+}
+
+// A keyboard says so in its name, or offers the boot keyboard protocol (HID class 3, boot
+// subclass 1, protocol 1) on one of its interfaces; receivers often carry a mouse beside it.
+bool is_keyboard(const UsbDevice& d) {
+    if (util::lower(d.product_text + " " + d.db_product).find("keyboard") != std::string::npos)
+        return true;
+    for (const auto& iface : d.interfaces) {
+        std::string dir = d.dir + "/" + iface;
+        if (interface_byte(dir, "bInterfaceClass") == 3u &&
+            interface_byte(dir, "bInterfaceSubClass") == 1u &&
+            interface_byte(dir, "bInterfaceProtocol") == 1u)
+            return true;
+    }
+    return false;
+}
+
 // The class that says what the device is: its own, or its first interface's when the
 // device leaves the class to its interfaces (class 0).
 std::string class_name(const UsbDevice& d, const Ids& ids) {
     if (d.has_class && d.device_class == 0 && !d.interfaces.empty()) {
-        std::string cls = util::read_file(d.dir + "/" + d.interfaces.front() + "/bInterfaceClass");
-        if (!cls.empty()) return ids.usb_class(util::parse_hex(cls, 0) & 0xff);
+        auto cls = interface_byte(d.dir + "/" + d.interfaces.front(), "bInterfaceClass");
+        if (cls) return ids.usb_class(*cls);
     }
     return d.has_class ? ids.usb_class(d.device_class) : std::string();
 }
@@ -108,10 +127,11 @@ UsbDeviceVisual visual_of(const UsbDevice& d, const Ids& ids) {
     return v;
 }
 
-std::string icon_for(const UsbDeviceVisual& v) {
+std::string icon_for(const UsbDevice& d, const UsbDeviceVisual& v) {
     std::string cls = util::lower(v.cls);
     if (v.is_hub) return "\U0001F500";
-    if (cls.find("human interface") != std::string::npos) return "\U0001F5B1";
+    if (cls.find("human interface") != std::string::npos)
+        return is_keyboard(d) ? "\u2328\uFE0F" : "\U0001F5B1";
     if (cls.find("mass storage") != std::string::npos) return "\U0001F4BE";
     if (cls.find("video") != std::string::npos || cls.find("imag") != std::string::npos)
         return "\U0001F4F7";
@@ -149,11 +169,9 @@ std::string bcd_release(const std::string& text) {
 
 std::string interface_text(const std::string& dir, const Ids& ids) {
     std::vector<std::string> parts;
-    std::string cls = util::read_file(dir + "/bInterfaceClass");
-    if (!cls.empty()) {
-        uint32_t code = util::parse_hex(cls, 0) & 0xff;
-        std::string part = std::string(tr("f.class")) + " 0x" + util::to_hex(code, 2);
-        std::string name = ids.usb_class(code);
+    if (auto code = interface_byte(dir, "bInterfaceClass")) {
+        std::string part = std::string(tr("f.class")) + " 0x" + util::to_hex(*code, 2);
+        std::string name = ids.usb_class(*code);
         if (!name.empty()) part += " (" + name + ")";
         parts.push_back(part);
     }
@@ -233,7 +251,7 @@ struct Builder {
         for (const auto& child : it->second) {
             const UsbDevice& d = devices.at(child);
             const UsbDeviceVisual& v = visuals.at(child);
-            Node* n = parent.add_child("usb." + util::valid_utf8(child), v.name, icon_for(v));
+            Node* n = parent.add_child("usb." + util::valid_utf8(child), v.name, icon_for(d, v));
             n->summary = v.vendor;
             fill_device(*n, d, ids);
             add_children(*n, child, depth + 1);
