@@ -197,8 +197,12 @@ std::map<int, CpuFacts> read_online_facts(Files& files, const CpuLists& lists) {
         CpuFacts& f = facts[n];
         f.topology.cpu = n;
         f.topology.package_id = files.text(topo, "physical_package_id");
-        f.topology.thread_siblings = canonical_cpu_list(files.text(topo, "thread_siblings_list"),
-                                                        files.text(topo, "thread_siblings"));
+        // The mask is only the older kernels' form: reading it beside the list would cost one
+        // more file per CPU on machines where the count of files is the whole cost.
+        const std::string& list = files.text(topo, "thread_siblings_list");
+        f.topology.thread_siblings =
+            list.empty() ? canonical_cpu_list("", files.text(topo, "thread_siblings"))
+                         : canonical_cpu_list(list, "");
     }
     std::vector<CpuTopology> all;
     for (auto& [n, f] : facts)
