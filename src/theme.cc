@@ -73,6 +73,14 @@ Rgb mix(const Rgb& fg, const Rgb& bg, double alpha) {
             fg.b * alpha + bg.b * (1 - alpha)};
 }
 
+Rgb load_color(double percent) {
+    const double f = percent / 100;
+    if (f < 0) return {0.15, 0.7, 0.25};
+    if (f < 0.5) return {0.15 + 0.75 * 2 * f, 0.7, 0.25 * (1 - 2 * f)};
+    if (f > 1) return {0.9, 0.15, 0};
+    return {0.9, 0.7 - 0.55 * 2 * (f - 0.5), 0};
+}
+
 std::string mix_hex(const std::string& fg, const std::string& bg, double alpha) {
     Rgb f, b;
     if (!hex_to_rgb(fg, f) || !hex_to_rgb(bg, b)) return fg;

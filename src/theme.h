@@ -44,6 +44,10 @@ struct Palette {
     bool operator==(const Palette&) const = default;
 };
 
+// The green-to-red ramp of the load bars and gauges, independent of the palette: green at 0 %,
+// yellow-orange at 50 %, red at 100 % (and a darker red beyond).
+Rgb load_color(double percent);
+
 // The style sheet for `p`; `ui_font_family` is put into the ".name-cell" rule as given.
 std::string build_css(const Palette& p, std::string_view ui_font_family);
 

@@ -42,6 +42,23 @@ TEST(Colours, ParsingFormattingAndMixing) {
     EXPECT_EQ(mix_hex("#FF0000", "blue", 0.5), "#FF0000");
 }
 
+TEST(Colours, LoadRampAtItsBreakpoints) {
+    const struct {
+        double percent;
+        Rgb expected;
+    } cases[] = {
+        {-5, {0.15, 0.7, 0.25}}, {0, {0.15, 0.7, 0.25}}, {25, {0.525, 0.7, 0.125}},
+        {50, {0.9, 0.7, 0}},     {75, {0.9, 0.425, 0}},  {100, {0.9, 0.15, 0}},
+        {180, {0.9, 0.15, 0}},
+    };
+    for (const auto& c : cases) {
+        const Rgb got = load_color(c.percent);
+        EXPECT_NEAR(got.r, c.expected.r, 1e-9) << c.percent;
+        EXPECT_NEAR(got.g, c.expected.g, 1e-9) << c.percent;
+        EXPECT_NEAR(got.b, c.expected.b, 1e-9) << c.percent;
+    }
+}
+
 TEST(Palettes, OverridesApplyToTheirThemeOnlyAndAreNormalised) {
     EXPECT_EQ(Palette::from_settings({}, false), Palette::light());
     EXPECT_EQ(Palette::from_settings({}, true), Palette::dark_());

@@ -1,0 +1,47 @@
+// The drawing helpers every panel shares, on an image surface.
+#include "gui/draw_util.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Surface {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 64, 16);
+    cairo_t* cr = cairo_create(surface);
+    ~Surface() {
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+    }
+    uint32_t pixel(int x, int y) const {
+        cairo_surface_flush(surface);
+        auto* row =
+            cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+        return reinterpret_cast<const uint32_t*>(row)[x];
+    }
+};
+
+} // namespace
+
+TEST(DrawUtil, ElideCutsWholeCharactersAndKeepsWhatFits) {
+    Surface s;
+    draw::font(s.cr, 12);
+    EXPECT_EQ(draw::elide(s.cr, "ab", 1000), "ab");
+    EXPECT_EQ(draw::elide(s.cr, "ab", 0), "");
+    const std::string umlauts = "ÄÖÜÄÖÜÄÖÜÄÖÜ";
+    const std::string cut = draw::elide(s.cr, umlauts, draw::text_width(s.cr, umlauts) / 2);
+    ASSERT_GT(cut.size(), std::string("…").size());
+    EXPECT_EQ(cut.substr(cut.size() - 3), "…");
+    EXPECT_EQ(umlauts.compare(0, cut.size() - 3, cut, 0, cut.size() - 3), 0);
+    EXPECT_EQ((cut.size() - 3) % 2, 0u) << "a character was cut in half";
+    EXPECT_EQ(draw::elide(s.cr, umlauts, 1), "");
+}
+
+TEST(DrawUtil, BadTextAndBadColoursDoNotSpoilTheContext) {
+    Surface s;
+    draw::font(s.cr, 12);
+    draw::text(s.cr, 0, 12, "bad \xff\xfe byte");
+    EXPECT_EQ(cairo_status(s.cr), CAIRO_STATUS_SUCCESS);
+    draw::set_hex(s.cr, "not a colour");
+    cairo_paint(s.cr);
+    EXPECT_EQ(s.pixel(5, 5), 0xFF808080u) << "an unparsable colour is mid grey";
+}
