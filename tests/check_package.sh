@@ -10,6 +10,8 @@ build=$(cd "${1:?usage: check_package.sh BUILD_DIR}" && pwd)
 work=$(mktemp -d /tmp/quarvel-package-XXXXXX)
 root=$work/root
 app_id=org.quarvel.Quarvel
+# The program's settings (its language among them) start from nothing.
+export XDG_CONFIG_HOME=$work/config
 passed=0
 failed=0
 xvfb=
@@ -78,8 +80,20 @@ for f in "${expected[@]}"; do
 done
 
 # ---- Desktop files -------------------------------------------------------------------------
-check "desktop entry is valid" desktop-file-validate "$root/usr/share/applications/$app_id.desktop"
+# Hints count too: one about the categories means the entry lands in a catch-all menu.
+silent() { "$@" && [ ! -s "$work/out" ]; }
+check "desktop entry is valid" silent desktop-file-validate "$root/usr/share/applications/$app_id.desktop"
 check "metainfo is valid" appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml"
+# The menu says what the program itself says, in the user's language.
+comments() {
+    local lang said
+    for lang in de ar zh_TW; do
+        said=$(LANGUAGE=$lang LC_ALL=C.UTF-8 "$root/usr/bin/quarvel" --help | head -n1)
+        grep -qxF "Comment[$lang]=${said#* — }" "$root/usr/share/applications/$app_id.desktop" ||
+            { echo "no Comment[$lang] saying '${said#* — }'"; return 1; }
+    done
+}
+check "menu entry speaks the program's languages" comments
 # Each icon is drawn at its own size, not one picture stretched by the theme.
 icon_sizes() {
     local f size
@@ -145,7 +159,6 @@ completion() {
 check "bash completion offers options and report files" completion
 
 # ---- The installed program -----------------------------------------------------------------
-export XDG_CONFIG_HOME=$work/config
 check "installed program tells its version" \
     bash -c '[ "$("$1" --version)" = "Quarvel 1.0" ]' _ "$root/usr/bin/quarvel"
 report() {
