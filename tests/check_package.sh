@@ -168,33 +168,9 @@ report() {
 check "installed program writes the report" report
 
 # The menu entry starts the installed program, which finds its installed window module.
-start_display() {
-    exec 3> "$work/display"
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset > /dev/null 2>&1 &
-    xvfb=$!
-    exec 3>&-
-    # A bus without activatable services: nothing of this machine's desktop is started.
-    cat > "$work/bus.conf" <<'CONF'
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*" eavesdrop="true"/>
-<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>
-CONF
-    exec 4> "$work/bus"
-    dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=4 > /dev/null 2>&1 &
-    bus=$!
-    exec 4>&-
-    for _ in $(seq 100); do
-        [ -s "$work/display" ] && [ -s "$work/bus" ] && break
-        sleep 0.05
-    done
-    export DISPLAY=":$(head -n1 "$work/display")"
-    export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus")
-    export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
-}
+source "$(dirname "$0")/private_desktop.sh"
 launch() {
-    start_display
+    start_private_desktop "$work" 1280x800x24
     PATH="$root/usr/bin:$PATH" QUARVEL_REPORT_FIRST_DRAW=1 \
         gio launch "$root/usr/share/applications/$app_id.desktop" 2> "$work/window.err" ||
         { cat "$work/window.err"; return 1; }
