@@ -83,8 +83,10 @@ done
 # ---- Desktop files -------------------------------------------------------------------------
 # Hints count too: one about the categories means the entry lands in a catch-all menu.
 silent() { "$@" && [ ! -s "$work/out" ]; }
-check "desktop entry is valid" silent desktop-file-validate "$root/usr/share/applications/$app_id.desktop"
-check "metainfo is valid" appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml"
+check "desktop entry is valid" \
+    silent desktop-file-validate "$root/usr/share/applications/$app_id.desktop"
+check "metainfo is valid" \
+    appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml"
 # The menu says what the program itself says, in the user's language.
 comments() {
     local lang said
@@ -127,7 +129,8 @@ PY
 check "polkit action names the installed program and --root-collect" policy
 manual() {
     local warnings
-    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/quarvel.1.gz" 2>&1 > "$work/manual")
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l \
+        "$root/usr/share/man/man1/quarvel.1.gz" 2>&1 > "$work/manual")
     [ -z "$warnings" ] || { echo "$warnings"; return 1; }
     grep -q 'QUARVEL_SYSROOT' "$work/manual" && grep -q 'EXIT STATUS' "$work/manual"
 }
@@ -144,7 +147,7 @@ completion() {
         "quarvel --version --|"
         "quarvel --report out.txt --|"
     )
-    local c words line want got
+    local c line want got
     for c in "${cases[@]}"; do
         line=${c%%|*} want=${c#*|}
         got=$(bash -c '
@@ -175,13 +178,13 @@ launch() {
     PATH="$root/usr/bin:$PATH" QUARVEL_REPORT_FIRST_DRAW=1 \
         gio launch "$root/usr/share/applications/$app_id.desktop" 2> "$work/window.err" ||
         { cat "$work/window.err"; return 1; }
-    for _ in $(seq 200); do
+    for _ in $(seq 600); do
         grep -q 'first draw' "$work/window.err" && break
         sleep 0.05
     done
     cat "$work/window.err"
     local pid
-    pid=$(window_pids)
+    pid=$(window_pids | head -n1)
     [ -n "$pid" ] && grep -q "$root/usr/lib/quarvel/quarvel-window.so" "/proc/$pid/maps" &&
         grep -q 'first draw' "$work/window.err"
 }
