@@ -231,27 +231,27 @@ TEST(UsbCards, AControllerWithoutDevicesDrawsNoBuses) {
 }
 
 TEST(UsbCards, TreeLinesOfNestedHubs) {
-    // A hub with a device and a hub behind it, the inner hub with one device, then a device
-    // on the root hub again.
+    // A hub with a device and a hub behind it, the inner hub with one device, then another hub
+    // on the root hub with one device.
     const std::vector<hw::UsbDeviceVisual> devices = {
-        usb_device("1-1", 0, 480, "Hub"), usb_device("1-1.1", 1, 12),
+        usb_device("1-1", 0, 480, "Hub"),   usb_device("1-1.1", 1, 12),
         usb_device("1-1.4", 1, 480, "Hub"), usb_device("1-1.4.2", 2, 12),
-        usb_device("1-2", 0, 480)};
+        usb_device("1-2", 0, 480, "Hub"),   usb_device("1-2.1", 1, 12)};
     struct Want {
         std::vector<int> through;
         bool own_continues;
     };
-    const std::vector<Want> want = {
-        {{}, true}, {{0}, true}, {{0}, false}, {{0}, false}, {{}, false}};
+    const std::vector<Want> want = {{{}, true},   {{0}, true}, {{0}, false},
+                                    {{0}, false}, {{}, false}, {{}, false}};
     for (size_t i = 0; i < devices.size(); ++i) {
         usbview::RowLines lines = usbview::row_lines(devices, i);
         EXPECT_EQ(lines.through, want[i].through) << devices[i].port;
         EXPECT_EQ(lines.own_continues, want[i].own_continues) << devices[i].port;
     }
-    // Without the last device the root level ends at the first hub.
-    const std::vector<hw::UsbDeviceVisual> last_hub(devices.begin(), devices.end() - 1);
-    EXPECT_FALSE(usbview::row_lines(last_hub, 0).own_continues);
-    EXPECT_TRUE(usbview::row_lines(last_hub, 1).through.empty());
+    // Without a later device on the root hub, the root level ends at the first hub.
+    const std::vector<hw::UsbDeviceVisual> one_hub(devices.begin(), devices.begin() + 4);
+    EXPECT_FALSE(usbview::row_lines(one_hub, 0).own_continues);
+    EXPECT_TRUE(usbview::row_lines(one_hub, 1).through.empty());
     EXPECT_EQ(usbview::level_x(2) - usbview::level_x(1), 15);
 }
 
