@@ -6,7 +6,9 @@
 namespace {
 
 struct Surface {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 64, 16);
+    explicit Surface(int width = 64)
+        : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, 16)) {}
+    cairo_surface_t* surface;
     cairo_t* cr = cairo_create(surface);
     ~Surface() {
         cairo_destroy(cr);
@@ -44,4 +46,26 @@ TEST(DrawUtil, BadTextAndBadColoursDoNotSpoilTheContext) {
     draw::set_hex(s.cr, "not a colour");
     cairo_paint(s.cr);
     EXPECT_EQ(s.pixel(5, 5), 0xFF808080u) << "an unparsable colour is mid grey";
+}
+
+// Arabic (or Hebrew) text runs from right to left with its letters joined: "Read  0 B/s" in
+// Arabic has the word at its right end, drawn exactly as the word alone.
+TEST(DrawUtil, RightToLeftTextIsOrderedAndShaped) {
+    const std::string word = "\u0642\u0631\u0627\u0621\u0629"; // "Read" in Arabic
+    Surface line(128), alone(128);
+    for (cairo_t* cr : {line.cr, alone.cr})
+        draw::font(cr, 12);
+    const double width = draw::text_width(line.cr, word + "  0 B/s");
+    ASSERT_LT(width, 128);
+    draw::text(line.cr, width, 12, word + "  0 B/s", true);
+    draw::text(alone.cr, width, 12, word, true);
+    const int word_from = static_cast<int>(width - draw::text_width(alone.cr, word));
+    int inked = 0, different = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = word_from; x < static_cast<int>(width); ++x) {
+            inked += alone.pixel(x, y) != 0;
+            different += line.pixel(x, y) != alone.pixel(x, y);
+        }
+    EXPECT_GT(inked, 10);
+    EXPECT_LT(different, inked / 10) << "the word is not where right-to-left text puts it";
 }
