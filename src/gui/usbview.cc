@@ -1,6 +1,7 @@
 #include "gui/usbview.h"
 
 #include "gui/draw_util.h"
+#include "hw/usb_topology.h"
 #include "i18n.h"
 #include "util.h"
 
@@ -22,14 +23,12 @@ std::string gen_color(double mbit) {
     return "#9A9996";
 }
 
+// The short form of the generation name for the pill: "USB 2.0 High-Speed" gives "USB 2.0".
 std::string gen_label(double mbit) {
-    if (mbit >= 20000) return "USB 3.2";
-    if (mbit >= 10000) return "USB 3.1";
-    if (mbit >= 5000) return "USB 3.0";
-    if (mbit >= 480) return "USB 2.0";
-    if (mbit >= 12) return "USB 1.1";
-    if (mbit > 0) return "USB 1.0";
-    return "";
+    if (!(mbit > 0)) return "";
+    const std::string name = hw::usb_gen_name(mbit);
+    const size_t cut = name.find(' ', name.find(' ') + 1);
+    return name.substr(0, cut);
 }
 
 std::string class_color(const std::string& cls) {
