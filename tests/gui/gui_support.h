@@ -4,7 +4,9 @@
 #pragma once
 
 #include "hw/hardware.h"
+#include "theme.h"
 
+#include <cairo.h>
 #include <gio/gio.h>
 
 #include <functional>
@@ -36,6 +38,26 @@ public:
 private:
     void call(const char* method, GVariant* params);
     int m_pid = -1;
+};
+
+// An image surface to draw panels on, read back pixel by pixel.
+class Canvas {
+public:
+    Canvas(int width, int height);
+    ~Canvas();
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    cairo_t* cr() const { return m_cr; }
+    uint32_t pixel(int x, int y) const; // ARGB, premultiplied
+    Rgb rgb(int x, int y) const;
+    bool same_as(const Canvas& other) const;
+    // Into the artifacts directory, for people to look at.
+    void save(const std::string& name) const;
+
+private:
+    cairo_surface_t* m_surface;
+    cairo_t* m_cr;
 };
 
 // A machine that looks real: nested branches, the processor chip, locked rows, a long value,
