@@ -58,11 +58,12 @@ TEST(DiskRates, UnreadableShortOrGarbageStatResetsTheDevice) {
         SCOPED_TRACE(bad);
         Disks disks;
         disks.table.set_devices({"sda"});
-        for (const std::string& text : {stat_line(100, 100), stat_line(200, 200), std::string(bad),
-                                        stat_line(900000, 900000)}) {
-            disks.stat["sda"] = text;
-            disks.sample(static_cast<double>(disks.table.samples() + 1));
-            EXPECT_EQ(disks.rate().valid, disks.table.samples() == 2);
+        const std::string texts[] = {stat_line(100, 100), stat_line(200, 200), bad,
+                                     stat_line(900000, 900000)};
+        for (int i = 0; i < 4; ++i) {
+            disks.stat["sda"] = texts[i];
+            disks.sample(i);
+            EXPECT_EQ(disks.rate().valid, i == 1) << "sample " << i;
         }
     }
     EXPECT_TRUE(live::next_disk_rate({}, "0 0 12 0 0 0 34", 0).have_sample) << "7 fields will do";

@@ -63,7 +63,6 @@ void DiskRateTable::sample(int64_t now_us, const StatReader& read_stat) {
     m_last_us = now_us;
     for (auto& [name, entry] : m_devices)
         entry = next_disk_rate(entry, read_stat(name), dt);
-    ++m_samples;
 }
 
 DiskIoRate DiskRateTable::rate(const std::string& device) const {

@@ -41,13 +41,10 @@ public:
     void sample(int64_t now_us, const StatReader& read_stat);
     // {0, 0, false} for a device not sampled here.
     DiskIoRate rate(const std::string& device) const;
-    // Counts the samples taken, so a listener can tell a new sample from a repaint.
-    uint64_t samples() const { return m_samples; }
 
 private:
     std::map<std::string, DiskRateEntry> m_devices;
     std::optional<int64_t> m_last_us;
-    uint64_t m_samples = 0;
 };
 
 } // namespace live

@@ -63,17 +63,6 @@ hw::UsbControllerVisual controller(std::vector<std::vector<hw::UsbDeviceVisual>>
     return c;
 }
 
-// A table that measured `read` and `write` sectors in one second.
-live::DiskRateTable rates_of(const std::string& dev, uint64_t read, uint64_t write) {
-    live::DiskRateTable t;
-    t.set_devices({dev});
-    t.sample(1000000, [](const std::string&) { return "0 0 0 0 0 0 0"; });
-    t.sample(2000000, [&](const std::string&) {
-        return "0 0 " + std::to_string(read) + " 0 0 0 " + std::to_string(write);
-    });
-    return t;
-}
-
 // Texts are compared in English, whatever an earlier test left behind.
 void english() {
     I18n::instance().set_language("en");
@@ -89,9 +78,9 @@ TEST(Cards, Heights) {
     EXPECT_EQ(diskview::card_height(none), 130);
     EXPECT_EQ(diskview::height_for({}, 600), 20);
     Canvas s(600, 400);
-    EXPECT_EQ(diskview::draw(s.cr(), 600, {}, Palette::light(), {}), 8);
+    EXPECT_EQ(diskview::draw(s.cr, 600, {}, Palette::light(), {}), 8);
     EXPECT_EQ(s.pixel(300, 20), 0u) << "no disks, nothing drawn";
-    EXPECT_EQ(diskview::draw(s.cr(), 600, {three, none}, Palette::light(), {}), 332);
+    EXPECT_EQ(diskview::draw(s.cr, 600, {three, none}, Palette::light(), {}), 332);
 
     const hw::UsbControllerVisual empty = controller({{}});
     EXPECT_EQ(usbview::card_height(empty), 90);
@@ -99,7 +88,7 @@ TEST(Cards, Heights) {
     const hw::UsbControllerVisual two =
         controller({{device("1-1", 0, 480), device("1-2", 0, 12), device("1-3", 0, 12)}, {}});
     EXPECT_EQ(usbview::card_height(two), 233);
-    EXPECT_EQ(usbview::draw(s.cr(), 600, {two}, Palette::light()), 10 + 233 + 10);
+    EXPECT_EQ(usbview::draw(s.cr, 600, {two}, Palette::light()), 10 + 233 + 10);
 }
 
 TEST(DiskCards, SmallPartitionsAreWidenedAtTheExpenseOfLargeOnes) {
@@ -116,13 +105,12 @@ TEST(DiskCards, RateLineDropsTheLabelsWhenTheyDoNotFit) {
     english();
     Canvas s(10, 10);
     const live::DiskIoRate r{1536.0 * 1024 * 1024, 512, true};
-    const diskview::RateLine wide = diskview::rate_line(s.cr(), 600, r);
+    const diskview::RateLine wide = diskview::rate_line(s.cr, 600, r);
     EXPECT_EQ(wide.read + " | " + wide.write, "Read  1.50 GiB/s | Write  512 B/s");
-    const diskview::RateLine narrow = diskview::rate_line(s.cr(), 150, r);
+    const diskview::RateLine narrow = diskview::rate_line(s.cr, 150, r);
     EXPECT_EQ(narrow.read + " | " + narrow.write, "1.50 GiB/s | 512 B/s");
-    EXPECT_EQ(diskview::rate_line(s.cr(), 600, {}).read, "Read  \u2013") << "no rate yet";
-    for (double odd : {-5.0, std::nan(""), 1e30})
-        EXPECT_FALSE(diskview::rate_text(odd).empty());
+    EXPECT_EQ(diskview::rate_line(s.cr, 600, {}).read, "Read  \u2013") << "no rate yet";
+    EXPECT_EQ(diskview::rate_text(std::nan("")), "0 B/s");
 }
 
 TEST(DiskCards, RenderedLightAndDark) {
@@ -140,7 +128,7 @@ TEST(DiskCards, RenderedLightAndDark) {
     for (const Palette& p : {Palette::light(), Palette::dark_()}) {
         SCOPED_TRACE(p.dark ? "dark" : "light");
         Canvas s(width, static_cast<int>(diskview::height_for(disks, width)));
-        diskview::draw(s.cr(), width, disks, p, rates_of("nvme0n1", 2048, 96));
+        diskview::draw(s.cr, width, disks, p, {});
         s.save(p.dark ? "disk-cards-dark.png" : "disk-cards-light.png");
         // The second partition in the second slice colour over the bar's track; its used
         // quarter nearly solid.
@@ -157,9 +145,11 @@ TEST(DiskCards, RenderedLightAndDark) {
 // would spill out of it.
 TEST(UsbCards, AControllerWithoutDevicesDrawsNoBuses) {
     Canvas with_bus(600, 200), without(600, 200);
-    usbview::draw(with_bus.cr(), 600, {controller({{}, {}})}, Palette::dark_());
-    usbview::draw(without.cr(), 600, {controller({})}, Palette::dark_());
-    EXPECT_TRUE(with_bus.same_as(without));
+    usbview::draw(with_bus.cr, 600, {controller({{}, {}})}, Palette::dark_());
+    usbview::draw(without.cr, 600, {controller({})}, Palette::dark_());
+    for (int y = 0; y < 200; y += 2)
+        for (int x = 0; x < 600; x += 2)
+            ASSERT_EQ(with_bus.pixel(x, y), without.pixel(x, y)) << x << "," << y;
 }
 
 TEST(UsbCards, TreeLinesOfNestedHubs) {
@@ -175,10 +165,6 @@ TEST(UsbCards, TreeLinesOfNestedHubs) {
         EXPECT_EQ(lines.through, want[i].first) << devices[i].port;
         EXPECT_EQ(lines.own_continues, want[i].second) << devices[i].port;
     }
-    // Without a later device on the root hub, the root level ends at the first hub.
-    const std::vector<hw::UsbDeviceVisual> one_hub(devices.begin(), devices.begin() + 4);
-    EXPECT_FALSE(usbview::row_lines(one_hub, 0).own_continues);
-    EXPECT_TRUE(usbview::row_lines(one_hub, 1).through.empty());
 }
 
 TEST(UsbCards, RenderedLightAndDark) {
@@ -191,29 +177,13 @@ TEST(UsbCards, RenderedLightAndDark) {
     for (const Palette& p : {Palette::light(), Palette::dark_()}) {
         SCOPED_TRACE(p.dark ? "dark" : "light");
         Canvas s(width, static_cast<int>(usbview::height_for(cards, width)));
-        usbview::draw(s.cr(), width, cards, p);
+        usbview::draw(s.cr, width, cards, p);
         s.save(p.dark ? "usb-cards-dark.png" : "usb-cards-light.png");
         const int cy = 10 + 56 + 26 + 13; // the first device's row
         EXPECT_TRUE(painted(s.rgb(width - 141, cy), "#3584E4", p.dark ? 0.28 : 0.18, rgb(p.panel)))
             << "the USB 2.0 pill";
         EXPECT_TRUE(painted(s.rgb(118, cy), "#C061CB", 0.95, rgb(p.panel))) << "its class marker";
     }
-}
-
-TEST(Cards, DescriptionsNameWhatIsDrawn) {
-    english();
-    const std::string disks = diskview::describe(
-        {disk("sda", {part("sda1", 100, 25, "/home")}), disk("sdb", {})}, rates_of("sda", 2, 0));
-    for (const char* fact : {"/dev/sda, 100 GiB, Samsung SSD 870 EVO 1TB",
-                             "25.0 GiB of 100 GiB in use  (25 %), Read  1.00 KiB/s, Write  0 B/s",
-                             "sda1   100 GiB   ext4   /home", "/dev/sdb"})
-        EXPECT_NE(disks.find(fact), std::string::npos) << fact << "\n" << disks;
-    const std::string usb = usbview::describe(
-        {controller({{device("1-2", 0, 480, "Hub"), device("1-2.1", 1, 12)}, {}})});
-    for (const char* fact : {"Tiger Lake-LP USB 3.2 xHCI, Intel Corporation", "2 devices",
-                             "1-2.1 Device 1-2.1  \u00B7  Logitech, USB 1.1, 100 mA",
-                             "Bus 2 (USB 2.0 High-Speed): no devices"})
-        EXPECT_NE(usb.find(fact), std::string::npos) << fact << "\n" << usb;
 }
 
 TEST(CardsInWindow, RatesRunWhileTheDisksAreShownAndTheUsbCardsFillThePane) {
@@ -245,7 +215,6 @@ TEST(CardsInWindow, RatesRunWhileTheDisksAreShownAndTheUsbCardsFillThePane) {
     ASSERT_TRUE(app->select_node_id("storage"));
     EXPECT_TRUE(I::disk_rates(*app).running());
     EXPECT_TRUE(gtk_widget_get_visible(I::disk_scroll(*app)));
-    EXPECT_FALSE(gtk_widget_get_visible(I::detail_scroll(*app))) << "the node has no rows";
     int requested = 0;
     gtk_widget_get_size_request(I::disk_area(*app), nullptr, &requested);
     EXPECT_EQ(requested, 10 + 153 + 12 + 10);
@@ -253,15 +222,21 @@ TEST(CardsInWindow, RatesRunWhileTheDisksAreShownAndTheUsbCardsFillThePane) {
 
     std::ofstream(stat) << "300 0 1000 0 90 0 2000000 0 0 0 0\n";
     ASSERT_TRUE(wait_until([&] { return I::disk_rates(*app).rate("sda").write_bps > 0; }, 3000));
-    EXPECT_NE(described(I::disk_area(*app)).find("Read  0 B/s, Write  "), std::string::npos);
-    EXPECT_EQ(described(I::disk_area(*app)).find("Write  0 B/s"), std::string::npos);
+    const std::string text = described(I::disk_area(*app));
+    EXPECT_NE(text.find("/dev/sda, 201 GiB, Samsung SSD 870 EVO 1TB  \u00B7  SSD  \u00B7  SATA, "
+                        "80.0 GiB of 201 GiB in use  (40 %), Read  0 B/s, Write  "),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("Write  0 B/s"), std::string::npos);
 
     ASSERT_TRUE(app->select_node_id("usb"));
     EXPECT_FALSE(I::disk_rates(*app).running()) << "sampling stops with the disks out of sight";
     EXPECT_FALSE(gtk_widget_get_visible(I::disk_scroll(*app)));
     EXPECT_TRUE(gtk_widget_get_visible(I::usb_scroll(*app)));
-    EXPECT_FALSE(gtk_widget_get_visible(I::detail_scroll(*app))) << "the cards replace the rows";
-    EXPECT_NE(described(I::usb_area(*app)).find("1-2.1 Device 1-2.1"), std::string::npos);
+    EXPECT_NE(described(I::usb_area(*app))
+                  .find("2 devices. Bus 1 (USB 2.0 High-Speed): 1-2 Device "
+                        "1-2  \u00B7  Logitech, USB 2.0, 100 mA; 1-2.1"),
+              std::string::npos);
 
     app.reset();
     gui_support::process_events();

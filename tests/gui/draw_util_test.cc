@@ -8,7 +8,7 @@ using gui_support::Canvas;
 
 TEST(DrawUtil, ElideCutsWholeCharactersAndKeepsWhatFits) {
     Canvas s(64, 16);
-    cairo_t* cr = s.cr();
+    cairo_t* cr = s.cr;
     draw::font(cr, 12);
     EXPECT_EQ(draw::elide(cr, "ab", 1000), "ab");
     EXPECT_EQ(draw::elide(cr, "ab", 0), "");
@@ -23,7 +23,7 @@ TEST(DrawUtil, ElideCutsWholeCharactersAndKeepsWhatFits) {
 
 TEST(DrawUtil, BadTextAndBadColoursDoNotSpoilTheContext) {
     Canvas s(64, 16);
-    cairo_t* cr = s.cr();
+    cairo_t* cr = s.cr;
     draw::font(cr, 12);
     draw::text(cr, 0, 12, "bad \xff\xfe byte");
     EXPECT_EQ(cairo_status(cr), CAIRO_STATUS_SUCCESS);
@@ -37,10 +37,10 @@ TEST(DrawUtil, BadTextAndBadColoursDoNotSpoilTheContext) {
 TEST(DrawUtil, RightToLeftTextIsOrderedAndShaped) {
     const std::string word = "\u0642\u0631\u0627\u0621\u0629";
     Canvas line(128, 16), alone(128, 16);
-    draw::font(line.cr(), 12);
-    draw::font(alone.cr(), 12);
-    const double width = draw::text(line.cr(), 120, 12, word + "  0 B/s", true);
-    const double word_width = draw::text(alone.cr(), 120, 12, word, true);
+    draw::font(line.cr, 12);
+    draw::font(alone.cr, 12);
+    const double width = draw::text(line.cr, 120, 12, word + "  0 B/s", true);
+    const double word_width = draw::text(alone.cr, 120, 12, word, true);
     int inked = 0, different = 0;
     for (int y = 0; y < 16; ++y)
         for (int x = static_cast<int>(120 - word_width); x < 120; ++x) {

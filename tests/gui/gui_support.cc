@@ -3,8 +3,6 @@
 #include <gtk/gtk.h>
 
 #include <csignal>
-#include <cstring>
-#include <filesystem>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -99,42 +97,6 @@ void FakePortal::set_mode(const std::string& mode) {
 
 void FakePortal::emit(const std::string& ns, const std::string& key, const std::string& signature) {
     call("Emit", g_variant_new("(sss)", ns.c_str(), key.c_str(), signature.c_str()));
-}
-
-Canvas::Canvas(int width, int height)
-    : m_surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
-      m_cr(cairo_create(m_surface)) {}
-
-Canvas::~Canvas() {
-    cairo_destroy(m_cr);
-    cairo_surface_destroy(m_surface);
-}
-
-uint32_t Canvas::pixel(int x, int y) const {
-    cairo_surface_flush(m_surface);
-    const unsigned char* row =
-        cairo_image_surface_get_data(m_surface) + y * cairo_image_surface_get_stride(m_surface);
-    return reinterpret_cast<const uint32_t*>(row)[x];
-}
-
-Rgb Canvas::rgb(int x, int y) const {
-    const uint32_t p = pixel(x, y);
-    return {((p >> 16) & 0xFF) / 255.0, ((p >> 8) & 0xFF) / 255.0, (p & 0xFF) / 255.0};
-}
-
-bool Canvas::same_as(const Canvas& other) const {
-    cairo_surface_flush(m_surface);
-    cairo_surface_flush(other.m_surface);
-    const int rows = cairo_image_surface_get_height(m_surface);
-    return rows == cairo_image_surface_get_height(other.m_surface) &&
-           std::memcmp(cairo_image_surface_get_data(m_surface),
-                       cairo_image_surface_get_data(other.m_surface),
-                       static_cast<size_t>(cairo_image_surface_get_stride(m_surface) * rows)) == 0;
-}
-
-void Canvas::save(const std::string& name) const {
-    std::filesystem::create_directories(QUARVEL_ARTIFACT_DIR);
-    cairo_surface_write_to_png(m_surface, (std::string(QUARVEL_ARTIFACT_DIR) + "/" + name).c_str());
 }
 
 // ---- The sample machine ---------------------------------------------------------------------

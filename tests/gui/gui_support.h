@@ -9,6 +9,7 @@
 #include <cairo.h>
 #include <gio/gio.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,24 +41,31 @@ private:
     int m_pid = -1;
 };
 
-// An image surface to draw panels on, read back pixel by pixel.
-class Canvas {
-public:
-    Canvas(int width, int height);
-    ~Canvas();
+// An image surface to draw panels on, read back pixel by pixel (ARGB, premultiplied).
+struct Canvas {
+    Canvas(int width, int height)
+        : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
+          cr(cairo_create(surface)) {}
+    ~Canvas() { cairo_destroy(cr), cairo_surface_destroy(surface); }
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
-
-    cairo_t* cr() const { return m_cr; }
-    uint32_t pixel(int x, int y) const; // ARGB, premultiplied
-    Rgb rgb(int x, int y) const;
-    bool same_as(const Canvas& other) const;
+    uint32_t pixel(int x, int y) const {
+        cairo_surface_flush(surface);
+        return reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(surface) +
+                                                 y * cairo_image_surface_get_stride(surface))[x];
+    }
+    Rgb rgb(int x, int y) const {
+        const uint32_t p = pixel(x, y);
+        return {((p >> 16) & 0xFF) / 255.0, ((p >> 8) & 0xFF) / 255.0, (p & 0xFF) / 255.0};
+    }
     // Into the artifacts directory, for people to look at.
-    void save(const std::string& name) const;
-
-private:
-    cairo_surface_t* m_surface;
-    cairo_t* m_cr;
+    void save(const std::string& name) const {
+        std::filesystem::create_directories(QUARVEL_ARTIFACT_DIR);
+        cairo_surface_write_to_png(surface,
+                                   (std::string(QUARVEL_ARTIFACT_DIR) + "/" + name).c_str());
+    }
+    cairo_surface_t* surface;
+    cairo_t* cr;
 };
 
 // A machine that looks real: nested branches, the processor chip, locked rows, a long value,
