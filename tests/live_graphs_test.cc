@@ -80,6 +80,7 @@ TEST(NetTraffic, HistoryCapScaleFloorAndTexts) {
 }
 
 TEST(NetTraffic, ScanFindsTheUpInterfacesButLoopback) {
+    testing_support::use_english();
     TempDir sys;
     auto iface = [&](const std::string& name, const std::string& state, const std::string& speed) {
         const std::string d = "sys/class/net/" + name + "/";
@@ -167,6 +168,7 @@ TEST(SensorReadings, HistoryGarbageRangeAndRamp) {
 }
 
 TEST(SensorReadings, ScanListsEveryChipsChannelsInKindOrder) {
+    testing_support::use_english();
     TempDir sys;
     ScopedEnv root("QUARVEL_SYSROOT", sys.path());
     EXPECT_TRUE(live::scan_sensors().empty());
