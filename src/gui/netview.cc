@@ -93,20 +93,12 @@ std::string describe(const std::vector<live::NetIface>& ifaces) {
 } // namespace netview
 
 GtkWidget* NetGraphs::build(const Palette& p) {
-    m_palette = p;
-    GtkWidget* area = m_live.build(
-        [this](cairo_t* cr, int width) { netview::draw(cr, width, m_ifaces, m_palette); },
-        [this] {
-            sample();
-            describe();
-        });
-    describe();
-    return area;
-}
-
-void NetGraphs::set_palette(const Palette& p) {
-    m_palette = p;
-    m_live.redraw();
+    return m_live.build(
+        p, "tree.network",
+        [this](cairo_t* cr, int width, const Palette& pal) {
+            netview::draw(cr, width, m_ifaces, pal);
+        },
+        [this] { sample(); }, [this] { return netview::describe(m_ifaces); });
 }
 
 void NetGraphs::start() {
@@ -117,12 +109,6 @@ void NetGraphs::start() {
     }
     m_read_us = g_get_monotonic_time();
     m_live.start();
-    describe();
-    m_live.redraw();
-}
-
-void NetGraphs::stop() {
-    m_live.stop();
 }
 
 void NetGraphs::sample() {
@@ -134,8 +120,4 @@ void NetGraphs::sample() {
     for (auto& iface : m_ifaces)
         live::advance(iface, live::read_counters(iface.name), seconds);
     m_read_us = now;
-}
-
-void NetGraphs::describe() {
-    m_live.describe(tr("tree.network"), netview::describe(m_ifaces));
 }

@@ -24,20 +24,18 @@ public:
     using Iface = live::NetIface;
 
     GtkWidget* build(const Palette& p);
-    void set_palette(const Palette& p);
+    void set_palette(const Palette& p) { m_live.set_palette(p); }
     // Finds the interfaces again (their histories restart) and samples once a second.
     void start();
-    void stop();
+    void stop() { m_live.stop(); }
     bool running() const { return m_live.running(); }
     int needed_height() const { return live::traffic_height(m_ifaces.size()); }
     const std::vector<Iface>& interfaces() const { return m_ifaces; }
 
 private:
     void sample();
-    void describe();
 
     LiveArea m_live;
-    Palette m_palette;
     std::vector<Iface> m_ifaces;
     int64_t m_read_us = 0; // monotonic time of the last reading of the counters
 };

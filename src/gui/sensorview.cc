@@ -91,22 +91,12 @@ std::string describe(const std::vector<live::SensorChannel>& channels, const std
 } // namespace sensorview
 
 GtkWidget* SensorGraphs::build(const Palette& p) {
-    m_palette = p;
-    GtkWidget* area = m_live.build(
-        [this](cairo_t* cr, int width) {
-            sensorview::draw(cr, width, m_channels, m_palette, m_hint);
+    return m_live.build(
+        p, "tree.sensors",
+        [this](cairo_t* cr, int width, const Palette& pal) {
+            sensorview::draw(cr, width, m_channels, pal, m_hint);
         },
-        [this] {
-            sample();
-            describe();
-        });
-    describe();
-    return area;
-}
-
-void SensorGraphs::set_palette(const Palette& p) {
-    m_palette = p;
-    m_live.redraw();
+        [this] { sample(); }, [this] { return sensorview::describe(m_channels, m_hint); });
 }
 
 void SensorGraphs::start() {
@@ -117,19 +107,9 @@ void SensorGraphs::start() {
     }
     m_hint = m_channels.empty() ? hw::snap_permission_hint("hardware-observe") : std::string();
     m_live.start();
-    describe();
-    m_live.redraw();
-}
-
-void SensorGraphs::stop() {
-    m_live.stop();
 }
 
 void SensorGraphs::sample() {
     for (auto& c : m_channels)
         live::take_reading(c, util::read_file(c.path));
-}
-
-void SensorGraphs::describe() {
-    m_live.describe(tr("tree.sensors"), sensorview::describe(m_channels, m_hint));
 }

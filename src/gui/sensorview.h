@@ -27,10 +27,10 @@ public:
     using Channel = live::SensorChannel;
 
     GtkWidget* build(const Palette& p);
-    void set_palette(const Palette& p);
+    void set_palette(const Palette& p) { m_live.set_palette(p); }
     // Finds the channels again (their histories restart) and reads them once a second.
     void start();
-    void stop();
+    void stop() { m_live.stop(); }
     bool running() const { return m_live.running(); }
     // Two cards a row whatever the width.
     int needed_height(int /*width*/) const { return live::sensors_height(m_channels.size()); }
@@ -38,10 +38,8 @@ public:
 
 private:
     void sample();
-    void describe();
 
     LiveArea m_live;
-    Palette m_palette;
     std::vector<Channel> m_channels;
     std::string m_hint; // shown when there is no channel
 };
