@@ -11,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -28,58 +26,35 @@ namespace {
 
 const std::string artifacts = QUARVEL_ARTIFACT_DIR;
 
-// Draws into an image surface `w` wide, keeps it as a PNG to look at, and answers pixels.
+// What `draw` paints on an image surface `w` wide, kept as a PNG to look at.
 struct Picture {
-    Picture(int w, int h) : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)) {}
-    ~Picture() { cairo_surface_destroy(surface); }
-    Picture(const Picture&) = delete;
-    Picture& operator=(const Picture&) = delete;
-
-    template <class F> void paint(F draw, const std::string& png) {
+    cairo_surface_t* surface;
+    Picture(int w, int h, const std::function<void(cairo_t*)>& draw, const std::string& png)
+        : surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h)) {
         cairo_t* cr = cairo_create(surface);
         draw(cr);
         cairo_destroy(cr);
         std::filesystem::create_directories(artifacts);
         cairo_surface_write_to_png(surface, (artifacts + "/" + png).c_str());
     }
+    Picture(const Picture&) = delete;
+    ~Picture() { cairo_surface_destroy(surface); }
     Rgb at(int x, int y) const {
-        cairo_surface_flush(surface);
         const unsigned char* p = cairo_image_surface_get_data(surface) +
                                  y * cairo_image_surface_get_stride(surface) + x * 4;
-        return {p[2] / 255.0, p[1] / 255.0, p[0] / 255.0}; // opaque: no premultiplication
+        return {p[2] / 255.0, p[1] / 255.0, p[0] / 255.0};
     }
     std::string hex(int x, int y) const { return rgb_to_hex(at(x, y)); }
-
-    cairo_surface_t* surface;
 };
-
-// The widget as it paints itself now.
-std::string widget_pixel(GtkWidget* w, int x, int y) {
-    Picture pic(gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w));
-    pic.paint([&](cairo_t* cr) { gtk_widget_draw(w, cr); }, "last-widget.png");
-    return pic.hex(x, y);
-}
 
 std::string description(GtkWidget* w) {
     const char* d = atk_object_get_description(gtk_widget_get_accessible(w));
     return d ? d : "";
 }
 
-GtkWidget* panel_area(GtkWidget* scroll) {
+GtkWidget* area_of(GtkWidget* scroll) {
     GtkWidget* child = gtk_bin_get_child(GTK_BIN(scroll));
     return GTK_IS_VIEWPORT(child) ? gtk_bin_get_child(GTK_BIN(child)) : child;
-}
-
-void save_screenshot(App& app, const std::string& name) {
-    gdk_device_warp(gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())),
-                    gdk_screen_get_default(), 1919, 1079);
-    process_events(150);
-    GdkWindow* win = gtk_widget_get_window(I::window(app));
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(win, 0, 0, gdk_window_get_width(win),
-                                                 gdk_window_get_height(win));
-    ASSERT_NE(shot, nullptr);
-    EXPECT_TRUE(gdk_pixbuf_save(shot, (artifacts + "/" + name).c_str(), "png", nullptr, nullptr));
-    g_object_unref(shot);
 }
 
 class LiveGraphs : public ::testing::Test {
@@ -93,12 +68,11 @@ protected:
         util::set_number_format(".", ",");
         gtk_widget_set_default_direction(GTK_TEXT_DIR_LTR);
     }
-    App& open(const std::string& language = "en", const std::string& theme = "light") {
+    App& open(const std::string& language = "en") {
         m_app.reset();
-        process_events();
         Settings& s = SettingsStore::instance().mutable_get();
         s = Settings{};
-        s.language = language, s.theme = theme, s.window_width = 1280, s.window_height = 800;
+        s.language = language, s.theme = "light", s.window_width = 1280, s.window_height = 800;
         m_app = std::make_unique<App>();
         I::start(*m_app, hw::collect_all);
         EXPECT_TRUE(wait_until([&] { return gtk_widget_get_mapped(I::window(*m_app)); }));
@@ -112,14 +86,12 @@ protected:
 
 TEST_F(LiveGraphs, CardsOnImageSurfacesInBothPalettes) {
     live::NetIface eth;
-    eth.name = "enp5s0";
-    eth.speed = "1,000 Mbit/s";
+    eth.name = "enp5s0", eth.speed = "1,000 Mbit/s";
+    eth.rx_rate = 90000, eth.tx_rate = 4000, eth.rx_total = 3u << 30, eth.tx_total = 12u << 20;
     for (int s = 0; s < 60; ++s) { // open for a minute, downloading for the last half
         eth.rx_history.push_back(s < 30 ? 2000 : 90000);
         eth.tx_history.push_back(4000);
     }
-    eth.rx_rate = 90000, eth.tx_rate = 4000, eth.rx_total = 3u << 30, eth.tx_total = 12u << 20;
-
     live::SensorChannel hot, fan, volt;
     hot.label = "Tctl", hot.chip = "k10temp", hot.crit = 100;
     fan.kind = live::SensorKind::Fan, fan.label = "CPU fan", fan.chip = "nct6798";
@@ -132,9 +104,9 @@ TEST_F(LiveGraphs, CardsOnImageSurfacesInBothPalettes) {
 
     for (const Palette& p : {Palette::light(), Palette::dark_()}) {
         const std::string theme = p.dark ? "dark" : "light";
-        Picture net(640, live::traffic_height(1));
-        net.paint([&](cairo_t* cr) { netview::draw(cr, 640, {eth}, p); },
-                  "net-cards-" + theme + ".png");
+        Picture net(
+            640, 106, [&](cairo_t* cr) { netview::draw(cr, 640, {eth}, p); },
+            "net-cards-" + theme + ".png");
         EXPECT_EQ(net.hex(4, 4), p.background) << theme;
         EXPECT_EQ(net.hex(300, 14), p.panel) << "inside the card, above its texts";
         // The newest values at the right: the download fills its area green there, and
@@ -143,15 +115,14 @@ TEST_F(LiveGraphs, CardsOnImageSurfacesInBothPalettes) {
         EXPECT_GT(late.g - late.b, 0.05) << theme;
         EXPECT_LT(std::abs(early.g - early.b), 0.03) << theme;
 
-        Picture sensors(600, live::sensors_height(3));
-        sensors.paint(
+        Picture sensors(
+            600, 184,
             [&](cairo_t* cr) {
                 sensorview::draw(cr, 600, {hot, fan, volt}, p, "");
             },
             "sensor-cards-" + theme + ".png");
-        EXPECT_EQ(sensors.hex(4, 4), p.background);
-        // The hot reading's graph is filled in the high end of the ramp, the voltage's in
-        // the accent colour: the bottom row of each graph.
+        // The bottom row of each graph: the hot reading's in the high end of the ramp, the
+        // voltage's in the accent colour.
         const Rgb hot_fill = sensors.at(30, 10 + 38 + 28), volt_fill = sensors.at(30, 96 + 38 + 28);
         EXPECT_GT(hot_fill.r, hot_fill.b + 0.1) << theme;
         EXPECT_GT(volt_fill.b, volt_fill.r) << theme;
@@ -159,61 +130,54 @@ TEST_F(LiveGraphs, CardsOnImageSurfacesInBothPalettes) {
 }
 
 TEST_F(LiveGraphs, NoSensorsInAConfinedPackageShowTheHint) {
-    char dir[] = "/tmp/quarvel-no-hwmon-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    char empty[] = "/tmp/quarvel-no-hwmon-XXXXXX";
+    ASSERT_NE(mkdtemp(empty), nullptr);
     setenv("SNAP_NAME", "quarvel", 1);
-    setenv("QUARVEL_SYSROOT", dir, 1);
-    {
-        SensorGraphs graphs;
-        GtkWidget* area = g_object_ref_sink(graphs.build(Palette::light()));
-        graphs.start();
-        EXPECT_EQ(graphs.needed_height(600), 78);
-        EXPECT_NE(description(area).find(hw::snap_permission_hint("hardware-observe")),
-                  std::string::npos)
-            << description(area);
-        EXPECT_EQ(description(area).find(tr("msg.no_sensors")), 0u);
-        gtk_widget_destroy(area);
-        EXPECT_FALSE(graphs.running()) << "the timer goes with its area";
-        g_object_unref(area);
-    }
+    setenv("QUARVEL_SYSROOT", empty, 1);
+    SensorGraphs graphs;
+    GtkWidget* area = g_object_ref_sink(graphs.build(Palette::light()));
+    graphs.start();
+    EXPECT_EQ(graphs.needed_height(600), 78);
+    EXPECT_EQ(description(area), std::string(tr("msg.no_sensors")) + "\n" +
+                                     hw::snap_permission_hint("hardware-observe"));
+    gtk_widget_destroy(area);
+    EXPECT_FALSE(graphs.running()) << "the timer goes with its area";
+    g_object_unref(area);
     unsetenv("SNAP_NAME");
     unsetenv("QUARVEL_SYSROOT");
-    rmdir(dir);
+    rmdir(empty);
 }
 
 // The channels of a real chip set, started with the node, repainted by a theme change,
 // stopped when another node is shown; light and dark, left to right and right to left.
 TEST_F(LiveGraphs, SensorCardsOfAFixtureMachineInTheWindow) {
-    setenv("QUARVEL_SYSROOT", (std::string(QUARVEL_FIXTURES) + "/desktop-amd").c_str(), 1);
+    setenv("QUARVEL_SYSROOT", QUARVEL_FIXTURES "/desktop-amd", 1);
     const size_t expected = live::scan_sensors().size();
     ASSERT_GT(expected, 4u);
     for (const char* language : {"en", "ar"}) {
         App& app = open(language);
         ASSERT_TRUE(app.select_node_id("sensors"));
-        process_events(100);
         SensorGraphs& graphs = I::sensors(app);
-        EXPECT_TRUE(graphs.running());
-        EXPECT_EQ(graphs.channels().size(), expected);
-        EXPECT_TRUE(gtk_widget_get_visible(I::sensor_scroll(app)));
+        GtkWidget* area = area_of(I::sensor_scroll(app));
+        EXPECT_TRUE(graphs.running() && gtk_widget_get_visible(I::sensor_scroll(app)));
         EXPECT_FALSE(gtk_widget_get_visible(I::detail_scroll(app)));
-        GtkWidget* area = panel_area(I::sensor_scroll(app));
-        EXPECT_GE(gtk_widget_get_allocated_height(area), graphs.needed_height(0));
-        const std::string first = graphs.channels()[0].label;
-        EXPECT_EQ(description(area).rfind(first, 0), 0u) << description(area);
+        EXPECT_EQ(graphs.channels().size(), expected);
+        EXPECT_EQ(description(area).rfind(graphs.channels()[0].label, 0), 0u);
         EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(area)), tr("tree.sensors"));
-        save_screenshot(app, std::string("window-sensors-light-") + language + ".png");
+        gui_support::save_screenshot(I::window(app),
+                                     std::string("window-sensors-light-") + language + ".png");
 
-        EXPECT_EQ(widget_pixel(area, 3, 3), Palette::light().background);
         SettingsStore::instance().mutable_get().theme = "dark";
         app.apply_theme();
-        EXPECT_EQ(widget_pixel(area, 3, 3), Palette::dark_().background) << "repainted";
-        // A sample a second later joins every history.
+        Picture now(
+            20, 20, [&](cairo_t* cr) { gtk_widget_draw(area, cr); }, "last-area.png");
+        EXPECT_EQ(now.hex(3, 3), Palette::dark_().background) << "repainted";
         EXPECT_TRUE(wait_until([&] { return graphs.channels()[0].history.size() >= 2; }, 2500));
-        save_screenshot(app, std::string("window-sensors-dark-") + language + ".png");
+        gui_support::save_screenshot(I::window(app),
+                                     std::string("window-sensors-dark-") + language + ".png");
 
         ASSERT_TRUE(app.select_node_id("cpu"));
-        EXPECT_FALSE(graphs.running());
-        EXPECT_FALSE(gtk_widget_get_visible(I::sensor_scroll(app)));
+        EXPECT_FALSE(graphs.running() || gtk_widget_get_visible(I::sensor_scroll(app)));
     }
     unsetenv("QUARVEL_SYSROOT");
 }
@@ -231,12 +195,14 @@ struct VethPair {
         ns = "quarvel-graphs-" + id, host_end = "qvg" + id + "h", ns_end = "qvg" + id + "n";
         const std::string net = "10.251." + std::to_string(getpid() % 250) + ".";
         peer_address = net + "2";
-        ok = run("ip netns add " + ns) &&
-             run("ip link add " + host_end + " type veth peer name " + ns_end + " netns " + ns) &&
-             run("ip addr add " + net + "1/30 dev " + host_end) &&
-             run("ip link set " + host_end + " up") &&
-             run("ip -n " + ns + " addr add " + peer_address + "/30 dev " + ns_end) &&
-             run("ip -n " + ns + " link set " + ns_end + " up");
+        ok = true;
+        for (const std::string& c :
+             {"ip netns add " + ns,
+              "ip link add " + host_end + " type veth peer name " + ns_end + " netns " + ns,
+              "ip addr add " + net + "1/30 dev " + host_end, "ip link set " + host_end + " up",
+              "ip -n " + ns + " addr add " + peer_address + "/30 dev " + ns_end,
+              "ip -n " + ns + " link set " + ns_end + " up"})
+            ok = ok && run(c);
     }
     ~VethPair() {
         run("ip link del " + host_end);
@@ -247,41 +213,24 @@ struct VethPair {
     }
 };
 
-// Sends UDP datagrams to `address` at `bytes_per_second` on the wire (with the Ethernet, IP
-// and UDP headers the interface counts), in bursts every 10 ms, until stopped.
-class PacedSender {
-public:
-    static constexpr int payload = 1000, frame = payload + 14 + 20 + 8;
-
-    PacedSender(const std::string& address, double bytes_per_second) {
-        m_thread = std::thread([=, this] {
-            int fd = socket(AF_INET, SOCK_DGRAM, 0);
-            sockaddr_in to{};
-            to.sin_family = AF_INET;
-            to.sin_port = htons(9); // discard
-            inet_pton(AF_INET, address.c_str(), &to.sin_addr);
-            const char data[payload] = {};
-            const auto start = std::chrono::steady_clock::now();
-            long sent = 0;
-            while (!m_stop) {
-                const double elapsed =
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-                for (; sent < static_cast<long>(elapsed * bytes_per_second / frame); ++sent)
-                    sendto(fd, data, payload, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            close(fd);
-        });
+// Sends UDP datagrams to `address` at `bytes_per_second` as the interface counts them (with
+// the Ethernet, IP and UDP headers), every 10 ms, until asked to stop.
+void send_paced(std::stop_token stop, const std::string& address, double bytes_per_second) {
+    constexpr int payload = 1000, frame = payload + 14 + 20 + 8;
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET, to.sin_port = htons(9); // discard
+    inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+    const char data[payload] = {};
+    const auto start = std::chrono::steady_clock::now();
+    for (long sent = 0; !stop.stop_requested();
+         std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+        std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        for (; sent < static_cast<long>(elapsed.count() * bytes_per_second / frame); ++sent)
+            sendto(fd, data, payload, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
-    ~PacedSender() {
-        m_stop = true;
-        m_thread.join();
-    }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
+    close(fd);
+}
 
 } // namespace
 
@@ -296,24 +245,22 @@ TEST_F(LiveGraphs, VethTrafficShowsAtItsRate) {
     ASSERT_TRUE(app.select_node_id("network"));
     process_events(100);
     NetGraphs& graphs = I::net(app);
-    EXPECT_TRUE(gtk_widget_get_visible(I::net_scroll(app)));
-    EXPECT_FALSE(gtk_widget_get_visible(I::detail_scroll(app)));
+    EXPECT_TRUE(gtk_widget_get_visible(I::net_scroll(app)) &&
+                !gtk_widget_get_visible(I::detail_scroll(app)));
     auto find = [&]() -> const live::NetIface* {
         for (const auto& i : graphs.interfaces())
             if (i.name == veth.host_end) return &i;
         return nullptr;
     };
     ASSERT_NE(find(), nullptr) << "the veth end is up";
-    EXPECT_GE(gtk_widget_get_allocated_height(panel_area(I::net_scroll(app))),
-              graphs.needed_height());
 
     const double rate = 400 * 1024;
-    PacedSender sender(veth.peer_address, rate);
+    std::jthread sender(send_paced, veth.peer_address, rate);
     auto samples = [&] { return find()->tx_history.size(); };
     // The first interval may hold the address resolution; the next ones hold only the sender.
     ASSERT_TRUE(wait_until([&] { return samples() >= 3; }, 5000));
     EXPECT_NEAR(find()->tx_rate, rate, rate * 0.1);
-    const std::string said = description(panel_area(I::net_scroll(app)));
+    const std::string said = description(area_of(I::net_scroll(app)));
     EXPECT_NE(said.find(veth.host_end), std::string::npos) << said;
     EXPECT_NE(said.find("TX " + live::rate_text(find()->tx_rate)), std::string::npos) << said;
 
@@ -322,9 +269,8 @@ TEST_F(LiveGraphs, VethTrafficShowsAtItsRate) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     ASSERT_TRUE(wait_until([&] { return samples() > before; }, 2500));
     EXPECT_NEAR(find()->tx_rate, rate, rate * 0.1) << "no false burst after a stall";
-    save_screenshot(app, "window-network-veth.png");
+    gui_support::save_screenshot(I::window(app), "window-network-veth.png");
 
     ASSERT_TRUE(app.select_node_id("system"));
-    EXPECT_FALSE(graphs.running());
-    EXPECT_FALSE(gtk_widget_get_visible(I::net_scroll(app)));
+    EXPECT_FALSE(graphs.running() || gtk_widget_get_visible(I::net_scroll(app)));
 }
