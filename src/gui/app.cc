@@ -373,7 +373,9 @@ GtkWidget* App::build_detail_pane() {
     gtk_container_add(GTK_CONTAINER(m_usb_scroll), m_usb_area);
     g_signal_connect(m_usb_area, "draw", G_CALLBACK(on_draw_usb), this);
     m_net_scroll = new_panel_scroll();
+    gtk_container_add(GTK_CONTAINER(m_net_scroll), m_net.build(palette()));
     m_sensor_scroll = new_panel_scroll();
+    gtk_container_add(GTK_CONTAINER(m_sensor_scroll), m_sensors.build(palette()));
     m_proc_box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_set_no_show_all(m_proc_box, TRUE);
     m_locked_box = build_locked_preview();
@@ -586,7 +588,19 @@ void App::apply_detail_plan(hw::Node* n) {
     panels.usb_height = [n](int width) {
         return static_cast<int>(std::ceil(usbview::height_for(n->usb, width)));
     };
+    // A height is asked for only when the node shows the panel, so that is where it starts;
+    // a fresh start finds its interfaces or channels before they are counted.
+    panels.net_height = [this] {
+        if (!m_net.running()) m_net.start();
+        return m_net.needed_height();
+    };
+    panels.sensors_height = [this](int width) {
+        if (!m_sensors.running()) m_sensors.start();
+        return m_sensors.needed_height(width);
+    };
     const detail::Plan plan = detail::plan(in, panels);
+    if (!plan.net.shown) m_net.stop();
+    if (!plan.sensors.shown) m_sensors.stop();
 
     bool dark = palette().dark;
     switch (plan.preview) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "gui/disk_rates.h"
+#include "gui/netview.h"
+#include "gui/sensorview.h"
 #include "hw/hardware.h"
 #include "theme.h"
 
@@ -111,6 +113,9 @@ private:
     GtkTreeStore* m_tree_store = nullptr;
     GtkTreeStore* m_detail_store = nullptr;
     GtkCssProvider* m_css = nullptr;
+
+    NetGraphs m_net;
+    SensorGraphs m_sensors;
 
     const unsigned char* m_locked_png = nullptr;
     size_t m_locked_png_size = 0;

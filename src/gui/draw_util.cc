@@ -4,6 +4,7 @@
 
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace draw {
@@ -113,6 +114,51 @@ void card(cairo_t* cr, double x, double y, double w, double h, const Palette& p)
     cairo_fill_preserve(cr);
     set_hex(cr, p.text, p.dark ? 0.14 : 0.10);
     cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+}
+
+double paragraph(cairo_t* cr, double x, double y, double width, const std::string& t, double size) {
+    if (t.empty() || width <= 0) return 0;
+    font(cr, size);
+    PangoLayout* layout = layout_for(cr, t);
+    pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    cairo_move_to(cr, x, y - static_cast<double>(pango_layout_get_baseline(layout)) / PANGO_SCALE);
+    pango_cairo_show_layout(cr, layout);
+    int w = 0, h = 0;
+    pango_layout_get_pixel_size(layout, &w, &h);
+    g_object_unref(layout);
+    return h;
+}
+
+void history(cairo_t* cr, double x, double y, double w, double h, const std::deque<double>& values,
+             double lo, double hi, bool newest_at_right, const std::string& colour,
+             double fill_alpha) {
+    if (values.size() < 2 || w <= 0 || h <= 2) return;
+    const double step = w / 119;
+    const double span = hi > lo ? hi - lo : 1;
+    const double first_x =
+        newest_at_right ? x + w - step * static_cast<double>(values.size() - 1) : x;
+    const double bottom = y + h - 1;
+    cairo_new_path(cr);
+    for (size_t i = 0; i < values.size(); ++i) {
+        const double f = std::clamp((values[i] - lo) / span, 0.0, 1.0);
+        cairo_line_to(cr, first_x + step * static_cast<double>(i), bottom - f * (h - 2));
+    }
+    cairo_path_t* line = cairo_copy_path(cr);
+    if (fill_alpha > 0) {
+        cairo_line_to(cr, first_x + step * static_cast<double>(values.size() - 1), y + h);
+        cairo_line_to(cr, first_x, y + h);
+        cairo_close_path(cr);
+        set_hex(cr, colour, fill_alpha);
+        cairo_fill(cr);
+    }
+    cairo_new_path(cr);
+    cairo_append_path(cr, line);
+    cairo_path_destroy(line);
+    set_hex(cr, colour, 0.95);
+    cairo_set_line_width(cr, 1.4);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     cairo_stroke(cr);
 }
 

@@ -32,4 +32,8 @@ struct AppInspector {
     static const std::string& filter(App& a) { return a.m_filter; }
     static bool dark(App& a) { return a.m_dark; }
     static void block_queued_clicks(App& a) { a.block_queued_clicks(); }
+    static NetGraphs& net(App& a) { return a.m_net; }
+    static SensorGraphs& sensors(App& a) { return a.m_sensors; }
+    static GtkWidget* net_scroll(App& a) { return a.m_net_scroll; }
+    static GtkWidget* sensor_scroll(App& a) { return a.m_sensor_scroll; }
 };

@@ -8,6 +8,7 @@
 
 #include <cairo.h>
 #include <gio/gio.h>
+#include <gtk/gtk.h>
 
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,9 @@ namespace gui_support {
 void process_events(int ms = 0);
 // Iterates the main loop until `done` holds or `timeout_ms` passed; returns `done()`.
 bool wait_until(const std::function<bool()>& done, int timeout_ms = 3000);
+
+// What the X server shows of `window`, as a person would see it, as build/artifacts/`name`.
+void save_screenshot(GtkWidget* window, const std::string& name);
 
 // The session bus of the tests, connected once for the whole program.
 GDBusConnection* session_bus();
