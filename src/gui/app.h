@@ -2,6 +2,7 @@
 // theme. One App exists, for the whole run of the window.
 #pragma once
 
+#include "gui/procview.h"
 #include "hw/hardware.h"
 #include "theme.h"
 
@@ -110,6 +111,8 @@ private:
 
     const unsigned char* m_locked_png = nullptr;
     size_t m_locked_png_size = 0;
+
+    ProcessView m_procview;
 
     std::unique_ptr<hw::Node> m_root;
     std::function<std::unique_ptr<hw::Node>()> m_collect;
