@@ -27,4 +27,6 @@ struct AppInspector {
     static const std::string& filter(App& a) { return a.m_filter; }
     static bool dark(App& a) { return a.m_dark; }
     static void block_queued_clicks(App& a) { a.block_queued_clicks(); }
+    static ProcessView& procview(App& a) { return a.m_procview; }
+    static GtkWidget* proc_box(App& a) { return a.m_proc_box; }
 };
