@@ -349,6 +349,7 @@ void ProcessView::sample() {
 
     // Rows are changed where they stand and then moved into order all at once, so the
     // selection and the scroll position stay.
+    const int selected = selected_pid();
     for (int pid : ch.removed) {
         auto row = m_rows.find(pid);
         if (row == m_rows.end()) continue;
@@ -356,6 +357,7 @@ void ProcessView::sample() {
         m_rows.erase(row);
     }
     if (!ch.removed.empty()) std::erase_if(m_order, [this](int pid) { return !m_rows.count(pid); });
+    drop_stray_selection(selected);
     for (int pid : ch.changed) {
         auto row = m_rows.find(pid);
         auto p = m_procs.find(pid);
@@ -490,8 +492,17 @@ void ProcessView::update_status() {
 }
 
 void ProcessView::refilter() {
+    const int selected = selected_pid();
     gtk_tree_model_filter_refilter(GTK_TREE_MODEL_FILTER(m_filter));
+    drop_stray_selection(selected);
     update_status();
+}
+
+void ProcessView::drop_stray_selection(int selected) {
+    // When the row under the cursor goes, the list selects its neighbour: another process,
+    // which the next click on "End process" would then ask to end.
+    if (selected > 0 && selected_pid() != selected)
+        gtk_tree_selection_unselect_all(gtk_tree_view_get_selection(GTK_TREE_VIEW(m_view)));
 }
 
 gboolean ProcessView::row_visible(GtkTreeModel* model, GtkTreeIter* it, gpointer self) {
@@ -584,9 +595,12 @@ void ProcessView::end_process(const procs::Identity& id, const std::string& name
         return;
     }
 
+    // The name is isolated, so that its own writing direction cannot reorder the question
+    // around it (a Latin name in an Arabic sentence).
+    const std::string isolated = "\u2068" + name + "\u2069";
     GtkWidget* d = gtk_message_dialog_new(
         parent_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s",
-        I18n::trf("tools.confirm_kill", name.c_str(), id.pid).c_str());
+        I18n::trf("tools.confirm_kill", isolated.c_str(), id.pid).c_str());
     if (!cmd.empty())
         gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s",
                                                  procs::shorten(cmd, 200).c_str());

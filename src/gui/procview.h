@@ -50,6 +50,8 @@ private:
     void apply_row(GtkTreeIter* it, const Proc& p);
     void update_status();
     void refilter();
+    // Unselects the row that the list chose itself after the row of `selected` went away.
+    void drop_stray_selection(int selected);
     void sort_rows();
     void show_sort_indicator();
     // Asks, then signals the process that `id` named when the user chose it.

@@ -62,7 +62,12 @@ void select_pid(ProcessView& v, int pid) {
          ok = gtk_tree_model_iter_next(m, &it)) {
         int p = 0;
         gtk_tree_model_get(m, &it, 0, &p, -1);
-        if (p == pid) gtk_tree_selection_select_iter(gtk_tree_view_get_selection(PI::view(v)), &it);
+        if (p != pid) continue;
+        // As a click does: the cursor and the selection.
+        GtkTreePath* path = gtk_tree_model_get_path(m, &it);
+        gtk_tree_view_set_cursor(PI::view(v), path, nullptr, FALSE);
+        gtk_tree_path_free(path);
+        return;
     }
 }
 
@@ -314,9 +319,12 @@ TEST_F(ProcList, FilterAndSortKeepTheSelectedRow) {
     EXPECT_EQ(shown_pids(m_view), (std::vector<int>{12, 10}));
     EXPECT_EQ(gtk_tree_view_column_get_sort_order(pid_column), GTK_SORT_DESCENDING);
 
+    // When the chosen process ends, nothing is chosen in its place.
+    select_pid(m_view, 10);
     procs.erase(10);
     PI::sample(m_view);
     EXPECT_EQ(PI::status(m_view), "1 of 2 processes");
+    EXPECT_EQ(m_view.selected_pid(), 0);
 
     // Buttons are named by their labels; the entry and the list need names of their own.
     EXPECT_EQ(atk_name(PI::entry(m_view)), "Filter processes…");
@@ -337,7 +345,7 @@ TEST_F(ProcList, EndsOwnProcessAfterAsking) {
         EXPECT_EQ(end_signal(child), SIGTERM) << "pidfd " << pidfd;
         ASSERT_EQ(answers.seen.size(), 1u) << "no error afterwards";
         EXPECT_EQ(answers.seen[0].text,
-                  "End \u201ca) %s %n <b>\u201d (PID " + std::to_string(child) + ")?");
+                  "End \u201c\u2068a) %s %n <b>\u2069\u201d (PID " + std::to_string(child) + ")?");
         EXPECT_FALSE(answers.seen[0].secondary.empty()) << "the command line";
         EXPECT_FALSE(answers.seen[0].markup);
     }
