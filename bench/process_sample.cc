@@ -10,7 +10,8 @@
 // Wall time includes waiting for a core on a shared machine; processor time does not.
 // Compare figures within one run.
 #include "live/processes.h"
-#include "util.h"
+
+#include "timing.h"
 
 #include <algorithm>
 #include <csignal>
@@ -25,22 +26,9 @@
 
 namespace {
 
-struct Stamp {
-    timespec wall{};
-    timespec cpu{};
-};
-
-Stamp now() {
-    Stamp s;
-    clock_gettime(CLOCK_MONOTONIC, &s.wall);
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &s.cpu);
-    return s;
-}
-
-double ms_between(const timespec& a, const timespec& b) {
-    return static_cast<double>(b.tv_sec - a.tv_sec) * 1e3 +
-           static_cast<double>(b.tv_nsec - a.tv_nsec) / 1e6;
-}
+using bench::ms_between;
+using bench::now;
+using bench::Stamp;
 
 void print_row(const char* what, std::vector<double> wall, std::vector<double> cpu) {
     std::sort(wall.begin(), wall.end());

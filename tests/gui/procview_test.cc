@@ -42,33 +42,36 @@ namespace {
 
 using PI = ProcViewInspector;
 
-std::vector<int> shown_pids(ProcessView& v) {
-    std::vector<int> out;
+// Calls `visit` with each shown row and its PID, in order, until it returns false.
+void walk_rows(ProcessView& v, const std::function<bool(GtkTreeModel*, GtkTreeIter*, int)>& visit) {
     GtkTreeModel* m = gtk_tree_view_get_model(PI::view(v));
     GtkTreeIter it;
     for (bool ok = gtk_tree_model_get_iter_first(m, &it); ok;
          ok = gtk_tree_model_iter_next(m, &it)) {
         int pid = 0;
         gtk_tree_model_get(m, &it, 0, &pid, -1);
-        out.push_back(pid);
+        if (!visit(m, &it, pid)) return;
     }
+}
+
+std::vector<int> shown_pids(ProcessView& v) {
+    std::vector<int> out;
+    walk_rows(v, [&](GtkTreeModel*, GtkTreeIter*, int pid) {
+        out.push_back(pid);
+        return true;
+    });
     return out;
 }
 
+// As a click does: the cursor and the selection.
 void select_pid(ProcessView& v, int pid) {
-    GtkTreeModel* m = gtk_tree_view_get_model(PI::view(v));
-    GtkTreeIter it;
-    for (bool ok = gtk_tree_model_get_iter_first(m, &it); ok;
-         ok = gtk_tree_model_iter_next(m, &it)) {
-        int p = 0;
-        gtk_tree_model_get(m, &it, 0, &p, -1);
-        if (p != pid) continue;
-        // As a click does: the cursor and the selection.
-        GtkTreePath* path = gtk_tree_model_get_path(m, &it);
+    walk_rows(v, [&](GtkTreeModel* m, GtkTreeIter* it, int p) {
+        if (p != pid) return true;
+        GtkTreePath* path = gtk_tree_model_get_path(m, it);
         gtk_tree_view_set_cursor(PI::view(v), path, nullptr, FALSE);
         gtk_tree_path_free(path);
-        return;
-    }
+        return false;
+    });
 }
 
 std::string atk_name(GtkWidget* w) {
