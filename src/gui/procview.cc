@@ -628,12 +628,14 @@ void ProcessView::end_process(const procs::Identity& id, const std::string& name
 
     std::string failure;
     bool ended = false;
-    if (!still_there())
+    if (!still_there()) {
         failure = tr("tools.already_ended");
-    else if (own)
+    } else if (own) {
+        if (m_before_signal) m_before_signal();
         ended = signal_own(id, pidfd, failure);
-    else
+    } else {
         ended = signal_elevated(id, failure);
+    }
     if (pidfd >= 0) close(pidfd);
     if (ended) {
         try {

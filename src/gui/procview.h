@@ -104,9 +104,11 @@ private:
     uint64_t m_mem_total = 0;
     bool m_mem_total_read = false;
 
-    // Seams the tests replace: where processes are read, how uids get their names, and
-    // whether the kernel's process descriptors are used.
+    // Seams the tests replace: where processes are read, how uids get their names, whether
+    // the kernel's process descriptors are used, and what happens between the last check and
+    // the signal (where a PID can change hands).
     procs::Source m_source;
     std::function<std::string(unsigned)> m_user_name;
     bool m_use_pidfd = true;
+    std::function<void()> m_before_signal;
 };
