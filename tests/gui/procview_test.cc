@@ -245,6 +245,12 @@ TEST_F(ProcList, FilterAndSortKeepTheSelectedRow) {
     EXPECT_EQ(PI::status(m_view), "1 of 2 processes");
     EXPECT_EQ(m_view.selected_pid(), 0);
 
+    // A captured tree's PIDs are another machine's: nothing here may be signalled for them.
+    setenv("QUARVEL_SYSROOT", "/nonexistent", 1);
+    rows(m_view, 12);
+    EXPECT_FALSE(gtk_widget_get_sensitive(PI::end_button(m_view)));
+    unsetenv("QUARVEL_SYSROOT");
+
     // Buttons are named by their labels; the entry and the list need names of their own.
     AtkObject* entry = gtk_widget_get_accessible(PI::entry(m_view));
     AtkObject* list = gtk_widget_get_accessible(GTK_WIDGET(PI::view(m_view)));
