@@ -111,10 +111,15 @@ bool natural_less(std::string_view a, std::string_view b) {
 }
 
 std::string valid_utf8(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     size_t n = s.size(), i = 0;
+    // Nearly every kernel text is ASCII, which is copied whole.
+    while (i < n && p[i] < 0x80)
+        ++i;
+    if (i == n) return std::string(s);
+    std::string out;
+    out.reserve(s.size());
+    out.append(s.substr(0, i));
     while (i < n) {
         unsigned char c = p[i];
         size_t len = 0;
