@@ -58,6 +58,8 @@ private:
     std::unique_ptr<const std::string> m_owned; // on the heap, so moving keeps its address
 };
 std::vector<std::string> read_lines(const std::string& path);
+// What read_lines makes of a text already read: cut at "\n", no empty line after the last.
+std::vector<std::string> lines(std::string_view text);
 std::vector<std::string> list_dir(const std::string& path, const std::string& prefix = "");
 bool path_exists(const std::string& path);
 bool is_dir(const std::string& path);
