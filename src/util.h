@@ -86,6 +86,8 @@ bool write_all(int fd, const std::string& text);
 // ---- Text -----------------------------------------------------------------------------------
 
 std::string trim(std::string_view s);
+// trim without the copy, for parsers of large texts.
+std::string_view trim_view(std::string_view s);
 std::string lower(std::string_view s);
 bool starts_with(std::string_view s, std::string_view p);
 bool ends_with(std::string_view s, std::string_view p);

@@ -15,13 +15,17 @@ bool is_digit(char c) {
 
 } // namespace
 
-std::string trim(std::string_view s) {
+std::string_view trim_view(std::string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && is_trim_byte(s[b]))
         ++b;
     while (e > b && is_trim_byte(s[e - 1]))
         --e;
-    return std::string(s.substr(b, e - b));
+    return s.substr(b, e - b);
+}
+
+std::string trim(std::string_view s) {
+    return std::string(trim_view(s));
 }
 
 std::string lower(std::string_view s) {

@@ -20,23 +20,6 @@ bool CpuInfoBlock::has(std::string_view key) const {
     return false;
 }
 
-namespace {
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == '\0';
-}
-
-// util::trim without the copy: a large machine's file has a hundred thousand lines.
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && is_blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && is_blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-} // namespace
-
 std::vector<CpuInfoBlock> parse_cpuinfo(std::string_view text) {
     std::vector<CpuInfoBlock> blocks;
     CpuInfoBlock current;
@@ -48,7 +31,7 @@ std::vector<CpuInfoBlock> parse_cpuinfo(std::string_view text) {
     while (start <= text.size()) {
         size_t nl = text.find('\n', start);
         if (nl == std::string_view::npos) nl = text.size();
-        std::string_view t = trimmed(text.substr(start, nl - start));
+        std::string_view t = util::trim_view(text.substr(start, nl - start));
         start = nl + 1;
         if (t.empty()) {
             finish();
@@ -56,8 +39,8 @@ std::vector<CpuInfoBlock> parse_cpuinfo(std::string_view text) {
         }
         size_t colon = t.find(':');
         if (colon == std::string_view::npos) continue;
-        current.fields.emplace_back(util::valid_utf8(trimmed(t.substr(0, colon))),
-                                    util::valid_utf8(trimmed(t.substr(colon + 1))));
+        current.fields.emplace_back(util::valid_utf8(util::trim_view(t.substr(0, colon))),
+                                    util::valid_utf8(util::trim_view(t.substr(colon + 1))));
     }
     finish();
     return blocks;

@@ -163,20 +163,22 @@ Ids Ids::load() {
     return ids;
 }
 
+namespace {
+
+const std::string& searched(bool& done, std::string& path, const char* name) {
+    if (!done) path = find_ids_file(name);
+    done = true;
+    return path;
+}
+
+} // namespace
+
 const std::string& Ids::pci_ids_path() const {
-    if (!m_impl->pci_searched) {
-        m_pci_path = find_ids_file("pci.ids");
-        m_impl->pci_searched = true;
-    }
-    return m_pci_path;
+    return searched(m_impl->pci_searched, m_pci_path, "pci.ids");
 }
 
 const std::string& Ids::usb_ids_path() const {
-    if (!m_impl->usb_searched) {
-        m_usb_path = find_ids_file("usb.ids");
-        m_impl->usb_searched = true;
-    }
-    return m_usb_path;
+    return searched(m_impl->usb_searched, m_usb_path, "usb.ids");
 }
 
 const PciIdTables& Ids::pci_tables() const {

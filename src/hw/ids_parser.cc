@@ -16,14 +16,6 @@ bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\0';
 }
 
-std::string_view trim_view(std::string_view s) {
-    while (!s.empty() && is_space(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && is_space(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Exactly `digits` hexadecimal digits at the start of `s`, followed by white space or nothing.
 // Stricter than "parse what you can": "12zz" or "80861" are no ids at all, and a line whose
 // id is damaged must not become an entry under some other number.
@@ -99,11 +91,8 @@ private:
     uint64_t m_mask = 0;
 };
 
-// Calls f(depth, body) for every line that may hold an entry, until f returns false. Blank
-// lines, comment lines and lines indented with anything but tabs are passed over without
-// touching the caller's state: a line indented with spaces has no depth one can trust, and
-// it must not end the block of the vendor or device above it.
-template <typename F> void for_each_line(std::string_view text, F&& f) {
+// Every line, until f returns false.
+template <typename F> void for_each_raw_line(std::string_view text, F&& f) {
     const char* p = text.data();
     const char* end = p + text.size();
     Newlines newlines(text);
@@ -112,14 +101,24 @@ template <typename F> void for_each_line(std::string_view text, F&& f) {
         const char* line_end = nl ? nl : end;
         std::string_view line(p, static_cast<size_t>(line_end - p));
         p = nl ? nl + 1 : end;
-        if (line.empty() || line[0] == '#') continue;
+        if (!f(line)) return;
+    }
+}
+
+// Calls f(depth, body) for every line that may hold an entry, until f returns false. Blank
+// lines, comment lines and lines indented with anything but tabs are passed over without
+// touching the caller's state: a line indented with spaces has no depth one can trust, and
+// it must not end the block of the vendor or device above it.
+template <typename F> void for_each_line(std::string_view text, F&& f) {
+    for_each_raw_line(text, [&](std::string_view line) {
+        if (line.empty() || line[0] == '#') return true;
         size_t depth = 0;
         while (depth < line.size() && line[depth] == '\t')
             ++depth;
         std::string_view body = line.substr(depth);
-        if (body.empty() || is_space(body[0])) continue;
-        if (!f(depth, body)) return;
-    }
+        if (body.empty() || is_space(body[0])) return true;
+        return f(depth, body);
+    });
 }
 
 // Room for the entries of a text of this size: a candidate line takes a dozen bytes or more
@@ -134,7 +133,7 @@ size_t room_for(std::string_view text) {
 std::string_view name_at(std::string_view text, std::optional<uint32_t> offset) {
     if (!offset || *offset > text.size()) return {};
     std::string_view rest = text.substr(*offset);
-    return trim_view(rest.substr(0, rest.find('\n')));
+    return util::trim_view(rest.substr(0, rest.find('\n')));
 }
 
 namespace {
@@ -143,17 +142,11 @@ namespace {
 // under them is passed over with one look at its first byte, which is what makes a load
 // cheap (the files are mostly device and subsystem lines).
 template <typename F> void for_each_top_line(std::string_view text, F&& f) {
-    const char* p = text.data();
-    const char* end = p + text.size();
-    Newlines newlines(text);
-    while (p < end) {
-        const char* nl = newlines.next();
-        const char* line_end = nl ? nl : end;
+    for_each_raw_line(text, [&](std::string_view line) {
         // Blank, comment, nested and space-indented lines, as for_each_line skips them.
-        if (*p != '\t' && *p != '#' && !is_space(*p))
-            if (!f(std::string_view(p, static_cast<size_t>(line_end - p)))) return;
-        p = nl ? nl + 1 : end;
-    }
+        if (line.empty() || line[0] == '\t' || line[0] == '#' || is_space(line[0])) return true;
+        return f(line);
+    });
 }
 
 void parse_class_section(std::string_view text, size_t start, PciIdTables& out) {
@@ -263,7 +256,7 @@ std::string_view pci_subsystem_name(std::string_view whole, const IdIndex<uint32
                 rest.remove_prefix(1);
             if (rest.size() == body.size()) return true; // the two ids must stand apart
             if (!take_id(rest, 4, sub_device)) return true;
-            if ((sub_vendor << 16 | sub_device) == subsystem) found = trim_view(rest);
+            if ((sub_vendor << 16 | sub_device) == subsystem) found = util::trim_view(rest);
             return true;
         });
     }
