@@ -1,5 +1,6 @@
 #include "hw/ids.h"
 
+#include "host.h"
 #include "hw/ids_parser.h"
 #include "util.h"
 
@@ -134,12 +135,40 @@ Ids& Ids::instance() {
     return ids;
 }
 
+namespace {
+
+// The database file to read: the machine's own; over a capture that left it out although
+// the machine had one (or that does not say), this computer's. Hand-made trees without a
+// facts file keep their missing databases, so what they show never depends on this computer.
+util::FileContents find_and_read(const std::string& name,
+                                 const std::optional<std::string>& captured_had, std::string* path,
+                                 bool* here) {
+    *path = find_ids_file(name);
+    *here = false;
+    if (path->empty() && host::captured_facts() && (!captured_had || !captured_had->empty())) {
+        util::ThisMachine this_machine;
+        *path = find_ids_file(name);
+        *here = !path->empty();
+        return read_ids(*path);
+    }
+    return read_ids(*path);
+}
+
+} // namespace
+
 Ids Ids::load() {
-    std::string pci_path = find_ids_file("pci.ids");
-    std::string usb_path = find_ids_file("usb.ids");
-    Ids ids = from_files(read_ids(pci_path), read_ids(usb_path));
+    const host::Facts* facts = host::captured_facts();
+    std::string pci_path, usb_path;
+    bool pci_here = false, usb_here = false;
+    util::FileContents pci =
+        find_and_read("pci.ids", facts ? facts->pci_ids : std::nullopt, &pci_path, &pci_here);
+    util::FileContents usb =
+        find_and_read("usb.ids", facts ? facts->usb_ids : std::nullopt, &usb_path, &usb_here);
+    Ids ids = from_files(std::move(pci), std::move(usb));
     ids.m_pci_path = std::move(pci_path);
     ids.m_usb_path = std::move(usb_path);
+    ids.m_pci_here = pci_here;
+    ids.m_usb_here = usb_here;
     return ids;
 }
 

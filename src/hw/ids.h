@@ -20,7 +20,9 @@ public:
     static Ids& instance();
 
     // Searches for the files and reads them now, apart from instance(): for tests, which
-    // change QUARVEL_SYSROOT or SNAP between cases, and for the load benchmark.
+    // change QUARVEL_SYSROOT or SNAP between cases, and for the load benchmark. Over a
+    // capture made by --capture that lacks a file the captured machine had, this computer's
+    // is read instead, so that devices still have names.
     static Ids load();
     // Tables made from the given file texts, with no file behind them (empty paths).
     static Ids from_text(std::string pci_text, std::string usb_text);
@@ -48,6 +50,9 @@ public:
     // The machine's path of the file that was loaded, empty when none was found.
     const std::string& pci_ids_path() const { return m_pci_path; }
     const std::string& usb_ids_path() const { return m_usb_path; }
+    // True when the file is this computer's, not the captured machine's (see load()).
+    bool pci_ids_from_this_computer() const { return m_pci_here; }
+    bool usb_ids_from_this_computer() const { return m_usb_here; }
 
 private:
     struct Impl;
@@ -57,6 +62,8 @@ private:
     std::unique_ptr<Impl> m_impl;
     std::string m_pci_path;
     std::string m_usb_path;
+    bool m_pci_here = false;
+    bool m_usb_here = false;
 };
 
 // The first readable "name" in the directories the distributions use (a Snap's own copy
