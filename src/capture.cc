@@ -172,7 +172,7 @@ using WriteArchive = bool (*)(const Tree* tree, const char* path, std::string* e
 // Empty on success, else why not.
 std::string write_archive(const Tree& tree, const char* path) {
     std::string error;
-    void* module = module_loader::open("quarvel-capture.so", &error);
+    void* module = module_loader::load("quarvel-capture.so", &error);
     auto write =
         module ? reinterpret_cast<WriteArchive>(dlsym(module, "quarvel_write_archive")) : nullptr;
     if (!write) return error.empty() ? std::string("quarvel_write_archive missing") : error;

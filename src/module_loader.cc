@@ -26,7 +26,7 @@ std::string own_directory() {
 
 } // namespace
 
-void* open(const std::string& name, std::string* error) {
+void* load(const std::string& name, std::string* error) {
     static std::map<std::string, void*> loaded;
     if (auto it = loaded.find(name); it != loaded.end()) return it->second;
     std::string last_error;

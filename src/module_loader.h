@@ -8,6 +8,6 @@ namespace module_loader {
 
 // The module's handle, from the program's own directory or the installed module directory;
 // null with the reason in `error` (when given). Each module is loaded once.
-void* open(const std::string& name, std::string* error);
+void* load(const std::string& name, std::string* error);
 
 } // namespace module_loader

@@ -48,7 +48,21 @@ bool is_telling_ipv6(const in6_addr& a) {
     return std::memcmp(&a, &any, sizeof a) != 0 && std::memcmp(&a, &loopback, sizeof a) != 0;
 }
 
-constexpr const char* home_prefixes[] = {"/home/", "/var/home/", "/media/", "/run/media/"};
+// Directories named after their user. Under /media and /run/media the user's directory holds
+// the mounted volumes; a volume mounted right under /media is named after its label instead.
+struct HomePrefix {
+    const char* prefix;
+    bool needs_subdirectory;
+};
+constexpr HomePrefix home_prefixes[] = {
+    {"/home/", false}, {"/var/home/", false}, {"/media/", true}, {"/run/media/", true}};
+
+// A host, user or serial inside other text counts only as a whole word: "vm" is not the "vm"
+// of "vmscape", and a host "raspberrypi" is not the domain in "raspberrypi.com".
+bool whole_word(std::string_view s, size_t pos, size_t len) {
+    auto word = [](char c) { return is_alnum(c) || c == '.' || c == '-' || c == '_'; };
+    return (pos == 0 || !word(s[pos - 1])) && (pos + len >= s.size() || !word(s[pos + len]));
+}
 
 class Redactor {
 public:
@@ -136,13 +150,16 @@ private:
     }
 
     void learn_users(std::string_view s) {
-        for (const char* prefix : home_prefixes) {
+        for (const auto& [prefix, needs_subdirectory] : home_prefixes) {
             for (size_t at = s.find(prefix); at != std::string_view::npos;
                  at = s.find(prefix, at + 1)) {
+                // "/run/media/" also contains "/media/": that one is no user's directory.
+                if (at > 0 && is_alnum(s[at - 1])) continue;
                 size_t start = at + std::strlen(prefix);
                 size_t end = s.find_first_of("/ \t\n()[],;'\"", start);
-                std::string user(
-                    s.substr(start, end == std::string_view::npos ? s.npos : end - start));
+                if (end == std::string_view::npos) end = s.size();
+                if (needs_subdirectory && (end == s.size() || s[end] != '/')) continue;
+                std::string user(s.substr(start, end - start));
                 if (!user.empty() && user != "root") remember(user, "user");
             }
         }
@@ -203,7 +220,7 @@ private:
     size_t literal_at(std::string_view s, size_t pos, std::string& out) {
         for (const auto& literal : m_literals) {
             if (s.compare(pos, literal.size(), literal) == 0 &&
-                stands_alone(s, pos, literal.size())) {
+                whole_word(s, pos, literal.size())) {
                 out = m_placeholders.at(literal);
                 return literal.size();
             }

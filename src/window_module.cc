@@ -13,7 +13,7 @@ namespace {
 constexpr const char* module_name = "quarvel-window.so";
 
 void* load(std::string* error) {
-    return module_loader::open(module_name, error);
+    return module_loader::load(module_name, error);
 }
 
 } // namespace
