@@ -8,7 +8,6 @@
 #include "report.h"
 #include "settings.h"
 
-#include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <dlfcn.h>
@@ -147,12 +146,6 @@ private:
     std::set<std::string> m_endless;
     const std::vector<std::string>* m_names = nullptr;
 };
-
-std::string zeros(std::string s) {
-    for (char& c : s)
-        if (std::isalnum(static_cast<unsigned char>(c))) c = '0';
-    return s;
-}
 
 // The argument after --capture, unless it is another option.
 const char* archive_path(int argc, char** argv) {

@@ -52,6 +52,9 @@ Tree gather(const Recording& rec, bool blank);
 // EDID blocks field by field (the EDID checksum made right again). Anything else unchanged.
 std::string blank(const std::string& path, std::string content);
 
+// `s` with its letters and digits turned into zeros: blanked, but of the same length and shape.
+std::string zeros(std::string s);
+
 // --capture FILE.tar.xz [--no-redact]
 int run_capture_mode(int argc, char** argv);
 

@@ -119,8 +119,12 @@ std::string blank(const std::string& path, std::string content) {
     bool shaped = (redact::is_mac(text) && text.find_first_not_of("fF:") != std::string::npos) ||
                   redact::is_uuid(text);
     if (serial && (redact::is_bus_address(text) || hw::is_dmi_placeholder(text))) return content;
-    if (serial || shaped) zero_text(content, 0, content.size());
-    return content;
+    return serial || shaped ? zeros(std::move(content)) : content;
+}
+
+std::string zeros(std::string s) {
+    zero_text(s, 0, s.size());
+    return s;
 }
 
 } // namespace capture

@@ -131,7 +131,10 @@ private:
         if (value.empty()) return;
         placeholder(value, kind);
         size_t shortest = std::string_view(kind) == "serial" ? 6 : 2;
-        if (value.size() >= shortest) m_literals.push_back(value);
+        // Only whole characters: a host name of stray bytes could otherwise match the first
+        // bytes of a character and cut it in two.
+        if (value.size() >= shortest && util::valid_utf8(value) == value)
+            m_literals.push_back(value);
     }
 
     // Numbers the placeholders in the order of the tree, so that the text and the JSON report

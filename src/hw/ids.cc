@@ -145,11 +145,11 @@ util::FileContents find_and_read(const std::string& name,
                                  bool* here) {
     *path = find_ids_file(name);
     *here = false;
+    std::optional<util::ThisMachine> this_machine;
     if (path->empty() && host::captured_facts() && (!captured_had || !captured_had->empty())) {
-        util::ThisMachine this_machine;
+        this_machine.emplace();
         *path = find_ids_file(name);
         *here = !path->empty();
-        return read_ids(*path);
     }
     return read_ids(*path);
 }
