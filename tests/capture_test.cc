@@ -121,6 +121,10 @@ TEST(CaptureFacts, ReadBackAsWrittenAndOddLinesSkipped) {
         host::parse_facts(text + "address\teth1\t4\t1.2.3.4\t\t999\t\nunknown\t1\npage_size\tx\n");
     ASSERT_TRUE(back);
     EXPECT_EQ(host::format_facts(*back), text);
+    EXPECT_EQ(back->kernel->nodename + "|" + back->kernel->version, "pc\twith tab|#1 SMP\nx");
+    EXPECT_EQ(back->effective_uid, 0u);
+    EXPECT_EQ(back->pci_ids, "");
+    EXPECT_EQ(back->addresses->size(), 1u); // the line with a prefix of 999 bits is skipped
     EXPECT_FALSE(host::parse_facts("quarvel-capture 2\n"));
 }
 

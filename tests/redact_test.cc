@@ -42,7 +42,7 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
     k.add("Build", "gcc (builder@build-7.example) build-7x");
     k.add("Command line", "root=UUID=8c1f3a52-9d0e-4b7a-a6c3-2e5f9b1d0a47 quiet");
     Node* net = tree.add_child("net.eth0", "eth0", "");
-    net->summary = "00:00:5e:00:53:01";
+    net->summary = "peer 00:00:5e:00:53:02";
     auto& i = net->section("Interface");
     i.add("MAC address", "00:00:5e:00:53:01", "address");
     i.add("IPv4", "192.0.2.2 / 255.255.255.0 \u21E2 192.0.2.255  (/24)");
@@ -67,7 +67,7 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
                        "Host name=<host-1>",
                        "Build=gcc (builder@build-7.example) build-7x",
                        "Command line=root=UUID=<uuid-1> quiet",
-                       "== eth0 [<mac-1>]",
+                       "== eth0 [peer <mac-2>]",
                        "MAC address=<mac-1>",
                        "IPv4=<ip-1> / 255.255.255.0 \u21E2 <ip-2>  (/24)",
                        "IPv6=<ip-3> / 64, ::1 / 128",
