@@ -180,17 +180,14 @@ Recording record(const std::function<void()>& work) {
     g_recording = &rec;
     util::set_access_observer(observe);
     host::record_facts(&rec.facts);
-    try {
-        work();
-    } catch (...) {
-        host::record_facts(nullptr);
-        util::set_access_observer(nullptr);
-        g_recording = nullptr;
-        throw;
-    }
-    host::record_facts(nullptr);
-    util::set_access_observer(nullptr);
-    g_recording = nullptr;
+    struct Stop {
+        ~Stop() {
+            host::record_facts(nullptr);
+            util::set_access_observer(nullptr);
+            g_recording = nullptr;
+        }
+    } stop;
+    work();
     return rec;
 }
 
@@ -217,10 +214,10 @@ int run_capture_mode(int argc, char** argv) {
     std::unique_ptr<hw::Node> root;
     Recording rec = record([&] {
         root = hw::collect_all();
-        const hw::Ids& ids = hw::Ids::instance();
-        rec.facts.pci_ids = ids.pci_ids_path();
-        rec.facts.usb_ids = ids.usb_ids_path();
+        hw::Ids::instance(); // the databases, should no collector have asked for a name
     });
+    rec.facts.pci_ids = hw::Ids::instance().pci_ids_path();
+    rec.facts.usb_ids = hw::Ids::instance().usb_ids_path();
     if (blank_files)
         for (auto& [name, address] : rec.facts.permanent_addresses)
             address = zeros(address);
