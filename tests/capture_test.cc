@@ -178,11 +178,11 @@ TEST_P(CaptureRoundTrip, ReplayGivesTheCapturedReportLineForLineAndBlanksIdentif
         std::vector<std::string> args = {"--capture", dir + ".tar.xz"};
         if (!blank) args.push_back("--no-redact");
         auto run = run_quarvel(args, plain_env(config.path(), sysroot));
-        ASSERT_EQ(run.exit_code, 0) << run.err;
+        ASSERT_EQ(run.exit_code, 0) << run.err << " signal " << run.term_signal;
         EXPECT_EQ(run.out, "Capture written: " + dir + ".tar.xz\n");
         ASSERT_TRUE(unpack(dir + ".tar.xz", dir));
         auto replay = run_quarvel({"--report"}, plain_env(config.path(), dir));
-        ASSERT_EQ(replay.exit_code, 0) << replay.err;
+        ASSERT_EQ(replay.exit_code, 0) << replay.err << " signal " << replay.term_signal;
         std::string captured = read_whole_file(dir + capture::report_path);
         if (!blank) {
             auto want = util::split(without_time(captured), '\n');
