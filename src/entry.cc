@@ -1,5 +1,6 @@
 #include "entry.h"
 
+#include "capture.h"
 #include "host.h"
 #include "hw/hardware.h"
 #include "hw/root_data.h"
@@ -21,11 +22,12 @@ namespace entry {
 
 namespace {
 
-enum class Mode { window, report, root_collect, version, help };
+enum class Mode { window, report, root_collect, version, help, capture };
 
 Mode find_mode(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        if (a == "--capture") return Mode::capture;
         if (a == "--root-collect") return Mode::root_collect;
         if (a == "--report" || a == "-r") return Mode::report;
         if (a == "--version" || a == "-v") return Mode::version;
@@ -34,11 +36,42 @@ Mode find_mode(int argc, char** argv) {
     return Mode::window;
 }
 
+// ---- What the report is written as: --json, --redact ----------------------------------------
+
+bool has_arg(int argc, char** argv, const char* wanted) {
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == wanted) return true;
+    return false;
+}
+
+// These may stand between "--report" and its file: "--report --json out.json".
+bool is_report_format(const std::string& a) {
+    return a == "--json" || a == "--redact";
+}
+
+void print_help_formats() {
+    std::printf("\n");
+    const std::pair<const char*, const char*> lines[] = {
+        {"--json", "cli.help_json"},
+        {"--redact", "cli.help_redact"},
+        {"--capture FILE.tar.xz", "cli.help_capture"},
+        {"--no-redact", "cli.help_no_redact"},
+    };
+    for (const auto& [option, key] : lines)
+        std::printf("  %-23s %s\n", option, tr(key));
+}
+
+// ---------------------------------------------------------------------------------------------
+
 // The first "--report"/"-r" followed by an argument that does not begin with "-".
 const char* output_path(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i) {
         std::string a = argv[i];
-        if ((a == "--report" || a == "-r") && argv[i + 1][0] != '-') return argv[i + 1];
+        if (a != "--report" && a != "-r") continue;
+        int next = i + 1;
+        while (next + 1 < argc && is_report_format(argv[next]))
+            ++next;
+        if (argv[next][0] != '-') return argv[next];
     }
     return nullptr;
 }
@@ -60,6 +93,7 @@ int print_help() {
                 "  --version            Version ausgeben\n"
                 "  --help               diese Hilfe\n",
                 version, tr("about.comment"));
+    print_help_formats();
     return 0;
 }
 
@@ -91,7 +125,10 @@ int run_report_mode(int argc, char** argv) {
     util::set_number_format(tr("num.decimal"), tr("num.group"));
 
     auto root = hw::collect_all();
-    std::string text = report::to_text(*root);
+    report::Options options;
+    options.redact = has_arg(argc, argv, "--redact");
+    std::string text = has_arg(argc, argv, "--json") ? report::to_json(*root, options)
+                                                     : report::to_text(*root, options);
     root.reset();
 
     if (const char* path = output_path(argc, argv)) {
@@ -120,6 +157,8 @@ int run(int argc, char** argv) {
         return 0;
     case Mode::help:
         return print_help();
+    case Mode::capture:
+        return capture::run_capture_mode(argc, argv);
     case Mode::window:
         break;
     }

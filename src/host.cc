@@ -10,6 +10,7 @@
 #include <linux/sockios.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/statvfs.h>
@@ -50,9 +51,24 @@ std::string printable(const sockaddr* sa) {
     return buf;
 }
 
+Facts* g_record = nullptr;
+
+// Hands `value` back, noting it in the facts being recorded.
+template <class T> T noted(std::optional<T> Facts::*field, T value) {
+    if (g_record) g_record->*field = value;
+    return value;
+}
+
 } // namespace
 
+void record_facts(Facts* facts) {
+    g_record = facts;
+}
+
 KernelName kernel_name() {
+    if (util::over_sysroot())
+        if (const Facts* f = captured_facts(); f && f->kernel)
+            return noted(&Facts::kernel, *f->kernel);
     KernelName k;
     if (util::over_sysroot()) {
         k.sysname = util::read_file("/proc/sys/kernel/ostype");
@@ -60,7 +76,7 @@ KernelName kernel_name() {
         k.release = util::read_file("/proc/sys/kernel/osrelease");
         k.version = util::read_file("/proc/sys/kernel/version");
         k.machine = util::read_file("/proc/sys/kernel/arch");
-        return k;
+        return noted(&Facts::kernel, k);
     }
     struct utsname u;
     if (uname(&u) != 0) return k;
@@ -69,24 +85,52 @@ KernelName kernel_name() {
     k.release = u.release;
     k.version = u.version;
     k.machine = u.machine;
-    return k;
+    return noted(&Facts::kernel, k);
 }
 
+namespace {
+
+// A figure of sysconf, or the captured machine's.
+std::optional<long> sysconf_fact(std::optional<long> Facts::*field, int name) {
+    std::optional<long> v;
+    if (util::over_sysroot()) {
+        if (const Facts* f = captured_facts()) v = f->*field;
+    } else if (long n = sysconf(name); n > 0) {
+        v = n;
+    }
+    if (g_record && v) g_record->*field = v;
+    return v;
+}
+
+} // namespace
+
 std::optional<long> page_size() {
-    if (util::over_sysroot()) return std::nullopt;
-    long v = sysconf(_SC_PAGESIZE);
-    return v > 0 ? std::optional<long>(v) : std::nullopt;
+    return sysconf_fact(&Facts::page_size, _SC_PAGESIZE);
 }
 
 std::optional<long> processors_online() {
-    if (util::over_sysroot()) return std::nullopt;
-    long v = sysconf(_SC_NPROCESSORS_ONLN);
-    return v > 0 ? std::optional<long>(v) : std::nullopt;
+    return sysconf_fact(&Facts::processors_online, _SC_NPROCESSORS_ONLN);
 }
 
+// Over a capture, the uid of the process that took it: a capture taken by root holds the
+// root-only files, so a replay reads them as that process did.
 std::optional<unsigned> effective_uid() {
-    if (util::over_sysroot()) return std::nullopt;
-    return static_cast<unsigned>(geteuid());
+    std::optional<unsigned> uid;
+    if (!util::over_sysroot())
+        uid = static_cast<unsigned>(geteuid());
+    else if (const Facts* f = captured_facts())
+        uid = f->effective_uid;
+    if (g_record && uid) g_record->effective_uid = uid;
+    return uid;
+}
+
+std::string user_name() {
+    if (util::over_sysroot()) return {};
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    char buf[4096];
+    if (getpwuid_r(getuid(), &entry, buf, sizeof buf, &found) != 0 || !found) return {};
+    return found->pw_name ? found->pw_name : "";
 }
 
 bool running_as_root() {
@@ -96,7 +140,11 @@ bool running_as_root() {
 
 std::vector<InterfaceAddress> interface_addresses() {
     std::vector<InterfaceAddress> out;
-    if (util::over_sysroot()) return out;
+    if (util::over_sysroot()) {
+        const Facts* f = captured_facts();
+        if (f && f->addresses) out = *f->addresses;
+        return noted(&Facts::addresses, out);
+    }
     struct ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) return out;
     for (struct ifaddrs* a = list; a; a = a->ifa_next) {
@@ -114,11 +162,13 @@ std::vector<InterfaceAddress> interface_addresses() {
         out.push_back(std::move(ia));
     }
     freeifaddrs(list);
-    return out;
+    return noted(&Facts::addresses, out);
 }
 
-std::string permanent_address(const std::string& interface) {
-    if (util::over_sysroot() || interface.empty() || interface.size() >= IFNAMSIZ) return {};
+namespace {
+
+std::string read_permanent_address(const std::string& interface) {
+    if (interface.empty() || interface.size() >= IFNAMSIZ) return {};
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return {};
     constexpr unsigned max_addr_len = 32; // the kernel's MAX_ADDR_LEN
@@ -143,8 +193,7 @@ std::string permanent_address(const std::string& interface) {
     return all_zero ? std::string() : out;
 }
 
-std::optional<FsUsage> fs_usage(const std::string& mount_point) {
-    if (util::over_sysroot()) return std::nullopt;
+std::optional<FsUsage> read_fs_usage(const std::string& mount_point) {
     struct statvfs st;
     if (statvfs(mount_point.c_str(), &st) != 0) return std::nullopt;
     uint64_t unit = st.f_frsize ? st.f_frsize : st.f_bsize;
@@ -155,6 +204,32 @@ std::optional<FsUsage> fs_usage(const std::string& mount_point) {
     u.total_inodes = st.f_files;
     u.free_inodes = st.f_ffree;
     return u;
+}
+
+} // namespace
+
+std::string permanent_address(const std::string& interface) {
+    std::string address;
+    if (!util::over_sysroot()) {
+        address = read_permanent_address(interface);
+    } else if (const Facts* f = captured_facts()) {
+        auto it = f->permanent_addresses.find(interface);
+        if (it != f->permanent_addresses.end()) address = it->second;
+    }
+    if (g_record && !address.empty()) g_record->permanent_addresses[interface] = address;
+    return address;
+}
+
+std::optional<FsUsage> fs_usage(const std::string& mount_point) {
+    std::optional<FsUsage> usage;
+    if (!util::over_sysroot()) {
+        usage = read_fs_usage(mount_point);
+    } else if (const Facts* f = captured_facts()) {
+        auto it = f->fs_usage.find(mount_point);
+        if (it != f->fs_usage.end()) usage = it->second;
+    }
+    if (g_record && usage) g_record->fs_usage[mount_point] = *usage;
+    return usage;
 }
 
 bool display_available() {

@@ -1,11 +1,14 @@
 // Facts that come from system calls rather than files. Over a captured tree
-// (QUARVEL_SYSROOT) they are taken from the captured files where the kernel also writes
-// them, and are otherwise absent, so a report over a capture never mixes in this host.
+// (QUARVEL_SYSROOT) they come from the facts file that --capture writes beside the kernel
+// files, or, for trees without one, from the captured files where the kernel also writes
+// them; otherwise they are absent, so a report over a capture never mixes in this host.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -27,6 +30,8 @@ std::optional<long> processors_online();
 
 // The effective user id; nothing over a capture (the capture's owner is unknown).
 std::optional<unsigned> effective_uid();
+// The login name of the user running this process; empty over a capture.
+std::string user_name();
 // True only when this process really runs with administrator rights on the live system.
 bool running_as_root();
 
@@ -59,5 +64,39 @@ std::optional<FsUsage> fs_usage(const std::string& mount_point);
 // True when a graphical display may be reached (DISPLAY or WAYLAND_DISPLAY set) and no
 // capture is being read.
 bool display_available();
+
+// ---- Captures -------------------------------------------------------------------------------
+
+// The answers above as one captured machine gave them. Every field is optional: what the
+// report never asked for is not recorded, and a replay then answers as for a bare tree.
+struct Facts {
+    std::optional<KernelName> kernel;
+    std::optional<long> page_size;
+    std::optional<long> processors_online;
+    std::optional<unsigned> effective_uid;
+    std::optional<std::vector<InterfaceAddress>> addresses;
+    std::map<std::string, std::string> permanent_addresses; // interface -> address
+    std::map<std::string, FsUsage> fs_usage;                // mount point -> figures
+    // The identifier databases the captured machine had ("" for none), so that a replay
+    // knows whether a database missing from the capture was left out or never there.
+    std::optional<std::string> pci_ids, usb_ids;
+};
+
+// Where the facts file lies in a capture, as a machine path.
+constexpr const char* facts_path = "/.quarvel-capture";
+
+// A line-oriented text: "quarvel-capture 1", then one fact per line, fields separated by
+// tabs, with tab, newline and backslash escaped. Unknown lines are skipped when read, so
+// later versions may add facts.
+std::string format_facts(const Facts& facts);
+// Nothing when the text is not a facts file.
+std::optional<Facts> parse_facts(std::string_view text);
+
+// While set, every answer given above is also written into `facts`. Null stops.
+void record_facts(Facts* facts);
+
+// The facts file of the capture under QUARVEL_SYSROOT; null over the live system and over
+// trees that have none (hand-made fixtures, captures taken by other means).
+const Facts* captured_facts();
 
 } // namespace host

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "redact.h"
+
 #include <ctime>
 
 namespace report {
@@ -70,6 +72,14 @@ std::string node_to_text(const hw::Node& node) {
     std::string out = header();
     write_node(out, node, 0);
     return out;
+}
+
+std::string to_text(const hw::Node& root, const Options& options) {
+    return options.redact ? to_text(*redact::redacted_copy(root)) : to_text(root);
+}
+
+std::string node_to_text(const hw::Node& node, const Options& options) {
+    return options.redact ? node_to_text(*redact::redacted_copy(node)) : node_to_text(node);
 }
 
 } // namespace report

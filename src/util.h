@@ -25,8 +25,26 @@ namespace util {
 std::string sysroot();
 // True when a sysroot is in force: facts of the running host must then be left out.
 bool over_sysroot();
+// While one lives, the readers read this machine even under a sysroot: for reference data
+// that describes no machine (the identifier databases) and that a capture may lack.
+class ThisMachine {
+public:
+    ThisMachine();
+    ~ThisMachine();
+    ThisMachine(const ThisMachine&) = delete;
+    ThisMachine& operator=(const ThisMachine&) = delete;
+};
 // The path to open for `path`: sysroot + path for absolute paths, `path` otherwise.
 std::string host_path(const std::string& path);
+
+// Told of every path the readers below are asked about, as the machine's own path: --capture
+// packs exactly these. A read is told after it, with the bytes the caller got (empty also
+// when the file could not be opened), and a listing with the names it gave, each ended by a
+// NUL, so that a capture holds what the report saw rather than what is there a moment later.
+enum class Access { read, list, look };
+using AccessObserver = void (*)(const std::string& path, Access how, std::string_view result);
+// Null stops the telling; there is one observer at a time.
+void set_access_observer(AccessObserver observer);
 
 std::string read_file_raw(const std::string& path);
 std::string read_file(const std::string& path);
@@ -51,6 +69,7 @@ public:
     std::string_view text() const;
 
 private:
+    void read(const std::string& path, size_t max_bytes);
     void release();
 
     void* m_map = nullptr;

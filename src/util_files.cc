@@ -14,7 +14,20 @@
 
 namespace util {
 
+namespace {
+int g_this_machine = 0;
+}
+
+ThisMachine::ThisMachine() {
+    ++g_this_machine;
+}
+
+ThisMachine::~ThisMachine() {
+    --g_this_machine;
+}
+
 std::string sysroot() {
+    if (g_this_machine > 0) return {};
     const char* env = std::getenv("QUARVEL_SYSROOT");
     if (!env || !*env) return {};
     std::string root = env;
@@ -32,6 +45,20 @@ std::string host_path(const std::string& path) {
     if (path.empty() || path[0] != '/') return path;
     std::string root = sysroot();
     return root.empty() ? path : root + path;
+}
+
+namespace {
+
+AccessObserver g_observer = nullptr;
+
+void tell(const std::string& path, Access how, std::string_view result = {}) {
+    if (g_observer) g_observer(path, how, result);
+}
+
+} // namespace
+
+void set_access_observer(AccessObserver observer) {
+    g_observer = observer;
 }
 
 namespace {
@@ -136,7 +163,9 @@ size_t complete_below(const std::string& path, const std::string& host) {
 
 } // namespace
 
-std::string read_file_raw(const std::string& path) {
+namespace {
+
+std::string read_whole(const std::string& path) {
     // sysfs and /proc report sizes that have nothing to do with their contents, so read
     // until end of file instead of trusting stat().
     std::string host = host_path(path);
@@ -154,7 +183,20 @@ std::string read_file_raw(const std::string& path) {
     return out;
 }
 
+} // namespace
+
+std::string read_file_raw(const std::string& path) {
+    std::string out = read_whole(path);
+    tell(path, Access::read, out);
+    return out;
+}
+
 FileContents::FileContents(const std::string& path, size_t max_bytes) {
+    read(path, max_bytes);
+    tell(path, Access::read, text());
+}
+
+void FileContents::read(const std::string& path, size_t max_bytes) {
     int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return;
     struct stat st;
@@ -256,10 +298,17 @@ std::vector<std::string> list_dir(const std::string& path, const std::string& pr
     ::closedir(dir);
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return natural_less(a, b); });
+    if (g_observer) {
+        std::string listing;
+        for (const auto& n : names)
+            listing += n + '\0';
+        tell(path, Access::list, listing);
+    }
     return names;
 }
 
 bool path_exists(const std::string& path) {
+    tell(path, Access::look);
     struct stat st;
     if (::lstat(host_path(path).c_str(), &st) == 0) return true;
     if (errno != ENOTDIR) return false;
@@ -268,6 +317,7 @@ bool path_exists(const std::string& path) {
 }
 
 bool is_dir(const std::string& path) {
+    tell(path, Access::look);
     struct stat st;
     if (::stat(host_path(path).c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return true;
@@ -281,6 +331,7 @@ bool is_dir(const std::string& path) {
 }
 
 bool readable(const std::string& path) {
+    tell(path, Access::look);
     int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 && errno == ENOTDIR)
         if (std::string again = retry_path(path); !again.empty())
@@ -291,6 +342,7 @@ bool readable(const std::string& path) {
 }
 
 std::string read_link_full(const std::string& path) {
+    tell(path, Access::look);
     bool not_dir = false;
     std::string target = link_target(host_path(path), &not_dir);
     if (target.empty() && not_dir)
@@ -304,6 +356,7 @@ std::string read_link_base(const std::string& path) {
 
 std::string resolve_path(const std::string& path) {
     if (path.empty() || path[0] != '/') return path;
+    tell(path, Access::look);
     std::deque<std::string> todo;
     for (auto& part : split(path, '/'))
         todo.push_back(part);

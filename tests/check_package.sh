@@ -65,6 +65,8 @@ fi
 expected=(
     usr/bin/quarvel
     usr/lib/quarvel/quarvel-window.so
+    usr/lib/quarvel/quarvel-capture.so
+    usr/share/quarvel/report.schema.json
     usr/share/applications/$app_id.desktop
     usr/share/metainfo/$app_id.metainfo.xml
     usr/share/polkit-1/actions/org.quarvel.quarvel.policy
@@ -141,11 +143,14 @@ completion() {
     touch "$work/report-one.txt"
     local cases=(
         "quarvel --r|--report"
-        "quarvel |--report --version --help"
+        "quarvel |--report --capture --version --help"
         "quarvel --report $work/report-o|$work/report-one.txt"
         "quarvel -r $work/report-o|$work/report-one.txt"
         "quarvel --version --|"
-        "quarvel --report out.txt --|"
+        "quarvel --report out.txt --|--json --redact"
+        "quarvel --report --json $work/report-o|$work/report-one.txt"
+        "quarvel --capture $work/report-o|$work/report-one.txt"
+        "quarvel --capture out.tar.xz --|--no-redact"
     )
     local c line want got
     for c in "${cases[@]}"; do

@@ -46,7 +46,15 @@ TEST_F(CommandLine, VersionAndHelpTheFirstRecognisedOptionWins) {
                      "  (ohne Argument)      Fenster oeffnen\n"
                      "  --report [DATEI]     kompletten Bericht ausgeben oder speichern\n"
                      "  --version            Version ausgeben\n"
-                     "  --help               diese Hilfe\n");
+                     "  --help               diese Hilfe\n"
+                     "\n"
+                     "  --json                  with --report: write the report as JSON\n"
+                     "  --redact                with --report: replace serial numbers, addresses "
+                     "and names with placeholders\n"
+                     "  --capture FILE.tar.xz   pack the files a report reads into an archive for "
+                     "QUARVEL_SYSROOT\n"
+                     "  --no-redact             with --capture: keep serial numbers and MAC "
+                     "addresses\n");
 }
 
 TEST_F(CommandLine, ReportToStandardOutputHasTheHeaderAndTwelveBranches) {
@@ -69,6 +77,14 @@ TEST_F(CommandLine, TheFileIsTheFirstNonOptionAfterAReportOptionAndIsReplaced) {
     std::string written = read_whole_file(path);
     EXPECT_TRUE(is_report(written));
     EXPECT_EQ(written.find("zzzzzzzzzz"), std::string::npos);
+}
+
+TEST_F(CommandLine, JsonAndRedactMayStandBetweenReportAndItsFile) {
+    std::string path = m_out.path() + "/r.json";
+    auto r = run_quarvel({"--report", "--redact", "--json", path}, env());
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "Bericht geschrieben: " + path + "\n");
+    EXPECT_TRUE(util::starts_with(read_whole_file(path), "{\n  \"format\": \"quarvel-report\""));
 }
 
 TEST_F(CommandLine, UnwritableTargetsFailWithExitOne) {

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include "redact.h"
 #include "util.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -235,6 +237,21 @@ std::map<std::string, std::unique_ptr<hw::Node>> expect_facts(const Collector& c
                                 << name;
     }
     return trees;
+}
+
+std::vector<const hw::Item*> identifier_rows(const hw::Node& tree) {
+    static const std::regex label("serial|uuid|mac address|permanent address|world wide",
+                                  std::regex::icase);
+    std::vector<const hw::Item*> out;
+    for (const auto& s : tree.sections)
+        for (const auto& i : s.items)
+            if (!i.value.empty() && std::regex_search(i.name, label) &&
+                !redact::is_bus_address(i.value))
+                out.push_back(&i);
+    for (const auto& c : tree.children)
+        for (const auto* i : identifier_rows(*c))
+            out.push_back(i);
+    return out;
 }
 
 std::vector<std::string> child_ids(const hw::Node& node) {

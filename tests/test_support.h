@@ -106,6 +106,11 @@ std::string value(const hw::Node* node, const std::string& section, const std::s
 std::vector<std::string> rows(const hw::Node* node, const std::string& section);
 std::vector<std::string> child_ids(const hw::Node& node);
 
+// Rows whose English label says they hold a serial number, UUID, MAC address or WWID, found
+// the way a reader of the report finds them rather than by the program's own list; a root
+// hub's serial, which is its controller's PCI address, is no identifier.
+std::vector<const hw::Item*> identifier_rows(const hw::Node& tree);
+
 // One fact of a fixture machine: the value of a row of a node, "<no row>" for a row that must
 // be absent, or with the name "summary" or "title" the node's own.
 struct Fact {

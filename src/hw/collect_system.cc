@@ -164,11 +164,14 @@ void add_chassis(Node& node) {
 void add_id_databases(Node& node) {
     const Ids& ids = Ids::instance();
     Section& s = node.section(tr("sec.id_database"));
-    auto shown = [](const std::string& path) {
-        return path.empty() ? std::string(tr("msg.ids_missing")) : util::valid_utf8(path);
+    auto shown = [](const std::string& path, bool this_computer) {
+        if (path.empty()) return std::string(tr("msg.ids_missing"));
+        std::string p = util::valid_utf8(path);
+        // Over a capture: names from another machine's database may differ from the user's.
+        return this_computer ? I18n::trf("value.ids_this_computer", p.c_str()) : p;
     };
-    s.add("pci.ids", shown(ids.pci_ids_path()));
-    s.add("usb.ids", shown(ids.usb_ids_path()));
+    s.add("pci.ids", shown(ids.pci_ids_path(), ids.pci_ids_from_this_computer()));
+    s.add("usb.ids", shown(ids.usb_ids_path(), ids.usb_ids_from_this_computer()));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "hw/ids.h"
 
+#include "host.h"
 #include "hw/ids_parser.h"
 #include "util.h"
 
@@ -154,37 +155,73 @@ Ids& Ids::instance() {
     return ids;
 }
 
-Ids Ids::load() {
-    std::string pci_path = find_ids_file("pci.ids");
-    std::string usb_path = find_ids_file("usb.ids");
-    Ids ids = from_files(read_ids(pci_path), read_ids(usb_path));
-    ids.m_pci_path = std::move(pci_path);
-    ids.m_usb_path = std::move(usb_path);
-    return ids;
-}
-
 namespace {
 
-const std::string& searched(bool& done, std::string& path, const char* name) {
-    if (!done) path = find_ids_file(name);
-    done = true;
+// The database file to use: the machine's own; over a capture that left it out although the
+// machine had one (or that does not say), this computer's. Hand-made trees without a facts
+// file keep their missing databases, so what they show never depends on this computer.
+std::string locate(const char* name, bool pci, bool& here) {
+    here = false;
+    std::string path = find_ids_file(name);
+    const host::Facts* facts = host::captured_facts();
+    if (!path.empty() || !facts) return path;
+    const std::optional<std::string>& had = pci ? facts->pci_ids : facts->usb_ids;
+    if (had && had->empty()) return path;
+    util::ThisMachine this_machine;
+    path = find_ids_file(name);
+    here = !path.empty();
     return path;
+}
+
+util::FileContents read_located(const std::string& path, bool here) {
+    std::optional<util::ThisMachine> this_machine;
+    if (here) this_machine.emplace();
+    return read_ids(path);
 }
 
 } // namespace
 
+Ids Ids::load() {
+    Ids ids;
+    Impl& impl = *ids.m_impl;
+    // The search decides where the file is read from, so it comes first.
+    const std::string& pci_path = ids.pci_ids_path();
+    const std::string& usb_path = ids.usb_ids_path();
+    impl.pci_file = read_located(pci_path, ids.m_pci_here);
+    impl.usb_file = read_located(usb_path, ids.m_usb_here);
+    parse_pci_ids(impl.pci_file.text(), impl.pci);
+    parse_usb_ids(impl.usb_file.text(), impl.usb);
+    impl.pci_loaded = impl.usb_loaded = true;
+    return ids;
+}
+
 const std::string& Ids::pci_ids_path() const {
-    return searched(m_impl->pci_searched, m_pci_path, "pci.ids");
+    if (!m_impl->pci_searched) m_pci_path = locate("pci.ids", true, m_pci_here);
+    m_impl->pci_searched = true;
+    return m_pci_path;
 }
 
 const std::string& Ids::usb_ids_path() const {
-    return searched(m_impl->usb_searched, m_usb_path, "usb.ids");
+    if (!m_impl->usb_searched) m_usb_path = locate("usb.ids", false, m_usb_here);
+    m_impl->usb_searched = true;
+    return m_usb_path;
+}
+
+bool Ids::pci_ids_from_this_computer() const {
+    pci_ids_path();
+    return m_pci_here;
+}
+
+bool Ids::usb_ids_from_this_computer() const {
+    usb_ids_path();
+    return m_usb_here;
 }
 
 const PciIdTables& Ids::pci_tables() const {
     Impl& impl = *m_impl;
     if (!impl.pci_loaded) {
-        impl.pci_file = read_ids(pci_ids_path());
+        const std::string& path = pci_ids_path();
+        impl.pci_file = read_located(path, m_pci_here);
         parse_pci_ids(impl.pci_file.text(), impl.pci);
         impl.pci_loaded = true;
     }
@@ -194,7 +231,8 @@ const PciIdTables& Ids::pci_tables() const {
 const UsbIdTables& Ids::usb_tables() const {
     Impl& impl = *m_impl;
     if (!impl.usb_loaded) {
-        impl.usb_file = read_ids(usb_ids_path());
+        const std::string& path = usb_ids_path();
+        impl.usb_file = read_located(path, m_usb_here);
         parse_usb_ids(impl.usb_file.text(), impl.usb);
         impl.usb_loaded = true;
     }

@@ -24,7 +24,9 @@ public:
     static Ids& instance();
 
     // Searches for the files and reads them now, apart from instance(): for tests, which
-    // change QUARVEL_SYSROOT or SNAP between cases, and for the load benchmark.
+    // change QUARVEL_SYSROOT or SNAP between cases, and for the load benchmark. Over a
+    // capture made by --capture that lacks a file the captured machine had, this computer's
+    // is read instead, so that devices still have names.
     static Ids load();
     // Tables made from the given file texts, with no file behind them (empty paths).
     static Ids from_text(std::string pci_text, std::string usb_text);
@@ -53,6 +55,9 @@ public:
     // found. Asking for the path does not read the file.
     const std::string& pci_ids_path() const;
     const std::string& usb_ids_path() const;
+    // True when the file is this computer's, not the captured machine's (see load()).
+    bool pci_ids_from_this_computer() const;
+    bool usb_ids_from_this_computer() const;
 
 private:
     struct Impl;
@@ -66,6 +71,8 @@ private:
     // Filled on first use in instance()'s tables, hence mutable.
     mutable std::string m_pci_path;
     mutable std::string m_usb_path;
+    mutable bool m_pci_here = false;
+    mutable bool m_usb_here = false;
 };
 
 // The first readable "name" in the directories the distributions use (a Snap's own copy

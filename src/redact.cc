@@ -1,0 +1,270 @@
+#include "redact.h"
+
+#include "host.h"
+#include "util.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstring>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace redact {
+
+namespace {
+
+bool is_alnum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool is_hex(char c) {
+    return util::hex_digit(c) >= 0;
+}
+
+// Whether `s[pos, pos + len)` stands alone: no letter or digit touches it on either side.
+bool stands_alone(std::string_view s, size_t pos, size_t len) {
+    return (pos == 0 || !is_alnum(s[pos - 1])) &&
+           (pos + len >= s.size() || !is_alnum(s[pos + len]));
+}
+
+bool is_uuid_at(std::string_view s, size_t pos) {
+    return is_uuid(s.substr(pos, 36)) && stands_alone(s, pos, 36);
+}
+
+// Addresses that say nothing about a machine: loopback, unspecified, and IPv4 netmasks
+// (which are shaped like addresses but only describe a network's size).
+bool is_telling_ipv4(const in_addr& a) {
+    uint32_t v = ntohl(a.s_addr);
+    if ((v >> 24) == 127) return false;
+    uint32_t inverted = ~v;
+    bool netmask = (inverted & (inverted + 1)) == 0; // ones, then only zeros
+    return !netmask;
+}
+
+bool is_telling_ipv6(const in6_addr& a) {
+    static const in6_addr any = IN6ADDR_ANY_INIT;
+    static const in6_addr loopback = IN6ADDR_LOOPBACK_INIT;
+    return std::memcmp(&a, &any, sizeof a) != 0 && std::memcmp(&a, &loopback, sizeof a) != 0;
+}
+
+// Directories named after their user. Under /media and /run/media the user's directory holds
+// the mounted volumes; a volume mounted right under /media is named after its label instead.
+struct HomePrefix {
+    const char* prefix;
+    bool needs_subdirectory;
+};
+constexpr HomePrefix home_prefixes[] = {
+    {"/home/", false}, {"/var/home/", false}, {"/media/", true}, {"/run/media/", true}};
+
+// A host, user or serial inside other text counts only as a whole word: "vm" is not the "vm"
+// of "vmscape", and a host "raspberrypi" is not the domain in "raspberrypi.com".
+bool whole_word(std::string_view s, size_t pos, size_t len) {
+    auto word = [](char c) { return is_alnum(c) || c == '.' || c == '-' || c == '_'; };
+    return (pos == 0 || !word(s[pos - 1])) && (pos + len >= s.size() || !word(s[pos + len]));
+}
+
+class Redactor {
+public:
+    explicit Redactor(const hw::Node& tree) {
+        m_labels = {
+            {tr("f.serial"), "serial"},     {tr("f.serial_text"), "serial"},
+            {tr("f.asset_tag"), "serial"},  {tr("f.wwid"), "serial"},
+            {tr("f.uuid"), "uuid"},         {tr("f.mac"), "mac"},
+            {tr("f.mac_permanent"), "mac"}, {tr("f.hostname"), "host"},
+        };
+        std::string host = util::trim(host::kernel_name().nodename);
+        if (host != "(none)" && util::lower(host) != "localhost") remember(host, "host");
+        if (std::string user = host::user_name(); user != "root") remember(user, "user");
+        learn(tree);
+        // The longest first, so that a host "alpha-2" is not cut short by a user "alpha".
+        std::sort(m_literals.begin(), m_literals.end(),
+                  [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    }
+
+    std::unique_ptr<hw::Node> copy(const hw::Node& node) {
+        auto out = std::make_unique<hw::Node>();
+        out->id = node.id;
+        out->title = rewrite(node.title);
+        out->icon = node.icon;
+        out->summary = rewrite(node.summary);
+        for (const auto& section : node.sections) {
+            hw::Section s;
+            s.title = rewrite(section.title);
+            for (const auto& item : section.items) {
+                hw::Item i = item;
+                i.name = rewrite(item.name);
+                const char* kind = kind_of(item);
+                i.value = kind ? placeholder(item.value, kind) : rewrite(item.value);
+                i.note = rewrite(item.note);
+                s.items.push_back(std::move(i));
+            }
+            out->sections.push_back(std::move(s));
+        }
+        for (const auto& child : node.children)
+            out->children.push_back(copy(*child));
+        return out;
+    }
+
+private:
+    // The kind of a row whose whole value identifies the machine, or null.
+    const char* kind_of(const hw::Item& item) const {
+        if (item.value.empty()) return nullptr;
+        auto it = m_labels.find(item.name);
+        if (it == m_labels.end()) return nullptr;
+        if (std::string_view(it->second) == "serial" && is_bus_address(item.value)) return nullptr;
+        return it->second;
+    }
+
+    std::string placeholder(const std::string& value, const char* kind) {
+        auto it = m_placeholders.find(value);
+        if (it != m_placeholders.end()) return it->second;
+        std::string p = "<" + std::string(kind) + "-" + std::to_string(++m_counts[kind]) + ">";
+        m_placeholders.emplace(value, p);
+        return p;
+    }
+
+    // A value that is also looked for inside other texts. Very short ones are only replaced
+    // in their own row: a serial "01" or a host "pc" would wipe out unrelated numbers and
+    // words elsewhere.
+    void remember(const std::string& value, const char* kind) {
+        if (value.empty()) return;
+        placeholder(value, kind);
+        size_t shortest = std::string_view(kind) == "serial" ? 6 : 2;
+        // Only whole characters: a host name of stray bytes could otherwise match the first
+        // bytes of a character and cut it in two.
+        if (value.size() >= shortest && util::valid_utf8(value) == value)
+            m_literals.push_back(value);
+    }
+
+    // Numbers the placeholders in the order of the tree, so that the text and the JSON report
+    // of one tree agree, and finds the values that are then looked for everywhere.
+    void learn(const hw::Node& node) {
+        for (const auto* text : {&node.title, &node.summary})
+            learn_users(*text);
+        for (const auto& section : node.sections)
+            for (const auto& item : section.items) {
+                if (const char* kind = kind_of(item)) remember(item.value, kind);
+                for (const auto* text : {&item.name, &item.value, &item.note})
+                    learn_users(*text);
+            }
+        for (const auto& child : node.children)
+            learn(*child);
+    }
+
+    void learn_users(std::string_view s) {
+        for (const auto& [prefix, needs_subdirectory] : home_prefixes) {
+            for (size_t at = s.find(prefix); at != std::string_view::npos;
+                 at = s.find(prefix, at + 1)) {
+                // "/run/media/" also contains "/media/": that one is no user's directory.
+                if (at > 0 && is_alnum(s[at - 1])) continue;
+                size_t start = at + std::strlen(prefix);
+                size_t end = s.find_first_of("/ \t\n()[],;'\"", start);
+                if (end == std::string_view::npos) end = s.size();
+                if (needs_subdirectory && (end == s.size() || s[end] != '/')) continue;
+                std::string user(s.substr(start, end - start));
+                if (!user.empty() && user != "root") remember(user, "user");
+            }
+        }
+    }
+
+    std::string rewrite(const std::string& text) {
+        std::string out;
+        std::string_view s = text;
+        size_t i = 0;
+        while (i < s.size()) {
+            size_t used = 0;
+            std::string replacement;
+            if (i == 0 || !is_alnum(s[i - 1])) {
+                bool may_start = is_hex(s[i]) || s.compare(i, 2, "::") == 0;
+                if (may_start) used = address_at(s, i, replacement);
+                if (!used) used = literal_at(s, i, replacement);
+            }
+            if (used) {
+                out += replacement;
+                i += used;
+            } else {
+                out += s[i++];
+            }
+        }
+        return out;
+    }
+
+    // A UUID, MAC or IP address starting at `pos`: its length, with its placeholder in `out`.
+    size_t address_at(std::string_view s, size_t pos, std::string& out) {
+        if (is_uuid_at(s, pos)) {
+            out = placeholder(std::string(s.substr(pos, 36)), "uuid");
+            return 36;
+        }
+        size_t end = pos;
+        while (end < s.size() && (is_hex(s[end]) || s[end] == ':' || s[end] == '.'))
+            ++end;
+        // A sentence may end right after an address.
+        while (end > pos && (s[end - 1] == '.' || s[end - 1] == ':'))
+            --end;
+        if (end < s.size() && is_alnum(s[end])) return 0;
+        std::string run(s.substr(pos, end - pos));
+        const char* kind = nullptr;
+        in_addr v4;
+        in6_addr v6;
+        if (is_mac(run))
+            kind = "mac";
+        else if (std::count(run.begin(), run.end(), ':') >= 2 &&
+                 inet_pton(AF_INET6, run.c_str(), &v6) == 1 && is_telling_ipv6(v6))
+            kind = "ip";
+        else if (std::count(run.begin(), run.end(), '.') == 3 &&
+                 inet_pton(AF_INET, run.c_str(), &v4) == 1 && is_telling_ipv4(v4))
+            kind = "ip";
+        if (!kind) return 0;
+        out = placeholder(run, kind);
+        return run.size();
+    }
+
+    size_t literal_at(std::string_view s, size_t pos, std::string& out) {
+        for (const auto& literal : m_literals) {
+            if (s.compare(pos, literal.size(), literal) == 0 &&
+                whole_word(s, pos, literal.size())) {
+                out = m_placeholders.at(literal);
+                return literal.size();
+            }
+        }
+        return 0;
+    }
+
+    std::map<std::string, const char*> m_labels;
+    std::map<std::string, std::string> m_placeholders;
+    std::map<std::string, int> m_counts;
+    std::vector<std::string> m_literals;
+};
+
+} // namespace
+
+bool is_mac(std::string_view s) {
+    if (s.size() % 3 != 2) return false;
+    size_t bytes = (s.size() + 1) / 3;
+    if (bytes != 6 && bytes != 8 && bytes != 20) return false;
+    for (size_t i = 0; i < s.size(); ++i)
+        if (i % 3 == 2 ? s[i] != ':' : !is_hex(s[i])) return false;
+    return true;
+}
+
+bool is_uuid(std::string_view s) {
+    if (s.size() != 36) return false;
+    for (size_t i = 0; i < s.size(); ++i)
+        if (i == 8 || i == 13 || i == 18 || i == 23 ? s[i] != '-' : !is_hex(s[i])) return false;
+    return true;
+}
+
+bool is_bus_address(std::string_view s) {
+    if (s.size() != 12) return false;
+    for (size_t i = 0; i < s.size(); ++i)
+        if (i == 4 || i == 7 ? s[i] != ':' : i == 10 ? s[i] != '.' : !is_hex(s[i])) return false;
+    return true;
+}
+
+std::unique_ptr<hw::Node> redacted_copy(const hw::Node& tree) {
+    Redactor redactor(tree);
+    return redactor.copy(tree);
+}
+
+} // namespace redact

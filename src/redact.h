@@ -1,0 +1,29 @@
+// Redaction of the facts that identify one machine or its owner, for reports that are shared:
+// serial numbers (and asset tags and WWIDs, which carry them), UUIDs, MAC addresses, IP
+// addresses, the host name and user names become placeholders such as "<serial-1>". Within
+// one report the same value always becomes the same placeholder, so a reader can still see
+// that two rows name the same disk or interface.
+#pragma once
+
+#include "hw/hardware.h"
+
+#include <memory>
+#include <string_view>
+
+namespace redact {
+
+// A copy of `tree` with every text redacted. The visual records (disk and USB cards) are
+// not copied: a redacted tree is for writing out, not for drawing.
+std::unique_ptr<hw::Node> redacted_copy(const hw::Node& tree);
+
+// The shapes of identifying values, also used to blank them in captures.
+// A link-layer address as the kernel writes it: 6, 8 or 20 bytes of two hexadecimal digits,
+// separated by colons.
+bool is_mac(std::string_view s);
+// 8-4-4-4-12 hexadecimal digits.
+bool is_uuid(std::string_view s);
+// A PCI address "0000:00:14.0". Root hubs report their controller's as their serial number;
+// it names a slot, not a device, and the PCI branch shows it anyway.
+bool is_bus_address(std::string_view s);
+
+} // namespace redact

@@ -1,0 +1,223 @@
+// --capture: identifying values blanked in captured files, the facts file, the identifier
+// databases of this computer for a replay that lacks them, and the round trip: a captured
+// machine, unpacked and replayed, gives the report it was captured with, line for line.
+#include "capture.h"
+#include "hw/edid.h"
+#include "hw/ids.h"
+#include "hw/smbios_decoder.h"
+#include "smbios_encoder.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+using testing_support::plain_env;
+using testing_support::read_whole_file;
+using testing_support::run_quarvel;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+
+namespace {
+
+// The report without its "Created:" line, which carries the time of writing.
+std::string without_time(const std::string& report) {
+    size_t first = report.find('\n');
+    size_t second = report.find('\n', first + 1);
+    return second == std::string::npos ? report : report.substr(0, first) + report.substr(second);
+}
+
+// A valid EDID base block with serial number 0x01020304 and the serial text "AB12CD".
+std::string edid_with_serials(bool valid_checksum) {
+    std::string e(128, '\0');
+    const unsigned char head[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x10, 0xAC,
+                                  0xB9, 0xA0, 0x04, 0x03, 0x02, 0x01, 11,   29,   1,    4};
+    e.replace(0, sizeof head, reinterpret_cast<const char*>(head), sizeof head);
+    e[54 + 3] = static_cast<char>(0xFF);
+    e.replace(54 + 5, 7, "AB12CD\n");
+    unsigned sum = 0;
+    for (size_t i = 0; i < 127; ++i)
+        sum += static_cast<unsigned char>(e[i]);
+    e[127] = static_cast<char>((256 - sum % 256 + (valid_checksum ? 0 : 1)) % 256);
+    return e;
+}
+
+bool unpack(const std::string& archive, const std::string& dir) {
+    std::string command = "tar -xJf '" + archive + "' -C '" + dir + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+} // namespace
+
+TEST(CaptureBlank, AttributeFilesByNameOrShape) {
+    struct Case {
+        const char* path;
+        std::string in, out;
+    };
+    const Case cases[] = {
+        {"/sys/class/dmi/id/product_serial", "PF0AB12C\n", "00000000\n"},
+        {"/sys/class/dmi/id/product_uuid", "8c1f3a52-9d0e-4b7a-a6c3-2e5f9b1d0a47\n",
+         "00000000-0000-0000-0000-000000000000\n"},
+        {"/sys/block/sda/device/wwid", "t10.ATA  WDC WD20 WD-WCC01", "000.000  000 0000 00-00000"},
+        {"/sys/devices/pci0000:00/0000:00:03.0/net/eth0/address", "00:00:5e:00:53:01\n",
+         "00:00:00:00:00:00\n"},
+        // A root hub's serial is its controller's address; the firmware's filler is no serial.
+        {"/sys/bus/usb/devices/usb1/serial", "0000:00:14.0\n", "0000:00:14.0\n"},
+        {"/sys/class/dmi/id/board_serial", "To Be Filled By O.E.M.\n", "To Be Filled By O.E.M.\n"},
+        {"/sys/class/net/eth0/broadcast", "ff:ff:ff:ff:ff:ff\n", "ff:ff:ff:ff:ff:ff\n"},
+        {"/proc/cpuinfo", "model name\t: X 12:34:56\n", "model name\t: X 12:34:56\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(capture::blank(c.path, c.in), c.out) << c.path;
+}
+
+TEST(CaptureBlank, SmbiosSerialsAndUuidOnly) {
+    using namespace smbios_encoder;
+    std::string system = header(1, 0x0100);
+    for (int i = 0; i < 4; ++i)
+        put_at(system, 4 + i, i + 1, 1); // maker, product, version, serial
+    for (int i = 0; i < 16; ++i)
+        put_at(system, 0x08 + i, 0xA0 + i, 1);
+    system[0x18] = 0; // wake-up type: the formatted area runs to 0x19
+    Device17 module;
+    module.serial = "1A2B3C4D";
+    module.part_number = "M378A1K43CB2";
+    std::string table = structure(system, {"Maker", "Model X", "1.0", "SN12345"}) +
+                        device17(module) + end_of_table();
+
+    auto s = hw::smbios::split_structures(capture::blank("/sys/firmware/dmi/tables/DMI", table));
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[0].string_at(0x05) + "|" + s[0].string_at(0x07), "Model X|0000000");
+    EXPECT_EQ(s[0].qword_at(0x08).value_or(1) | s[0].qword_at(0x10).value_or(1), 0u);
+    auto memory = hw::smbios::decode_memory(s);
+    ASSERT_EQ(memory.devices.size(), 1u);
+    EXPECT_EQ(memory.devices[0].serial + "|" + memory.devices[0].part_number,
+              "00000000|M378A1K43CB2");
+}
+
+TEST(CaptureBlank, EdidSerialsWithTheChecksumMadeRightOnlyWhereItWas) {
+    hw::Edid e =
+        hw::parse_edid(capture::blank("/sys/class/drm/card0-DP-1/edid", edid_with_serials(true)));
+    EXPECT_TRUE(e.valid);
+    EXPECT_EQ(e.serial_number, 0u);
+    EXPECT_EQ(e.serial_text, "000000");
+    EXPECT_EQ(e.product_code, 0xA0B9);
+    EXPECT_FALSE(
+        hw::parse_edid(capture::blank("/sys/class/drm/card0-DP-1/edid", edid_with_serials(false)))
+            .valid);
+}
+
+TEST(CaptureFacts, ReadBackAsWrittenAndOddLinesSkipped) {
+    host::Facts f;
+    f.kernel = host::KernelName{"Linux", "pc\twith tab", "6.1.0", "#1 SMP\nx", "x86_64"};
+    f.page_size = 4096;
+    f.effective_uid = 0;
+    f.addresses.emplace();
+    f.addresses->push_back({"eth0", AF_INET6, "fe80::1", "ffff::", 64, ""});
+    f.permanent_addresses["eth0"] = "00:00:5e:00:53:01";
+    f.fs_usage["/"] = {100, 50, 40, 10, 5};
+    f.pci_ids = "";
+    std::string text = host::format_facts(f);
+    auto back =
+        host::parse_facts(text + "address\teth1\t4\t1.2.3.4\t\t999\t\nunknown\t1\npage_size\tx\n");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(host::format_facts(*back), text);
+    EXPECT_EQ(back->kernel->nodename + "|" + back->kernel->version, "pc\twith tab|#1 SMP\nx");
+    EXPECT_EQ(back->effective_uid, 0u);
+    EXPECT_EQ(back->pci_ids, "");
+    EXPECT_EQ(back->addresses->size(), 1u); // the line with a prefix of 999 bits is skipped
+    EXPECT_FALSE(host::parse_facts("quarvel-capture 2\n"));
+}
+
+// Over a capture that left a database out, the names come from this computer's; a machine
+// that had none, and a hand-made tree without facts, stay without.
+TEST(CaptureIds, ThisComputersDatabaseOnlyForACaptureThatLeftItOut) {
+    hw::Ids here = hw::Ids::load();
+    ASSERT_FALSE(here.pci_ids_path().empty()) << "this computer needs pci.ids (packages.txt)";
+    struct Case {
+        const char* facts;
+        bool falls_back;
+    };
+    for (const Case& c :
+         {Case{"quarvel-capture 1\nids\tpci.ids\t/usr/share/misc/pci.ids\n", true},
+          Case{"quarvel-capture 1\n", true}, Case{"quarvel-capture 1\nids\tpci.ids\t\n", false},
+          Case{nullptr, false}}) {
+        TempDir machine;
+        machine.mkdir("sys");
+        if (c.facts) machine.write(".quarvel-capture", c.facts);
+        ScopedEnv root("QUARVEL_SYSROOT", machine.path());
+        hw::Ids ids = hw::Ids::load();
+        std::string label = c.facts ? c.facts : "no facts";
+        EXPECT_EQ(ids.pci_ids_path(), c.falls_back ? here.pci_ids_path() : "") << label;
+        EXPECT_EQ(ids.pci_ids_from_this_computer(), c.falls_back) << label;
+        EXPECT_EQ(ids.pci_vendor(0x8086), c.falls_back ? here.pci_vendor(0x8086) : "") << label;
+    }
+}
+
+TEST(CaptureCommandLine, NeedsAWritableArchiveAndLeavesNoHalfOfOne) {
+    TempDir config, out;
+    auto env = plain_env(config.path(), testing_support::fixture("empty-machine"));
+    auto usage = run_quarvel({"--capture"}, env);
+    EXPECT_EQ(usage.exit_code, 2);
+    EXPECT_EQ(usage.err, "Usage: quarvel --capture FILE.tar.xz [--no-redact]\n");
+    std::string missing = out.path() + "/no/such/dir/c.tar.xz";
+    auto failed = run_quarvel({"--capture", missing}, env);
+    EXPECT_EQ(failed.exit_code, 1);
+    EXPECT_EQ(failed.err.rfind("Could not write " + missing + ": ", 0), 0u) << failed.err;
+    EXPECT_EQ(failed.out, "");
+}
+
+// Every fixture machine, and this computer (the empty name).
+class CaptureRoundTrip : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CaptureRoundTrip, ReplayGivesTheCapturedReportLineForLineAndBlanksIdentifiers) {
+    std::string sysroot = GetParam().empty() ? "" : testing_support::fixture(GetParam());
+    TempDir config, work;
+    for (bool blank : {false, true}) {
+        std::string dir = work.path() + (blank ? "/blank" : "/exact");
+        work.mkdir(blank ? "blank" : "exact");
+        std::vector<std::string> args = {"--capture", dir + ".tar.xz"};
+        if (!blank) args.push_back("--no-redact");
+        auto run = run_quarvel(args, plain_env(config.path(), sysroot));
+        ASSERT_EQ(run.exit_code, 0) << run.err << " signal " << run.term_signal;
+        EXPECT_EQ(run.out, "Capture written: " + dir + ".tar.xz\n");
+        ASSERT_TRUE(unpack(dir + ".tar.xz", dir));
+        auto replay = run_quarvel({"--report"}, plain_env(config.path(), dir));
+        ASSERT_EQ(replay.exit_code, 0) << replay.err << " signal " << replay.term_signal;
+        std::string captured = read_whole_file(dir + capture::report_path);
+        if (!blank) {
+            auto want = util::split(without_time(captured), '\n');
+            auto got = util::split(without_time(replay.out), '\n');
+            ASSERT_GT(want.size(), 3u);
+            EXPECT_EQ(got, want);
+            continue;
+        }
+        // What the exact capture's report shows must not be in the blanked one's replay, nor
+        // in the report it carries.
+        ScopedEnv root("QUARVEL_SYSROOT", work.path() + "/exact");
+        testing_support::use_english();
+        auto tree = hw::collect_all();
+        for (const hw::Item* row : testing_support::identifier_rows(*tree)) {
+            // "0", "123" stand for other figures too; zeros are blank already.
+            if (row->value.size() < 6 || row->value.find_first_not_of("0:-.") == std::string::npos)
+                continue;
+            EXPECT_EQ(replay.out.find(row->value), std::string::npos) << row->value;
+            EXPECT_EQ(captured.find(row->value), std::string::npos) << row->value;
+        }
+    }
+}
+
+std::vector<std::string> machines_and_this_computer() {
+    auto all = testing_support::fixture_machines();
+    all.insert(all.begin(), "");
+    return all;
+}
+
+std::string round_trip_name(const ::testing::TestParamInfo<std::string>& param) {
+    std::string n = param.param.empty() ? "this_computer" : param.param;
+    for (char& c : n)
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, CaptureRoundTrip,
+                         ::testing::ValuesIn(machines_and_this_computer()), round_trip_name);

@@ -1,0 +1,104 @@
+// Redaction: which values become placeholders, that one value keeps one placeholder, and
+// that no serial number, UUID or MAC address of any fixture machine survives in either report.
+#include "redact.h"
+#include "report.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+using hw::Node;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+
+namespace {
+
+// Every text of the tree, one per line, so an expectation reads like the tree.
+void flatten(const Node& node, std::vector<std::string>& out) {
+    out.push_back("== " + node.title + (node.summary.empty() ? "" : " [" + node.summary + "]"));
+    for (const auto& s : node.sections)
+        for (const auto& i : s.items)
+            out.push_back(i.name + "=" + i.value);
+    for (const auto& c : node.children)
+        flatten(*c, out);
+}
+
+} // namespace
+
+TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
+    testing_support::use_english();
+    // An empty machine: nothing of the host running the test (its name, its user) leaks in.
+    TempDir empty;
+    ScopedEnv root("QUARVEL_SYSROOT", empty.path());
+    Node tree;
+    Node* sys = tree.add_child("system", "System - build-7", "");
+    auto& m = sys->section("Machine");
+    m.add("Serial number", "PF0AAAAA", "product_serial");
+    m.add("Serial number", "PF0AAAAA", "chassis_serial");
+    m.add("Serial number", "0000:00:14.0", "serial");
+    m.add("UUID", "8c1f3a52-9d0e-4b7a-a6c3-2e5f9b1d0a47", "product_uuid");
+    Node* os = tree.add_child("os", "OS", "");
+    auto& k = os->section("Kernel");
+    k.add("Host name", "build-7");
+    k.add("Build", "gcc (builder@build-7.example) build-7x");
+    k.add("Command line", "root=UUID=8c1f3a52-9d0e-4b7a-a6c3-2e5f9b1d0a47 quiet");
+    Node* net = tree.add_child("net.eth0", "eth0", "");
+    net->summary = "peer 00:00:5e:00:53:02";
+    auto& i = net->section("Interface");
+    i.add("MAC address", "00:00:5e:00:53:01", "address");
+    i.add("IPv4", "192.0.2.2 / 255.255.255.0 \u21E2 192.0.2.255  (/24)");
+    i.add("IPv6", "fe80::200:5eff:fe00:5301 / 64, ::1 / 128");
+    i.add("Loopback", "127.0.0.1 / 255.0.0.0");
+    i.add("Bus address", "0000:00:14.0, version 1.2.3, 12:30:05");
+    Node* fs = tree.add_child("fs", "File systems", "");
+    fs->section("Mounted").add("/home/alice/data", "ext4 · alice");
+    fs->section("Mounted").add("/media/LABEL", "vfat");
+
+    auto copy = redact::redacted_copy(tree);
+    std::vector<std::string> got;
+    for (const auto& branch : copy->children)
+        flatten(*branch, got);
+    EXPECT_EQ(got, (std::vector<std::string>{
+                       "== System - <host-1>",
+                       "Serial number=<serial-1>",
+                       "Serial number=<serial-1>",
+                       "Serial number=0000:00:14.0",
+                       "UUID=<uuid-1>",
+                       "== OS",
+                       "Host name=<host-1>",
+                       "Build=gcc (builder@build-7.example) build-7x",
+                       "Command line=root=UUID=<uuid-1> quiet",
+                       "== eth0 [peer <mac-2>]",
+                       "MAC address=<mac-1>",
+                       "IPv4=<ip-1> / 255.255.255.0 \u21E2 <ip-2>  (/24)",
+                       "IPv6=<ip-3> / 64, ::1 / 128",
+                       "Loopback=127.0.0.1 / 255.0.0.0",
+                       "Bus address=0000:00:14.0, version 1.2.3, 12:30:05",
+                       "== File systems",
+                       "/home/<user-1>/data=ext4 · <user-1>",
+                       "/media/LABEL=vfat",
+                   }));
+}
+
+TEST(Redact, NoSerialUuidOrMacOfAnyFixtureMachineSurvives) {
+    testing_support::use_english();
+    for (const auto& machine : testing_support::fixture_machines()) {
+        ScopedEnv root("QUARVEL_SYSROOT", testing_support::fixture(machine));
+        auto tree = hw::collect_all();
+        auto found = testing_support::identifier_rows(*tree);
+        report::Options redact;
+        redact.redact = true;
+        std::string text = report::to_text(*tree, redact) + report::to_json(*tree, redact);
+        auto copy = redact::redacted_copy(*tree);
+        auto left = testing_support::identifier_rows(*copy);
+        ASSERT_EQ(left.size(), found.size()) << machine;
+        for (size_t n = 0; n < found.size(); ++n) {
+            const std::string& secret = found[n]->value;
+            // Short values ("0", "123") also occur as other figures; in their own row they
+            // must be gone, and longer ones anywhere.
+            EXPECT_EQ(left[n]->value[0], '<') << machine << ": " << secret;
+            if (secret.size() >= 6) {
+                EXPECT_EQ(text.find(secret), std::string::npos) << machine << ": " << secret;
+            }
+        }
+    }
+}
