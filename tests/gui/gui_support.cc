@@ -1,8 +1,12 @@
 #include "gui_support.h"
 
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -23,6 +27,148 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms) {
 
 void process_events(int ms) {
     wait_until([] { return false; }, ms);
+}
+
+void screenshot(GtkWidget* w, const std::string& name) {
+    wait_until([&] { return gtk_widget_get_mapped(w); });
+    process_events(150);
+    GdkWindow* win = gtk_widget_get_window(w);
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(win, 0, 0, gdk_window_get_width(win),
+                                                 gdk_window_get_height(win));
+    ASSERT_NE(shot, nullptr) << name;
+    std::filesystem::create_directories(QUARVEL_ARTIFACT_DIR);
+    std::string path = std::string(QUARVEL_ARTIFACT_DIR) + "/" + name;
+    EXPECT_TRUE(gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, nullptr)) << path;
+    g_object_unref(shot);
+}
+
+void press_key(GtkWidget* window, unsigned keyval, unsigned modifiers) {
+    GdkDisplay* display = gtk_widget_get_display(window);
+    GdkEvent* e = gdk_event_new(GDK_KEY_PRESS);
+    e->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    e->key.time = GDK_CURRENT_TIME;
+    e->key.state = modifiers;
+    e->key.keyval = keyval;
+    GdkKeymapKey* keys = nullptr;
+    gint n = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &keys, &n) &&
+        n > 0) {
+        e->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+        e->key.group = static_cast<guint8>(keys[0].group);
+    }
+    g_free(keys);
+    gdk_event_set_device(e, gdk_seat_get_keyboard(gdk_display_get_default_seat(display)));
+    gtk_main_do_event(e);
+    gdk_event_free(e);
+}
+
+namespace {
+
+struct DialogWatch {
+    std::vector<DialogStep> steps;
+    size_t next = 0;
+    std::set<GtkWindow*> before, handled;
+    gint64 deadline = 0;
+    bool busy = false;
+};
+
+std::vector<GtkWindow*> open_dialogs(const DialogWatch& w) {
+    std::vector<GtkWindow*> out;
+    GList* tops = gtk_window_list_toplevels();
+    for (GList* l = tops; l; l = l->next) {
+        GtkWindow* win = GTK_WINDOW(l->data);
+        if (!w.before.count(win) && gtk_window_get_window_type(win) == GTK_WINDOW_TOPLEVEL &&
+            gtk_widget_get_visible(GTK_WIDGET(win)))
+            out.push_back(win);
+    }
+    g_list_free(tops);
+    return out;
+}
+
+gboolean watch_dialogs(gpointer data) {
+    auto* w = static_cast<DialogWatch*>(data);
+    if (w->busy) return G_SOURCE_CONTINUE;
+    if (g_get_monotonic_time() > w->deadline) {
+        for (GtkWindow* win : open_dialogs(*w)) {
+            ADD_FAILURE() << "a dialog stayed open: " << gtk_window_get_title(win);
+            gtk_widget_destroy(GTK_WIDGET(win));
+        }
+        return G_SOURCE_CONTINUE;
+    }
+    for (GtkWindow* win : open_dialogs(*w)) {
+        if (w->handled.count(win)) continue;
+        w->handled.insert(win);
+        if (w->next >= w->steps.size()) {
+            ADD_FAILURE() << "an unexpected dialog: " << gtk_window_get_title(win);
+            gtk_widget_destroy(GTK_WIDGET(win));
+            break;
+        }
+        w->busy = true;
+        w->steps[w->next++](win);
+        w->busy = false;
+        // A closed dialog may be freed and the next one come at the same address.
+        w->handled.clear();
+        for (GtkWindow* still : open_dialogs(*w))
+            w->handled.insert(still);
+        break;
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+} // namespace
+
+void answer_dialogs(const std::function<void()>& open, std::vector<DialogStep> steps) {
+    DialogWatch watch;
+    watch.steps = std::move(steps);
+    watch.deadline = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
+    GList* tops = gtk_window_list_toplevels();
+    for (GList* l = tops; l; l = l->next)
+        watch.before.insert(GTK_WINDOW(l->data));
+    g_list_free(tops);
+    guint source = g_timeout_add(20, watch_dialogs, &watch);
+    open();
+    g_source_remove(source);
+    EXPECT_EQ(watch.next, watch.steps.size()) << "not every expected dialog appeared";
+}
+
+void respond(GtkWindow* dialog, int response) {
+    wait_until([&] { return gtk_widget_get_mapped(GTK_WIDGET(dialog)); });
+    process_events(30);
+    gtk_dialog_response(GTK_DIALOG(dialog), response);
+}
+
+namespace {
+
+void collect(GtkWidget* w, const std::function<bool(GtkWidget*)>& visit) {
+    if (!visit(w) || !GTK_IS_CONTAINER(w)) return;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(w));
+    for (GList* l = children; l; l = l->next)
+        collect(GTK_WIDGET(l->data), visit);
+    g_list_free(children);
+}
+
+} // namespace
+
+GtkWidget* find_button(GtkWidget* dialog, const std::string& label) {
+    GtkWidget* found = nullptr;
+    collect(dialog, [&](GtkWidget* w) {
+        if (!found && GTK_IS_BUTTON(w) && gtk_button_get_label(GTK_BUTTON(w))) {
+            std::string text = gtk_button_get_label(GTK_BUTTON(w));
+            text.erase(std::remove(text.begin(), text.end(), '_'), text.end());
+            if (text == label) found = w;
+        }
+        return !found;
+    });
+    return found;
+}
+
+std::string texts(GtkWidget* w) {
+    std::string out;
+    collect(w, [&](GtkWidget* c) {
+        if (GTK_IS_LABEL(c)) out += std::string(gtk_label_get_text(GTK_LABEL(c))) + "\n";
+        return true;
+    });
+    return out;
 }
 
 // Held for the whole test program, as the window holds it for the whole run.

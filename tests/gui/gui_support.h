@@ -5,11 +5,12 @@
 
 #include "hw/hardware.h"
 
-#include <gio/gio.h>
+#include <gtk/gtk.h>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace gui_support {
 
@@ -17,6 +18,26 @@ namespace gui_support {
 void process_events(int ms = 0);
 // Iterates the main loop until `done` holds or `timeout_ms` passed; returns `done()`.
 bool wait_until(const std::function<bool()>& done, int timeout_ms = 3000);
+
+// Saves what the X server shows of the toplevel `w` as build/artifacts/`name`.
+void screenshot(GtkWidget* w, const std::string& name);
+
+// Sends a key press to the toplevel `window` as the X server would, with the key's hardware
+// code, so accelerators see it too.
+void press_key(GtkWidget* window, unsigned keyval, unsigned modifiers = 0);
+
+// What a step does with a dialog that appeared; it must close it.
+using DialogStep = std::function<void(GtkWindow* dialog)>;
+// Runs `open` (an action that shows modal dialogs and returns once they are closed) and hands
+// each dialog that appears meanwhile to the next step. A dialog without a step, or one left
+// open for ten seconds, fails the test and is closed.
+void answer_dialogs(const std::function<void()>& open, std::vector<DialogStep> steps);
+// Closes `dialog` with `response`, once it is shown and drawn.
+void respond(GtkWindow* dialog, int response);
+// The first button of `dialog` whose label (mnemonics removed) is `label`, or null.
+GtkWidget* find_button(GtkWidget* dialog, const std::string& label);
+// Every label text under `w`, in widget order, joined with newlines.
+std::string texts(GtkWidget* w);
 
 // The session bus of the tests, connected once for the whole program.
 GDBusConnection* session_bus();

@@ -1,0 +1,22 @@
+// Small helpers the window's dialogs share.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+namespace widgets {
+
+// `text` escaped for Pango markup; unchanged when the toolkit cannot escape it.
+std::string escape(const std::string& text);
+
+// A modal dialog titled with the translation of `title_key`, closed with its parent.
+GtkWidget* new_dialog(const char* title_key, GtkWindow* parent);
+
+void set_margins(GtkWidget* w, int start, int end, int top, int bottom);
+void add_class(GtkWidget* w, const char* style_class);
+
+// A left-aligned label for `control`, which gets the label's text as its accessible name.
+GtkWidget* label_for(GtkWidget* control, const char* text);
+
+} // namespace widgets
