@@ -242,9 +242,11 @@ bool App::show_permission_notice(bool automatic) {
     gtk_label_set_max_width_chars(GTK_LABEL(command_label), 64);
     gtk_label_set_width_chars(GTK_LABEL(command_label), 52);
     gtk_label_set_xalign(GTK_LABEL(command_label), 0);
+    gtk_widget_set_direction(command_label, GTK_TEXT_DIR_LTR); // a shell command, in any language
+    // The block's padding: an event box draws its style's background but has no padding.
+    set_margins(command_label, 10, 10, 8, 8);
     GtkWidget* command_box = gtk_event_box_new();
     add_class(command_box, "cmd-block");
-    gtk_container_set_border_width(GTK_CONTAINER(command_box), 0);
     set_margins(command_box, 4, 4, 4, 4);
     gtk_container_add(GTK_CONTAINER(command_box), command_label);
     AtkObject* command_a11y = gtk_widget_get_accessible(command_label);
@@ -278,6 +280,10 @@ bool App::show_permission_notice(bool automatic) {
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER,
                                    GTK_POLICY_AUTOMATIC);
     gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroll), 300);
+    // As tall as the notice needs, so nothing below the command hides on a usual screen; a
+    // small screen scrolls.
+    gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scroll), 640);
+    gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scroll), TRUE);
     gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scroll), TRUE);
     gtk_container_add(GTK_CONTAINER(scroll), box);
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), scroll, TRUE, TRUE,

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <stdexcept>
 #include <sys/prctl.h>
@@ -62,6 +63,43 @@ void press_key(GtkWidget* window, unsigned keyval, unsigned modifiers) {
     gdk_event_free(e);
 }
 
+gboolean press_row(GtkTreeView* view, GtkTreePath* path, GdkEventType type, int x, guint32 time) {
+    GdkRectangle cell{};
+    gtk_tree_view_get_cell_area(view, path, nullptr, &cell);
+    GdkEvent* e = gdk_event_new(type);
+    e->button.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(view)));
+    e->button.button = 1;
+    e->button.x = x;
+    e->button.y = cell.y + cell.height / 2.0;
+    e->button.time = time;
+    gdk_event_set_device(
+        e, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+    gboolean handled = gtk_widget_event(GTK_WIDGET(view), e);
+    gdk_event_free(e);
+    return handled;
+}
+
+std::string clipboard() {
+    gchar* text = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+    std::string out = text ? text : "";
+    g_free(text);
+    return out;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_script(const std::string& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+void set_clipboard(const char* text) {
+    gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text, -1);
+}
+
 namespace {
 
 struct DialogWatch {
@@ -77,8 +115,7 @@ std::vector<GtkWindow*> open_dialogs(const DialogWatch& w) {
     GList* tops = gtk_window_list_toplevels();
     for (GList* l = tops; l; l = l->next) {
         GtkWindow* win = GTK_WINDOW(l->data);
-        if (!w.before.count(win) && gtk_window_get_window_type(win) == GTK_WINDOW_TOPLEVEL &&
-            gtk_widget_get_visible(GTK_WIDGET(win)))
+        if (!w.before.count(win) && GTK_IS_DIALOG(win) && gtk_widget_get_visible(GTK_WIDGET(win)))
             out.push_back(win);
     }
     g_list_free(tops);
@@ -137,10 +174,23 @@ void respond(GtkWindow* dialog, int response) {
     gtk_dialog_response(GTK_DIALOG(dialog), response);
 }
 
+void later(std::function<void()> f) {
+    g_timeout_add(
+        30,
+        [](gpointer data) -> gboolean {
+            auto* fn = static_cast<std::function<void()>*>(data);
+            (*fn)();
+            delete fn;
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(f)));
+}
+
 namespace {
 
-void collect(GtkWidget* w, const std::function<bool(GtkWidget*)>& visit) {
-    if (!visit(w) || !GTK_IS_CONTAINER(w)) return;
+void collect(GtkWidget* w, const std::function<void(GtkWidget*)>& visit) {
+    visit(w);
+    if (!GTK_IS_CONTAINER(w)) return;
     GList* children = gtk_container_get_children(GTK_CONTAINER(w));
     for (GList* l = children; l; l = l->next)
         collect(GTK_WIDGET(l->data), visit);
@@ -149,25 +199,28 @@ void collect(GtkWidget* w, const std::function<bool(GtkWidget*)>& visit) {
 
 } // namespace
 
-GtkWidget* find_button(GtkWidget* dialog, const std::string& label) {
-    GtkWidget* found = nullptr;
-    collect(dialog, [&](GtkWidget* w) {
-        if (!found && GTK_IS_BUTTON(w) && gtk_button_get_label(GTK_BUTTON(w))) {
-            std::string text = gtk_button_get_label(GTK_BUTTON(w));
-            text.erase(std::remove(text.begin(), text.end(), '_'), text.end());
-            if (text == label) found = w;
-        }
-        return !found;
+std::vector<GtkWidget*> widgets_of(GtkWidget* root, GType type) {
+    std::vector<GtkWidget*> out;
+    collect(root, [&](GtkWidget* w) {
+        if (G_TYPE_CHECK_INSTANCE_TYPE(w, type)) out.push_back(w);
     });
-    return found;
+    return out;
+}
+
+GtkWidget* find_button(GtkWidget* dialog, const std::string& label) {
+    for (GtkWidget* w : widgets_of(dialog, GTK_TYPE_BUTTON)) {
+        const char* text = gtk_button_get_label(GTK_BUTTON(w));
+        std::string plain = text ? text : "";
+        plain.erase(std::remove(plain.begin(), plain.end(), '_'), plain.end());
+        if (plain == label) return w;
+    }
+    return nullptr;
 }
 
 std::string texts(GtkWidget* w) {
     std::string out;
-    collect(w, [&](GtkWidget* c) {
-        if (GTK_IS_LABEL(c)) out += std::string(gtk_label_get_text(GTK_LABEL(c))) + "\n";
-        return true;
-    });
+    for (GtkWidget* label : widgets_of(w, GTK_TYPE_LABEL))
+        out += std::string(gtk_label_get_text(GTK_LABEL(label))) + "\n";
     return out;
 }
 

@@ -26,6 +26,17 @@ void screenshot(GtkWidget* w, const std::string& name);
 // code, so accelerators see it too.
 void press_key(GtkWidget* window, unsigned keyval, unsigned modifiers = 0);
 
+// Presses mouse button 1 over the row `path` of `view`, `x` pixels from the left, as the X
+// server would; returns whether the view handled it.
+gboolean press_row(GtkTreeView* view, GtkTreePath* path, GdkEventType type, int x,
+                   guint32 time = GDK_CURRENT_TIME);
+
+std::string clipboard();
+std::string read_file(const std::string& path);
+// An executable shell script at `path` running `body`.
+void write_script(const std::string& path, const std::string& body);
+void set_clipboard(const char* text);
+
 // What a step does with a dialog that appeared; it must close it.
 using DialogStep = std::function<void(GtkWindow* dialog)>;
 // Runs `open` (an action that shows modal dialogs and returns once they are closed) and hands
@@ -34,6 +45,11 @@ using DialogStep = std::function<void(GtkWindow* dialog)>;
 void answer_dialogs(const std::function<void()>& open, std::vector<DialogStep> steps);
 // Closes `dialog` with `response`, once it is shown and drawn.
 void respond(GtkWindow* dialog, int response);
+// Runs `f` from the main loop once the current callback has returned: a step that ends a
+// dialog's run with a response may act on what comes after it.
+void later(std::function<void()> f);
+// The widgets of `type` under `root`, in widget order.
+std::vector<GtkWidget*> widgets_of(GtkWidget* root, GType type);
 // The first button of `dialog` whose label (mnemonics removed) is `label`, or null.
 GtkWidget* find_button(GtkWidget* dialog, const std::string& label);
 // Every label text under `w`, in widget order, joined with newlines.

@@ -21,11 +21,15 @@
 #include <sys/resource.h>
 
 using gui_support::answer_dialogs;
+using gui_support::clipboard;
 using gui_support::press_key;
 using gui_support::process_events;
+using gui_support::read_file;
 using gui_support::respond;
 using gui_support::sample_machine;
+using gui_support::set_clipboard;
 using gui_support::wait_until;
+using gui_support::write_script;
 
 namespace {
 
@@ -67,17 +71,6 @@ GtkWidget* item(GtkWidget* shell, const std::string& label) {
     return nullptr;
 }
 
-std::string clipboard() {
-    gchar* text = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
-    std::string out = text ? text : "";
-    g_free(text);
-    return out;
-}
-
-void set_clipboard(const char* text) {
-    gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text, -1);
-}
-
 std::string status(App& app) {
     return gtk_label_get_text(GTK_LABEL(I::status(app)));
 }
@@ -95,17 +88,6 @@ std::string without_time(const std::string& report) {
     auto lines = util::split(report, '\n');
     if (lines.size() > 1) lines[1] = "Created: <time>";
     return util::join(lines, "\n");
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A program on a search path of its own, made of a shell script.
-void write_script(const std::string& path, const std::string& body) {
-    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
 }
 
 class Menus : public ::testing::Test {
@@ -363,19 +345,8 @@ TEST_F(Menus, ToolsBranchAndTheTerminal) {
     GtkTreeView* view = I::tree(app);
     process_events(100); // the rows get their heights
     GtkTreePath* row = gtk_tree_model_get_path(model, &terminal);
-    GdkRectangle cell{};
-    gtk_tree_view_get_cell_area(view, row, nullptr, &cell);
     auto click = [&](GdkEventType type, guint32 time) {
-        GdkEvent* e = gdk_event_new(type);
-        e->button.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(view)));
-        e->button.button = 1;
-        e->button.x = cell.x + 40;
-        e->button.y = cell.y + cell.height / 2.0;
-        e->button.time = time;
-        gdk_event_set_device(
-            e, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
-        gtk_main_do_event(e);
-        gdk_event_free(e);
+        gui_support::press_row(view, row, type, 40, time);
     };
     auto starts = [&] {
         auto lines = util::split(util::trim(read_file(started)), '\n');

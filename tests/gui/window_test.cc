@@ -292,31 +292,8 @@ namespace {
 
 // Presses a mouse button over a cell of the detail table's value column.
 gboolean press_value(App& app, GtkTreePath* path, GdkEventType type) {
-    GtkTreeView* view = GTK_TREE_VIEW(I::detail_view(app));
-    GdkRectangle cell{};
-    gtk_tree_view_get_cell_area(view, path, nullptr, &cell);
-    GdkEvent* e = gdk_event_new(type);
-    e->button.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(view)));
-    e->button.button = 1;
-    e->button.x = 400; // inside the value column of a 1024 pixel window
-    e->button.y = cell.y + cell.height / 2.0;
-    e->button.time = GDK_CURRENT_TIME;
-    gdk_event_set_device(
-        e, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
-    gboolean handled = gtk_widget_event(GTK_WIDGET(view), e);
-    gdk_event_free(e);
-    return handled;
-}
-
-std::string clipboard_text() {
-    gchar* text = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
-    std::string out = text ? text : "";
-    g_free(text);
-    return out;
-}
-
-void set_clipboard(const char* text) {
-    gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text, -1);
+    // Inside the value column of a 1024 pixel window.
+    return gui_support::press_row(GTK_TREE_VIEW(I::detail_view(app)), path, type, 400);
 }
 
 } // namespace
@@ -326,22 +303,22 @@ TEST_F(Window, DoubleClickCopiesTheValueOnceAndQueuedClicksAreDropped) {
     ASSERT_TRUE(app.select_node_id("cpu"));
     process_events(50);
     GtkTreePath* vendor = gtk_tree_path_new_from_indices(0, 1, -1); // Processor › Vendor
-    set_clipboard("before");
+    gui_support::set_clipboard("before");
     press_value(app, vendor, GDK_BUTTON_PRESS); // selects the row
-    EXPECT_EQ(clipboard_text(), "before");
+    EXPECT_EQ(gui_support::clipboard(), "before");
     press_value(app, vendor, GDK_BUTTON_PRESS);
     EXPECT_TRUE(press_value(app, vendor, GDK_2BUTTON_PRESS));
-    EXPECT_EQ(clipboard_text(), "AuthenticAMD");
+    EXPECT_EQ(gui_support::clipboard(), "AuthenticAMD");
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(I::status(app))), tr("status.copied"));
 
     // While the window was blocked, the clicks that waited are dropped; afterwards they act.
-    set_clipboard("before");
+    gui_support::set_clipboard("before");
     I::block_queued_clicks(app);
     EXPECT_TRUE(press_value(app, vendor, GDK_2BUTTON_PRESS)) << "swallowed";
-    EXPECT_EQ(clipboard_text(), "before");
+    EXPECT_EQ(gui_support::clipboard(), "before");
     process_events();
     EXPECT_TRUE(press_value(app, vendor, GDK_2BUTTON_PRESS));
-    EXPECT_EQ(clipboard_text(), "AuthenticAMD");
+    EXPECT_EQ(gui_support::clipboard(), "AuthenticAMD");
     gtk_tree_path_free(vendor);
 }
 
