@@ -193,12 +193,13 @@ std::string build_css(const Palette& p, std::string_view ui_font_family) {
            {decl(bg, B), decl("color", T)});
     s.rule("messagedialog label, dialog label", {decl(bg, "transparent")});
     s.rule("label", {decl("color", T)});
-    // Labels take the rule above over what their accent-coloured parent says.
-    s.rule("menubar > menuitem:hover label,\nmenu menuitem:hover label,\n"
-           "button:active label,\nbutton:checked label,\nbutton.suggested-action label",
+    // Labels take the rule above over what their accent-coloured parent says. Only a direct
+    // child: a menu that pops up from a hovered item counts as that item's descendant.
+    s.rule("menubar > menuitem:hover > label,\nmenu menuitem:hover > label,\n"
+           "button:active > label,\nbutton:checked > label,\nbutton.suggested-action > label",
            {decl("color", sel_fg)});
-    s.rule("button.destructive-action label", {decl("color", "#FFFFFF")});
-    s.rule("button:disabled label,\ntreeview.view header button label", {decl("color", D)});
+    s.rule("button.destructive-action > label", {decl("color", "#FFFFFF")});
+    s.rule("button:disabled > label,\ntreeview.view header button > label", {decl("color", D)});
     s.rule(".section-title", {decl("color", A), decl("font-weight", "bold")});
     s.rule(".dim-text, .tree-summary", {decl("color", D), decl("font-size", "90%")});
     s.rule(".name-cell", {decl("font-family", ui_font_family)});

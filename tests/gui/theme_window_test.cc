@@ -250,6 +250,7 @@ TEST(StyleSheet, EveryTextKeepsItsContrastInBothPalettes) {
             gtk_widget_set_state_flags(button, b.state, FALSE);
             add(b.what, button, gtk_bin_get_child(GTK_BIN(button)));
         }
+        // The menu opens from the hovered item of the bar, as a menu the user opened does.
         GtkWidget* bar = gtk_menu_bar_new();
         GtkWidget* menu = gtk_menu_new();
         for (GtkWidget* shell : {bar, menu})
@@ -257,6 +258,7 @@ TEST(StyleSheet, EveryTextKeepsItsContrastInBothPalettes) {
                 GtkWidget* item = gtk_menu_item_new_with_label("x");
                 gtk_menu_shell_append(GTK_MENU_SHELL(shell), item);
                 if (hover) gtk_widget_set_state_flags(item, GTK_STATE_FLAG_PRELIGHT, FALSE);
+                if (hover && shell == bar) gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), menu);
                 texts.emplace_back(shell == bar ? (hover ? "hovered menu bar item" : "menu bar")
                                                 : (hover ? "hovered menu item" : "menu"),
                                    gtk_bin_get_child(GTK_BIN(item)));
@@ -283,7 +285,6 @@ TEST(StyleSheet, EveryTextKeepsItsContrastInBothPalettes) {
                 EXPECT_GE(contrast_ratio(h.foreground, h.background.value_or(p.panel)), 4.5);
             }
 
-        gtk_widget_destroy(menu);
         gtk_widget_destroy(window);
         gtk_style_context_remove_provider_for_screen(screen, GTK_STYLE_PROVIDER(css));
         g_object_unref(css);
