@@ -165,6 +165,7 @@ void App::action_save_report() {
             GTK_MESSAGE_OTHER, GTK_BUTTONS_NONE, "%s", tr("report.ask_admin"));
         gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(ask), "%s",
                                                  tr("report.ask_admin_hint"));
+        gtk_window_set_title(GTK_WINDOW(ask), tr("dialog.save_report")); // read by screen readers
         gtk_dialog_add_button(GTK_DIALOG(ask), tr("dialog.cancel"), GTK_RESPONSE_CANCEL);
         gtk_dialog_add_button(GTK_DIALOG(ask), tr("report.without_admin"), 1);
         GtkWidget* with = gtk_dialog_add_button(GTK_DIALOG(ask), tr("report.with_admin"), 2);

@@ -138,7 +138,7 @@ layout::Rect work_area() {
 App::App() : m_collect(hw::collect_all) {}
 
 App::~App() {
-    for (guint source : {m_idle_source, m_unblock_source, m_scroll_source})
+    for (guint source : {m_idle_source, m_unblock_source, m_scroll_source, m_terminal_source})
         if (source) g_source_remove(source);
     if (m_portal_sub && m_portal_bus)
         g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);

@@ -153,6 +153,7 @@ private:
     bool m_clicks_blocked = false;
     bool m_elevating = false;
     guint32 m_terminal_press_time = 0; // a double click on the terminal row opens one terminal
+    guint m_terminal_source = 0;       // opens it once the press has selected the row
     guint m_portal_sub = 0;
     guint m_idle_source = 0;    // the one-shot fill after the window is shown
     guint m_unblock_source = 0; // ends block_queued_clicks

@@ -68,6 +68,7 @@ void App::open_terminal() {
     GtkWidget* dialog = gtk_message_dialog_new(
         GTK_WINDOW(m_window), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
         GTK_MESSAGE_OTHER, GTK_BUTTONS_NONE, "%s", tr("tools.no_terminal"));
+    gtk_window_set_title(GTK_WINDOW(dialog), tr("tools.terminal"));
     gtk_dialog_add_button(GTK_DIALOG(dialog), tr("dialog.close"), GTK_RESPONSE_CLOSE);
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
@@ -90,7 +91,17 @@ gboolean App::on_tree_press(GtkWidget* widget, GdkEventButton* event, gpointer s
         const guint32 since = event->time - app->m_terminal_press_time;
         if (app->m_terminal_press_time == 0 || since > guint32(double_click_ms)) {
             app->m_terminal_press_time = event->time ? event->time : 1;
-            app->open_terminal();
+            // Once the press has selected the row: the dialog that says no terminal exists
+            // must not run inside the press.
+            if (!app->m_terminal_source)
+                app->m_terminal_source = g_idle_add(
+                    [](gpointer data) -> gboolean {
+                        App* a = static_cast<App*>(data);
+                        a->m_terminal_source = 0;
+                        a->open_terminal();
+                        return G_SOURCE_REMOVE;
+                    },
+                    app);
         }
     }
     gtk_tree_path_free(path);
