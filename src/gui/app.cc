@@ -476,8 +476,13 @@ bool App::select_node_id(const std::string& id) {
     GtkTreeIter it;
     if (!find_row(model, nullptr, id, &it)) return false;
     GtkTreePath* path = gtk_tree_model_get_path(model, &it);
-    if (gtk_tree_path_get_depth(path) > 1)
-        gtk_tree_view_expand_to_path(GTK_TREE_VIEW(m_tree_view), path);
+    // Only the way to the row opens; the row itself keeps its children folded.
+    if (gtk_tree_path_get_depth(path) > 1) {
+        GtkTreePath* parent = gtk_tree_path_copy(path);
+        gtk_tree_path_up(parent);
+        gtk_tree_view_expand_to_path(GTK_TREE_VIEW(m_tree_view), parent);
+        gtk_tree_path_free(parent);
+    }
     gtk_tree_view_set_cursor(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE);
     gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE, 0, 0);
     gtk_tree_path_free(path);

@@ -15,8 +15,8 @@ int language_rows(int height) {
     return (height - 90) / 30;
 }
 
-Cell language_cell(int index, int languages, int rows) {
-    if (rows < 1 || languages < rows) return {0, index};
+Cell language_cell(int index, int rows) {
+    if (rows < 1) return {0, index};
     return {index / rows, index % rows};
 }
 
@@ -145,7 +145,7 @@ GtkWidget* App::build_menubar() {
         const std::string label = i == 0 ? tr("language.auto") : available[i - 1].native_name;
         const std::string key = i == 0 ? "auto" : available[i - 1].code;
         GtkWidget* item = add_radio(&language_group, label, key, "lang-key", s.language);
-        const menus::Cell c = menus::language_cell(i, count, rows);
+        const menus::Cell c = menus::language_cell(i, rows);
         gtk_menu_attach(GTK_MENU(languages), item, c.column, c.column + 1, c.row, c.row + 1);
         g_signal_connect(item, "toggled", G_CALLBACK(+[](GtkCheckMenuItem* it, gpointer self) {
                              if (!gtk_check_menu_item_get_active(it)) return;

@@ -15,8 +15,8 @@ struct Cell {
     int column = 0, row = 0;
 };
 
-// Where item `index` of the language menu goes: 0 is "follow system", then the `languages`
-// in catalog order, filled column by column. With fewer languages than rows it is a plain list.
-Cell language_cell(int index, int languages, int rows);
+// Where item `index` of the language menu goes: 0 is "follow system", then the languages in
+// catalog order, filled column by column. A list shorter than a column stays one column.
+Cell language_cell(int index, int rows);
 
 } // namespace menus

@@ -98,9 +98,7 @@ void App::action_settings() {
     attach_row(grid, 1, "settings.theme", theme);
     g_signal_connect(theme, "changed", G_CALLBACK(+[](GtkComboBox* box, gpointer self) {
                          App* app = static_cast<App*>(self);
-                         const std::string id = active_id(box);
-                         if (id == SettingsStore::instance().get().theme) return;
-                         app->set_theme_setting(id);
+                         app->set_theme_setting(active_id(box));
                          app->rebuild_menubar(); // the theme's radio items follow
                      }),
                      this);
@@ -113,10 +111,7 @@ void App::action_settings() {
                              s.start_view);
     attach_row(grid, 2, "settings.start_view", start);
     g_signal_connect(start, "changed", G_CALLBACK(+[](GtkComboBox* box, gpointer) {
-                         Settings& settings = SettingsStore::instance().mutable_get();
-                         const std::string id = active_id(box);
-                         if (id == settings.start_view) return;
-                         settings.start_view = id;
+                         SettingsStore::instance().mutable_get().start_view = active_id(box);
                          SettingsStore::instance().save();
                      }),
                      nullptr);
@@ -145,10 +140,8 @@ void App::action_settings() {
     gtk_grid_attach(GTK_GRID(grid), loops, 0, 6, 2, 1);
     // The storage branch reads this setting while it is collected.
     g_signal_connect(loops, "toggled", G_CALLBACK(+[](GtkToggleButton* b, gpointer self) {
-                         Settings& settings = SettingsStore::instance().mutable_get();
-                         const bool on = gtk_toggle_button_get_active(b);
-                         if (on == settings.show_loop_devices) return;
-                         settings.show_loop_devices = on;
+                         SettingsStore::instance().mutable_get().show_loop_devices =
+                             gtk_toggle_button_get_active(b);
                          SettingsStore::instance().save();
                          static_cast<App*>(self)->refresh();
                      }),

@@ -207,14 +207,12 @@ TEST_F(Menus, LanguageGridFollowsTheWorkArea) {
     const struct { int height, rows, columns; } cases[] = {{329, 8, 6}, {500, 13, 4}, {900, 16, 3}};
     for (const auto& c : cases) {
         ASSERT_EQ(menus::language_rows(c.height), c.rows) << c.height;
-        EXPECT_EQ(menus::language_cell(44, 44, c.rows).column + 1, c.columns) << c.height;
-        const menus::Cell first = menus::language_cell(1, 44, c.rows);
-        const menus::Cell next_column = menus::language_cell(c.rows, 44, c.rows);
+        EXPECT_EQ(menus::language_cell(44, c.rows).column + 1, c.columns) << c.height;
+        const menus::Cell first = menus::language_cell(1, c.rows);
+        const menus::Cell next_column = menus::language_cell(c.rows, c.rows);
         EXPECT_EQ(first.column * 100 + first.row, 1);
         EXPECT_EQ(next_column.column * 100 + next_column.row, 100);
     }
-    const menus::Cell listed = menus::language_cell(5, 5, 8);
-    EXPECT_EQ(listed.column * 100 + listed.row, 5) << "fewer languages than rows: a list";
 
     // The real menu on the tests' 1080 pixel screen: 16 rows.
     App& app = open();
@@ -335,7 +333,8 @@ TEST_F(Menus, ToolsBranchAndTheTerminal) {
     ASSERT_TRUE(app.select_node_id("tools.terminal"));
 
     EXPECT_EQ(tools::terminal_candidates("").front(), "x-terminal-emulator");
-    EXPECT_EQ(tools::terminal_candidates("mine").size(), 13u);
+    EXPECT_EQ(tools::terminal_candidates("mine").front(), "mine");
+    EXPECT_EQ(tools::terminal_candidates("mine").back(), "xterm");
     // A TERMINAL that does not exist falls through to the list.
     g_setenv("PATH", m_tmp.c_str(), TRUE);
     g_setenv("TERMINAL", "no-such-terminal", TRUE);
@@ -354,6 +353,7 @@ TEST_F(Menus, ToolsBranchAndTheTerminal) {
     };
     // A double click: press, press, double press, all within the double-click time.
     click(GDK_BUTTON_PRESS, 1000);
+    process_events(30);
     click(GDK_BUTTON_PRESS, 1100);
     click(GDK_2BUTTON_PRESS, 1100);
     ASSERT_TRUE(wait_until([&] { return starts() == 1; }));

@@ -171,6 +171,9 @@ TEST_F(Window, TreeRowsEscapeTheirTextAndTheProcessorMarkerIsDrawn) {
 
 TEST_F(Window, SearchKeepsAncestorsExpandedAndClearingRestoresTheSelection) {
     App& app = open();
+    ASSERT_TRUE(app.select_node_id("usb.3-2"));
+    EXPECT_EQ(expanded_rows(app), std::vector<std::string>{"usb"}) << "the way there, not the row";
+    gtk_tree_view_collapse_all(I::tree(app));
     ASSERT_TRUE(app.select_node_id("power.BAT1"));
     // Only a grandchild matches: its ancestors stay, expanded; their other children go.
     type_search(app, "INTEL");
