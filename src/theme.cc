@@ -3,6 +3,7 @@
 #include "settings.h"
 #include "util.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -103,6 +104,17 @@ double contrast_ratio(const std::string& a, const std::string& b) {
 std::string ink_on(const std::string& background) {
     const std::string white = "#FFFFFF", dark = "#17171A";
     return contrast_ratio(white, background) >= contrast_ratio(dark, background) ? white : dark;
+}
+
+Rgb load_ramp(const Palette& p, double fraction) {
+    auto colour = [](const std::string& hex) {
+        Rgb c{0.5, 0.5, 0.5};
+        hex_to_rgb(hex, c);
+        return c;
+    };
+    const double f = std::isnan(fraction) ? 0 : std::clamp(fraction, 0.0, 1.0);
+    if (f <= 0.5) return mix(colour(p.load_mid), colour(p.load_low), f * 2);
+    return mix(colour(p.load_high), colour(p.load_mid), (f - 0.5) * 2);
 }
 
 std::string mix_hex(const std::string& fg, const std::string& bg, double alpha) {

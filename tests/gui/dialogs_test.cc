@@ -19,7 +19,7 @@ using gui_support::later;
 using gui_support::process_events;
 using gui_support::respond;
 using gui_support::sample_machine;
-using gui_support::screenshot;
+using gui_support::save_screenshot;
 using gui_support::texts;
 using gui_support::widgets_of;
 
@@ -221,7 +221,7 @@ TEST_F(Dialogs, AboutLicencesAndNoticeInThreeLanguagesLightAndDark) {
                  about = d;
                  EXPECT_NE(texts(GTK_WIDGET(d)).find("Snap 2.0<b> (Revision 7)"),
                            std::string::npos);
-                 screenshot(GTK_WIDGET(d), "dialog-about-" + tag + ".png");
+                 save_screenshot(GTK_WIDGET(d), "dialog-about-" + tag + ".png");
                  respond(d, 1);
              },
              [&](GtkWindow* d) {
@@ -233,17 +233,17 @@ TEST_F(Dialogs, AboutLicencesAndNoticeInThreeLanguagesLightAndDark) {
                  EXPECT_NE(
                      texts(GTK_WIDGET(d)).find(I18n::trf("licenses.texts_at", "/usr/share/doc")),
                      std::string::npos);
-                 screenshot(GTK_WIDGET(d), "dialog-licenses-" + tag + ".png");
+                 save_screenshot(GTK_WIDGET(d), "dialog-licenses-" + tag + ".png");
                  respond(d, GTK_RESPONSE_CLOSE);
                  later([&] { respond(about, GTK_RESPONSE_CLOSE); });
              }});
 
         answer_dialogs([&] { I::settings(app); }, {[&](GtkWindow* d) {
-                           screenshot(GTK_WIDGET(d), "dialog-settings-" + tag + ".png");
+                           save_screenshot(GTK_WIDGET(d), "dialog-settings-" + tag + ".png");
                            respond(d, GTK_RESPONSE_CLOSE);
                        }});
         answer_dialogs([&] { I::colors(app); }, {[&](GtkWindow* d) {
-                           screenshot(GTK_WIDGET(d), "dialog-colors-" + tag + ".png");
+                           save_screenshot(GTK_WIDGET(d), "dialog-colors-" + tag + ".png");
                            respond(d, GTK_RESPONSE_CLOSE);
                        }});
 
@@ -253,19 +253,19 @@ TEST_F(Dialogs, AboutLicencesAndNoticeInThreeLanguagesLightAndDark) {
         const std::string command = "sudo sh -c 'for i in hardware-observe system-observe "
                                     "mount-observe; do snap connect quarvel:$i; done'";
         GtkWindow* notice = nullptr;
-        answer_dialogs([&] { EXPECT_TRUE(I::permission_notice(app, false)); }, {[&](GtkWindow* d) {
-                           notice = d;
-                           EXPECT_NE(texts(GTK_WIDGET(d)).find(command), std::string::npos);
-                           respond(d, GTK_RESPONSE_APPLY);
-                           later([&] {
-                               EXPECT_EQ(gui_support::clipboard(), command);
-                               EXPECT_NE(
-                                   texts(GTK_WIDGET(notice)).find(tr("status.copied_command")),
-                                   std::string::npos);
-                               screenshot(GTK_WIDGET(notice), "dialog-permissions-" + tag + ".png");
-                               respond(notice, GTK_RESPONSE_CLOSE);
-                           });
-                       }});
+        answer_dialogs(
+            [&] { EXPECT_TRUE(I::permission_notice(app, false)); }, {[&](GtkWindow* d) {
+                notice = d;
+                EXPECT_NE(texts(GTK_WIDGET(d)).find(command), std::string::npos);
+                respond(d, GTK_RESPONSE_APPLY);
+                later([&] {
+                    EXPECT_EQ(gui_support::clipboard(), command);
+                    EXPECT_NE(texts(GTK_WIDGET(notice)).find(tr("status.copied_command")),
+                              std::string::npos);
+                    save_screenshot(GTK_WIDGET(notice), "dialog-permissions-" + tag + ".png");
+                    respond(notice, GTK_RESPONSE_CLOSE);
+                });
+            }});
         // A name that is no package name never reaches a command meant for a root shell.
         g_setenv("SNAP_NAME", "x; rm -rf ~", TRUE);
         EXPECT_FALSE(I::permission_notice(app, false));

@@ -26,21 +26,25 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms) {
     return done();
 }
 
-void process_events(int ms) {
-    wait_until([] { return false; }, ms);
-}
-
-void screenshot(GtkWidget* w, const std::string& name) {
+void save_screenshot(GtkWidget* w, const std::string& name) {
     wait_until([&] { return gtk_widget_get_mapped(w); });
+    // The pointer leaves the window, so no row shows its hover colour.
+    GdkDisplay* display = gdk_display_get_default();
+    gdk_device_warp(gdk_seat_get_pointer(gdk_display_get_default_seat(display)),
+                    gdk_screen_get_default(), 1919, 1079);
     process_events(150);
     GdkWindow* win = gtk_widget_get_window(w);
     GdkPixbuf* shot = gdk_pixbuf_get_from_window(win, 0, 0, gdk_window_get_width(win),
                                                  gdk_window_get_height(win));
-    ASSERT_NE(shot, nullptr) << name;
+    ASSERT_NE(shot, nullptr);
     std::filesystem::create_directories(QUARVEL_ARTIFACT_DIR);
     std::string path = std::string(QUARVEL_ARTIFACT_DIR) + "/" + name;
     EXPECT_TRUE(gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, nullptr)) << path;
     g_object_unref(shot);
+}
+
+void process_events(int ms) {
+    wait_until([] { return false; }, ms);
 }
 
 void press_key(GtkWidget* window, unsigned keyval, unsigned modifiers) {
@@ -205,16 +209,6 @@ std::vector<GtkWidget*> widgets_of(GtkWidget* root, GType type) {
         if (G_TYPE_CHECK_INSTANCE_TYPE(w, type)) out.push_back(w);
     });
     return out;
-}
-
-GtkWidget* find_button(GtkWidget* dialog, const std::string& label) {
-    for (GtkWidget* w : widgets_of(dialog, GTK_TYPE_BUTTON)) {
-        const char* text = gtk_button_get_label(GTK_BUTTON(w));
-        std::string plain = text ? text : "";
-        plain.erase(std::remove(plain.begin(), plain.end(), '_'), plain.end());
-        if (plain == label) return w;
-    }
-    return nullptr;
 }
 
 std::string texts(GtkWidget* w) {

@@ -4,9 +4,13 @@
 #pragma once
 
 #include "hw/hardware.h"
+#include "theme.h"
 
+#include <cairo.h>
+#include <gio/gio.h>
 #include <gtk/gtk.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,8 +23,8 @@ void process_events(int ms = 0);
 // Iterates the main loop until `done` holds or `timeout_ms` passed; returns `done()`.
 bool wait_until(const std::function<bool()>& done, int timeout_ms = 3000);
 
-// Saves what the X server shows of the toplevel `w` as build/artifacts/`name`.
-void screenshot(GtkWidget* w, const std::string& name);
+// What the X server shows of `window`, as a person would see it, as build/artifacts/`name`.
+void save_screenshot(GtkWidget* window, const std::string& name);
 
 // Sends a key press to the toplevel `window` as the X server would, with the key's hardware
 // code, so accelerators see it too.
@@ -50,8 +54,6 @@ void respond(GtkWindow* dialog, int response);
 void later(std::function<void()> f);
 // The widgets of `type` under `root`, in widget order.
 std::vector<GtkWidget*> widgets_of(GtkWidget* root, GType type);
-// The first button of `dialog` whose label (mnemonics removed) is `label`, or null.
-GtkWidget* find_button(GtkWidget* dialog, const std::string& label);
 // Every label text under `w`, in widget order, joined with newlines.
 std::string texts(GtkWidget* w);
 
@@ -73,6 +75,33 @@ public:
 private:
     void call(const char* method, GVariant* params);
     int m_pid = -1;
+};
+
+// An image surface to draw panels on, read back pixel by pixel (ARGB, premultiplied).
+struct Canvas {
+    Canvas(int width, int height)
+        : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
+          cr(cairo_create(surface)) {}
+    ~Canvas() { cairo_destroy(cr), cairo_surface_destroy(surface); }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+    uint32_t pixel(int x, int y) const {
+        cairo_surface_flush(surface);
+        return reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(surface) +
+                                                 y * cairo_image_surface_get_stride(surface))[x];
+    }
+    Rgb rgb(int x, int y) const {
+        const uint32_t p = pixel(x, y);
+        return {((p >> 16) & 0xFF) / 255.0, ((p >> 8) & 0xFF) / 255.0, (p & 0xFF) / 255.0};
+    }
+    // Into the artifacts directory, for people to look at.
+    void save(const std::string& name) const {
+        std::filesystem::create_directories(QUARVEL_ARTIFACT_DIR);
+        cairo_surface_write_to_png(surface,
+                                   (std::string(QUARVEL_ARTIFACT_DIR) + "/" + name).c_str());
+    }
+    cairo_surface_t* surface;
+    cairo_t* cr;
 };
 
 // A machine that looks real: nested branches, the processor chip, locked rows, a long value,

@@ -369,7 +369,7 @@ TEST_F(Menus, ToolsBranchAndTheTerminal) {
     answer_dialogs([&] { I::open_terminal(app); }, {[](GtkWindow* d) {
                        EXPECT_NE(gui_support::texts(GTK_WIDGET(d)).find(tr("tools.no_terminal")),
                                  std::string::npos);
-                       gui_support::screenshot(GTK_WIDGET(d), "dialog-no-terminal.png");
+                       gui_support::save_screenshot(GTK_WIDGET(d), "dialog-no-terminal.png");
                        respond(d, GTK_RESPONSE_CLOSE);
                    }});
 }
@@ -381,7 +381,7 @@ TEST_F(Menus, SaveReportWritesTheReportTextAndKeepsTheOldFileOnFailure) {
     const std::string target = m_tmp + "/QuarvelReport.txt";
     answer_dialogs([&] { I::save_report(app); },
                    {[](GtkWindow* ask) {
-                        gui_support::screenshot(GTK_WIDGET(ask), "dialog-save-question.png");
+                        gui_support::save_screenshot(GTK_WIDGET(ask), "dialog-save-question.png");
                         respond(ask, 1); // without administrator rights
                     },
                     [&](GtkWindow* chooser) {
@@ -400,7 +400,8 @@ TEST_F(Menus, SaveReportWritesTheReportTextAndKeepsTheOldFileOnFailure) {
                             g_free(f);
                             return there;
                         });
-                        gui_support::screenshot(GTK_WIDGET(chooser), "dialog-save-chooser.png");
+                        gui_support::save_screenshot(GTK_WIDGET(chooser),
+                                                     "dialog-save-chooser.png");
                         respond(chooser, GTK_RESPONSE_ACCEPT);
                     }});
     EXPECT_EQ(status(app), I18n::trf("status.saved", target.c_str()));

@@ -101,15 +101,8 @@ void type_search(App& app, const std::string& text) {
     process_events();
 }
 
-// What the X server shows of the window, as a person would see it.
 void save_screenshot(App& app, const std::string& name) {
-    GtkWidget* w = I::window(app);
-    wait_until([&] { return gtk_widget_get_mapped(w); });
-    // The pointer leaves the window, so no row shows its hover colour.
-    GdkDisplay* display = gdk_display_get_default();
-    gdk_device_warp(gdk_seat_get_pointer(gdk_display_get_default_seat(display)),
-                    gdk_screen_get_default(), 1919, 1079);
-    gui_support::screenshot(w, name);
+    gui_support::save_screenshot(I::window(app), name);
 }
 
 class Window : public ::testing::Test {
@@ -275,7 +268,7 @@ TEST_F(Window, LockedPreviewInAConfinedPackageWithoutHardwareAccess) {
             process_events(300);
         },
         {[](GtkWindow* d) {
-            gui_support::screenshot(GTK_WIDGET(d), "dialog-permissions.png");
+            gui_support::save_screenshot(GTK_WIDGET(d), "dialog-permissions.png");
             gui_support::respond(d, GTK_RESPONSE_CLOSE);
         }});
     EXPECT_TRUE(app->select_node_id("sensors"));
