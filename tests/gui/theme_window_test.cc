@@ -166,40 +166,25 @@ TEST(StyleSheet, BothSheetsParseWithoutErrors) {
 
 namespace {
 
-Rgb rgb_of(const GdkRGBA& c) {
-    return {c.red, c.green, c.blue};
-}
-
-// What shows behind `w`: its own background and its ancestors', translucent ones laid over
-// the first opaque one.
+// What shows behind `w`: its own background or its ancestors', translucent ones laid over the
+// first opaque one.
 std::string background_behind(GtkWidget* w) {
-    std::vector<GdkRGBA> layers;
-    for (; w; w = gtk_widget_get_parent(w)) {
-        GtkStyleContext* ctx = gtk_widget_get_style_context(w);
-        GdkRGBA* c = nullptr;
-        gtk_style_context_get(ctx, gtk_style_context_get_state(ctx), "background-color", &c,
-                              nullptr);
-        layers.push_back(*c);
-        gdk_rgba_free(c);
-        if (layers.back().alpha >= 1) break;
-    }
-    Rgb shown = rgb_of(layers.back());
-    for (auto it = layers.rbegin() + 1; it != layers.rend(); ++it)
-        shown = mix(rgb_of(*it), shown, it->alpha);
-    return rgb_to_hex(shown);
-}
-
-std::string text_colour(GtkWidget* w) {
     GtkStyleContext* ctx = gtk_widget_get_style_context(w);
     GdkRGBA* c = nullptr;
-    gtk_style_context_get(ctx, gtk_style_context_get_state(ctx), "color", &c, nullptr);
-    std::string hex = rgb_to_hex(rgb_of(*c));
+    gtk_style_context_get(ctx, gtk_style_context_get_state(ctx), "background-color", &c, nullptr);
+    const GdkRGBA own = *c;
     gdk_rgba_free(c);
-    return hex;
+    GtkWidget* parent = gtk_widget_get_parent(w);
+    if (own.alpha >= 1 || !parent) return rgb_to_hex({own.red, own.green, own.blue});
+    Rgb below;
+    hex_to_rgb(background_behind(parent), below);
+    return rgb_to_hex(mix({own.red, own.green, own.blue}, below, own.alpha));
 }
 
-GtkWidget* with_class(GtkWidget* w, const char* style_class) {
-    gtk_style_context_add_class(gtk_widget_get_style_context(w), style_class);
+GtkWidget* styled(GtkWidget* w, const char* style_class,
+                  GtkStateFlags state = GTK_STATE_FLAG_NORMAL) {
+    if (style_class) gtk_style_context_add_class(gtk_widget_get_style_context(w), style_class);
+    gtk_widget_set_state_flags(w, state, FALSE);
     return w;
 }
 
@@ -208,9 +193,7 @@ GtkWidget* with_class(GtkWidget* w, const char* style_class) {
 // Every text against what lies behind it, as the toolkit resolves the style sheet, and the
 // detail table's own row colours: at least 4.5:1 in both built-in palettes.
 TEST(StyleSheet, EveryTextKeepsItsContrastInBothPalettes) {
-    EXPECT_NEAR(contrast_ratio("#FFFFFF", "#000000"), 21, 1e-9);
     EXPECT_NEAR(contrast_ratio("#777777", "#FFFFFF"), 4.48, 0.01);
-    EXPECT_EQ(contrast_ratio("#ABCDEF", "#ABCDEF"), 1);
     for (const Palette& p : {Palette::light(), Palette::dark_()}) {
         SCOPED_TRACE(p.dark ? "dark" : "light");
         GtkCssProvider* css = gtk_css_provider_new();
@@ -219,72 +202,54 @@ TEST(StyleSheet, EveryTextKeepsItsContrastInBothPalettes) {
         GdkScreen* screen = gdk_screen_get_default();
         gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(css),
                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-
         GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
         gtk_container_add(GTK_CONTAINER(window), box);
-        std::vector<std::pair<const char*, GtkWidget*>> texts;
-        auto add = [&](const char* what, GtkWidget* shown, GtkWidget* text) {
-            gtk_box_pack_start(GTK_BOX(box), shown, FALSE, FALSE, 0);
-            texts.emplace_back(what, text ? text : shown);
-        };
-        add("label", gtk_label_new("x"), nullptr);
-        add("dim text", with_class(gtk_label_new("x"), "dim-text"), nullptr);
-        add("section title", with_class(gtk_label_new("x"), "section-title"), nullptr);
-        add("status line", with_class(gtk_label_new("x"), "statusbar"), nullptr);
-        add("search hit", with_class(gtk_label_new("x"), "search-hit"), nullptr);
-        add("entry", gtk_entry_new(), nullptr);
-        struct {
-            const char* what;
-            const char* style_class;
-            GtkStateFlags state;
-        } buttons[] = {{"button", nullptr, GTK_STATE_FLAG_NORMAL},
-                       {"hovered button", nullptr, GTK_STATE_FLAG_PRELIGHT},
-                       {"checked button", nullptr, GTK_STATE_FLAG_CHECKED},
-                       {"disabled button", nullptr, GTK_STATE_FLAG_INSENSITIVE},
-                       {"default button", "suggested-action", GTK_STATE_FLAG_NORMAL},
-                       {"destructive button", "destructive-action", GTK_STATE_FLAG_NORMAL}};
-        for (const auto& b : buttons) {
-            GtkWidget* button = gtk_button_new_with_label("x");
-            if (b.style_class) with_class(button, b.style_class);
-            gtk_widget_set_state_flags(button, b.state, FALSE);
-            add(b.what, button, gtk_bin_get_child(GTK_BIN(button)));
+        std::vector<GtkWidget*> texts; // a label, or a widget that draws its own text
+        for (const char* style_class : {"", "dim-text", "section-title", "statusbar", "search-hit"})
+            texts.push_back(styled(gtk_label_new("x"), *style_class ? style_class : nullptr));
+        texts.push_back(gtk_entry_new());
+        for (auto [style_class, state] :
+             std::initializer_list<std::pair<const char*, GtkStateFlags>>{
+                 {nullptr, GTK_STATE_FLAG_NORMAL},
+                 {nullptr, GTK_STATE_FLAG_PRELIGHT},
+                 {nullptr, GTK_STATE_FLAG_CHECKED},
+                 {nullptr, GTK_STATE_FLAG_INSENSITIVE},
+                 {"suggested-action", GTK_STATE_FLAG_NORMAL},
+                 {"destructive-action", GTK_STATE_FLAG_NORMAL}}) {
+            GtkWidget* button = styled(gtk_button_new_with_label("x"), style_class, state);
+            gtk_box_pack_start(GTK_BOX(box), button, FALSE, FALSE, 0);
+            texts.push_back(gtk_bin_get_child(GTK_BIN(button)));
         }
-        // The menu opens from the hovered item of the bar, as a menu the user opened does.
+        // A menu that opens from the hovered item of the bar, as the user's menus do.
         GtkWidget* bar = gtk_menu_bar_new();
         GtkWidget* menu = gtk_menu_new();
         for (GtkWidget* shell : {bar, menu})
-            for (bool hover : {false, true}) {
-                GtkWidget* item = gtk_menu_item_new_with_label("x");
+            for (GtkStateFlags state : {GTK_STATE_FLAG_NORMAL, GTK_STATE_FLAG_PRELIGHT}) {
+                GtkWidget* item = styled(gtk_menu_item_new_with_label("x"), nullptr, state);
                 gtk_menu_shell_append(GTK_MENU_SHELL(shell), item);
-                if (hover) gtk_widget_set_state_flags(item, GTK_STATE_FLAG_PRELIGHT, FALSE);
-                if (hover && shell == bar) gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), menu);
-                texts.emplace_back(shell == bar ? (hover ? "hovered menu bar item" : "menu bar")
-                                                : (hover ? "hovered menu item" : "menu"),
-                                   gtk_bin_get_child(GTK_BIN(item)));
+                if (shell == bar && state) gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), menu);
+                texts.push_back(gtk_bin_get_child(GTK_BIN(item)));
             }
-        gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
-        GtkWidget* tree = gtk_tree_view_new();
-        add("tree row", tree, nullptr);
-
-        for (const auto& [what, w] : texts)
-            EXPECT_GE(contrast_ratio(text_colour(w), background_behind(w)), 4.5)
-                << what << ": " << text_colour(w) << " on " << background_behind(w);
-        GtkStyleContext* rows = gtk_widget_get_style_context(tree);
-        gtk_style_context_set_state(rows, GTK_STATE_FLAG_SELECTED);
-        EXPECT_GE(contrast_ratio(text_colour(tree), background_behind(tree)), 4.5)
-            << "selected row: " << text_colour(tree) << " on " << background_behind(tree);
+        texts.push_back(bar);
+        GtkWidget* rows = styled(gtk_tree_view_new(), nullptr, GTK_STATE_FLAG_SELECTED);
+        texts.push_back(rows);
+        for (GtkWidget* w : texts) {
+            if (!gtk_widget_get_parent(w) && w != menu)
+                gtk_box_pack_start(GTK_BOX(box), w, FALSE, FALSE, 0);
+        }
+        for (GtkWidget* w : texts)
+            EXPECT_GE(contrast_ratio(colour_of(w, "color"), background_behind(w)), 4.5)
+                << G_OBJECT_TYPE_NAME(w) << " in " << G_OBJECT_TYPE_NAME(gtk_widget_get_parent(w))
+                << ": " << colour_of(w, "color") << " on " << background_behind(w);
 
         // The detail table colours its rows itself: section titles, stripes and locked rows.
-        auto machine = gui_support::sample_machine();
-        for (const auto& section : detail::rows_for(*machine->find("system"), "", p))
-            for (const detail::Row& r : section.items) {
-                const std::string bg = r.background.value_or(p.panel);
-                EXPECT_GE(contrast_ratio(r.foreground, bg), 4.5) << r.name;
-                const detail::Row& h = section.header;
-                EXPECT_GE(contrast_ratio(h.foreground, h.background.value_or(p.panel)), 4.5);
-            }
-
+        for (const auto& section : detail::rows_for(*sample_machine()->find("system"), "", p))
+            for (const detail::Row& r : section.items)
+                for (const detail::Row* row : {&r, &section.header})
+                    EXPECT_GE(contrast_ratio(row->foreground, row->background.value_or(p.panel)),
+                              4.5)
+                        << row->name;
         gtk_widget_destroy(window);
         gtk_style_context_remove_provider_for_screen(screen, GTK_STYLE_PROVIDER(css));
         g_object_unref(css);
