@@ -136,9 +136,7 @@ layout::Rect work_area() {
             monitor = gdk_display_get_monitor_at_point(display, x, y);
         }
     }
-    if (!monitor) monitor = gdk_display_get_primary_monitor(display);
-    if (!monitor && gdk_display_get_n_monitors(display) > 0)
-        monitor = gdk_display_get_monitor(display, 0);
+    monitor = widgets::monitor_or_primary(display, monitor);
     if (!monitor) return layout::fallback_work_area;
     GdkRectangle r;
     gdk_monitor_get_workarea(monitor, &r);

@@ -2,6 +2,7 @@
 #include "gui/menubar.h"
 
 #include "gui/app.h"
+#include "gui/widget_util.h"
 #include "i18n.h"
 #include "settings.h"
 
@@ -58,27 +59,36 @@ GtkWidget* add_submenu(GtkWidget* shell, const char* key) {
     return menu;
 }
 
-// A radio item carrying `key` under `data_key`, active when it is the current setting. It is
-// made active before its handler is connected, so building the menu changes nothing.
+struct Choice {
+    App* app;
+    void (*choose)(App&, const std::string&);
+    std::string key;
+};
+
+// A radio item for the setting value `key`, active when it is `current`. It is made active
+// before its handler is connected, so building the menu changes nothing.
 GtkWidget* add_radio(GSList** group, const std::string& label, const std::string& key,
-                     const char* data_key, const std::string& current) {
+                     const std::string& current, App* app,
+                     void (*choose)(App&, const std::string&)) {
     GtkWidget* item = gtk_radio_menu_item_new_with_label(*group, label.c_str());
     *group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(item));
-    g_object_set_data_full(G_OBJECT(item), data_key, g_strdup(key.c_str()), g_free);
     gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), key == current);
+    g_signal_connect_data(
+        item, "toggled", G_CALLBACK(+[](GtkCheckMenuItem* it, gpointer data) {
+            auto* c = static_cast<Choice*>(data);
+            if (gtk_check_menu_item_get_active(it)) c->choose(*c->app, c->key);
+        }),
+        new Choice{app, choose, key},
+        [](gpointer data, GClosure*) { delete static_cast<Choice*>(data); }, GConnectFlags(0));
     return item;
 }
 
 // The work area of the monitor that shows the window, for the language grid.
 int work_area_height(GtkWidget* window) {
     GdkDisplay* display = gdk_display_get_default();
-    if (!display) return menus::fallback_work_height;
-    GdkMonitor* monitor = nullptr;
-    if (GdkWindow* w = window ? gtk_widget_get_window(window) : nullptr)
-        monitor = gdk_display_get_monitor_at_window(display, w);
-    if (!monitor) monitor = gdk_display_get_primary_monitor(display);
-    if (!monitor && gdk_display_get_n_monitors(display) > 0)
-        monitor = gdk_display_get_monitor(display, 0);
+    GdkWindow* w = window ? gtk_widget_get_window(window) : nullptr;
+    GdkMonitor* monitor = widgets::monitor_or_primary(
+        display, display && w ? gdk_display_get_monitor_at_window(display, w) : nullptr);
     if (!monitor) return menus::fallback_work_height;
     GdkRectangle r;
     gdk_monitor_get_workarea(monitor, &r);
@@ -126,14 +136,10 @@ GtkWidget* App::build_menubar() {
     GSList* theme_group = nullptr;
     for (const char* key : {"auto", "light", "dark"}) {
         std::string label_key = std::string("theme.") + key;
-        GtkWidget* item = add_radio(&theme_group, tr(label_key.c_str()), key, "theme-key", s.theme);
-        gtk_menu_shell_append(GTK_MENU_SHELL(themes), item);
-        g_signal_connect(item, "toggled", G_CALLBACK(+[](GtkCheckMenuItem* it, gpointer self) {
-                             if (!gtk_check_menu_item_get_active(it)) return;
-                             static_cast<App*>(self)->set_theme_setting(static_cast<const char*>(
-                                 g_object_get_data(G_OBJECT(it), "theme-key")));
-                         }),
-                         this);
+        gtk_menu_shell_append(
+            GTK_MENU_SHELL(themes),
+            add_radio(&theme_group, tr(label_key.c_str()), key, s.theme, this,
+                      [](App& a, const std::string& k) { a.set_theme_setting(k); }));
     }
 
     GtkWidget* languages = add_submenu(bar, "menu.language");
@@ -144,15 +150,11 @@ GtkWidget* App::build_menubar() {
     for (int i = 0; i <= count; ++i) {
         const std::string label = i == 0 ? tr("language.auto") : available[i - 1].native_name;
         const std::string key = i == 0 ? "auto" : available[i - 1].code;
-        GtkWidget* item = add_radio(&language_group, label, key, "lang-key", s.language);
+        GtkWidget* item =
+            add_radio(&language_group, label, key, s.language, this,
+                      [](App& a, const std::string& k) { a.set_language_setting(k); });
         const menus::Cell c = menus::language_cell(i, rows);
         gtk_menu_attach(GTK_MENU(languages), item, c.column, c.column + 1, c.row, c.row + 1);
-        g_signal_connect(item, "toggled", G_CALLBACK(+[](GtkCheckMenuItem* it, gpointer self) {
-                             if (!gtk_check_menu_item_get_active(it)) return;
-                             static_cast<App*>(self)->set_language_setting(static_cast<const char*>(
-                                 g_object_get_data(G_OBJECT(it), "lang-key")));
-                         }),
-                         this);
     }
 
     GtkWidget* help = add_submenu(bar, "menu.help");

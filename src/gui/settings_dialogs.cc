@@ -77,10 +77,7 @@ void App::action_settings() {
     GtkWidget* dialog = widgets::new_dialog("dialog.settings", GTK_WINDOW(m_window));
     gtk_dialog_add_button(GTK_DIALOG(dialog), tr("dialog.close"), GTK_RESPONSE_CLOSE);
     gtk_window_set_default_size(GTK_WINDOW(dialog), 420, -1);
-    GtkWidget* grid = gtk_grid_new();
-    gtk_grid_set_row_spacing(GTK_GRID(grid), 10);
-    gtk_grid_set_column_spacing(GTK_GRID(grid), 14);
-    widgets::set_margins(grid, 18, 18, 14, 14);
+    GtkWidget* grid = widgets::new_grid(10, 14, 18, 14);
 
     std::vector<std::pair<std::string, std::string>> languages = {{"auto", tr("language.auto")}};
     for (const auto& l : I18n::available())
@@ -165,10 +162,7 @@ void App::action_colors() {
     gtk_dialog_add_button(GTK_DIALOG(dialog), tr("dialog.reset"), reset_response);
     gtk_dialog_add_button(GTK_DIALOG(dialog), tr("dialog.close"), GTK_RESPONSE_CLOSE);
     gtk_window_set_default_size(GTK_WINDOW(dialog), 460, -1);
-    GtkWidget* grid = gtk_grid_new();
-    gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
-    gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
-    widgets::set_margins(grid, 14, 14, 12, 12);
+    GtkWidget* grid = widgets::new_grid(6, 12, 14, 12);
 
     gtk_grid_attach(GTK_GRID(grid), dim_label(tr(m_dark ? "color.head_dark" : "color.head_light")),
                     0, 0, 2, 1);

@@ -42,4 +42,18 @@ GtkWidget* label_for(GtkWidget* control, const char* text) {
     return label;
 }
 
+GdkMonitor* monitor_or_primary(GdkDisplay* display, GdkMonitor* preferred) {
+    if (preferred || !display) return preferred;
+    if (GdkMonitor* primary = gdk_display_get_primary_monitor(display)) return primary;
+    return gdk_display_get_n_monitors(display) > 0 ? gdk_display_get_monitor(display, 0) : nullptr;
+}
+
+GtkWidget* new_grid(int row_spacing, int column_spacing, int margin_x, int margin_y) {
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_set_row_spacing(GTK_GRID(grid), row_spacing);
+    gtk_grid_set_column_spacing(GTK_GRID(grid), column_spacing);
+    set_margins(grid, margin_x, margin_x, margin_y, margin_y);
+    return grid;
+}
+
 } // namespace widgets

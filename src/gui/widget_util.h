@@ -20,4 +20,11 @@ void add_class(GtkWidget* w, const char* style_class);
 // unless it is a button with a text of its own.
 GtkWidget* label_for(GtkWidget* control, const char* text);
 
+// `preferred` when there is one, else the display's primary monitor, else its first; null
+// without a display or monitor.
+GdkMonitor* monitor_or_primary(GdkDisplay* display, GdkMonitor* preferred);
+
+// The grid of a settings-like dialog: labels in column 0, controls in column 1.
+GtkWidget* new_grid(int row_spacing, int column_spacing, int margin_x, int margin_y);
+
 } // namespace widgets
