@@ -76,16 +76,6 @@ const char* output_path(int argc, char** argv) {
     return nullptr;
 }
 
-// A full disk or a failing device must not be reported as success, so both the writes and
-// the close are checked.
-bool write_file(const char* path, const std::string& text) {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool ok = util::write_all(fd, text);
-    if (::close(fd) != 0) ok = false;
-    return ok;
-}
-
 int print_help() {
     std::printf("Quarvel %s — %s\n\n"
                 "  (ohne Argument)      Fenster oeffnen\n"
@@ -132,7 +122,7 @@ int run_report_mode(int argc, char** argv) {
     root.reset();
 
     if (const char* path = output_path(argc, argv)) {
-        if (!write_file(path, text)) {
+        if (!util::replace_file(path, text)) {
             std::fprintf(stderr, "Konnte %s nicht schreiben\n", path);
             return 1;
         }

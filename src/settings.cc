@@ -205,19 +205,8 @@ void SettingsStore::load() {
     apply_text(text, m_settings);
 }
 
-// Written to a unique file beside the old one and renamed over it, so a crash, a full disk or
-// a second copy of the program saving at the same moment never leaves a partial file behind.
+// A crash, a full disk or a second copy of the program saving at the same moment never leaves
+// a partial file behind. The file is the user's alone.
 bool SettingsStore::save() const {
-    std::string target = path();
-    std::string tmp = target + ".tmp.XXXXXX";
-    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = util::write_all(fd, to_text(m_settings));
-    // Without it a power loss shortly after the rename can leave an empty file on some
-    // file systems.
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && std::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(tmp.c_str());
-    return ok;
+    return util::replace_file(path(), to_text(m_settings), 0600);
 }

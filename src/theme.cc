@@ -82,6 +82,30 @@ Rgb load_color(double percent) {
     return {0.9, 0.7 - 0.55 * 2 * (f - 0.5), 0};
 }
 
+namespace {
+
+double relative_luminance(const Rgb& c) {
+    auto linear = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.r) + 0.7152 * linear(c.g) + 0.0722 * linear(c.b);
+}
+
+} // namespace
+
+double contrast_ratio(const std::string& a, const std::string& b) {
+    Rgb x, y;
+    if (!hex_to_rgb(a, x) || !hex_to_rgb(b, y)) return 1;
+    double la = relative_luminance(x), lb = relative_luminance(y);
+    if (la < lb) std::swap(la, lb);
+    return (la + 0.05) / (lb + 0.05);
+}
+
+std::string ink_on(const std::string& background) {
+    const std::string white = "#FFFFFF", dark = "#17171A";
+    return contrast_ratio(white, background) >= contrast_ratio(dark, background) ? white : dark;
+}
+
 Rgb load_ramp(const Palette& p, double fraction) {
     auto colour = [](const std::string& hex) {
         Rgb c{0.5, 0.5, 0.5};
@@ -127,7 +151,7 @@ std::string build_css(const Palette& p, std::string_view ui_font_family) {
     const std::string line = mix_hex(p.text, p.panel, 0.16);
     const std::string hover = mix_hex(p.accent, p.panel, 0.14);
     const std::string header = mix_hex(p.panel, p.background, 0.55);
-    const std::string sel_fg = "#FFFFFF";
+    const std::string sel_fg = ink_on(p.accent);
     const std::string& B = p.background;
     const std::string& P = p.panel;
     const std::string& T = p.text;
@@ -152,6 +176,8 @@ std::string build_css(const Palette& p, std::string_view ui_font_family) {
     s.rule("treeview.view:selected,\ntreeview.view:selected:focus,\ntreeview.view:selected:hover",
            {decl(bg, A), decl("color", sel_fg)});
     s.rule("treeview.view:hover", {decl(bg, hover)});
+    // Text marked in entries and selectable labels, which the desktop theme would colour.
+    s.rule("selection", {decl(bg, A), decl("color", sel_fg)});
     s.rule("treeview.view header button",
            {decl(bg, header), decl("color", D), decl("border", "none"),
             decl("border-bottom", solid_line), decl("padding", "6px 8px"),
@@ -167,10 +193,10 @@ std::string build_css(const Palette& p, std::string_view ui_font_family) {
     s.rule("button:hover", {decl(bg, hover)});
     s.rule("*:focus, *:focus-visible", {decl("outline-color", A)});
     s.rule("button:active, button:checked",
-           {decl(bg, A), decl("color", "#FFFFFF"), decl("border-color", A)});
+           {decl(bg, A), decl("color", sel_fg), decl("border-color", A)});
     s.rule("button:disabled", {decl("color", D), decl(bg, B)});
     s.rule("button.suggested-action",
-           {decl(bg, A), decl("color", "#FFFFFF"), decl("border-color", A)});
+           {decl(bg, A), decl("color", sel_fg), decl("border-color", A)});
     s.rule("button.destructive-action",
            {decl(bg, "#C0392B"), decl("color", "#FFFFFF"), decl("border-color", "#A93226")});
     s.rule("button.destructive-action:hover", {decl(bg, "#D14434")});
@@ -179,6 +205,13 @@ std::string build_css(const Palette& p, std::string_view ui_font_family) {
            {decl(bg, B), decl("color", T)});
     s.rule("messagedialog label, dialog label", {decl(bg, "transparent")});
     s.rule("label", {decl("color", T)});
+    // Labels take the rule above over what their accent-coloured parent says. Only a direct
+    // child: a menu that pops up from a hovered item counts as that item's descendant.
+    s.rule("menubar > menuitem:hover > label,\nmenu menuitem:hover > label,\n"
+           "button:active > label,\nbutton:checked > label,\nbutton.suggested-action > label",
+           {decl("color", sel_fg)});
+    s.rule("button.destructive-action > label", {decl("color", "#FFFFFF")});
+    s.rule("button:disabled > label,\ntreeview.view header button > label", {decl("color", D)});
     s.rule(".section-title", {decl("color", A), decl("font-weight", "bold")});
     s.rule(".dim-text, .tree-summary", {decl("color", D), decl("font-size", "90%")});
     s.rule(".name-cell", {decl("font-family", ui_font_family)});

@@ -44,6 +44,14 @@ struct Palette {
     bool operator==(const Palette&) const = default;
 };
 
+// The contrast of two colours by the WCAG formula, from 1 (equal) to 21 (black on white);
+// 1 when either does not parse.
+double contrast_ratio(const std::string& a, const std::string& b);
+// White or a near-black ink, whichever reads better on `background`: text on the accent
+// colour (selection, hovered menu items, default buttons) must stay legible whatever accent a
+// palette or the user chooses.
+std::string ink_on(const std::string& background);
+
 // The green-to-red ramp of the load bars and gauges, independent of the palette: green at 0 %,
 // yellow-orange at 50 %, red at 100 % (and a darker red beyond).
 Rgb load_color(double percent);

@@ -102,6 +102,14 @@ std::string resolve_path(const std::string& path);
 // full disk is never reported as success.
 bool write_all(int fd, const std::string& text);
 
+// Replaces the user's own file at `path` (a saved report, the settings; never re-rooted) with
+// `text`: written to a new file in the same folder, checked to the close, then renamed over
+// the old one, so a full disk or any other failure leaves the previous file whole. A link is
+// followed and its target replaced; an existing target that is not a regular file (a terminal,
+// a pipe) is written in place. A new file gets `new_file_mode` less the umask; a replaced one
+// keeps its mode. False on any failure.
+bool replace_file(const std::string& path, const std::string& text, unsigned new_file_mode = 0666);
+
 // ---- Text -----------------------------------------------------------------------------------
 
 std::string trim(std::string_view s);

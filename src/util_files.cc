@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <dirent.h>
@@ -383,6 +384,44 @@ std::string resolve_path(const std::string& path) {
             todo.push_front(*it);
     }
     return "/" + join(done, "/");
+}
+
+bool replace_file(const std::string& path, const std::string& text, unsigned new_file_mode) {
+    std::string target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0) return false;
+        bool ok = write_all(fd, text);
+        if (::close(fd) != 0) ok = false;
+        return ok;
+    }
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    std::string tmp = dir + "/." + base_name(target) + ".XXXXXX";
+    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    mode_t mode = exists ? st.st_mode & 07777 : 0;
+    if (!exists) {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = static_cast<mode_t>(new_file_mode) & ~mask;
+    }
+    bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, text);
+    // Without it a power loss shortly after the rename can leave an empty file on some file
+    // systems.
+    if (ok && ::fsync(fd) != 0) ok = false;
+    if (::close(fd) != 0) ok = false;
+    if (ok && std::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
+    if (!ok) ::unlink(tmp.c_str());
+    return ok;
 }
 
 bool write_all(int fd, const std::string& text) {

@@ -1,6 +1,7 @@
 #include "test_support.h"
 #include "util.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -122,4 +123,26 @@ TEST(Readers, FileContentsHoldsAtMostTheLimitAndKeepsItsAddressWhenMoved) {
     // An endless device is read up to the limit, not until memory runs out.
     ScopedEnv live("QUARVEL_SYSROOT", std::nullopt);
     EXPECT_EQ(FileContents("/dev/zero", 300000).text(), std::string(300000, '\0'));
+}
+
+// The user's own files (a saved report, the settings) are replaced whole or not at all.
+TEST(ReplaceFile, FollowsLinksKeepsTheModeAndKeepsTheOldFileOnFailure) {
+    TempDir dir;
+    const std::string target = dir.path() + "/report.txt";
+    dir.write("report.txt", "old");
+    chmod(target.c_str(), 0640);
+    dir.symlink("report.txt", "link.txt");
+    ASSERT_TRUE(replace_file(dir.path() + "/link.txt", "new"));
+    struct stat st {};
+    EXPECT_TRUE(lstat((dir.path() + "/link.txt").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(stat(target.c_str(), &st) == 0 && (st.st_mode & 0777) == 0640);
+    EXPECT_EQ(testing_support::read_whole_file(target), "new");
+
+    // A folder the user may not write to: the old file stays, nothing is left behind.
+    testing_support::open_up(dir.path());
+    chmod(dir.path().c_str(), 0555);
+    EXPECT_TRUE(testing_support::as_unprivileged_user([&] { return !replace_file(target, "x"); }));
+    chmod(dir.path().c_str(), 0755);
+    EXPECT_EQ(testing_support::read_whole_file(target), "new");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }

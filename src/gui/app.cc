@@ -1,11 +1,14 @@
 #include "gui/app.h"
 
+#include "gui/actions.h"
 #include "gui/detail_content.h"
 #include "gui/diskview.h"
 #include "gui/display_session_gtk.h"
 #include "gui/images.h"
+#include "gui/store_columns.h"
 #include "gui/tree_icons.h"
 #include "gui/usbview.h"
+#include "gui/widget_util.h"
 #include "gui/window_layout.h"
 #include "i18n.h"
 #include "report.h"
@@ -21,27 +24,6 @@
 
 namespace {
 
-enum TreeColumn { TREE_ICON, TREE_MARKUP, TREE_NODE, TREE_COLUMNS };
-enum DetailColumn {
-    COL_NAME,
-    COL_VALUE,
-    COL_SOURCE,
-    COL_WEIGHT,
-    COL_SECTION,
-    COL_BACKGROUND,
-    COL_FOREGROUND,
-    COL_LOCKED,
-    DETAIL_COLUMNS
-};
-
-std::string escape(const std::string& text) {
-    gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
-    if (!escaped) return text;
-    std::string out = escaped;
-    g_free(escaped);
-    return out;
-}
-
 hw::Node* node_at(GtkTreeModel* model, GtkTreeIter* iter) {
     gpointer p = nullptr;
     gtk_tree_model_get(model, iter, TREE_NODE, &p, -1);
@@ -51,9 +33,9 @@ hw::Node* node_at(GtkTreeModel* model, GtkTreeIter* iter) {
 void insert_node(GtkTreeStore* store, GtkTreeIter* parent, const hw::Node& n,
                  const std::string& filter, int scale) {
     if (!filter.empty() && !detail::node_or_child_matches(n, filter)) return;
-    std::string markup = "<b>" + escape(n.title) + "</b>";
+    std::string markup = "<b>" + widgets::escape(n.title) + "</b>";
     if (!n.summary.empty())
-        markup += "\n<span size=\"small\" alpha=\"65%\">" + escape(n.summary) + "</span>";
+        markup += "\n<span size=\"small\" alpha=\"65%\">" + widgets::escape(n.summary) + "</span>";
     GtkTreeIter it;
     gtk_tree_store_append(store, &it, parent);
     gtk_tree_store_set(store, &it, TREE_ICON, tree_icons::icon(n.icon, 20 * scale), TREE_MARKUP,
@@ -154,9 +136,7 @@ layout::Rect work_area() {
             monitor = gdk_display_get_monitor_at_point(display, x, y);
         }
     }
-    if (!monitor) monitor = gdk_display_get_primary_monitor(display);
-    if (!monitor && gdk_display_get_n_monitors(display) > 0)
-        monitor = gdk_display_get_monitor(display, 0);
+    monitor = widgets::monitor_or_primary(display, monitor);
     if (!monitor) return layout::fallback_work_area;
     GdkRectangle r;
     gdk_monitor_get_workarea(monitor, &r);
@@ -168,12 +148,13 @@ layout::Rect work_area() {
 App::App() : m_collect(hw::collect_all) {}
 
 App::~App() {
-    for (guint source : {m_idle_source, m_unblock_source, m_scroll_source})
+    for (guint source : {m_idle_source, m_unblock_source, m_scroll_source, m_terminal_source})
         if (source) g_source_remove(source);
     if (m_portal_sub && m_portal_bus)
         g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);
     if (m_portal_bus) g_object_unref(m_portal_bus);
     if (m_window) gtk_widget_destroy(m_window);
+    if (m_accel) g_object_unref(m_accel);
     if (m_tree_store) g_object_unref(m_tree_store);
     if (m_detail_store) g_object_unref(m_detail_store);
     if (m_css) {
@@ -228,6 +209,7 @@ gboolean App::on_idle_after_show(gpointer self) {
     app->m_idle_source = 0;
     // Only now do the panes have their real sizes, which the panels are sized from.
     app->fill_details(app->m_selected);
+    app->show_permission_notice(true);
     return G_SOURCE_REMOVE;
 }
 
@@ -247,6 +229,7 @@ void App::build_window() {
     g_signal_connect(m_window, "destroy", G_CALLBACK(on_destroy), this);
     g_signal_connect(m_window, "delete-event", G_CALLBACK(on_delete), this);
     g_signal_connect(m_window, "window-state-event", G_CALLBACK(on_window_state), this);
+    g_signal_connect(m_window, "key-press-event", G_CALLBACK(on_key_press), this);
     if (std::getenv("QUARVEL_REPORT_FIRST_DRAW"))
         g_signal_connect_after(m_window, "draw", G_CALLBACK(on_first_draw), this);
 
@@ -254,6 +237,7 @@ void App::build_window() {
     // divided area when they are built.
     m_vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_container_add(GTK_CONTAINER(m_window), m_vbox);
+    rebuild_menubar();
 
     m_paned = gtk_paned_new(GTK_ORIENTATION_HORIZONTAL);
     gtk_paned_pack1(GTK_PANED(m_paned), build_tree_pane(), FALSE, FALSE);
@@ -272,6 +256,7 @@ GtkWidget* App::build_tree_pane() {
 
     m_search = gtk_search_entry_new();
     gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
+    atk_object_set_name(gtk_widget_get_accessible(m_search), tr("ui.search_placeholder"));
     g_signal_connect(m_search, "search-changed", G_CALLBACK(on_search_changed), this);
     gtk_box_pack_start(GTK_BOX(box), m_search, FALSE, FALSE, 2);
 
@@ -305,6 +290,8 @@ GtkWidget* App::build_tree_pane() {
     gtk_tree_selection_set_mode(sel, GTK_SELECTION_SINGLE);
     g_signal_connect(sel, "changed", G_CALLBACK(on_tree_selection), this);
     g_signal_connect(m_tree_view, "row-activated", G_CALLBACK(on_tree_row_activated), this);
+    g_signal_connect(m_tree_view, "button-press-event", G_CALLBACK(on_tree_press), this);
+    atk_object_set_name(gtk_widget_get_accessible(m_tree_view), tr("ui.tree_name"));
 
     gtk_container_add(GTK_CONTAINER(scroll), m_tree_view);
     gtk_box_pack_start(GTK_BOX(box), scroll, TRUE, TRUE, 0);
@@ -323,6 +310,9 @@ GtkWidget* App::build_detail_pane() {
     gtk_tree_view_set_level_indentation(view, 6);
     g_signal_connect(m_detail_view, "size-allocate", G_CALLBACK(on_detail_size_allocate), this);
     g_signal_connect(m_detail_view, "button-press-event", G_CALLBACK(on_detail_click), this);
+    g_signal_connect(m_detail_view, "popup-menu", G_CALLBACK(on_detail_popup_menu), this);
+    g_signal_connect(m_detail_view, "row-activated", G_CALLBACK(on_detail_row_activated), this);
+    atk_object_set_name(gtk_widget_get_accessible(m_detail_view), tr("ui.details_name"));
 
     m_name_renderer = gtk_cell_renderer_text_new();
     g_object_set(m_name_renderer, "ypad", 3, "yalign", 0.0, "wrap-mode", PANGO_WRAP_WORD_CHAR,
@@ -412,8 +402,14 @@ GtkWidget* App::build_locked_preview() {
     gtk_style_context_add_class(gtk_widget_get_style_context(m_locked_hint), "dim-text");
     gtk_box_pack_start(GTK_BOX(box), m_locked_hint, FALSE, FALSE, 0);
 
-    // Its action, the permission notice, comes with the menus.
     m_locked_btn = gtk_button_new_with_label(tr("dialog.unlock"));
+    // The preview is locked by a permission the confined package lacks, which administrator
+    // rights cannot grant: the notice says how to connect it. Should the preview ever show
+    // outside the package, the button reads with administrator rights instead.
+    g_signal_connect_swapped(m_locked_btn, "clicked", G_CALLBACK(+[](App* app) {
+                                 if (!app->show_permission_notice(false)) app->action_elevate();
+                             }),
+                             this);
     gtk_widget_set_halign(m_locked_btn, GTK_ALIGN_CENTER);
     gtk_box_pack_start(GTK_BOX(box), m_locked_btn, FALSE, FALSE, 0);
     return box;
@@ -455,6 +451,7 @@ void App::refresh() {
     std::unique_ptr<hw::Node> fresh = m_collect();
     m_selected = nullptr;
     m_root = std::move(fresh); // the old tree goes only now that the new one exists
+    add_tools_node();
     fill_tree();
 
     std::string target =
@@ -494,8 +491,13 @@ bool App::select_node_id(const std::string& id) {
     GtkTreeIter it;
     if (!find_row(model, nullptr, id, &it)) return false;
     GtkTreePath* path = gtk_tree_model_get_path(model, &it);
-    if (gtk_tree_path_get_depth(path) > 1)
-        gtk_tree_view_expand_to_path(GTK_TREE_VIEW(m_tree_view), path);
+    // Only the way to the row opens; the row itself keeps its children folded.
+    if (gtk_tree_path_get_depth(path) > 1) {
+        GtkTreePath* parent = gtk_tree_path_copy(path);
+        gtk_tree_path_up(parent);
+        gtk_tree_view_expand_to_path(GTK_TREE_VIEW(m_tree_view), parent);
+        gtk_tree_path_free(parent);
+    }
     gtk_tree_view_set_cursor(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE);
     gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(m_tree_view), path, nullptr, FALSE, 0, 0);
     gtk_tree_path_free(path);
@@ -535,14 +537,6 @@ void App::on_tree_selection(GtkTreeSelection* sel, gpointer self) {
     std::string status = n->title;
     if (!n->summary.empty()) status += "  \u2014  " + n->summary;
     app->set_status(status);
-}
-
-void App::on_tree_row_activated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn*,
-                                gpointer) {
-    if (gtk_tree_view_row_expanded(view, path))
-        gtk_tree_view_collapse_row(view, path);
-    else
-        gtk_tree_view_expand_row(view, path, FALSE);
 }
 
 void App::on_search_changed(GtkSearchEntry* entry, gpointer self) {
@@ -761,9 +755,8 @@ gboolean App::on_detail_click(GtkWidget* widget, GdkEventButton* event, gpointer
         app->action_copy_value();
         break;
     case detail::Click::elevate:
-        // Unlocking needs the elevated copy of the program; until that is available the row
-        // only gets selected.
         gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
+        app->action_elevate();
         break;
     case detail::Click::swallow:
         break;
@@ -789,69 +782,42 @@ void App::block_queued_clicks() {
         this);
 }
 
-namespace {
-
-struct CopyPayload {
-    App* app;
-    std::string text;
-};
-
-} // namespace
-
 void App::show_detail_menu(GdkEventButton* event, const std::string& name, const std::string& value,
                            const std::string& source) {
     GtkWidget* menu = gtk_menu_new();
-    auto add_copy_item = [&](const char* label_key, const std::string& text) {
-        GtkWidget* item = gtk_menu_item_new_with_mnemonic(tr(label_key));
-        auto* payload = new CopyPayload{this, text};
-        g_signal_connect_data(
-            item, "activate", G_CALLBACK(+[](GtkMenuItem*, gpointer data) {
-                auto* p = static_cast<CopyPayload*>(data);
-                p->app->copy_to_clipboard(p->text, "status.copied");
-            }),
-            payload, [](gpointer data, GClosure*) { delete static_cast<CopyPayload*>(data); },
-            GConnectFlags(0));
-        gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
-    };
-    if (!value.empty()) add_copy_item("menu.copy_value", value);
-    add_copy_item("menu.copy_row", value.empty() ? name : name + "\t" + value);
-    if (!source.empty()) add_copy_item("menu.copy_source", source);
+    if (!value.empty()) add_copy_item(menu, tr("menu.copy_value"), value, this);
+    add_copy_item(menu, tr("menu.copy_row"), value.empty() ? name : name + "\t" + value, this);
+    if (!source.empty()) add_copy_item(menu, tr("menu.copy_source"), source, this);
     if (m_selected) {
         gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
-        add_copy_item("menu.copy_branch", report::node_to_text(*m_selected));
+        add_copy_item(menu, tr("menu.copy_branch"), report::node_to_text(*m_selected), this);
     }
     gtk_widget_show_all(menu);
-    // The menu destroys itself once closed.
+    // The menu destroys itself once closed; it may be told it closed more than once.
     g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkMenuShell* shell, gpointer) {
                          g_idle_add(
                              [](gpointer w) -> gboolean {
                                  gtk_widget_destroy(GTK_WIDGET(w));
+                                 g_object_unref(w);
                                  return G_SOURCE_REMOVE;
                              },
-                             shell);
+                             g_object_ref(shell));
                      }),
                      nullptr);
     gtk_menu_attach_to_widget(GTK_MENU(menu), m_detail_view, nullptr);
-    gtk_menu_popup_at_pointer(GTK_MENU(menu), reinterpret_cast<GdkEvent*>(event));
-}
-
-void App::copy_to_clipboard(const std::string& text, const char* status_key) {
-    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-    gtk_clipboard_set_text(clipboard, text.c_str(), static_cast<int>(text.size()));
-    set_status(tr(status_key));
-}
-
-void App::action_copy_value() {
-    GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(m_detail_view));
-    GtkTreeModel* model = nullptr;
-    GtkTreeIter it;
-    if (!gtk_tree_selection_get_selected(sel, &model, &it)) return;
-    gchar* value = nullptr;
-    gboolean locked = FALSE;
-    gtk_tree_model_get(model, &it, COL_VALUE, &value, COL_LOCKED, &locked, -1);
-    // A locked row's text is the unlock hint, not a value.
-    if (value && *value && !locked) copy_to_clipboard(value, "status.copied");
-    g_free(value);
+    if (event) {
+        gtk_menu_popup_at_pointer(GTK_MENU(menu), reinterpret_cast<GdkEvent*>(event));
+        return;
+    }
+    // From the keyboard: below the row under the cursor.
+    GtkTreeView* view = GTK_TREE_VIEW(m_detail_view);
+    GtkTreePath* cursor = nullptr;
+    gtk_tree_view_get_cursor(view, &cursor, nullptr);
+    GdkRectangle row{};
+    if (cursor) gtk_tree_view_get_cell_area(view, cursor, m_name_column, &row);
+    if (cursor) gtk_tree_path_free(cursor);
+    gtk_menu_popup_at_rect(GTK_MENU(menu), gtk_tree_view_get_bin_window(view), &row,
+                           GDK_GRAVITY_SOUTH_WEST, GDK_GRAVITY_NORTH_WEST, nullptr);
 }
 
 // ---- Geometry -------------------------------------------------------------------------------
@@ -936,8 +902,18 @@ void App::apply_language(const std::string& code) {
     util::set_number_format(tr("num.decimal"), tr("num.group"));
     gtk_widget_set_default_direction(I18n::instance().is_rtl() ? GTK_TEXT_DIR_RTL
                                                                : GTK_TEXT_DIR_LTR);
-    if (m_search) gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
     m_procview.retranslate();
+    if (!m_window) return;
+    // What was built in the old language and is not rebuilt with the menus.
+    gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
+    atk_object_set_name(gtk_widget_get_accessible(m_search), tr("ui.search_placeholder"));
+    atk_object_set_name(gtk_widget_get_accessible(m_tree_view), tr("ui.tree_name"));
+    atk_object_set_name(gtk_widget_get_accessible(m_detail_view), tr("ui.details_name"));
+    gtk_tree_view_column_set_title(m_name_column, tr("ui.col_property"));
+    gtk_tree_view_column_set_title(m_value_column, tr("ui.col_value"));
+    gtk_tree_view_column_set_title(m_source_column, tr("ui.col_source"));
+    gtk_label_set_text(GTK_LABEL(m_locked_hint), tr("msg.preview_locked"));
+    gtk_button_set_label(GTK_BUTTON(m_locked_btn), tr("dialog.unlock"));
 }
 
 GdkPixbuf* App::app_icon(int size) {

@@ -35,6 +35,8 @@ public:
     void apply_theme();
     Palette palette() const;
     void remember_geometry();
+    // Puts `text` on the clipboard and says so in the status line.
+    void copy_to_clipboard(const std::string& text, const char* status_key);
 
     static bool running_on_wayland();
     static GdkPixbuf* app_icon(int size);
@@ -64,8 +66,34 @@ private:
     void block_queued_clicks();
     void show_detail_menu(GdkEventButton* event, const std::string& name, const std::string& value,
                           const std::string& source);
-    void copy_to_clipboard(const std::string& text, const char* status_key);
     void action_copy_value();
+
+    // Menus and actions: menubar.cc, actions.cc, tools.cc, about_dialogs.cc,
+    // settings_dialogs.cc, elevation.cc.
+    GtkWidget* build_menubar();
+    void rebuild_menubar();
+    void set_language_setting(const std::string& code);
+    void set_theme_setting(const std::string& key);
+    void quit();
+    void action_copy_selection();
+    void action_copy_branch();
+    void action_save_report();
+    void save_report_to(const std::string& path);
+    void add_tools_node();
+    void open_terminal();
+    void action_about();
+    void action_licenses(GtkWindow* parent);
+    // False when not shown: outside the confined package, or with nothing missing when
+    // `automatic`.
+    bool show_permission_notice(bool automatic);
+    void action_settings();
+    void action_colors();
+    void action_elevate();
+    static gboolean on_key_press(GtkWidget* widget, GdkEventKey* event, gpointer self);
+    static gboolean on_tree_press(GtkWidget* widget, GdkEventButton* event, gpointer self);
+    static gboolean on_detail_popup_menu(GtkWidget* widget, gpointer self);
+    static void on_detail_row_activated(GtkTreeView* view, GtkTreePath* path,
+                                        GtkTreeViewColumn* column, gpointer self);
 
     static void on_tree_selection(GtkTreeSelection* sel, gpointer self);
     static void on_search_changed(GtkSearchEntry* entry, gpointer self);
@@ -114,6 +142,7 @@ private:
     GtkTreeStore* m_tree_store = nullptr;
     GtkTreeStore* m_detail_store = nullptr;
     GtkCssProvider* m_css = nullptr;
+    GtkAccelGroup* m_accel = nullptr; // the menu bar's accelerators, replaced with it
 
     NetGraphs m_net;
     SensorGraphs m_sensors;
@@ -135,6 +164,9 @@ private:
     bool m_maximized = false;
     bool m_building = false;
     bool m_clicks_blocked = false;
+    bool m_elevating = false;
+    guint32 m_terminal_press_time = 0; // a double click on the terminal row opens one terminal
+    guint m_terminal_source = 0;       // opens it once the press has selected the row
     guint m_portal_sub = 0;
     guint m_idle_source = 0;    // the one-shot fill after the window is shown
     guint m_unblock_source = 0; // ends block_queued_clicks

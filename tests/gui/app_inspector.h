@@ -32,6 +32,23 @@ struct AppInspector {
     static const std::string& filter(App& a) { return a.m_filter; }
     static bool dark(App& a) { return a.m_dark; }
     static void block_queued_clicks(App& a) { a.block_queued_clicks(); }
+    static GtkWidget* menubar(App& a) { return a.m_menubar; }
+    static GtkWidget* locked_button(App& a) { return a.m_locked_btn; }
+    static GtkTreeViewColumn* source_column(App& a) { return a.m_source_column; }
+    static void set_language(App& a, const std::string& code) { a.set_language_setting(code); }
+    static void elevate(App& a) { a.action_elevate(); }
+    static void save_report(App& a) { a.action_save_report(); }
+    static void save_report_to(App& a, const std::string& path) { a.save_report_to(path); }
+    static void open_terminal(App& a) { a.open_terminal(); }
+    static void copy_value(App& a) { a.action_copy_value(); }
+    static void copy_selection(App& a) { a.action_copy_selection(); }
+    static void copy_branch(App& a) { a.action_copy_branch(); }
+    static void about(App& a) { a.action_about(); }
+    static void settings(App& a) { a.action_settings(); }
+    static void colors(App& a) { a.action_colors(); }
+    static bool permission_notice(App& a, bool automatic) {
+        return a.show_permission_notice(automatic);
+    }
     static NetGraphs& net(App& a) { return a.m_net; }
     static SensorGraphs& sensors(App& a) { return a.m_sensors; }
     static GtkWidget* net_scroll(App& a) { return a.m_net_scroll; }

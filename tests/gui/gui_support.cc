@@ -1,11 +1,19 @@
 #include "gui_support.h"
 
-#include <gtk/gtk.h>
+#include "app_inspector.h"
+#include "hw/root_data.h"
+#include "i18n.h"
+#include "settings.h"
+#include "util.h"
 
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -43,6 +51,210 @@ void save_screenshot(GtkWidget* w, const std::string& name) {
 
 void process_events(int ms) {
     wait_until([] { return false; }, ms);
+}
+
+void press_key(GtkWidget* window, unsigned keyval, unsigned modifiers) {
+    GdkDisplay* display = gtk_widget_get_display(window);
+    GdkEvent* e = gdk_event_new(GDK_KEY_PRESS);
+    e->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    e->key.time = GDK_CURRENT_TIME;
+    e->key.state = modifiers;
+    e->key.keyval = keyval;
+    GdkKeymapKey* keys = nullptr;
+    gint n = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &keys, &n) &&
+        n > 0) {
+        e->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+        e->key.group = static_cast<guint8>(keys[0].group);
+    }
+    g_free(keys);
+    gdk_event_set_device(e, gdk_seat_get_keyboard(gdk_display_get_default_seat(display)));
+    gtk_main_do_event(e);
+    gdk_event_free(e);
+}
+
+gboolean press_row(GtkTreeView* view, GtkTreePath* path, GdkEventType type, int x, guint32 time) {
+    GdkRectangle cell{};
+    gtk_tree_view_get_cell_area(view, path, nullptr, &cell);
+    GdkEvent* e = gdk_event_new(type);
+    e->button.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(view)));
+    e->button.button = 1;
+    e->button.x = x;
+    e->button.y = cell.y + cell.height / 2.0;
+    e->button.time = time;
+    gdk_event_set_device(
+        e, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+    gboolean handled = gtk_widget_event(GTK_WIDGET(view), e);
+    gdk_event_free(e);
+    return handled;
+}
+
+std::string clipboard() {
+    gchar* text = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+    std::string out = text ? text : "";
+    g_free(text);
+    return out;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_script(const std::string& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+void set_clipboard(const char* text) {
+    gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text, -1);
+}
+
+namespace {
+
+struct DialogWatch {
+    std::vector<DialogStep> steps;
+    size_t next = 0;
+    std::set<GtkWindow*> before, handled;
+    gint64 deadline = 0;
+    bool busy = false;
+};
+
+std::vector<GtkWindow*> open_dialogs(const DialogWatch& w) {
+    std::vector<GtkWindow*> out;
+    GList* tops = gtk_window_list_toplevels();
+    for (GList* l = tops; l; l = l->next) {
+        GtkWindow* win = GTK_WINDOW(l->data);
+        if (!w.before.count(win) && GTK_IS_DIALOG(win) && gtk_widget_get_visible(GTK_WIDGET(win)))
+            out.push_back(win);
+    }
+    g_list_free(tops);
+    return out;
+}
+
+gboolean watch_dialogs(gpointer data) {
+    auto* w = static_cast<DialogWatch*>(data);
+    if (w->busy) return G_SOURCE_CONTINUE;
+    if (g_get_monotonic_time() > w->deadline) {
+        for (GtkWindow* win : open_dialogs(*w)) {
+            ADD_FAILURE() << "a dialog stayed open: " << gtk_window_get_title(win);
+            gtk_widget_destroy(GTK_WIDGET(win));
+        }
+        return G_SOURCE_CONTINUE;
+    }
+    for (GtkWindow* win : open_dialogs(*w)) {
+        if (w->handled.count(win)) continue;
+        w->handled.insert(win);
+        if (w->next >= w->steps.size()) {
+            ADD_FAILURE() << "an unexpected dialog: " << gtk_window_get_title(win);
+            gtk_widget_destroy(GTK_WIDGET(win));
+            break;
+        }
+        w->busy = true;
+        w->steps[w->next++](win);
+        w->busy = false;
+        // A closed dialog may be freed and the next one come at the same address.
+        w->handled.clear();
+        for (GtkWindow* still : open_dialogs(*w))
+            w->handled.insert(still);
+        break;
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+} // namespace
+
+void answer_dialogs(const std::function<void()>& open, std::vector<DialogStep> steps) {
+    DialogWatch watch;
+    watch.steps = std::move(steps);
+    watch.deadline = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
+    GList* tops = gtk_window_list_toplevels();
+    for (GList* l = tops; l; l = l->next)
+        watch.before.insert(GTK_WINDOW(l->data));
+    g_list_free(tops);
+    guint source = g_timeout_add(20, watch_dialogs, &watch);
+    open();
+    g_source_remove(source);
+    EXPECT_EQ(watch.next, watch.steps.size()) << "not every expected dialog appeared";
+}
+
+void respond(GtkWindow* dialog, int response) {
+    wait_until([&] { return gtk_widget_get_mapped(GTK_WIDGET(dialog)); });
+    process_events(30);
+    gtk_dialog_response(GTK_DIALOG(dialog), response);
+}
+
+void later(std::function<void()> f) {
+    g_timeout_add(
+        30,
+        [](gpointer data) -> gboolean {
+            auto* fn = static_cast<std::function<void()>*>(data);
+            (*fn)();
+            delete fn;
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(f)));
+}
+
+std::vector<GtkWidget*> widgets_of(GtkWidget* root, GType type) {
+    std::vector<GtkWidget*> out;
+    if (G_TYPE_CHECK_INSTANCE_TYPE(root, type)) out.push_back(root);
+    if (!GTK_IS_CONTAINER(root)) return out;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(root));
+    for (GList* l = children; l; l = l->next)
+        for (GtkWidget* w : widgets_of(GTK_WIDGET(l->data), type))
+            out.push_back(w);
+    g_list_free(children);
+    return out;
+}
+
+std::string texts(GtkWidget* w) {
+    std::string out;
+    for (GtkWidget* label : widgets_of(w, GTK_TYPE_LABEL))
+        out += std::string(gtk_label_get_text(GTK_LABEL(label))) + "\n";
+    return out;
+}
+
+void WindowTest::SetUp() {
+    SettingsStore::instance().mutable_get() = Settings{};
+    std::filesystem::remove_all(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quarvel");
+    hw::RootData::instance() = {};
+    char dir[] = "/tmp/quarvel-window-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    m_tmp = dir;
+    m_path = g_getenv("PATH");
+}
+
+void WindowTest::TearDown() {
+    m_app.reset();
+    process_events();
+    SettingsStore::instance().mutable_get() = Settings{};
+    I18n::instance().set_language("en");
+    util::set_number_format(".", ",");
+    gtk_widget_set_default_direction(GTK_TEXT_DIR_LTR);
+    g_setenv("PATH", m_path.c_str(), TRUE);
+    for (const char* var :
+         {"TERMINAL", "QUARVEL_SYSROOT", "SNAP_NAME", "SNAP_VERSION", "SNAP_REVISION"})
+        g_unsetenv(var);
+    hw::RootData::instance() = {};
+    std::filesystem::remove_all(m_tmp);
+}
+
+App& WindowTest::open(std::function<std::unique_ptr<hw::Node>()> collect) {
+    m_app = std::make_unique<App>();
+    if (!collect)
+        collect = [this] {
+            ++m_collections;
+            return sample_machine();
+        };
+    AppInspector::start(*m_app, std::move(collect));
+    EXPECT_TRUE(wait_until([&] { return gtk_widget_get_mapped(AppInspector::window(*m_app)); }));
+    process_events(50);
+    return *m_app;
+}
+
+std::string WindowTest::status() const {
+    return gtk_label_get_text(GTK_LABEL(AppInspector::status(*m_app)));
 }
 
 // Held for the whole test program, as the window holds it for the whole run.

@@ -3,8 +3,11 @@
 // a hand-built tree that looks like a real machine.
 #pragma once
 
+#include "gui/app.h"
 #include "hw/hardware.h"
 #include "theme.h"
+
+#include <gtest/gtest.h>
 
 #include <cairo.h>
 #include <gio/gio.h>
@@ -14,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace gui_support {
 
@@ -24,6 +28,37 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms = 3000);
 
 // What the X server shows of `window`, as a person would see it, as build/artifacts/`name`.
 void save_screenshot(GtkWidget* window, const std::string& name);
+
+// Sends a key press to the toplevel `window` as the X server would, with the key's hardware
+// code, so accelerators see it too.
+void press_key(GtkWidget* window, unsigned keyval, unsigned modifiers = 0);
+
+// Presses mouse button 1 over the row `path` of `view`, `x` pixels from the left, as the X
+// server would; returns whether the view handled it.
+gboolean press_row(GtkTreeView* view, GtkTreePath* path, GdkEventType type, int x,
+                   guint32 time = GDK_CURRENT_TIME);
+
+std::string clipboard();
+std::string read_file(const std::string& path);
+// An executable shell script at `path` running `body`.
+void write_script(const std::string& path, const std::string& body);
+void set_clipboard(const char* text);
+
+// What a step does with a dialog that appeared; it must close it.
+using DialogStep = std::function<void(GtkWindow* dialog)>;
+// Runs `open` (an action that shows modal dialogs and returns once they are closed) and hands
+// each dialog that appears meanwhile to the next step. A dialog without a step, or one left
+// open for ten seconds, fails the test and is closed.
+void answer_dialogs(const std::function<void()>& open, std::vector<DialogStep> steps);
+// Closes `dialog` with `response`, once it is shown and drawn.
+void respond(GtkWindow* dialog, int response);
+// Runs `f` from the main loop once the current callback has returned: a step that ends a
+// dialog's run with a response may act on what comes after it.
+void later(std::function<void()> f);
+// The widgets of `type` under `root`, in widget order.
+std::vector<GtkWidget*> widgets_of(GtkWidget* root, GType type);
+// Every label text under `w`, in widget order, joined with newlines.
+std::string texts(GtkWidget* w);
 
 // The session bus of the tests, connected once for the whole program.
 GDBusConnection* session_bus();
@@ -70,6 +105,24 @@ struct Canvas {
     }
     cairo_surface_t* surface;
     cairo_t* cr;
+};
+
+// A window of its own for each test, with the settings, language, environment and protected
+// data put back afterwards; `m_tmp` is an empty folder for the test's files.
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Opens the window over `collect`, or over the sample machine counting `m_collections`.
+    App& open(std::function<std::unique_ptr<hw::Node>()> collect = nullptr);
+    std::string status() const;
+
+    std::unique_ptr<App> m_app;
+    int m_collections = 0;
+    std::string m_tmp;
+
+private:
+    std::string m_path;
 };
 
 // A machine that looks real: nested branches, the processor chip, locked rows, a long value,

@@ -2,6 +2,7 @@
 // the style sheet as the widgets see it.
 #include "app_inspector.h"
 #include "gui/app.h"
+#include "gui/detail_content.h"
 #include "gui/portal.h"
 #include "gui_support.h"
 #include "settings.h"
@@ -159,6 +160,98 @@ TEST(StyleSheet, BothSheetsParseWithoutErrors) {
         EXPECT_TRUE(gtk_css_provider_load_from_data(css, text.c_str(), -1, &error))
             << (error ? error->message : "");
         g_clear_error(&error);
+        g_object_unref(css);
+    }
+}
+
+namespace {
+
+// What shows behind `w`: its own background or its ancestors', translucent ones laid over the
+// first opaque one.
+std::string background_behind(GtkWidget* w) {
+    GtkStyleContext* ctx = gtk_widget_get_style_context(w);
+    GdkRGBA* c = nullptr;
+    gtk_style_context_get(ctx, gtk_style_context_get_state(ctx), "background-color", &c, nullptr);
+    const GdkRGBA own = *c;
+    gdk_rgba_free(c);
+    GtkWidget* parent = gtk_widget_get_parent(w);
+    if (own.alpha >= 1 || !parent) return rgb_to_hex({own.red, own.green, own.blue});
+    Rgb below;
+    hex_to_rgb(background_behind(parent), below);
+    return rgb_to_hex(mix({own.red, own.green, own.blue}, below, own.alpha));
+}
+
+GtkWidget* styled(GtkWidget* w, const char* style_class,
+                  GtkStateFlags state = GTK_STATE_FLAG_NORMAL) {
+    if (style_class) gtk_style_context_add_class(gtk_widget_get_style_context(w), style_class);
+    gtk_widget_set_state_flags(w, state, FALSE);
+    return w;
+}
+
+} // namespace
+
+// Every text against what lies behind it, as the toolkit resolves the style sheet, and the
+// detail table's own row colours: at least 4.5:1 in both built-in palettes.
+TEST(StyleSheet, EveryTextKeepsItsContrastInBothPalettes) {
+    EXPECT_NEAR(contrast_ratio("#777777", "#FFFFFF"), 4.48, 0.01);
+    for (const Palette& p : {Palette::light(), Palette::dark_()}) {
+        SCOPED_TRACE(p.dark ? "dark" : "light");
+        GtkCssProvider* css = gtk_css_provider_new();
+        const std::string sheet = build_css(p, "monospace");
+        gtk_css_provider_load_from_data(css, sheet.c_str(), -1, nullptr);
+        GdkScreen* screen = gdk_screen_get_default();
+        gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(css),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+        gtk_container_add(GTK_CONTAINER(window), box);
+        std::vector<GtkWidget*> texts; // a label, or a widget that draws its own text
+        for (const char* style_class : {"", "dim-text", "section-title", "statusbar", "search-hit"})
+            texts.push_back(styled(gtk_label_new("x"), *style_class ? style_class : nullptr));
+        texts.push_back(gtk_entry_new());
+        for (auto [style_class, state] :
+             std::initializer_list<std::pair<const char*, GtkStateFlags>>{
+                 {nullptr, GTK_STATE_FLAG_NORMAL},
+                 {nullptr, GTK_STATE_FLAG_PRELIGHT},
+                 {nullptr, GTK_STATE_FLAG_CHECKED},
+                 {nullptr, GTK_STATE_FLAG_INSENSITIVE},
+                 {"suggested-action", GTK_STATE_FLAG_NORMAL},
+                 {"destructive-action", GTK_STATE_FLAG_NORMAL}}) {
+            GtkWidget* button = styled(gtk_button_new_with_label("x"), style_class, state);
+            gtk_box_pack_start(GTK_BOX(box), button, FALSE, FALSE, 0);
+            texts.push_back(gtk_bin_get_child(GTK_BIN(button)));
+        }
+        // A menu that opens from the hovered item of the bar, as the user's menus do.
+        GtkWidget* bar = gtk_menu_bar_new();
+        GtkWidget* menu = gtk_menu_new();
+        for (GtkWidget* shell : {bar, menu})
+            for (GtkStateFlags state : {GTK_STATE_FLAG_NORMAL, GTK_STATE_FLAG_PRELIGHT}) {
+                GtkWidget* item = styled(gtk_menu_item_new_with_label("x"), nullptr, state);
+                gtk_menu_shell_append(GTK_MENU_SHELL(shell), item);
+                if (shell == bar && state) gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), menu);
+                texts.push_back(gtk_bin_get_child(GTK_BIN(item)));
+            }
+        texts.push_back(bar);
+        GtkWidget* rows = styled(gtk_tree_view_new(), nullptr, GTK_STATE_FLAG_SELECTED);
+        texts.push_back(rows);
+        for (GtkWidget* w : texts) {
+            if (!gtk_widget_get_parent(w) && w != menu)
+                gtk_box_pack_start(GTK_BOX(box), w, FALSE, FALSE, 0);
+        }
+        for (GtkWidget* w : texts)
+            EXPECT_GE(contrast_ratio(colour_of(w, "color"), background_behind(w)), 4.5)
+                << G_OBJECT_TYPE_NAME(w) << " in " << G_OBJECT_TYPE_NAME(gtk_widget_get_parent(w))
+                << ": " << colour_of(w, "color") << " on " << background_behind(w);
+
+        // The detail table colours its rows itself: section titles, stripes and locked rows.
+        for (const auto& section : detail::rows_for(*sample_machine()->find("system"), "", p))
+            for (const detail::Row& r : section.items)
+                for (const detail::Row* row : {&r, &section.header})
+                    EXPECT_GE(contrast_ratio(row->foreground, row->background.value_or(p.panel)),
+                              4.5)
+                        << row->name;
+        gtk_widget_destroy(window);
+        gtk_style_context_remove_provider_for_screen(screen, GTK_STYLE_PROVIDER(css));
         g_object_unref(css);
     }
 }

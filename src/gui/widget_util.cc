@@ -1,0 +1,59 @@
+#include "gui/widget_util.h"
+
+#include "i18n.h"
+
+namespace widgets {
+
+std::string escape(const std::string& text) {
+    gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
+    if (!escaped) return text;
+    std::string out = escaped;
+    g_free(escaped);
+    return out;
+}
+
+GtkWidget* new_dialog(const char* title_key, GtkWindow* parent) {
+    GtkWidget* dialog = gtk_dialog_new();
+    gtk_window_set_title(GTK_WINDOW(dialog), tr(title_key));
+    gtk_window_set_transient_for(GTK_WINDOW(dialog), parent);
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);
+    return dialog;
+}
+
+void set_margins(GtkWidget* w, int start, int end, int top, int bottom) {
+    gtk_widget_set_margin_start(w, start);
+    gtk_widget_set_margin_end(w, end);
+    gtk_widget_set_margin_top(w, top);
+    gtk_widget_set_margin_bottom(w, bottom);
+}
+
+void add_class(GtkWidget* w, const char* style_class) {
+    gtk_style_context_add_class(gtk_widget_get_style_context(w), style_class);
+}
+
+GtkWidget* label_for(GtkWidget* control, const char* text) {
+    GtkWidget* label = gtk_label_new(text);
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    gtk_label_set_mnemonic_widget(GTK_LABEL(label), control);
+    // A button with a text of its own says best what it does by that text.
+    if (!GTK_IS_BUTTON(control) || !gtk_button_get_label(GTK_BUTTON(control)))
+        atk_object_set_name(gtk_widget_get_accessible(control), text);
+    return label;
+}
+
+GdkMonitor* monitor_or_primary(GdkDisplay* display, GdkMonitor* preferred) {
+    if (preferred || !display) return preferred;
+    if (GdkMonitor* primary = gdk_display_get_primary_monitor(display)) return primary;
+    return gdk_display_get_n_monitors(display) > 0 ? gdk_display_get_monitor(display, 0) : nullptr;
+}
+
+GtkWidget* new_grid(int row_spacing, int column_spacing, int margin_x, int margin_y) {
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_set_row_spacing(GTK_GRID(grid), row_spacing);
+    gtk_grid_set_column_spacing(GTK_GRID(grid), column_spacing);
+    set_margins(grid, margin_x, margin_x, margin_y, margin_y);
+    return grid;
+}
+
+} // namespace widgets

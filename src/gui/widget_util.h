@@ -1,0 +1,30 @@
+// Small helpers the window's dialogs share.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+namespace widgets {
+
+// `text` escaped for Pango markup; unchanged when the toolkit cannot escape it.
+std::string escape(const std::string& text);
+
+// A modal dialog titled with the translation of `title_key`, closed with its parent.
+GtkWidget* new_dialog(const char* title_key, GtkWindow* parent);
+
+void set_margins(GtkWidget* w, int start, int end, int top, int bottom);
+void add_class(GtkWidget* w, const char* style_class);
+
+// A left-aligned label for `control`, which gets the label's text as its accessible name
+// unless it is a button with a text of its own.
+GtkWidget* label_for(GtkWidget* control, const char* text);
+
+// `preferred` when there is one, else the display's primary monitor, else its first; null
+// without a display or monitor.
+GdkMonitor* monitor_or_primary(GdkDisplay* display, GdkMonitor* preferred);
+
+// The grid of a settings-like dialog: labels in column 0, controls in column 1.
+GtkWidget* new_grid(int row_spacing, int column_spacing, int margin_x, int margin_y);
+
+} // namespace widgets

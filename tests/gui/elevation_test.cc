@@ -1,0 +1,118 @@
+// Reading the protected facts through fake pkexec and sudo programs on the search path: what
+// each outcome says, which tool runs after which, and the rows it unlocks.
+#include "app_inspector.h"
+#include "gui_support.h"
+#include "hw/root_data.h"
+#include "i18n.h"
+
+#include <filesystem>
+#include <fstream>
+
+using namespace gui_support;
+
+namespace {
+
+using I = AppInspector;
+
+class Elevation : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        g_setenv("PATH", m_tmp.c_str(), TRUE); // the fakes only: never the machine's own tools
+        hw::RootData facts;                    // as the elevated copy prints them
+        facts.product_serial = "SN|4711";
+        facts.memory = {{"DIMM A", "BANK 0", 16ull << 30, "DDR5", "SODIMM", "5600 MT/s",
+                         "5600 MT/s", "Samsung", "M425R2GA3BB0", "0x1", "", "1", "64 bit", "64 bit",
+                         "1.1 V"},
+                        {"DIMM B", "BANK 1", 0, "", "", "", "", "", "", "", "", "", "", "", ""}};
+        std::ofstream(m_tmp + "/exchange.txt") << facts.serialize();
+        m_facts = "/bin/cat '" + m_tmp + "/exchange.txt'";
+    }
+    // A fake tool that notes its arguments, then runs `body`; null: the tool is missing.
+    void fake(const char* name, const char* body) {
+        const std::string path = m_tmp + "/" + name;
+        std::filesystem::remove(path);
+        std::filesystem::remove(path + ".args");
+        if (body) write_script(path, "printf '%s\\n' \"$*\" > '" + path + ".args'\n" + body);
+    }
+    std::string args_of(const char* name) { return read_file(m_tmp + "/" + name + ".args"); }
+    std::string m_facts;
+};
+
+} // namespace
+
+TEST_F(Elevation, EachOutcomeSaysWhatHappenedAndACancelStopsThere) {
+    App& app = open();
+    const char* facts = m_facts.c_str();
+    const std::string failed = tr("status.elevate_failed");
+    const struct {
+        const char* pkexec; // null: not installed
+        const char* sudo;
+        std::string status;
+        bool sudo_runs;
+    } cases[] = {
+        {facts, facts, tr("status.elevated"), false},
+        {"exit 126", facts, tr("status.elevate_cancelled"), false},
+        {"echo 'Error executing command as another user: Not authorized' >&2\nexit 127", facts,
+         failed + ": Error executing command as another user: Not authorized", false},
+        {"echo 'boom\n  again' >&2\nexit 1", facts, failed + ": boom again", false},
+        // The helper ran and could not read the table: its own error, no second tool.
+        {"printf 'V 1\\nE SMBIOS table not readable\\nD product_serial|\\n'\nexit 1", facts,
+         failed + ": SMBIOS table not readable", false},
+        {"exit 1", facts, tr("status.elevated"), true}, // silent: sudo is tried
+        {nullptr, "echo 'sudo: a password is required' >&2\nexit 1",
+         failed + ": sudo: a password is required", true},
+        {nullptr, nullptr, tr("status.elevate_unavailable"), false},
+    };
+    // The elevated copy is this very program, asked for the protected facts only.
+    gchar* self = g_file_read_link("/proc/self/exe", nullptr);
+    const std::string copy = std::string(self) + " --root-collect\n";
+    g_free(self);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pkexec ? c.pkexec : "no pkexec");
+        hw::RootData::instance() = {};
+        fake("pkexec", c.pkexec);
+        fake("sudo", c.sudo);
+        I::elevate(app);
+        EXPECT_EQ(status(), c.status);
+        const bool read = c.status == tr("status.elevated");
+        EXPECT_EQ(hw::RootData::instance().product_serial, read ? "SN|4711" : "");
+        EXPECT_EQ(args_of("pkexec"), c.pkexec ? copy : "");
+        EXPECT_EQ(args_of("sudo"), c.sudo_runs ? "-n " + copy : "");
+    }
+}
+
+TEST_F(Elevation, ALockedRowAndTheUnlockButtonUnlockTheRows) {
+    g_setenv("QUARVEL_SYSROOT", (std::string(QUARVEL_FIXTURES) + "/laptop-intel").c_str(), TRUE);
+    fake("pkexec", m_facts.c_str());
+    App& app = open(hw::collect_all);
+    ASSERT_TRUE(app.select_node_id("memory"));
+    process_events(100);
+    // The memory modules wait for administrator rights: one click on their row reads them.
+    GtkTreeModel* rows = I::detail_model(app);
+    GtkTreeIter section, row;
+    ASSERT_TRUE(gtk_tree_model_iter_children(rows, &section, nullptr));
+    ASSERT_TRUE(gtk_tree_model_iter_children(rows, &row, &section));
+    gboolean locked = FALSE;
+    gtk_tree_model_get(rows, &row, 7, &locked, -1);
+    ASSERT_TRUE(locked);
+    GtkTreePath* path = gtk_tree_model_get_path(rows, &row);
+    EXPECT_TRUE(press_row(GTK_TREE_VIEW(I::detail_view(app)), path, GDK_BUTTON_PRESS, 400));
+    gtk_tree_path_free(path);
+    EXPECT_EQ(status(), tr("status.elevated"));
+    const hw::Node* memory = I::selected(app);
+    ASSERT_EQ(memory->id, "memory") << "the place is kept across the new collection";
+    ASSERT_EQ(memory->children.size(), 2u);
+    EXPECT_EQ(memory->children[0]->title, "DIMM A");
+    for (const auto& s : memory->sections)
+        for (const auto& item : s.items)
+            EXPECT_FALSE(item.needs_root) << item.name;
+
+    // Outside the confined package the preview's Unlock button reads them just the same.
+    hw::RootData::instance() = {};
+    app.refresh();
+    ASSERT_EQ(I::selected(app)->children.size(), 0u);
+    gtk_button_clicked(GTK_BUTTON(I::locked_button(app)));
+    EXPECT_EQ(status(), tr("status.elevated"));
+    EXPECT_EQ(I::selected(app)->children.size(), 2u);
+}
