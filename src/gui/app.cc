@@ -156,7 +156,7 @@ layout::Rect work_area() {
 App::App() : m_collect(hw::collect_all) {}
 
 App::~App() {
-    for (guint source : {m_idle_source, m_unblock_source, m_scroll_source})
+    for (guint source : {m_idle_source, m_unblock_source, m_scroll_source, m_monitor_tick})
         if (source) g_source_remove(source);
     if (m_portal_sub && m_portal_bus)
         g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);
@@ -242,6 +242,8 @@ void App::build_window() {
     // divided area when they are built.
     m_vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_container_add(GTK_CONTAINER(m_window), m_vbox);
+    gtk_box_pack_start(GTK_BOX(m_vbox), m_monitor.build(palette()), FALSE, FALSE, 0);
+    m_monitor_tick = g_timeout_add(1000, MonitorBar::on_tick, &m_monitor);
 
     m_paned = gtk_paned_new(GTK_ORIENTATION_HORIZONTAL);
     gtk_paned_pack1(GTK_PANED(m_paned), build_tree_pane(), FALSE, FALSE);

@@ -2,6 +2,7 @@
 // theme. One App exists, for the whole run of the window.
 #pragma once
 
+#include "gui/monitor_bar.h"
 #include "hw/hardware.h"
 #include "theme.h"
 
@@ -107,6 +108,9 @@ private:
     GtkTreeStore* m_tree_store = nullptr;
     GtkTreeStore* m_detail_store = nullptr;
     GtkCssProvider* m_css = nullptr;
+
+    MonitorBar m_monitor;
+    guint m_monitor_tick = 0;
 
     const unsigned char* m_locked_png = nullptr;
     size_t m_locked_png_size = 0;

@@ -40,14 +40,6 @@ std::string joules(const std::string& raw) {
     return std::isfinite(uj) ? util::fmt_double(uj / 1e6, 1) + " J" : std::string();
 }
 
-// Newer drivers keep their attributes in the class directory; old ones left "name" and the
-// channels in the device's own directory, which is where libsensors looks for them too.
-std::string attribute_dir(const std::string& d) {
-    if (util::path_exists(d + "/name")) return d;
-    if (util::path_exists(d + "/device/name")) return d + "/device";
-    return d;
-}
-
 void collect_channels(Node& chip, const std::string& dir, const std::vector<std::string>& entries,
                       const Group& group, double& highest) {
     Section rows{tr(group.section_key), {}};
@@ -81,7 +73,7 @@ void collect_channels(Node& chip, const std::string& dir, const std::vector<std:
 
 void add_chip(Node& sensors, const std::string& entry, double& highest) {
     std::string d = "/sys/class/hwmon/" + entry;
-    std::string dir = attribute_dir(d);
+    std::string dir = hwmon::attribute_dir(d);
     std::string name = util::read_text(dir + "/name");
     Node* chip = sensors.add_child("hwmon." + entry, name.empty() ? entry : entry + "  " + name,
                                    sensor_icon);

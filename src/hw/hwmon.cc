@@ -76,4 +76,11 @@ std::vector<Channel> channels(const std::vector<std::string>& entries, std::stri
     return out;
 }
 
+// libsensors looks in the device's directory too, so old drivers still work there.
+std::string attribute_dir(const std::string& d) {
+    if (util::path_exists(d + "/name")) return d;
+    if (util::path_exists(d + "/device/name")) return d + "/device";
+    return d;
+}
+
 } // namespace hw::hwmon

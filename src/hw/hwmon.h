@@ -1,6 +1,7 @@
-// Pure pieces of the hardware-monitoring interface: which files of a chip directory are
-// channels, and how their fixed-point readings are shown. Kept apart from the collector so
-// they can be checked on plain lists and strings.
+// Pieces of the hardware-monitoring interface that the sensors branch and the monitor bar
+// share: which files of a chip directory are channels, how their fixed-point readings are
+// shown, and where a chip keeps its files. All but the last are pure, so they can be checked
+// on plain lists and strings.
 #pragma once
 
 #include <string>
@@ -28,5 +29,9 @@ struct Channel {
 // "intrusion0_alarm" is no voltage and "power1_input_highest" no extra channel. Power
 // channels that only have an average (discrete amdgpu cards) use it as their reading.
 std::vector<Channel> channels(const std::vector<std::string>& entries, std::string_view prefix);
+
+// Where the chip at /sys/class/hwmon/hwmonN keeps "name" and its channels: newer drivers use
+// the class directory, old ones the device's own directory.
+std::string attribute_dir(const std::string& class_dir);
 
 } // namespace hw::hwmon

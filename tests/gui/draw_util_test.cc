@@ -1,29 +1,13 @@
 // The drawing helpers every panel shares, on an image surface.
 #include "gui/draw_util.h"
+#include "gui_support.h"
 
 #include <gtest/gtest.h>
 
-namespace {
-
-struct Surface {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 64, 16);
-    cairo_t* cr = cairo_create(surface);
-    ~Surface() {
-        cairo_destroy(cr);
-        cairo_surface_destroy(surface);
-    }
-    uint32_t pixel(int x, int y) const {
-        cairo_surface_flush(surface);
-        auto* row =
-            cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
-        return reinterpret_cast<const uint32_t*>(row)[x];
-    }
-};
-
-} // namespace
+using Surface = gui_support::Image;
 
 TEST(DrawUtil, ElideCutsWholeCharactersAndKeepsWhatFits) {
-    Surface s;
+    Surface s(64, 16);
     draw::font(s.cr, 12);
     EXPECT_EQ(draw::elide(s.cr, "ab", 1000), "ab");
     EXPECT_EQ(draw::elide(s.cr, "ab", 0), "");
@@ -37,7 +21,7 @@ TEST(DrawUtil, ElideCutsWholeCharactersAndKeepsWhatFits) {
 }
 
 TEST(DrawUtil, BadTextAndBadColoursDoNotSpoilTheContext) {
-    Surface s;
+    Surface s(64, 16);
     draw::font(s.cr, 12);
     draw::text(s.cr, 0, 12, "bad \xff\xfe byte");
     EXPECT_EQ(cairo_status(s.cr), CAIRO_STATUS_SUCCESS);

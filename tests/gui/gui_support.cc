@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <csignal>
+#include <filesystem>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -97,6 +98,28 @@ void FakePortal::set_mode(const std::string& mode) {
 
 void FakePortal::emit(const std::string& ns, const std::string& key, const std::string& signature) {
     call("Emit", g_variant_new("(sss)", ns.c_str(), key.c_str(), signature.c_str()));
+}
+
+// ---- Images -------------------------------------------------------------------------------
+
+Image::Image(int width, int height)
+    : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
+      cr(cairo_create(surface)) {}
+
+Image::~Image() {
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+}
+
+uint32_t Image::pixel(int x, int y) const {
+    cairo_surface_flush(surface);
+    auto* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+    return reinterpret_cast<const uint32_t*>(row)[x];
+}
+
+void Image::save(const std::string& name) const {
+    std::filesystem::create_directories(QUARVEL_ARTIFACT_DIR);
+    cairo_surface_write_to_png(surface, (std::string(QUARVEL_ARTIFACT_DIR) + "/" + name).c_str());
 }
 
 // ---- The sample machine ---------------------------------------------------------------------

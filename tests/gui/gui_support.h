@@ -5,6 +5,7 @@
 
 #include "hw/hardware.h"
 
+#include <cairo.h>
 #include <gio/gio.h>
 
 #include <functional>
@@ -36,6 +37,20 @@ public:
 private:
     void call(const char* method, GVariant* params);
     int m_pid = -1;
+};
+
+// An ARGB image surface to draw on, and its pixels as 0xAARRGGBB.
+struct Image {
+    Image(int width, int height);
+    ~Image();
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+    uint32_t pixel(int x, int y) const;
+    // Written to the build's artifact directory, for a person to look at.
+    void save(const std::string& name) const;
+
+    cairo_surface_t* surface;
+    cairo_t* cr;
 };
 
 // A machine that looks real: nested branches, the processor chip, locked rows, a long value,
