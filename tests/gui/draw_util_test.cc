@@ -29,3 +29,21 @@ TEST(DrawUtil, BadTextAndBadColoursDoNotSpoilTheContext) {
     cairo_paint(s.cr);
     EXPECT_EQ(s.pixel(5, 5), 0xFF808080u) << "an unparsable colour is mid grey";
 }
+
+// Alef then beh, in logical order: read right to left, the tall alef stands right of the beh.
+TEST(DrawUtil, RightToLeftTextReadsRightToLeft) {
+    Surface s(120, 60);
+    draw::font(s.cr, 40);
+    cairo_set_source_rgb(s.cr, 0, 0, 0);
+    draw::text(s.cr, 10, 45, "\u0627\u0628");
+    double top = 0, top_n = 0, all = 0, all_n = 0;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 120; ++x)
+            if (s.pixel(x, y) >> 24 > 128) {
+                all += x, ++all_n;
+                if (y < 22) top += x, ++top_n; // only the alef reaches this high
+            }
+    ASSERT_GT(top_n, 0);
+    ASSERT_GT(all_n, top_n);
+    EXPECT_GT(top / top_n, all / all_n);
+}
