@@ -50,9 +50,9 @@ GtkWidget* MonitorBar::build(const Palette& p) {
     gtk_widget_set_margin_top(m_box, 4);
     gtk_widget_set_margin_bottom(m_box, 4);
     m_logo = new_area(258, false, G_CALLBACK(draw_logo), this);
-    m_cpu = new_area(240, true, G_CALLBACK(draw_cpu), this);
-    m_temp = new_area(132, false, G_CALLBACK(draw_temp), this);
-    m_ram = new_area(96, false, G_CALLBACK(draw_ram), this);
+    m_cpu = new_area(240, true, G_CALLBACK(draw_panel<monitor::draw_cpu>), this);
+    m_temp = new_area(132, false, G_CALLBACK(draw_panel<monitor::draw_temp>), this);
+    m_ram = new_area(96, false, G_CALLBACK(draw_panel<monitor::draw_ram>), this);
     g_signal_connect_after(m_logo, "realize", G_CALLBACK(on_logo_realized), nullptr);
     for (GtkWidget* area : {m_logo, m_cpu, m_temp, m_ram})
         gtk_box_pack_start(GTK_BOX(m_box), area, area == m_cpu, TRUE, 0);
@@ -194,23 +194,10 @@ gboolean MonitorBar::draw_logo(GtkWidget* w, cairo_t* cr, gpointer self) {
     return FALSE;
 }
 
-gboolean MonitorBar::draw_cpu(GtkWidget* w, cairo_t* cr, gpointer self) {
+template <MonitorBar::PanelDraw draw>
+gboolean MonitorBar::draw_panel(GtkWidget* w, cairo_t* cr, gpointer self) {
     auto* bar = static_cast<MonitorBar*>(self);
-    monitor::draw_cpu(cr, gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w),
-                      bar->m_figures, bar->m_palette);
-    return FALSE;
-}
-
-gboolean MonitorBar::draw_temp(GtkWidget* w, cairo_t* cr, gpointer self) {
-    auto* bar = static_cast<MonitorBar*>(self);
-    monitor::draw_temp(cr, gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w),
-                       bar->m_figures, bar->m_palette);
-    return FALSE;
-}
-
-gboolean MonitorBar::draw_ram(GtkWidget* w, cairo_t* cr, gpointer self) {
-    auto* bar = static_cast<MonitorBar*>(self);
-    monitor::draw_ram(cr, gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w),
-                      bar->m_figures, bar->m_palette);
+    draw(cr, gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w), bar->m_figures,
+         bar->m_palette);
     return FALSE;
 }

@@ -41,9 +41,10 @@ private:
     GdkPixbuf* logo_pixbuf();
 
     static gboolean draw_logo(GtkWidget* w, cairo_t* cr, gpointer self);
-    static gboolean draw_cpu(GtkWidget* w, cairo_t* cr, gpointer self);
-    static gboolean draw_temp(GtkWidget* w, cairo_t* cr, gpointer self);
-    static gboolean draw_ram(GtkWidget* w, cairo_t* cr, gpointer self);
+    // The CPU, temperature and memory panels draw from the figures alone.
+    using PanelDraw = void (*)(cairo_t*, double, double, const live::MonitorFigures&,
+                               const Palette&);
+    template <PanelDraw draw> static gboolean draw_panel(GtkWidget* w, cairo_t* cr, gpointer self);
     static void on_box_destroyed(GtkWidget* w, gpointer self);
     static void on_logo_realized(GtkWidget* logo, gpointer);
 
