@@ -12,6 +12,8 @@
 #include "hw/ids_parser.h"
 #include "util.h"
 
+#include "timing.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -22,22 +24,9 @@
 
 namespace {
 
-struct Stamp {
-    timespec wall{};
-    timespec cpu{};
-};
-
-Stamp now() {
-    Stamp s;
-    clock_gettime(CLOCK_MONOTONIC, &s.wall);
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &s.cpu);
-    return s;
-}
-
-double ms_between(const timespec& a, const timespec& b) {
-    return static_cast<double>(b.tv_sec - a.tv_sec) * 1e3 +
-           static_cast<double>(b.tv_nsec - a.tv_nsec) / 1e6;
-}
+using bench::ms_between;
+using bench::now;
+using bench::Stamp;
 
 struct Samples {
     std::vector<double> wall;

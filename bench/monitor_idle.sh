@@ -17,7 +17,11 @@ for p in "$program" "$reference"; do
     [ -x "$p" ] || { echo "no program at $p (build the target first)" >&2; exit 1; }
 done
 
-. "$here/private_session.sh"
+work=$(mktemp -d)
+trap 'stop_private_desktop; rm -rf "$work"' EXIT
+source "$here/../tests/private_desktop.sh"
+start_private_desktop "$work"
+export XDG_CONFIG_HOME="$work/config"
 
 machine="$work/machine"
 cp -r "$here/../tests/fixtures/cpu-x86-2socket-smt-numa" "$machine"

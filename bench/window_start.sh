@@ -14,7 +14,11 @@ runs=${2:-7}
 program="$build/quarvel"
 [ -x "$program" ] || { echo "no program at $program" >&2; exit 1; }
 
-. "$(dirname "$0")/private_session.sh"
+work=$(mktemp -d)
+trap 'stop_private_desktop; rm -rf "$work"' EXIT
+source "$(dirname "$0")/../tests/private_desktop.sh"
+start_private_desktop "$work"
+export XDG_CONFIG_HOME="$work/config"
 
 starts=()
 cpus=()

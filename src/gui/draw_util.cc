@@ -4,6 +4,7 @@
 
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace draw {
@@ -41,29 +42,25 @@ void font(cairo_t* cr, double size, bool bold) {
 
 namespace {
 
-// Text goes through Pango rather than cairo's own text functions, which place glyphs one after
-// the other: Arabic, Persian, Urdu and Hebrew came out backwards with unjoined letters, and
-// scripts that combine characters (Devanagari, Bengali, Thai) broken. The font set with font()
-// is read back from the context, so callers select fonts as before. One Pango context serves
-// every call; it is brought up to date with the target's font options each time.
+// Text is laid out by Pango in the font selected on the context: cairo's own text functions
+// neither join Arabic letters nor put right-to-left words in their order. Invalid UTF-8 from a
+// device name costs one character, never the text.
 PangoLayout* layout_for(cairo_t* cr, const std::string& text) {
-    static PangoContext* context =
-        pango_font_map_create_context(pango_cairo_font_map_get_default());
-    pango_cairo_update_context(cr, context);
-    PangoLayout* layout = pango_layout_new(context);
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoFontDescription* desc = pango_font_description_new();
     cairo_font_face_t* face = cairo_get_font_face(cr);
-    const bool bold = cairo_font_face_get_type(face) == CAIRO_FONT_TYPE_TOY &&
-                      cairo_toy_font_face_get_weight(face) == CAIRO_FONT_WEIGHT_BOLD;
+    const bool toy = cairo_font_face_get_type(face) == CAIRO_FONT_TYPE_TOY;
+    pango_font_description_set_family(desc,
+                                      toy ? cairo_toy_font_face_get_family(face) : "sans-serif");
+    pango_font_description_set_weight(desc, toy && cairo_toy_font_face_get_weight(face) ==
+                                                        CAIRO_FONT_WEIGHT_BOLD
+                                                ? PANGO_WEIGHT_BOLD
+                                                : PANGO_WEIGHT_NORMAL);
     cairo_matrix_t m;
     cairo_get_font_matrix(cr, &m);
-    PangoFontDescription* d = pango_font_description_new();
-    pango_font_description_set_family_static(d, "sans-serif");
-    pango_font_description_set_weight(d, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_font_description_set_absolute_size(d, m.yy * PANGO_SCALE);
-    pango_layout_set_font_description(layout, d);
-    pango_font_description_free(d);
-    // Pango, like cairo, refuses invalid UTF-8; a bad byte from a device name must cost one
-    // character, not the text.
+    pango_font_description_set_absolute_size(desc, m.yy * PANGO_SCALE);
+    pango_layout_set_font_description(layout, desc);
+    pango_font_description_free(desc);
     const std::string valid = util::valid_utf8(text);
     pango_layout_set_text(layout, valid.c_str(), static_cast<int>(valid.size()));
     return layout;
@@ -73,17 +70,6 @@ double layout_width(PangoLayout* layout) {
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
     return static_cast<double>(logical.width) / PANGO_SCALE;
-}
-
-// The length of the first `n` characters of `text`, in bytes.
-size_t prefix_bytes(const std::string& text, size_t n) {
-    size_t i = 0;
-    for (size_t chars = 0; i < text.size() && chars < n; ++chars) {
-        ++i;
-        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
-            ++i;
-    }
-    return i;
 }
 
 } // namespace
@@ -99,21 +85,16 @@ double text_width(cairo_t* cr, const std::string& text) {
 std::string elide(cairo_t* cr, const std::string& text, double max_width) {
     if (max_width <= 0) return {};
     if (text_width(cr, text) <= max_width) return text;
-    const std::string valid = util::valid_utf8(text);
-    size_t chars = 0;
-    for (size_t i = 0; i < valid.size(); ++i)
-        chars += (static_cast<unsigned char>(valid[i]) & 0xC0) != 0x80;
-    // The longest prefix that fits with "…", found in a few measurements rather than one per
-    // character dropped.
-    size_t fits = 0, lo = 1, hi = chars - 1;
-    while (lo <= hi && hi < chars) {
-        const size_t mid = (lo + hi) / 2;
-        if (text_width(cr, valid.substr(0, prefix_bytes(valid, mid)) + "…") <= max_width)
-            fits = mid, lo = mid + 1;
-        else
-            hi = mid - 1;
+    std::string cut = text;
+    while (!cut.empty()) {
+        std::string candidate = cut + "…";
+        if (text_width(cr, candidate) <= max_width) return candidate;
+        // Drop the last character: its continuation bytes, then its lead byte.
+        while (!cut.empty() && (static_cast<unsigned char>(cut.back()) & 0xC0) == 0x80)
+            cut.pop_back();
+        if (!cut.empty()) cut.pop_back();
     }
-    return fits ? valid.substr(0, prefix_bytes(valid, fits)) + "…" : std::string();
+    return {};
 }
 
 double text(cairo_t* cr, double x, double y, const std::string& t, bool right_aligned) {
@@ -133,6 +114,51 @@ void card(cairo_t* cr, double x, double y, double w, double h, const Palette& p)
     cairo_fill_preserve(cr);
     set_hex(cr, p.text, p.dark ? 0.14 : 0.10);
     cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+}
+
+double paragraph(cairo_t* cr, double x, double y, double width, const std::string& t, double size) {
+    if (t.empty() || width <= 0) return 0;
+    font(cr, size);
+    PangoLayout* layout = layout_for(cr, t);
+    pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    cairo_move_to(cr, x, y - static_cast<double>(pango_layout_get_baseline(layout)) / PANGO_SCALE);
+    pango_cairo_show_layout(cr, layout);
+    int w = 0, h = 0;
+    pango_layout_get_pixel_size(layout, &w, &h);
+    g_object_unref(layout);
+    return h;
+}
+
+void history(cairo_t* cr, double x, double y, double w, double h, const std::deque<double>& values,
+             double lo, double hi, bool newest_at_right, const std::string& colour,
+             double fill_alpha, double line_width, double line_alpha) {
+    if (values.size() < 2 || w <= 0 || h <= 2) return;
+    const double step = w / 119;
+    const double span = hi > lo ? hi - lo : 1;
+    const double first_x =
+        newest_at_right ? x + w - step * static_cast<double>(values.size() - 1) : x;
+    const double bottom = y + h - 1;
+    cairo_new_path(cr);
+    for (size_t i = 0; i < values.size(); ++i) {
+        const double f = std::clamp((values[i] - lo) / span, 0.0, 1.0);
+        cairo_line_to(cr, first_x + step * static_cast<double>(i), bottom - f * (h - 2));
+    }
+    cairo_path_t* line = cairo_copy_path(cr);
+    if (fill_alpha > 0) {
+        cairo_line_to(cr, first_x + step * static_cast<double>(values.size() - 1), y + h);
+        cairo_line_to(cr, first_x, y + h);
+        cairo_close_path(cr);
+        set_hex(cr, colour, fill_alpha);
+        cairo_fill(cr);
+    }
+    cairo_new_path(cr);
+    cairo_append_path(cr, line);
+    cairo_path_destroy(line);
+    set_hex(cr, colour, line_alpha);
+    cairo_set_line_width(cr, line_width);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     cairo_stroke(cr);
 }
 

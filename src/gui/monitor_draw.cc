@@ -14,8 +14,6 @@ namespace monitor {
 
 namespace {
 
-constexpr double history_steps = static_cast<double>(live::history_length - 1);
-
 void set_load(cairo_t* cr, double percent, double alpha = 1.0) {
     draw::set_rgb(cr, load_color(percent), alpha);
 }
@@ -24,21 +22,6 @@ void title(cairo_t* cr, const std::string& text, const Palette& p) {
     draw::font(cr, 11, true);
     draw::set_hex(cr, p.dim);
     draw::text(cr, 8, 15, text);
-}
-
-// A history as a line ending at the right edge, newest last; `y_of` maps a value to its y.
-template <class Y>
-void history_line(cairo_t* cr, const std::deque<double>& values, double right, double step,
-                  Y y_of) {
-    const size_t n = values.size();
-    for (size_t i = 0; i < n; ++i) {
-        const double x = right - static_cast<double>(n - 1 - i) * step;
-        if (i == 0)
-            cairo_move_to(cr, x, y_of(values[i]));
-        else
-            cairo_line_to(cr, x, y_of(values[i]));
-    }
-    cairo_stroke(cr);
 }
 
 // The gap before a bar, by how its CPU relates to the one drawn before it. A neighbour of
@@ -163,11 +146,9 @@ void draw_temp(cairo_t* cr, double w, double h, const live::MonitorFigures& f, c
         const double mid = (hi + lo) / 2;
         lo = mid - 1, hi = mid + 1;
     }
-    cairo_set_line_width(cr, 1.3);
-    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    set_load(cr, heat, 0.85);
-    history_line(cr, f.temp_history, w - 8, (w - 16) / history_steps,
-                 [&](double v) { return (h - 8) - 16 * (v - lo) / (hi - lo); });
+    // The line's lowest point sits 8 pixels above the bottom, its highest 16 above that.
+    draw::history(cr, 8, h - 25, w - 16, 18, f.temp_history, lo, hi, true,
+                  rgb_to_hex(load_color(heat)), 0, 1.3, 0.85);
 }
 
 // ---- Processor ------------------------------------------------------------------------------
@@ -287,15 +268,10 @@ void draw_cpu(cairo_t* cr, double w, double h, const live::MonitorFigures& f, co
         }
     }
 
-    if (f.cpu_history.size() > 1) {
-        Rgb c{0.9, 0.28, 0.3};
-        hex_to_rgb(p.load_high, c);
-        draw::set_rgb(cr, c, 0.95);
-        cairo_set_line_width(cr, 1.8);
-        cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-        history_line(cr, f.cpu_history, w - 8, W / history_steps,
-                     [&](double v) { return (h - 8) - std::clamp(v, 0.0, 100.0) * H / 100; });
-    }
+    // Over the bars, from 0 % at the graph's bottom to 100 % at its top.
+    Rgb high{0.9, 0.28, 0.3};
+    hex_to_rgb(p.load_high, high);
+    draw::history(cr, 8, 21, W, H + 2, f.cpu_history, 0, 100, true, rgb_to_hex(high), 0, 1.8);
 }
 
 // ---- The logo panel -------------------------------------------------------------------------

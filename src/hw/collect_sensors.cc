@@ -48,10 +48,8 @@ void collect_channels(Node& chip, const std::string& dir, const std::vector<std:
         std::string raw = util::read_file(dir + "/" + ch.reading);
         std::string value = group.format(raw);
         if (value.empty()) continue;
-        if (temperatures) {
-            double t = util::to_double(raw, NAN) / 1000;
-            if (std::isfinite(t) && t > highest) highest = t;
-        }
+        if (auto t = hwmon::display_value(raw, group.prefix); temperatures && t && *t > highest)
+            highest = *t;
         std::string label = util::read_text(dir + "/" + ch.stem + "_label");
         if (label.empty()) label = ch.stem;
         std::vector<std::string> notes;

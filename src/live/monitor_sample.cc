@@ -210,16 +210,6 @@ CpuIdentity read_cpu_identity() {
 
 // ---- Everything the bar shows ---------------------------------------------------------------
 
-namespace {
-
-void push(std::deque<double>& history, double v) {
-    history.push_back(v);
-    while (history.size() > history_length)
-        history.pop_front();
-}
-
-} // namespace
-
 void apply_sample(MonitorFigures& f, const std::vector<std::string>& stat_lines,
                   const std::vector<std::string>& meminfo_lines, double temperature) {
     f.cpu = next_cpu_loads(f.cpu, stat_lines);
@@ -228,8 +218,8 @@ void apply_sample(MonitorFigures& f, const std::vector<std::string>& stat_lines,
     else
         f.memory.percent = 0;
     f.temp_now = temperature;
-    push(f.cpu_history, f.cpu.total);
-    if (temperature >= 0) push(f.temp_history, temperature);
+    push_history(f.cpu_history, f.cpu.total);
+    if (temperature >= 0) push_history(f.temp_history, temperature);
 }
 
 } // namespace live

@@ -6,6 +6,7 @@
 
 #include "hw/cpu_topology.h"
 #include "hw/cpuinfo_parser.h"
+#include "live/history.h"
 
 #include <cstdint>
 #include <deque>
@@ -105,8 +106,6 @@ CpuIdentity identify_cpus(const std::vector<hw::CpuTopology>& online,
 CpuIdentity read_cpu_identity();
 
 // ---- Everything the bar shows ---------------------------------------------------------------
-
-constexpr size_t history_length = 120;
 
 struct MonitorFigures {
     CpuLoads cpu;

@@ -2,8 +2,9 @@
 
 #include <gtk/gtk.h>
 
+#include <gtest/gtest.h>
+
 #include <csignal>
-#include <filesystem>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -20,6 +21,23 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms) {
         g_usleep(2000);
     } while (g_get_monotonic_time() < until);
     return done();
+}
+
+void save_screenshot(GtkWidget* w, const std::string& name) {
+    wait_until([&] { return gtk_widget_get_mapped(w); });
+    // The pointer leaves the window, so no row shows its hover colour.
+    GdkDisplay* display = gdk_display_get_default();
+    gdk_device_warp(gdk_seat_get_pointer(gdk_display_get_default_seat(display)),
+                    gdk_screen_get_default(), 1919, 1079);
+    process_events(150);
+    GdkWindow* win = gtk_widget_get_window(w);
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(win, 0, 0, gdk_window_get_width(win),
+                                                 gdk_window_get_height(win));
+    ASSERT_NE(shot, nullptr);
+    std::filesystem::create_directories(QUARVEL_ARTIFACT_DIR);
+    std::string path = std::string(QUARVEL_ARTIFACT_DIR) + "/" + name;
+    EXPECT_TRUE(gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, nullptr)) << path;
+    g_object_unref(shot);
 }
 
 void process_events(int ms) {
@@ -98,28 +116,6 @@ void FakePortal::set_mode(const std::string& mode) {
 
 void FakePortal::emit(const std::string& ns, const std::string& key, const std::string& signature) {
     call("Emit", g_variant_new("(sss)", ns.c_str(), key.c_str(), signature.c_str()));
-}
-
-// ---- Images -------------------------------------------------------------------------------
-
-Image::Image(int width, int height)
-    : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
-      cr(cairo_create(surface)) {}
-
-Image::~Image() {
-    cairo_destroy(cr);
-    cairo_surface_destroy(surface);
-}
-
-uint32_t Image::pixel(int x, int y) const {
-    cairo_surface_flush(surface);
-    auto* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
-    return reinterpret_cast<const uint32_t*>(row)[x];
-}
-
-void Image::save(const std::string& name) const {
-    std::filesystem::create_directories(QUARVEL_ARTIFACT_DIR);
-    cairo_surface_write_to_png(surface, (std::string(QUARVEL_ARTIFACT_DIR) + "/" + name).c_str());
 }
 
 // ---- The sample machine ---------------------------------------------------------------------

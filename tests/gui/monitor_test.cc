@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
-using gui_support::Image;
+using gui_support::Canvas;
 using gui_support::process_events;
 using gui_support::wait_until;
 
@@ -98,7 +98,7 @@ TEST(MonitorAnimation, PulsesRunAlongTheTracesInTheLoadColour) {
     // Trace 0's first pulse is at t = phase; one tail step behind its head.
     const auto [x, y] = monitor::point_on_trace(0, 0.25 - 0.012, 258, 104, m);
     auto tail = [&](double load) {
-        Image img(258, 104);
+        Canvas img(258, 104);
         monitor::LogoLayers logo;
         logo.paint(img.cr, 258, 104, 1, Palette::dark_(), nullptr, "", 0.25, load);
         return img.pixel(static_cast<int>(x), static_cast<int>(y));
@@ -124,7 +124,7 @@ TEST(MonitorPanels, DrawnLightAndDark) {
     f.memory = {16ull << 30, 8ull << 30, 50};
 
     for (const Palette& p : {Palette::light(), Palette::dark_()}) {
-        Image img(756, 112);
+        Canvas img(756, 112);
         draw::set_hex(img.cr, p.background);
         cairo_paint(img.cr);
         monitor::LogoLayers logo;
@@ -163,7 +163,7 @@ TEST(MonitorPanels, HeatMapOfAServer) {
     f.identity = server(2, 64);
     for (int n = 0; n < 256; ++n)
         f.cpu.per_cpu.push_back(n % 64 < 16 ? 100 : (n * 37) % 60);
-    Image img(120, 104);
+    Canvas img(120, 104);
     monitor::draw_cpu(img.cr, 120, 104, f, Palette::dark_());
     img.save("monitor-heatmap.png");
     // CPU 0 (full load) fills the first cell: opaque red.
@@ -276,7 +276,7 @@ TEST_F(MonitorWindow, FollowsTheTheme) {
     App& app = open();
     GtkWidget* logo = areas().at(0);
     auto corner = [&] {
-        Image img(gtk_widget_get_allocated_width(logo), gtk_widget_get_allocated_height(logo));
+        Canvas img(gtk_widget_get_allocated_width(logo), gtk_widget_get_allocated_height(logo));
         gtk_widget_draw(logo, img.cr);
         return img.pixel(20, 3);
     };

@@ -9,30 +9,24 @@
 //
 // Processor time of this thread is the figure to compare; wall time includes waiting for a
 // core on a shared machine. The idle window as a whole is measured by bench/monitor_idle.sh.
+#include "../timing.h"
 #include "gui/monitor_draw.h"
 #include "util.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
 namespace {
 
-double thread_ms() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 template <class F> void measure(const char* what, int runs, F f) {
     std::vector<double> v;
     for (int i = 0; i < runs; ++i) {
-        const double t0 = thread_ms();
+        const bench::Stamp t0 = bench::now();
         f(i);
-        v.push_back(thread_ms() - t0);
+        v.push_back(bench::ms_between(t0.cpu, bench::now().cpu));
     }
     std::sort(v.begin(), v.end());
     std::printf("  %-44s median %7.4f ms   90th percentile %7.4f ms\n", what, v[v.size() / 2],
