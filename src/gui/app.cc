@@ -128,15 +128,6 @@ void place(GtkWidget* scroll, const detail::Placement& p) {
     gtk_widget_queue_draw(scroll);
 }
 
-// Screen readers are told only when the words change, not on every sample.
-void set_accessible(GtkWidget* widget, const char* name, const std::string& description) {
-    AtkObject* atk = widget ? gtk_widget_get_accessible(widget) : nullptr;
-    if (!atk) return;
-    if (g_strcmp0(atk_object_get_name(atk), name) != 0) atk_object_set_name(atk, name);
-    if (description != (atk_object_get_description(atk) ? atk_object_get_description(atk) : ""))
-        atk_object_set_description(atk, description.c_str());
-}
-
 void set_if_changed(GObject* object, const char* property, int value) {
     int current = 0;
     g_object_get(object, property, &current, nullptr);

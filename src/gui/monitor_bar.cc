@@ -1,6 +1,7 @@
 #include "gui/monitor_bar.h"
 
 #include "gui/images.h"
+#include "gui/live_area.h"
 #include "hw/memory_parsers.h"
 #include "hw/root_data.h"
 #include "i18n.h"
@@ -17,19 +18,6 @@ GtkWidget* new_area(int width, bool expand, GCallback draw, gpointer self) {
     gtk_widget_set_hexpand(area, expand);
     g_signal_connect(area, "draw", draw, self);
     return area;
-}
-
-// Screen readers announce a change of name or description, so each is set only when it
-// differs from what the reader already has.
-void describe(GtkWidget* area, const std::string& name, const std::string& description) {
-    if (!area) return;
-    AtkObject* a = gtk_widget_get_accessible(area);
-    if (!a) return;
-    const char* old_name = atk_object_get_name(a);
-    if (!old_name || name != old_name) atk_object_set_name(a, name.c_str());
-    const char* old_description = atk_object_get_description(a);
-    if (!old_description || description != old_description)
-        atk_object_set_description(a, description.c_str());
 }
 
 } // namespace
@@ -56,6 +44,10 @@ GtkWidget* MonitorBar::build(const Palette& p) {
     g_signal_connect_after(m_logo, "realize", G_CALLBACK(on_logo_realized), nullptr);
     for (GtkWidget* area : {m_logo, m_cpu, m_temp, m_ram})
         gtk_box_pack_start(GTK_BOX(m_box), area, area == m_cpu, TRUE, 0);
+    // The panels with figures take the keyboard focus, so a screen reader reaches them by
+    // keyboard as it reaches the other live panels; the logo has none to tell.
+    for (GtkWidget* area : {m_cpu, m_temp, m_ram})
+        gtk_widget_set_can_focus(area, TRUE);
     // The window may go before the bar does; nothing may reach its widgets after that.
     g_signal_connect(m_box, "destroy", G_CALLBACK(on_box_destroyed), this);
     if (!m_animate_source) m_animate_source = g_timeout_add(33, on_animate, this);
@@ -153,10 +145,10 @@ void MonitorBar::update_descriptions() {
     const double busiest = loads.empty() ? 0 : *std::max_element(loads.begin(), loads.end());
     std::string about = monitor::topology_note(f);
     if (!f.identity.name.empty()) about += ", " + f.identity.name;
-    describe(m_cpu, tr("monitor.cpu"),
-             about + ". " +
-                 I18n::trf("monitor.desc_cpu", util::fmt_percent(f.cpu.total, 0).c_str(),
-                           util::fmt_percent(busiest, 0).c_str()));
+    set_accessible(m_cpu, tr("monitor.cpu"),
+                   about + ". " +
+                       I18n::trf("monitor.desc_cpu", util::fmt_percent(f.cpu.total, 0).c_str(),
+                                 util::fmt_percent(busiest, 0).c_str()));
     std::string temp = tr("monitor.no_value");
     if (f.temp_now >= 0) {
         const double highest = f.temp_history.empty() ? f.temp_now
@@ -166,12 +158,12 @@ void MonitorBar::update_descriptions() {
                          (util::fmt_double(highest, 1) + " °C").c_str());
         if (!f.temp_label.empty()) temp = f.temp_label + ": " + temp;
     }
-    describe(m_temp, tr("monitor.temperature"), temp);
-    describe(m_ram, tr("monitor.memory"),
-             I18n::trf("monitor.desc_memory", util::fmt_bytes(f.memory.used).c_str(),
-                       util::fmt_bytes(f.memory.total).c_str(),
-                       util::fmt_percent(f.memory.percent, 0).c_str()));
-    describe(m_logo, "Quarvel", tr("monitor.byline"));
+    set_accessible(m_temp, tr("monitor.temperature"), temp);
+    set_accessible(m_ram, tr("monitor.memory"),
+                   I18n::trf("monitor.desc_memory", util::fmt_bytes(f.memory.used).c_str(),
+                             util::fmt_bytes(f.memory.total).c_str(),
+                             util::fmt_percent(f.memory.percent, 0).c_str()));
+    set_accessible(m_logo, "Quarvel", tr("monitor.byline"));
 }
 
 // ---- Drawing --------------------------------------------------------------------------------
@@ -197,7 +189,12 @@ gboolean MonitorBar::draw_logo(GtkWidget* w, cairo_t* cr, gpointer self) {
 template <MonitorBar::PanelDraw draw>
 gboolean MonitorBar::draw_panel(GtkWidget* w, cairo_t* cr, gpointer self) {
     auto* bar = static_cast<MonitorBar*>(self);
-    draw(cr, gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w), bar->m_figures,
-         bar->m_palette);
+    const int width = gtk_widget_get_allocated_width(w),
+              height = gtk_widget_get_allocated_height(w);
+    cairo_save(cr);
+    draw(cr, width, height, bar->m_figures, bar->m_palette);
+    cairo_restore(cr);
+    if (gtk_widget_has_visible_focus(w))
+        gtk_render_focus(gtk_widget_get_style_context(w), cr, 1, 1, width - 2, height - 2);
     return FALSE;
 }

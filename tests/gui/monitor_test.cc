@@ -248,6 +248,8 @@ TEST_F(MonitorWindow, SitsAboveThePanesAndDescribesItsFigures) {
     for (GtkWidget* w : a)
         names.push_back(atk_object_get_name(gtk_widget_get_accessible(w)));
     EXPECT_EQ(names, (std::vector<std::string>{"Quarvel", "CPU", "Temperature", "Memory"}));
+    for (size_t i = 0; i < a.size(); ++i)
+        EXPECT_EQ(gtk_widget_get_can_focus(a[i]), i > 0) << "only panels with figures take focus";
     EXPECT_EQ(description(a[2]),
               "Package id 0: 47.0 °C now, highest in the last two minutes 47.0 °C");
     EXPECT_EQ(description(a[3]), "7.75 GiB of 15.5 GiB in use (50 %)");
