@@ -18,10 +18,10 @@ void set_load(cairo_t* cr, double percent, double alpha = 1.0) {
     draw::set_rgb(cr, load_color(percent), alpha);
 }
 
-void title(cairo_t* cr, const std::string& text, const Palette& p) {
+void title(cairo_t* cr, double w, const std::string& text, const Palette& p) {
     draw::font(cr, 11, true);
     draw::set_hex(cr, p.dim);
-    draw::text(cr, 8, 15, text);
+    draw::text(cr, 8, 15, draw::elide(cr, text, w - 16));
 }
 
 // The gap before a bar, by how its CPU relates to the one drawn before it. A neighbour of
@@ -73,7 +73,7 @@ void panel_background(cairo_t* cr, double w, double h, const Palette& p) {
 
 void draw_ram(cairo_t* cr, double w, double h, const live::MonitorFigures& f, const Palette& p) {
     panel_background(cr, w, h, p);
-    title(cr, tr("monitor.memory"), p);
+    title(cr, w, tr("monitor.memory"), p);
     const double gauge = h - 30;
     if (gauge > 0) {
         const double percent = f.memory.percent;
@@ -121,7 +121,7 @@ void draw_ram(cairo_t* cr, double w, double h, const live::MonitorFigures& f, co
 
 void draw_temp(cairo_t* cr, double w, double h, const live::MonitorFigures& f, const Palette& p) {
     panel_background(cr, w, h, p);
-    title(cr, tr("monitor.temperature"), p);
+    title(cr, w, tr("monitor.temperature"), p);
     const double t = f.temp_now;
     if (t < 0) {
         draw::font(cr, 12);
@@ -583,9 +583,11 @@ void LogoLayers::paint(cairo_t* cr, int w, int h, int scale, const Palette& p, G
                        const std::string& byline, double phase, double cpu_percent) {
     if (w <= 0 || h <= 0) return;
     scale = std::max(scale, 1);
+    // A change of language changes the byline, which the upper layer holds.
     if (!m_logo_below || !m_logo_above || m_logo_cache_w != w || m_logo_cache_h != h ||
-        m_logo_cache_scale != scale) {
+        m_logo_cache_scale != scale || m_byline != byline) {
         invalidate();
+        m_byline = byline;
         auto layer = [&](auto paint_layer) {
             cairo_surface_t* s =
                 cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w * scale, h * scale);

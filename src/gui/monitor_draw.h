@@ -124,6 +124,7 @@ private:
     cairo_surface_t* m_logo_above = nullptr;
     cairo_surface_t* m_frame = nullptr;  // the frame being put together
     cairo_rectangle_int_t m_above_box{}; // where the upper layer is not transparent
+    std::string m_byline;                // the text the upper layer was made with
     int m_logo_cache_w = 0, m_logo_cache_h = 0, m_logo_cache_scale = 0;
     TraceMetrics m_metrics;
     PulseStamps m_stamps;

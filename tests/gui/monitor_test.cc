@@ -229,6 +229,13 @@ std::string description(GtkWidget* w) {
     return d ? d : "";
 }
 
+std::string tooltip(GtkWidget* w) {
+    gchar* t = gtk_widget_get_tooltip_text(w);
+    std::string out = t ? t : "";
+    g_free(t);
+    return out;
+}
+
 } // namespace
 
 TEST_F(MonitorWindow, SitsAboveThePanesAndDescribesItsFigures) {
@@ -253,7 +260,7 @@ TEST_F(MonitorWindow, SitsAboveThePanesAndDescribesItsFigures) {
     EXPECT_EQ(description(a[2]),
               "Package id 0: 47.0 °C now, highest in the last two minutes 47.0 °C");
     EXPECT_EQ(description(a[3]), "7.75 GiB of 15.5 GiB in use (50 %)");
-    EXPECT_EQ(gtk_widget_get_tooltip_text(a[3]), std::string("Total: 15.5 GiB\nUsed: 7.75 GiB"));
+    EXPECT_EQ(tooltip(a[3]), "Total: 15.5 GiB\nUsed: 7.75 GiB");
 
     // A second later cpu0 was busy, cpu1 idle; the firmware's modules are known by now.
     write("proc/stat", "cpu  200 0 0 200 0\ncpu0 150 0 0 50 0\ncpu1 50 0 0 150 0\n");
@@ -268,24 +275,35 @@ TEST_F(MonitorWindow, SitsAboveThePanesAndDescribesItsFigures) {
         << description(a[1]);
     EXPECT_EQ(description(a[2]),
               "Package id 0: 52.5 °C now, highest in the last two minutes 52.5 °C");
-    EXPECT_EQ(gtk_widget_get_tooltip_text(a[3]),
-              std::string("Total: 15.5 GiB\nUsed: 7.75 GiB\nReserved by firmware and graphics: "
-                          "512 MiB\nInstalled: 16.0 GiB"));
+    EXPECT_EQ(tooltip(a[3]), "Total: 15.5 GiB\nUsed: 7.75 GiB\nReserved by firmware and graphics: "
+                             "512 MiB\nInstalled: 16.0 GiB");
 }
 
-// A theme change repaints the logo from new layers, not the ones made for the old palette.
-TEST_F(MonitorWindow, FollowsTheTheme) {
+// A theme change repaints the logo from new layers, not the ones made for the old palette;
+// a change of language brings the byline in the new language.
+TEST_F(MonitorWindow, FollowsTheThemeAndTheLanguage) {
     App& app = open();
     GtkWidget* logo = areas().at(0);
-    auto corner = [&] {
+    std::vector<uint32_t> byline;
+    auto draw = [&] {
         Canvas img(gtk_widget_get_allocated_width(logo), gtk_widget_get_allocated_height(logo));
         gtk_widget_draw(logo, img.cr);
+        byline.clear();
+        for (int y = 56; y < 72; ++y)
+            for (int x = 84; x < 250; ++x)
+                byline.push_back(img.pixel(x, y));
         return img.pixel(20, 3);
     };
-    const uint32_t light = corner();
+    const uint32_t light = draw();
     SettingsStore::instance().mutable_get().theme = "dark";
     app.apply_theme();
-    const uint32_t dark = corner();
+    const uint32_t dark = draw();
     EXPECT_GT(green(light), 200);
     EXPECT_LT(green(dark), 80);
+
+    const std::vector<uint32_t> english = byline;
+    app.apply_language("de");
+    draw();
+    EXPECT_NE(byline, english);
+    app.apply_language("en");
 }
