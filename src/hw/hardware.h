@@ -94,6 +94,11 @@ struct CollectorEntry {
 // The twelve collectors in table order.
 const std::vector<CollectorEntry>& collector_table();
 
+// A file that several collectors read (the processor table, the swap list, a graphics card's
+// ids) as util::read_file_raw gives it, but read once per collection: collect_with keeps what
+// was read until it returns. Outside a collection every call reads the file.
+std::string read_shared(const std::string& path);
+
 std::unique_ptr<Node> collect_all();
 // The driver over an explicit table, so the failure handling can be exercised.
 std::unique_ptr<Node> collect_with(const std::vector<CollectorEntry>& table);
