@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every benchmark in one run, its figures printed side by side: the report beside its peers
 # and beside its floor, collection over generated machines that grow, the identifier
-# databases, and the window's first frame and idle cost.
+# databases, the window's first frame and idle cost, and the monitor bar's sample, frame and
+# idle cost.
 #
 #   bench/run_all.sh [BUILD_DIR] [--quick]
 #
@@ -29,8 +30,15 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake --build "$build" --target quarvel bench_read_files bench_bare_window bench_collectors \
-    bench_ids_load > /dev/null
+    bench_ids_load bench_gui_monitor bench_gui_idle_reference > /dev/null
 
 nice -n 19 python3 "$here/suite.py" "$build" "$@"
 echo
 nice -n 19 "$here/window_start.sh" "$build"
+echo
+echo "== The monitor bar: one sample and one frame, on this machine and a 256-CPU capture =="
+nice -n 19 "$build/bench_gui_monitor"
+QUARVEL_SYSROOT="$here/../tests/fixtures/cpu-x86-256cpus" nice -n 19 "$build/bench_gui_monitor"
+echo
+echo "== The idle window with the monitor bar on a 16-CPU machine, beside a bare animated window =="
+nice -n 19 "$here/monitor_idle.sh" "$build"

@@ -21,20 +21,14 @@ for p in "$program" "$bare"; do
 done
 
 work=$(mktemp -d)
-cleanup() {
-    [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
-    [ -n "${bus:-}" ] && kill "$bus" 2>/dev/null || true
-    [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
+trap 'stop_private_desktop; rm -rf "$work"' EXIT
 source "$(dirname "$0")/../tests/private_desktop.sh"
 start_private_desktop "$work"
 export XDG_CONFIG_HOME="$work/config"
 
-# Starts "$@" in the background (its id in $app), waits for its first draw and prints the
-# milliseconds from start to that draw.
+# Starts "$@" in the background (its id in $app), waits for its first draw and leaves the
+# milliseconds from start to that draw in $ms. Not run in a command substitution: that would
+# wait for the program's end, and its $app would be lost.
 first_draw_ms() {
     rm -rf "$work/config"
     local t0 t1 line=""
@@ -48,7 +42,7 @@ first_draw_ms() {
     done
     [ -n "$line" ] || { echo "$*: no first draw" >&2; cat "$work/err" >&2; exit 1; }
     t1=$(echo "$line" | sed 's/.* realtime \([0-9]*\) us/\1/')
-    echo $(( (t1 - t0) / 1000 ))
+    ms=$(( (t1 - t0) / 1000 ))
 }
 
 stop_app() {
@@ -64,9 +58,11 @@ echo "== The window's first frame beside a bare GTK 3 window with one tree view 
 ours=()
 theirs=()
 for i in $(seq "$runs"); do
-    b=$(first_draw_ms "$bare")
+    first_draw_ms "$bare"
+    b=$ms
     stop_app
-    q=$(first_draw_ms "$program")
+    first_draw_ms "$program"
+    q=$ms
     stop_app
     echo "  run $i: quarvel ${q} ms, bare window ${b} ms"
     ours+=("$q")
@@ -82,7 +78,7 @@ echo "  median: quarvel ${mq} ms, bare window ${mb} ms," \
 # includes the bar's sampling and animation.
 monitor_bar="no"
 [ -n "$(ls "$(dirname "$0")"/../src/gui/monitor_bar* 2>/dev/null)" ] && monitor_bar="yes"
-first_draw_ms "$program" > /dev/null
+first_draw_ms "$program"
 sleep 3 # past start-up work queued after the first frame
 ticks() { awk '{print $14 + $15}' "/proc/$app/stat"; }
 hz=$(getconf CLK_TCK)

@@ -4,7 +4,7 @@
 #   start_private_desktop DIR [SCREEN]
 #
 # exports DISPLAY and DBUS_SESSION_BUS_ADDRESS and leaves the servers' ids in $xvfb and $bus
-# for the caller to end.
+# for the caller to end, by hand or with stop_private_desktop.
 start_private_desktop() {
     local dir=$1 screen=${2:-1920x1080x24}
     exec 3> "$dir/display"
@@ -32,4 +32,12 @@ CONF
     export DISPLAY=":$(head -n1 "$dir/display")"
     export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$dir/address")
     export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
+}
+
+# Ends the program in $app (when set) and the servers start_private_desktop started.
+stop_private_desktop() {
+    local pid
+    for pid in "${app:-}" "${bus:-}" "${xvfb:-}"; do
+        [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    done
 }

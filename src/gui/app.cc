@@ -110,15 +110,6 @@ void place(GtkWidget* scroll, const detail::Placement& p) {
     gtk_widget_queue_draw(scroll);
 }
 
-// Screen readers are told only when the words change, not on every sample.
-void set_accessible(GtkWidget* widget, const char* name, const std::string& description) {
-    AtkObject* atk = widget ? gtk_widget_get_accessible(widget) : nullptr;
-    if (!atk) return;
-    if (g_strcmp0(atk_object_get_name(atk), name) != 0) atk_object_set_name(atk, name);
-    if (description != (atk_object_get_description(atk) ? atk_object_get_description(atk) : ""))
-        atk_object_set_description(atk, description.c_str());
-}
-
 void set_if_changed(GObject* object, const char* property, int value) {
     int current = 0;
     g_object_get(object, property, &current, nullptr);
@@ -148,7 +139,8 @@ layout::Rect work_area() {
 App::App() : m_collect(hw::collect_all) {}
 
 App::~App() {
-    for (guint source : {m_idle_source, m_unblock_source, m_scroll_source, m_terminal_source})
+    for (guint source :
+         {m_idle_source, m_unblock_source, m_scroll_source, m_terminal_source, m_monitor_tick})
         if (source) g_source_remove(source);
     if (m_portal_sub && m_portal_bus)
         g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);
@@ -238,6 +230,8 @@ void App::build_window() {
     m_vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_container_add(GTK_CONTAINER(m_window), m_vbox);
     rebuild_menubar();
+    gtk_box_pack_start(GTK_BOX(m_vbox), m_monitor.build(palette()), FALSE, FALSE, 0);
+    m_monitor_tick = g_timeout_add(1000, MonitorBar::on_tick, &m_monitor);
 
     m_paned = gtk_paned_new(GTK_ORIENTATION_HORIZONTAL);
     gtk_paned_pack1(GTK_PANED(m_paned), build_tree_pane(), FALSE, FALSE);

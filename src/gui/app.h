@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gui/disk_rates.h"
+#include "gui/monitor_bar.h"
 #include "gui/netview.h"
 #include "gui/procview.h"
 #include "gui/sensorview.h"
@@ -144,6 +145,8 @@ private:
     GtkCssProvider* m_css = nullptr;
     GtkAccelGroup* m_accel = nullptr; // the menu bar's accelerators, replaced with it
 
+    MonitorBar m_monitor;
+    guint m_monitor_tick = 0;
     NetGraphs m_net;
     SensorGraphs m_sensors;
 

@@ -133,7 +133,7 @@ double paragraph(cairo_t* cr, double x, double y, double width, const std::strin
 
 void history(cairo_t* cr, double x, double y, double w, double h, const std::deque<double>& values,
              double lo, double hi, bool newest_at_right, const std::string& colour,
-             double fill_alpha) {
+             double fill_alpha, double line_width, double line_alpha) {
     if (values.size() < 2 || w <= 0 || h <= 2) return;
     const double step = w / 119;
     const double span = hi > lo ? hi - lo : 1;
@@ -156,8 +156,8 @@ void history(cairo_t* cr, double x, double y, double w, double h, const std::deq
     cairo_new_path(cr);
     cairo_append_path(cr, line);
     cairo_path_destroy(line);
-    set_hex(cr, colour, 0.95);
-    cairo_set_line_width(cr, 1.4);
+    set_hex(cr, colour, line_alpha);
+    cairo_set_line_width(cr, line_width);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     cairo_stroke(cr);
 }

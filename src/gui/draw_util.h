@@ -26,15 +26,16 @@ void set_grey(cairo_t* cr, const Palette& p, double alpha);
 // Selects "sans-serif" at `size`, bold or normal weight.
 void font(cairo_t* cr, double size, bool bold = false);
 
-// The x advance of `text` in the current font.
+// The width of `text` in the current font.
 double text_width(cairo_t* cr, const std::string& text);
 
 // `text` unchanged when it fits `max_width` in the current font, otherwise shortened by whole
 // UTF-8 characters with "…" appended; empty when nothing fits or max_width ≤ 0.
 std::string elide(cairo_t* cr, const std::string& text, double max_width);
 
-// Draws `text` with its baseline at y, starting at x, or ending at x when `right_aligned`.
-// Returns the x advance.
+// Draws `text` with its baseline at y, starting at x, or ending at x when `right_aligned`, in
+// the font set by font(). The text is shaped and ordered like the toolkit's own, so Arabic
+// reads right to left with joined letters. Returns the width.
 double text(cairo_t* cr, double x, double y, const std::string& text, bool right_aligned = false);
 
 // The card all panels share: rounded (radius 8), filled with `panel`, outlined with `text` at
@@ -52,9 +53,9 @@ double paragraph(cairo_t* cr, double x, double y, double width, const std::strin
 // mapped from [lo, hi] onto the box less one pixel at top and bottom. With `newest_at_right`
 // the last value sits at the right edge, otherwise the first at the left edge. The area under
 // the line is filled in `colour` at `fill_alpha` (none at 0), then the line is stroked at
-// alpha 0.95, width 1.4. Fewer than two values draw nothing.
+// `line_alpha`, `line_width` wide. Fewer than two values draw nothing.
 void history(cairo_t* cr, double x, double y, double w, double h, const std::deque<double>& values,
              double lo, double hi, bool newest_at_right, const std::string& colour,
-             double fill_alpha);
+             double fill_alpha, double line_width = 1.4, double line_alpha = 0.95);
 
 } // namespace draw

@@ -2,6 +2,15 @@
 
 #include "i18n.h"
 
+void set_accessible(GtkWidget* widget, const std::string& name, const std::string& description) {
+    AtkObject* atk = widget ? gtk_widget_get_accessible(widget) : nullptr;
+    if (!atk) return;
+    if (name != (atk_object_get_name(atk) ? atk_object_get_name(atk) : ""))
+        atk_object_set_name(atk, name.c_str());
+    if (description != (atk_object_get_description(atk) ? atk_object_get_description(atk) : ""))
+        atk_object_set_description(atk, description.c_str());
+}
+
 LiveArea::~LiveArea() {
     stop();
     if (m_area) g_signal_handlers_disconnect_by_data(m_area, this);

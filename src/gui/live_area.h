@@ -11,6 +11,10 @@
 #include <functional>
 #include <string>
 
+// Gives `widget` an accessible name and description, each written only when it changed, so
+// screen readers are told when the words change, not on every sample.
+void set_accessible(GtkWidget* widget, const std::string& name, const std::string& description);
+
 class LiveArea {
 public:
     using Draw = std::function<void(cairo_t* cr, int width, const Palette& p)>;

@@ -140,49 +140,6 @@ std::string model_text(const std::vector<CpuInfoBlock>& blocks) {
     return model.empty() ? tr("common.unknown") : model;
 }
 
-bool is_cpu_entry(const std::string& name) {
-    return util::starts_with(name, "cpu") && util::all_digits(std::string_view(name).substr(3));
-}
-
-// The present and online CPUs. Some kernels and captures have no global list files; the
-// cpuN directories and each CPU's own "online" file then tell the same.
-struct CpuLists {
-    std::vector<int> present;
-    std::vector<int> online;
-    std::set<int> online_set;
-    std::string present_text, present_note = "present";
-    std::string online_text, online_note = "online";
-    std::string offline_text;
-};
-
-CpuLists read_cpu_lists() {
-    CpuLists l;
-    l.present_text = attr(CPU_DIR, "present");
-    l.present = cpu_set(parse_cpu_list(l.present_text));
-    if (l.present.empty()) {
-        for (const auto& name : util::list_dir(CPU_DIR, "cpu"))
-            if (is_cpu_entry(name))
-                l.present.push_back(static_cast<int>(util::to_i64(name.substr(3), -1)));
-        l.present = cpu_set(l.present);
-        l.present_text = format_cpu_list(l.present);
-        l.present_note = "cpu*";
-    }
-    l.online_text = attr(CPU_DIR, "online");
-    l.online = cpu_set(parse_cpu_list(l.online_text));
-    if (l.online.empty()) {
-        for (int n : l.present) {
-            // CPUs that cannot be taken offline (often cpu0) have no "online" file.
-            if (!util::is_dir(cpu_dir(n))) continue;
-            if (util::read_file(cpu_dir(n) + "/online") != "0") l.online.push_back(n);
-        }
-        l.online_text = format_cpu_list(l.online);
-        l.online_note = "cpu*/online";
-    }
-    l.online_set.insert(l.online.begin(), l.online.end());
-    l.offline_text = attr(CPU_DIR, "offline");
-    return l;
-}
-
 // Per-CPU facts read once and used by several sections.
 struct CpuFacts {
     CpuTopology topology;
@@ -192,24 +149,8 @@ struct CpuFacts {
 
 std::map<int, CpuFacts> read_online_facts(Files& files, const CpuLists& lists) {
     std::map<int, CpuFacts> facts;
-    for (int n : lists.online) {
-        std::string topo = cpu_dir(n) + "/topology";
-        CpuFacts& f = facts[n];
-        f.topology.cpu = n;
-        f.topology.package_id = files.text(topo, "physical_package_id");
-        // The mask is only the older kernels' form: reading it beside the list would cost one
-        // more file per CPU on machines where the count of files is the whole cost.
-        const std::string& list = files.text(topo, "thread_siblings_list");
-        f.topology.thread_siblings =
-            list.empty() ? canonical_cpu_list("", files.text(topo, "thread_siblings"))
-                         : canonical_cpu_list(list, "");
-    }
-    std::vector<CpuTopology> all;
-    for (auto& [n, f] : facts)
-        all.push_back(f.topology);
-    if (!has_sibling_sets(all))
-        for (auto& [n, f] : facts)
-            f.topology.core_id = files.text(cpu_dir(n) + "/topology", "core_id");
+    for (auto& t : read_topology(lists.online, [&](const std::string& p) { return files.text(p); }))
+        facts[t.cpu].topology = std::move(t);
     return facts;
 }
 

@@ -17,7 +17,68 @@ std::optional<int64_t> known_id(const std::string& text) {
     return v;
 }
 
+const std::string cpu_root = "/sys/devices/system/cpu";
+
+std::string cpu_dir(int cpu) {
+    return cpu_root + "/cpu" + std::to_string(cpu);
+}
+
+bool is_cpu_entry(const std::string& name) {
+    return util::starts_with(name, "cpu") && util::all_digits(std::string_view(name).substr(3));
+}
+
 } // namespace
+
+CpuLists read_cpu_lists() {
+    CpuLists l;
+    l.present_text = util::read_text(cpu_root + "/present");
+    l.present = cpu_set(parse_cpu_list(l.present_text));
+    if (l.present.empty()) {
+        for (const auto& name : util::list_dir(cpu_root, "cpu"))
+            if (is_cpu_entry(name))
+                l.present.push_back(static_cast<int>(util::to_i64(name.substr(3), -1)));
+        l.present = cpu_set(l.present);
+        l.present_text = format_cpu_list(l.present);
+        l.present_note = "cpu*";
+    }
+    l.online_text = util::read_text(cpu_root + "/online");
+    l.online = cpu_set(parse_cpu_list(l.online_text));
+    if (l.online.empty()) {
+        for (int n : l.present) {
+            // CPUs that cannot be taken offline (often cpu0) have no "online" file.
+            if (!util::is_dir(cpu_dir(n))) continue;
+            if (util::read_file(cpu_dir(n) + "/online") != "0") l.online.push_back(n);
+        }
+        l.online_text = format_cpu_list(l.online);
+        l.online_note = "cpu*/online";
+    }
+    l.online_set.insert(l.online.begin(), l.online.end());
+    l.offline_text = util::read_text(cpu_root + "/offline");
+    return l;
+}
+
+std::vector<CpuTopology>
+read_topology(const std::vector<int>& online,
+              const std::function<std::string(const std::string&)>& read_text) {
+    std::vector<CpuTopology> all;
+    for (int n : online) {
+        const std::string topo = cpu_dir(n) + "/topology/";
+        CpuTopology t;
+        t.cpu = n;
+        t.package_id = read_text(topo + "physical_package_id");
+        // The mask is only the older kernels' form: reading it beside the list would cost one
+        // more file per CPU on machines where the count of files is the whole cost.
+        const std::string list = read_text(topo + "thread_siblings_list");
+        t.thread_siblings = list.empty()
+                                ? canonical_cpu_list("", read_text(topo + "thread_siblings"))
+                                : canonical_cpu_list(list, "");
+        all.push_back(std::move(t));
+    }
+    if (!has_sibling_sets(all))
+        for (auto& t : all)
+            t.core_id = read_text(cpu_dir(t.cpu) + "/topology/core_id");
+    return all;
+}
 
 size_t count_sockets(const std::vector<CpuTopology>& cpus,
                      const std::vector<CpuInfoBlock>& blocks) {

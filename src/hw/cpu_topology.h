@@ -5,7 +5,9 @@
 #include "hw/cpuinfo_parser.h"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,27 @@ struct CpuTopology {
     std::string thread_siblings; // canonical list (from the list file, else the mask); empty
                                  // when the kernel does not say
 };
+
+// The present and online CPUs. Some kernels and captures have no global list files; the
+// cpuN directories and each CPU's own "online" file then tell the same.
+struct CpuLists {
+    std::vector<int> present;
+    std::vector<int> online;
+    std::set<int> online_set;
+    std::string present_text, present_note = "present";
+    std::string online_text, online_note = "online";
+    std::string offline_text;
+};
+
+CpuLists read_cpu_lists();
+
+// The topology files of the `online` CPUs, read with `read_text` (a file's text fit for
+// display, empty when unreadable), so a caller that reads the same files again can hand in
+// its cache. Core ids are read only when no CPU has a sibling set. The processor branch and
+// the monitor bar both count from this, so they never disagree.
+std::vector<CpuTopology>
+read_topology(const std::vector<int>& online,
+              const std::function<std::string(const std::string&)>& read_text);
 
 // Distinct non-negative package ids; without any, the distinct non-negative "physical id"
 // values of /proc/cpuinfo; 0 when neither is known.

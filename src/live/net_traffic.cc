@@ -12,12 +12,6 @@ namespace {
 
 const std::string net_root = "/sys/class/net";
 
-void push(std::deque<double>& history, double value) {
-    history.push_back(value);
-    while (history.size() > history_length)
-        history.pop_front();
-}
-
 double rate(uint64_t before, uint64_t now, double seconds) {
     return now >= before ? static_cast<double>(now - before) / seconds : 0;
 }
@@ -65,8 +59,8 @@ void advance(NetIface& iface, const std::optional<NetCounters>& now, double seco
         iface.last_tx = iface.tx_total = now->tx;
         iface.counted = true;
     }
-    push(iface.rx_history, iface.rx_rate);
-    push(iface.tx_history, iface.tx_rate);
+    push_history(iface.rx_history, iface.rx_rate);
+    push_history(iface.tx_history, iface.tx_rate);
 }
 
 double graph_scale(const NetIface& iface) {

@@ -2,6 +2,8 @@
 // interval actually measured between two readings, totals, and two-minute histories.
 #pragma once
 
+#include "live/history.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -11,8 +13,6 @@
 
 namespace live {
 
-// One rate per second for two minutes.
-constexpr size_t history_length = 120;
 // The smallest scale of a traffic graph, so an idle link does not draw its noise full height.
 constexpr double min_traffic_scale = 8192;
 

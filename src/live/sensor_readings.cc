@@ -1,6 +1,7 @@
 #include "live/sensor_readings.h"
 
 #include "hw/hwmon.h"
+#include "live/history.h"
 #include "util.h"
 
 #include <algorithm>
@@ -63,9 +64,7 @@ bool take_reading(SensorChannel& channel, std::string_view raw) {
     auto v = hw::hwmon::display_value(raw, prefix_of(channel.kind));
     if (!v) return false;
     channel.value = *v;
-    channel.history.push_back(*v);
-    while (channel.history.size() > 120)
-        channel.history.pop_front();
+    push_history(channel.history, *v);
     return true;
 }
 

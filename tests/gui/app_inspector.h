@@ -55,4 +55,5 @@ struct AppInspector {
     static GtkWidget* sensor_scroll(App& a) { return a.m_sensor_scroll; }
     static ProcessView& procview(App& a) { return a.m_procview; }
     static GtkWidget* proc_box(App& a) { return a.m_proc_box; }
+    static MonitorBar& monitor(App& a) { return a.m_monitor; }
 };

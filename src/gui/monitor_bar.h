@@ -1,0 +1,65 @@
+// The strip above the window's panes: the animated logo, processor load per CPU, temperature
+// and memory, sampled once a second for the whole run.
+#pragma once
+
+#include "gui/monitor_draw.h"
+#include "live/monitor_sample.h"
+#include "theme.h"
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+class MonitorBar {
+public:
+    MonitorBar() = default;
+    ~MonitorBar();
+    MonitorBar(const MonitorBar&) = delete;
+    MonitorBar& operator=(const MonitorBar&) = delete;
+
+    // The bar's box of four drawing areas. Finds the temperature source and the processor's
+    // identity, starts the animation and takes the first sample; the window installs on_tick.
+    GtkWidget* build(const Palette& p);
+    void set_palette(const Palette& p);
+    void invalidate_logo_cache();
+    // Reads the files once and refreshes the tooltip and the accessible descriptions.
+    void sample();
+
+    // Every 1000 ms: a sample (a failure waits for the next tick) and a redraw.
+    static gboolean on_tick(gpointer self);
+    // Every 33 ms: the next frame of the logo.
+    static gboolean on_animate(gpointer self);
+
+    const live::MonitorFigures& figures() const { return m_figures; }
+    GtkWidget* box() const { return m_box; }
+
+private:
+    void find_temperature_source();
+    void find_cpu_identity();
+    void update_ram_tooltip();
+    void update_descriptions();
+    GdkPixbuf* logo_pixbuf();
+
+    static gboolean draw_logo(GtkWidget* w, cairo_t* cr, gpointer self);
+    // The CPU, temperature and memory panels draw from the figures alone.
+    using PanelDraw = void (*)(cairo_t*, double, double, const live::MonitorFigures&,
+                               const Palette&);
+    template <PanelDraw draw> static gboolean draw_panel(GtkWidget* w, cairo_t* cr, gpointer self);
+    static void on_box_destroyed(GtkWidget* w, gpointer self);
+    static void on_logo_realized(GtkWidget* logo, gpointer);
+
+    monitor::LogoLayers m_logo_layers;
+    GtkWidget* m_box = nullptr;
+    GtkWidget* m_logo = nullptr;
+    GtkWidget* m_cpu = nullptr;
+    GtkWidget* m_temp = nullptr;
+    GtkWidget* m_ram = nullptr;
+    Palette m_palette;
+    live::MonitorFigures m_figures;
+    std::string m_ram_tooltip;
+    std::string m_temp_path;
+    GdkPixbuf* m_logo_pixbuf = nullptr;
+    bool m_logo_pixbuf_tried = false;
+    double m_phase = 0;
+    guint m_animate_source = 0;
+};

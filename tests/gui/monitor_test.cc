@@ -1,0 +1,309 @@
+// The monitor bar: where the CPU bars go, what the panels draw (left as pictures in the
+// artifact directory), and the bar in the window with its tooltip, accessible descriptions
+// and theme.
+#include "app_inspector.h"
+#include "gui/draw_util.h"
+#include "gui/monitor_bar.h"
+#include "gui_support.h"
+#include "hw/root_data.h"
+#include "settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+using gui_support::Canvas;
+using gui_support::process_events;
+using gui_support::wait_until;
+
+namespace {
+
+// `sockets` × `cores` × 2 threads, numbered like x86 servers: the siblings of CPU n are n and
+// n + sockets × cores.
+live::CpuIdentity server(int sockets, int cores) {
+    live::CpuIdentity id;
+    const int half = sockets * cores;
+    for (int n = 0; n < 2 * half; ++n) {
+        id.socket_of_cpu.push_back((n % half) / cores);
+        id.core_of_cpu.push_back(n % half);
+    }
+    for (int s = 0; s < sockets; ++s)
+        for (int c = 0; c < cores; ++c)
+            id.draw_order.insert(id.draw_order.end(), {s * cores + c, s * cores + c + half});
+    id.sockets = sockets, id.cores_physical = half, id.cpus_present = 2 * half;
+    return id;
+}
+
+double right_edge(const monitor::BarLayout& l) {
+    double r = 0;
+    for (const auto& s : l.slots)
+        r = std::max(r, s.x + s.w);
+    return r;
+}
+
+// Red and green of a pixel 0xAARRGGBB, premultiplied like cairo keeps them.
+int red(uint32_t p) {
+    return (p >> 16) & 0xFF;
+}
+int green(uint32_t p) {
+    return (p >> 8) & 0xFF;
+}
+
+} // namespace
+
+TEST(MonitorLayout, RowsGapsAndTheHeatMap) {
+    // 4 CPUs, two cores of two threads, on a 240-pixel panel (graph 224 × 74): one row, a
+    // 1-pixel gap between threads and 4 between cores.
+    const monitor::BarLayout four = monitor::layout_bars(8, 22, 224, 74, 4, server(1, 2));
+    EXPECT_FALSE(four.heat_map);
+    ASSERT_EQ(four.rows, 1);
+    ASSERT_EQ(four.slots.size(), 4u);
+    EXPECT_EQ(four.slots[1].cpu, 2) << "thread siblings side by side";
+    EXPECT_NEAR(four.slots[1].x - (four.slots[0].x + four.slots[0].w), 1, 1e-9);
+    EXPECT_NEAR(four.slots[2].x - (four.slots[1].x + four.slots[1].w), 4, 1e-9);
+    EXPECT_NEAR(right_edge(four), 232, 1e-9);
+
+    // 256 CPUs: rows of bars on the narrowest panel the window allows, a heat map once rows
+    // would be lower than 7 pixels.
+    const live::CpuIdentity big = server(2, 64);
+    EXPECT_FALSE(monitor::layout_bars(8, 22, 492, 74, 256, big).heat_map);
+    const monitor::BarLayout narrow = monitor::layout_bars(8, 22, 104, 74, 256, big);
+    EXPECT_TRUE(narrow.heat_map);
+    EXPECT_EQ(narrow.slots.size(), 256u);
+    EXPECT_LE(right_edge(narrow), 112 + 1e-9);
+
+    // Twelve single-thread cores, the socket changing in the second row: the wider gap must
+    // not push that row past the panel's edge.
+    live::CpuIdentity odd;
+    for (int n = 0; n < 12; ++n)
+        odd.core_of_cpu.push_back(n), odd.socket_of_cpu.push_back(n < 7 ? 0 : 1),
+            odd.draw_order.push_back(n);
+    const monitor::BarLayout rows = monitor::layout_bars(8, 22, 60, 74, 12, odd);
+    EXPECT_EQ(rows.rows, 2);
+    EXPECT_LE(right_edge(rows), 68 + 1e-9);
+}
+
+TEST(MonitorAnimation, SpeedFollowsTheLoadAndThePhaseStaysSmall) {
+    // 1/0.033 frames make a second.
+    EXPECT_NEAR(monitor::next_phase(0, 0) / 0.033, 0.07, 1e-12);
+    EXPECT_NEAR(monitor::next_phase(0, 100) / 0.033, 0.40, 1e-12);
+    EXPECT_LT(monitor::next_phase(999.999, 100), 1);
+}
+
+// A pulse's tail takes the load colour: green when idle, red when busy.
+TEST(MonitorAnimation, PulsesRunAlongTheTracesInTheLoadColour) {
+    const monitor::TraceMetrics m = monitor::trace_metrics(258, 104);
+    // Trace 0's first pulse is at t = phase; one tail step behind its head.
+    const auto [x, y] = monitor::point_on_trace(0, 0.25 - 0.012, 258, 104, m);
+    auto tail = [&](double load) {
+        Canvas img(258, 104);
+        monitor::LogoLayers logo;
+        logo.paint(img.cr, 258, 104, 1, Palette::dark_(), nullptr, "", 0.25, load);
+        return img.pixel(static_cast<int>(x), static_cast<int>(y));
+    };
+    const uint32_t idle = tail(0), busy = tail(100);
+    EXPECT_GT(green(idle), red(idle) + 40);
+    EXPECT_GT(red(busy), green(busy) + 40);
+}
+
+// The whole bar as the window lays it out, light and dark; the pictures are left for a
+// person to look at.
+TEST(MonitorPanels, DrawnLightAndDark) {
+    live::MonitorFigures f;
+    f.identity = server(1, 2);
+    f.identity.name = "AMD Ryzen 7 7840U w/ Radeon 780M Graphics";
+    f.cpu.per_cpu = {0, 100, 50, 25};
+    f.cpu.total = 44;
+    for (int i = 0; i < 120; ++i)
+        f.cpu_history.push_back(40 + 30 * std::sin(i / 9.0));
+    f.temp_now = 61.5, f.temp_label = "Tctl";
+    for (int i = 0; i < 60; ++i)
+        f.temp_history.push_back(55 + i / 10.0);
+    f.memory = {16ull << 30, 8ull << 30, 50};
+
+    for (const Palette& p : {Palette::light(), Palette::dark_()}) {
+        Canvas img(756, 112);
+        draw::set_hex(img.cr, p.background);
+        cairo_paint(img.cr);
+        monitor::LogoLayers logo;
+        double x = 6;
+        auto panel = [&](int width, auto draw_panel) {
+            cairo_save(img.cr);
+            cairo_translate(img.cr, x, 4);
+            draw_panel(width);
+            cairo_restore(img.cr);
+            x += width + 6;
+        };
+        panel(258, [&](int w) { logo.paint(img.cr, w, 104, 1, p, nullptr, "Byline", 0.2, 44); });
+        panel(240, [&](int w) { monitor::draw_cpu(img.cr, w, 104, f, p); });
+        panel(132, [&](int w) { monitor::draw_temp(img.cr, w, 104, f, p); });
+        panel(96, [&](int w) { monitor::draw_ram(img.cr, w, 104, f, p); });
+        img.save(p.dark ? "monitor-dark.png" : "monitor-light.png");
+
+        // Bars in the order 0, 2, 1, 3 (siblings first), 54.5 px each: the full one is red at
+        // its top, the idle one shows only its background there.
+        const monitor::BarLayout l = monitor::layout_bars(8, 22, 224, 74, 4, f.identity);
+        auto top_of = [&](size_t slot) {
+            return img.pixel(270 + static_cast<int>(l.slots[slot].x + l.slots[slot].w / 2), 4 + 30);
+        };
+        EXPECT_GT(red(top_of(2)), 200) << p.dark;
+        EXPECT_LT(green(top_of(2)), 80) << p.dark;
+        EXPECT_NE(top_of(0), top_of(2));
+        // The memory gauge, half full, shows the orange of 50 % near the top of its fill.
+        const uint32_t gauge = img.pixel(6 + 258 + 6 + 240 + 6 + 132 + 6 + 19, 4 + 22 + 40);
+        EXPECT_GT(red(gauge), 180);
+        EXPECT_GT(green(gauge), 110);
+    }
+}
+
+TEST(MonitorPanels, HeatMapOfAServer) {
+    live::MonitorFigures f;
+    f.identity = server(2, 64);
+    for (int n = 0; n < 256; ++n)
+        f.cpu.per_cpu.push_back(n % 64 < 16 ? 100 : (n * 37) % 60);
+    Canvas img(120, 104);
+    monitor::draw_cpu(img.cr, 120, 104, f, Palette::dark_());
+    img.save("monitor-heatmap.png");
+    // CPU 0 (full load) fills the first cell: opaque red.
+    const uint32_t first = img.pixel(10, 24);
+    EXPECT_GT(red(first), 200);
+    EXPECT_LT(green(first), 80);
+}
+
+namespace {
+
+class MonitorWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SettingsStore::instance().mutable_get() = Settings{};
+        SettingsStore::instance().mutable_get().theme = "light";
+        char dir[] = "/tmp/quarvel-monitor-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        m_root = dir;
+        write("proc/stat", "cpu  100 0 0 100 0\ncpu0 50 0 0 50 0\ncpu1 50 0 0 50 0\n");
+        write("proc/meminfo", "MemTotal: 16252928 kB\nMemAvailable: 8126464 kB\n");
+        write("sys/class/hwmon/hwmon0/name", "coretemp\n");
+        write("sys/class/hwmon/hwmon0/temp1_input", "47000\n");
+        write("sys/class/hwmon/hwmon0/temp1_label", "Package id 0\n");
+        setenv("QUARVEL_SYSROOT", m_root.c_str(), 1);
+    }
+    void TearDown() override {
+        m_app.reset();
+        process_events();
+        unsetenv("QUARVEL_SYSROOT");
+        std::filesystem::remove_all(m_root);
+        hw::RootData::instance() = hw::RootData{};
+        SettingsStore::instance().mutable_get() = Settings{};
+    }
+    void write(const std::string& rel, const std::string& text) {
+        std::filesystem::create_directories(
+            std::filesystem::path(m_root + "/" + rel).parent_path());
+        std::ofstream(m_root + "/" + rel) << text;
+    }
+    App& open() {
+        m_app = std::make_unique<App>();
+        AppInspector::start(*m_app, gui_support::sample_machine);
+        EXPECT_TRUE(
+            wait_until([&] { return gtk_widget_get_mapped(AppInspector::window(*m_app)); }));
+        process_events(50);
+        return *m_app;
+    }
+    std::vector<GtkWidget*> areas() {
+        std::vector<GtkWidget*> out;
+        GList* children = gtk_container_get_children(GTK_CONTAINER(bar().box()));
+        for (GList* c = children; c; c = c->next)
+            out.push_back(GTK_WIDGET(c->data));
+        g_list_free(children);
+        return out;
+    }
+    MonitorBar& bar() { return AppInspector::monitor(*m_app); }
+
+    std::string m_root;
+    std::unique_ptr<App> m_app;
+};
+
+std::string description(GtkWidget* w) {
+    const char* d = atk_object_get_description(gtk_widget_get_accessible(w));
+    return d ? d : "";
+}
+
+std::string tooltip(GtkWidget* w) {
+    gchar* t = gtk_widget_get_tooltip_text(w);
+    std::string out = t ? t : "";
+    g_free(t);
+    return out;
+}
+
+} // namespace
+
+TEST_F(MonitorWindow, SitsAboveThePanesAndDescribesItsFigures) {
+    App& app = open();
+    GtkWidget* box = bar().box();
+    GtkWidget* vbox = gtk_widget_get_parent(box);
+    ASSERT_EQ(vbox, gtk_widget_get_parent(AppInspector::paned(app)));
+    int bar_at = -1, paned_at = -1;
+    gtk_container_child_get(GTK_CONTAINER(vbox), box, "position", &bar_at, nullptr);
+    gtk_container_child_get(GTK_CONTAINER(vbox), AppInspector::paned(app), "position", &paned_at,
+                            nullptr);
+    EXPECT_EQ(bar_at + 1, paned_at);
+
+    const std::vector<GtkWidget*> a = areas();
+    ASSERT_EQ(a.size(), 4u);
+    std::vector<std::string> names;
+    for (GtkWidget* w : a)
+        names.push_back(atk_object_get_name(gtk_widget_get_accessible(w)));
+    EXPECT_EQ(names, (std::vector<std::string>{"Quarvel", "CPU", "Temperature", "Memory"}));
+    for (size_t i = 0; i < a.size(); ++i)
+        EXPECT_EQ(gtk_widget_get_can_focus(a[i]), i > 0) << "only panels with figures take focus";
+    EXPECT_EQ(description(a[2]),
+              "Package id 0: 47.0 °C now, highest in the last two minutes 47.0 °C");
+    EXPECT_EQ(description(a[3]), "7.75 GiB of 15.5 GiB in use (50 %)");
+    EXPECT_EQ(tooltip(a[3]), "Total: 15.5 GiB\nUsed: 7.75 GiB");
+
+    // A second later cpu0 was busy, cpu1 idle; the firmware's modules are known by now.
+    write("proc/stat", "cpu  200 0 0 200 0\ncpu0 150 0 0 50 0\ncpu1 50 0 0 150 0\n");
+    write("sys/class/hwmon/hwmon0/temp1_input", "52500\n");
+    hw::RootData& root = hw::RootData::instance();
+    root.available = true;
+    root.memory.resize(2);
+    root.memory[0].size_bytes = root.memory[1].size_bytes = 8ull << 30;
+    MonitorBar::on_tick(&bar());
+    EXPECT_NE(description(a[1]).find("Total load 50 %, busiest logical CPU 100 %"),
+              std::string::npos)
+        << description(a[1]);
+    EXPECT_EQ(description(a[2]),
+              "Package id 0: 52.5 °C now, highest in the last two minutes 52.5 °C");
+    EXPECT_EQ(tooltip(a[3]), "Total: 15.5 GiB\nUsed: 7.75 GiB\nReserved by firmware and graphics: "
+                             "512 MiB\nInstalled: 16.0 GiB");
+}
+
+// A theme change repaints the logo from new layers, not the ones made for the old palette;
+// a change of language brings the byline in the new language.
+TEST_F(MonitorWindow, FollowsTheThemeAndTheLanguage) {
+    App& app = open();
+    GtkWidget* logo = areas().at(0);
+    std::vector<uint32_t> byline;
+    auto draw = [&] {
+        Canvas img(gtk_widget_get_allocated_width(logo), gtk_widget_get_allocated_height(logo));
+        gtk_widget_draw(logo, img.cr);
+        byline.clear();
+        for (int y = 56; y < 72; ++y)
+            for (int x = 84; x < 250; ++x)
+                byline.push_back(img.pixel(x, y));
+        return img.pixel(20, 3);
+    };
+    const uint32_t light = draw();
+    SettingsStore::instance().mutable_get().theme = "dark";
+    app.apply_theme();
+    const uint32_t dark = draw();
+    EXPECT_GT(green(light), 200);
+    EXPECT_LT(green(dark), 80);
+
+    const std::vector<uint32_t> english = byline;
+    app.apply_language("de");
+    draw();
+    EXPECT_NE(byline, english);
+    app.apply_language("en");
+}
