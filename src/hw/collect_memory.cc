@@ -177,7 +177,7 @@ void add_slots(Node& node, const RootData& rd) {
         s.add(tr("f.rank"), m.rank);
         s.add(tr("f.data_width"), m.data_width);
         s.add(tr("f.total_width"), m.total_width);
-        s.add(tr("f.voltage"), m.voltage);
+        s.add(tr("f.voltage"), display_voltage(m.voltage));
     }
 }
 
