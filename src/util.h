@@ -28,36 +28,49 @@ bool over_sysroot();
 // The path to open for `path`: sysroot + path for absolute paths, `path` otherwise.
 std::string host_path(const std::string& path);
 
+// Under a sysroot every link is resolved inside it (an absolute target starts again at the
+// sysroot, ".." stops there) and only regular files and directories are opened.
+
+// 0 when no sysroot is set or it opens as a directory; otherwise the reason (an errno value).
+int sysroot_error();
+// Tests: resolve paths under a sysroot without the kernel's openat2, as on kernels before 5.6.
+void set_resolve_without_openat2(bool on);
+
+// What one read may take. A sysfs attribute holds at most one page (64 KiB on the largest
+// page size); whole /proc tables of the largest machines (the cpuinfo of thousands of
+// processors) stay well below the table limit. A file that holds more was not written by a
+// real kernel: it is read only up to the limit, and the cut is recorded (take_cut_reads).
+constexpr size_t attribute_limit = 64u << 10;
+constexpr size_t table_limit = 16u << 20;
+
+// The paths whose reads were cut since the last call (at most a few dozen are kept), and in
+// `total` how many cuts there were; clears the record.
+std::vector<std::string> take_cut_reads(size_t* total = nullptr);
+
+// Up to table_limit (or max_bytes) bytes.
 std::string read_file_raw(const std::string& path);
+std::string read_file_raw(const std::string& path, size_t max_bytes);
+// A one-value attribute, trimmed; up to attribute_limit bytes.
 std::string read_file(const std::string& path);
 
-// A large data file held for the life of the object (the identifier databases). A regular
-// file is mapped read-only, so its pages are the page cache's own instead of a fresh copy;
-// anything else is read. At most `max_bytes` are held, so a link to an endless device cannot
-// exhaust memory. Empty when the file cannot be opened.
+// A large data file held for the life of the object (the identifier databases): read whole
+// up to `max_bytes`. Empty when the file cannot be opened.
 class FileContents {
 public:
     FileContents() = default;
     FileContents(const std::string& path, size_t max_bytes);
     // Text that comes from elsewhere (tests), held the same way.
     explicit FileContents(std::string text);
-    FileContents(FileContents&& other) noexcept;
-    FileContents& operator=(FileContents&& other) noexcept;
-    FileContents(const FileContents&) = delete;
-    FileContents& operator=(const FileContents&) = delete;
-    ~FileContents();
 
     // Stays valid, and at the same address, as long as this object lives, also when moved.
     std::string_view text() const;
 
 private:
-    void release();
-
-    void* m_map = nullptr;
-    size_t m_size = 0;
     std::unique_ptr<const std::string> m_owned; // on the heap, so moving keeps its address
 };
+// The lines of a table (up to table_limit bytes), at most `max_lines` of them.
 std::vector<std::string> read_lines(const std::string& path);
+std::vector<std::string> read_lines(const std::string& path, size_t max_lines);
 std::vector<std::string> list_dir(const std::string& path, const std::string& prefix = "");
 bool path_exists(const std::string& path);
 bool is_dir(const std::string& path);
