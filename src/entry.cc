@@ -9,6 +9,7 @@
 #include "util.h"
 #include "window_module.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -44,22 +45,36 @@ const char* output_path(int argc, char** argv) {
 }
 
 // A full disk or a failing device must not be reported as success, so both the writes and
-// the close are checked.
-bool write_file(const char* path, const std::string& text) {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool ok = util::write_all(fd, text);
-    if (::close(fd) != 0) ok = false;
-    return ok;
+// the close are checked. Returns 0 or the reason of the failure (an errno value).
+int write_file(const char* path, const std::string& text) {
+    // Run as root, the report holds serial numbers that only root may read.
+    mode_t mode = ::geteuid() == 0 ? 0600 : 0666;
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) return errno;
+    int err = util::write_all(fd, text) ? 0 : errno;
+    if (::close(fd) != 0 && err == 0) err = errno;
+    return err;
+}
+
+void print_error(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 int print_help() {
-    std::printf("Quarvel %s — %s\n\n"
-                "  (ohne Argument)      Fenster oeffnen\n"
-                "  --report [DATEI]     kompletten Bericht ausgeben oder speichern\n"
-                "  --version            Version ausgeben\n"
-                "  --help               diese Hilfe\n",
-                version, tr("about.comment"));
+    // One line per option: its syntax (translated words in it) and what it does.
+    const std::pair<std::string, const char*> options[] = {
+        {tr("cli.arg_none"), "cli.help_window"},
+        {std::string("--report [") + tr("cli.arg_file") + "]", "cli.help_report"},
+        {"--version", "cli.help_version"},
+        {"--help", "cli.help_help"},
+    };
+    size_t column = 21;
+    for (const auto& [syntax, key] : options)
+        column = std::max(column, util::code_points(syntax) + 2);
+    std::string text = std::string("Quarvel ") + version + " — " + tr("about.comment") + "\n\n";
+    for (const auto& [syntax, key] : options)
+        text += "  " + syntax + std::string(column - util::code_points(syntax), ' ') + tr(key) + "\n";
+    std::fputs(text.c_str(), stdout);
     return 0;
 }
 
@@ -80,7 +95,9 @@ int run_root_collect() {
 } // namespace
 
 int run_report_mode(int argc, char** argv) {
-    if (host::display_available()) window_module::init_toolkit(argc, argv);
+    // In a child process with a deadline: a display that accepts and never answers must not
+    // hold the report up. It runs while the rest of the machine is read.
+    if (host::display_available()) window_module::start_display_session_probe(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
 
     // The report speaks the language chosen in the window. Only read here: report mode never
@@ -91,26 +108,36 @@ int run_report_mode(int argc, char** argv) {
     util::set_number_format(tr("num.decimal"), tr("num.group"));
 
     auto root = hw::collect_all();
+    window_module::end_display_session_probe();
     std::string text = report::to_text(*root);
     root.reset();
 
     if (const char* path = output_path(argc, argv)) {
-        if (!write_file(path, text)) {
-            std::fprintf(stderr, "Konnte %s nicht schreiben\n", path);
+        if (int err = write_file(path, text)) {
+            print_error(I18n::trf("cli.write_failed", path, std::strerror(err)));
             return 1;
         }
-        std::printf("Bericht geschrieben: %s\n", path);
+        std::printf("%s\n", I18n::trf("cli.report_written", path).c_str());
         return 0;
     }
     if (!util::write_all(STDOUT_FILENO, text)) {
-        std::fprintf(stderr, "Konnte %s nicht schreiben\n", "stdout");
+        print_error(I18n::trf("cli.write_failed", "stdout", std::strerror(errno)));
         return 1;
     }
     return 0;
 }
 
 int run(int argc, char** argv) {
-    switch (find_mode(argc, argv)) {
+    // The reasons of failures (strerror) in the user's language.
+    std::setlocale(LC_MESSAGES, "");
+    Mode mode = find_mode(argc, argv);
+    // A sysroot that cannot be read would give an empty machine that looks real.
+    if (mode != Mode::version && mode != Mode::help)
+        if (int err = util::sysroot_error()) {
+            print_error(I18n::trf("cli.bad_sysroot", util::sysroot().c_str(), std::strerror(err)));
+            return 1;
+        }
+    switch (mode) {
     case Mode::report:
         return run_report_mode(argc, argv);
     case Mode::root_collect:

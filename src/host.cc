@@ -157,6 +157,12 @@ std::optional<FsUsage> fs_usage(const std::string& mount_point) {
     return u;
 }
 
+std::string environment(const char* name) {
+    if (util::over_sysroot()) return {};
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
 bool display_available() {
     if (util::over_sysroot()) return false;
     const char* x = std::getenv("DISPLAY");

@@ -56,6 +56,10 @@ struct FsUsage {
 // statvfs() of a mount point; nothing over a capture or when the call fails.
 std::optional<FsUsage> fs_usage(const std::string& mount_point);
 
+// A variable of this program's environment (desktop, display, language, shell); empty over
+// a capture, whose machine had a session of its own that the capture does not record.
+std::string environment(const char* name);
+
 // True when a graphical display may be reached (DISPLAY or WAYLAND_DISPLAY set) and no
 // capture is being read.
 bool display_available();

@@ -113,10 +113,18 @@ bool natural_less(std::string_view a, std::string_view b);
 // names, serials, firmware strings) are arbitrary bytes; what the interface shows must not be.
 std::string valid_utf8(std::string_view s);
 
+// Characters as the eye counts them: every byte that does not continue a UTF-8 sequence.
+size_t code_points(std::string_view s);
+
 // The part of a path after its last "/" (the whole text when it has none).
 std::string base_name(std::string_view path);
 
-// What read_text does to text already read.
+// Text from outside (files, devices, other processes) made fit to show in a terminal and a
+// window: control characters dropped (tabs, and line breaks unless `keep_newlines`, become
+// spaces), including the C1 controls that terminals also obey, and valid UTF-8.
+std::string clean_text(std::string_view s, bool keep_newlines = true);
+
+// What read_text does to text already read: cut at the first NUL, clean_text, trimmed.
 std::string printable(std::string_view s);
 
 // Decodes the octal escapes (\040, \011, \012, \134) the kernel writes into mount tables and

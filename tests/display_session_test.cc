@@ -6,7 +6,10 @@
 #include "hw/hardware.h"
 #include "test_support.h"
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -90,4 +93,45 @@ TEST(DisplaySession, ReportUnderXvfbAndWithoutADisplay) {
          {"=== Display session  [Monitors: 1] ===", "Backend                         GdkX11Display",
           "Geometry                        1280 × 1024  @ 0,0"})
         EXPECT_NE(block.find(line), std::string::npos) << line << "\n" << block;
+}
+
+TEST(DisplaySession, ADisplayThatNeverAnswersCostsTheReportAtMostItsDeadline) {
+    // A server that accepts connections (the kernel does, from the backlog) and never says a
+    // word: the toolkit's own display opening would wait for ever.
+    int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int display = 50;
+    for (; display < 100; ++display) {
+        addr.sin_port = htons(static_cast<uint16_t>(6000 + display));
+        if (bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+    }
+    ASSERT_LT(display, 100) << "no free X display port";
+    ASSERT_EQ(listen(server, 8), 0);
+    TempDir config;
+    auto env = testing_support::plain_env(config.path());
+    env["DISPLAY"] = "127.0.0.1:" + std::to_string(display);
+    auto run = testing_support::run_quarvel({"--report"}, env, 30);
+    close(server);
+    ASSERT_FALSE(run.timed_out) << "the report hung on the display";
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_LT(run.seconds, 10.0);
+    EXPECT_EQ(testing_support::report_node(run.out, "Display session"),
+              "=== Display session ===\n\n");
+}
+
+TEST(DisplaySession, TheSessionTextCarriesEveryFieldAndSurvivesDamage) {
+    auto session = *two_monitors();
+    session.monitors[0].model = "odd|model\nwith\\escapes";
+    auto back = hw::session_from_text(hw::session_to_text(session));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(hw::session_to_text(*back), hw::session_to_text(session));
+    EXPECT_EQ(back->monitors[0].model, session.monitors[0].model);
+    EXPECT_EQ(back->monitors[1].x, -1920);
+    // A text cut short keeps what arrived whole; no session line, no session.
+    std::string text = hw::session_to_text(session);
+    EXPECT_EQ(hw::session_from_text(text.substr(0, text.size() - 3))->monitors.size(), 1u);
+    EXPECT_FALSE(hw::session_from_text("M a|b|1\nQ\n"));
 }

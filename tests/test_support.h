@@ -48,14 +48,19 @@ private:
 struct RunResult {
     int exit_code = -1;  // valid when the program exited
     int term_signal = 0; // non-zero when a signal ended it
+    bool timed_out = false;
+    double seconds = 0; // wall time from start to exit
     std::string out;
     std::string err;
 };
 
 // Runs the built program with `args` in an environment made only of `env` (plus PATH), so
-// nothing of the developer's session (language, display, configuration) leaks in.
+// nothing of the developer's session (language, display, configuration) leaks in. A program
+// still running after `timeout_seconds` is killed, so a hang fails a test instead of stalling
+// the suite.
 RunResult run_quarvel(const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env = {});
+                      const std::map<std::string, std::string>& env = {},
+                      int timeout_seconds = 60);
 
 // The fixed environment most end-to-end tests use: English, UTC, no display, an empty
 // configuration directory, and the given sysroot (or none when empty).

@@ -17,6 +17,9 @@ namespace hw {
 
 namespace {
 
+// An interface's uevent holds a handful of lines.
+constexpr size_t max_uevent_lines = 256;
+
 const std::string net_root = "/sys/class/net";
 const char* const separator = "  \u00B7  "; // "  ·  "
 
@@ -60,7 +63,7 @@ std::string type_text(const std::string& raw) {
 // What kind of virtual or special interface the driver declared (DEVTYPE in uevent):
 // "bridge", "bond", "vlan", "wlan", "wwan" …
 std::string devtype_of(const std::string& dir) {
-    for (const auto& line : util::read_lines(dir + "/uevent"))
+    for (const auto& line : util::read_lines(dir + "/uevent", max_uevent_lines))
         if (util::starts_with(line, "DEVTYPE=")) return util::printable(line.substr(8));
     return {};
 }
