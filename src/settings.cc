@@ -11,6 +11,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <limits>
+#include <vector>
+#include <dirent.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,12 +54,44 @@ const char* absolute_env(const char* name) {
     return v && v[0] == '/' ? v : nullptr;
 }
 
+// Without HOME (a service, a cleared environment) the home directory is the one the password
+// database names; the working directory would scatter settings over the file system.
+std::string password_home() {
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    std::vector<char> buf(16384);
+    if (::getpwuid_r(::getuid(), &entry, buf.data(), buf.size(), &found) != 0 || !found)
+        return {};
+    return found->pw_dir && found->pw_dir[0] == '/' ? found->pw_dir : "";
+}
+
+// Empty when there is no home directory at all: the settings are then kept in memory only.
 std::string settings_directory() {
     if (const char* snap = absolute_env("SNAP_USER_COMMON")) return std::string(snap) + "/config";
     if (const char* xdg = absolute_env("XDG_CONFIG_HOME")) return std::string(xdg) + "/Quarvel";
-    const char* home = std::getenv("HOME");
-    std::string base = home && *home ? home : ".";
-    return base + "/.config/Quarvel";
+    const char* home = absolute_env("HOME");
+    std::string base = home ? home : password_home();
+    return base.empty() ? base : base + "/.config/Quarvel";
+}
+
+constexpr const char* temp_prefix = "settings.json.tmp.";
+
+// A save killed before its rename (SIGKILL, power loss) leaves its temporary file behind.
+// A save in progress holds a lock on its file, so a file nobody locks is such a leftover.
+void remove_stale_temporaries(const std::string& dir) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (struct dirent* e = ::readdir(d)) {
+        if (!util::starts_with(e->d_name, temp_prefix)) continue;
+        int fd = ::openat(::dirfd(d), e->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(::dirfd(d), e->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(d);
 }
 
 // Position just after the first `"key"` and the ':' that follows it, or npos.
@@ -135,13 +171,16 @@ SettingsStore& SettingsStore::instance() {
 }
 
 std::string SettingsStore::file_path() {
-    return settings_directory() + "/settings.json";
+    std::string dir = settings_directory();
+    return dir.empty() ? dir : dir + "/settings.json";
 }
 
 std::string SettingsStore::path() const {
+    std::string dir = settings_directory();
+    if (dir.empty()) return dir;
     std::error_code ec;
-    std::filesystem::create_directories(settings_directory(), ec);
-    return file_path();
+    std::filesystem::create_directories(dir, ec);
+    return dir + "/settings.json";
 }
 
 void SettingsStore::apply_text(std::string_view text, Settings& s) {
@@ -201,7 +240,8 @@ std::string SettingsStore::to_text(const Settings& s) {
 // directory behind that makes every later save of the user fail.
 void SettingsStore::load() {
     std::string text;
-    if (!read_settings_file(file_path(), text)) return;
+    std::string file = file_path();
+    if (file.empty() || !read_settings_file(file, text)) return;
     apply_text(text, m_settings);
 }
 
@@ -209,15 +249,30 @@ void SettingsStore::load() {
 // a second copy of the program saving at the same moment never leaves a partial file behind.
 bool SettingsStore::save() const {
     std::string target = path();
-    std::string tmp = target + ".tmp.XXXXXX";
-    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (target.empty()) return false;
+    remove_stale_temporaries(target.substr(0, target.rfind('/')));
+    std::string tmp;
+    int fd = -1;
+    // Locked at once, so that another copy's clean-up never takes it for a leftover; a clean-up
+    // that came first removed the name, and a new file is made.
+    for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+        tmp = target.substr(0, target.rfind('/') + 1) + temp_prefix + "XXXXXX";
+        fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+        if (fd < 0) return false;
+        struct stat st;
+        if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &st) != 0 || st.st_nlink == 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
     if (fd < 0) return false;
     bool ok = util::write_all(fd, to_text(m_settings));
     // Without it a power loss shortly after the rename can leave an empty file on some
     // file systems.
     if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
+    // Renamed while still locked: closing first would let a clean-up take the file.
     if (ok && std::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
     if (!ok) ::unlink(tmp.c_str());
+    ::close(fd);
     return ok;
 }
