@@ -1,6 +1,7 @@
 #include "window_module.h"
 
 #include "hw/display_session.h"
+#include "i18n.h"
 #include "util.h"
 
 #include <cerrno>
@@ -148,10 +149,8 @@ int run_window(int argc, char** argv) {
     using Entry = int (*)(int, char**);
     auto entry = handle ? reinterpret_cast<Entry>(dlsym(handle, "quarvel_window_main")) : nullptr;
     if (!entry) {
-        std::fprintf(stderr,
-                     "Quarvel: the window is not available in this build (%s); "
-                     "use --report for the text report.\n",
-                     error.empty() ? "quarvel_window_main missing" : error.c_str());
+        std::string reason = error.empty() ? "quarvel_window_main missing" : error;
+        std::fprintf(stderr, "%s\n", I18n::trf("cli.no_window", reason.c_str()).c_str());
         return 1;
     }
     return entry(argc, argv);

@@ -3,6 +3,8 @@
 #include "util.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using testing_support::plain_env;
 using testing_support::read_whole_file;
@@ -43,10 +45,20 @@ TEST_F(CommandLine, VersionAndHelpTheFirstRecognisedOptionWins) {
     EXPECT_EQ(h.exit_code, 0);
     EXPECT_EQ(h.out, "Quarvel 1.0 — Shows every hardware detail this system reports about "
                      "itself.\n\n"
-                     "  (ohne Argument)      Fenster oeffnen\n"
-                     "  --report [DATEI]     kompletten Bericht ausgeben oder speichern\n"
-                     "  --version            Version ausgeben\n"
-                     "  --help               diese Hilfe\n");
+                     "  (no argument)        open the window\n"
+                     "  --report [FILE]      print the full report or save it\n"
+                     "  --version            print the version\n"
+                     "  --help               show this help\n");
+    // Each language its own texts; the German ones as they always were.
+    auto german = env();
+    german["LANGUAGE"] = "de";
+    auto de = run_quarvel({"-h"}, german);
+    EXPECT_EQ(de.out, "Quarvel 1.0 — Zeigt jedes Hardware-Detail, das dieses System über sich "
+                      "selbst meldet.\n\n"
+                      "  (ohne Argument)      Fenster oeffnen\n"
+                      "  --report [DATEI]     kompletten Bericht ausgeben oder speichern\n"
+                      "  --version            Version ausgeben\n"
+                      "  --help               diese Hilfe\n");
 }
 
 TEST_F(CommandLine, ReportToStandardOutputHasTheHeaderAndTwelveBranches) {
@@ -65,21 +77,46 @@ TEST_F(CommandLine, TheFileIsTheFirstNonOptionAfterAReportOptionAndIsReplaced) {
     m_out.write("out.txt", std::string(100000, 'z'));
     auto r = run_quarvel({"--report", "--version", "-r", path}, env());
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "Bericht geschrieben: " + path + "\n");
+    EXPECT_EQ(r.out, "Report written: " + path + "\n");
     std::string written = read_whole_file(path);
     EXPECT_TRUE(is_report(written));
     EXPECT_EQ(written.find("zzzzzzzzzz"), std::string::npos);
 }
 
-TEST_F(CommandLine, UnwritableTargetsFailWithExitOne) {
+TEST_F(CommandLine, UnwritableTargetsFailWithExitOneAndTheReason) {
     std::string missing = m_out.path() + "/no/such/dir/r.txt";
     // /dev/full opens but every write fails: still a failure, never the success line.
-    for (const std::string& target : {missing, std::string("/dev/full")}) {
+    const std::pair<std::string, const char*> cases[] = {
+        {missing, "No such file or directory"}, {"/dev/full", "No space left on device"}};
+    for (const auto& [target, reason] : cases) {
         auto r = run_quarvel({"--report", target}, env());
         EXPECT_EQ(r.exit_code, 1) << target;
-        EXPECT_EQ(r.err, "Konnte " + target + " nicht schreiben\n");
+        EXPECT_EQ(r.err, "Could not write " + target + ": " + reason + "\n");
         EXPECT_EQ(r.out, "");
     }
+}
+
+TEST_F(CommandLine, ASysrootThatIsNoDirectoryFailsInsteadOfDescribingNothing) {
+    m_out.write("file", "");
+    for (const std::string& root : {m_out.path() + "/missing", m_out.path() + "/file"}) {
+        auto e = env();
+        e["QUARVEL_SYSROOT"] = root;
+        auto r = run_quarvel({"--report"}, e);
+        EXPECT_EQ(r.exit_code, 1) << root;
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(util::starts_with(r.err, "QUARVEL_SYSROOT cannot be read as a directory: " +
+                                                 root + ": "))
+            << r.err;
+    }
+}
+
+TEST_F(CommandLine, AsRootTheReportFileIsTheOwnersAlone) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs administrator rights";
+    std::string path = m_out.path() + "/root.txt";
+    ASSERT_EQ(run_quarvel({"--report", path}, env()).exit_code, 0);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(CommandLine, WithoutAnOptionTheWindowPathRunsNotTheReport) {
