@@ -80,3 +80,124 @@ TEST(Hostile, TablesBeyondAnyMachineAreCutAndTheReportSaysWhere) {
     std::string os = testing_support::report_node(report, "Operating system");
     EXPECT_NE(os.find("/proc/loadavg"), std::string::npos) << os;
 }
+
+namespace {
+
+const char* const marker = "OUTSIDE-THE-CAPTURE-7f3a";
+
+// Damages a copy of a fixture machine: at seeded places, files become random bytes, endless
+// (sparse) files, FIFOs, links to /dev/zero, links out of the tree (absolute and climbing),
+// loops, or directories; some directories get entries whose names hold control characters
+// and broken UTF-8, or links back to their parent; one may get 10,000 entries.
+void damage(const std::string& root, const std::string& outside, std::mt19937& rng,
+            bool crowd) {
+    std::vector<fs::path> files, dirs;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        if (it->is_symlink()) continue;
+        (it->is_directory() ? dirs : files).push_back(it->path());
+    }
+    std::shuffle(files.begin(), files.end(), rng);
+    std::shuffle(dirs.begin(), dirs.end(), rng);
+    auto random_bytes = [&] {
+        std::string s(rng() % 400, '\0');
+        for (char& c : s)
+            c = static_cast<char>(rng() % 5 ? rng() % 256 : "\x1b\x9b\n\x07\xff:="[rng() % 7]);
+        return s;
+    };
+    const std::string climb = "../../../../../../../../../../../..";
+    for (size_t i = 0; i < files.size() && i < 40; ++i) {
+        const fs::path& f = files[i];
+        fs::remove(f);
+        switch (i % 8) {
+        case 0:
+            testing_support::TempDir::write_file(f, random_bytes());
+            break;
+        case 1:
+            testing_support::TempDir::write_file(f, "");
+            fs::resize_file(f, 1ull << 30); // sparse: endless as far as any reader cares
+            break;
+        case 2:
+            mkfifo(f.c_str(), 0644);
+            break;
+        case 3:
+            fs::create_symlink("/dev/zero", f);
+            break;
+        case 4:
+            fs::create_symlink(outside + "/secret", f);
+            break;
+        case 5:
+            fs::create_symlink(climb + outside, f);
+            break;
+        case 6:
+            fs::create_symlink(f.filename(), f); // a link to itself
+            break;
+        case 7:
+            fs::create_directories(f);
+            testing_support::TempDir::write_file(f / "x\x1b[2J\xff", random_bytes());
+            break;
+        }
+    }
+    for (size_t i = 0; i < dirs.size() && i < 6; ++i) {
+        testing_support::TempDir::write_file(dirs[i] / "evil\x1b]0;x\a\xc3\x28", random_bytes());
+        fs::create_symlink("..", dirs[i] / "loop");
+        fs::create_symlink(climb + outside, dirs[i] / "escape");
+    }
+    if (crowd && !dirs.empty())
+        for (int i = 0; i < 10000; ++i)
+            testing_support::TempDir::write_file(dirs[0] / ("e" + std::to_string(i)), "1\n");
+}
+
+class HostileCopy : public ::testing::TestWithParam<std::string> {};
+
+} // namespace
+
+TEST_P(HostileCopy, ReportEndsInTimeCleanAndWithNothingFromOutside) {
+    const char* env_seed = std::getenv("QUARVEL_HOSTILE_SEED");
+    const unsigned seed = (env_seed ? static_cast<unsigned>(std::atoll(env_seed)) : 20261206u) +
+                          static_cast<unsigned>(std::hash<std::string>{}(GetParam()) % 1000);
+    TempDir outside, copy, config;
+    outside.write("secret", std::string(marker) + "\n");
+    outside.write(std::string(marker) + "-dir/" + marker, std::string(marker) + "\n");
+    const std::string root = copy.path() + "/machine";
+    fs::copy(testing_support::fixture(GetParam()), root,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    std::mt19937 rng(seed);
+    // The crowded directory costs a second of writing: one machine in five gets it.
+    damage(root, outside.path(), rng, seed % 5 == 0);
+
+    auto run = testing_support::run_quarvel(
+        {"--report"}, testing_support::plain_env(config.path(), root), 60);
+    ASSERT_FALSE(run.timed_out) << "seed " << seed;
+    EXPECT_EQ(run.exit_code, 0) << "seed " << seed << "\n" << run.err;
+    EXPECT_LT(run.seconds, 20.0) << "seed " << seed;
+    EXPECT_EQ(terminal_fault(run.out), "") << "seed " << seed;
+    EXPECT_EQ(run.out.find(marker), std::string::npos) << "seed " << seed;
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, HostileCopy,
+                         ::testing::ValuesIn(testing_support::fixture_machines()),
+                         [](const auto& param) {
+                             std::string n = param.param;
+                             for (char& c : n)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return n;
+                         });
+
+// Every file of a capture is endless (the kind of capture a careless copy of /sys makes with
+// device nodes or a broken file system): each read stops at its limit.
+TEST(Hostile, ACaptureOfEndlessFilesEndsInTime) {
+    TempDir copy, config;
+    const std::string root = copy.path() + "/machine";
+    fs::copy(testing_support::fixture("laptop-intel"), root,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file() && !e.is_symlink()) fs::resize_file(e.path(), 1ull << 30);
+    auto run = testing_support::run_quarvel(
+        {"--report"}, testing_support::plain_env(config.path(), root), 120);
+    ASSERT_FALSE(run.timed_out);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_LT(run.seconds, 30.0);
+    EXPECT_LT(run.out.size(), 4u << 20);
+    EXPECT_EQ(terminal_fault(run.out), "");
+}

@@ -58,7 +58,10 @@ TempDir::~TempDir() {
 }
 
 void TempDir::write(const std::string& rel, const std::string& content) const {
-    fs::path p = fs::path(m_path + "/" + rel);
+    write_file(fs::path(m_path + "/" + rel), content);
+}
+
+void TempDir::write_file(const fs::path& p, const std::string& content) {
     fs::create_directories(p.parent_path());
     std::ofstream f(p, std::ios::binary | std::ios::trunc);
     f.write(content.data(), static_cast<std::streamsize>(content.size()));

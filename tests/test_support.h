@@ -5,6 +5,7 @@
 #include "hw/hardware.h"
 #include "hw/ids.h"
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -40,6 +41,8 @@ public:
     void mkdir(const std::string& rel) const;
     // Creates the link path() + rel pointing at `target`, exactly as written.
     void symlink(const std::string& target, const std::string& rel) const;
+    // Writes `content` to the absolute `path`, creating parent directories.
+    static void write_file(const std::filesystem::path& path, const std::string& content);
 
 private:
     std::string m_path;
