@@ -117,3 +117,11 @@ TEST_F(OsBranch, SessionFromTheEnvironmentOnlyLiveKernelFromUnameLive) {
     EXPECT_NE(value(live, "Kernel", "Page size"), "<no row>");
     EXPECT_NE(value(live, "Runtime", "Processors online"), "<no row>");
 }
+
+TEST_F(OsBranch, EmptyQuotedValuesGiveNoRowAndNoSummary) {
+    m_root.write("etc/os-release", "PRETTY_NAME=\"\"\nID=''\nVERSION_ID=\"12\"\n");
+    const hw::Node* os = collect(m_root.path());
+    EXPECT_EQ(os->summary, "");
+    EXPECT_EQ(testing_support::rows(os, "Distribution"),
+              std::vector<std::string>{"Version ID=12"});
+}
