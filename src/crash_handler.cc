@@ -202,7 +202,7 @@ struct Prepared {
     std::string tail;    // system, desktop and snap lines and the backtrace heading
     std::string subject; // the mail subject up to the signal description
     std::string script;
-    std::string notice; // where the report is, for standard error
+    std::string notice;   // where the report is, for standard error
     bool display = false; // a dialog can only be shown on a display
     std::vector<std::string> env_strings;
     std::vector<char*> envp;

@@ -73,7 +73,8 @@ int print_help() {
         column = std::max(column, util::code_points(syntax) + 2);
     std::string text = std::string("Quarvel ") + version + " — " + tr("about.comment") + "\n\n";
     for (const auto& [syntax, key] : options)
-        text += "  " + syntax + std::string(column - util::code_points(syntax), ' ') + tr(key) + "\n";
+        text +=
+            "  " + syntax + std::string(column - util::code_points(syntax), ' ') + tr(key) + "\n";
     std::fputs(text.c_str(), stdout);
     return 0;
 }

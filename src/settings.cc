@@ -8,15 +8,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <limits>
-#include <vector>
-#include <dirent.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 const std::array<Settings::ColorField, 15> Settings::color_fields = {{
     {"bg_light", &Settings::bg_light},
@@ -60,8 +60,7 @@ std::string password_home() {
     struct passwd entry;
     struct passwd* found = nullptr;
     std::vector<char> buf(16384);
-    if (::getpwuid_r(::getuid(), &entry, buf.data(), buf.size(), &found) != 0 || !found)
-        return {};
+    if (::getpwuid_r(::getuid(), &entry, buf.data(), buf.size(), &found) != 0 || !found) return {};
     return found->pw_dir && found->pw_dir[0] == '/' ? found->pw_dir : "";
 }
 

@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
-#include <cstdio>
 #include <linux/openat2.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -50,8 +50,8 @@ namespace {
 std::mutex g_root_mutex;
 std::string g_root_path;
 int g_root_fd = -1;
-bool g_walk_only = false;    // tests: resolve without the kernel's help
-bool g_no_openat2 = false;   // learnt once: this kernel or sandbox has no openat2
+bool g_walk_only = false;  // tests: resolve without the kernel's help
+bool g_no_openat2 = false; // learnt once: this kernel or sandbox has no openat2
 
 // The sysroot directory, opened once while QUARVEL_SYSROOT names it; -1 with errno set
 // when it cannot be opened as a directory.

@@ -67,7 +67,8 @@ Probe g_probe;
 int ms_until(const timespec& deadline) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    long long ms = (deadline.tv_sec - now.tv_sec) * 1000LL + (deadline.tv_nsec - now.tv_nsec) / 1000000;
+    long long ms =
+        (deadline.tv_sec - now.tv_sec) * 1000LL + (deadline.tv_nsec - now.tv_nsec) / 1000000;
     return ms < 0 ? 0 : static_cast<int>(ms);
 }
 
@@ -85,8 +86,10 @@ std::optional<hw::DisplaySession> probed_session() {
         char buf[4096];
         ssize_t n = ::read(g_probe.fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) complete = n == 0;
-        else if (text.size() < (1u << 20)) text.append(buf, static_cast<size_t>(n));
+        if (n <= 0)
+            complete = n == 0;
+        else if (text.size() < (1u << 20))
+            text.append(buf, static_cast<size_t>(n));
         if (n < 0) break;
     }
     ::close(g_probe.fd);

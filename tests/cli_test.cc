@@ -86,8 +86,8 @@ TEST_F(CommandLine, TheFileIsTheFirstNonOptionAfterAReportOptionAndIsReplaced) {
 TEST_F(CommandLine, UnwritableTargetsFailWithExitOneAndTheReason) {
     std::string missing = m_out.path() + "/no/such/dir/r.txt";
     // /dev/full opens but every write fails: still a failure, never the success line.
-    const std::pair<std::string, const char*> cases[] = {
-        {missing, "No such file or directory"}, {"/dev/full", "No space left on device"}};
+    const std::pair<std::string, const char*> cases[] = {{missing, "No such file or directory"},
+                                                         {"/dev/full", "No space left on device"}};
     for (const auto& [target, reason] : cases) {
         auto r = run_quarvel({"--report", target}, env());
         EXPECT_EQ(r.exit_code, 1) << target;
@@ -104,8 +104,8 @@ TEST_F(CommandLine, ASysrootThatIsNoDirectoryFailsInsteadOfDescribingNothing) {
         auto r = run_quarvel({"--report"}, e);
         EXPECT_EQ(r.exit_code, 1) << root;
         EXPECT_EQ(r.out, "");
-        EXPECT_TRUE(util::starts_with(r.err, "QUARVEL_SYSROOT cannot be read as a directory: " +
-                                                 root + ": "))
+        EXPECT_TRUE(util::starts_with(
+            r.err, "QUARVEL_SYSROOT cannot be read as a directory: " + root + ": "))
             << r.err;
     }
 }

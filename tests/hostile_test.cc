@@ -25,9 +25,11 @@ std::string terminal_fault(const std::string& text) {
     if (util::valid_utf8(text) != text) return "invalid UTF-8";
     for (size_t i = 0; i < text.size(); ++i) {
         auto c = static_cast<unsigned char>(text[i]);
-        bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        bool c1 =
+            c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
         if ((c < 0x20 && c != '\n') || c == 0x7F || c1)
-            return "control character at " + std::to_string(i) + ": " + text.substr(i > 40 ? i - 40 : 0, 80);
+            return "control character at " + std::to_string(i) + ": " +
+                   text.substr(i > 40 ? i - 40 : 0, 80);
     }
     return {};
 }
@@ -42,9 +44,11 @@ std::string report_over(const std::string& root) {
 
 TEST(Hostile, TextAndNamesFromOutsideReachNoTerminalUncleaned) {
     TempDir m;
-    m.write("proc/cpuinfo", "processor\t: 0\nmodel name\t: Evil\x1b]0;owned\aCPU\nfl\x1b[2Jags\t: fpu\n");
+    m.write("proc/cpuinfo",
+            "processor\t: 0\nmodel name\t: Evil\x1b]0;owned\aCPU\nfl\x1b[2Jags\t: fpu\n");
     m.write("proc/meminfo", "MemTotal: 100 kB\nEvil\x1b[2J: 5 kB\n");
-    m.write("proc/swaps", "Filename Type Size Used Priority\n/dev/evil\x1b[31m partition 100 0 -2\n");
+    m.write("proc/swaps",
+            "Filename Type Size Used Priority\n/dev/evil\x1b[31m partition 100 0 -2\n");
     m.write("proc/bus/input/devices",
             "I: Bus=0003 Vendor=0001 Product=0002 Version=0001\nN: Name=\"Evil\x1b[5mMouse\"\n"
             "H: Handlers=mouse0 event0\nB: EV=17\n\n");
@@ -57,8 +61,8 @@ TEST(Hostile, TextAndNamesFromOutsideReachNoTerminalUncleaned) {
     std::string report = report_over(m.path());
     EXPECT_EQ(terminal_fault(report), "");
     // Cleaned, not dropped: the reader still sees what the machine said.
-    for (const char* seen : {"Evil]0;ownedCPU", "Evil[5mMouse", "Evil[1mOS", "/dev/evil[31m",
-                             "hwmon0\xEF\xBF\xBD"})
+    for (const char* seen :
+         {"Evil]0;ownedCPU", "Evil[5mMouse", "Evil[1mOS", "/dev/evil[31m", "hwmon0\xEF\xBF\xBD"})
         EXPECT_NE(report.find(seen), std::string::npos) << seen;
 }
 
@@ -89,8 +93,7 @@ const char* const marker = "OUTSIDE-THE-CAPTURE-7f3a";
 // (sparse) files, FIFOs, links to /dev/zero, links out of the tree (absolute and climbing),
 // loops, or directories; some directories get entries whose names hold control characters
 // and broken UTF-8, or links back to their parent; one may get 10,000 entries.
-void damage(const std::string& root, const std::string& outside, std::mt19937& rng,
-            bool crowd) {
+void damage(const std::string& root, const std::string& outside, std::mt19937& rng, bool crowd) {
     std::vector<fs::path> files, dirs;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
          ++it) {
@@ -166,8 +169,8 @@ TEST_P(HostileCopy, ReportEndsInTimeCleanAndWithNothingFromOutside) {
     // The crowded directory costs a second of writing: one machine in five gets it.
     damage(root, outside.path(), rng, seed % 5 == 0);
 
-    auto run = testing_support::run_quarvel(
-        {"--report"}, testing_support::plain_env(config.path(), root), 60);
+    auto run = testing_support::run_quarvel({"--report"},
+                                            testing_support::plain_env(config.path(), root), 60);
     ASSERT_FALSE(run.timed_out) << "seed " << seed;
     EXPECT_EQ(run.exit_code, 0) << "seed " << seed << "\n" << run.err;
     EXPECT_LT(run.seconds, 20.0) << "seed " << seed;
@@ -193,8 +196,8 @@ TEST(Hostile, ACaptureOfEndlessFilesEndsInTime) {
              fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     for (const auto& e : fs::recursive_directory_iterator(root))
         if (e.is_regular_file() && !e.is_symlink()) fs::resize_file(e.path(), 1ull << 30);
-    auto run = testing_support::run_quarvel(
-        {"--report"}, testing_support::plain_env(config.path(), root), 120);
+    auto run = testing_support::run_quarvel({"--report"},
+                                            testing_support::plain_env(config.path(), root), 120);
     ASSERT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_LT(run.seconds, 30.0);

@@ -122,6 +122,5 @@ TEST_F(OsBranch, EmptyQuotedValuesGiveNoRowAndNoSummary) {
     m_root.write("etc/os-release", "PRETTY_NAME=\"\"\nID=''\nVERSION_ID=\"12\"\n");
     const hw::Node* os = collect(m_root.path());
     EXPECT_EQ(os->summary, "");
-    EXPECT_EQ(testing_support::rows(os, "Distribution"),
-              std::vector<std::string>{"Version ID=12"});
+    EXPECT_EQ(testing_support::rows(os, "Distribution"), std::vector<std::string>{"Version ID=12"});
 }

@@ -116,7 +116,8 @@ TEST_F(RootDataTest, ExchangeTextRoundTripsAwkwardFieldsAndParsesStrictly) {
     hw::RootData again;
     again.parse(grouped.serialize());
     EXPECT_EQ(again.memory, grouped.memory);
-    EXPECT_EQ(hw::display_voltage("1234 V") + " " + hw::display_voltage("1.35 V"), "1.234 V 1,35 V");
+    EXPECT_EQ(hw::display_voltage("1234 V") + " " + hw::display_voltage("1.35 V"),
+              "1.234 V 1,35 V");
     EXPECT_FALSE(hw::RootData().parse("V 1\nD product_serial|\n"));
     EXPECT_FALSE(hw::RootData().parse("D product_serial|X\n"));
     EXPECT_TRUE(hw::RootData().parse("V 1\nD board_serial|B\nD unknown|Z\nQ what\n"));

@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <pwd.h>
 #include <sys/file.h>
-#include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

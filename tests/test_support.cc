@@ -5,16 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <poll.h>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <poll.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>

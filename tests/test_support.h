@@ -62,8 +62,7 @@ struct RunResult {
 // still running after `timeout_seconds` is killed, so a hang fails a test instead of stalling
 // the suite.
 RunResult run_quarvel(const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env = {},
-                      int timeout_seconds = 60);
+                      const std::map<std::string, std::string>& env = {}, int timeout_seconds = 60);
 
 // The fixed environment most end-to-end tests use: English, UTC, no display, an empty
 // configuration directory, and the given sysroot (or none when empty).

@@ -1,8 +1,8 @@
 #include "test_support.h"
 #include "util.h"
 
-#include <gtest/gtest.h>
 #include <cerrno>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -51,8 +51,8 @@ TEST(Readers, OddFilesNeitherHangNorFault) {
     dir.symlink("b", "sys/a");
     dir.symlink("a", "sys/b");
     // An unpacked capture may hold device nodes; opening some devices acts, so none is opened.
-    bool made_device = ::mknod((dir.path() + "/sys/device").c_str(), S_IFCHR | 0644,
-                               makedev(1, 5)) == 0;
+    bool made_device =
+        ::mknod((dir.path() + "/sys/device").c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0;
     ScopedEnv root("QUARVEL_SYSROOT", dir.path());
     EXPECT_EQ(read_file("/sys/pad"), "abc");
     EXPECT_EQ(read_file_raw("/sys/dir"), "");
@@ -111,7 +111,7 @@ TEST_P(ReadersInsideTheSysroot, LinksAndDotDotNeverLeaveIt) {
     ScopedEnv root("QUARVEL_SYSROOT", dir.path());
     for (const std::string& path : std::vector<std::string>{
              "/proc/absolute", "/proc/relative", "/sys/dirlink/secret", "/proc/chain/inner",
-          "/../../../../../.." + outside.path() + "/secret"}) {
+             "/../../../../../.." + outside.path() + "/secret"}) {
         EXPECT_EQ(read_file_raw(path), "") << path;
         EXPECT_TRUE(read_lines(path).empty()) << path;
         EXPECT_FALSE(readable(path)) << path;

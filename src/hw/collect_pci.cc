@@ -70,7 +70,8 @@ std::string hex_range(uint64_t start, uint64_t end) {
 }
 
 void add_resources(Section& s, const std::string& dir) {
-    for (const auto& r : parse_pci_resources(util::read_file_raw(dir + "/resource", util::attribute_limit))) {
+    for (const auto& r :
+         parse_pci_resources(util::read_file_raw(dir + "/resource", util::attribute_limit))) {
         // A range over the whole 64-bit space has a size one beyond what fits.
         uint64_t size = r.end - r.start == UINT64_MAX ? UINT64_MAX : r.end - r.start + 1;
         std::string what = util::fmt_bytes(size);

@@ -27,13 +27,13 @@ int to_int(const std::string& s) {
 } // namespace
 
 std::string session_to_text(const DisplaySession& session) {
-    std::string out = "S " + escape_field(session.backend) + "|" +
-                      escape_field(session.display_name) + "\n";
+    std::string out =
+        "S " + escape_field(session.backend) + "|" + escape_field(session.display_name) + "\n";
     for (const auto& m : session.monitors) {
-        const int numbers[] = {m.x,          m.y,           m.width,         m.height,
-                               m.work_x,     m.work_y,      m.work_width,    m.work_height,
-                               m.refresh_millihz, m.scale,  m.width_mm,      m.height_mm,
-                               m.primary ? 1 : 0};
+        const int numbers[] = {
+            m.x,        m.y,          m.width,          m.height,          m.work_x,
+            m.work_y,   m.work_width, m.work_height,    m.refresh_millihz, m.scale,
+            m.width_mm, m.height_mm,  m.primary ? 1 : 0};
         out += "M " + escape_field(m.manufacturer) + "|" + escape_field(m.model);
         for (int n : numbers)
             out += "|" + std::to_string(n);
@@ -53,9 +53,10 @@ std::optional<DisplaySession> session_from_text(std::string_view text) {
             SessionMonitor m;
             m.manufacturer = unescape_field(f[0]);
             m.model = unescape_field(f[1]);
-            int* numbers[] = {&m.x,          &m.y,           &m.width,         &m.height,
-                              &m.work_x,     &m.work_y,      &m.work_width,    &m.work_height,
-                              &m.refresh_millihz, &m.scale,  &m.width_mm,      &m.height_mm};
+            int* numbers[] = {&m.x,          &m.y,           &m.width,
+                              &m.height,     &m.work_x,      &m.work_y,
+                              &m.work_width, &m.work_height, &m.refresh_millihz,
+                              &m.scale,      &m.width_mm,    &m.height_mm};
             for (size_t i = 0; i < std::size(numbers); ++i)
                 *numbers[i] = to_int(f[2 + i]);
             m.primary = f[14] == "1";

@@ -42,10 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (std::string* field : {&m.locator, &m.bank})
             *field = text();
         m.size_bytes = number();
-        for (std::string* field :
-             {&m.type, &m.form_factor, &m.speed, &m.configured_speed, &m.manufacturer,
-              &m.part_number, &m.serial, &m.asset_tag, &m.rank, &m.data_width, &m.total_width,
-              &m.voltage})
+        for (std::string* field : {&m.type, &m.form_factor, &m.speed, &m.configured_speed,
+                                   &m.manufacturer, &m.part_number, &m.serial, &m.asset_tag,
+                                   &m.rank, &m.data_width, &m.total_width, &m.voltage})
             *field = text();
         r.memory.push_back(m);
     }
