@@ -3,6 +3,7 @@
 #include "settings.h"
 #include "util.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -79,6 +80,17 @@ Rgb load_color(double percent) {
     if (f < 0.5) return {0.15 + 0.75 * 2 * f, 0.7, 0.25 * (1 - 2 * f)};
     if (f > 1) return {0.9, 0.15, 0};
     return {0.9, 0.7 - 0.55 * 2 * (f - 0.5), 0};
+}
+
+Rgb load_ramp(const Palette& p, double fraction) {
+    auto colour = [](const std::string& hex) {
+        Rgb c{0.5, 0.5, 0.5};
+        hex_to_rgb(hex, c);
+        return c;
+    };
+    const double f = std::isnan(fraction) ? 0 : std::clamp(fraction, 0.0, 1.0);
+    if (f <= 0.5) return mix(colour(p.load_mid), colour(p.load_low), f * 2);
+    return mix(colour(p.load_high), colour(p.load_mid), (f - 0.5) * 2);
 }
 
 std::string mix_hex(const std::string& fg, const std::string& bg, double alpha) {

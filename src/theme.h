@@ -48,6 +48,11 @@ struct Palette {
 // yellow-orange at 50 %, red at 100 % (and a darker red beyond).
 Rgb load_color(double percent);
 
+// The palette's own load ramp, which the user's load colours change: `load_low` at 0,
+// `load_mid` at 0.5, `load_high` at 1, blended in between; `fraction` is clamped to [0, 1].
+// A colour that does not parse counts as mid grey.
+Rgb load_ramp(const Palette& p, double fraction);
+
 // The style sheet for `p`; `ui_font_family` is put into the ".name-cell" rule as given.
 std::string build_css(const Palette& p, std::string_view ui_font_family);
 

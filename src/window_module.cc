@@ -19,6 +19,9 @@
 #ifndef QUARVEL_MODULE_DIR
 #define QUARVEL_MODULE_DIR ""
 #endif
+#ifndef QUARVEL_MODULE_DIR_FROM_BINARY
+#define QUARVEL_MODULE_DIR_FROM_BINARY ""
+#endif
 
 namespace window_module {
 
@@ -41,7 +44,13 @@ void* load(std::string* error) {
     static void* handle = nullptr;
     static std::string last_error;
     if (handle) return handle;
-    for (const std::string& dir : {own_directory(), std::string(QUARVEL_MODULE_DIR)}) {
+    // Beside the program (the build tree), then where an installed program keeps it relative
+    // to itself, so an installed tree still works when unpacked under another root, then at
+    // the configured prefix.
+    const std::string own = own_directory();
+    const std::string relative = QUARVEL_MODULE_DIR_FROM_BINARY;
+    const std::string installed = own.empty() || relative.empty() ? "" : own + "/" + relative;
+    for (const std::string& dir : {own, installed, std::string(QUARVEL_MODULE_DIR)}) {
         if (dir.empty()) continue;
         std::string path = dir + "/" + module_name;
         if (access(path.c_str(), F_OK) != 0) continue;

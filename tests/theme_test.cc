@@ -59,6 +59,15 @@ TEST(Colours, LoadRampAtItsBreakpoints) {
     }
 }
 
+// The sensor cards' ramp follows the user's load colours, not a fixed green-to-red.
+TEST(LoadColour, PaletteRampEndsAndMiddle) {
+    Palette p = Palette::light();
+    p.load_mid = "#0000FF", p.load_high = "not a colour";
+    for (auto [f, hex] : {std::pair{-3.0, "#2EA043"}, {0.5, "#0000FF"}, {7.0, "#808080"}})
+        EXPECT_EQ(rgb_to_hex(load_ramp(p, f)), hex) << f;
+    EXPECT_EQ(rgb_to_hex(load_ramp(p, 0.25)), mix_hex("#0000FF", "#2EA043", 0.5));
+}
+
 TEST(Palettes, OverridesApplyToTheirThemeOnlyAndAreNormalised) {
     EXPECT_EQ(Palette::from_settings({}, false), Palette::light());
     EXPECT_EQ(Palette::from_settings({}, true), Palette::dark_());

@@ -1,9 +1,11 @@
 #include "gui/app.h"
 
 #include "gui/detail_content.h"
+#include "gui/diskview.h"
 #include "gui/display_session_gtk.h"
 #include "gui/images.h"
 #include "gui/tree_icons.h"
+#include "gui/usbview.h"
 #include "gui/window_layout.h"
 #include "i18n.h"
 #include "report.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/resource.h>
@@ -123,6 +126,15 @@ void place(GtkWidget* scroll, const detail::Placement& p) {
         gtk_box_set_child_packing(GTK_BOX(parent), scroll, p.expand, p.expand, 0, GTK_PACK_START);
     show_with_children(scroll);
     gtk_widget_queue_draw(scroll);
+}
+
+// Screen readers are told only when the words change, not on every sample.
+void set_accessible(GtkWidget* widget, const char* name, const std::string& description) {
+    AtkObject* atk = widget ? gtk_widget_get_accessible(widget) : nullptr;
+    if (!atk) return;
+    if (g_strcmp0(atk_object_get_name(atk), name) != 0) atk_object_set_name(atk, name);
+    if (description != (atk_object_get_description(atk) ? atk_object_get_description(atk) : ""))
+        atk_object_set_description(atk, description.c_str());
 }
 
 void set_if_changed(GObject* object, const char* property, int value) {
@@ -353,11 +365,16 @@ GtkWidget* App::build_detail_pane() {
     m_disk_scroll = new_panel_scroll();
     m_disk_area = gtk_drawing_area_new();
     gtk_container_add(GTK_CONTAINER(m_disk_scroll), m_disk_area);
+    g_signal_connect(m_disk_area, "draw", G_CALLBACK(on_draw_disks), this);
+    m_disk_rates.set_on_sample([this] { describe_disks(m_selected); });
     m_usb_scroll = new_panel_scroll();
     m_usb_area = gtk_drawing_area_new();
     gtk_container_add(GTK_CONTAINER(m_usb_scroll), m_usb_area);
+    g_signal_connect(m_usb_area, "draw", G_CALLBACK(on_draw_usb), this);
     m_net_scroll = new_panel_scroll();
+    gtk_container_add(GTK_CONTAINER(m_net_scroll), m_net.build(palette()));
     m_sensor_scroll = new_panel_scroll();
+    gtk_container_add(GTK_CONTAINER(m_sensor_scroll), m_sensors.build(palette()));
     m_proc_box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_set_no_show_all(m_proc_box, TRUE);
     m_locked_box = build_locked_preview();
@@ -563,8 +580,26 @@ void App::apply_detail_plan(hw::Node* n) {
 
     // The live panels join here as they are built: each supplies its height and is started
     // and stopped by the same plan.
-    const detail::Panels panels;
+    detail::Panels panels;
+    panels.disks_height = [n] {
+        return static_cast<int>(std::ceil(diskview::height_for(n->disks, 600)));
+    };
+    panels.usb_height = [n](int width) {
+        return static_cast<int>(std::ceil(usbview::height_for(n->usb, width)));
+    };
+    // A height is asked for only when the node shows the panel, so that is where it starts;
+    // a fresh start finds its interfaces or channels before they are counted.
+    panels.net_height = [this] {
+        if (!m_net.running()) m_net.start();
+        return m_net.needed_height();
+    };
+    panels.sensors_height = [this](int width) {
+        if (!m_sensors.running()) m_sensors.start();
+        return m_sensors.needed_height(width);
+    };
     const detail::Plan plan = detail::plan(in, panels);
+    if (!plan.net.shown) m_net.stop();
+    if (!plan.sensors.shown) m_sensors.stop();
 
     bool dark = palette().dark;
     switch (plan.preview) {
@@ -589,7 +624,19 @@ void App::apply_detail_plan(hw::Node* n) {
         gtk_widget_hide(m_locked_box);
     }
     place(m_disk_scroll, plan.disks);
+    if (plan.disks.shown) {
+        std::vector<std::string> devices;
+        for (const auto& d : n->disks)
+            devices.push_back(d.device);
+        m_disk_rates.set_devices(devices);
+        m_disk_rates.set_redraw_target(m_disk_area);
+        m_disk_rates.start();
+        describe_disks(n);
+    } else {
+        m_disk_rates.stop();
+    }
     place(m_usb_scroll, plan.usb);
+    if (plan.usb.shown) set_accessible(m_usb_area, tr("tree.usb"), usbview::describe(n->usb));
     place(m_net_scroll, plan.net);
     place(m_sensor_scroll, plan.sensors);
     if (plan.process_view)
@@ -597,6 +644,28 @@ void App::apply_detail_plan(hw::Node* n) {
     else
         gtk_widget_hide(m_proc_box);
     gtk_widget_set_visible(m_detail_scroll, plan.table);
+}
+
+void App::describe_disks(const hw::Node* n) {
+    if (n && !n->disks.empty())
+        set_accessible(m_disk_area, tr("tree.storage"),
+                       diskview::describe(n->disks, m_disk_rates.table()));
+}
+
+gboolean App::on_draw_disks(GtkWidget* widget, cairo_t* cr, gpointer self) {
+    App* app = static_cast<App*>(self);
+    if (app->m_selected && !app->m_selected->disks.empty())
+        diskview::draw(cr, gtk_widget_get_allocated_width(widget), app->m_selected->disks,
+                       app->palette(), app->m_disk_rates.table());
+    return FALSE;
+}
+
+gboolean App::on_draw_usb(GtkWidget* widget, cairo_t* cr, gpointer self) {
+    App* app = static_cast<App*>(self);
+    if (app->m_selected && !app->m_selected->usb.empty())
+        usbview::draw(cr, gtk_widget_get_allocated_width(widget), app->m_selected->usb,
+                      app->palette());
+    return FALSE;
 }
 
 void App::fill_detail_rows(const hw::Node& n) {
@@ -823,6 +892,8 @@ gboolean App::on_window_state(GtkWidget*, GdkEventWindowState* event, gpointer s
 void App::on_destroy(GtkWidget*, gpointer self) {
     App* app = static_cast<App*>(self);
     // Everything below the window goes with it; nothing may reach those widgets any more.
+    app->m_disk_rates.stop();
+    app->m_disk_rates.set_redraw_target(nullptr);
     app->m_window = app->m_vbox = app->m_menubar = app->m_paned = nullptr;
     app->m_search = app->m_tree_view = app->m_detail_view = app->m_detail_scroll = nullptr;
     app->m_status = app->m_disk_scroll = app->m_disk_area = app->m_usb_scroll = nullptr;

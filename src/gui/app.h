@@ -2,6 +2,9 @@
 // theme. One App exists, for the whole run of the window.
 #pragma once
 
+#include "gui/disk_rates.h"
+#include "gui/netview.h"
+#include "gui/sensorview.h"
 #include "hw/hardware.h"
 #include "theme.h"
 
@@ -48,6 +51,7 @@ private:
     void apply_geometry();
     void apply_detail_plan(hw::Node* n);
     void fill_detail_rows(const hw::Node& n);
+    void describe_disks(const hw::Node* n);
 
     GDBusConnection* session_bus();
     bool resolve_dark();
@@ -69,6 +73,8 @@ private:
     static void on_detail_size_allocate(GtkWidget* widget, GdkRectangle* alloc, gpointer self);
     static gboolean on_detail_click(GtkWidget* widget, GdkEventButton* event, gpointer self);
     static gboolean on_draw_locked(GtkWidget* widget, cairo_t* cr, gpointer self);
+    static gboolean on_draw_disks(GtkWidget* widget, cairo_t* cr, gpointer self);
+    static gboolean on_draw_usb(GtkWidget* widget, cairo_t* cr, gpointer self);
     static gboolean on_window_state(GtkWidget* widget, GdkEventWindowState* event, gpointer self);
     static void on_destroy(GtkWidget* widget, gpointer self);
     static gboolean on_delete(GtkWidget* widget, GdkEvent* event, gpointer self);
@@ -108,8 +114,13 @@ private:
     GtkTreeStore* m_detail_store = nullptr;
     GtkCssProvider* m_css = nullptr;
 
+    NetGraphs m_net;
+    SensorGraphs m_sensors;
+
     const unsigned char* m_locked_png = nullptr;
     size_t m_locked_png_size = 0;
+
+    DiskRates m_disk_rates;
 
     std::unique_ptr<hw::Node> m_root;
     std::function<std::unique_ptr<hw::Node>()> m_collect;

@@ -53,6 +53,8 @@ void App::apply_theme() {
     if (GtkSettings* settings = gtk_settings_get_default())
         g_object_set(settings, "gtk-application-prefer-dark-theme", m_dark, nullptr);
     // The live panels take their own copy of the palette here once they exist.
+    m_net.set_palette(p);
+    m_sensors.set_palette(p);
     if (m_detail_store) fill_details(m_selected);
     if (m_window) gtk_widget_queue_draw(m_window);
 }

@@ -2,6 +2,9 @@
 
 #include "util.h"
 
+#include <pango/pangocairo.h>
+
+#include <algorithm>
 #include <cmath>
 
 namespace draw {
@@ -37,13 +40,46 @@ void font(cairo_t* cr, double size, bool bold) {
     cairo_set_font_size(cr, size);
 }
 
-// cairo refuses invalid UTF-8 by putting the whole context into an error state, after which
-// nothing more is drawn; a bad byte from a device name must cost one character, not the panel.
+namespace {
+
+// Text is laid out by Pango in the font selected on the context: cairo's own text functions
+// neither join Arabic letters nor put right-to-left words in their order. Invalid UTF-8 from a
+// device name costs one character, never the text.
+PangoLayout* layout_for(cairo_t* cr, const std::string& text) {
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoFontDescription* desc = pango_font_description_new();
+    cairo_font_face_t* face = cairo_get_font_face(cr);
+    const bool toy = cairo_font_face_get_type(face) == CAIRO_FONT_TYPE_TOY;
+    pango_font_description_set_family(desc,
+                                      toy ? cairo_toy_font_face_get_family(face) : "sans-serif");
+    pango_font_description_set_weight(desc, toy && cairo_toy_font_face_get_weight(face) ==
+                                                        CAIRO_FONT_WEIGHT_BOLD
+                                                ? PANGO_WEIGHT_BOLD
+                                                : PANGO_WEIGHT_NORMAL);
+    cairo_matrix_t m;
+    cairo_get_font_matrix(cr, &m);
+    pango_font_description_set_absolute_size(desc, m.yy * PANGO_SCALE);
+    pango_layout_set_font_description(layout, desc);
+    pango_font_description_free(desc);
+    const std::string valid = util::valid_utf8(text);
+    pango_layout_set_text(layout, valid.c_str(), static_cast<int>(valid.size()));
+    return layout;
+}
+
+double layout_width(PangoLayout* layout) {
+    PangoRectangle logical;
+    pango_layout_get_extents(layout, nullptr, &logical);
+    return static_cast<double>(logical.width) / PANGO_SCALE;
+}
+
+} // namespace
+
 double text_width(cairo_t* cr, const std::string& text) {
     if (text.empty()) return 0;
-    cairo_text_extents_t ext;
-    cairo_text_extents(cr, util::valid_utf8(text).c_str(), &ext);
-    return ext.x_advance;
+    PangoLayout* layout = layout_for(cr, text);
+    const double w = layout_width(layout);
+    g_object_unref(layout);
+    return w;
 }
 
 std::string elide(cairo_t* cr, const std::string& text, double max_width) {
@@ -62,9 +98,13 @@ std::string elide(cairo_t* cr, const std::string& text, double max_width) {
 }
 
 double text(cairo_t* cr, double x, double y, const std::string& t, bool right_aligned) {
-    const double w = text_width(cr, t);
-    cairo_move_to(cr, right_aligned ? x - w : x, y);
-    cairo_show_text(cr, util::valid_utf8(t).c_str());
+    if (t.empty()) return 0;
+    PangoLayout* layout = layout_for(cr, t);
+    const double w = layout_width(layout);
+    const double baseline = static_cast<double>(pango_layout_get_baseline(layout)) / PANGO_SCALE;
+    cairo_move_to(cr, right_aligned ? x - w : x, y - baseline);
+    pango_cairo_show_layout(cr, layout);
+    g_object_unref(layout);
     return w;
 }
 
@@ -74,6 +114,51 @@ void card(cairo_t* cr, double x, double y, double w, double h, const Palette& p)
     cairo_fill_preserve(cr);
     set_hex(cr, p.text, p.dark ? 0.14 : 0.10);
     cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+}
+
+double paragraph(cairo_t* cr, double x, double y, double width, const std::string& t, double size) {
+    if (t.empty() || width <= 0) return 0;
+    font(cr, size);
+    PangoLayout* layout = layout_for(cr, t);
+    pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    cairo_move_to(cr, x, y - static_cast<double>(pango_layout_get_baseline(layout)) / PANGO_SCALE);
+    pango_cairo_show_layout(cr, layout);
+    int w = 0, h = 0;
+    pango_layout_get_pixel_size(layout, &w, &h);
+    g_object_unref(layout);
+    return h;
+}
+
+void history(cairo_t* cr, double x, double y, double w, double h, const std::deque<double>& values,
+             double lo, double hi, bool newest_at_right, const std::string& colour,
+             double fill_alpha) {
+    if (values.size() < 2 || w <= 0 || h <= 2) return;
+    const double step = w / 119;
+    const double span = hi > lo ? hi - lo : 1;
+    const double first_x =
+        newest_at_right ? x + w - step * static_cast<double>(values.size() - 1) : x;
+    const double bottom = y + h - 1;
+    cairo_new_path(cr);
+    for (size_t i = 0; i < values.size(); ++i) {
+        const double f = std::clamp((values[i] - lo) / span, 0.0, 1.0);
+        cairo_line_to(cr, first_x + step * static_cast<double>(i), bottom - f * (h - 2));
+    }
+    cairo_path_t* line = cairo_copy_path(cr);
+    if (fill_alpha > 0) {
+        cairo_line_to(cr, first_x + step * static_cast<double>(values.size() - 1), y + h);
+        cairo_line_to(cr, first_x, y + h);
+        cairo_close_path(cr);
+        set_hex(cr, colour, fill_alpha);
+        cairo_fill(cr);
+    }
+    cairo_new_path(cr);
+    cairo_append_path(cr, line);
+    cairo_path_destroy(line);
+    set_hex(cr, colour, 0.95);
+    cairo_set_line_width(cr, 1.4);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     cairo_stroke(cr);
 }
 

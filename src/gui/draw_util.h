@@ -8,6 +8,7 @@
 
 #include <cairo.h>
 
+#include <deque>
 #include <string>
 
 namespace draw {
@@ -39,5 +40,21 @@ double text(cairo_t* cr, double x, double y, const std::string& text, bool right
 // The card all panels share: rounded (radius 8), filled with `panel`, outlined with `text` at
 // alpha 0.14 on a dark palette and 0.10 on a light one.
 void card(cairo_t* cr, double x, double y, double w, double h, const Palette& p);
+
+// Translated prose in "sans-serif" at `size`, wrapped to `width`, with the first baseline at
+// y. Shaped by Pango: cairo's own text functions neither join Arabic letters nor order
+// right-to-left text, and a message may be wider than a narrow pane. Uses the current source
+// colour and selects "sans-serif" at `size`; returns the height of the text.
+double paragraph(cairo_t* cr, double x, double y, double width, const std::string& text,
+                 double size);
+
+// A history in the box (x, y, w, h): one value per w / 119 (two minutes of seconds), values
+// mapped from [lo, hi] onto the box less one pixel at top and bottom. With `newest_at_right`
+// the last value sits at the right edge, otherwise the first at the left edge. The area under
+// the line is filled in `colour` at `fill_alpha` (none at 0), then the line is stroked at
+// alpha 0.95, width 1.4. Fewer than two values draw nothing.
+void history(cairo_t* cr, double x, double y, double w, double h, const std::deque<double>& values,
+             double lo, double hi, bool newest_at_right, const std::string& colour,
+             double fill_alpha);
 
 } // namespace draw

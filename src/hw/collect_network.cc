@@ -43,15 +43,6 @@ std::string flags_text(const std::string& raw) {
     return out;
 }
 
-// The kernel's SPEED_UNKNOWN is -1; older drivers wrote 65535 or the unsigned form of -1.
-// Nothing on a wire is faster than a few Tbit/s, so larger numbers are not speeds either.
-std::string speed_text(const std::string& raw) {
-    auto value = strict_u64(raw);
-    int64_t mbit = value && *value < (1ULL << 62) ? static_cast<int64_t>(*value) : -1;
-    if (mbit <= 0 || mbit == 65535 || mbit > 10'000'000) return {};
-    return util::fmt_int(static_cast<uint64_t>(mbit)) + " Mbit/s";
-}
-
 std::string type_text(const std::string& raw) {
     auto type = strict_u64(raw);
     if (!type) return {};
@@ -214,7 +205,7 @@ void collect_network_with(Node& root, const Ids& ids) {
         std::string dir = net_root + "/" + name;
         std::string state = util::read_text(dir + "/operstate");
         std::string type = type_text(util::read_file(dir + "/type"));
-        std::string speed = speed_text(util::read_file(dir + "/speed"));
+        std::string speed = link_speed_text(util::read_file(dir + "/speed"));
         std::string devtype = devtype_of(dir);
         Node* node = net->add_child("net." + name, util::printable(name),
                                     state == "up" ? "\U0001F7E2" : "\u26AA");

@@ -40,14 +40,6 @@ std::string joules(const std::string& raw) {
     return std::isfinite(uj) ? util::fmt_double(uj / 1e6, 1) + " J" : std::string();
 }
 
-// Newer drivers keep their attributes in the class directory; old ones left "name" and the
-// channels in the device's own directory, which is where libsensors looks for them too.
-std::string attribute_dir(const std::string& d) {
-    if (util::path_exists(d + "/name")) return d;
-    if (util::path_exists(d + "/device/name")) return d + "/device";
-    return d;
-}
-
 void collect_channels(Node& chip, const std::string& dir, const std::vector<std::string>& entries,
                       const Group& group, double& highest) {
     Section rows{tr(group.section_key), {}};
@@ -56,10 +48,8 @@ void collect_channels(Node& chip, const std::string& dir, const std::vector<std:
         std::string raw = util::read_file(dir + "/" + ch.reading);
         std::string value = group.format(raw);
         if (value.empty()) continue;
-        if (temperatures) {
-            double t = util::to_double(raw, NAN) / 1000;
-            if (std::isfinite(t) && t > highest) highest = t;
-        }
+        if (auto t = hwmon::display_value(raw, group.prefix); temperatures && t && *t > highest)
+            highest = *t;
         std::string label = util::read_text(dir + "/" + ch.stem + "_label");
         if (label.empty()) label = ch.stem;
         std::vector<std::string> notes;
@@ -81,7 +71,7 @@ void collect_channels(Node& chip, const std::string& dir, const std::vector<std:
 
 void add_chip(Node& sensors, const std::string& entry, double& highest) {
     std::string d = "/sys/class/hwmon/" + entry;
-    std::string dir = attribute_dir(d);
+    std::string dir = hwmon::attribute_dir(d);
     std::string name = util::read_text(dir + "/name");
     Node* chip = sensors.add_child("hwmon." + entry, name.empty() ? entry : entry + "  " + name,
                                    sensor_icon);

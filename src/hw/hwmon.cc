@@ -10,16 +10,9 @@ namespace hw::hwmon {
 
 namespace {
 
-// A reading that is not a finite number leaves no row rather than "inf" or "nan".
-bool reading(std::string_view raw, double& out) {
-    out = util::to_double(raw, std::numeric_limits<double>::quiet_NaN());
-    return std::isfinite(out);
-}
-
-std::string scaled(std::string_view raw, double divisor, int decimals, const char* unit) {
-    double v;
-    if (!reading(raw, v)) return {};
-    return util::fmt_double(v / divisor, decimals) + unit;
+// In display units, or nothing; shown with `decimals`.
+std::string shown(std::optional<double> v, int decimals, const char* unit) {
+    return v ? util::fmt_double(*v, decimals) + unit : std::string();
 }
 
 // "<prefix><digits>" followed by `suffix`, exactly.
@@ -35,28 +28,37 @@ bool is_channel_file(std::string_view name, std::string_view prefix, std::string
 
 } // namespace
 
+std::optional<double> display_value(std::string_view raw, std::string_view prefix) {
+    // A reading that is not a finite number leaves no value rather than "inf" or "nan".
+    const double v = util::to_double(raw, std::numeric_limits<double>::quiet_NaN());
+    if (!std::isfinite(v)) return std::nullopt;
+    if (prefix == "fan") {
+        // Fan speeds are whole numbers; a negative one is garbage, not a speed.
+        if (v < 0 || v >= 1.8e19) return std::nullopt;
+        return v;
+    }
+    return v / (prefix == "power" ? 1e6 : 1000);
+}
+
 std::string temp_value(std::string_view raw) {
-    return scaled(raw, 1000, 1, " °C");
+    return shown(display_value(raw, "temp"), 1, " °C");
 }
 
 std::string rpm_value(std::string_view raw) {
-    double v;
-    if (!reading(raw, v)) return {};
-    // Fan speeds are whole numbers; a negative one is garbage, not a speed.
-    if (v < 0 || v >= 1.8e19) return {};
-    return util::fmt_int(static_cast<uint64_t>(v)) + " rpm";
+    auto v = display_value(raw, "fan");
+    return v ? util::fmt_int(static_cast<uint64_t>(*v)) + " rpm" : std::string();
 }
 
 std::string volt_value(std::string_view raw) {
-    return scaled(raw, 1000, 3, " V");
+    return shown(display_value(raw, "in"), 3, " V");
 }
 
 std::string curr_value(std::string_view raw) {
-    return scaled(raw, 1000, 3, " A");
+    return shown(display_value(raw, "curr"), 3, " A");
 }
 
 std::string power_value(std::string_view raw) {
-    return scaled(raw, 1e6, 2, " W");
+    return shown(display_value(raw, "power"), 2, " W");
 }
 
 std::vector<Channel> channels(const std::vector<std::string>& entries, std::string_view prefix) {
@@ -74,6 +76,14 @@ std::vector<Channel> channels(const std::vector<std::string>& entries, std::stri
         }
     }
     return out;
+}
+
+// Newer drivers keep their attributes in the class directory; old ones left "name" and the
+// channels in the device's own directory, which is where libsensors looks for them too.
+std::string attribute_dir(const std::string& hwmon_dir) {
+    if (util::path_exists(hwmon_dir + "/name")) return hwmon_dir;
+    if (util::path_exists(hwmon_dir + "/device/name")) return hwmon_dir + "/device";
+    return hwmon_dir;
 }
 
 } // namespace hw::hwmon

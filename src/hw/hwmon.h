@@ -1,16 +1,24 @@
-// Pure pieces of the hardware-monitoring interface: which files of a chip directory are
-// channels, and how their fixed-point readings are shown. Kept apart from the collector so
-// they can be checked on plain lists and strings.
+// Pieces of the hardware-monitoring interface that the sensors branch and the sensor graphs
+// share: which files of a chip directory are channels, what their fixed-point readings are in
+// display units, and how they are shown. All but attribute_dir are pure, so they can be
+// checked on plain lists and strings.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace hw::hwmon {
 
-// Readings as the kernel writes them: millidegrees Celsius, rpm, millivolts, milliamperes
-// and microwatts. Empty or unparsable input gives empty text, so the caller adds no row.
+// A reading of the group `prefix` ("temp", "fan", "in", "curr", "power") as the kernel writes
+// it (millidegrees Celsius, rpm, millivolts, milliamperes, microwatts) in display units (°C,
+// rpm, V, A, W). Nothing for empty or unparsable text, a value that is not finite, or a
+// negative fan speed.
+std::optional<double> display_value(std::string_view raw, std::string_view prefix);
+
+// Readings shown as text with their unit. Empty or unparsable input gives empty text, so the
+// caller adds no row.
 std::string temp_value(std::string_view raw);
 std::string rpm_value(std::string_view raw);
 std::string volt_value(std::string_view raw);
@@ -28,5 +36,9 @@ struct Channel {
 // "intrusion0_alarm" is no voltage and "power1_input_highest" no extra channel. Power
 // channels that only have an average (discrete amdgpu cards) use it as their reading.
 std::vector<Channel> channels(const std::vector<std::string>& entries, std::string_view prefix);
+
+// The directory that holds the attributes of the chip at `hwmon_dir`: that directory itself
+// on current kernels, the device's directory for old drivers. Looks at the files.
+std::string attribute_dir(const std::string& hwmon_dir);
 
 } // namespace hw::hwmon

@@ -15,4 +15,7 @@ std::optional<uint64_t> strict_u64(std::string_view text);
 // strict_u64 of the attribute file at `path`; nothing when it cannot be read.
 std::optional<uint64_t> read_strict_u64(const std::string& path);
 
+// A network link's "speed" attribute as "1,000 Mbit/s"; empty while the speed is unknown.
+std::string link_speed_text(std::string_view raw);
+
 } // namespace hw

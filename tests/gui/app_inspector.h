@@ -19,6 +19,11 @@ struct AppInspector {
     static GtkWidget* detail_view(App& a) { return a.m_detail_view; }
     static GtkWidget* detail_scroll(App& a) { return a.m_detail_scroll; }
     static GtkWidget* locked_box(App& a) { return a.m_locked_box; }
+    static GtkWidget* disk_scroll(App& a) { return a.m_disk_scroll; }
+    static GtkWidget* disk_area(App& a) { return a.m_disk_area; }
+    static GtkWidget* usb_scroll(App& a) { return a.m_usb_scroll; }
+    static GtkWidget* usb_area(App& a) { return a.m_usb_area; }
+    static const DiskRates& disk_rates(App& a) { return a.m_disk_rates; }
     static GtkTreeViewColumn* value_column(App& a) { return a.m_value_column; }
     static GtkWidget* paned(App& a) { return a.m_paned; }
     static GtkWidget* status(App& a) { return a.m_status; }
@@ -27,4 +32,8 @@ struct AppInspector {
     static const std::string& filter(App& a) { return a.m_filter; }
     static bool dark(App& a) { return a.m_dark; }
     static void block_queued_clicks(App& a) { a.block_queued_clicks(); }
+    static NetGraphs& net(App& a) { return a.m_net; }
+    static SensorGraphs& sensors(App& a) { return a.m_sensors; }
+    static GtkWidget* net_scroll(App& a) { return a.m_net_scroll; }
+    static GtkWidget* sensor_scroll(App& a) { return a.m_sensor_scroll; }
 };

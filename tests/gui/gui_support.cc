@@ -2,7 +2,10 @@
 
 #include <gtk/gtk.h>
 
+#include <gtest/gtest.h>
+
 #include <csignal>
+#include <filesystem>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -19,6 +22,23 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms) {
         g_usleep(2000);
     } while (g_get_monotonic_time() < until);
     return done();
+}
+
+void save_screenshot(GtkWidget* w, const std::string& name) {
+    wait_until([&] { return gtk_widget_get_mapped(w); });
+    // The pointer leaves the window, so no row shows its hover colour.
+    GdkDisplay* display = gdk_display_get_default();
+    gdk_device_warp(gdk_seat_get_pointer(gdk_display_get_default_seat(display)),
+                    gdk_screen_get_default(), 1919, 1079);
+    process_events(150);
+    GdkWindow* win = gtk_widget_get_window(w);
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(win, 0, 0, gdk_window_get_width(win),
+                                                 gdk_window_get_height(win));
+    ASSERT_NE(shot, nullptr);
+    std::filesystem::create_directories(QUARVEL_ARTIFACT_DIR);
+    std::string path = std::string(QUARVEL_ARTIFACT_DIR) + "/" + name;
+    EXPECT_TRUE(gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, nullptr)) << path;
+    g_object_unref(shot);
 }
 
 void process_events(int ms) {

@@ -101,23 +101,8 @@ void type_search(App& app, const std::string& text) {
     process_events();
 }
 
-// What the X server shows of the window, as a person would see it.
 void save_screenshot(App& app, const std::string& name) {
-    GtkWidget* w = I::window(app);
-    wait_until([&] { return gtk_widget_get_mapped(w); });
-    // The pointer leaves the window, so no row shows its hover colour.
-    GdkDisplay* display = gdk_display_get_default();
-    gdk_device_warp(gdk_seat_get_pointer(gdk_display_get_default_seat(display)),
-                    gdk_screen_get_default(), 1919, 1079);
-    process_events(150);
-    GdkWindow* win = gtk_widget_get_window(w);
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(win, 0, 0, gdk_window_get_width(win),
-                                                 gdk_window_get_height(win));
-    ASSERT_NE(shot, nullptr);
-    std::filesystem::create_directories(QUARVEL_ARTIFACT_DIR);
-    std::string path = std::string(QUARVEL_ARTIFACT_DIR) + "/" + name;
-    EXPECT_TRUE(gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, nullptr)) << path;
-    g_object_unref(shot);
+    gui_support::save_screenshot(I::window(app), name);
 }
 
 class Window : public ::testing::Test {

@@ -1,0 +1,89 @@
+#include "live/net_traffic.h"
+
+#include "hw/sysfs_values.h"
+#include "util.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace live {
+
+namespace {
+
+const std::string net_root = "/sys/class/net";
+
+void push(std::deque<double>& history, double value) {
+    history.push_back(value);
+    while (history.size() > history_length)
+        history.pop_front();
+}
+
+double rate(uint64_t before, uint64_t now, double seconds) {
+    return now >= before ? static_cast<double>(now - before) / seconds : 0;
+}
+
+} // namespace
+
+std::vector<NetIface> scan_interfaces() {
+    std::vector<NetIface> out;
+    for (const auto& name : util::list_dir(net_root)) {
+        const std::string dir = net_root + "/" + name;
+        // Plain files such as bonding_masters sit beside the interfaces.
+        if (name == "lo" || !util::is_dir(dir)) continue;
+        if (util::read_text(dir + "/operstate") != "up") continue;
+        NetIface iface;
+        iface.name = name;
+        iface.speed = hw::link_speed_text(util::read_file(dir + "/speed"));
+        if (auto c = read_counters(name)) {
+            iface.last_rx = iface.rx_total = c->rx;
+            iface.last_tx = iface.tx_total = c->tx;
+            iface.counted = true;
+        }
+        out.push_back(std::move(iface));
+    }
+    return out;
+}
+
+std::optional<NetCounters> read_counters(const std::string& name) {
+    const std::string dir = net_root + "/" + name + "/statistics/";
+    auto rx = hw::read_strict_u64(dir + "rx_bytes");
+    auto tx = hw::read_strict_u64(dir + "tx_bytes");
+    if (!rx || !tx) return std::nullopt;
+    return NetCounters{*rx, *tx};
+}
+
+void advance(NetIface& iface, const std::optional<NetCounters>& now, double seconds) {
+    if (!(seconds > 0)) return;
+    iface.rx_rate = iface.tx_rate = 0;
+    if (now) {
+        // Without an earlier reading the bytes so far belong to no known interval.
+        if (iface.counted) {
+            iface.rx_rate = rate(iface.last_rx, now->rx, seconds);
+            iface.tx_rate = rate(iface.last_tx, now->tx, seconds);
+        }
+        iface.last_rx = iface.rx_total = now->rx;
+        iface.last_tx = iface.tx_total = now->tx;
+        iface.counted = true;
+    }
+    push(iface.rx_history, iface.rx_rate);
+    push(iface.tx_history, iface.tx_rate);
+}
+
+double graph_scale(const NetIface& iface) {
+    double top = min_traffic_scale;
+    for (const auto* h : {&iface.rx_history, &iface.tx_history})
+        for (double v : *h)
+            top = std::max(top, v);
+    return top;
+}
+
+std::string rate_text(double bytes_per_second) {
+    const double rounded = std::round(std::max(bytes_per_second, 0.0));
+    return util::fmt_bytes(rounded >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(rounded)) + "/s";
+}
+
+int traffic_height(size_t count) {
+    return count == 0 ? 96 : 104 * static_cast<int>(count) + 12;
+}
+
+} // namespace live

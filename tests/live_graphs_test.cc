@@ -1,0 +1,208 @@
+// The samplers behind the network and sensor graphs: rates over measured intervals, the
+// histories and scales, the texts, and what the scans find in kernel-shaped trees.
+#include "hw/hardware.h"
+#include "i18n.h"
+#include "live/net_traffic.h"
+#include "live/sensor_readings.h"
+#include "test_support.h"
+#include "util.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using testing_support::ScopedEnv;
+using Texts = std::vector<std::string>;
+
+namespace {
+
+live::NetIface counted(uint64_t rx, uint64_t tx) {
+    live::NetIface i;
+    i.last_rx = rx, i.last_tx = tx, i.counted = true;
+    return i;
+}
+
+} // namespace
+
+TEST(NetTraffic, RatesAreBytesOverTheMeasuredInterval) {
+    using C = live::NetCounters;
+    const struct {
+        const char* what;
+        std::optional<C> now;
+        double seconds, rx_rate, tx_rate;
+        size_t history;
+    } cases[] = {
+        {"one second", C{11000, 5500}, 1, 10000, 500, 1},
+        // The main loop stalled for three seconds: the same traffic, not a burst of 3×.
+        {"a late tick", C{31000, 6500}, 3, 10000, 500, 1},
+        {"counters went back", C{200, 7000}, 1, 0, 2000, 1},
+        {"unreadable", std::nullopt, 1, 0, 0, 1},
+        {"no time passed", C{9000, 9000}, 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        live::NetIface i = counted(1000, 5000);
+        live::advance(i, c.now, c.seconds);
+        EXPECT_DOUBLE_EQ(i.rx_rate, c.rx_rate) << c.what;
+        EXPECT_DOUBLE_EQ(i.tx_rate, c.tx_rate) << c.what;
+        EXPECT_EQ(i.rx_total, c.now && c.seconds > 0 ? c.now->rx : 0) << c.what;
+        EXPECT_EQ(i.rx_history.size(), c.history) << c.what;
+    }
+    // Without a first reading the bytes so far belong to no interval: no false burst.
+    live::NetIface fresh;
+    live::advance(fresh, C{1u << 30, 0}, 1);
+    live::advance(fresh, C{(1u << 30) + 512, 0}, 0.5);
+    EXPECT_EQ(fresh.rx_history, (std::deque<double>{0, 1024}));
+}
+
+TEST(NetTraffic, HistoryCapScaleFloorAndTexts) {
+    testing_support::use_english();
+    live::NetIface i = counted(0, 0);
+    EXPECT_EQ(live::graph_scale(i), 8192) << "an idle link keeps the floor";
+    for (uint64_t s = 1; s <= 121; ++s)
+        live::advance(i, live::NetCounters{s * 100, s * 20000}, 1.0);
+    EXPECT_EQ(i.rx_history.size(), 120u);
+    EXPECT_EQ(i.tx_history.size(), 120u);
+    EXPECT_EQ(live::graph_scale(i), 20000) << "the largest rate of either direction";
+    EXPECT_EQ((Texts{live::rate_text(0), live::rate_text(1000.6), live::rate_text(8192)}),
+              (Texts{"0 B/s", "1,001 B/s", "8.00 KiB/s"}));
+    util::set_number_format(",", ".");
+    EXPECT_EQ(live::rate_text(5.5 * 1024 * 1024), "5,50 MiB/s");
+    testing_support::use_english();
+}
+
+TEST(NetTraffic, ScanFindsTheUpInterfacesButLoopback) {
+    testing_support::use_english();
+    testing_support::TempDir sys;
+    ScopedEnv root("QUARVEL_SYSROOT", sys.path());
+    auto iface = [&](const std::string& name, const std::string& state, const std::string& speed) {
+        for (auto [file, text] : {std::pair{"operstate", state},
+                                  {"speed", speed},
+                                  {"statistics/rx_bytes", std::string("4096")},
+                                  {"statistics/tx_bytes", std::string("garbage")}})
+            sys.write("sys/class/net/" + name + "/" + file, text + "\n");
+    };
+    iface("lo", "up", "");
+    EXPECT_EQ(live::traffic_height(live::scan_interfaces().size()), 96);
+
+    iface("eth10", "up", "1000");
+    iface("eth2", "up", "-1");
+    iface("wlan0", "down", "");
+    iface("veth0", "up", "10000");
+    sys.write("sys/class/net/bonding_masters", "up\n"); // a file, no interface
+    Texts names;
+    auto found = live::scan_interfaces();
+    for (const auto& i : found)
+        names.push_back(i.name + " " + i.speed);
+    EXPECT_EQ(names, (Texts{"eth2 ", "eth10 1,000 Mbit/s", "veth0 10,000 Mbit/s"}));
+    EXPECT_EQ(live::traffic_height(found.size()), 324);
+    EXPECT_FALSE(found[0].counted) << "an unreadable counter leaves nothing to measure from";
+}
+
+TEST(SensorReadings, ValueTextsInEachUnitAndSeparator) {
+    using K = live::SensorKind;
+    const std::tuple<K, const char*, const char*, const char*> cases[] = {
+        {K::Temperature, "45500", "45.5 °C", "45,5 °C"},
+        {K::Temperature, "-1000", "-1.0 °C", "-1,0 °C"},
+        {K::Fan, "0", "0 rpm", "0 rpm"},
+        {K::Fan, "12345", "12,345 rpm", "12.345 rpm"},
+        {K::Voltage, "1352", "1.35 V", "1,35 V"},
+        {K::Power, "68260000", "68.3 W", "68,3 W"}};
+    for (const char* language : {"en", "de"}) {
+        I18n::instance().set_language(language);
+        util::set_number_format(tr("num.decimal"), tr("num.group"));
+        for (const auto& [kind, raw, english, german] : cases) {
+            live::SensorChannel ch;
+            ch.kind = kind;
+            ASSERT_TRUE(live::take_reading(ch, raw)) << raw;
+            EXPECT_EQ(live::value_text(kind, ch.value), *language == 'e' ? english : german);
+        }
+    }
+    testing_support::use_english();
+}
+
+TEST(SensorReadings, HistoryGarbageRangeAndRamp) {
+    testing_support::use_english();
+    live::SensorChannel fan;
+    fan.kind = live::SensorKind::Fan;
+    for (int s = 0; s < 121; ++s)
+        live::take_reading(fan, std::to_string(1000 + s));
+    EXPECT_EQ(fan.history.size(), 120u);
+    for (const char* garbage : {"", "n/a", "-5", "inf"})
+        EXPECT_FALSE(live::take_reading(fan, garbage)) << garbage;
+    EXPECT_EQ(fan.value, 1120) << "garbage keeps the last reading";
+    EXPECT_EQ(live::range_text(fan), "1,001\u20131,120") << "the oldest went";
+
+    // A steady reading is drawn flat in the middle of a span of 4 units (0.1 V).
+    live::SensorChannel volt;
+    volt.kind = live::SensorKind::Voltage;
+    live::take_reading(volt, "1200");
+    EXPECT_EQ(live::graph_range(volt), (std::pair<double, double>{1.15, 1.25}));
+    EXPECT_EQ(live::ramp_position(volt), std::nullopt);
+    live::SensorChannel temp;
+    for (auto [raw, f] : {std::pair{"20000", 0.0}, {"62500", 0.5}, {"99000", 1.0}}) {
+        live::take_reading(temp, raw);
+        EXPECT_DOUBLE_EQ(*live::ramp_position(temp), f) << raw;
+    }
+}
+
+TEST(SensorReadings, ScanListsEveryChipsChannelsInKindOrder) {
+    testing_support::use_english();
+    testing_support::TempDir sys;
+    ScopedEnv root("QUARVEL_SYSROOT", sys.path());
+    EXPECT_EQ(live::sensors_height(live::scan_sensors().size()), 78);
+
+    const std::string a = "sys/devices/platform/nct6775.656/hwmon/hwmon0/";
+    sys.symlink("../../devices/platform/nct6775.656/hwmon/hwmon0", "sys/class/hwmon/hwmon0");
+    // Old drivers keep their files in the device's directory.
+    const std::string b = "sys/devices/platform/it87.656/";
+    sys.symlink("../../devices/platform/it87.656/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
+    sys.symlink("../../../it87.656", b + "hwmon/hwmon1/device");
+    for (auto [file, text] : {std::pair{a + "name", "nct6798"},
+                              {a + "in0_input", "1352"},
+                              {a + "in0_crit", "1800"},
+                              {a + "temp2_input", "41500"},
+                              {a + "temp2_label", "CPUTIN"},
+                              {a + "temp2_crit", "100000"},
+                              {a + "temp3_input", ""}, // unreadable now: no card, as no row
+                              {a + "curr1_input", "1000"},
+                              {a + "fan1_input", "1278"},
+                              {b + "name", "it8728"},
+                              {b + "power1_average", "68000000"},
+                              {b + "power1_crit", "250000000"}})
+        sys.write(file, std::string(text) + "\n");
+
+    Texts got;
+    auto channels = live::scan_sensors();
+    for (const auto& c : channels)
+        got.push_back(c.chip + " " + c.label + " " + live::value_text(c.kind, c.value) + " crit " +
+                      util::fmt_double(c.crit, 1));
+    // A power limit is in microwatts like the reading, not in thousandths.
+    EXPECT_EQ(got, (Texts{"nct6798 CPUTIN 41.5 °C crit 100.0", "nct6798 fan1 1,278 rpm crit 0.0",
+                          "nct6798 in0 1.35 V crit 1.8", "it8728 power1 68.0 W crit 250.0"}));
+    EXPECT_EQ(channels[0].history.size(), 1u) << "the first reading is taken by the scan";
+    EXPECT_EQ(live::sensors_height(5), 270);
+}
+
+// Each card stands for a row of the tree's chip, and the other way round.
+TEST(SensorReadings, EveryFixtureChannelOfTheTreeHasACard) {
+    const Texts kinds = {"Temperatures", "Fans", "Voltages", "Power draw"};
+    size_t total = 0;
+    for (const std::string& machine : testing_support::fixture_machines()) {
+        const std::string root = testing_support::fixture(machine);
+        auto tree = testing_support::collect(hw::collect_sensors, root);
+        Texts rows, cards;
+        for (const auto& chip : tree->find("sensors")->children)
+            for (const auto& s : chip->sections)
+                if (std::count(kinds.begin(), kinds.end(), s.title))
+                    for (const auto& item : s.items)
+                        rows.push_back(chip->summary + " " + item.name);
+        ScopedEnv sysroot("QUARVEL_SYSROOT", root);
+        for (const auto& c : live::scan_sensors())
+            cards.push_back(c.chip + " " + c.label);
+        std::sort(rows.begin(), rows.end());
+        std::sort(cards.begin(), cards.end());
+        EXPECT_EQ(cards, rows) << machine;
+        total += cards.size();
+    }
+    EXPECT_GT(total, 20u) << "the fixtures with chips were read";
+}
