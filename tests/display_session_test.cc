@@ -121,17 +121,3 @@ TEST(DisplaySession, ADisplayThatNeverAnswersCostsTheReportAtMostItsDeadline) {
     EXPECT_EQ(testing_support::report_node(run.out, "Display session"),
               "=== Display session ===\n\n");
 }
-
-TEST(DisplaySession, TheSessionTextCarriesEveryFieldAndSurvivesDamage) {
-    auto session = *two_monitors();
-    session.monitors[0].model = "odd|model\nwith\\escapes";
-    auto back = hw::session_from_text(hw::session_to_text(session));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(hw::session_to_text(*back), hw::session_to_text(session));
-    EXPECT_EQ(back->monitors[0].model, session.monitors[0].model);
-    EXPECT_EQ(back->monitors[1].x, -1920);
-    // A text cut short keeps what arrived whole; no session line, no session.
-    std::string text = hw::session_to_text(session);
-    EXPECT_EQ(hw::session_from_text(text.substr(0, text.size() - 3))->monitors.size(), 1u);
-    EXPECT_FALSE(hw::session_from_text("M a|b|1\nQ\n"));
-}

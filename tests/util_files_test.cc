@@ -1,7 +1,6 @@
 #include "test_support.h"
 #include "util.h"
 
-#include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -131,17 +130,6 @@ TEST_P(ReadersInsideTheSysroot, LinksAndDotDotNeverLeaveIt) {
 
 INSTANTIATE_TEST_SUITE_P(KernelAndOwnResolution, ReadersInsideTheSysroot, ::testing::Bool(),
                          [](const auto& param) { return param.param ? "walk" : "openat2"; });
-
-TEST(Readers, ASysrootThatIsNoDirectoryIsReported) {
-    TempDir dir;
-    dir.write("file", "x");
-    ScopedEnv missing("QUARVEL_SYSROOT", dir.path() + "/missing");
-    EXPECT_EQ(sysroot_error(), ENOENT);
-    ScopedEnv file("QUARVEL_SYSROOT", dir.path() + "/file");
-    EXPECT_EQ(sysroot_error(), ENOTDIR);
-    ScopedEnv good("QUARVEL_SYSROOT", dir.path());
-    EXPECT_EQ(sysroot_error(), 0);
-}
 
 TEST(Readers, UnreadableFilesGiveNothing) {
     TempDir dir;
