@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <libintl.h>
 #include <string>
 #include <unistd.h>
 
@@ -70,11 +71,11 @@ int print_help() {
     };
     size_t column = 21;
     for (const auto& [syntax, key] : options)
-        column = std::max(column, util::code_points(syntax) + 2);
+        column = std::max(column, util::display_width(syntax) + 2);
     std::string text = std::string("Quarvel ") + version + " — " + tr("about.comment") + "\n\n";
     for (const auto& [syntax, key] : options)
         text +=
-            "  " + syntax + std::string(column - util::code_points(syntax), ' ') + tr(key) + "\n";
+            "  " + syntax + std::string(column - util::display_width(syntax), ' ') + tr(key) + "\n";
     std::fputs(text.c_str(), stdout);
     return 0;
 }
@@ -129,8 +130,10 @@ int run_report_mode(int argc, char** argv) {
 }
 
 int run(int argc, char** argv) {
-    // The reasons of failures (strerror) in the user's language.
+    // The reasons of failures (strerror) in the user's language, and in UTF-8 like every
+    // other text of the program (not transliterated to the C locale's ASCII).
     std::setlocale(LC_MESSAGES, "");
+    bind_textdomain_codeset("libc", "UTF-8");
     Mode mode = find_mode(argc, argv);
     // A sysroot that cannot be read would give an empty machine that looks real.
     if (mode != Mode::version && mode != Mode::help)

@@ -115,6 +115,8 @@ std::string valid_utf8(std::string_view s);
 
 // Characters as the eye counts them: every byte that does not continue a UTF-8 sequence.
 size_t code_points(std::string_view s);
+// Columns the text takes in a terminal: East Asian wide characters take two.
+size_t display_width(std::string_view s);
 
 // The part of a path after its last "/" (the whole text when it has none).
 std::string base_name(std::string_view path);
