@@ -89,6 +89,14 @@ namespace {
 
 const char* const marker = "OUTSIDE-THE-CAPTURE-7f3a";
 
+// Seconds one report over a damaged machine may take: the program itself, not the test's
+// own writing of the damage. The sanitizers slow the program several times.
+#ifdef __SANITIZE_ADDRESS__
+constexpr double budget = 40;
+#else
+constexpr double budget = 15;
+#endif
+
 // Damages a copy of a fixture machine: at seeded places, files become random bytes, endless
 // (sparse) files, FIFOs, links to /dev/zero, links out of the tree (absolute and climbing),
 // loops, or directories; some directories get entries whose names hold control characters
