@@ -25,8 +25,6 @@ namespace util {
 std::string sysroot();
 // True when a sysroot is in force: facts of the running host must then be left out.
 bool over_sysroot();
-// The path to open for `path`: sysroot + path for absolute paths, `path` otherwise.
-std::string host_path(const std::string& path);
 
 // Under a sysroot every link is resolved inside it (an absolute target starts again at the
 // sysroot, ".." stops there) and only regular files and directories are opened.

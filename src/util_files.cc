@@ -1,5 +1,5 @@
 // Readers of kernel pseudo-files. The only code in the program that opens, lists or reads
-// links of system files; everything goes through host_path() so QUARVEL_SYSROOT re-roots it.
+// links of system files; under QUARVEL_SYSROOT every path is resolved inside that directory.
 #include "util.h"
 
 #include <algorithm>
@@ -29,12 +29,6 @@ std::string sysroot() {
 
 bool over_sysroot() {
     return !sysroot().empty();
-}
-
-std::string host_path(const std::string& path) {
-    if (path.empty() || path[0] != '/') return path;
-    std::string root = sysroot();
-    return root.empty() ? path : root + path;
 }
 
 namespace {
