@@ -69,6 +69,10 @@ private:
 // The lines of a table (up to table_limit bytes), at most `max_lines` of them.
 std::vector<std::string> read_lines(const std::string& path);
 std::vector<std::string> read_lines(const std::string& path, size_t max_lines);
+// What read_lines makes of a text already read: cut at "\n", no empty line after the last.
+std::vector<std::string> lines(std::string_view text);
+// The same, at most `max_lines` of them; more is recorded as a cut read of `path`.
+std::vector<std::string> lines(std::string_view text, size_t max_lines, const std::string& path);
 std::vector<std::string> list_dir(const std::string& path, const std::string& prefix = "");
 bool path_exists(const std::string& path);
 bool is_dir(const std::string& path);
@@ -95,6 +99,8 @@ bool write_all(int fd, const std::string& text);
 // ---- Text -----------------------------------------------------------------------------------
 
 std::string trim(std::string_view s);
+// trim without the copy, for parsers of large texts.
+std::string_view trim_view(std::string_view s);
 std::string lower(std::string_view s);
 bool starts_with(std::string_view s, std::string_view p);
 bool ends_with(std::string_view s, std::string_view p);
@@ -136,8 +142,14 @@ std::string unescape_octal(std::string_view s);
 uint64_t to_u64(std::string_view s, uint64_t def);
 int64_t to_i64(std::string_view s, int64_t def);
 double to_double(std::string_view s, double def);
-// The value of one hexadecimal digit (either case); -1 for any other character.
-int hex_digit(char c);
+// The value of one hexadecimal digit (either case); -1 for any other character. Inline: the
+// identifier files' loader calls it for every id it reads.
+inline int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 uint32_t parse_hex(std::string_view s, uint32_t def);
 // Like parse_hex but keeps all 64 bits (PCI resource addresses above 4 GiB).
 uint64_t parse_hex64(std::string_view s, uint64_t def);

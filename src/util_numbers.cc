@@ -129,13 +129,6 @@ double to_double(std::string_view s, double def) {
     return res.ec == std::errc() ? out : def;
 }
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 uint32_t parse_hex(std::string_view s, uint32_t def) {
     uint64_t v;
     return read_hex(s, v) ? static_cast<uint32_t>(v) : def;

@@ -15,13 +15,17 @@ bool is_digit(char c) {
 
 } // namespace
 
-std::string trim(std::string_view s) {
+std::string_view trim_view(std::string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && is_trim_byte(s[b]))
         ++b;
     while (e > b && is_trim_byte(s[e - 1]))
         --e;
-    return std::string(s.substr(b, e - b));
+    return s.substr(b, e - b);
+}
+
+std::string trim(std::string_view s) {
+    return std::string(trim_view(s));
 }
 
 std::string lower(std::string_view s) {
@@ -111,10 +115,15 @@ bool natural_less(std::string_view a, std::string_view b) {
 }
 
 std::string valid_utf8(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     size_t n = s.size(), i = 0;
+    // Nearly every kernel text is ASCII, which is copied whole.
+    while (i < n && p[i] < 0x80)
+        ++i;
+    if (i == n) return std::string(s);
+    std::string out;
+    out.reserve(s.size());
+    out.append(s.substr(0, i));
     while (i < n) {
         unsigned char c = p[i];
         size_t len = 0;

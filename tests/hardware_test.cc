@@ -2,6 +2,7 @@
 #include "test_support.h"
 #include "util.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -92,4 +93,24 @@ TEST_F(English, AFailingCollectorLeavesItsPartialWorkAndTheOthersRun) {
     EXPECT_EQ(failed->title + failed->icon, "c⚠");
     EXPECT_EQ(testing_support::rows(failed, "Error"),
               std::vector<std::string>{"Status=could not be read"});
+}
+
+TEST(Collection, SharedFilesAreReadOncePerCollection) {
+    TempDir dir;
+    dir.write("swaps", "first\n");
+    const std::string path = dir.path() + "/swaps";
+    static std::string seen_path;
+    static std::vector<std::string> seen;
+    seen_path = path;
+    seen.clear();
+    // The second collector sees what the first read, though the file changed in between;
+    // the next collection, and any read outside one, sees the file as it is.
+    auto first = [](hw::Node&) {
+        seen.push_back(hw::read_shared(seen_path));
+        std::ofstream(seen_path, std::ios::trunc) << "second\n";
+    };
+    auto second = [](hw::Node&) { seen.push_back(hw::read_shared(seen_path)); };
+    hw::collect_with({{"first", first}, {"second", second}});
+    EXPECT_EQ(seen, (std::vector<std::string>{"first\n", "first\n"}));
+    EXPECT_EQ(hw::read_shared(path), "second\n");
 }

@@ -375,7 +375,7 @@ GtkWidget* App::build_detail_pane() {
     gtk_container_add(GTK_CONTAINER(m_net_scroll), m_net.build(palette()));
     m_sensor_scroll = new_panel_scroll();
     gtk_container_add(GTK_CONTAINER(m_sensor_scroll), m_sensors.build(palette()));
-    m_proc_box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    m_proc_box = m_procview.build(palette());
     gtk_widget_set_no_show_all(m_proc_box, TRUE);
     m_locked_box = build_locked_preview();
 
@@ -597,6 +597,7 @@ void App::apply_detail_plan(hw::Node* n) {
         if (!m_sensors.running()) m_sensors.start();
         return m_sensors.needed_height(width);
     };
+    panels.process_view = true;
     const detail::Plan plan = detail::plan(in, panels);
     if (!plan.net.shown) m_net.stop();
     if (!plan.sensors.shown) m_sensors.stop();
@@ -639,10 +640,13 @@ void App::apply_detail_plan(hw::Node* n) {
     if (plan.usb.shown) set_accessible(m_usb_area, tr("tree.usb"), usbview::describe(n->usb));
     place(m_net_scroll, plan.net);
     place(m_sensor_scroll, plan.sensors);
-    if (plan.process_view)
+    if (plan.process_view) {
+        if (!m_procview.running()) m_procview.start();
         show_with_children(m_proc_box);
-    else
+    } else {
+        m_procview.stop();
         gtk_widget_hide(m_proc_box);
+    }
     gtk_widget_set_visible(m_detail_scroll, plan.table);
 }
 
@@ -932,6 +936,7 @@ void App::apply_language(const std::string& code) {
     gtk_widget_set_default_direction(I18n::instance().is_rtl() ? GTK_TEXT_DIR_RTL
                                                                : GTK_TEXT_DIR_LTR);
     if (m_search) gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
+    m_procview.retranslate();
 }
 
 GdkPixbuf* App::app_icon(int size) {

@@ -4,6 +4,7 @@
 
 #include "gui/disk_rates.h"
 #include "gui/netview.h"
+#include "gui/procview.h"
 #include "gui/sensorview.h"
 #include "hw/hardware.h"
 #include "theme.h"
@@ -121,6 +122,7 @@ private:
     size_t m_locked_png_size = 0;
 
     DiskRates m_disk_rates;
+    ProcessView m_procview;
 
     std::unique_ptr<hw::Node> m_root;
     std::function<std::unique_ptr<hw::Node>()> m_collect;

@@ -55,6 +55,7 @@ void App::apply_theme() {
     // The live panels take their own copy of the palette here once they exist.
     m_net.set_palette(p);
     m_sensors.set_palette(p);
+    m_procview.set_palette(p);
     if (m_detail_store) fill_details(m_selected);
     if (m_window) gtk_widget_queue_draw(m_window);
 }

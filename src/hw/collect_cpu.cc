@@ -127,7 +127,7 @@ std::pair<std::string, std::string> list_or_mask(Files& f, const std::string& di
 }
 
 std::vector<CpuInfoBlock> read_cpuinfo() {
-    return parse_cpuinfo(util::read_file_raw("/proc/cpuinfo"));
+    return parse_cpuinfo(read_shared("/proc/cpuinfo"));
 }
 
 std::string model_text(const std::vector<CpuInfoBlock>& blocks) {

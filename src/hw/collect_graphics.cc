@@ -49,8 +49,8 @@ void add_device(Node& graphics, const std::string& entry, int& count) {
     std::string card = std::string(drm_dir) + "/" + entry;
     std::string dev = card + "/device";
     std::string pci = pci_function_of(dev);
-    std::string vendor_text = util::read_file(pci + "/vendor");
-    std::string device_text = util::read_file(pci + "/device");
+    std::string vendor_text = util::trim(read_shared(pci + "/vendor", util::attribute_limit));
+    std::string device_text = util::trim(read_shared(pci + "/device", util::attribute_limit));
     uint32_t vendor = util::parse_hex(vendor_text, 0);
     uint32_t device = util::parse_hex(device_text, 0);
     const Ids& ids = Ids::instance();

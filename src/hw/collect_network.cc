@@ -66,8 +66,11 @@ std::string hardware_name(const std::string& device_path, const Ids& ids) {
     for (int depth = 0; depth < 4 && path.size() > 1; ++depth) {
         std::string subsystem = util::read_link_base(path + "/subsystem");
         if (subsystem == "pci") {
-            uint32_t v = util::parse_hex(util::read_file(path + "/vendor"), 0xFFFFFFFF);
-            uint32_t d = util::parse_hex(util::read_file(path + "/device"), 0xFFFFFFFF);
+            // The PCI branch reads the same ids.
+            uint32_t v =
+                util::parse_hex(read_shared(path + "/vendor", util::attribute_limit), 0xFFFFFFFF);
+            uint32_t d =
+                util::parse_hex(read_shared(path + "/device", util::attribute_limit), 0xFFFFFFFF);
             if (v > 0xFFFF || d > 0xFFFF) return {};
             std::string name = util::trim(ids.pci_vendor(v) + " " + ids.pci_device(v, d));
             return name.empty() ? util::to_hex(v, 4) + ":" + util::to_hex(d, 4) : name;

@@ -477,7 +477,7 @@ void collect_storage(Node& root) {
 
     Tables t;
     t.mounts = read_mounts();
-    t.swaps = parse_swaps(util::read_lines("/proc/swaps", max_swap_lines));
+    t.swaps = parse_swaps(util::lines(read_shared("/proc/swaps"), max_swap_lines, "/proc/swaps"));
     for (const auto& sw : t.swaps)
         t.swap_resolved.push_back(util::resolve_path(sw.name));
 

@@ -66,7 +66,7 @@ std::string detect_virtualization(const std::string& vendor, const std::string& 
     if (!name.empty()) return name;
     std::string type = util::read_file("/sys/hypervisor/type");
     if (!type.empty()) return util::valid_utf8(type);
-    if (cpuinfo_marks_hypervisor(util::read_lines("/proc/cpuinfo")))
+    if (cpuinfo_marks_hypervisor(util::lines(read_shared("/proc/cpuinfo"))))
         return tr("value.hypervisor_present");
     return {};
 }

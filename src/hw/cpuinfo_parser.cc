@@ -27,16 +27,20 @@ std::vector<CpuInfoBlock> parse_cpuinfo(std::string_view text) {
         if (!current.fields.empty()) blocks.push_back(std::move(current));
         current = CpuInfoBlock{};
     };
-    for (const auto& line : util::split(text, '\n')) {
-        std::string t = util::trim(line);
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string_view::npos) nl = text.size();
+        std::string_view t = util::trim_view(text.substr(start, nl - start));
+        start = nl + 1;
         if (t.empty()) {
             finish();
             continue;
         }
         size_t colon = t.find(':');
-        if (colon == std::string::npos) continue;
-        current.fields.emplace_back(util::valid_utf8(util::trim(t.substr(0, colon))),
-                                    util::valid_utf8(util::trim(t.substr(colon + 1))));
+        if (colon == std::string_view::npos) continue;
+        current.fields.emplace_back(util::valid_utf8(util::trim_view(t.substr(0, colon))),
+                                    util::valid_utf8(util::trim_view(t.substr(colon + 1))));
     }
     finish();
     return blocks;

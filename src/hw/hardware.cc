@@ -5,6 +5,7 @@
 #include "util.h"
 
 #include <cstdlib>
+#include <unordered_map>
 
 namespace hw {
 
@@ -116,6 +117,21 @@ std::vector<std::string> missing_snap_permissions() {
     return missing;
 }
 
+namespace {
+
+// The files read during the collection under way; null between collections.
+std::unordered_map<std::string, std::string>* g_shared_files = nullptr;
+
+} // namespace
+
+std::string read_shared(const std::string& path, size_t max_bytes) {
+    if (!g_shared_files) return util::read_file_raw(path, max_bytes);
+    auto it = g_shared_files->find(path);
+    if (it == g_shared_files->end())
+        it = g_shared_files->emplace(path, util::read_file_raw(path, max_bytes)).first;
+    return it->second;
+}
+
 const std::vector<CollectorEntry>& collector_table() {
     static const std::vector<CollectorEntry> table = {
         {"system", collect_system},     {"cpu", collect_cpu},         {"memory", collect_memory},
@@ -167,6 +183,14 @@ std::unique_ptr<Node> collect_with(const std::vector<CollectorEntry>& table) {
     root->id = "root";
     root->title = tr("tree.computer");
     root->icon = "\U0001F5A5";
+    // The shared files live for this collection only: a refresh reads the machine anew.
+    std::unordered_map<std::string, std::string> shared;
+    struct Scope {
+        explicit Scope(std::unordered_map<std::string, std::string>* files) {
+            g_shared_files = files;
+        }
+        ~Scope() { g_shared_files = nullptr; }
+    } scope(&shared);
     util::take_cut_reads(); // what was read before (live panels) is not this tree's
     for (const auto& entry : table) {
         size_t before = root->children.size();

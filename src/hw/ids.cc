@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace hw {
@@ -83,20 +84,39 @@ std::string shown(std::string_view name) {
     return util::valid_utf8(name);
 }
 
+// The path to open for a path of the machine. Over a capture, through the capture's own
+// links, so that a capture whose usb.ids links to /var/lib/usbutils/usb.ids reads the
+// capture's file, not this host's; the live system's links the kernel follows itself.
+std::string machine_file(const std::string& path) {
+    return util::over_sysroot() ? util::resolve_path(path) : path;
+}
+
 util::FileContents read_ids(const std::string& path) {
     if (path.empty()) return {};
-    // Read through the machine's own links, so that a capture whose usb.ids links to
-    // /var/lib/usbutils/usb.ids reads the capture's file, not this host's.
-    return util::FileContents(util::resolve_path(path), max_ids_file);
+    return util::FileContents(machine_file(path), max_ids_file);
+}
+
+using DeviceIndexes = std::unordered_map<uint32_t, IdIndex<uint32_t>>;
+
+const IdIndex<uint32_t>& devices_of(DeviceIndexes& cache, std::string_view text,
+                                    const IdIndex<uint32_t>& vendors, uint32_t vendor) {
+    auto it = cache.find(vendor);
+    if (it == cache.end()) it = cache.emplace(vendor, vendor_devices(text, vendors, vendor)).first;
+    return it->second;
 }
 
 } // namespace
 
+// One database: searched for, then read, each at most once and only when asked for.
 struct Ids::Impl {
+    bool pci_searched = false, usb_searched = false;
+    bool pci_loaded = false, usb_loaded = false;
     util::FileContents pci_file;
     util::FileContents usb_file;
     PciIdTables pci;
     UsbIdTables usb;
+    DeviceIndexes pci_devices; // per vendor, made on the first lookup of one of its devices
+    DeviceIndexes usb_devices;
 
     std::string_view pci_name(std::optional<uint32_t> at) const {
         return name_at(pci_file.text(), at);
@@ -117,7 +137,7 @@ std::string find_ids_file(const std::string& name) {
         dirs.emplace_back(d);
     for (const auto& dir : dirs) {
         std::string path = dir + "/" + name;
-        std::string real = util::resolve_path(path);
+        std::string real = machine_file(path);
         // A directory opens for reading too, but holds no names: look further.
         if (util::readable(real) && !util::is_dir(real)) return path;
     }
@@ -130,7 +150,7 @@ Ids& Ids::operator=(Ids&&) noexcept = default;
 Ids::~Ids() = default;
 
 Ids& Ids::instance() {
-    static Ids ids = load();
+    static Ids ids;
     return ids;
 }
 
@@ -141,6 +161,44 @@ Ids Ids::load() {
     ids.m_pci_path = std::move(pci_path);
     ids.m_usb_path = std::move(usb_path);
     return ids;
+}
+
+namespace {
+
+const std::string& searched(bool& done, std::string& path, const char* name) {
+    if (!done) path = find_ids_file(name);
+    done = true;
+    return path;
+}
+
+} // namespace
+
+const std::string& Ids::pci_ids_path() const {
+    return searched(m_impl->pci_searched, m_pci_path, "pci.ids");
+}
+
+const std::string& Ids::usb_ids_path() const {
+    return searched(m_impl->usb_searched, m_usb_path, "usb.ids");
+}
+
+const PciIdTables& Ids::pci_tables() const {
+    Impl& impl = *m_impl;
+    if (!impl.pci_loaded) {
+        impl.pci_file = read_ids(pci_ids_path());
+        parse_pci_ids(impl.pci_file.text(), impl.pci);
+        impl.pci_loaded = true;
+    }
+    return impl.pci;
+}
+
+const UsbIdTables& Ids::usb_tables() const {
+    Impl& impl = *m_impl;
+    if (!impl.usb_loaded) {
+        impl.usb_file = read_ids(usb_ids_path());
+        parse_usb_ids(impl.usb_file.text(), impl.usb);
+        impl.usb_loaded = true;
+    }
+    return impl.usb;
 }
 
 Ids Ids::from_text(std::string pci_text, std::string usb_text) {
@@ -155,32 +213,39 @@ Ids Ids::from_files(util::FileContents pci, util::FileContents usb) {
     impl.usb_file = std::move(usb);
     parse_pci_ids(impl.pci_file.text(), impl.pci);
     parse_usb_ids(impl.usb_file.text(), impl.usb);
+    impl.pci_searched = impl.usb_searched = impl.pci_loaded = impl.usb_loaded = true;
     return ids;
 }
 
 std::string Ids::pci_vendor(uint32_t vendor) const {
     if (vendor > 0xffff) return {};
-    return shown(m_impl->pci_name(m_impl->pci.vendors.find(vendor)));
+    return shown(m_impl->pci_name(pci_tables().vendors.find(vendor)));
 }
 
 std::string Ids::pci_device(uint32_t vendor, uint32_t device) const {
     if (vendor > 0xffff || device > 0xffff) return {};
-    return shown(m_impl->pci_name(m_impl->pci.devices.find(vendor << 16 | device)));
+    const auto& devices =
+        devices_of(m_impl->pci_devices, m_impl->pci_file.text(), pci_tables().vendors, vendor);
+    return shown(m_impl->pci_name(devices.find(device)));
 }
 
 std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_t vendor,
                                uint32_t device) const {
     if (sub_vendor > 0xffff || sub_device > 0xffff || vendor > 0xffff || device > 0xffff) return {};
-    std::string_view name = pci_subsystem_name(
-        m_impl->pci_file.text(), m_impl->pci, vendor << 16 | device, sub_vendor << 16 | sub_device);
-    if (name.empty()) name = m_impl->pci_name(m_impl->pci.vendors.find(sub_vendor));
+    const PciIdTables& tables = pci_tables();
+    const auto& devices =
+        devices_of(m_impl->pci_devices, m_impl->pci_file.text(), tables.vendors, vendor);
+    std::string_view name =
+        pci_subsystem_name(m_impl->pci_file.text(), devices, device, sub_vendor << 16 | sub_device);
+    if (name.empty()) name = m_impl->pci_name(tables.vendors.find(sub_vendor));
     return shown(name);
 }
 
 std::string Ids::pci_class(uint32_t class_code) const {
     uint32_t cls = class_code >> 16 & 0xff;
-    std::string_view name = m_impl->pci_name(m_impl->pci.subclasses.find(class_code >> 8 & 0xffff));
-    if (name.empty()) name = m_impl->pci_name(m_impl->pci.classes.find(cls));
+    const PciIdTables& tables = pci_tables();
+    std::string_view name = m_impl->pci_name(tables.subclasses.find(class_code >> 8 & 0xffff));
+    if (name.empty()) name = m_impl->pci_name(tables.classes.find(cls));
     if (name.empty()) {
         if (const char* builtin = find_code(PCI_BASE_CLASSES, cls)) name = builtin;
     }
@@ -188,17 +253,19 @@ std::string Ids::pci_class(uint32_t class_code) const {
 }
 
 std::string Ids::pci_interface(uint32_t class_code) const {
-    return shown(m_impl->pci_name(m_impl->pci.interfaces.find(class_code & 0xffffff)));
+    return shown(m_impl->pci_name(pci_tables().interfaces.find(class_code & 0xffffff)));
 }
 
 std::string Ids::usb_vendor(uint32_t vendor) const {
     if (vendor > 0xffff) return {};
-    return shown(m_impl->usb_name(m_impl->usb.vendors.find(vendor)));
+    return shown(m_impl->usb_name(usb_tables().vendors.find(vendor)));
 }
 
 std::string Ids::usb_device(uint32_t vendor, uint32_t product) const {
     if (vendor > 0xffff || product > 0xffff) return {};
-    return shown(m_impl->usb_name(m_impl->usb.devices.find(vendor << 16 | product)));
+    const auto& products =
+        devices_of(m_impl->usb_devices, m_impl->usb_file.text(), usb_tables().vendors, vendor);
+    return shown(m_impl->usb_name(products.find(product)));
 }
 
 std::string Ids::usb_class(uint32_t cls) const {

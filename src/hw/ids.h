@@ -1,6 +1,7 @@
 // Names for the numeric PCI and USB ids devices report, from the "pci.ids" and "usb.ids"
-// files the distribution installs. Read once per process, on first use; lookups are quick
-// table reads that never fail (an unknown id gives an empty name, and callers show the
+// files the distribution installs. Each file is read once per process, when the first name
+// from it is asked for, so a machine without USB devices never reads usb.ids; lookups are
+// quick table reads that never fail (an unknown id gives an empty name, and callers show the
 // number instead). Names come back as valid UTF-8, whatever bytes the file holds.
 #pragma once
 
@@ -14,9 +15,12 @@ class FileContents;
 
 namespace hw {
 
+struct PciIdTables;
+struct UsbIdTables;
+
 class Ids {
 public:
-    // The process's tables, loaded on the first call and kept until exit.
+    // The process's tables, each file found and read on its first use and kept until exit.
     static Ids& instance();
 
     // Searches for the files and reads them now, apart from instance(): for tests, which
@@ -45,18 +49,23 @@ public:
     // The USB-IF name of a device or interface class code.
     std::string usb_class(uint32_t cls) const;
 
-    // The machine's path of the file that was loaded, empty when none was found.
-    const std::string& pci_ids_path() const { return m_pci_path; }
-    const std::string& usb_ids_path() const { return m_usb_path; }
+    // The machine's path of the file that is (or would be) loaded, empty when none was
+    // found. Asking for the path does not read the file.
+    const std::string& pci_ids_path() const;
+    const std::string& usb_ids_path() const;
 
 private:
     struct Impl;
     Ids();
     static Ids from_files(util::FileContents pci, util::FileContents usb);
+    // The tables of one file, read on the first call.
+    const PciIdTables& pci_tables() const;
+    const UsbIdTables& usb_tables() const;
 
     std::unique_ptr<Impl> m_impl;
-    std::string m_pci_path;
-    std::string m_usb_path;
+    // Filled on first use in instance()'s tables, hence mutable.
+    mutable std::string m_pci_path;
+    mutable std::string m_usb_path;
 };
 
 // The first readable "name" in the directories the distributions use (a Snap's own copy

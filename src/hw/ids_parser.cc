@@ -4,6 +4,9 @@
 
 #include <cstring>
 #include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace hw {
 
@@ -13,18 +16,10 @@ bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\0';
 }
 
-std::string_view trim_view(std::string_view s) {
-    while (!s.empty() && is_space(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && is_space(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Exactly `digits` hexadecimal digits at the start of `s`, followed by white space or nothing.
 // Stricter than "parse what you can": "12zz" or "80861" are no ids at all, and a line whose
 // id is damaged must not become an entry under some other number.
-bool take_id(std::string_view& s, size_t digits, uint32_t& id) {
+inline bool take_id(std::string_view& s, size_t digits, uint32_t& id) {
     if (s.size() < digits) return false;
     uint32_t v = 0;
     for (size_t i = 0; i < digits; ++i) {
@@ -43,26 +38,87 @@ std::string_view usable(std::string_view text) {
     return text.substr(0, std::min<size_t>(text.size(), std::numeric_limits<uint32_t>::max()));
 }
 
+// The newlines of a text, in order. The files are tens of thousands of short lines: looking
+// at 64 bytes at a time and keeping what was seen costs less than a search call per line,
+// and that search was most of what loading the files cost.
+class Newlines {
+public:
+    explicit Newlines(std::string_view text)
+        : m_next(text.data()), m_end(text.data() + text.size()) {}
+
+    // The next newline, or nullptr after the last.
+    const char* next() {
+#if defined(__SSE2__)
+        uint64_t mask = m_mask;
+        if (mask == 0) {
+            const char* p = m_next;
+            const __m128i nl = _mm_set1_epi8('\n');
+            auto bits = [&](const char* at) {
+                __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+                return static_cast<uint64_t>(
+                    static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, nl))));
+            };
+            while (mask == 0) {
+                if (m_end - p < 64) {
+                    m_next = p;
+                    return tail();
+                }
+                mask = bits(p) | bits(p + 16) << 16 | bits(p + 32) << 32 | bits(p + 48) << 48;
+                p += 64;
+            }
+            m_block = p - 64;
+            m_next = p;
+        }
+        unsigned bit = static_cast<unsigned>(__builtin_ctzll(mask));
+        m_mask = mask & (mask - 1);
+        return m_block + bit;
+#else
+        return tail();
+#endif
+    }
+
+private:
+    const char* tail() {
+        if (m_next >= m_end) return nullptr;
+        const char* nl = static_cast<const char*>(std::memchr(m_next, '\n', m_end - m_next));
+        m_next = nl ? nl + 1 : m_end;
+        return nl;
+    }
+
+    const char* m_next;
+    const char* m_end;
+    const char* m_block = nullptr;
+    uint64_t m_mask = 0;
+};
+
+// Every line, until f returns false.
+template <typename F> void for_each_raw_line(std::string_view text, F&& f) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    Newlines newlines(text);
+    while (p < end) {
+        const char* nl = newlines.next();
+        const char* line_end = nl ? nl : end;
+        std::string_view line(p, static_cast<size_t>(line_end - p));
+        p = nl ? nl + 1 : end;
+        if (!f(line)) return;
+    }
+}
+
 // Calls f(depth, body) for every line that may hold an entry, until f returns false. Blank
 // lines, comment lines and lines indented with anything but tabs are passed over without
 // touching the caller's state: a line indented with spaces has no depth one can trust, and
 // it must not end the block of the vendor or device above it.
 template <typename F> void for_each_line(std::string_view text, F&& f) {
-    const char* p = text.data();
-    const char* end = p + text.size();
-    while (p < end) {
-        const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        const char* line_end = nl ? nl : end;
-        std::string_view line(p, static_cast<size_t>(line_end - p));
-        p = nl ? nl + 1 : end;
-        if (line.empty() || line[0] == '#') continue;
+    for_each_raw_line(text, [&](std::string_view line) {
+        if (line.empty() || line[0] == '#') return true;
         size_t depth = 0;
         while (depth < line.size() && line[depth] == '\t')
             ++depth;
         std::string_view body = line.substr(depth);
-        if (body.empty() || is_space(body[0])) continue;
-        if (!f(depth, body)) return;
-    }
+        if (body.empty() || is_space(body[0])) return true;
+        return f(depth, body);
+    });
 }
 
 // Room for the entries of a text of this size: a candidate line takes a dozen bytes or more
@@ -77,77 +133,118 @@ size_t room_for(std::string_view text) {
 std::string_view name_at(std::string_view text, std::optional<uint32_t> offset) {
     if (!offset || *offset > text.size()) return {};
     std::string_view rest = text.substr(*offset);
-    return trim_view(rest.substr(0, rest.find('\n')));
+    return util::trim_view(rest.substr(0, rest.find('\n')));
 }
 
-void parse_pci_ids(std::string_view whole, PciIdTables& out) {
-    std::string_view text = usable(whole);
+namespace {
+
+// The lines at depth 0 that may hold an entry, until f returns false; every line nested
+// under them is passed over with one look at its first byte, which is what makes a load
+// cheap (the files are mostly device and subsystem lines).
+template <typename F> void for_each_top_line(std::string_view text, F&& f) {
+    for_each_raw_line(text, [&](std::string_view line) {
+        // Blank, comment, nested and space-indented lines, as for_each_line skips them.
+        if (line.empty() || line[0] == '\t' || line[0] == '#' || is_space(line[0])) return true;
+        return f(line);
+    });
+}
+
+void parse_class_section(std::string_view text, size_t start, PciIdTables& out) {
     auto offset_of = [&](std::string_view s) {
         return static_cast<uint32_t>(s.data() - text.data());
     };
-    out.vendors.reserve(room_for(text) / 8);
-    out.devices.reserve(room_for(text));
-
-    bool class_section = false;
     // The parent each depth hangs under; cleared when its line was unusable.
-    bool have_vendor = false, have_class = false, have_subclass = false;
-    uint32_t vendor = 0, cls = 0, subclass = 0;
-
-    for_each_line(text, [&](size_t depth, std::string_view body) {
+    bool have_class = false, have_subclass = false;
+    uint32_t cls = 0, subclass = 0;
+    for_each_line(text.substr(start), [&](size_t depth, std::string_view body) {
         uint32_t id = 0;
         if (depth == 0) {
             have_subclass = false;
+            have_class = false;
             if (body.size() > 2 && body[0] == 'C' && body[1] == ' ') {
-                class_section = true;
                 body.remove_prefix(2);
                 have_class = take_id(body, 2, id);
                 if (have_class) {
                     cls = id;
                     out.classes.add(cls, offset_of(body));
                 }
-            } else if (class_section) {
-                have_class = false;
-            } else {
-                have_vendor = take_id(body, 4, id);
-                if (have_vendor) {
-                    vendor = id;
-                    out.vendors.add(vendor, offset_of(body));
-                }
             }
         } else if (depth == 1) {
-            if (class_section) {
-                have_subclass = have_class && take_id(body, 2, id);
-                if (have_subclass) {
-                    subclass = id;
-                    out.subclasses.add(cls << 8 | subclass, offset_of(body));
-                }
-            } else if (have_vendor && take_id(body, 4, id)) {
-                out.devices.add(vendor << 16 | id, offset_of(body));
+            have_subclass = have_class && take_id(body, 2, id);
+            if (have_subclass) {
+                subclass = id;
+                out.subclasses.add(cls << 8 | subclass, offset_of(body));
             }
-        } else if (depth == 2) {
-            if (class_section) {
-                if (have_subclass && take_id(body, 2, id))
-                    out.interfaces.add(cls << 16 | subclass << 8 | id, offset_of(body));
-            }
-            // Subsystem lines are read from the text when asked for.
+        } else if (depth == 2 && have_subclass && take_id(body, 2, id)) {
+            out.interfaces.add(cls << 16 | subclass << 8 | id, offset_of(body));
         }
         return true;
     });
+}
 
+} // namespace
+
+void parse_pci_ids(std::string_view whole, PciIdTables& out) {
+    std::string_view text = usable(whole);
+    out.vendors.reserve(room_for(text) / 16);
+    for_each_top_line(text, [&](std::string_view line) {
+        if (line.size() > 2 && line[0] == 'C' && line[1] == ' ') {
+            // The classes close the file; no vendor follows them.
+            parse_class_section(text, static_cast<size_t>(line.data() - text.data()), out);
+            return false;
+        }
+        uint32_t id = 0;
+        if (take_id(line, 4, id))
+            out.vendors.add(id, static_cast<uint32_t>(line.data() - text.data()));
+        return true;
+    });
     out.vendors.finish();
-    out.devices.finish();
     out.classes.finish();
     out.subclasses.finish();
     out.interfaces.finish();
 }
 
-std::string_view pci_subsystem_name(std::string_view whole, const PciIdTables& tables,
+void parse_usb_ids(std::string_view whole, UsbIdTables& out) {
+    std::string_view text = usable(whole);
+    out.vendors.reserve(room_for(text) / 16);
+    // Vendors come first; every other top-level section starts with a keyword ("C 09",
+    // "HID 01", "L 0409" …), which no vendor id reads like.
+    for_each_top_line(text, [&](std::string_view line) {
+        uint32_t id = 0;
+        if (take_id(line, 4, id))
+            out.vendors.add(id, static_cast<uint32_t>(line.data() - text.data()));
+        return true;
+    });
+    out.vendors.finish();
+}
+
+IdIndex<uint32_t> vendor_devices(std::string_view whole, const IdIndex<uint32_t>& vendors,
+                                 uint32_t vendor) {
+    std::string_view text = usable(whole);
+    IdIndex<uint32_t> out;
+    // A vendor listed twice has devices under both lines; the last line for an id wins.
+    for (uint32_t offset : vendors.find_all(vendor)) {
+        size_t nl = text.find('\n', offset);
+        if (nl == std::string_view::npos) break;
+        for_each_line(text.substr(nl + 1), [&](size_t depth, std::string_view body) {
+            if (depth == 0) return false; // the next vendor or section
+            uint32_t id = 0;
+            if (depth == 1 && take_id(body, 4, id))
+                out.add(id, static_cast<uint32_t>(body.data() - text.data()));
+            return true;
+        });
+    }
+    out.finish();
+    return out;
+}
+
+std::string_view pci_subsystem_name(std::string_view whole, const IdIndex<uint32_t>& devices,
                                     uint32_t device, uint32_t subsystem) {
     std::string_view text = usable(whole);
     std::string_view found;
     // A device listed twice has its subsystems under both lines; the last line wins, as
     // everywhere in the file.
-    for (uint32_t offset : tables.devices.find_all(device)) {
+    for (uint32_t offset : devices.find_all(device)) {
         size_t nl = text.find('\n', offset);
         if (nl == std::string_view::npos) break;
         for_each_line(text.substr(nl + 1), [&](size_t depth, std::string_view body) {
@@ -159,40 +256,11 @@ std::string_view pci_subsystem_name(std::string_view whole, const PciIdTables& t
                 rest.remove_prefix(1);
             if (rest.size() == body.size()) return true; // the two ids must stand apart
             if (!take_id(rest, 4, sub_device)) return true;
-            if ((sub_vendor << 16 | sub_device) == subsystem) found = trim_view(rest);
+            if ((sub_vendor << 16 | sub_device) == subsystem) found = util::trim_view(rest);
             return true;
         });
     }
     return found;
-}
-
-void parse_usb_ids(std::string_view whole, UsbIdTables& out) {
-    std::string_view text = usable(whole);
-    auto offset_of = [&](std::string_view s) {
-        return static_cast<uint32_t>(s.data() - text.data());
-    };
-    out.vendors.reserve(room_for(text) / 8);
-    out.devices.reserve(room_for(text));
-
-    // Vendors come first; every other top-level section starts with a keyword ("C 09",
-    // "HID 01", "L 0409" …), which ends the vendor list's scope for the lines below it.
-    bool have_vendor = false;
-    uint32_t vendor = 0;
-    for_each_line(text, [&](size_t depth, std::string_view body) {
-        uint32_t id = 0;
-        if (depth == 0) {
-            have_vendor = take_id(body, 4, id);
-            if (have_vendor) {
-                vendor = id;
-                out.vendors.add(vendor, offset_of(body));
-            }
-        } else if (depth == 1 && have_vendor && take_id(body, 4, id)) {
-            out.devices.add(vendor << 16 | id, offset_of(body));
-        }
-        return true;
-    });
-    out.vendors.finish();
-    out.devices.finish();
 }
 
 } // namespace hw

@@ -66,9 +66,11 @@ std::string_view name_at(std::string_view text, std::optional<uint32_t> offset);
 
 struct PciIdTables {
     IdIndex<uint32_t> vendors; // vendor
-    IdIndex<uint32_t> devices; // vendor << 16 | device
-    // Subsystems have no table: they are the lines under their device's line, read when
-    // asked for. That halves the memory a load touches, which is most of its cost.
+    // Devices have no table of their own here: they are the lines under their vendor's line,
+    // indexed per vendor when a device of that vendor is first asked for (vendor_devices).
+    // A machine names a handful of vendors, and the file lists thousands of devices: reading
+    // only the vendor lines at load is most of the time a report spends on names. Subsystems
+    // are the lines under their device's line, read when asked for.
     // Class, subclass and programming interface names apart, so that a subclass 00 never
     // stands in for its class, nor interface 00 for its subclass.
     IdIndex<uint32_t> classes;    // class
@@ -77,22 +79,27 @@ struct PciIdTables {
 };
 
 struct UsbIdTables {
-    IdIndex<uint32_t> vendors; // vendor
-    IdIndex<uint32_t> devices; // vendor << 16 | product
+    IdIndex<uint32_t> vendors; // vendor; products per vendor through vendor_devices
 };
 
-// Fills `out` from a pci.ids text. Lines that do not fit the grammar are skipped, and so are
-// the lines nested under them, so a broken vendor line never lends its devices to the vendor
-// before it. Only the first 4 GiB of text are read (the real file is about 1.3 MB).
+// Fills `out` with the vendors and the class section of a pci.ids text. Lines that do not
+// fit the grammar are skipped, and so are the lines nested under them, so a broken vendor
+// line never lends its devices to the vendor before it. Only the first 4 GiB of text are
+// read (the real file is about 1.3 MB).
 void parse_pci_ids(std::string_view text, PciIdTables& out);
 
-// The name of a subsystem (subsystem vendor << 16 | subsystem device) of a device (vendor << 16
-// | device) in a pci.ids text and its tables; empty when the file does not list it.
-std::string_view pci_subsystem_name(std::string_view text, const PciIdTables& tables,
-                                    uint32_t device, uint32_t subsystem);
-
-// Fills `out` with the vendors and products of a usb.ids text; the file's other sections
-// (classes, HID usages, languages…) are skipped.
+// Fills `out` with the vendors of a usb.ids text; the file's other sections (classes, HID
+// usages, languages…) are skipped.
 void parse_usb_ids(std::string_view text, UsbIdTables& out);
+
+// The devices (pci.ids) or products (usb.ids) of one vendor, keyed by their 16-bit id: the
+// lines one level under every line of that vendor in `vendors`, as parsed from `text`.
+IdIndex<uint32_t> vendor_devices(std::string_view text, const IdIndex<uint32_t>& vendors,
+                                 uint32_t vendor);
+
+// The name of a subsystem (subsystem vendor << 16 | subsystem device) of a device, given the
+// device's vendor_devices index, in a pci.ids text; empty when the file does not list it.
+std::string_view pci_subsystem_name(std::string_view text, const IdIndex<uint32_t>& devices,
+                                    uint32_t device, uint32_t subsystem);
 
 } // namespace hw

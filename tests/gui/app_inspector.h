@@ -36,4 +36,6 @@ struct AppInspector {
     static SensorGraphs& sensors(App& a) { return a.m_sensors; }
     static GtkWidget* net_scroll(App& a) { return a.m_net_scroll; }
     static GtkWidget* sensor_scroll(App& a) { return a.m_sensor_scroll; }
+    static ProcessView& procview(App& a) { return a.m_procview; }
+    static GtkWidget* proc_box(App& a) { return a.m_proc_box; }
 };

@@ -1,0 +1,353 @@
+// The process list on a real X server: load bars, kernel threads, filtering and sorting with
+// the selection kept, where the window shows it, and ending real processes of the test.
+#include "../proc_fake.h"
+#include "app_inspector.h"
+#include "gui/procview.h"
+#include "gui_support.h"
+#include "util.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <linux/sched.h>
+#include <map>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using gui_support::wait_until;
+
+struct ProcViewInspector {
+    static void sample(ProcessView& v) { v.sample(); }
+    static void set_source(ProcessView& v, procs::Source s) { v.m_source = std::move(s); }
+    static void set_uid(ProcessView& v, unsigned uid) { v.m_uid = uid; }
+    static void use_pidfd(ProcessView& v, bool on) { v.m_use_pidfd = on; }
+    static void before_signal(ProcessView& v, std::function<void()> f) { v.m_before_signal = f; }
+    static GtkTreeView* view(ProcessView& v) { return GTK_TREE_VIEW(v.m_view); }
+    static GtkTreeIter row(ProcessView& v, int pid) { return v.m_rows.at(pid); }
+    static GtkListStore* store(ProcessView& v) { return v.m_store; }
+    static GtkWidget* entry(ProcessView& v) { return v.m_filter_entry; }
+    static GtkWidget* only_mine(ProcessView& v) { return v.m_only_mine; }
+    static GtkWidget* end_button(ProcessView& v) { return v.m_kill_button; }
+    static std::string status(ProcessView& v) { return gtk_label_get_text(GTK_LABEL(v.m_status)); }
+};
+
+namespace {
+
+using PI = ProcViewInspector;
+
+// The shown rows' PIDs in order; with `select`, puts the cursor on that PID's row, as a click.
+std::vector<int> rows(ProcessView& v, int select = 0) {
+    std::vector<int> out;
+    GtkTreeModel* m = gtk_tree_view_get_model(PI::view(v));
+    GtkTreeIter it;
+    for (bool ok = gtk_tree_model_get_iter_first(m, &it); ok;
+         ok = gtk_tree_model_iter_next(m, &it)) {
+        int pid = 0;
+        gtk_tree_model_get(m, &it, 0, &pid, -1);
+        out.push_back(pid);
+        if (pid != select) continue;
+        GtkTreePath* path = gtk_tree_model_get_path(m, &it);
+        gtk_tree_view_set_cursor(PI::view(v), path, nullptr, FALSE);
+        gtk_tree_path_free(path);
+    }
+    return out;
+}
+
+// Answers message dialogs as they open, in turn, and keeps their texts; `meanwhile` runs
+// while the first one is open.
+struct Dialogs {
+    std::vector<int> responses;
+    std::function<void()> meanwhile;
+    std::vector<std::pair<std::string, std::string>> seen; // text, secondary text
+    bool markup = false;
+
+    static gboolean answer(gpointer self) {
+        auto* d = static_cast<Dialogs*>(self);
+        GList* windows = gtk_window_list_toplevels();
+        for (GList* l = windows; l; l = l->next) {
+            if (!GTK_IS_MESSAGE_DIALOG(l->data) || !gtk_widget_get_mapped(GTK_WIDGET(l->data)) ||
+                g_object_get_data(G_OBJECT(l->data), "answered"))
+                continue;
+            g_object_set_data(G_OBJECT(l->data), "answered", l->data);
+            gchar *text = nullptr, *secondary = nullptr;
+            gboolean m1 = FALSE, m2 = FALSE;
+            g_object_get(l->data, "text", &text, "secondary-text", &secondary, "use-markup", &m1,
+                         "secondary-use-markup", &m2, nullptr);
+            d->seen.emplace_back(text ? text : "", secondary ? secondary : "");
+            d->markup = d->markup || m1 || m2;
+            g_free(text), g_free(secondary);
+            if (d->seen.size() == 1 && d->meanwhile) d->meanwhile();
+            const size_t n = d->seen.size() - 1;
+            gtk_dialog_response(GTK_DIALOG(l->data),
+                                n < d->responses.size() ? d->responses[n] : GTK_RESPONSE_CANCEL);
+        }
+        g_list_free(windows);
+        return G_SOURCE_CONTINUE;
+    }
+};
+
+// A child of the test that waits to be ended: with its own name, or under a chosen free PID
+// as when the kernel hands a PID out again (root only; -1 when not allowed).
+pid_t start_child(const char* name, pid_t as = 0) {
+    pid_t tid = as;
+    struct clone_args args {};
+    args.exit_signal = SIGCHLD;
+    args.set_tid = reinterpret_cast<uint64_t>(&tid);
+    args.set_tid_size = 1;
+    const pid_t pid = as ? static_cast<pid_t>(syscall(SYS_clone3, &args, sizeof args)) : fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        prctl(PR_SET_NAME, name);
+        for (;;)
+            pause();
+    }
+    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    EXPECT_TRUE(wait_until([&] {
+        return util::read_file_raw(stat).find(std::string("(") + name + ")") != std::string::npos;
+    }));
+    return pid;
+}
+
+// How a child ended: by which signal, or 0 when it still runs (it is then ended here).
+int end_signal(pid_t pid, int wait_ms = 3000) {
+    int status = 0;
+    if (wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, wait_ms))
+        return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return 0;
+}
+
+class ProcList : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_container_add(GTK_CONTAINER(m_window), m_view.build(Palette::light()));
+        gtk_widget_show_all(m_window);
+    }
+    void TearDown() override { gtk_widget_destroy(m_window); }
+
+    void use(std::map<int, FakeProc>& procs) { PI::set_source(m_view, fake_source(procs)); }
+
+    GtkWidget* m_window = nullptr;
+    ProcessView m_view;
+};
+
+} // namespace
+
+TEST(ProcBar, DrawnAboveTheThresholdFromTheLineStart) {
+    // Alpha at x in the middle row of a 100×20 cell.
+    auto alpha = [](double fraction, bool selected, bool rtl, int x) {
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 100, 20);
+        cairo_t* cr = cairo_create(s);
+        procview::draw_bar(cr, GdkRectangle{0, 0, 100, 20}, fraction, selected, rtl);
+        cairo_destroy(cr);
+        const int a =
+            cairo_image_surface_get_data(s)[10 * cairo_image_surface_get_stride(s) + 4 * x + 3];
+        cairo_surface_destroy(s);
+        return a;
+    };
+    EXPECT_EQ(alpha(0.003, false, false, 3), 0) << "0.3 % stays without a bar";
+    EXPECT_GT(alpha(0.005, false, false, 3), 0) << "at least 3 pixels wide";
+    EXPECT_GT(alpha(0.5, false, false, 45), 0);
+    EXPECT_EQ(alpha(0.5, false, false, 55), 0);
+    EXPECT_GT(alpha(2.5, false, false, 96), 0) << "beyond one CPU the cell is full";
+    EXPECT_GT(alpha(0.5, false, true, 55), 0) << "right to left it grows from the right";
+    EXPECT_EQ(alpha(0.5, false, true, 45), 0);
+    EXPECT_LT(alpha(0.5, true, false, 20), alpha(0.5, false, false, 20)) << "fainter selected";
+}
+
+TEST_F(ProcList, CellsFormatSharesAndDimKernelThreads) {
+    std::map<int, FakeProc> procs{{2, {"kthreadd", 0, ""}}, {100, {"vim", 1000, "vim notes"}}};
+    use(procs);
+    PI::sample(m_view);
+    GtkTreeView* view = PI::view(m_view);
+    auto cell = [&](int column, int pid) {
+        GtkTreeModel* model = gtk_tree_view_get_model(view);
+        GtkTreeIter child = PI::row(m_view, pid), it;
+        gtk_tree_model_filter_convert_child_iter_to_iter(GTK_TREE_MODEL_FILTER(model), &it, &child);
+        GtkTreeViewColumn* col = gtk_tree_view_get_column(view, column);
+        gtk_tree_view_column_cell_set_cell_data(col, model, &it, FALSE, FALSE);
+        GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(col));
+        GObject* c = G_OBJECT(cells->data);
+        g_list_free(cells);
+        return c;
+    };
+    GtkTreeIter vim = PI::row(m_view, 100);
+    gtk_list_store_set(PI::store(m_view), &vim, 2, 0.3, -1);
+    util::set_number_format(",", ".");
+    gchar* text = nullptr;
+    double fraction = 0;
+    g_object_get(cell(2, 100), "text", &text, "fraction", &fraction, nullptr);
+    util::set_number_format(".", ",");
+    EXPECT_STREQ(text, "0,3");
+    EXPECT_DOUBLE_EQ(fraction, 0.003);
+    g_free(text);
+
+    // Built with the light palette; the dim colour follows a new one.
+    const Palette dark = Palette::dark_();
+    m_view.set_palette(dark);
+    GdkRGBA dim{}, *fg = nullptr;
+    gdk_rgba_parse(&dim, dark.dim.c_str());
+    PangoStyle style = PANGO_STYLE_NORMAL;
+    gboolean colored = FALSE;
+    g_object_get(cell(4, 2), "text", &text, "style", &style, "foreground-rgba", &fg,
+                 "foreground-set", &colored, nullptr);
+    EXPECT_STREQ(text, "[kthreadd]");
+    EXPECT_EQ(style, PANGO_STYLE_ITALIC);
+    EXPECT_TRUE(colored && fg && gdk_rgba_equal(fg, &dim));
+    g_free(text), gdk_rgba_free(fg);
+    g_object_get(cell(4, 100), "style", &style, "foreground-set", &colored, nullptr);
+    EXPECT_TRUE(style == PANGO_STYLE_NORMAL && !colored);
+}
+
+TEST_F(ProcList, FilterAndSortKeepTheSelectedRow) {
+    std::map<int, FakeProc> procs{{10, {"bash", 1000, "/bin/bash"}},
+                                  {11, {"sshd", 0, "sshd: /usr/sbin/sshd"}},
+                                  {12, {"GeckoMain", 1000, "/usr/lib/firefox/firefox"}}};
+    use(procs);
+    PI::set_uid(m_view, 1000);
+    PI::sample(m_view);
+    EXPECT_EQ(rows(m_view, 11), (std::vector<int>{10, 11, 12})) << "idle: by PID";
+    EXPECT_TRUE(gtk_widget_get_sensitive(PI::end_button(m_view)));
+
+    // Busiest first; the selection follows its process, not its place.
+    procs[12].ticks = 100, procs[11].ticks = 50;
+    g_usleep(2000);
+    PI::sample(m_view);
+    EXPECT_EQ(rows(m_view), (std::vector<int>{12, 11, 10}));
+    EXPECT_EQ(m_view.selected_pid(), 11);
+
+    gtk_entry_set_text(GTK_ENTRY(PI::entry(m_view)), "FIREFOX");
+    EXPECT_TRUE(wait_until([&] { return PI::status(m_view) == "1 of 3 processes"; }));
+    EXPECT_EQ(rows(m_view), std::vector<int>{12});
+    gtk_entry_set_text(GTK_ENTRY(PI::entry(m_view)), "");
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(PI::only_mine(m_view)), TRUE);
+    EXPECT_TRUE(wait_until([&] { return PI::status(m_view) == "2 of 3 processes"; }));
+    EXPECT_EQ(rows(m_view), (std::vector<int>{12, 10}));
+    EXPECT_FALSE(gtk_widget_get_sensitive(PI::end_button(m_view))) << "its row is hidden";
+
+    GtkTreeViewColumn* pid_column = gtk_tree_view_get_column(PI::view(m_view), 0);
+    gtk_tree_view_column_clicked(pid_column);
+    EXPECT_EQ(rows(m_view), (std::vector<int>{10, 12}));
+    gtk_tree_view_column_clicked(pid_column);
+    EXPECT_EQ(rows(m_view, 10), (std::vector<int>{12, 10}));
+
+    // When the chosen process ends, nothing is chosen in its place.
+    procs.erase(10);
+    PI::sample(m_view);
+    EXPECT_EQ(PI::status(m_view), "1 of 2 processes");
+    EXPECT_EQ(m_view.selected_pid(), 0);
+
+    // A captured tree's PIDs are another machine's: nothing here may be signalled for them.
+    setenv("QUARVEL_SYSROOT", "/nonexistent", 1);
+    rows(m_view, 12);
+    EXPECT_FALSE(gtk_widget_get_sensitive(PI::end_button(m_view)));
+    unsetenv("QUARVEL_SYSROOT");
+
+    // Buttons are named by their labels; the entry and the list need names of their own.
+    AtkObject* entry = gtk_widget_get_accessible(PI::entry(m_view));
+    AtkObject* list = gtk_widget_get_accessible(GTK_WIDGET(PI::view(m_view)));
+    EXPECT_STREQ(atk_object_get_name(entry), "Filter processes…");
+    EXPECT_STREQ(atk_object_get_name(list), "Processes");
+}
+
+// Ending children of the test. Names reach the dialog as text, never as a format or markup;
+// another user's process goes through the elevation tool (a stand-in that runs the command
+// and notes it); a process that ended, even one whose PID was taken over, is reported and
+// nothing else is signalled.
+TEST_F(ProcList, EndingAProcess) {
+    char dir[] = "/tmp/quarvel-pkexec-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string tool = std::string(dir) + "/pkexec", noted = std::string(dir) + "/args";
+    std::ofstream(tool) << "#!/bin/sh\necho \"$1 $2\" > '" << noted << "'\nexec \"$@\"\n";
+    chmod(tool.c_str(), 0755);
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (std::string(dir) + ":" + path).c_str(), 1);
+
+    enum class Ends { no, before_asking, while_asking, pid_taken, before_signal };
+    const struct {
+        const char* what;
+        bool own, pidfd;
+        Ends ends;
+    } cases[] = {{"own", true, true, Ends::no},
+                 {"own, without descriptors", true, false, Ends::no},
+                 {"another user's", false, false, Ends::no},
+                 {"ended before asking", true, true, Ends::before_asking},
+                 {"ended while asking", true, true, Ends::while_asking},
+                 {"PID taken over", true, true, Ends::pid_taken},
+                 {"PID taken over, without descriptors", true, false, Ends::pid_taken},
+                 {"PID taken over after the last check", true, true, Ends::before_signal}};
+    for (const auto& c : cases) {
+        std::filesystem::remove(noted);
+        PI::use_pidfd(m_view, c.pidfd);
+        PI::set_uid(m_view, c.own ? getuid() : getuid() + 1);
+        const pid_t child = start_child("a) %s %n <b>");
+        PI::sample(m_view);
+        rows(m_view, child);
+        pid_t successor = 0;
+        auto end_child = [&] {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            if (c.ends >= Ends::pid_taken) successor = start_child("successor", child);
+        };
+        if (c.ends == Ends::before_asking) end_child();
+        Dialogs d;
+        d.responses = {GTK_RESPONSE_ACCEPT, GTK_RESPONSE_CLOSE};
+        if (c.ends == Ends::before_signal)
+            PI::before_signal(m_view, end_child);
+        else if (c.ends >= Ends::while_asking)
+            d.meanwhile = end_child;
+        const guint answering = g_timeout_add(20, Dialogs::answer, &d);
+        m_view.kill_selected();
+        g_source_remove(answering);
+        PI::before_signal(m_view, nullptr);
+
+        EXPECT_FALSE(d.markup) << c.what;
+        if (c.ends == Ends::no) {
+            EXPECT_EQ(end_signal(child), SIGTERM) << c.what;
+            ASSERT_EQ(d.seen.size(), 1u) << c.what << ": asked, no error";
+            EXPECT_EQ(d.seen[0].first, "End \u201c\u2068a) %s %n <b>\u2069\u201d (PID " +
+                                           std::to_string(child) + ")?");
+            EXPECT_FALSE(d.seen[0].second.empty()) << "the command line";
+            std::string line;
+            std::getline(std::ifstream(noted), line);
+            EXPECT_EQ(line, c.own ? "" : "/bin/sh -c") << c.what;
+            continue;
+        }
+        ASSERT_EQ(d.seen.size(), c.ends == Ends::before_asking ? 1u : 2u) << c.what;
+        EXPECT_EQ(d.seen.back().first, "The process could not be ended.") << c.what;
+        EXPECT_EQ(d.seen.back().second, "The process has already ended.") << c.what;
+        if (successor > 0)
+            EXPECT_EQ(end_signal(successor, 200), 0) << c.what << ": the new process lives on";
+        else if (c.ends >= Ends::pid_taken)
+            std::printf("  (%s: the test may not choose PIDs, not checked)\n", c.what);
+    }
+    setenv("PATH", path.c_str(), 1);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ProcWindow, ShownAndSampledOnlyForTheToolsNodes) {
+    App app;
+    AppInspector::start(app, [] {
+        auto root = gui_support::sample_machine();
+        root->add_child("tools", "Tools", "\U0001F527")
+            ->add_child("tools.processes", "Processes", "");
+        return root;
+    });
+    ProcessView& view = AppInspector::procview(app);
+    ASSERT_TRUE(app.select_node_id("tools.processes"));
+    EXPECT_TRUE(view.running());
+    EXPECT_TRUE(gtk_widget_get_visible(AppInspector::proc_box(app)));
+    EXPECT_FALSE(gtk_widget_get_visible(AppInspector::detail_scroll(app)));
+    EXPECT_FALSE(rows(view).empty());
+    ASSERT_TRUE(app.select_node_id("system"));
+    EXPECT_FALSE(view.running());
+    EXPECT_FALSE(gtk_widget_get_visible(AppInspector::proc_box(app)));
+}
