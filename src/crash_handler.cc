@@ -202,6 +202,8 @@ struct Prepared {
     std::string tail;    // system, desktop and snap lines and the backtrace heading
     std::string subject; // the mail subject up to the signal description
     std::string script;
+    std::string notice;   // where the report is, for standard error
+    bool display = false; // a dialog can only be shown on a display
     std::vector<std::string> env_strings;
     std::vector<char*> envp;
     crash::LocalClock clock;
@@ -354,7 +356,9 @@ void crashHandler(int sig) {
             crash::format_time(now.tv_sec, p->clock.offset_at(now.tv_sec), g_time);
             write_report(fd, *p, sig);
             ::close(fd);
-            start_dialog(*p, sig);
+            // In a terminal (the report) the path is all the user sees of the crash.
+            put(STDERR_FILENO, p->notice.data(), p->notice.size());
+            if (p->display) start_dialog(*p, sig);
         }
     }
     reraise(sig);
@@ -378,7 +382,15 @@ void CrashHandler::install() {
             p->tail += "Snap: no\n";
         p->tail += "\nBacktrace:\n";
         p->subject = "Quarvel Crash: ";
-        p->script = crash::dialog_script(p->path, crash::dialog_texts(crash::german_from_env()));
+        bool german = crash::german_from_env();
+        p->script = crash::dialog_script(p->path, crash::dialog_texts(german));
+        p->notice = std::string(german ? "Quarvel: Absturzbericht gespeichert in "
+                                       : "Quarvel: crash report saved to ") +
+                    p->path + "\n";
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+            const char* v = std::getenv(name);
+            p->display = p->display || (v && *v);
+        }
         // The environment of the start, display variables included: the toolkit may change
         // its own copy later, and the handler cannot read it safely then.
         for (char** e = environ; e && *e; ++e)

@@ -10,11 +10,13 @@
 #include "util.h"
 #include "window_module.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <libintl.h>
 #include <string>
 #include <unistd.h>
 
@@ -49,18 +51,6 @@ bool is_report_format(const std::string& a) {
     return a == "--json" || a == "--redact";
 }
 
-void print_help_formats() {
-    std::printf("\n");
-    const std::pair<const char*, const char*> lines[] = {
-        {"--json", "cli.help_json"},
-        {"--redact", "cli.help_redact"},
-        {"--capture FILE.tar.xz", "cli.help_capture"},
-        {"--no-redact", "cli.help_no_redact"},
-    };
-    for (const auto& [option, key] : lines)
-        std::printf("  %-23s %s\n", option, tr(key));
-}
-
 // ---------------------------------------------------------------------------------------------
 
 // The first "--report"/"-r" followed by an argument that does not begin with "-".
@@ -76,14 +66,30 @@ const char* output_path(int argc, char** argv) {
     return nullptr;
 }
 
+void print_error(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
 int print_help() {
-    std::printf("Quarvel %s — %s\n\n"
-                "  (ohne Argument)      Fenster oeffnen\n"
-                "  --report [DATEI]     kompletten Bericht ausgeben oder speichern\n"
-                "  --version            Version ausgeben\n"
-                "  --help               diese Hilfe\n",
-                version, tr("about.comment"));
-    print_help_formats();
+    // One line per option: its syntax (translated words in it) and what it does.
+    const std::pair<std::string, const char*> options[] = {
+        {tr("cli.arg_none"), "cli.help_window"},
+        {std::string("--report [") + tr("cli.arg_file") + "]", "cli.help_report"},
+        {"--version", "cli.help_version"},
+        {"--help", "cli.help_help"},
+        {"--json", "cli.help_json"},
+        {"--redact", "cli.help_redact"},
+        {std::string("--capture ") + tr("cli.arg_file") + ".tar.xz", "cli.help_capture"},
+        {"--no-redact", "cli.help_no_redact"},
+    };
+    size_t column = 21;
+    for (const auto& [syntax, key] : options)
+        column = std::max(column, util::display_width(syntax) + 2);
+    std::string text = std::string("Quarvel ") + version + " — " + tr("about.comment") + "\n\n";
+    for (const auto& [syntax, key] : options)
+        text +=
+            "  " + syntax + std::string(column - util::display_width(syntax), ' ') + tr(key) + "\n";
+    std::fputs(text.c_str(), stdout);
     return 0;
 }
 
@@ -104,7 +110,9 @@ int run_root_collect() {
 } // namespace
 
 int run_report_mode(int argc, char** argv) {
-    if (host::display_available()) window_module::init_toolkit(argc, argv);
+    // In a child process with a deadline: a display that accepts and never answers must not
+    // hold the report up. It runs while the rest of the machine is read.
+    if (host::display_available()) window_module::start_display_session_probe(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
 
     // The report speaks the language chosen in the window. Only read here: report mode never
@@ -115,6 +123,7 @@ int run_report_mode(int argc, char** argv) {
     util::set_number_format(tr("num.decimal"), tr("num.group"));
 
     auto root = hw::collect_all();
+    window_module::end_display_session_probe();
     report::Options options;
     options.redact = has_arg(argc, argv, "--redact");
     std::string text = has_arg(argc, argv, "--json") ? report::to_json(*root, options)
@@ -122,22 +131,34 @@ int run_report_mode(int argc, char** argv) {
     root.reset();
 
     if (const char* path = output_path(argc, argv)) {
-        if (!util::replace_file(path, text)) {
-            std::fprintf(stderr, "Konnte %s nicht schreiben\n", path);
+        // Run as root, the report holds serial numbers that only root may read.
+        if (!util::replace_file(path, text, ::geteuid() == 0 ? 0600 : 0666)) {
+            print_error(I18n::trf("cli.write_failed", path, std::strerror(errno)));
             return 1;
         }
-        std::printf("Bericht geschrieben: %s\n", path);
+        std::printf("%s\n", I18n::trf("cli.report_written", path).c_str());
         return 0;
     }
     if (!util::write_all(STDOUT_FILENO, text)) {
-        std::fprintf(stderr, "Konnte %s nicht schreiben\n", "stdout");
+        print_error(I18n::trf("cli.write_failed", "stdout", std::strerror(errno)));
         return 1;
     }
     return 0;
 }
 
 int run(int argc, char** argv) {
-    switch (find_mode(argc, argv)) {
+    // The reasons of failures (strerror) in the user's language, and in UTF-8 like every
+    // other text of the program (not transliterated to the C locale's ASCII).
+    std::setlocale(LC_MESSAGES, "");
+    bind_textdomain_codeset("libc", "UTF-8");
+    Mode mode = find_mode(argc, argv);
+    // A sysroot that cannot be read would give an empty machine that looks real.
+    if (mode != Mode::version && mode != Mode::help)
+        if (int err = util::sysroot_error()) {
+            print_error(I18n::trf("cli.bad_sysroot", util::sysroot().c_str(), std::strerror(err)));
+            return 1;
+        }
+    switch (mode) {
     case Mode::report:
         return run_report_mode(argc, argv);
     case Mode::root_collect:

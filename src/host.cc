@@ -232,6 +232,21 @@ std::optional<FsUsage> fs_usage(const std::string& mount_point) {
     return usage;
 }
 
+std::string environment(const char* name) {
+    if (util::over_sysroot()) {
+        // The analyst's own session is no fact of the captured machine; a capture brings the
+        // captured session's own.
+        const Facts* f = captured_facts();
+        if (!f) return {};
+        auto it = f->environment.find(name);
+        return it == f->environment.end() ? std::string() : it->second;
+    }
+    const char* v = std::getenv(name);
+    std::string value = v ? v : "";
+    if (g_record && !value.empty()) g_record->environment[name] = value;
+    return value;
+}
+
 bool display_available() {
     if (util::over_sysroot()) return false;
     const char* x = std::getenv("DISPLAY");

@@ -61,6 +61,11 @@ struct FsUsage {
 // statvfs() of a mount point; nothing over a capture or when the call fails.
 std::optional<FsUsage> fs_usage(const std::string& mount_point);
 
+// A variable of this program's environment (desktop, display, language, shell). Over a tree
+// of another machine never the analyst's own: the captured session's when the capture
+// recorded it, otherwise empty.
+std::string environment(const char* name);
+
 // True when a graphical display may be reached (DISPLAY or WAYLAND_DISPLAY set) and no
 // capture is being read.
 bool display_available();
@@ -77,6 +82,7 @@ struct Facts {
     std::optional<std::vector<InterfaceAddress>> addresses;
     std::map<std::string, std::string> permanent_addresses; // interface -> address
     std::map<std::string, FsUsage> fs_usage;                // mount point -> figures
+    std::map<std::string, std::string> environment;         // variable -> value (set ones)
     // The identifier databases the captured machine had ("" for none), so that a replay
     // knows whether a database missing from the capture was left out or never there.
     std::optional<std::string> pci_ids, usb_ids;

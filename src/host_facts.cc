@@ -84,6 +84,8 @@ std::string format_facts(const Facts& f) {
     for (const auto& [mount, u] : f.fs_usage)
         line(out, {"fs_usage", mount, num(u.total_bytes), num(u.free_bytes), num(u.available_bytes),
                    num(u.total_inodes), num(u.free_inodes)});
+    for (const auto& [name, value] : f.environment)
+        line(out, {"environment", name, value});
     if (f.pci_ids) line(out, {"ids", "pci.ids", *f.pci_ids});
     if (f.usb_ids) line(out, {"ids", "usb.ids", *f.usb_ids});
     return out;
@@ -128,6 +130,8 @@ std::optional<Facts> parse_facts(std::string_view text) {
                 if (ok) *fields[k] = *n;
             }
             if (ok) f.fs_usage[v[1]] = u;
+        } else if (key == "environment" && v.size() == 3) {
+            f.environment[v[1]] = v[2];
         } else if (key == "ids" && v.size() == 3) {
             if (v[1] == "pci.ids") f.pci_ids = v[2];
             if (v[1] == "usb.ids") f.usb_ids = v[2];

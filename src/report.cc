@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "redact.h"
+#include "util.h"
 
 #include <ctime>
 
@@ -11,14 +12,6 @@ namespace {
 constexpr size_t name_column = 30;
 // Continuation lines of a multi-line value start under its first character: 4 + 30 + 2.
 constexpr size_t value_column = 36;
-
-// Characters as the eye counts them: every byte that does not continue a UTF-8 sequence.
-size_t code_points(const std::string& s) {
-    size_t n = 0;
-    for (unsigned char c : s)
-        if ((c & 0xC0) != 0x80) ++n;
-    return n;
-}
 
 std::string header() {
     char stamp[64] = "";
@@ -37,15 +30,18 @@ void write_node(std::string& out, const hw::Node& node, size_t depth) {
     if (!node.summary.empty()) out += "  [" + node.summary + "]";
     out += " ===\n";
     std::string continuation = "\n" + indent + std::string(value_column, ' ');
+    const std::string locked = std::string("\U0001F512 ") + tr("msg.needs_root");
     for (const auto& section : node.sections) {
         if (section.empty()) continue;
         out += indent + "  " + section.title + "\n";
         for (const auto& item : section.items) {
             out += indent + "    " + item.name;
-            size_t width = code_points(item.name);
+            size_t width = util::code_points(item.name);
             if (width < name_column) out.append(name_column - width, ' ');
             out += "  ";
-            for (char c : item.value) {
+            // As in the window: a locked row must not read like a fact the firmware lacks.
+            const std::string& value = item.needs_root ? locked : item.value;
+            for (char c : value) {
                 if (c == '\n')
                     out += continuation;
                 else

@@ -8,11 +8,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <limits>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 const std::array<Settings::ColorField, 15> Settings::color_fields = {{
     {"bg_light", &Settings::bg_light},
@@ -50,12 +54,23 @@ const char* absolute_env(const char* name) {
     return v && v[0] == '/' ? v : nullptr;
 }
 
+// Without HOME (a service, a cleared environment) the home directory is the one the password
+// database names; the working directory would scatter settings over the file system.
+std::string password_home() {
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    std::vector<char> buf(16384);
+    if (::getpwuid_r(::getuid(), &entry, buf.data(), buf.size(), &found) != 0 || !found) return {};
+    return found->pw_dir && found->pw_dir[0] == '/' ? found->pw_dir : "";
+}
+
+// Empty when there is no home directory at all: the settings are then kept in memory only.
 std::string settings_directory() {
     if (const char* snap = absolute_env("SNAP_USER_COMMON")) return std::string(snap) + "/config";
     if (const char* xdg = absolute_env("XDG_CONFIG_HOME")) return std::string(xdg) + "/Quarvel";
-    const char* home = std::getenv("HOME");
-    std::string base = home && *home ? home : ".";
-    return base + "/.config/Quarvel";
+    const char* home = absolute_env("HOME");
+    std::string base = home ? home : password_home();
+    return base.empty() ? base : base + "/.config/Quarvel";
 }
 
 // Position just after the first `"key"` and the ':' that follows it, or npos.
@@ -135,13 +150,16 @@ SettingsStore& SettingsStore::instance() {
 }
 
 std::string SettingsStore::file_path() {
-    return settings_directory() + "/settings.json";
+    std::string dir = settings_directory();
+    return dir.empty() ? dir : dir + "/settings.json";
 }
 
 std::string SettingsStore::path() const {
+    std::string dir = settings_directory();
+    if (dir.empty()) return dir;
     std::error_code ec;
-    std::filesystem::create_directories(settings_directory(), ec);
-    return file_path();
+    std::filesystem::create_directories(dir, ec);
+    return dir + "/settings.json";
 }
 
 void SettingsStore::apply_text(std::string_view text, Settings& s) {
@@ -201,12 +219,15 @@ std::string SettingsStore::to_text(const Settings& s) {
 // directory behind that makes every later save of the user fail.
 void SettingsStore::load() {
     std::string text;
-    if (!read_settings_file(file_path(), text)) return;
+    std::string file = file_path();
+    if (file.empty() || !read_settings_file(file, text)) return;
     apply_text(text, m_settings);
 }
 
 // A crash, a full disk or a second copy of the program saving at the same moment never leaves
 // a partial file behind. The file is the user's alone.
 bool SettingsStore::save() const {
-    return util::replace_file(path(), to_text(m_settings), 0600);
+    std::string target = path();
+    if (target.empty()) return false;
+    return util::replace_file(target, to_text(m_settings), 0600);
 }

@@ -25,6 +25,7 @@ namespace util {
 std::string sysroot();
 // True when a sysroot is in force: facts of the running host must then be left out.
 bool over_sysroot();
+
 // While one lives, the readers read this machine even under a sysroot: for reference data
 // that describes no machine (the identifier databases) and that a capture may lack.
 class ThisMachine {
@@ -34,8 +35,6 @@ public:
     ThisMachine(const ThisMachine&) = delete;
     ThisMachine& operator=(const ThisMachine&) = delete;
 };
-// The path to open for `path`: sysroot + path for absolute paths, `path` otherwise.
-std::string host_path(const std::string& path);
 
 // Told of every path the readers below are asked about, as the machine's own path: --capture
 // packs exactly these. A read is told after it, with the bytes the caller got (empty also
@@ -46,39 +45,53 @@ using AccessObserver = void (*)(const std::string& path, Access how, std::string
 // Null stops the telling; there is one observer at a time.
 void set_access_observer(AccessObserver observer);
 
+// Under a sysroot every link is resolved inside it (an absolute target starts again at the
+// sysroot, ".." stops there) and only regular files and directories are opened.
+
+// 0 when no sysroot is set or it opens as a directory; otherwise the reason (an errno value).
+int sysroot_error();
+// Tests: resolve paths under a sysroot without the kernel's openat2, as on kernels before 5.6.
+void set_resolve_without_openat2(bool on);
+
+// What one read may take. A sysfs attribute holds at most one page (64 KiB on the largest
+// page size); whole /proc tables of the largest machines (the cpuinfo of thousands of
+// processors) stay well below the table limit. A file that holds more was not written by a
+// real kernel: it is read only up to the limit, and the cut is recorded (take_cut_reads).
+constexpr size_t attribute_limit = 64u << 10;
+constexpr size_t table_limit = 16u << 20;
+
+// The paths whose reads were cut since the last call (at most a few dozen are kept), and in
+// `total` how many cuts there were; clears the record.
+std::vector<std::string> take_cut_reads(size_t* total = nullptr);
+
+// Up to table_limit (or max_bytes) bytes.
 std::string read_file_raw(const std::string& path);
+std::string read_file_raw(const std::string& path, size_t max_bytes);
+// A one-value attribute, trimmed; up to attribute_limit bytes.
 std::string read_file(const std::string& path);
 
-// A large data file held for the life of the object (the identifier databases). A regular
-// file is mapped read-only, so its pages are the page cache's own instead of a fresh copy;
-// anything else is read. At most `max_bytes` are held, so a link to an endless device cannot
-// exhaust memory. Empty when the file cannot be opened.
+// A large data file held for the life of the object (the identifier databases): read whole
+// up to `max_bytes`. Empty when the file cannot be opened.
 class FileContents {
 public:
     FileContents() = default;
     FileContents(const std::string& path, size_t max_bytes);
     // Text that comes from elsewhere (tests), held the same way.
     explicit FileContents(std::string text);
-    FileContents(FileContents&& other) noexcept;
-    FileContents& operator=(FileContents&& other) noexcept;
-    FileContents(const FileContents&) = delete;
-    FileContents& operator=(const FileContents&) = delete;
-    ~FileContents();
 
     // Stays valid, and at the same address, as long as this object lives, also when moved.
     std::string_view text() const;
 
 private:
-    void read(const std::string& path, size_t max_bytes);
-    void release();
-
-    void* m_map = nullptr;
-    size_t m_size = 0;
     std::unique_ptr<const std::string> m_owned; // on the heap, so moving keeps its address
 };
+// The lines of a table (up to table_limit bytes), at most `max_lines` of them.
 std::vector<std::string> read_lines(const std::string& path);
+std::vector<std::string> read_lines(const std::string& path, size_t max_lines);
 // What read_lines makes of a text already read: cut at "\n", no empty line after the last.
 std::vector<std::string> lines(std::string_view text);
+// The same, at most `max_lines` of them; more is recorded as a cut read of `path`.
+std::vector<std::string> lines(std::string_view text, size_t max_lines, const std::string& path);
 std::vector<std::string> list_dir(const std::string& path, const std::string& prefix = "");
 bool path_exists(const std::string& path);
 bool is_dir(const std::string& path);
@@ -131,10 +144,20 @@ bool natural_less(std::string_view a, std::string_view b);
 // names, serials, firmware strings) are arbitrary bytes; what the interface shows must not be.
 std::string valid_utf8(std::string_view s);
 
+// Characters as the eye counts them: every byte that does not continue a UTF-8 sequence.
+size_t code_points(std::string_view s);
+// Columns the text takes in a terminal: East Asian wide characters take two.
+size_t display_width(std::string_view s);
+
 // The part of a path after its last "/" (the whole text when it has none).
 std::string base_name(std::string_view path);
 
-// What read_text does to text already read.
+// Text from outside (files, devices, other processes) made fit to show in a terminal and a
+// window: control characters dropped (tabs, and line breaks unless `keep_newlines`, become
+// spaces), including the C1 controls that terminals also obey, and valid UTF-8.
+std::string clean_text(std::string_view s, bool keep_newlines = true);
+
+// What read_text does to text already read: cut at the first NUL, clean_text, trimmed.
 std::string printable(std::string_view s);
 
 // Decodes the octal escapes (\040, \011, \012, \134) the kernel writes into mount tables and

@@ -1,5 +1,5 @@
 // Readers of kernel pseudo-files. The only code in the program that opens, lists or reads
-// links of system files; everything goes through host_path() so QUARVEL_SYSROOT re-roots it.
+// links of system files; under QUARVEL_SYSROOT every path is resolved inside that directory.
 #include "util.h"
 
 #include <algorithm>
@@ -9,15 +9,18 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <linux/openat2.h>
+#include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace util {
 
 namespace {
 int g_this_machine = 0;
-}
+} // namespace
 
 ThisMachine::ThisMachine() {
     ++g_this_machine;
@@ -42,12 +45,6 @@ bool over_sysroot() {
     return !sysroot().empty();
 }
 
-std::string host_path(const std::string& path) {
-    if (path.empty() || path[0] != '/') return path;
-    std::string root = sysroot();
-    return root.empty() ? path : root + path;
-}
-
 namespace {
 
 AccessObserver g_observer = nullptr;
@@ -56,13 +53,231 @@ void tell(const std::string& path, Access how, std::string_view result = {}) {
     if (g_observer) g_observer(path, how, result);
 }
 
-} // namespace
+// ---- Reads under a sysroot -------------------------------------------------------------------
+//
+// A capture may hold links that point anywhere ("/etc/shadow", "../../../../root"). Every
+// open, stat, link read and listing under a sysroot therefore resolves the whole path inside
+// the capture's directory: by the kernel (openat2 with RESOLVE_IN_ROOT) where it can, else
+// component by component here. Only regular files and directories are opened for reading: a
+// device node in an unpacked capture must never be opened (opening some devices acts).
 
-void set_access_observer(AccessObserver observer) {
-    g_observer = observer;
+std::mutex g_root_mutex;
+std::string g_root_path;
+int g_root_fd = -1;
+bool g_walk_only = false;  // tests: resolve without the kernel's help
+bool g_no_openat2 = false; // learnt once: this kernel or sandbox has no openat2
+
+// The sysroot directory, opened once while QUARVEL_SYSROOT names it; -1 with errno set
+// when it cannot be opened as a directory.
+int root_fd(const std::string& root) {
+    std::lock_guard<std::mutex> lock(g_root_mutex);
+    if (g_root_fd < 0 || g_root_path != root) {
+        if (g_root_fd >= 0) ::close(g_root_fd);
+        g_root_path = root;
+        g_root_fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    return g_root_fd;
 }
 
-namespace {
+std::string link_text_at(int fd) {
+    char buf[4096];
+    ssize_t n = ::readlinkat(fd, "", buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// Resolves `rel` below the directory `root` the way the kernel resolves a path for a process
+// whose root is that directory: absolute link targets start again at it and ".." stops at
+// it. Returns an O_PATH descriptor of the object, or -1 with errno set.
+int walk_in_root(int root, const std::string& rel, bool follow_last) {
+    std::vector<int> dirs; // opened directories below the root, innermost last
+    auto close_dirs = [&] {
+        for (int d : dirs)
+            ::close(d);
+        dirs.clear();
+    };
+    auto fail = [&](int fd, int err) {
+        if (fd >= 0) ::close(fd);
+        close_dirs();
+        errno = err;
+        return -1;
+    };
+    std::deque<std::string> todo;
+    for (auto& part : split(rel, '/'))
+        todo.push_back(std::move(part));
+    int links = 0;
+    while (!todo.empty()) {
+        std::string part = std::move(todo.front());
+        todo.pop_front();
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!dirs.empty()) {
+                ::close(dirs.back());
+                dirs.pop_back();
+            }
+            continue;
+        }
+        bool last = std::all_of(todo.begin(), todo.end(),
+                                [](const std::string& p) { return p.empty() || p == "."; });
+        int parent = dirs.empty() ? root : dirs.back();
+        int fd = ::openat(parent, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return fail(-1, errno);
+        struct stat st;
+        if (::fstat(fd, &st) != 0) return fail(fd, errno);
+        if (S_ISLNK(st.st_mode) && (!last || follow_last)) {
+            std::string target = link_text_at(fd);
+            ::close(fd);
+            constexpr int max_links = 40; // the kernel's own limit for nested links
+            if (target.empty() || ++links > max_links) return fail(-1, ELOOP);
+            if (target[0] == '/') close_dirs();
+            auto parts = split(target, '/');
+            for (auto it = parts.rbegin(); it != parts.rend(); ++it)
+                todo.push_front(std::move(*it));
+            continue;
+        }
+        if (last) {
+            close_dirs();
+            return fd;
+        }
+        if (!S_ISDIR(st.st_mode)) return fail(fd, ENOTDIR);
+        dirs.push_back(fd);
+    }
+    // The path names the root itself, or climbs back to a directory already open.
+    int fd = ::openat(dirs.empty() ? root : dirs.back(), ".", O_PATH | O_CLOEXEC);
+    int err = errno;
+    close_dirs();
+    errno = err;
+    return fd;
+}
+
+// An O_PATH descriptor of `path` (absolute, the machine's own) inside the sysroot `root`.
+int locate(const std::string& root, const std::string& path, bool follow_last) {
+    int rfd = root_fd(root);
+    if (rfd < 0) return -1;
+    size_t skip = path.find_first_not_of('/');
+    std::string rel = skip == std::string::npos ? "." : path.substr(skip);
+    if (!g_walk_only && !g_no_openat2) {
+        struct open_how how {};
+        how.flags = O_PATH | O_CLOEXEC | (follow_last ? 0 : O_NOFOLLOW);
+        how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
+        long fd = ::syscall(SYS_openat2, rfd, rel.c_str(), &how, sizeof how);
+        if (fd >= 0) return static_cast<int>(fd);
+        // Kernels before 5.6 lack the call; some sandboxes' filters refuse unknown calls.
+        if (errno != ENOSYS && errno != EPERM) return -1;
+        g_no_openat2 = true;
+    }
+    return walk_in_root(rfd, rel, follow_last);
+}
+
+// Opens the object behind an O_PATH descriptor for reading, without a second path lookup
+// that could meet something else; -1 for anything but a regular file or a directory.
+int reopen(int path_fd, int flags) {
+    struct stat st;
+    if (::fstat(path_fd, &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        errno = ENXIO;
+        return -1;
+    }
+    char self[40];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", path_fd);
+    return ::open(self, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+}
+
+// Opens `path` for reading: the live system's own file, or the capture's under a sysroot.
+int open_read(const std::string& path, int flags = O_RDONLY) {
+    std::string root = sysroot();
+    if (root.empty() || path.empty() || path[0] != '/')
+        return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
+    int pfd = locate(root, path, true);
+    if (pfd < 0) return -1;
+    int fd = reopen(pfd, flags);
+    int err = errno;
+    ::close(pfd);
+    errno = err;
+    return fd;
+}
+
+// lstat (follow_last false) or stat of `path`, under the sysroot when one is set.
+bool stat_path(const std::string& path, struct stat& st, bool follow_last) {
+    std::string root = sysroot();
+    if (root.empty() || path.empty() || path[0] != '/')
+        return (follow_last ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
+    int pfd = locate(root, path, follow_last);
+    if (pfd < 0) return false;
+    bool ok = ::fstat(pfd, &st) == 0;
+    int err = errno;
+    ::close(pfd);
+    errno = err;
+    return ok;
+}
+
+// ---- What one read may take ------------------------------------------------------------------
+
+std::mutex g_cut_mutex;
+std::vector<std::string> g_cut_paths;
+size_t g_cut_count = 0;
+
+void note_cut(const std::string& path) {
+    std::lock_guard<std::mutex> lock(g_cut_mutex);
+    // Samplers read between collections; the list must not grow while nobody takes it.
+    constexpr size_t kept = 64;
+    if (g_cut_paths.size() < kept) g_cut_paths.push_back(path);
+    ++g_cut_count;
+}
+
+constexpr size_t read_chunk = 65536;
+
+// When a short read shows that the file is complete. A sysfs attribute hands over its whole
+// text in one read, a binary one at most a page per read; a file of a capture is a regular
+// file (nothing else is opened there), which fills every read but the last. /proc files are
+// sequences of records that come a page or less at a time, and cgroup files too: those are
+// read until an empty read.
+size_t complete_below(const std::string& path) {
+    if (over_sysroot()) return read_chunk;
+    if (starts_with(path, "/sys/") && !starts_with(path, "/sys/fs/")) return 4096;
+    return 0;
+}
+
+// Reads to the end or to `max_bytes`; `cut` tells that the file held more. A read shorter
+// than `short_read` bytes ends the file (0: only an empty read does): the call that would
+// only report the end is a quarter of the system calls a collection makes, and on large
+// machines those calls are its whole cost.
+std::string read_fd(int fd, size_t max_bytes, bool& cut, size_t short_read = 0) {
+    std::string out;
+    char buf[read_chunk];
+    cut = false;
+    while (out.size() < max_bytes) {
+        size_t want = std::min(sizeof buf, max_bytes - out.size());
+        ssize_t n = ::read(fd, buf, want);
+        if (n > 0) {
+            out.append(buf, static_cast<size_t>(n));
+            if (static_cast<size_t>(n) < std::min(want, short_read)) return out;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return out; // end of file, or an attribute whose read fails (EIO, EINVAL, EISDIR …)
+        }
+    }
+    char probe;
+    ssize_t n;
+    do
+        n = ::read(fd, &probe, 1);
+    while (n < 0 && errno == EINTR);
+    cut = n > 0;
+    return out;
+}
+
+std::string read_bounded(const std::string& path, size_t max_bytes, bool* was_cut = nullptr) {
+    int fd = open_read(path);
+    if (fd < 0) return {};
+    bool cut = false;
+    std::string out = read_fd(fd, max_bytes, cut, complete_below(path));
+    ::close(fd);
+    if (cut) note_cut(path);
+    if (was_cut) *was_cut = cut;
+    return out;
+}
+
+// ---- Links stored as files -------------------------------------------------------------------
 
 // Captures made by tools that cannot keep symbolic links (some archive formats, copies onto
 // file systems without links) hold each link as a small regular file whose text is the link
@@ -79,53 +294,36 @@ std::string as_stored_link(std::string text) {
     return text;
 }
 
-// No kernel attribute or table comes near this; a capture that holds a device node such as
-// /dev/zero where a file should be must not exhaust memory. Files are also opened with
-// O_NONBLOCK, so a FIFO reads as empty instead of hanging.
-constexpr size_t max_file_bytes = 64u << 20;
-
-constexpr size_t read_chunk = 65536;
-
-// A read shorter than `complete_below` bytes ends the file (0: only an empty read does). Most
-// files are read in one call; the call that would only report the end is a quarter of the
-// system calls a collection makes, and on large machines those calls are its whole cost.
-std::string read_fd(int fd, size_t complete_below = 0) {
-    std::string out;
-    char buf[read_chunk];
-    while (out.size() < max_file_bytes) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0) {
-            out.append(buf, static_cast<size_t>(n));
-            if (static_cast<size_t>(n) < complete_below) break;
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break; // end of file, or an attribute whose read fails (EIO, EINVAL, EISDIR …)
+// The target of the link at `path`, real or (over a sysroot) stored; empty when it is no
+// link. `not_dir` tells that a component before the last one was no directory.
+std::string link_target(const std::string& path, bool* not_dir = nullptr) {
+    std::string root = sysroot();
+    if (root.empty() || path.empty() || path[0] != '/') {
+        char buf[4096];
+        ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+        if (n > 0) return std::string(buf, static_cast<size_t>(n));
+        if (not_dir) *not_dir = n < 0 && errno == ENOTDIR;
+        return {};
+    }
+    int pfd = locate(root, path, false);
+    if (pfd < 0) {
+        if (not_dir) *not_dir = errno == ENOTDIR;
+        return {};
+    }
+    std::string target = link_text_at(pfd);
+    if (target.empty()) {
+        struct stat st;
+        if (::fstat(pfd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < 4096) {
+            int fd = reopen(pfd, O_RDONLY);
+            if (fd >= 0) {
+                bool cut = false;
+                target = as_stored_link(read_fd(fd, 4096, cut));
+                ::close(fd);
+            }
         }
     }
-    return out;
-}
-
-std::string stored_link_target(const std::string& host) {
-    struct stat st;
-    if (::lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= 4096) return {};
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0) return {};
-    std::string text = read_fd(fd);
-    ::close(fd);
-    return as_stored_link(std::move(text));
-}
-
-// The target of the link at this host path, real or (over a sysroot) stored; empty when it
-// is no link. `not_dir` tells that a component before the last one was no directory.
-std::string link_target(const std::string& host, bool* not_dir = nullptr) {
-    char buf[4096];
-    ssize_t n = ::readlink(host.c_str(), buf, sizeof buf - 1);
-    if (n > 0) return std::string(buf, static_cast<size_t>(n));
-    int err = errno;
-    if (not_dir) *not_dir = n < 0 && err == ENOTDIR;
-    if (n < 0 && err == EINVAL && over_sysroot()) return stored_link_target(host);
-    return {};
+    ::close(pfd);
+    return target;
 }
 
 // Over a sysroot, a path that runs through a stored link fails with ENOTDIR; the same path
@@ -141,138 +339,107 @@ std::string retry_path(const std::string& path, bool keep_last = false) {
     } else {
         resolved = resolve_path(path);
     }
-    return resolved == path ? std::string() : host_path(resolved);
-}
-
-std::string read_host_file(const std::string& host) {
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return {};
-    std::string out = read_fd(fd);
-    ::close(fd);
-    return out;
-}
-
-// When a short read shows that the file is complete. A sysfs attribute hands over its whole
-// text in one read, a binary one at most a page per read; a file of a capture is a regular
-// file, which fills every read but the last. /proc files are sequences of records that come
-// a page or less at a time, and cgroup files too: those are read until an empty read.
-size_t complete_below(const std::string& path, const std::string& host) {
-    if (host.size() != path.size()) return read_chunk;
-    if (starts_with(path, "/sys/") && !starts_with(path, "/sys/fs/")) return 4096;
-    return 0;
+    return resolved == path ? std::string() : resolved;
 }
 
 } // namespace
+
+void set_access_observer(AccessObserver observer) {
+    g_observer = observer;
+}
+
+void set_resolve_without_openat2(bool on) {
+    g_walk_only = on;
+}
+
+int sysroot_error() {
+    std::string root = sysroot();
+    if (root.empty()) return 0;
+    return root_fd(root) < 0 ? errno : 0;
+}
+
+std::vector<std::string> take_cut_reads(size_t* total) {
+    std::lock_guard<std::mutex> lock(g_cut_mutex);
+    if (total) *total = g_cut_count;
+    g_cut_count = 0;
+    return std::exchange(g_cut_paths, {});
+}
+
+std::string read_file_raw(const std::string& path) {
+    return read_file_raw(path, table_limit);
+}
 
 namespace {
 
-std::string read_whole(const std::string& path) {
+std::string read_whole(const std::string& path, size_t max_bytes) {
     // sysfs and /proc report sizes that have nothing to do with their contents, so read
     // until end of file instead of trusting stat().
-    std::string host = host_path(path);
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = open_read(path);
     if (fd < 0) {
         if (errno != ENOTDIR) return {};
         std::string again = retry_path(path);
-        return again.empty() ? std::string() : read_host_file(again);
+        return again.empty() ? std::string() : read_bounded(again, max_bytes);
     }
-    std::string out = read_fd(fd, complete_below(path, host));
+    bool cut = false;
+    std::string out = read_fd(fd, max_bytes, cut, complete_below(path));
     ::close(fd);
     // A file that is a stored link reads as its target's contents, as a real link would.
     if (over_sysroot() && out.size() < 4096 && !as_stored_link(out).empty())
-        if (std::string again = retry_path(path); !again.empty()) return read_host_file(again);
+        if (std::string again = retry_path(path); !again.empty())
+            return read_bounded(again, max_bytes);
+    if (cut) note_cut(path);
     return out;
 }
 
 } // namespace
 
-std::string read_file_raw(const std::string& path) {
-    std::string out = read_whole(path);
+std::string read_file_raw(const std::string& path, size_t max_bytes) {
+    std::string out = read_whole(path, max_bytes);
     tell(path, Access::read, out);
     return out;
 }
 
-FileContents::FileContents(const std::string& path, size_t max_bytes) {
-    read(path, max_bytes);
-    tell(path, Access::read, text());
-}
-
-void FileContents::read(const std::string& path, size_t max_bytes) {
-    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        size_t size = std::min(static_cast<size_t>(st.st_size), max_bytes);
-        void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map != MAP_FAILED) {
-            m_map = map;
-            m_size = size;
-            ::close(fd);
-            return;
-        }
-    }
-    // Not mappable (a pipe, a device, a file system without mmap): read it.
-    std::string text;
-    char buf[65536];
-    while (text.size() < max_bytes) {
-        ssize_t n = ::read(fd, buf, std::min(sizeof buf, max_bytes - text.size()));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        text.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    m_owned = std::make_unique<const std::string>(std::move(text));
-}
+FileContents::FileContents(const std::string& path, size_t max_bytes)
+    // Read, not mapped: a mapped file that is cut short while the program runs (a package
+    // update) kills the reader with SIGBUS on its next look.
+    : m_owned(std::make_unique<const std::string>(read_file_raw(path, max_bytes))) {}
 
 FileContents::FileContents(std::string text)
     : m_owned(std::make_unique<const std::string>(std::move(text))) {}
 
-FileContents::FileContents(FileContents&& other) noexcept
-    : m_map(std::exchange(other.m_map, nullptr)), m_size(std::exchange(other.m_size, 0)),
-      m_owned(std::move(other.m_owned)) {}
-
-FileContents& FileContents::operator=(FileContents&& other) noexcept {
-    if (this != &other) {
-        release();
-        m_map = std::exchange(other.m_map, nullptr);
-        m_size = std::exchange(other.m_size, 0);
-        m_owned = std::move(other.m_owned);
-    }
-    return *this;
-}
-
-FileContents::~FileContents() {
-    release();
-}
-
-void FileContents::release() {
-    if (m_map) ::munmap(m_map, m_size);
-    m_map = nullptr;
-    m_size = 0;
-}
-
 std::string_view FileContents::text() const {
-    if (m_map) return {static_cast<const char*>(m_map), m_size};
     return m_owned ? std::string_view(*m_owned) : std::string_view();
 }
 
 std::string read_text(const std::string& path) {
-    return printable(read_file_raw(path));
+    return printable(read_file_raw(path, attribute_limit));
 }
 
 std::string read_file(const std::string& path) {
-    return trim(read_file_raw(path));
+    return trim(read_file_raw(path, attribute_limit));
 }
 
 std::vector<std::string> read_lines(const std::string& path) {
+    return read_lines(path, 1u << 20);
+}
+
+std::vector<std::string> read_lines(const std::string& path, size_t max_lines) {
     // An unreadable file and an empty one both give no lines.
-    return lines(read_file_raw(path));
+    return lines(read_file_raw(path), max_lines, path);
 }
 
 std::vector<std::string> lines(std::string_view text) {
+    return lines(text, text.size() + 1, {});
+}
+
+std::vector<std::string> lines(std::string_view text, size_t max_lines, const std::string& path) {
     std::vector<std::string> out;
     size_t start = 0;
     while (start < text.size()) {
+        if (out.size() == max_lines) {
+            note_cut(path);
+            break;
+        }
         size_t nl = text.find('\n', start);
         if (nl == std::string_view::npos) {
             out.emplace_back(text.substr(start));
@@ -286,14 +453,27 @@ std::vector<std::string> lines(std::string_view text) {
 
 std::vector<std::string> list_dir(const std::string& path, const std::string& prefix) {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(host_path(path).c_str());
-    if (!dir && errno == ENOTDIR)
-        if (std::string again = retry_path(path); !again.empty()) dir = ::opendir(again.c_str());
-    if (!dir) return names;
+    int fd = open_read(path, O_RDONLY | O_DIRECTORY);
+    if (fd < 0 && errno == ENOTDIR)
+        if (std::string again = retry_path(path); !again.empty())
+            fd = open_read(again, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return names;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return names;
+    }
+    // Far beyond any real directory of the kernel's (tens of thousands of block devices on
+    // the largest storage servers), yet a bound for a directory made to exhaust memory.
+    constexpr size_t max_entries = 1u << 17;
     while (struct dirent* e = ::readdir(dir)) {
         std::string_view name = e->d_name;
         if (name == "." || name == "..") continue;
         if (!starts_with(name, prefix)) continue;
+        if (names.size() == max_entries) {
+            note_cut(path);
+            break;
+        }
         names.emplace_back(name);
     }
     ::closedir(dir);
@@ -311,16 +491,16 @@ std::vector<std::string> list_dir(const std::string& path, const std::string& pr
 bool path_exists(const std::string& path) {
     tell(path, Access::look);
     struct stat st;
-    if (::lstat(host_path(path).c_str(), &st) == 0) return true;
+    if (stat_path(path, st, false)) return true;
     if (errno != ENOTDIR) return false;
     std::string again = retry_path(path, true);
-    return !again.empty() && ::lstat(again.c_str(), &st) == 0;
+    return !again.empty() && stat_path(again, st, false);
 }
 
 bool is_dir(const std::string& path) {
     tell(path, Access::look);
     struct stat st;
-    if (::stat(host_path(path).c_str(), &st) == 0) {
+    if (stat_path(path, st, true)) {
         if (S_ISDIR(st.st_mode)) return true;
         // A stored link to a directory is a small regular file.
         if (!over_sysroot() || !S_ISREG(st.st_mode) || st.st_size >= 4096) return false;
@@ -328,15 +508,14 @@ bool is_dir(const std::string& path) {
         return false;
     }
     std::string again = retry_path(path);
-    return !again.empty() && ::stat(again.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return !again.empty() && stat_path(again, st, true) && S_ISDIR(st.st_mode);
 }
 
 bool readable(const std::string& path) {
     tell(path, Access::look);
-    int fd = ::open(host_path(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = open_read(path);
     if (fd < 0 && errno == ENOTDIR)
-        if (std::string again = retry_path(path); !again.empty())
-            fd = ::open(again.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (std::string again = retry_path(path); !again.empty()) fd = open_read(again);
     if (fd < 0) return false;
     ::close(fd);
     return true;
@@ -345,7 +524,7 @@ bool readable(const std::string& path) {
 std::string read_link_full(const std::string& path) {
     tell(path, Access::look);
     bool not_dir = false;
-    std::string target = link_target(host_path(path), &not_dir);
+    std::string target = link_target(path, &not_dir);
     if (target.empty() && not_dir)
         if (std::string again = retry_path(path, true); !again.empty()) target = link_target(again);
     return target;
@@ -374,7 +553,7 @@ std::string resolve_path(const std::string& path) {
         }
         done.push_back(part);
         if (links_followed >= max_links) continue;
-        std::string target = link_target(host_path("/" + join(done, "/")));
+        std::string target = link_target("/" + join(done, "/"));
         if (target.empty()) continue;
         ++links_followed;
         done.pop_back();
@@ -386,6 +565,43 @@ std::string resolve_path(const std::string& path) {
     return "/" + join(done, "/");
 }
 
+namespace {
+
+// A save killed half-way (SIGKILL, a power cut) leaves its temporary file behind; the next
+// save of the same file removes it. One being written right now is locked by its writer and
+// stays.
+void remove_stale_temporaries(const std::string& dir, const std::string& prefix) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (struct dirent* e = ::readdir(d)) {
+        if (!starts_with(e->d_name, prefix)) continue;
+        int fd = ::openat(::dirfd(d), e->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(::dirfd(d), e->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(d);
+}
+
+// A new temporary file for `prefix` in `dir`, locked at once so that another copy's clean-up
+// never takes it for a leftover (a clean-up that came first removed the name: make another).
+int locked_temporary(const std::string& dir, const std::string& prefix, std::string& tmp) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        tmp = dir + "/" + prefix + "XXXXXX";
+        int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+        if (fd < 0) return -1;
+        struct stat st;
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+} // namespace
+
 bool replace_file(const std::string& path, const std::string& text, unsigned new_file_mode) {
     std::string target = path;
     struct stat st {};
@@ -396,17 +612,25 @@ bool replace_file(const std::string& path, const std::string& text, unsigned new
         }
     }
     const bool exists = ::stat(target.c_str(), &st) == 0;
+    // errno of the first failure, for the caller's message: the clean-up must not hide it.
+    int err = 0;
+    auto failed = [&err] {
+        if (err == 0) err = errno ? errno : EIO;
+    };
     if (exists && !S_ISREG(st.st_mode)) {
         int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd < 0) return false;
-        bool ok = write_all(fd, text);
-        if (::close(fd) != 0) ok = false;
-        return ok;
+        if (!write_all(fd, text)) failed();
+        if (::close(fd) != 0) failed();
+        errno = err;
+        return err == 0;
     }
     size_t slash = target.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    std::string tmp = dir + "/." + base_name(target) + ".XXXXXX";
-    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    const std::string prefix = "." + base_name(target) + ".tmp.";
+    remove_stale_temporaries(dir, prefix);
+    std::string tmp;
+    int fd = locked_temporary(dir, prefix, tmp);
     if (fd < 0) return false;
     mode_t mode = exists ? st.st_mode & 07777 : 0;
     if (!exists) {
@@ -414,14 +638,16 @@ bool replace_file(const std::string& path, const std::string& text, unsigned new
         ::umask(mask);
         mode = static_cast<mode_t>(new_file_mode) & ~mask;
     }
-    bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, text);
+    if (::fchmod(fd, mode) != 0 || !write_all(fd, text)) failed();
     // Without it a power loss shortly after the rename can leave an empty file on some file
     // systems.
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && std::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(tmp.c_str());
-    return ok;
+    if (err == 0 && ::fsync(fd) != 0) failed();
+    // Renamed while still locked: closing first would let a clean-up take the file.
+    if (err == 0 && std::rename(tmp.c_str(), target.c_str()) != 0) failed();
+    if (err != 0) ::unlink(tmp.c_str());
+    if (::close(fd) != 0) failed();
+    errno = err;
+    return err == 0;
 }
 
 bool write_all(int fd, const std::string& text) {

@@ -164,24 +164,48 @@ std::string valid_utf8(std::string_view s) {
     return out;
 }
 
-std::string printable(std::string_view s) {
-    size_t nul = s.find('\0');
-    if (nul != std::string_view::npos) s = s.substr(0, nul);
+std::string clean_text(std::string_view s, bool keep_newlines) {
+    bool plain = true;
+    for (char c : s) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x7F) {
+            if (c == '\n' && keep_newlines) continue;
+            plain = false;
+            break;
+        }
+    }
+    if (plain) return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (char c : s) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (c == '\n') {
+        auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F) {
+            out += c;
+        } else if (c == '\t' || (c == '\n' && !keep_newlines)) {
+            out += ' ';
+        } else if (c == '\n') {
             out += c; // multi-line attributes (clock tables, lists) keep their lines
-            continue;
         }
-        if (u < 0x20 || u == 0x7F) {
-            if (c == '\t') out += ' ';
-            continue;
-        }
-        out += c;
     }
-    return valid_utf8(trim(out));
+    out = valid_utf8(out);
+    // The C1 controls (U+0080 to U+009F) act in terminals just as the ASCII ones do.
+    std::string kept;
+    kept.reserve(out.size());
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (static_cast<unsigned char>(out[i]) == 0xC2 && i + 1 < out.size() &&
+            static_cast<unsigned char>(out[i + 1]) < 0xA0) {
+            ++i;
+            continue;
+        }
+        kept += out[i];
+    }
+    return kept;
+}
+
+std::string printable(std::string_view s) {
+    size_t nul = s.find('\0');
+    if (nul != std::string_view::npos) s = s.substr(0, nul);
+    return trim(clean_text(s));
 }
 
 std::string unescape_octal(std::string_view s) {
@@ -200,6 +224,32 @@ std::string unescape_octal(std::string_view s) {
         out += s[i];
     }
     return out;
+}
+
+size_t code_points(std::string_view s) {
+    size_t n = 0;
+    for (unsigned char c : s)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+size_t display_width(std::string_view s) {
+    size_t width = 0;
+    for (size_t i = 0; i < s.size();) {
+        auto c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        uint32_t cp = len == 1 ? c : c & (0x7F >> len);
+        for (size_t k = 1; k < len && i + k < s.size(); ++k)
+            cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        // Hangul Jamo, CJK and Hangul syllables, compatibility forms, full-width forms.
+        bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                    (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                    (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                    (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
+        width += wide ? 2 : 1;
+        i += len;
+    }
+    return width;
 }
 
 std::string base_name(std::string_view path) {

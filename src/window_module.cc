@@ -1,10 +1,20 @@
 #include "window_module.h"
 
+#include "hw/display_session.h"
+#include "i18n.h"
 #include "module_loader.h"
+#include "util.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace window_module {
 
@@ -16,7 +26,97 @@ void* load(std::string* error) {
     return module_loader::load(module_name, error);
 }
 
+struct Probe {
+    pid_t pid = -1;
+    int fd = -1;
+    timespec deadline{};
+    bool done = false;
+    std::optional<hw::DisplaySession> session;
+};
+
+Probe g_probe;
+
+int ms_until(const timespec& deadline) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long ms =
+        (deadline.tv_sec - now.tv_sec) * 1000LL + (deadline.tv_nsec - now.tv_nsec) / 1000000;
+    return ms < 0 ? 0 : static_cast<int>(ms);
+}
+
+// The provider in the report's process: the child's answer, waited for until the deadline.
+std::optional<hw::DisplaySession> probed_session() {
+    if (g_probe.done) return g_probe.session;
+    g_probe.done = true;
+    std::string text;
+    bool complete = false;
+    while (!complete) {
+        pollfd p{g_probe.fd, POLLIN, 0};
+        int ready = ::poll(&p, 1, ms_until(g_probe.deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break; // the deadline passed
+        char buf[4096];
+        ssize_t n = ::read(g_probe.fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            complete = n == 0;
+        else if (text.size() < (1u << 20))
+            text.append(buf, static_cast<size_t>(n));
+        if (n < 0) break;
+    }
+    ::close(g_probe.fd);
+    ::kill(g_probe.pid, SIGKILL);
+    int status = 0;
+    ::waitpid(g_probe.pid, &status, 0);
+    // Only a whole answer of a child that finished normally counts.
+    if (complete && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        g_probe.session = hw::session_from_text(text);
+    return g_probe.session;
+}
+
 } // namespace
+
+void start_display_session_probe(int argc, char** argv, int deadline_ms) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return;
+    }
+    if (pid == 0) {
+        ::close(fds[0]);
+        // The report goes to standard output; nothing of the toolkit may land in it. A crash
+        // of the toolkit here is no crash of the report: no crash report for it.
+        int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null_fd >= 0) ::dup2(null_fd, STDOUT_FILENO);
+        for (int sig : {SIGSEGV, SIGABRT, SIGFPE, SIGBUS, SIGILL, SIGTRAP})
+            ::signal(sig, SIG_DFL);
+        std::string text;
+        if (init_toolkit(argc, argv))
+            if (auto session = hw::display_session()) text = hw::session_to_text(*session);
+        _exit(util::write_all(fds[1], text) ? 0 : 1);
+    }
+    ::close(fds[1]);
+    g_probe.pid = pid;
+    g_probe.fd = fds[0];
+    clock_gettime(CLOCK_MONOTONIC, &g_probe.deadline);
+    g_probe.deadline.tv_sec += deadline_ms / 1000;
+    g_probe.deadline.tv_nsec += (deadline_ms % 1000) * 1000000L;
+    if (g_probe.deadline.tv_nsec >= 1000000000L) {
+        g_probe.deadline.tv_sec += 1;
+        g_probe.deadline.tv_nsec -= 1000000000L;
+    }
+    hw::set_display_session_provider(probed_session);
+}
+
+void end_display_session_probe() {
+    if (g_probe.pid < 0 || g_probe.done) return;
+    g_probe.deadline = timespec{};
+    probed_session();
+}
 
 int run_window(int argc, char** argv) {
     std::string error;
@@ -24,10 +124,8 @@ int run_window(int argc, char** argv) {
     using Entry = int (*)(int, char**);
     auto entry = handle ? reinterpret_cast<Entry>(dlsym(handle, "quarvel_window_main")) : nullptr;
     if (!entry) {
-        std::fprintf(stderr,
-                     "Quarvel: the window is not available in this build (%s); "
-                     "use --report for the text report.\n",
-                     error.empty() ? "quarvel_window_main missing" : error.c_str());
+        std::string reason = error.empty() ? "quarvel_window_main missing" : error;
+        std::fprintf(stderr, "%s\n", I18n::trf("cli.no_window", reason.c_str()).c_str());
         return 1;
     }
     return entry(argc, argv);

@@ -12,4 +12,12 @@ int run_window(int argc, char** argv);
 // the display session can be collected. False when there is no module or no display.
 bool init_toolkit(int argc, char** argv);
 
+// For the report with a display: asks the toolkit for the display session in a child process
+// and makes its answer the display-session provider. A display that accepts the connection
+// and never answers costs at most `deadline_ms` (counted from this call); the session is then
+// left out. The toolkit is never loaded into this process.
+void start_display_session_probe(int argc, char** argv, int deadline_ms = 2000);
+// Ends the child if nobody asked for its answer, so no child outlives the report.
+void end_display_session_probe();
+
 } // namespace window_module

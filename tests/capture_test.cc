@@ -115,6 +115,7 @@ TEST(CaptureFacts, ReadBackAsWrittenAndOddLinesSkipped) {
     f.addresses->push_back({"eth0", AF_INET6, "fe80::1", "ffff::", 64, ""});
     f.permanent_addresses["eth0"] = "00:00:5e:00:53:01";
     f.fs_usage["/"] = {100, 50, 40, 10, 5};
+    f.environment["LANG"] = "de_DE.UTF-8";
     f.pci_ids = "";
     std::string text = host::format_facts(f);
     auto back =

@@ -3,6 +3,8 @@
 #include "util.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using testing_support::plain_env;
 using testing_support::read_whole_file;
@@ -43,18 +45,34 @@ TEST_F(CommandLine, VersionAndHelpTheFirstRecognisedOptionWins) {
     EXPECT_EQ(h.exit_code, 0);
     EXPECT_EQ(h.out, "Quarvel 1.0 — Shows every hardware detail this system reports about "
                      "itself.\n\n"
-                     "  (ohne Argument)      Fenster oeffnen\n"
-                     "  --report [DATEI]     kompletten Bericht ausgeben oder speichern\n"
-                     "  --version            Version ausgeben\n"
-                     "  --help               diese Hilfe\n"
-                     "\n"
-                     "  --json                  with --report: write the report as JSON\n"
-                     "  --redact                with --report: replace serial numbers, addresses "
+                     "  (no argument)          open the window\n"
+                     "  --report [FILE]        print the full report or save it\n"
+                     "  --version              print the version\n"
+                     "  --help                 show this help\n"
+                     "  --json                 with --report: write the report as JSON\n"
+                     "  --redact               with --report: replace serial numbers, addresses "
                      "and names with placeholders\n"
-                     "  --capture FILE.tar.xz   pack the files a report reads into an archive for "
+                     "  --capture FILE.tar.xz  pack the files a report reads into an archive for "
                      "QUARVEL_SYSROOT\n"
-                     "  --no-redact             with --capture: keep serial numbers and MAC "
+                     "  --no-redact            with --capture: keep serial numbers and MAC "
                      "addresses\n");
+    // Each language its own texts; the German ones as they always were.
+    auto german = env();
+    german["LANGUAGE"] = "de";
+    auto de = run_quarvel({"-h"}, german);
+    EXPECT_EQ(de.out, "Quarvel 1.0 — Zeigt jedes Hardware-Detail, das dieses System über sich "
+                      "selbst meldet.\n\n"
+                      "  (ohne Argument)         Fenster oeffnen\n"
+                      "  --report [DATEI]        kompletten Bericht ausgeben oder speichern\n"
+                      "  --version               Version ausgeben\n"
+                      "  --help                  diese Hilfe\n"
+                      "  --json                  mit --report: den Bericht als JSON ausgeben\n"
+                      "  --redact                mit --report: Seriennummern, Adressen und Namen "
+                      "durch Platzhalter ersetzen\n"
+                      "  --capture DATEI.tar.xz  die Dateien, die der Bericht liest, in ein Archiv "
+                      "für QUARVEL_SYSROOT packen\n"
+                      "  --no-redact             mit --capture: Seriennummern und MAC-Adressen "
+                      "behalten\n");
 }
 
 TEST_F(CommandLine, ReportToStandardOutputHasTheHeaderAndTwelveBranches) {
@@ -73,7 +91,7 @@ TEST_F(CommandLine, TheFileIsTheFirstNonOptionAfterAReportOptionAndIsReplaced) {
     m_out.write("out.txt", std::string(100000, 'z'));
     auto r = run_quarvel({"--report", "--version", "-r", path}, env());
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "Bericht geschrieben: " + path + "\n");
+    EXPECT_EQ(r.out, "Report written: " + path + "\n");
     std::string written = read_whole_file(path);
     EXPECT_TRUE(is_report(written));
     EXPECT_EQ(written.find("zzzzzzzzzz"), std::string::npos);
@@ -83,19 +101,44 @@ TEST_F(CommandLine, JsonAndRedactMayStandBetweenReportAndItsFile) {
     std::string path = m_out.path() + "/r.json";
     auto r = run_quarvel({"--report", "--redact", "--json", path}, env());
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, "Bericht geschrieben: " + path + "\n");
+    EXPECT_EQ(r.out, "Report written: " + path + "\n");
     EXPECT_TRUE(util::starts_with(read_whole_file(path), "{\n  \"format\": \"quarvel-report\""));
 }
 
-TEST_F(CommandLine, UnwritableTargetsFailWithExitOne) {
+TEST_F(CommandLine, UnwritableTargetsFailWithExitOneAndTheReason) {
     std::string missing = m_out.path() + "/no/such/dir/r.txt";
     // /dev/full opens but every write fails: still a failure, never the success line.
-    for (const std::string& target : {missing, std::string("/dev/full")}) {
+    const std::pair<std::string, const char*> cases[] = {{missing, "No such file or directory"},
+                                                         {"/dev/full", "No space left on device"}};
+    for (const auto& [target, reason] : cases) {
         auto r = run_quarvel({"--report", target}, env());
         EXPECT_EQ(r.exit_code, 1) << target;
-        EXPECT_EQ(r.err, "Konnte " + target + " nicht schreiben\n");
+        EXPECT_EQ(r.err, "Could not write " + target + ": " + reason + "\n");
         EXPECT_EQ(r.out, "");
     }
+}
+
+TEST_F(CommandLine, ASysrootThatIsNoDirectoryFailsInsteadOfDescribingNothing) {
+    m_out.write("file", "");
+    for (const std::string& root : {m_out.path() + "/missing", m_out.path() + "/file"}) {
+        auto e = env();
+        e["QUARVEL_SYSROOT"] = root;
+        auto r = run_quarvel({"--report"}, e);
+        EXPECT_EQ(r.exit_code, 1) << root;
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(util::starts_with(
+            r.err, "QUARVEL_SYSROOT cannot be read as a directory: " + root + ": "))
+            << r.err;
+    }
+}
+
+TEST_F(CommandLine, AsRootTheReportFileIsTheOwnersAlone) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs administrator rights";
+    std::string path = m_out.path() + "/root.txt";
+    ASSERT_EQ(run_quarvel({"--report", path}, env()).exit_code, 0);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(CommandLine, WithoutAnOptionTheWindowPathRunsNotTheReport) {

@@ -181,6 +181,9 @@ TEST(CpuBranch, FactsOfTheFixtureMachines) {
             // Core ids restart on each die.
             {"cpu-amd-desktop-2ccd", "cpu", "Topology", "Physical cores", "12"},
             {"cpu-arm-biglittle", "cpu", "", "summary", "Pine64 RockPro64 v2.1"},
+            // The big cluster's minimum is higher: the machine's is the lowest of them.
+            {"cpu-arm-biglittle", "cpu", "Clock", "Hardware minimum", "408 MHz"},
+            {"cpu-arm-biglittle", "cpu.core.4", "Core", "Hardware minimum", "600 MHz"},
             {offline, "cpu", "Topology", "CPUs online", "5"},
             {offline, "cpu", "Topology", "Offline CPU list", "3,5-6"},
             {offline, "cpu", "Cache", "L1d", "128 KiB  (4 × 32.0 KiB)"},

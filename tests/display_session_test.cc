@@ -6,9 +6,12 @@
 #include "hw/hardware.h"
 #include "test_support.h"
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,4 +93,31 @@ TEST(DisplaySession, ReportUnderXvfbAndWithoutADisplay) {
          {"=== Display session  [Monitors: 1] ===", "Backend                         GdkX11Display",
           "Geometry                        1280 × 1024  @ 0,0"})
         EXPECT_NE(block.find(line), std::string::npos) << line << "\n" << block;
+}
+
+TEST(DisplaySession, ADisplayThatNeverAnswersCostsTheReportAtMostItsDeadline) {
+    // A server that accepts connections (the kernel does, from the backlog) and never says a
+    // word: the toolkit's own display opening would wait for ever.
+    int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int display = 50;
+    for (; display < 100; ++display) {
+        addr.sin_port = htons(static_cast<uint16_t>(6000 + display));
+        if (bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+    }
+    ASSERT_LT(display, 100) << "no free X display port";
+    ASSERT_EQ(listen(server, 8), 0);
+    TempDir config;
+    auto env = testing_support::plain_env(config.path());
+    env["DISPLAY"] = "127.0.0.1:" + std::to_string(display);
+    auto run = testing_support::run_quarvel({"--report"}, env, 30);
+    close(server);
+    ASSERT_FALSE(run.timed_out) << "the report hung on the display";
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_LT(run.seconds, 10.0);
+    EXPECT_EQ(testing_support::report_node(run.out, "Display session"),
+              "=== Display session ===\n\n");
 }

@@ -63,10 +63,12 @@ hw::MemoryModule module(const std::string& locator, uint64_t size) {
 
 TEST(MemoryParsers, SwapsAndAWholeAddressSpaceMap) {
     const std::string header = "Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority";
-    auto swaps = hw::parse_swaps({header, "/dev/sda2  partition\t8388604\t0\t-2", "",
-                                  "/swap\\040file\\011x\\134y file 1024 512", // four fields
-                                  "/my\\040swap\\012file file 2048 1024 5"});
-    ASSERT_EQ(swaps.size(), 2u);
+    auto swaps =
+        hw::parse_swaps({header, "/dev/sda2  partition\t8388604\t0\t-2", "",
+                         "/swap\\040file\\011x\\134y file 1024 512", // four fields
+                         "/my\\040swap\\012file file 2048 1024 5", "/swap\\040 file 4 0 -3"});
+    ASSERT_EQ(swaps.size(), 3u);
+    EXPECT_EQ(swaps[2].name, "/swap "); // an escape at the very end is a trailing space
     EXPECT_EQ(swaps[0].priority, "-2");
     EXPECT_EQ(swaps[1].name + " " + std::to_string(swaps[1].used_kb), "/my swap\nfile 1024");
     // A range spanning the whole address space must not wrap its length to zero.
@@ -131,4 +133,15 @@ TEST_F(MemoryBranch, WithoutProtectedDataModulesAreLockedAndFiguresNeverWrap) {
     EXPECT_EQ(find_row(collect(), "Usage", "Installed"), nullptr);
     write_memmap(12ull << 30, 300ull << 20);
     EXPECT_NE(find_row(collect(), "Usage", "Installed"), nullptr);
+}
+
+TEST(MemoryBranchFixtures, SwapAreasInBinaryUnitsFromKibibytes) {
+    const char* machine = "memory-16g-two-swaps";
+    testing_support::expect_facts(hw::collect_memory,
+                                  {
+                                      // 8,388,604 KiB: /proc/swaps counts in KiB, not bytes or kB.
+                                      {machine, "memory", "Swap", "/dev/nvme0n1p3",
+                                       "partition, 8.00 GiB, Used 11.0 MiB, priority -2"},
+                                      {machine, "memory", "Swap", "Total", "10.00 GiB"},
+                                  });
 }

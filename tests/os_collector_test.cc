@@ -101,15 +101,26 @@ TEST_F(OsBranch, SandboxesPreferTheHostFileAndSayWhenTheyCannot) {
     EXPECT_EQ(collect(m_root.path())->summary, "openSUSE Tumbleweed");
 }
 
-TEST_F(OsBranch, SessionFromTheEnvironmentEvenOverACaptureKernelFromUnameLive) {
+TEST_F(OsBranch, SessionFromTheEnvironmentOnlyLiveKernelFromUnameLive) {
     ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-0");
+    ScopedEnv appdir("APPDIR", "/tmp/.mount_quarvel");
+    // The analyst's own session is not the captured machine's.
     const hw::Node* captured = collect(testing_support::fixture("empty-machine"));
-    EXPECT_EQ(value(captured, "Session", "Wayland display"), "wayland-0");
+    EXPECT_EQ(testing_support::rows(captured, "Session"), std::vector<std::string>{});
 
     struct utsname u;
     ASSERT_EQ(uname(&u), 0);
     const hw::Node* live = collect("");
+    EXPECT_EQ(value(live, "Session", "Wayland display"), "wayland-0");
+    EXPECT_EQ(value(live, "Session", "Packaging"), "AppImage");
     EXPECT_EQ(value(live, "Kernel", "Release"), u.release);
     EXPECT_NE(value(live, "Kernel", "Page size"), "<no row>");
     EXPECT_NE(value(live, "Runtime", "Processors online"), "<no row>");
+}
+
+TEST_F(OsBranch, EmptyQuotedValuesGiveNoRowAndNoSummary) {
+    m_root.write("etc/os-release", "PRETTY_NAME=\"\"\nID=''\nVERSION_ID=\"12\"\n");
+    const hw::Node* os = collect(m_root.path());
+    EXPECT_EQ(os->summary, "");
+    EXPECT_EQ(testing_support::rows(os, "Distribution"), std::vector<std::string>{"Version ID=12"});
 }

@@ -35,7 +35,7 @@ TEST_F(Report, HeaderHasTitleTimeAndRule) {
     EXPECT_EQ(lines[1].size(), std::string("Created: 2026-05-04 13:07:09").size());
 }
 
-TEST_F(Report, NamesArePaddedToThirtyCodePoints) {
+TEST_F(Report, NamesArePaddedToThirtyCodePointsAndLockedRowsSaySo) {
     Node root;
     Node* n = root.add_child("a", "Area", "");
     n->summary = "2 things";
@@ -49,7 +49,8 @@ TEST_F(Report, NamesArePaddedToThirtyCodePoints) {
               "\n=== Area  [2 things] ===\n  Section\n    Name" + pad(26) +
                   "  Value   (note)\n    Имя" + pad(27) + "  Значение\n    " +
                   std::string(31, 'x') + "  long\n    " + std::string(30, 'y') +
-                  "  exact\n    Serial number" + pad(17) + "     (product_serial)\n");
+                  "  exact\n    Serial number" + pad(17) +
+                  "  🔒 not readable without root   (product_serial)\n");
 }
 
 TEST_F(Report, EmptySectionsAndTheRootAreNotWrittenAndABranchStartsAtDepthZero) {

@@ -107,6 +107,17 @@ TEST_F(RootDataTest, ExchangeTextRoundTripsAwkwardFieldsAndParsesStrictly) {
     EXPECT_TRUE(p.parse("V 1\n" + fourteen.substr(0, fourteen.size() - 1) + "|1.2 V\n"));
     ASSERT_EQ(p.memory.size(), 1u);
     EXPECT_EQ(p.memory[0].voltage, "1.2 V");
+    // Numbers keep one form in the record and the text whatever the window's separators;
+    // only what is shown takes them.
+    util::set_number_format(",", ".");
+    hw::RootData grouped;
+    grouped.parse("V 1\n" + fourteen.substr(0, fourteen.size() - 1) + "|1234 V\n");
+    EXPECT_EQ(grouped.memory[0].voltage, "1234 V");
+    hw::RootData again;
+    again.parse(grouped.serialize());
+    EXPECT_EQ(again.memory, grouped.memory);
+    EXPECT_EQ(hw::display_voltage("1234 V") + " " + hw::display_voltage("1.35 V"),
+              "1.234 V 1,35 V");
     EXPECT_FALSE(hw::RootData().parse("V 1\nD product_serial|\n"));
     EXPECT_FALSE(hw::RootData().parse("D product_serial|X\n"));
     EXPECT_TRUE(hw::RootData().parse("V 1\nD board_serial|B\nD unknown|Z\nQ what\n"));

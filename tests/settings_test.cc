@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -159,9 +163,28 @@ TEST(SettingsPath, EmptyOrRelativeDirectoriesAreIgnored) {
         ScopedEnv other_xdg("XDG_CONFIG_HOME", xdg_value);
         EXPECT_EQ(SettingsStore::file_path(), "/home/u/.config/Quarvel/settings.json");
     }
+    // Without a usable HOME the password database names the home, never the working directory.
     ScopedEnv no_xdg("XDG_CONFIG_HOME", std::nullopt);
-    ScopedEnv no_home("HOME", std::nullopt);
-    EXPECT_EQ(SettingsStore::file_path(), "./.config/Quarvel/settings.json");
+    struct passwd* pw = getpwuid(getuid());
+    ASSERT_NE(pw, nullptr);
+    for (const char* home_value : {"", "relative"}) {
+        ScopedEnv odd_home("HOME", home_value);
+        EXPECT_EQ(SettingsStore::file_path(),
+                  std::string(pw->pw_dir) + "/.config/Quarvel/settings.json");
+    }
+}
+
+TEST_F(SettingsFile, ASaveRemovesLeftoversOfKilledSavesButNotSavesInProgress) {
+    std::filesystem::create_directories(m_dir);
+    m_home.write("Quarvel/.settings.json.tmp.KILLED", "{");
+    m_home.write("Quarvel/.settings.json.tmp.SAVING", "{");
+    int saving = open((m_dir + "/.settings.json.tmp.SAVING").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(saving, LOCK_EX), 0);
+    EXPECT_TRUE(store().save());
+    close(saving);
+    auto names = names_in(m_dir);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".settings.json.tmp.SAVING", "settings.json"}));
 }
 
 TEST_F(SettingsFile, FailedSavesKeepTheOldFileWhole) {

@@ -155,9 +155,11 @@ TEST(MountTables, FieldsEscapesOptionalTagsAndMalformedLines) {
     EXPECT_EQ(m[2].root, "/srv/share");
 
     // The older format has no device numbers.
-    auto old = parse_mounts("/dev/sda1 /mnt/usb\\040stick vfat rw,relatime 0 0\nproc /proc p\n");
-    ASSERT_EQ(old.size(), 1u);
+    auto old = parse_mounts("/dev/sda1 /mnt/usb\\040stick vfat rw,relatime 0 0\nproc /proc p\n"
+                            "/dev/sdc1 /media/Disk\\040 vfat rw 0 0\n");
+    ASSERT_EQ(old.size(), 2u);
     EXPECT_EQ(old[0].target + "|" + old[0].dev + "|" + old[0].root, "/mnt/usb stick||/");
+    EXPECT_EQ(old[1].target, "/media/Disk "); // an escape at the very end
 }
 
 TEST(MountTables, AMountBelongsToADeviceByNumbersThenResolvedSourceThenName) {

@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <poll.h>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -57,7 +60,10 @@ TempDir::~TempDir() {
 }
 
 void TempDir::write(const std::string& rel, const std::string& content) const {
-    fs::path p = fs::path(m_path + "/" + rel);
+    write_file(fs::path(m_path + "/" + rel), content);
+}
+
+void TempDir::write_file(const fs::path& p, const std::string& content) {
     fs::create_directories(p.parent_path());
     std::ofstream f(p, std::ios::binary | std::ios::trunc);
     f.write(content.data(), static_cast<std::streamsize>(content.size()));
@@ -75,7 +81,7 @@ void TempDir::symlink(const std::string& target, const std::string& rel) const {
 }
 
 RunResult run_quarvel(const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env) {
+                      const std::map<std::string, std::string>& env, int timeout_seconds) {
     std::vector<std::string> strings = {QUARVEL_BINARY};
     strings.insert(strings.end(), args.begin(), args.end());
     size_t env_at = strings.size();
@@ -103,15 +109,30 @@ RunResult run_quarvel(const std::vector<std::string>& args,
     }
     close(out_pipe[1]);
     RunResult r;
+    auto start = std::chrono::steady_clock::now();
+    auto deadline = start + std::chrono::seconds(timeout_seconds);
     char buf[65536];
-    for (ssize_t n; (n = read(out_pipe[0], buf, sizeof buf)) != 0;)
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{out_pipe[0], POLLIN, 0};
+        int ready = poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) {
+            r.timed_out = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        ssize_t n = read(out_pipe[0], buf, sizeof buf);
         if (n > 0)
             r.out.append(buf, static_cast<size_t>(n));
-        else if (errno != EINTR)
+        else if (n == 0 || errno != EINTR)
             break;
+    }
     close(out_pipe[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.err = read_whole_file(err_path);
     if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) r.term_signal = WTERMSIG(status);

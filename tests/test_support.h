@@ -5,6 +5,7 @@
 #include "hw/hardware.h"
 #include "hw/ids.h"
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -40,6 +41,8 @@ public:
     void mkdir(const std::string& rel) const;
     // Creates the link path() + rel pointing at `target`, exactly as written.
     void symlink(const std::string& target, const std::string& rel) const;
+    // Writes `content` to the absolute `path`, creating parent directories.
+    static void write_file(const std::filesystem::path& path, const std::string& content);
 
 private:
     std::string m_path;
@@ -48,14 +51,18 @@ private:
 struct RunResult {
     int exit_code = -1;  // valid when the program exited
     int term_signal = 0; // non-zero when a signal ended it
+    bool timed_out = false;
+    double seconds = 0; // wall time from start to exit
     std::string out;
     std::string err;
 };
 
 // Runs the built program with `args` in an environment made only of `env` (plus PATH), so
-// nothing of the developer's session (language, display, configuration) leaks in.
+// nothing of the developer's session (language, display, configuration) leaks in. A program
+// still running after `timeout_seconds` is killed, so a hang fails a test instead of stalling
+// the suite.
 RunResult run_quarvel(const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env = {});
+                      const std::map<std::string, std::string>& env = {}, int timeout_seconds = 60);
 
 // The fixed environment most end-to-end tests use: English, UTC, no display, an empty
 // configuration directory, and the given sysroot (or none when empty).

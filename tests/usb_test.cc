@@ -43,6 +43,7 @@ TEST(UsbBranch, LaptopTreeAndCards) {
             {laptop, "usb.1-4", "", "Vendor ID", "0x06cb  (Synaptics, Inc.)"},
             {laptop, "usb.1-4", "", "Speed", "<no row>"},    // the speed file is empty
             {laptop, "usb.usb2", "", "USB version", "3.10"}, // the kernel's leading space is gone
+            {laptop, "usb.1-2.4.1", "", "USB version", "1.10"}, // as written, not "1.1"
         });
     const Node* usb = trees[laptop]->find("usb");
     // Interfaces in natural order: 1.10 after 1.9.

@@ -1,27 +1,30 @@
 #!/usr/bin/env bash
 # Fuzzes one parser with libFuzzer (clang from Debian: packages clang, libclang-rt-14-dev).
 #
-#   tools/fuzz.sh NAME [SECONDS]     NAME as in tests/fuzz/NAME_fuzz.cc
+#   tools/fuzz.sh NAME [SECONDS] [LIBFUZZER OPTIONS…]     NAME as in tests/fuzz/NAME_fuzz.cc
 #
-# Builds the core library's sources with coverage instrumentation and sanitizers into
-# build-fuzz/, then runs the target over a copy of tests/fuzz/corpus/NAME. New inputs that
-# libFuzzer finds stay in build-fuzz/corpus-NAME; copy small interesting ones into the seed
-# corpus by hand. Prints libFuzzer's final statistics (number of executions).
+# Builds the core library once with coverage instrumentation and sanitizers into build-fuzz/
+# (a CMake tree, so later targets and later runs rebuild only what changed), then runs the
+# target over a copy of tests/fuzz/corpus/NAME. New inputs that libFuzzer finds stay in
+# build-fuzz/corpus-NAME; copy small interesting ones into the seed corpus by hand (or
+# minimise with -merge=1). Prints libFuzzer's final statistics (number of executions).
+# Example, ten million executions at the lowest priority:
+#   nice -n 19 tools/fuzz.sh exchange 0 -runs=10000000
 set -euo pipefail
 cd "$(dirname "$0")/.."
-name=${1:?usage: tools/fuzz.sh NAME [SECONDS]}
+name=${1:?usage: tools/fuzz.sh NAME [SECONDS] [LIBFUZZER OPTIONS…]}
 seconds=${2:-60}
+shift $(($# < 2 ? $# : 2))
 out=build-fuzz
-mkdir -p "$out"
-gen="$out/generated"
-mkdir -p "$gen"
-python3 tools/gen_catalog.py po "$gen/i18n_catalog.cc"
-sources=$(ls src/*.cc src/hw/*.cc | grep -vE '^src/main\.cc$')
-clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -Isrc $(pkg-config --cflags glib-2.0) \
-    "tests/fuzz/${name}_fuzz.cc" $sources "$gen/i18n_catalog.cc" \
-    $(pkg-config --libs glib-2.0) -ldl -o "$out/${name}_fuzz"
+if [ ! -f "$out/build.ninja" ]; then
+    cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DQUARVEL_FUZZ=ON >/dev/null
+fi
+cmake --build "$out" --target "${name}_fuzz" -j2 >/dev/null
 corpus="$out/corpus-$name"
 mkdir -p "$corpus"
 cp -n "tests/fuzz/corpus/$name/"* "$corpus/" 2>/dev/null || true
-"$out/${name}_fuzz" -max_total_time="$seconds" -print_final_stats=1 "$corpus"
+time_limit=()
+[ "$seconds" != 0 ] && time_limit=(-max_total_time="$seconds")
+"$out/tests/${name}_fuzz" "${time_limit[@]}" -print_final_stats=1 "$@" "$corpus"

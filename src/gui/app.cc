@@ -165,8 +165,7 @@ int App::run(int argc, char** argv) {
     const bool toolkit_up = gtk_init_check(&argc, &argv);
     if (gl_probe_off) g_unsetenv("GDK_GL");
     if (!toolkit_up) {
-        std::fprintf(stderr, "Quarvel: no display to open the window on; "
-                             "--report writes the text report instead.\n");
+        std::fprintf(stderr, "%s\n", tr("cli.no_display"));
         return 1;
     }
     gui::register_display_session();

@@ -304,7 +304,8 @@ void add_numa_child(Files& files, Node& cpu, const std::vector<std::string>& nod
         Section& s = numa->section(name);
         auto [cpus, note] = list_or_mask(files, d, "cpulist", "cpumap");
         s.add(tr("f.cpu_list"), cpus, note);
-        for (const auto& [key, bytes] : parse_node_meminfo(util::read_file_raw(d + "/meminfo")))
+        for (const auto& [key, bytes] :
+             parse_node_meminfo(util::read_file_raw(d + "/meminfo", util::attribute_limit)))
             s.add(key, util::fmt_bytes(bytes), "");
         add_text(files, s, tr("f.distance"), d, "distance");
     }

@@ -14,6 +14,10 @@ namespace hw {
 
 namespace {
 
+// A connector lists a few dozen modes; a monitor with every mode of the standard has some
+// hundreds.
+constexpr size_t max_modes = 1024;
+
 const char* const drm_dir = "/sys/class/drm";
 const char* const monitor_icon = "\U0001F5A5";
 
@@ -45,8 +49,8 @@ void add_device(Node& graphics, const std::string& entry, int& count) {
     std::string card = std::string(drm_dir) + "/" + entry;
     std::string dev = card + "/device";
     std::string pci = pci_function_of(dev);
-    std::string vendor_text = util::trim(read_shared(pci + "/vendor"));
-    std::string device_text = util::trim(read_shared(pci + "/device"));
+    std::string vendor_text = util::trim(read_shared(pci + "/vendor", util::attribute_limit));
+    std::string device_text = util::trim(read_shared(pci + "/device", util::attribute_limit));
     uint32_t vendor = util::parse_hex(vendor_text, 0);
     uint32_t device = util::parse_hex(device_text, 0);
     const Ids& ids = Ids::instance();
@@ -72,7 +76,7 @@ void add_device(Node& graphics, const std::string& entry, int& count) {
     if (looks_like_pci_address(address)) s.add(tr("f.pci_address"), address);
     add_sysfs(s, tr("f.revision"), pci, "revision");
     // -1 is the kernel's way of saying the machine has no NUMA nodes.
-    std::string numa = util::read_file_raw(pci + "/numa_node");
+    std::string numa = util::read_file_raw(pci + "/numa_node", util::attribute_limit);
     if (util::to_i64(numa, -1) >= 0) s.add(tr("f.numa_node"), util::printable(numa), "numa_node");
     add_sysfs(s, tr("f.link_speed_cur"), pci, "current_link_speed");
     add_sysfs(s, tr("f.link_width_cur"), pci, "current_link_width");
@@ -131,7 +135,7 @@ void add_monitor_rows(Section& s, const Edid& e, size_t size) {
 bool add_connector(Node& parent, const std::string& entry) {
     std::string path = std::string(drm_dir) + "/" + entry;
     bool connected = util::read_file(path + "/status") == "connected";
-    std::string raw = util::read_file_raw(path + "/edid");
+    std::string raw = util::read_file_raw(path + "/edid", util::attribute_limit);
     Edid e = parse_edid(raw);
     std::string monitor = e.valid ? e.monitor_name : std::string();
 
@@ -163,7 +167,7 @@ bool add_connector(Node& parent, const std::string& entry) {
     }
 
     std::vector<std::string> modes;
-    for (const auto& line : util::read_lines(path + "/modes")) {
+    for (const auto& line : util::read_lines(path + "/modes", max_modes)) {
         std::string mode = util::valid_utf8(util::trim(line));
         if (!mode.empty()) modes.push_back(mode);
     }

@@ -18,7 +18,7 @@ const char* const memory_blocks_dir = "/sys/devices/system/memory";
 const char* const smbios_note = "SMBIOS 17";
 
 Meminfo read_meminfo_kb() {
-    return parse_meminfo(util::read_lines("/proc/meminfo"));
+    return parse_meminfo(util::read_lines("/proc/meminfo", max_meminfo_lines));
 }
 
 bool firmware_reserves_memory(uint64_t total_bytes) {
@@ -84,7 +84,8 @@ void add_swap(Node& node, const Meminfo& mi) {
     if (swap_total && swap_free <= swap_total)
         s.add(tr("f.used"), util::fmt_bytes(kib_to_bytes(swap_total - swap_free)));
     s.add(tr("f.cached"), bytes_kb(mi, "SwapCached"));
-    for (const auto& a : parse_swaps(util::lines(read_shared("/proc/swaps")))) {
+    for (const auto& a :
+         parse_swaps(util::lines(read_shared("/proc/swaps"), max_swap_lines, "/proc/swaps"))) {
         std::string value = util::valid_utf8(a.type) + ", " +
                             util::fmt_bytes(kib_to_bytes(a.size_kb)) + ", " + tr("f.used") + " " +
                             util::fmt_bytes(kib_to_bytes(a.used_kb)) + ", " + tr("f.priority") +
@@ -177,7 +178,7 @@ void add_slots(Node& node, const RootData& rd) {
         s.add(tr("f.rank"), m.rank);
         s.add(tr("f.data_width"), m.data_width);
         s.add(tr("f.total_width"), m.total_width);
-        s.add(tr("f.voltage"), m.voltage);
+        s.add(tr("f.voltage"), display_voltage(m.voltage));
     }
 }
 

@@ -17,6 +17,9 @@ namespace hw {
 
 namespace {
 
+// An interface's uevent holds a handful of lines.
+constexpr size_t max_uevent_lines = 256;
+
 const std::string net_root = "/sys/class/net";
 const char* const separator = "  \u00B7  "; // "  ·  "
 
@@ -51,7 +54,7 @@ std::string type_text(const std::string& raw) {
 // What kind of virtual or special interface the driver declared (DEVTYPE in uevent):
 // "bridge", "bond", "vlan", "wlan", "wwan" …
 std::string devtype_of(const std::string& dir) {
-    for (const auto& line : util::read_lines(dir + "/uevent"))
+    for (const auto& line : util::read_lines(dir + "/uevent", max_uevent_lines))
         if (util::starts_with(line, "DEVTYPE=")) return util::printable(line.substr(8));
     return {};
 }
@@ -64,8 +67,10 @@ std::string hardware_name(const std::string& device_path, const Ids& ids) {
         std::string subsystem = util::read_link_base(path + "/subsystem");
         if (subsystem == "pci") {
             // The PCI branch reads the same ids.
-            uint32_t v = util::parse_hex(read_shared(path + "/vendor"), 0xFFFFFFFF);
-            uint32_t d = util::parse_hex(read_shared(path + "/device"), 0xFFFFFFFF);
+            uint32_t v =
+                util::parse_hex(read_shared(path + "/vendor", util::attribute_limit), 0xFFFFFFFF);
+            uint32_t d =
+                util::parse_hex(read_shared(path + "/device", util::attribute_limit), 0xFFFFFFFF);
             if (v > 0xFFFF || d > 0xFFFF) return {};
             std::string name = util::trim(ids.pci_vendor(v) + " " + ids.pci_device(v, d));
             return name.empty() ? util::to_hex(v, 4) + ":" + util::to_hex(d, 4) : name;

@@ -15,6 +15,9 @@ namespace hw {
 
 namespace {
 
+// Distributions write a dozen or two lines.
+constexpr size_t max_os_release_lines = 1024;
+
 const char* const snap_hostfs = "/var/lib/snapd/hostfs";
 
 std::string env_or_empty(const char* name) {
@@ -27,9 +30,10 @@ bool in_flatpak() {
 }
 
 std::string detect_packaging() {
-    if (!env_or_empty("SNAP").empty()) return "Snap";
-    if (in_flatpak()) return "Flatpak";
-    if (!env_or_empty("APPDIR").empty()) return "AppImage";
+    if (!host::environment("SNAP").empty()) return "Snap";
+    if (!host::environment("FLATPAK_ID").empty() || util::path_exists("/.flatpak-info"))
+        return "Flatpak";
+    if (!host::environment("APPDIR").empty()) return "AppImage";
     if (util::path_exists("/.dockerenv")) return "Docker";
     if (util::path_exists("/run/.containerenv")) return "Podman";
     return {};
@@ -50,7 +54,7 @@ OsRelease read_os_release(bool* from_host) {
     candidates.push_back("/usr/lib/os-release");
     OsRelease table;
     for (const auto& path : candidates) {
-        parse_os_release(util::read_lines(path), table);
+        parse_os_release(util::read_lines(path, max_os_release_lines), table);
         if (!table.empty()) {
             *from_host = util::starts_with(path, snap_hostfs);
             break;
@@ -139,7 +143,7 @@ void add_session(Node& node) {
         {"f.shell", "SHELL"},
     };
     for (const auto& [label, var] : rows)
-        s.add(tr(label), util::valid_utf8(env_or_empty(var)));
+        s.add(tr(label), host::environment(var));
     std::string packaging = detect_packaging();
     if (!packaging.empty()) {
         s.add(tr("f.packaging"), packaging);
@@ -176,7 +180,7 @@ void collect_os(Node& root) {
     std::string pretty = os.get("PRETTY_NAME");
     if (!pretty.empty()) node->summary = pretty + (snap_base ? "  (Snap)" : "");
     add_distribution(*node, os, snap_base);
-    std::string cmdline = util::read_file_raw("/proc/cmdline");
+    std::string cmdline = util::read_file_raw("/proc/cmdline", util::attribute_limit);
     add_kernel(*node, cmdline);
     add_runtime(*node);
     add_session(*node);

@@ -37,7 +37,7 @@ PciDevice read_device(const std::string& address, const Ids& ids) {
     d.dir = util::resolve_path(std::string(DEVICES_DIR) + "/" + address);
     auto hex = [&](const char* attr) {
         // The graphics branch has read a card's ids already.
-        return util::parse_hex(read_shared(d.dir + "/" + attr), 0);
+        return util::parse_hex(read_shared(d.dir + "/" + attr, util::attribute_limit), 0);
     };
     d.vendor = hex("vendor");
     d.device = hex("device");
@@ -71,7 +71,8 @@ std::string hex_range(uint64_t start, uint64_t end) {
 }
 
 void add_resources(Section& s, const std::string& dir) {
-    for (const auto& r : parse_pci_resources(util::read_file_raw(dir + "/resource"))) {
+    for (const auto& r :
+         parse_pci_resources(util::read_file_raw(dir + "/resource", util::attribute_limit))) {
         // A range over the whole 64-bit space has a size one beyond what fits.
         uint64_t size = r.end - r.start == UINT64_MAX ? UINT64_MAX : r.end - r.start + 1;
         std::string what = util::fmt_bytes(size);

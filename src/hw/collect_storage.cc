@@ -320,7 +320,7 @@ void add_raid_section(Node& node, const std::string& dir) {
 }
 
 void add_io_section(Node& node, const std::string& dir) {
-    auto st = parse_block_stat(util::read_file_raw(dir + "/stat"));
+    auto st = parse_block_stat(util::read_file_raw(dir + "/stat", util::attribute_limit));
     if (!st) return;
     Section& s = node.section(tr("sec.io_stats"));
     auto bytes_of = [](uint64_t sectors) -> std::string {
@@ -477,7 +477,7 @@ void collect_storage(Node& root) {
 
     Tables t;
     t.mounts = read_mounts();
-    t.swaps = parse_swaps(util::lines(read_shared("/proc/swaps")));
+    t.swaps = parse_swaps(util::lines(read_shared("/proc/swaps"), max_swap_lines, "/proc/swaps"));
     for (const auto& sw : t.swaps)
         t.swap_resolved.push_back(util::resolve_path(sw.name));
 

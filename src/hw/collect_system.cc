@@ -117,7 +117,7 @@ void add_secure_boot(Section& s) {
         s.add_always(tr("f.secure_boot"), tr("msg.needs_root"));
         return;
     }
-    auto state = secure_boot_state(util::read_file_raw(path));
+    auto state = secure_boot_state(util::read_file_raw(path, util::attribute_limit));
     s.add(tr("f.secure_boot"), state ? yesno(*state) : std::string(tr("common.unknown")));
 }
 

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace hw {
@@ -31,6 +32,12 @@ using DisplaySessionProvider = std::optional<DisplaySession> (*)();
 
 // Replaces the provider; nullptr removes it.
 void set_display_session_provider(DisplaySessionProvider provider);
+
+// The session as one line-oriented text and back, to carry it out of the child process that
+// asks the toolkit (which may hang on a display that never answers). Reading never fails: a
+// damaged text gives nothing, or the monitors read so far.
+std::string session_to_text(const DisplaySession& session);
+std::optional<DisplaySession> session_from_text(std::string_view text);
 
 // The session from the provider; nothing without a provider, when the provider finds no
 // display, or over a captured tree (the host's screens are not the capture's).

@@ -124,11 +124,11 @@ std::unordered_map<std::string, std::string>* g_shared_files = nullptr;
 
 } // namespace
 
-std::string read_shared(const std::string& path) {
-    if (!g_shared_files) return util::read_file_raw(path);
+std::string read_shared(const std::string& path, size_t max_bytes) {
+    if (!g_shared_files) return util::read_file_raw(path, max_bytes);
     auto it = g_shared_files->find(path);
     if (it == g_shared_files->end())
-        it = g_shared_files->emplace(path, util::read_file_raw(path)).first;
+        it = g_shared_files->emplace(path, util::read_file_raw(path, max_bytes)).first;
     return it->second;
 }
 
@@ -141,6 +141,42 @@ const std::vector<CollectorEntry>& collector_table() {
     };
     return table;
 }
+
+namespace {
+
+// Every text of the tree may come from outside: a file of a capture, a device's own name
+// (a USB device chooses it), a directory name. It is shown in the window and printed to
+// terminals, where control characters would act, so the whole tree passes one cleaner.
+void clean_tree(Node& node) {
+    node.title = util::clean_text(node.title, false);
+    node.summary = util::clean_text(node.summary, false);
+    for (auto& s : node.sections) {
+        s.title = util::clean_text(s.title, false);
+        for (auto& item : s.items) {
+            item.name = util::clean_text(item.name, false);
+            item.value = util::clean_text(item.value, true);
+            item.note = util::clean_text(item.note, false);
+        }
+    }
+    for (auto& child : node.children)
+        clean_tree(*child);
+}
+
+// A file that held more than its kind can hold was read only in part; the branch that read
+// it says so, so that a reader of the report knows what was left out.
+void note_cut_reads(Node& branch) {
+    size_t total = 0;
+    std::vector<std::string> paths = util::take_cut_reads(&total);
+    if (paths.empty()) return;
+    Section& s = branch.section(tr("sec.limits"));
+    constexpr size_t shown = 16;
+    for (size_t i = 0; i < paths.size() && i < shown; ++i)
+        s.add_always(paths[i], tr("msg.read_cut"), "");
+    if (total > shown)
+        s.add_always("…", I18n::trf("msg.more_cut", util::fmt_int(total - shown).c_str()), "");
+}
+
+} // namespace
 
 std::unique_ptr<Node> collect_with(const std::vector<CollectorEntry>& table) {
     auto root = std::make_unique<Node>();
@@ -155,7 +191,9 @@ std::unique_ptr<Node> collect_with(const std::vector<CollectorEntry>& table) {
         }
         ~Scope() { g_shared_files = nullptr; }
     } scope(&shared);
+    util::take_cut_reads(); // what was read before (live panels) is not this tree's
     for (const auto& entry : table) {
+        size_t before = root->children.size();
         try {
             entry.collect(*root);
         } catch (...) {
@@ -165,7 +203,12 @@ std::unique_ptr<Node> collect_with(const std::vector<CollectorEntry>& table) {
             failed->section(tr("sec.error"))
                 .add_always(tr("f.status"), tr("msg.collector_failed"), "");
         }
+        if (root->children.size() > before)
+            note_cut_reads(*root->children.back());
+        else
+            util::take_cut_reads();
     }
+    clean_tree(*root);
     return root;
 }
 

@@ -4,6 +4,7 @@
 
 #include "hw/visuals.h"
 #include "i18n.h"
+#include "util.h"
 
 #include <memory>
 #include <string>
@@ -96,8 +97,9 @@ const std::vector<CollectorEntry>& collector_table();
 
 // A file that several collectors read (the processor table, the swap list, a graphics card's
 // ids) as util::read_file_raw gives it, but read once per collection: collect_with keeps what
-// was read until it returns. Outside a collection every call reads the file.
-std::string read_shared(const std::string& path);
+// was read until it returns. Outside a collection every call reads the file. At most
+// `max_bytes` are read (util::attribute_limit for one-value attributes).
+std::string read_shared(const std::string& path, size_t max_bytes = util::table_limit);
 
 std::unique_ptr<Node> collect_all();
 // The driver over an explicit table, so the failure handling can be exercised.

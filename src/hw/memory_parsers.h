@@ -33,6 +33,9 @@ struct SwapArea {
 
 // The lines of /proc/swaps; the first is the column header.
 std::vector<SwapArea> parse_swaps(const std::vector<std::string>& lines);
+// The kernel allows fewer than 32 swap areas, and meminfo has well under a hundred lines.
+constexpr size_t max_swap_lines = 64;
+constexpr size_t max_meminfo_lines = 1024;
 
 struct MemmapRange {
     uint64_t start = 0;

@@ -26,30 +26,14 @@ std::string with_unit(uint64_t v, const char* unit) {
     return v ? std::to_string(v) + unit : std::string();
 }
 
-// Millivolts with as many decimals as the value needs: 1.2 V, 1.35 V, 1.125 V.
+// Millivolts with as many decimals as the value needs: 1.2 V, 1.35 V, 1.125 V. The record
+// and the exchange text hold this one form whatever the language; display_voltage puts the
+// language's separators in, so a text read back is never taken for a different number.
 std::string voltage_text(uint16_t mv) {
     if (mv == 0) return {};
     int decimals = mv % 100 == 0 ? 1 : mv % 10 == 0 ? 2 : 3;
-    return util::fmt_double(mv / 1000.0, decimals) + " V";
-}
-
-// The elevated copy writes the voltage with the C conventions ("1.35 V"); shown, it takes
-// the decimal separator of the window's language.
-std::string localized_voltage(const std::string& text) {
-    const std::string unit = " V";
-    if (!util::ends_with(text, unit)) return text;
-    std::string number = text.substr(0, text.size() - unit.size());
-    size_t dot = number.find('.');
-    size_t digits = 0;
-    for (size_t i = 0; i < number.size(); ++i) {
-        if (i == dot) continue;
-        if (number[i] < '0' || number[i] > '9') return text;
-        ++digits;
-    }
-    if (digits == 0 || dot == 0 || (dot != std::string::npos && dot + 1 == number.size()))
-        return text;
-    int decimals = dot == std::string::npos ? 0 : static_cast<int>(number.size() - dot - 1);
-    return util::fmt_double(util::to_double(number, 0), decimals) + unit;
+    std::string frac = std::to_string(1000 + mv % 1000).substr(1, static_cast<size_t>(decimals));
+    return std::to_string(mv / 1000) + "." + frac + " V";
 }
 
 MemoryModule to_module(const smbios::MemoryDevice& d) {
@@ -214,7 +198,7 @@ bool RootData::parse(const std::string& text) {
             m.rank = shown(f[11]);
             m.data_width = shown(f[12]);
             m.total_width = shown(f[13]);
-            m.voltage = localized_voltage(shown(f[14]));
+            m.voltage = shown(f[14]);
             memory.push_back(std::move(m));
             break;
         }
@@ -229,6 +213,21 @@ bool RootData::parse(const std::string& text) {
                     !num_slots.empty();
     available = saw_version && has_data;
     return available;
+}
+
+std::string display_voltage(const std::string& text) {
+    const std::string unit = " V";
+    if (!util::ends_with(text, unit)) return text;
+    std::string number = text.substr(0, text.size() - unit.size());
+    size_t dot = number.find('.');
+    std::string_view whole = std::string_view(number).substr(0, dot);
+    std::string_view frac =
+        dot == std::string::npos ? std::string_view() : std::string_view(number).substr(dot + 1);
+    // Only the plain form the record holds; anything else is shown as it came.
+    if (!util::all_digits(whole) || (dot != std::string::npos && !util::all_digits(frac)) ||
+        whole.size() > 6 || frac.size() > 6)
+        return text;
+    return util::fmt_double(util::to_double(number, 0), static_cast<int>(frac.size())) + unit;
 }
 
 std::string escape_field(std::string_view s) {

