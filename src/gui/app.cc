@@ -263,21 +263,21 @@ GtkWidget* App::build_tree_pane() {
     gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(m_tree_view), FALSE);
     gtk_tree_view_set_enable_search(GTK_TREE_VIEW(m_tree_view), FALSE);
 
+    // Icon and title share one column: the tree indents its first column only, so an icon
+    // column of its own grew to the deepest row's indent and pushed every title, however
+    // shallow, that far from its icon.
+    GtkTreeViewColumn* column = gtk_tree_view_column_new();
     GtkCellRenderer* icon = gtk_cell_renderer_pixbuf_new();
     g_object_set(icon, "xpad", 3, "ypad", 0, "yalign", 0.5, nullptr);
-    GtkTreeViewColumn* icon_column = gtk_tree_view_column_new();
-    gtk_tree_view_column_pack_start(icon_column, icon, FALSE);
-    gtk_tree_view_column_set_cell_data_func(icon_column, icon, set_icon_cell, m_tree_view, nullptr);
-    gtk_tree_view_column_set_sizing(icon_column, GTK_TREE_VIEW_COLUMN_AUTOSIZE);
-    gtk_tree_view_append_column(GTK_TREE_VIEW(m_tree_view), icon_column);
-
+    gtk_tree_view_column_pack_start(column, icon, FALSE);
+    gtk_tree_view_column_set_cell_data_func(column, icon, set_icon_cell, m_tree_view, nullptr);
     GtkCellRenderer* text = gtk_cell_renderer_text_new();
     g_object_set(text, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
-    GtkTreeViewColumn* text_column =
-        gtk_tree_view_column_new_with_attributes("", text, "markup", TREE_MARKUP, nullptr);
-    gtk_tree_view_column_set_sizing(text_column, GTK_TREE_VIEW_COLUMN_FIXED);
-    gtk_tree_view_column_set_expand(text_column, TRUE);
-    gtk_tree_view_append_column(GTK_TREE_VIEW(m_tree_view), text_column);
+    gtk_tree_view_column_pack_start(column, text, TRUE);
+    gtk_tree_view_column_add_attribute(column, text, "markup", TREE_MARKUP);
+    gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_column_set_expand(column, TRUE);
+    gtk_tree_view_append_column(GTK_TREE_VIEW(m_tree_view), column);
 
     GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(m_tree_view));
     gtk_tree_selection_set_mode(sel, GTK_SELECTION_SINGLE);
