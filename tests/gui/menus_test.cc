@@ -230,10 +230,7 @@ TEST_F(Menus, EveryCopyActionPutsItsText) {
 }
 
 TEST_F(Menus, ToolsBranchAndTheTerminal) {
-    SettingsStore::instance().mutable_get().start_view = "tools";
     App& app = open();
-    EXPECT_EQ(I::selected_id(app), "tools") << "a stored start view of the window's own branch";
-    ASSERT_TRUE(app.select_node_id("tools.processes"));
     ASSERT_TRUE(app.select_node_id("tools.terminal"));
     EXPECT_EQ(tools::terminal_candidates("").front(), "x-terminal-emulator");
     EXPECT_EQ(tools::terminal_candidates("mine").front(), "mine");
