@@ -144,9 +144,9 @@ void MonitorBar::update_descriptions() {
     const auto& loads = f.cpu.per_cpu;
     const double busiest = loads.empty() ? 0 : *std::max_element(loads.begin(), loads.end());
     std::string about = monitor::topology_note(f);
-    if (!f.identity.name.empty()) about += ", " + f.identity.name;
+    if (!f.identity.name.empty()) about += (about.empty() ? "" : ", ") + f.identity.name;
     set_accessible(m_cpu, tr("monitor.cpu"),
-                   about + ". " +
+                   (about.empty() ? "" : about + ". ") +
                        I18n::trf("monitor.desc_cpu", util::fmt_percent(f.cpu.total, 0).c_str(),
                                  util::fmt_percent(busiest, 0).c_str()));
     std::string temp = tr("monitor.no_value");

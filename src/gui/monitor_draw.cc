@@ -160,12 +160,15 @@ std::string topology_note(const live::MonitorFigures& f) {
     if (id.cores_physical > 0 && id.cpus_present > 0)
         return util::fmt_int(static_cast<uint64_t>(id.cores_physical)) + "C/" +
                util::fmt_int(static_cast<uint64_t>(id.cpus_present)) + "T";
+    // Without a readable /proc/stat (a capture that lacks it) there is nothing to count.
+    if (f.cpu.per_cpu.empty()) return {};
     return util::fmt_int(f.cpu.per_cpu.size()) + "T";
 }
 
 std::string cpu_header(const live::MonitorFigures& f) {
-    std::string header = std::string(tr("monitor.cpu")) + "   " + topology_note(f);
-    if (!f.identity.name.empty()) header += "   " + f.identity.name;
+    std::string header = tr("monitor.cpu");
+    for (const std::string& part : {topology_note(f), f.identity.name})
+        if (!part.empty()) header += "   " + part;
     return header;
 }
 
