@@ -4,6 +4,7 @@
 #include "gui/detail_content.h"
 #include "gui/diskview.h"
 #include "gui/display_session_gtk.h"
+#include "gui/draw_util.h"
 #include "gui/images.h"
 #include "gui/store_columns.h"
 #include "gui/tree_icons.h"
@@ -646,17 +647,26 @@ void App::describe_disks(const hw::Node* n) {
 
 gboolean App::on_draw_disks(GtkWidget* widget, cairo_t* cr, gpointer self) {
     App* app = static_cast<App*>(self);
-    if (app->m_selected && !app->m_selected->disks.empty())
-        diskview::draw(cr, gtk_widget_get_allocated_width(widget), app->m_selected->disks,
-                       app->palette(), app->m_disk_rates.table());
+    const int width = gtk_widget_get_allocated_width(widget);
+    if (app->m_selected && !app->m_selected->disks.empty()) {
+        cairo_save(cr);
+        mirror_for_direction(widget, cr, width);
+        diskview::draw(cr, width, app->m_selected->disks, app->palette(),
+                       app->m_disk_rates.table());
+        cairo_restore(cr);
+    }
     return FALSE;
 }
 
 gboolean App::on_draw_usb(GtkWidget* widget, cairo_t* cr, gpointer self) {
     App* app = static_cast<App*>(self);
-    if (app->m_selected && !app->m_selected->usb.empty())
-        usbview::draw(cr, gtk_widget_get_allocated_width(widget), app->m_selected->usb,
-                      app->palette());
+    const int width = gtk_widget_get_allocated_width(widget);
+    if (app->m_selected && !app->m_selected->usb.empty()) {
+        cairo_save(cr);
+        mirror_for_direction(widget, cr, width);
+        usbview::draw(cr, width, app->m_selected->usb, app->palette());
+        cairo_restore(cr);
+    }
     return FALSE;
 }
 

@@ -192,6 +192,7 @@ gboolean MonitorBar::draw_panel(GtkWidget* w, cairo_t* cr, gpointer self) {
     const int width = gtk_widget_get_allocated_width(w),
               height = gtk_widget_get_allocated_height(w);
     cairo_save(cr);
+    mirror_for_direction(w, cr, width);
     draw(cr, width, height, bar->m_figures, bar->m_palette);
     cairo_restore(cr);
     if (gtk_widget_has_visible_focus(w))

@@ -166,10 +166,7 @@ std::string topology_note(const live::MonitorFigures& f) {
 }
 
 std::string cpu_header(const live::MonitorFigures& f) {
-    std::string header = tr("monitor.cpu");
-    for (const std::string& part : {topology_note(f), f.identity.name})
-        if (!part.empty()) header += "   " + part;
-    return header;
+    return draw::in_reading_order({tr("monitor.cpu"), topology_note(f), f.identity.name}, "   ");
 }
 
 BarLayout layout_bars(double x, double y, double width, double height, size_t cpus,
