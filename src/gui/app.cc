@@ -528,9 +528,9 @@ void App::on_tree_selection(GtkTreeSelection* sel, gpointer self) {
     app->m_selected = n;
     app->m_selected_id = n->id;
     app->fill_details(n);
-    std::string status = n->title;
-    if (!n->summary.empty()) status += "  \u2014  " + n->summary;
-    app->set_status(status);
+    // A title and a summary from the machine, each in its own script: isolated, so that in a
+    // right-to-left language "56.0 °C" does not fall apart around the dash.
+    app->set_status(draw::in_reading_order({n->title, n->summary}, "  \u2014  "));
 }
 
 void App::on_search_changed(GtkSearchEntry* entry, gpointer self) {
