@@ -160,7 +160,7 @@ std::string topology_note(const live::MonitorFigures& f) {
     if (id.cores_physical > 0 && id.cpus_present > 0)
         return util::fmt_int(static_cast<uint64_t>(id.cores_physical)) + "C/" +
                util::fmt_int(static_cast<uint64_t>(id.cpus_present)) + "T";
-    // Without a readable /proc/stat (a capture that lacks it) there is nothing to count.
+    // Without the processor counters (a capture that lacks them) there is nothing to count.
     if (f.cpu.per_cpu.empty()) return {};
     return util::fmt_int(f.cpu.per_cpu.size()) + "T";
 }
