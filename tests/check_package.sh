@@ -140,7 +140,7 @@ check "manual renders without warnings" manual
 
 # Completion: "line before the cursor|expected candidates".
 completion() {
-    touch "$work/report-one.txt"
+    touch "$work/report-one.txt" "$work/capture-one.tar.xz"
     local cases=(
         "quarvel --r|--report"
         "quarvel |--report --capture --version --help"
@@ -149,7 +149,8 @@ completion() {
         "quarvel --version --|"
         "quarvel --report out.txt --|--json --redact"
         "quarvel --report --json $work/report-o|$work/report-one.txt"
-        "quarvel --capture $work/report-o|$work/report-one.txt"
+        "quarvel --capture $work/report-o|"
+        "quarvel --capture $work/capture-o|$work/capture-one.tar.xz"
         "quarvel --capture out.tar.xz --|--no-redact"
     )
     local c line want got

@@ -186,10 +186,16 @@ void App::action_save_report() {
     gtk_file_chooser_set_current_folder(chooser, report_folder().c_str());
     gtk_file_chooser_set_current_name(chooser, "QuarvelReport.txt");
     add_filter(chooser, "*.txt");
+    add_filter(chooser, "*.json");
     add_filter(chooser, "*");
+    // A report meant for a public bug tracker should not carry what identifies the machine or
+    // its owner; the same placeholders as --redact.
+    gtk_file_chooser_add_choice(chooser, "redact", tr("report.redact"), nullptr, nullptr);
+    gtk_file_chooser_set_choice(chooser, "redact", "false");
     if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(native)) == GTK_RESPONSE_ACCEPT) {
         if (gchar* path = gtk_file_chooser_get_filename(chooser)) {
-            save_report_to(path);
+            const char* redact = gtk_file_chooser_get_choice(chooser, "redact");
+            save_report_to(path, {.redact = redact && g_str_equal(redact, "true")});
             g_free(path);
         }
     }
@@ -197,8 +203,9 @@ void App::action_save_report() {
 }
 
 // The same text and the same file writer as --report, so a saved report and a report from the
-// command line never differ, and a failed save keeps the previous file.
-void App::save_report_to(const std::string& path) {
+// command line never differ, and a failed save keeps the previous file. A name ending in .json
+// gets the JSON form, as --json would write it.
+void App::save_report_to(const std::string& path, const report::Options& options) {
     if (!m_root) return;
     // The Tools branch is the window's own, no fact of the machine: it stays out.
     auto& branches = m_root->children;
@@ -207,7 +214,9 @@ void App::save_report_to(const std::string& path) {
         tools = std::move(branches.back());
         branches.pop_back();
     }
-    const bool saved = util::replace_file(path, report::to_text(*m_root));
+    const bool json = util::ends_with(util::lower(path), ".json");
+    const bool saved = util::replace_file(path, json ? report::to_json(*m_root, options)
+                                                     : report::to_text(*m_root, options));
     if (tools) branches.push_back(std::move(tools));
     set_status(I18n::trf(saved ? "status.saved" : "status.save_failed", path.c_str()));
 }

@@ -4,6 +4,7 @@
 #include "gui/detail_content.h"
 #include "gui/diskview.h"
 #include "gui/display_session_gtk.h"
+#include "gui/draw_util.h"
 #include "gui/images.h"
 #include "gui/store_columns.h"
 #include "gui/tree_icons.h"
@@ -263,21 +264,21 @@ GtkWidget* App::build_tree_pane() {
     gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(m_tree_view), FALSE);
     gtk_tree_view_set_enable_search(GTK_TREE_VIEW(m_tree_view), FALSE);
 
+    // Icon and title share one column: the tree indents its first column only, so an icon
+    // column of its own grew to the deepest row's indent and pushed every title, however
+    // shallow, that far from its icon.
+    GtkTreeViewColumn* column = gtk_tree_view_column_new();
     GtkCellRenderer* icon = gtk_cell_renderer_pixbuf_new();
     g_object_set(icon, "xpad", 3, "ypad", 0, "yalign", 0.5, nullptr);
-    GtkTreeViewColumn* icon_column = gtk_tree_view_column_new();
-    gtk_tree_view_column_pack_start(icon_column, icon, FALSE);
-    gtk_tree_view_column_set_cell_data_func(icon_column, icon, set_icon_cell, m_tree_view, nullptr);
-    gtk_tree_view_column_set_sizing(icon_column, GTK_TREE_VIEW_COLUMN_AUTOSIZE);
-    gtk_tree_view_append_column(GTK_TREE_VIEW(m_tree_view), icon_column);
-
+    gtk_tree_view_column_pack_start(column, icon, FALSE);
+    gtk_tree_view_column_set_cell_data_func(column, icon, set_icon_cell, m_tree_view, nullptr);
     GtkCellRenderer* text = gtk_cell_renderer_text_new();
     g_object_set(text, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
-    GtkTreeViewColumn* text_column =
-        gtk_tree_view_column_new_with_attributes("", text, "markup", TREE_MARKUP, nullptr);
-    gtk_tree_view_column_set_sizing(text_column, GTK_TREE_VIEW_COLUMN_FIXED);
-    gtk_tree_view_column_set_expand(text_column, TRUE);
-    gtk_tree_view_append_column(GTK_TREE_VIEW(m_tree_view), text_column);
+    gtk_tree_view_column_pack_start(column, text, TRUE);
+    gtk_tree_view_column_add_attribute(column, text, "markup", TREE_MARKUP);
+    gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_column_set_expand(column, TRUE);
+    gtk_tree_view_append_column(GTK_TREE_VIEW(m_tree_view), column);
 
     GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(m_tree_view));
     gtk_tree_selection_set_mode(sel, GTK_SELECTION_SINGLE);
@@ -527,9 +528,9 @@ void App::on_tree_selection(GtkTreeSelection* sel, gpointer self) {
     app->m_selected = n;
     app->m_selected_id = n->id;
     app->fill_details(n);
-    std::string status = n->title;
-    if (!n->summary.empty()) status += "  \u2014  " + n->summary;
-    app->set_status(status);
+    // A title and a summary from the machine, each in its own script: isolated, so that in a
+    // right-to-left language "56.0 °C" does not fall apart around the dash.
+    app->set_status(draw::in_reading_order({n->title, n->summary}, "  \u2014  "));
 }
 
 void App::on_search_changed(GtkSearchEntry* entry, gpointer self) {
@@ -646,17 +647,26 @@ void App::describe_disks(const hw::Node* n) {
 
 gboolean App::on_draw_disks(GtkWidget* widget, cairo_t* cr, gpointer self) {
     App* app = static_cast<App*>(self);
-    if (app->m_selected && !app->m_selected->disks.empty())
-        diskview::draw(cr, gtk_widget_get_allocated_width(widget), app->m_selected->disks,
-                       app->palette(), app->m_disk_rates.table());
+    const int width = gtk_widget_get_allocated_width(widget);
+    if (app->m_selected && !app->m_selected->disks.empty()) {
+        cairo_save(cr);
+        mirror_for_direction(widget, cr, width);
+        diskview::draw(cr, width, app->m_selected->disks, app->palette(),
+                       app->m_disk_rates.table());
+        cairo_restore(cr);
+    }
     return FALSE;
 }
 
 gboolean App::on_draw_usb(GtkWidget* widget, cairo_t* cr, gpointer self) {
     App* app = static_cast<App*>(self);
-    if (app->m_selected && !app->m_selected->usb.empty())
-        usbview::draw(cr, gtk_widget_get_allocated_width(widget), app->m_selected->usb,
-                      app->palette());
+    const int width = gtk_widget_get_allocated_width(widget);
+    if (app->m_selected && !app->m_selected->usb.empty()) {
+        cairo_save(cr);
+        mirror_for_direction(widget, cr, width);
+        usbview::draw(cr, width, app->m_selected->usb, app->palette());
+        cairo_restore(cr);
+    }
     return FALSE;
 }
 

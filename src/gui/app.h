@@ -8,6 +8,7 @@
 #include "gui/procview.h"
 #include "gui/sensorview.h"
 #include "hw/hardware.h"
+#include "report.h"
 #include "theme.h"
 
 #include <gtk/gtk.h>
@@ -79,7 +80,7 @@ private:
     void action_copy_selection();
     void action_copy_branch();
     void action_save_report();
-    void save_report_to(const std::string& path);
+    void save_report_to(const std::string& path, const report::Options& options = {});
     void add_tools_node();
     void open_terminal();
     void action_about();

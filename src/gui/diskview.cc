@@ -19,15 +19,9 @@ const char* const NO_RATE = "\u2013";
 constexpr double MIN_SEGMENT = 26;
 constexpr double BAR_HEIGHT = 34;
 
-std::string append_part(std::string text, const std::string& part, const char* separator) {
-    if (part.empty()) return text;
-    if (!text.empty()) text += separator;
-    return text + part;
-}
-
 // Model, kind and bus. A separator never leads: the model may be empty.
 std::string subtitle(const hw::DiskVisual& d) {
-    return append_part(append_part(d.model, d.type, SEPARATOR), d.bus, SEPARATOR);
+    return draw::in_reading_order({d.model, d.type, d.bus}, SEPARATOR);
 }
 
 // Space in use over the partitions whose file systems could be asked; empty without any.
@@ -36,9 +30,10 @@ std::string usage_text(const hw::DiskVisual& d) {
     for (const auto& p : d.partitions)
         if (p.has_usage) total += p.bytes, used += p.used;
     if (total == 0) return tr("disk.not_mounted");
-    return util::fmt_bytes(used) + " " + tr("disk.of") + " " + util::fmt_bytes(total) + " " +
-           tr("disk.in_use") + "  (" +
-           util::fmt_percent(static_cast<double>(used) * 100.0 / static_cast<double>(total), 0) +
+    return draw::isolate(util::fmt_bytes(used)) + " " + tr("disk.of") + " " +
+           draw::isolate(util::fmt_bytes(total)) + " " + tr("disk.in_use") + "  (" +
+           draw::isolate(util::fmt_percent(
+               static_cast<double>(used) * 100.0 / static_cast<double>(total), 0)) +
            ")";
 }
 
@@ -58,8 +53,8 @@ RateLine rate_values(const live::DiskIoRate& r) {
 }
 
 RateLine rate_labels(const RateLine& values) {
-    return {tr("disk.read") + std::string("  ") + values.read,
-            tr("disk.write") + std::string("  ") + values.write};
+    return {tr("disk.read") + std::string("  ") + draw::isolate(values.read),
+            tr("disk.write") + std::string("  ") + draw::isolate(values.write)};
 }
 
 double used_fraction(const hw::PartitionVisual& p) {
@@ -235,7 +230,7 @@ std::string describe(const std::vector<hw::DiskVisual>& disks, const live::DiskR
     std::string out;
     for (const auto& d : disks) {
         std::string line = "/dev/" + d.device + ", " + util::fmt_bytes(d.bytes);
-        line = append_part(line, subtitle(d), ", ");
+        if (const std::string sub = subtitle(d); !sub.empty()) line += ", " + sub;
         if (d.partitions.empty())
             line += ", " + std::string(tr("disk.no_partitions"));
         else

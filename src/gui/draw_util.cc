@@ -1,5 +1,6 @@
 #include "gui/draw_util.h"
 
+#include "i18n.h"
 #include "util.h"
 
 #include <pango/pangocairo.h>
@@ -40,13 +41,64 @@ void font(cairo_t* cr, double size, bool bold) {
     cairo_set_font_size(cr, size);
 }
 
+std::string isolate(const std::string& text) {
+    return "\u2068" + text + "\u2069";
+}
+
+std::string in_reading_order(const std::vector<std::string>& parts, const std::string& separator) {
+    // With every part isolated nothing is left to set the line's direction but this mark.
+    std::string line = I18n::instance().is_rtl() ? "\u200F" : "\u200E";
+    bool first = true;
+    for (const std::string& part : parts) {
+        if (part.empty()) continue;
+        if (!first) line += separator;
+        line += isolate(part);
+        first = false;
+    }
+    return first ? std::string() : line;
+}
+
+std::string without_direction_marks(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        // U+200E, U+200F and U+2066 to U+2069 are E2 80 8E/8F and E2 81 A6 to A9 in UTF-8.
+        if (i + 2 < text.size() && text[i] == '\xE2') {
+            const auto b1 = static_cast<unsigned char>(text[i + 1]),
+                       b2 = static_cast<unsigned char>(text[i + 2]);
+            if ((b1 == 0x80 && (b2 == 0x8E || b2 == 0x8F)) ||
+                (b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9)) {
+                i += 2;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+void mirror(cairo_t* cr, double width) {
+    cairo_translate(cr, width, 0);
+    cairo_scale(cr, -1, 1);
+}
+
 namespace {
+
+bool mirrored(cairo_t* cr) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    return m.xx < 0;
+}
 
 // Text is laid out by Pango in the font selected on the context: cairo's own text functions
 // neither join Arabic letters nor put right-to-left words in their order. Invalid UTF-8 from a
 // device name costs one character, never the text.
 PangoLayout* layout_for(cairo_t* cr, const std::string& text) {
+    // Measured as it is shown: upright, also on a mirrored panel.
+    cairo_save(cr);
+    if (mirrored(cr)) cairo_scale(cr, -1, 1);
     PangoLayout* layout = pango_cairo_create_layout(cr);
+    cairo_restore(cr);
     PangoFontDescription* desc = pango_font_description_new();
     cairo_font_face_t* face = cairo_get_font_face(cr);
     const bool toy = cairo_font_face_get_type(face) == CAIRO_FONT_TYPE_TOY;
@@ -70,6 +122,20 @@ double layout_width(PangoLayout* layout) {
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
     return static_cast<double>(logical.width) / PANGO_SCALE;
+}
+
+// Shows `layout` over the span [left, left + width] with its top at y. On a mirrored context
+// the span is mirrored and the glyphs are not.
+void show(cairo_t* cr, PangoLayout* layout, double left, double width, double y) {
+    cairo_save(cr);
+    if (mirrored(cr)) {
+        cairo_translate(cr, left + width, 0);
+        cairo_scale(cr, -1, 1);
+        left = 0;
+    }
+    cairo_move_to(cr, left, y);
+    pango_cairo_show_layout(cr, layout);
+    cairo_restore(cr);
 }
 
 } // namespace
@@ -102,8 +168,7 @@ double text(cairo_t* cr, double x, double y, const std::string& t, bool right_al
     PangoLayout* layout = layout_for(cr, t);
     const double w = layout_width(layout);
     const double baseline = static_cast<double>(pango_layout_get_baseline(layout)) / PANGO_SCALE;
-    cairo_move_to(cr, right_aligned ? x - w : x, y - baseline);
-    pango_cairo_show_layout(cr, layout);
+    show(cr, layout, right_aligned ? x - w : x, w, y - baseline);
     g_object_unref(layout);
     return w;
 }
@@ -123,8 +188,8 @@ double paragraph(cairo_t* cr, double x, double y, double width, const std::strin
     PangoLayout* layout = layout_for(cr, t);
     pango_layout_set_width(layout, static_cast<int>(width * PANGO_SCALE));
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
-    cairo_move_to(cr, x, y - static_cast<double>(pango_layout_get_baseline(layout)) / PANGO_SCALE);
-    pango_cairo_show_layout(cr, layout);
+    show(cr, layout, x, width,
+         y - static_cast<double>(pango_layout_get_baseline(layout)) / PANGO_SCALE);
     int w = 0, h = 0;
     pango_layout_get_pixel_size(layout, &w, &h);
     g_object_unref(layout);

@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace draw {
 
@@ -32,6 +33,24 @@ double text_width(cairo_t* cr, const std::string& text);
 // `text` unchanged when it fits `max_width` in the current font, otherwise shortened by whole
 // UTF-8 characters with "…" appended; empty when nothing fits or max_width ≤ 0.
 std::string elide(cairo_t* cr, const std::string& text, double max_width);
+
+// A figure or a name from the machine inside a translated line, isolated so that it keeps its
+// own direction without pulling its neighbours into it: "Read  0 B/s" then reads "0 B/s", not
+// "B/s 0", in Arabic.
+std::string isolate(const std::string& text);
+
+// `text` without the marks isolate() and in_reading_order() add: a screen reader speaks words,
+// and the order of drawn text is no concern of its own.
+std::string without_direction_marks(const std::string& text);
+
+// The non-empty parts joined by `separator`, following one another in the interface's reading
+// direction whatever script each is written in.
+std::string in_reading_order(const std::vector<std::string>& parts, const std::string& separator);
+
+// Right-to-left languages read a panel from the right: mirrors the context within `width`, so
+// that what is drawn at x lands at width − x. text() and paragraph() keep the glyphs upright
+// and in reading order, and a text that started at x then ends there.
+void mirror(cairo_t* cr, double width);
 
 // Draws `text` with its baseline at y, starting at x, or ending at x when `right_aligned`, in
 // the font set by font(). The text is shaped and ordered like the toolkit's own, so Arabic

@@ -1,14 +1,20 @@
 #include "gui/live_area.h"
 
+#include "gui/draw_util.h"
 #include "i18n.h"
 
-void set_accessible(GtkWidget* widget, const std::string& name, const std::string& description) {
+void set_accessible(GtkWidget* widget, const std::string& name, const std::string& text) {
     AtkObject* atk = widget ? gtk_widget_get_accessible(widget) : nullptr;
     if (!atk) return;
+    const std::string description = draw::without_direction_marks(text);
     if (name != (atk_object_get_name(atk) ? atk_object_get_name(atk) : ""))
         atk_object_set_name(atk, name.c_str());
     if (description != (atk_object_get_description(atk) ? atk_object_get_description(atk) : ""))
         atk_object_set_description(atk, description.c_str());
+}
+
+void mirror_for_direction(GtkWidget* widget, cairo_t* cr, int width) {
+    if (gtk_widget_get_direction(widget) == GTK_TEXT_DIR_RTL) draw::mirror(cr, width);
 }
 
 LiveArea::~LiveArea() {
@@ -80,6 +86,7 @@ gboolean LiveArea::on_draw(GtkWidget* widget, cairo_t* cr, gpointer self) {
     const int w = gtk_widget_get_allocated_width(widget);
     const int h = gtk_widget_get_allocated_height(widget);
     cairo_save(cr);
+    mirror_for_direction(widget, cr, w);
     if (live->m_draw) live->m_draw(cr, w, live->m_palette);
     cairo_restore(cr);
     if (gtk_widget_has_visible_focus(widget))

@@ -15,6 +15,9 @@
 // screen readers are told when the words change, not on every sample.
 void set_accessible(GtkWidget* widget, const std::string& name, const std::string& description);
 
+// Mirrors a drawn panel `width` wide for a widget laid out right to left (draw::mirror).
+void mirror_for_direction(GtkWidget* widget, cairo_t* cr, int width);
+
 class LiveArea {
 public:
     using Draw = std::function<void(cairo_t* cr, int width, const Palette& p)>;

@@ -144,9 +144,9 @@ void MonitorBar::update_descriptions() {
     const auto& loads = f.cpu.per_cpu;
     const double busiest = loads.empty() ? 0 : *std::max_element(loads.begin(), loads.end());
     std::string about = monitor::topology_note(f);
-    if (!f.identity.name.empty()) about += ", " + f.identity.name;
+    if (!f.identity.name.empty()) about += (about.empty() ? "" : ", ") + f.identity.name;
     set_accessible(m_cpu, tr("monitor.cpu"),
-                   about + ". " +
+                   (about.empty() ? "" : about + ". ") +
                        I18n::trf("monitor.desc_cpu", util::fmt_percent(f.cpu.total, 0).c_str(),
                                  util::fmt_percent(busiest, 0).c_str()));
     std::string temp = tr("monitor.no_value");
@@ -192,6 +192,7 @@ gboolean MonitorBar::draw_panel(GtkWidget* w, cairo_t* cr, gpointer self) {
     const int width = gtk_widget_get_allocated_width(w),
               height = gtk_widget_get_allocated_height(w);
     cairo_save(cr);
+    mirror_for_direction(w, cr, width);
     draw(cr, width, height, bar->m_figures, bar->m_palette);
     cairo_restore(cr);
     if (gtk_widget_has_visible_focus(w))

@@ -160,13 +160,13 @@ std::string topology_note(const live::MonitorFigures& f) {
     if (id.cores_physical > 0 && id.cpus_present > 0)
         return util::fmt_int(static_cast<uint64_t>(id.cores_physical)) + "C/" +
                util::fmt_int(static_cast<uint64_t>(id.cpus_present)) + "T";
+    // Without the processor counters (a capture that lacks them) there is nothing to count.
+    if (f.cpu.per_cpu.empty()) return {};
     return util::fmt_int(f.cpu.per_cpu.size()) + "T";
 }
 
 std::string cpu_header(const live::MonitorFigures& f) {
-    std::string header = std::string(tr("monitor.cpu")) + "   " + topology_note(f);
-    if (!f.identity.name.empty()) header += "   " + f.identity.name;
-    return header;
+    return draw::in_reading_order({tr("monitor.cpu"), topology_note(f), f.identity.name}, "   ");
 }
 
 BarLayout layout_bars(double x, double y, double width, double height, size_t cpus,

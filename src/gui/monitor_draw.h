@@ -25,7 +25,8 @@ void draw_cpu(cairo_t* cr, double w, double h, const live::MonitorFigures& f, co
 void draw_temp(cairo_t* cr, double w, double h, const live::MonitorFigures& f, const Palette& p);
 void draw_ram(cairo_t* cr, double w, double h, const live::MonitorFigures& f, const Palette& p);
 
-// "2 sockets", else "8C/16T" (cores and logical CPUs), else "16T" from the loads alone.
+// "2 sockets", else "8C/16T" (cores and logical CPUs), else "16T" from the loads alone, else
+// nothing.
 std::string topology_note(const live::MonitorFigures& f);
 // "CPU   8C/16T   <model>" before it is shortened to fit.
 std::string cpu_header(const live::MonitorFigures& f);

@@ -2,6 +2,7 @@
 // their node is shown, the disk rates sampled only meanwhile, and described for screen readers.
 #include "app_inspector.h"
 #include "gui/diskview.h"
+#include "gui/draw_util.h"
 #include "gui/usbview.h"
 #include "gui_support.h"
 #include "i18n.h"
@@ -106,10 +107,12 @@ TEST(DiskCards, RateLineDropsTheLabelsWhenTheyDoNotFit) {
     Canvas s(10, 10);
     const live::DiskIoRate r{1536.0 * 1024 * 1024, 512, true};
     const diskview::RateLine wide = diskview::rate_line(s.cr, 600, r);
-    EXPECT_EQ(wide.read + " | " + wide.write, "Read  1.50 GiB/s | Write  512 B/s");
+    EXPECT_EQ(wide.read + " | " + wide.write,
+              "Read  " + draw::isolate("1.50 GiB/s") + " | Write  " + draw::isolate("512 B/s"));
     const diskview::RateLine narrow = diskview::rate_line(s.cr, 150, r);
     EXPECT_EQ(narrow.read + " | " + narrow.write, "1.50 GiB/s | 512 B/s");
-    EXPECT_EQ(diskview::rate_line(s.cr, 600, {}).read, "Read  \u2013") << "no rate yet";
+    EXPECT_EQ(diskview::rate_line(s.cr, 600, {}).read, "Read  " + draw::isolate("\u2013"))
+        << "no rate yet";
     EXPECT_EQ(diskview::rate_text(std::nan("")), "0 B/s");
 }
 

@@ -5,9 +5,12 @@
 #include "gui/tools.h"
 #include "gui_support.h"
 #include "i18n.h"
+#include "redact.h"
 #include "report.h"
 #include "settings.h"
 #include "util.h"
+
+#include <nlohmann/json.hpp>
 
 #include <csignal>
 #include <filesystem>
@@ -227,10 +230,7 @@ TEST_F(Menus, EveryCopyActionPutsItsText) {
 }
 
 TEST_F(Menus, ToolsBranchAndTheTerminal) {
-    SettingsStore::instance().mutable_get().start_view = "tools";
     App& app = open();
-    EXPECT_EQ(I::selected_id(app), "tools") << "a stored start view of the window's own branch";
-    ASSERT_TRUE(app.select_node_id("tools.processes"));
     ASSERT_TRUE(app.select_node_id("tools.terminal"));
     EXPECT_EQ(tools::terminal_candidates("").front(), "x-terminal-emulator");
     EXPECT_EQ(tools::terminal_candidates("mine").front(), "mine");
@@ -310,4 +310,51 @@ TEST_F(Menus, SaveReportWritesTheReportTextAndKeepsTheOldFileOnFailure) {
     EXPECT_EQ(read_file(target), "old report");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_tmp), {}), 1)
         << "no half-written file is left behind";
+}
+
+// A report saved for sharing: the chooser's redaction choice and a .json name give the JSON
+// form with placeholders, and none of the machine's serial numbers.
+TEST_F(Menus, SaveReportRedactedAsJson) {
+    g_setenv("QUARVEL_SYSROOT", (std::string(QUARVEL_FIXTURES) + "/laptop-usb-battery").c_str(),
+             TRUE);
+    App& app = open(hw::collect_all);
+    std::vector<std::string> serials;
+    std::function<void(const hw::Node&)> walk = [&](const hw::Node& n) {
+        for (const auto& s : n.sections)
+            for (const auto& i : s.items)
+                if (i.name == tr("f.serial") && !redact::is_bus_address(i.value))
+                    serials.push_back(i.value);
+        for (const auto& c : n.children)
+            walk(*c);
+    };
+    walk(*hw::collect_all());
+    ASSERT_FALSE(serials.empty());
+
+    const std::string target = m_tmp + "/report.json";
+    answer_dialogs([&] { I::save_report(app); },
+                   {[](GtkWindow* ask) { respond(ask, 1); },
+                    [&](GtkWindow* chooser) {
+                        GtkFileChooser* fc = GTK_FILE_CHOOSER(chooser);
+                        gtk_file_chooser_set_current_folder(fc, m_tmp.c_str());
+                        gtk_file_chooser_set_current_name(fc, "report.json");
+                        gtk_file_chooser_set_choice(fc, "redact", "true");
+                        respond(chooser, GTK_RESPONSE_ACCEPT);
+                    }});
+    EXPECT_EQ(status(), I18n::trf("status.saved", target.c_str()));
+    const std::string saved = read_file(target);
+    const auto doc = nlohmann::json::parse(saved, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << saved.substr(0, 200);
+    EXPECT_EQ(doc["redacted"], true);
+    std::set<std::string> values; // of the serial number rows
+    std::function<void(const nlohmann::json&)> collect = [&](const nlohmann::json& n) {
+        for (const auto& s : n["sections"])
+            for (const auto& row : s["rows"])
+                if (row["name"] == tr("f.serial")) values.insert(row["value"].get<std::string>());
+        for (const auto& c : n["children"])
+            collect(c);
+    };
+    collect(doc["root"]);
+    EXPECT_TRUE(values.count("<serial-1>"));
+    for (const auto& serial : serials)
+        EXPECT_FALSE(values.count(serial)) << serial;
 }

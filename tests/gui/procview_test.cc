@@ -4,6 +4,7 @@
 #include "app_inspector.h"
 #include "gui/procview.h"
 #include "gui_support.h"
+#include "settings.h"
 #include "util.h"
 
 #include <gtest/gtest.h>
@@ -123,6 +124,8 @@ int end_signal(pid_t pid, int wait_ms = 3000) {
     waitpid(pid, nullptr, 0);
     return 0;
 }
+
+using ProcWindow = gui_support::WindowTest;
 
 class ProcList : public ::testing::Test {
 protected:
@@ -333,20 +336,24 @@ TEST_F(ProcList, EndingAProcess) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(ProcWindow, ShownAndSampledOnlyForTheToolsNodes) {
-    App app;
-    AppInspector::start(app, [] {
-        auto root = gui_support::sample_machine();
-        root->add_child("tools", "Tools", "\U0001F527")
-            ->add_child("tools.processes", "Processes", "");
-        return root;
-    });
+// The Tools branch the window adds on every refresh: each of its rows shows the list and
+// samples it, also as the stored start view; any other node stops it.
+TEST_F(ProcWindow, ShownAndSampledOnlyForTheToolsNodes) {
+    SettingsStore::instance().mutable_get().start_view = "tools";
+    App& app = open();
     ProcessView& view = AppInspector::procview(app);
-    ASSERT_TRUE(app.select_node_id("tools.processes"));
-    EXPECT_TRUE(view.running());
-    EXPECT_TRUE(gtk_widget_get_visible(AppInspector::proc_box(app)));
-    EXPECT_FALSE(gtk_widget_get_visible(AppInspector::detail_scroll(app)));
-    EXPECT_FALSE(rows(view).empty());
+    auto expect_list = [&](const std::string& id) {
+        EXPECT_EQ(AppInspector::selected_id(app), id);
+        EXPECT_TRUE(view.running()) << id;
+        EXPECT_TRUE(gtk_widget_get_visible(AppInspector::proc_box(app))) << id;
+        EXPECT_FALSE(gtk_widget_get_visible(AppInspector::detail_scroll(app))) << id;
+        EXPECT_FALSE(rows(view).empty()) << id;
+    };
+    expect_list("tools");
+    for (const char* id : {"tools.processes", "tools.terminal"}) {
+        ASSERT_TRUE(app.select_node_id(id));
+        expect_list(id);
+    }
     ASSERT_TRUE(app.select_node_id("system"));
     EXPECT_FALSE(view.running());
     EXPECT_FALSE(gtk_widget_get_visible(AppInspector::proc_box(app)));

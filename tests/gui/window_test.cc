@@ -150,6 +150,22 @@ TEST_F(Window, TreeRowsEscapeTheirTextAndTheProcessorMarkerIsDrawn) {
                          "AT&amp;T &lt;cam&gt;</span>");
     g_free(markup);
 
+    // A top-level title keeps its place beside its icon when rows deep below are opened.
+    GtkTreeView* tree = I::tree(app);
+    GtkTreeViewColumn* titles =
+        gtk_tree_view_get_column(tree, gtk_tree_view_get_n_columns(tree) - 1);
+    auto title_x = [&] {
+        process_events(100);
+        GtkTreePath* first = gtk_tree_path_new_first();
+        GdkRectangle cell{};
+        gtk_tree_view_get_cell_area(tree, first, titles, &cell);
+        gtk_tree_path_free(first);
+        return cell.x;
+    };
+    const int collapsed = title_x();
+    gtk_tree_view_expand_all(tree);
+    EXPECT_EQ(title_x(), collapsed);
+
     // The marker must not be shown as text: a dark die at the centre, a gold pin above it.
     GdkPixbuf* icon = tree_icons::icon(tree_icons::cpu_marker, 20);
     ASSERT_EQ(gdk_pixbuf_get_n_channels(icon), 4);
