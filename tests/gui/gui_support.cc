@@ -226,8 +226,7 @@ void WindowTest::SetUp() {
 }
 
 void WindowTest::TearDown() {
-    m_app.reset();
-    process_events();
+    close();
     SettingsStore::instance().mutable_get() = Settings{};
     I18n::instance().set_language("en");
     util::set_number_format(".", ",");
@@ -240,7 +239,18 @@ void WindowTest::TearDown() {
     std::filesystem::remove_all(m_tmp);
 }
 
+std::string description(GtkWidget* w) {
+    const char* d = atk_object_get_description(gtk_widget_get_accessible(w));
+    return d ? d : "";
+}
+
+void WindowTest::close() {
+    m_app.reset();
+    process_events();
+}
+
 App& WindowTest::open(std::function<std::unique_ptr<hw::Node>()> collect) {
+    close();
     m_app = std::make_unique<App>();
     if (!collect)
         collect = [this] {
