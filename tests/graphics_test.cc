@@ -74,10 +74,9 @@ TEST(Graphics, DevicesAndMonitorsOfTheFixtures) {
         {
             // i915 keeps its frequencies on the card, not on the PCI device.
             {"laptop-intel", "gpu.card0", "", "Current GPU frequency (MHz)", "400"},
-            {"desktop-amd", "gpu.card0", "", "NUMA node",
-             "<no row>"}, // -1: no NUMA nodes
-                          // The virtio device's own ids are virtio numbers; its PCI function names
-                          // it.
+            // -1: no NUMA nodes.
+            {"desktop-amd", "gpu.card0", "", "NUMA node", "<no row>"},
+            // The virtio device's own ids are virtio numbers; its PCI function names it.
             {"vm-virtio-gpu", "gpu.card0", "", "Device ID", "0x1af4:0x1050"},
             {"vm-virtio-gpu", "gpu.card0", "", "PCI address", "0000:00:01.0"},
         });

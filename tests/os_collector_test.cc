@@ -70,9 +70,9 @@ TEST_F(OsBranch, FactsOfTheFixtureMachines) {
             {flatpak, "os", "Distribution", "Build ID", "<no row>"},
             // Four fields in /proc/loadavg: none of its rows.
             {flatpak, "os", "Runtime", "Load average", "<no row>"},
-            {"vm-qemu-seabios", "os", "Distribution", "Based on",
-             "debian"}, // /usr/lib/os-release
-                        // No /proc/cmdline: nothing says whether randomisation is on.
+            // From /usr/lib/os-release.
+            {"vm-qemu-seabios", "os", "Distribution", "Based on", "debian"},
+            // No /proc/cmdline: nothing says whether randomisation is on.
             {"empty-machine", "os", "Security", "Address randomization (KASLR)", "<no row>"},
         });
 }

@@ -43,9 +43,9 @@ TEST(PciBranch, FactsOfTheFixtureMachines) {
             // The module is named after the link, not after the driver; a built-in has none.
             {laptop, "pci.0000:02:00.0", "Driver", "Module", "vfio_pci"},
             {laptop, "pci.0000:00:1d.0", "Driver", "Module", "<no row>"},
-            {laptop, "pci.0000:00:02.0", "Driver", "NUMA node",
-             "<no row>"}, // -1: no node
-                          // 64-bit addresses; the ROM after the BARs keeps its line number.
+            // -1: no node.
+            {laptop, "pci.0000:00:02.0", "Driver", "NUMA node", "<no row>"},
+            // 64-bit addresses; the ROM after the BARs keeps its line number.
             {laptop, "pci.0000:00:02.0", "Resources", "BAR 0",
              "0x0000006000000000 – 0x0000006000ffffff  (16.0 MiB, MEM)"},
             {laptop, "pci.0000:00:02.0", "Resources", "BAR 6",

@@ -55,9 +55,9 @@ TEST_F(Storage, FactsOfTheFixtureMachines) {
             {server, "storage.dm-1", "File system", "Mount point", "/"},
             {server, "storage.dm-2", "File system", "Mount point", "[SWAP]"},
             {netbook, "storage.sda", "Device", "Type", "Block device"}, // no queue/rotational
-            {netbook, "storage.sda", "I/O statistics", "Reads",
-             "91,000"}, // 11 fields
-                        // Garbage attributes give no rows rather than wrong ones.
+                                                                        // Eleven fields.
+            {netbook, "storage.sda", "I/O statistics", "Reads", "91,000"},
+            // Garbage attributes give no rows rather than wrong ones.
             {"garbage-files", "storage.sda", "Device", "Size", "<no row>"},
             {"garbage-files", "storage.sda", "I/O statistics", "Reads", "<no row>"},
             {"garbage-files", "storage.sda", "Device", "Model", "Bad\uFFFD\uFFFDName"},
