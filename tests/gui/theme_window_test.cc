@@ -27,33 +27,26 @@ std::string colour_of(GtkWidget* w, const char* property) {
     return rgb_to_hex(rgb);
 }
 
-class Theme : public ::testing::Test {
+class Theme : public gui_support::WindowTest {
 protected:
     void SetUp() override {
-        SettingsStore::instance().mutable_get() = Settings{};
+        WindowTest::SetUp();
         GtkSettings* s = gtk_settings_get_default();
         g_object_get(s, "gtk-theme-name", &m_theme_name, nullptr);
         g_object_set(s, "gtk-application-prefer-dark-theme", FALSE, nullptr);
     }
     void TearDown() override {
-        m_app.reset();
-        process_events();
+        WindowTest::TearDown();
         GtkSettings* s = gtk_settings_get_default();
         g_object_set(s, "gtk-theme-name", m_theme_name, "gtk-application-prefer-dark-theme", FALSE,
                      nullptr);
         g_free(m_theme_name);
-        SettingsStore::instance().mutable_get() = Settings{};
     }
     App& open(const std::string& theme) {
-        m_app.reset();
         SettingsStore::instance().mutable_get().theme = theme;
-        m_app = std::make_unique<App>();
-        I::start(*m_app, sample_machine);
-        process_events(20);
-        return *m_app;
+        return WindowTest::open();
     }
     gchar* m_theme_name = nullptr;
-    std::unique_ptr<App> m_app;
 };
 
 } // namespace
