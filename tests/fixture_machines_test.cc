@@ -18,22 +18,11 @@ namespace {
 
 class FixtureMachine : public ::testing::TestWithParam<std::string> {
 protected:
-    void SetUp() override {
-        I18n::instance().set_language("en");
-        util::set_number_format(".", ",");
-    }
+    void SetUp() override { testing_support::use_english(); }
 };
 
 std::string golden_path(const std::string& machine) {
     return std::string(QUARVEL_SOURCE_DIR) + "/tests/golden/" + machine + ".txt";
-}
-
-// The second header line carries the time of writing.
-std::string mask_time(const std::string& report) {
-    size_t first = report.find('\n');
-    size_t second = report.find('\n', first + 1);
-    if (first == std::string::npos || second == std::string::npos) return report;
-    return report.substr(0, first + 1) + "Created: <time>" + report.substr(second);
 }
 
 void check_node(const hw::Node& node, std::set<std::string>& ids,
@@ -82,7 +71,7 @@ TEST_P(FixtureMachine, ReportMatchesGolden) {
         {"--report"},
         testing_support::plain_env(config.path(), testing_support::fixture(GetParam())));
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    std::string actual = mask_time(run.out);
+    std::string actual = testing_support::mask_time(run.out);
     std::string path = golden_path(GetParam());
     const char* update = std::getenv("UPDATE_GOLDEN");
     if (update && std::string(update) == "1") {
@@ -96,13 +85,6 @@ TEST_P(FixtureMachine, ReportMatchesGolden) {
                                 << "rerun with UPDATE_GOLDEN=1 and review the diff";
 }
 
-std::string machine_test_name(const ::testing::TestParamInfo<std::string>& param) {
-    std::string n = param.param;
-    for (char& c : n)
-        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-    return n;
-}
-
 INSTANTIATE_TEST_SUITE_P(Machines, FixtureMachine,
                          ::testing::ValuesIn(testing_support::fixture_machines()),
-                         machine_test_name);
+                         testing_support::machine_test_name);

@@ -188,12 +188,7 @@ TEST_P(HostileCopy, ReportEndsInTimeCleanAndWithNothingFromOutside) {
 
 INSTANTIATE_TEST_SUITE_P(Machines, HostileCopy,
                          ::testing::ValuesIn(testing_support::fixture_machines()),
-                         [](const auto& param) {
-                             std::string n = param.param;
-                             for (char& c : n)
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return n;
-                         });
+                         testing_support::machine_test_name);
 
 // Every file of a capture is endless (the kind of capture a careless copy of /sys makes with
 // device nodes or a broken file system): each read stops at its limit.

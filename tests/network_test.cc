@@ -44,8 +44,6 @@ TEST(NetworkBranch, FactsOfTheFixtureMachines) {
             {laptop, "net.enp0s31f6", "Interface", "Speed", "<no row>"}, // -1: unplugged
             // Over a capture there is no ethtool to ask, and phys_switch_id is no MAC address.
             {laptop, "net.enp0s31f6", "Interface", "Permanent address", "<no row>"},
-            {laptop, "net.wlp0s20f3", "Wireless", "Signal level", "-56 dBm"},
-            {laptop, "net.wlp0s20f3", "Wireless", "Noise level", "<no row>"},
             {laptop, "net.lo", "Addresses", "IPv4", "<no row>"}, // not this host's addresses
             {desktop, "network", "", "summary", "7 interfaces"}, // bonding_masters is no interface
             {desktop, "net.mystery0", "Interface", "Type", "Unknown (999)"},

@@ -40,18 +40,14 @@ TEST(PciBranch, FactsOfTheFixtureMachines) {
             {laptop, "pci", "Overview", "0000:02:00.0", "Unassigned class: 10ec:525a"},
             // The subsystem is not listed: its vendor's name.
             {laptop, "pci.0000:02:00.0", "Identification", "Subsystem", "Lenovo  (0x17aa:0x22d8)"},
-            {laptop, "pci.0000:01:00.0", "Identification", "Class",
-             "Non-Volatile memory controller, NVM Express  (0x010802)"},
             // The module is named after the link, not after the driver; a built-in has none.
             {laptop, "pci.0000:02:00.0", "Driver", "Module", "vfio_pci"},
             {laptop, "pci.0000:00:1d.0", "Driver", "Module", "<no row>"},
-            {laptop, "pci.0000:00:02.0", "Driver", "NUMA node",
-             "<no row>"}, // -1: no node
-                          // 64-bit addresses; the ROM after the BARs keeps its line number.
+            // -1: no node.
+            {laptop, "pci.0000:00:02.0", "Driver", "NUMA node", "<no row>"},
+            // 64-bit addresses; the ROM after the BARs keeps its line number.
             {laptop, "pci.0000:00:02.0", "Resources", "BAR 0",
              "0x0000006000000000 – 0x0000006000ffffff  (16.0 MiB, MEM)"},
-            {laptop, "pci.0000:00:02.0", "Resources", "BAR 4",
-             "0x0000000000003000 – 0x000000000000303f  (64 B, I/O)"},
             {laptop, "pci.0000:00:02.0", "Resources", "BAR 6",
              "0x00000000000c0000 – 0x00000000000dffff  (128 KiB, MEM)"},
             // The prefetchable 64-bit bridge window has bit 0 set and is memory all the same.

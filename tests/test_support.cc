@@ -188,12 +188,26 @@ std::vector<std::string> fixture_machines() {
     return names;
 }
 
+std::string machine_test_name(const ::testing::TestParamInfo<std::string>& param) {
+    std::string n = param.param.empty() ? "this_computer" : param.param;
+    for (char& c : n)
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
+}
+
 void open_up(const std::string& root, const std::vector<std::string>& locked, unsigned mode) {
     chmod(root.c_str(), 0755);
     for (const auto& e : fs::recursive_directory_iterator(root))
         if (!e.is_symlink()) chmod(e.path().c_str(), e.is_directory() ? 0755 : 0644);
     for (const auto& rel : locked)
         chmod((root + "/" + rel).c_str(), mode);
+}
+
+std::string mask_time(const std::string& report) {
+    size_t first = report.find('\n');
+    size_t second = report.find('\n', first + 1);
+    if (second == std::string::npos) return report;
+    return report.substr(0, first + 1) + "Created: <time>" + report.substr(second);
 }
 
 std::string report_node(const std::string& report, const std::string& title) {

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <string>
@@ -83,12 +84,16 @@ std::string fixture(const std::string& name);
 std::string test_data(const std::string& name);
 // The names of all fixture machines, sorted.
 std::vector<std::string> fixture_machines();
+// A fixture machine's name as a test name; the empty name stands for this computer.
+std::string machine_test_name(const ::testing::TestParamInfo<std::string>& param);
 
 // Makes everything under `root` readable by everyone, then gives the `locked` paths (relative
 // to `root`) the mode `mode`: with as_unprivileged_user, how tests meet root-only files.
 void open_up(const std::string& root, const std::vector<std::string>& locked = {},
              unsigned mode = 0);
 
+// The report with its time of writing (the second header line) masked.
+std::string mask_time(const std::string& report);
 // The lines of `report` from the node header starting with "=== `title`" to the next header.
 std::string report_node(const std::string& report, const std::string& title);
 

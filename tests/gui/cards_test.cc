@@ -189,17 +189,15 @@ TEST(UsbCards, RenderedLightAndDark) {
     }
 }
 
-TEST(CardsInWindow, RatesRunWhileTheDisksAreShownAndTheUsbCardsFillThePane) {
+using CardsInWindow = gui_support::WindowTest;
+
+TEST_F(CardsInWindow, RatesRunWhileTheDisksAreShownAndTheUsbCardsFillThePane) {
     using I = AppInspector;
-    char dir[] = "/tmp/quarvel-cards-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string stat = std::string(dir) + "/sys/block/sda/stat";
-    std::filesystem::create_directories(std::string(dir) + "/sys/block/sda");
+    const std::string stat = m_tmp + "/sys/block/sda/stat";
+    std::filesystem::create_directories(m_tmp + "/sys/block/sda");
     std::ofstream(stat) << "100 0 1000 0 50 0 2000 0 0 0 0\n";
-    setenv("QUARVEL_SYSROOT", dir, 1);
-    SettingsStore::instance().mutable_get() = Settings{};
-    auto app = std::make_unique<App>();
-    I::start(*app, [] {
+    setenv("QUARVEL_SYSROOT", m_tmp.c_str(), 1);
+    App* app = &open([] {
         auto root = std::make_unique<hw::Node>();
         root->add_child("storage", "Storage", "\U0001F4BD")->disks = {
             disk("sda", {part("sda1", 1, 0, "/boot"), part("sda2", 200, 80, "/")})};
@@ -208,13 +206,7 @@ TEST(CardsInWindow, RatesRunWhileTheDisksAreShownAndTheUsbCardsFillThePane) {
         usb->usb = {controller({{device("1-2", 0, 480, "Hub"), device("1-2.1", 1, 12)}})};
         return root;
     });
-    auto described = [&](GtkWidget* w) -> std::string {
-        const char* d = atk_object_get_description(gtk_widget_get_accessible(w));
-        return d ? d : "";
-    };
-
-    ASSERT_TRUE(wait_until([&] { return gtk_widget_get_mapped(I::window(*app)); }));
-    gui_support::process_events(50); // the first fill after the window is shown
+    auto described = gui_support::description;
     ASSERT_TRUE(app->select_node_id("storage"));
     EXPECT_TRUE(I::disk_rates(*app).running());
     EXPECT_TRUE(gtk_widget_get_visible(I::disk_scroll(*app)));
@@ -240,9 +232,4 @@ TEST(CardsInWindow, RatesRunWhileTheDisksAreShownAndTheUsbCardsFillThePane) {
                   .find("2 devices. Bus 1 (USB 2.0 High-Speed): 1-2 Device "
                         "1-2  \u00B7  Logitech, USB 2.0, 100 mA; 1-2.1"),
               std::string::npos);
-
-    app.reset();
-    gui_support::process_events();
-    unsetenv("QUARVEL_SYSROOT");
-    std::filesystem::remove_all(dir);
 }

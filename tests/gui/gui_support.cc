@@ -115,7 +115,7 @@ namespace {
 struct DialogWatch {
     std::vector<DialogStep> steps;
     size_t next = 0;
-    std::set<GtkWindow*> before, handled;
+    std::set<GtkWindow*> before;
     gint64 deadline = 0;
     bool busy = false;
 };
@@ -143,8 +143,10 @@ gboolean watch_dialogs(gpointer data) {
         return G_SOURCE_CONTINUE;
     }
     for (GtkWindow* win : open_dialogs(*w)) {
-        if (w->handled.count(win)) continue;
-        w->handled.insert(win);
+        // Marked on the object, not kept by address: a closed dialog may be freed and the next
+        // one come at the same address.
+        if (g_object_get_data(G_OBJECT(win), "quarvel-test-handled")) continue;
+        g_object_set_data(G_OBJECT(win), "quarvel-test-handled", win);
         if (w->next >= w->steps.size()) {
             ADD_FAILURE() << "an unexpected dialog: " << gtk_window_get_title(win);
             gtk_widget_destroy(GTK_WIDGET(win));
@@ -153,10 +155,6 @@ gboolean watch_dialogs(gpointer data) {
         w->busy = true;
         w->steps[w->next++](win);
         w->busy = false;
-        // A closed dialog may be freed and the next one come at the same address.
-        w->handled.clear();
-        for (GtkWindow* still : open_dialogs(*w))
-            w->handled.insert(still);
         break;
     }
     return G_SOURCE_CONTINUE;
@@ -226,8 +224,7 @@ void WindowTest::SetUp() {
 }
 
 void WindowTest::TearDown() {
-    m_app.reset();
-    process_events();
+    close();
     SettingsStore::instance().mutable_get() = Settings{};
     I18n::instance().set_language("en");
     util::set_number_format(".", ",");
@@ -240,7 +237,18 @@ void WindowTest::TearDown() {
     std::filesystem::remove_all(m_tmp);
 }
 
+std::string description(GtkWidget* w) {
+    const char* d = atk_object_get_description(gtk_widget_get_accessible(w));
+    return d ? d : "";
+}
+
+void WindowTest::close() {
+    m_app.reset();
+    process_events();
+}
+
 App& WindowTest::open(std::function<std::unique_ptr<hw::Node>()> collect) {
+    close();
     m_app = std::make_unique<App>();
     if (!collect)
         collect = [this] {

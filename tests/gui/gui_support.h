@@ -59,6 +59,8 @@ void later(std::function<void()> f);
 std::vector<GtkWidget*> widgets_of(GtkWidget* root, GType type);
 // Every label text under `w`, in widget order, joined with newlines.
 std::string texts(GtkWidget* w);
+// The accessible description of `w`, empty when it has none.
+std::string description(GtkWidget* w);
 
 // The session bus of the tests, connected once for the whole program.
 GDBusConnection* session_bus();
@@ -115,6 +117,7 @@ protected:
     void TearDown() override;
     // Opens the window over `collect`, or over the sample machine counting `m_collections`.
     App& open(std::function<std::unique_ptr<hw::Node>()> collect = nullptr);
+    void close();
     std::string status() const;
 
     std::unique_ptr<App> m_app;

@@ -18,69 +18,32 @@
 #include <thread>
 #include <unistd.h>
 
+using gui_support::Canvas;
+using gui_support::description;
 using gui_support::process_events;
 using gui_support::wait_until;
 using I = AppInspector;
 
 namespace {
 
-const std::string artifacts = QUARVEL_ARTIFACT_DIR;
-
-// What `draw` paints on an image surface `w` wide, kept as a PNG to look at.
-struct Picture {
-    cairo_surface_t* surface;
-    Picture(int w, int h, const std::function<void(cairo_t*)>& draw, const std::string& png)
-        : surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h)) {
-        cairo_t* cr = cairo_create(surface);
-        draw(cr);
-        cairo_destroy(cr);
-        std::filesystem::create_directories(artifacts);
-        cairo_surface_write_to_png(surface, (artifacts + "/" + png).c_str());
-    }
-    Picture(const Picture&) = delete;
-    ~Picture() { cairo_surface_destroy(surface); }
-    Rgb at(int x, int y) const {
-        const unsigned char* p = cairo_image_surface_get_data(surface) +
-                                 y * cairo_image_surface_get_stride(surface) + x * 4;
-        return {p[2] / 255.0, p[1] / 255.0, p[0] / 255.0};
-    }
-    std::string hex(int x, int y) const { return rgb_to_hex(at(x, y)); }
-};
-
-std::string description(GtkWidget* w) {
-    const char* d = atk_object_get_description(gtk_widget_get_accessible(w));
-    return d ? d : "";
-}
-
 GtkWidget* area_of(GtkWidget* scroll) {
     GtkWidget* child = gtk_bin_get_child(GTK_BIN(scroll));
     return GTK_IS_VIEWPORT(child) ? gtk_bin_get_child(GTK_BIN(child)) : child;
 }
 
-class LiveGraphs : public ::testing::Test {
+class LiveGraphs : public gui_support::WindowTest {
 protected:
-    void SetUp() override { util::set_number_format(".", ","); }
-    void TearDown() override {
-        m_app.reset();
-        process_events();
-        SettingsStore::instance().mutable_get() = Settings{};
-        I18n::instance().set_language("en");
-        util::set_number_format(".", ",");
-        gtk_widget_set_default_direction(GTK_TEXT_DIR_LTR);
-    }
     App& open(const std::string& language = "en") {
-        m_app.reset();
         Settings& s = SettingsStore::instance().mutable_get();
         s = Settings{};
         s.language = language, s.theme = "light", s.window_width = 1280, s.window_height = 800;
-        m_app = std::make_unique<App>();
-        I::start(*m_app, hw::collect_all);
-        EXPECT_TRUE(wait_until([&] { return gtk_widget_get_mapped(I::window(*m_app)); }));
-        process_events(50);
-        return *m_app;
+        return WindowTest::open(hw::collect_all);
     }
-    std::unique_ptr<App> m_app;
 };
+
+std::string hex(const Canvas& c, int x, int y) {
+    return rgb_to_hex(c.rgb(x, y));
+}
 
 } // namespace
 
@@ -104,36 +67,32 @@ TEST_F(LiveGraphs, CardsOnImageSurfacesInBothPalettes) {
 
     for (const Palette& p : {Palette::light(), Palette::dark_()}) {
         const std::string theme = p.dark ? "dark" : "light";
-        Picture net(
-            640, 106, [&](cairo_t* cr) { netview::draw(cr, 640, {eth}, p); },
-            "net-cards-" + theme + ".png");
-        EXPECT_EQ(net.hex(4, 4), p.background) << theme;
-        EXPECT_EQ(net.hex(300, 14), p.panel) << "inside the card, above its texts";
+        Canvas net(640, 106);
+        netview::draw(net.cr, 640, {eth}, p);
+        net.save("net-cards-" + theme + ".png");
+        EXPECT_EQ(hex(net, 4, 4), p.background) << theme;
+        EXPECT_EQ(hex(net, 300, 14), p.panel) << "inside the card, above its texts";
         // The newest values at the right: the download fills its area green there, and
         // nothing is drawn where the minute before the panel was opened would be.
-        const Rgb late = net.at(610, 80), early = net.at(40, 80);
+        const Rgb late = net.rgb(610, 80), early = net.rgb(40, 80);
         EXPECT_GT(late.g - late.b, 0.05) << theme;
         EXPECT_LT(std::abs(early.g - early.b), 0.03) << theme;
 
-        Picture sensors(
-            600, 184,
-            [&](cairo_t* cr) {
-                sensorview::draw(cr, 600, {hot, fan, volt}, p, "");
-            },
-            "sensor-cards-" + theme + ".png");
+        Canvas sensors(600, 184);
+        sensorview::draw(sensors.cr, 600, {hot, fan, volt}, p, "");
+        sensors.save("sensor-cards-" + theme + ".png");
         // The bottom row of each graph: the hot reading's in the high end of the ramp, the
         // voltage's in the accent colour.
-        const Rgb hot_fill = sensors.at(30, 10 + 38 + 28), volt_fill = sensors.at(30, 96 + 38 + 28);
+        const Rgb hot_fill = sensors.rgb(30, 10 + 38 + 28),
+                  volt_fill = sensors.rgb(30, 96 + 38 + 28);
         EXPECT_GT(hot_fill.r, hot_fill.b + 0.1) << theme;
         EXPECT_GT(volt_fill.b, volt_fill.r) << theme;
     }
 }
 
 TEST_F(LiveGraphs, NoSensorsInAConfinedPackageShowTheHint) {
-    char empty[] = "/tmp/quarvel-no-hwmon-XXXXXX";
-    ASSERT_NE(mkdtemp(empty), nullptr);
     setenv("SNAP_NAME", "quarvel", 1);
-    setenv("QUARVEL_SYSROOT", empty, 1);
+    setenv("QUARVEL_SYSROOT", m_tmp.c_str(), 1);
     SensorGraphs graphs;
     GtkWidget* area = g_object_ref_sink(graphs.build(Palette::light()));
     graphs.start();
@@ -143,9 +102,6 @@ TEST_F(LiveGraphs, NoSensorsInAConfinedPackageShowTheHint) {
     gtk_widget_destroy(area);
     EXPECT_FALSE(graphs.running()) << "the timer goes with its area";
     g_object_unref(area);
-    unsetenv("SNAP_NAME");
-    unsetenv("QUARVEL_SYSROOT");
-    rmdir(empty);
 }
 
 // The channels of a real chip set, started with the node, repainted by a theme change,
@@ -169,9 +125,9 @@ TEST_F(LiveGraphs, SensorCardsOfAFixtureMachineInTheWindow) {
 
         SettingsStore::instance().mutable_get().theme = "dark";
         app.apply_theme();
-        Picture now(
-            20, 20, [&](cairo_t* cr) { gtk_widget_draw(area, cr); }, "last-area.png");
-        EXPECT_EQ(now.hex(3, 3), Palette::dark_().background) << "repainted";
+        Canvas now(20, 20);
+        gtk_widget_draw(area, now.cr);
+        EXPECT_EQ(hex(now, 3, 3), Palette::dark_().background) << "repainted";
         EXPECT_TRUE(wait_until([&] { return graphs.channels()[0].history.size() >= 2; }, 2500));
         gui_support::save_screenshot(I::window(app),
                                      std::string("window-sensors-dark-") + language + ".png");
@@ -179,7 +135,6 @@ TEST_F(LiveGraphs, SensorCardsOfAFixtureMachineInTheWindow) {
         ASSERT_TRUE(app.select_node_id("cpu"));
         EXPECT_FALSE(graphs.running() || gtk_widget_get_visible(I::sensor_scroll(app)));
     }
-    unsetenv("QUARVEL_SYSROOT");
 }
 
 namespace {

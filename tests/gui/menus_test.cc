@@ -25,15 +25,6 @@ namespace {
 using I = AppInspector;
 using Menus = WindowTest;
 
-std::vector<GtkWidget*> items(GtkWidget* shell) {
-    std::vector<GtkWidget*> out;
-    GList* list = gtk_container_get_children(GTK_CONTAINER(shell));
-    for (GList* l = list; l; l = l->next)
-        out.push_back(GTK_WIDGET(l->data));
-    g_list_free(list);
-    return out;
-}
-
 std::string label_of(GtkWidget* item) {
     const char* label = gtk_menu_item_get_label(GTK_MENU_ITEM(item));
     return GTK_IS_SEPARATOR_MENU_ITEM(item) ? "-" : label ? label : "";
@@ -41,13 +32,13 @@ std::string label_of(GtkWidget* item) {
 
 std::vector<std::string> labels(GtkWidget* shell) {
     std::vector<std::string> out;
-    for (GtkWidget* it : items(shell))
+    for (GtkWidget* it : widgets_of(shell, GTK_TYPE_MENU_ITEM))
         out.push_back(label_of(it));
     return out;
 }
 
 GtkWidget* item(GtkWidget* shell, const std::string& label) {
-    for (GtkWidget* it : items(shell))
+    for (GtkWidget* it : widgets_of(shell, GTK_TYPE_MENU_ITEM))
         if (label_of(it) == label) return it;
     ADD_FAILURE() << "no menu item " << label;
     return nullptr;
@@ -98,7 +89,7 @@ TEST_F(Menus, StructureMnemonicsAndAccelerators) {
         for (GtkWidget* shell : {bar, submenu(bar, "menu.file"), submenu(bar, "menu.view"),
                                  submenu(bar, "menu.help")}) {
             std::set<guint> seen;
-            for (GtkWidget* it : items(shell)) {
+            for (GtkWidget* it : widgets_of(shell, GTK_TYPE_MENU_ITEM)) {
                 GtkWidget* label = gtk_bin_get_child(GTK_BIN(it));
                 guint key = GTK_IS_LABEL(label) ? gtk_label_get_mnemonic_keyval(GTK_LABEL(label))
                                                 : GDK_KEY_VoidSymbol;
@@ -148,8 +139,8 @@ TEST_F(Menus, LanguageGridFollowsTheWorkAreaAndAChoiceRebuildsTheMenus) {
     App& app = open();
     GtkWidget* languages = submenu(I::menubar(app), "menu.language");
     int left = -1, top = -1; // on the tests' 1080 pixel screen: 16 rows
-    gtk_container_child_get(GTK_CONTAINER(languages), items(languages)[16], "left-attach", &left,
-                            "top-attach", &top, nullptr);
+    gtk_container_child_get(GTK_CONTAINER(languages), widgets_of(languages, GTK_TYPE_MENU_ITEM)[16],
+                            "left-attach", &left, "top-attach", &top, nullptr);
     EXPECT_EQ(left * 100 + top, 100);
 
     activate(languages, tr("language.auto"));

@@ -15,6 +15,7 @@
 #include <fstream>
 
 using gui_support::Canvas;
+using gui_support::description;
 using gui_support::process_events;
 using gui_support::wait_until;
 
@@ -174,60 +175,27 @@ TEST(MonitorPanels, HeatMapOfAServer) {
 
 namespace {
 
-class MonitorWindow : public ::testing::Test {
+class MonitorWindow : public gui_support::WindowTest {
 protected:
     void SetUp() override {
-        SettingsStore::instance().mutable_get() = Settings{};
+        WindowTest::SetUp();
         SettingsStore::instance().mutable_get().theme = "light";
-        char dir[] = "/tmp/quarvel-monitor-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_root = dir;
         write("proc/stat", "cpu  100 0 0 100 0\ncpu0 50 0 0 50 0\ncpu1 50 0 0 50 0\n");
         write("proc/meminfo", "MemTotal: 16252928 kB\nMemAvailable: 8126464 kB\n");
         write("sys/class/hwmon/hwmon0/name", "coretemp\n");
         write("sys/class/hwmon/hwmon0/temp1_input", "47000\n");
         write("sys/class/hwmon/hwmon0/temp1_label", "Package id 0\n");
-        setenv("QUARVEL_SYSROOT", m_root.c_str(), 1);
-    }
-    void TearDown() override {
-        m_app.reset();
-        process_events();
-        unsetenv("QUARVEL_SYSROOT");
-        std::filesystem::remove_all(m_root);
-        hw::RootData::instance() = hw::RootData{};
-        SettingsStore::instance().mutable_get() = Settings{};
+        setenv("QUARVEL_SYSROOT", m_tmp.c_str(), 1);
     }
     void write(const std::string& rel, const std::string& text) {
-        std::filesystem::create_directories(
-            std::filesystem::path(m_root + "/" + rel).parent_path());
-        std::ofstream(m_root + "/" + rel) << text;
-    }
-    App& open() {
-        m_app = std::make_unique<App>();
-        AppInspector::start(*m_app, gui_support::sample_machine);
-        EXPECT_TRUE(
-            wait_until([&] { return gtk_widget_get_mapped(AppInspector::window(*m_app)); }));
-        process_events(50);
-        return *m_app;
+        std::filesystem::create_directories(std::filesystem::path(m_tmp + "/" + rel).parent_path());
+        std::ofstream(m_tmp + "/" + rel) << text;
     }
     std::vector<GtkWidget*> areas() {
-        std::vector<GtkWidget*> out;
-        GList* children = gtk_container_get_children(GTK_CONTAINER(bar().box()));
-        for (GList* c = children; c; c = c->next)
-            out.push_back(GTK_WIDGET(c->data));
-        g_list_free(children);
-        return out;
+        return gui_support::widgets_of(bar().box(), GTK_TYPE_DRAWING_AREA);
     }
     MonitorBar& bar() { return AppInspector::monitor(*m_app); }
-
-    std::string m_root;
-    std::unique_ptr<App> m_app;
 };
-
-std::string description(GtkWidget* w) {
-    const char* d = atk_object_get_description(gtk_widget_get_accessible(w));
-    return d ? d : "";
-}
 
 std::string tooltip(GtkWidget* w) {
     gchar* t = gtk_widget_get_tooltip_text(w);

@@ -59,39 +59,6 @@ std::vector<int> rows(ProcessView& v, int select = 0) {
     return out;
 }
 
-// Answers message dialogs as they open, in turn, and keeps their texts; `meanwhile` runs
-// while the first one is open.
-struct Dialogs {
-    std::vector<int> responses;
-    std::function<void()> meanwhile;
-    std::vector<std::pair<std::string, std::string>> seen; // text, secondary text
-    bool markup = false;
-
-    static gboolean answer(gpointer self) {
-        auto* d = static_cast<Dialogs*>(self);
-        GList* windows = gtk_window_list_toplevels();
-        for (GList* l = windows; l; l = l->next) {
-            if (!GTK_IS_MESSAGE_DIALOG(l->data) || !gtk_widget_get_mapped(GTK_WIDGET(l->data)) ||
-                g_object_get_data(G_OBJECT(l->data), "answered"))
-                continue;
-            g_object_set_data(G_OBJECT(l->data), "answered", l->data);
-            gchar *text = nullptr, *secondary = nullptr;
-            gboolean m1 = FALSE, m2 = FALSE;
-            g_object_get(l->data, "text", &text, "secondary-text", &secondary, "use-markup", &m1,
-                         "secondary-use-markup", &m2, nullptr);
-            d->seen.emplace_back(text ? text : "", secondary ? secondary : "");
-            d->markup = d->markup || m1 || m2;
-            g_free(text), g_free(secondary);
-            if (d->seen.size() == 1 && d->meanwhile) d->meanwhile();
-            const size_t n = d->seen.size() - 1;
-            gtk_dialog_response(GTK_DIALOG(l->data),
-                                n < d->responses.size() ? d->responses[n] : GTK_RESPONSE_CANCEL);
-        }
-        g_list_free(windows);
-        return G_SOURCE_CONTINUE;
-    }
-};
-
 // A child of the test that waits to be ended: with its own name, or under a chosen free PID
 // as when the kernel hands a PID out again (root only; -1 when not allowed).
 pid_t start_child(const char* name, pid_t as = 0) {
@@ -295,38 +262,52 @@ TEST_F(ProcList, EndingAProcess) {
         PI::sample(m_view);
         rows(m_view, child);
         pid_t successor = 0;
-        auto end_child = [&] {
+        std::function<void()> end_child = [&] {
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);
             if (c.ends >= Ends::pid_taken) successor = start_child("successor", child);
         };
         if (c.ends == Ends::before_asking) end_child();
-        Dialogs d;
-        d.responses = {GTK_RESPONSE_ACCEPT, GTK_RESPONSE_CLOSE};
-        if (c.ends == Ends::before_signal)
-            PI::before_signal(m_view, end_child);
-        else if (c.ends >= Ends::while_asking)
-            d.meanwhile = end_child;
-        const guint answering = g_timeout_add(20, Dialogs::answer, &d);
-        m_view.kill_selected();
-        g_source_remove(answering);
+        // Each message dialog in turn: its texts are kept, then it is answered.
+        std::vector<std::pair<std::string, std::string>> seen; // text, secondary text
+        bool markup = false;
+        auto answer = [&](int response, std::function<void()> meanwhile = nullptr) {
+            return [&, response, meanwhile](GtkWindow* d) {
+                gchar *text = nullptr, *secondary = nullptr;
+                gboolean m1 = FALSE, m2 = FALSE;
+                g_object_get(d, "text", &text, "secondary-text", &secondary, "use-markup", &m1,
+                             "secondary-use-markup", &m2, nullptr);
+                seen.emplace_back(text ? text : "", secondary ? secondary : "");
+                markup = markup || m1 || m2;
+                g_free(text), g_free(secondary);
+                if (meanwhile) meanwhile();
+                gui_support::respond(d, response);
+            };
+        };
+        std::vector<gui_support::DialogStep> steps;
+        const bool during = c.ends == Ends::while_asking || c.ends == Ends::pid_taken;
+        if (c.ends != Ends::before_asking)
+            steps.push_back(answer(GTK_RESPONSE_ACCEPT, during ? end_child : nullptr));
+        if (c.ends != Ends::no) steps.push_back(answer(GTK_RESPONSE_CLOSE));
+        if (c.ends == Ends::before_signal) PI::before_signal(m_view, end_child);
+        gui_support::answer_dialogs([&] { m_view.kill_selected(); }, steps);
         PI::before_signal(m_view, nullptr);
 
-        EXPECT_FALSE(d.markup) << c.what;
+        EXPECT_FALSE(markup) << c.what;
         if (c.ends == Ends::no) {
             EXPECT_EQ(end_signal(child), SIGTERM) << c.what;
-            ASSERT_EQ(d.seen.size(), 1u) << c.what << ": asked, no error";
-            EXPECT_EQ(d.seen[0].first, "End \u201c\u2068a) %s %n <b>\u2069\u201d (PID " +
-                                           std::to_string(child) + ")?");
-            EXPECT_FALSE(d.seen[0].second.empty()) << "the command line";
+            ASSERT_EQ(seen.size(), 1u) << c.what << ": asked, no error";
+            EXPECT_EQ(seen[0].first, "End \u201c\u2068a) %s %n <b>\u2069\u201d (PID " +
+                                         std::to_string(child) + ")?");
+            EXPECT_FALSE(seen[0].second.empty()) << "the command line";
             std::string line;
             std::getline(std::ifstream(noted), line);
             EXPECT_EQ(line, c.own ? "" : "/bin/sh -c") << c.what;
             continue;
         }
-        ASSERT_EQ(d.seen.size(), c.ends == Ends::before_asking ? 1u : 2u) << c.what;
-        EXPECT_EQ(d.seen.back().first, "The process could not be ended.") << c.what;
-        EXPECT_EQ(d.seen.back().second, "The process has already ended.") << c.what;
+        ASSERT_EQ(seen.size(), c.ends == Ends::before_asking ? 1u : 2u) << c.what;
+        EXPECT_EQ(seen.back().first, "The process could not be ended.") << c.what;
+        EXPECT_EQ(seen.back().second, "The process has already ended.") << c.what;
         if (successor > 0)
             EXPECT_EQ(end_signal(successor, 200), 0) << c.what << ": the new process lives on";
         else if (c.ends >= Ends::pid_taken)

@@ -27,33 +27,26 @@ std::string colour_of(GtkWidget* w, const char* property) {
     return rgb_to_hex(rgb);
 }
 
-class Theme : public ::testing::Test {
+class Theme : public gui_support::WindowTest {
 protected:
     void SetUp() override {
-        SettingsStore::instance().mutable_get() = Settings{};
+        WindowTest::SetUp();
         GtkSettings* s = gtk_settings_get_default();
         g_object_get(s, "gtk-theme-name", &m_theme_name, nullptr);
         g_object_set(s, "gtk-application-prefer-dark-theme", FALSE, nullptr);
     }
     void TearDown() override {
-        m_app.reset();
-        process_events();
+        WindowTest::TearDown();
         GtkSettings* s = gtk_settings_get_default();
         g_object_set(s, "gtk-theme-name", m_theme_name, "gtk-application-prefer-dark-theme", FALSE,
                      nullptr);
         g_free(m_theme_name);
-        SettingsStore::instance().mutable_get() = Settings{};
     }
     App& open(const std::string& theme) {
-        m_app.reset();
         SettingsStore::instance().mutable_get().theme = theme;
-        m_app = std::make_unique<App>();
-        I::start(*m_app, sample_machine);
-        process_events(20);
-        return *m_app;
+        return WindowTest::open();
     }
     gchar* m_theme_name = nullptr;
-    std::unique_ptr<App> m_app;
 };
 
 } // namespace
@@ -150,20 +143,6 @@ TEST_F(Theme, OverridesWithoutHashReachTheWidgets) {
     EXPECT_EQ(app.palette().text, "#E0E0E0");
 }
 
-// A rule the toolkit cannot parse is dropped silently, and its widgets keep the desktop's
-// colours.
-TEST(StyleSheet, BothSheetsParseWithoutErrors) {
-    for (const Palette& p : {Palette::light(), Palette::dark_()}) {
-        GtkCssProvider* css = gtk_css_provider_new();
-        GError* error = nullptr;
-        const std::string text = build_css(p, "monospace");
-        EXPECT_TRUE(gtk_css_provider_load_from_data(css, text.c_str(), -1, &error))
-            << (error ? error->message : "");
-        g_clear_error(&error);
-        g_object_unref(css);
-    }
-}
-
 namespace {
 
 // What shows behind `w`: its own background or its ancestors', translucent ones laid over the
@@ -198,7 +177,12 @@ TEST(StyleSheet, EveryTextKeepsItsContrastInBothPalettes) {
         SCOPED_TRACE(p.dark ? "dark" : "light");
         GtkCssProvider* css = gtk_css_provider_new();
         const std::string sheet = build_css(p, "monospace");
-        gtk_css_provider_load_from_data(css, sheet.c_str(), -1, nullptr);
+        // A rule the toolkit cannot parse is dropped silently; its widgets keep the desktop's
+        // colours.
+        GError* error = nullptr;
+        EXPECT_TRUE(gtk_css_provider_load_from_data(css, sheet.c_str(), -1, &error))
+            << (error ? error->message : "");
+        g_clear_error(&error);
         GdkScreen* screen = gdk_screen_get_default();
         gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(css),
                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);

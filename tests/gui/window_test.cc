@@ -105,31 +105,7 @@ void save_screenshot(App& app, const std::string& name) {
     gui_support::save_screenshot(I::window(app), name);
 }
 
-class Window : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SettingsStore::instance().mutable_get() = Settings{};
-        std::filesystem::remove_all(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quarvel");
-    }
-    void TearDown() override {
-        close();
-        SettingsStore::instance().mutable_get() = Settings{};
-        I18n::instance().set_language("en");
-        util::set_number_format(".", ",");
-    }
-    App& open(std::function<std::unique_ptr<hw::Node>()> collect = sample_machine) {
-        m_app = std::make_unique<App>();
-        I::start(*m_app, std::move(collect));
-        EXPECT_TRUE(wait_until([&] { return gtk_widget_get_mapped(I::window(*m_app)); }));
-        process_events(50);
-        return *m_app;
-    }
-    void close() {
-        m_app.reset();
-        process_events();
-    }
-    std::unique_ptr<App> m_app;
-};
+using Window = gui_support::WindowTest;
 
 } // namespace
 
@@ -218,21 +194,16 @@ TEST_F(Window, LongValuesWrapInsideThePaneInBothDirections) {
         EXPECT_LE(left + gtk_tree_view_column_get_width(value), pane) << language;
         close();
     }
-    gtk_widget_set_default_direction(GTK_TEXT_DIR_LTR);
 }
 
 TEST_F(Window, RefreshKeepsTheSelectedIdAndAHiddenPlace) {
-    int collections = 0;
     SettingsStore::instance().mutable_get().start_view = "storage";
-    App& app = open([&] {
-        ++collections;
-        return sample_machine();
-    });
+    App& app = open();
     EXPECT_EQ(selected_row_id(app), "storage") << "the start view";
     ASSERT_TRUE(app.select_node_id("cpu.core.2"));
     hw::Node* before = I::selected(app);
     app.refresh();
-    EXPECT_EQ(collections, 2);
+    EXPECT_EQ(m_collections, 2);
     EXPECT_NE(I::selected(app), before) << "a node of the new tree, not a dangling one";
     EXPECT_EQ(I::selected(app)->id, "cpu.core.2");
     EXPECT_EQ(selected_row_id(app), "cpu.core.2");
@@ -272,10 +243,9 @@ TEST_F(Window, LanguageIsAppliedBeforeTheWindowExists) {
 // When and how the preview shows is decided in detail::plan; here: the window feeds it the
 // package's missing permission and shows the preview instead of the table.
 TEST_F(Window, LockedPreviewInAConfinedPackageWithoutHardwareAccess) {
-    char dir[] = "/tmp/quarvel-empty-sysroot-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
     setenv("SNAP_NAME", "quarvel", 1);
-    setenv("QUARVEL_SYSROOT", dir, 1); // no /sys/block: hardware-observe looks unconnected
+    setenv("QUARVEL_SYSROOT", m_tmp.c_str(),
+           1); // no /sys/block: hardware-observe looks unconnected
     // Once the window is shown, the notice explains what is missing; Unlock shows it again.
     App* app = nullptr;
     gui_support::answer_dialogs(
@@ -295,9 +265,6 @@ TEST_F(Window, LockedPreviewInAConfinedPackageWithoutHardwareAccess) {
     gui_support::answer_dialogs(
         [&] { gtk_button_clicked(GTK_BUTTON(I::locked_button(*app))); },
         {[](GtkWindow* d) { gui_support::respond(d, GTK_RESPONSE_CLOSE); }});
-    unsetenv("SNAP_NAME");
-    unsetenv("QUARVEL_SYSROOT");
-    rmdir(dir);
 }
 
 namespace {
@@ -388,5 +355,4 @@ TEST_F(Window, EveryFixtureMachineOpensAndEveryNodeCanBeShown) {
         }
         close();
     }
-    unsetenv("QUARVEL_SYSROOT");
 }
