@@ -225,18 +225,42 @@ int locate(const std::string& root, const std::string& path, bool follow_last) {
     return walk_in_root(rfd, rel, follow_last);
 }
 
+// This process's /proc/self/fd, kept open: reopening thousands of files need not walk /proc
+// each time. A child forked from us opens its own, not ours. -1 without /proc.
+int own_fd_dir() {
+    static std::mutex mutex;
+    static int fd = -1;
+    static pid_t owner = 0;
+    pid_t pid = ::getpid();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (owner != pid) {
+        if (fd >= 0) ::close(fd);
+        fd = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        owner = pid;
+    }
+    return fd;
+}
+
 // Opens the object behind an O_PATH descriptor for reading, without a second path lookup
 // that could meet something else; -1 for anything but a regular file or a directory.
-int reopen(int path_fd, int flags) {
+// `known` is what the descriptor's own fstat told, where the caller asked it already.
+int reopen(int path_fd, int flags, const struct stat* known = nullptr) {
     struct stat st;
-    if (::fstat(path_fd, &st) != 0) return -1;
+    if (known)
+        st = *known;
+    else if (::fstat(path_fd, &st) != 0)
+        return -1;
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         errno = ENXIO;
         return -1;
     }
+    flags |= O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    char name[16];
+    std::snprintf(name, sizeof name, "%d", path_fd);
+    if (int fds = own_fd_dir(); fds >= 0) return ::openat(fds, name, flags);
     char self[40];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", path_fd);
-    return ::open(self, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    std::snprintf(self, sizeof self, "/proc/self/fd/%s", name);
+    return ::open(self, flags);
 }
 
 // ---- Directories kept open by a ReadScope -------------------------------------------------------
@@ -309,17 +333,6 @@ const KeptDir* kept_dir_of(ReadScope::State*& s, const std::string& path, std::s
     return d;
 }
 
-// Over a sysroot, an O_PATH descriptor of the entry `name` of a kept directory, which is no
-// link; take_full_path for a link, to be resolved inside the sysroot.
-int locate_in_kept_dir(const KeptDir& d, const std::string& name) {
-    int pfd = ::openat(d.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (pfd < 0) return -1;
-    struct stat st;
-    if (::fstat(pfd, &st) == 0 && !S_ISLNK(st.st_mode)) return pfd;
-    ::close(pfd);
-    return take_full_path;
-}
-
 // `path` opened through its kept directory; take_full_path where that does not apply.
 int open_in_kept_dir(const std::string& path, int flags) {
     ReadScope::State* s = nullptr;
@@ -327,9 +340,13 @@ int open_in_kept_dir(const std::string& path, int flags) {
     const KeptDir* d = kept_dir_of(s, path, name);
     if (!d) return take_full_path;
     if (s->root.empty()) return ::openat(d->fd, name.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
-    int pfd = locate_in_kept_dir(*d, name);
-    if (pfd < 0) return pfd;
-    int fd = reopen(pfd, flags);
+    // The entry itself, no link followed; a link is resolved inside the sysroot the usual way.
+    int pfd = ::openat(d->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (pfd < 0) return -1;
+    struct stat st;
+    int fd = ::fstat(pfd, &st) != 0 ? -1
+             : S_ISLNK(st.st_mode)  ? take_full_path
+                                    : reopen(pfd, flags, &st);
     int err = errno;
     ::close(pfd);
     errno = err;
