@@ -29,23 +29,20 @@ int g_this_machine = 0;
 //
 // A collection reads a few dozen attributes of each of thousands of directories, and on large
 // machines opening files is its whole cost. While a ReadScope lives, the directories read from
-// more than once are kept open and their files opened relative to them, and what was learnt of
-// links is kept. Nothing outlives the scope: between collections devices come and go.
+// are kept open and their files opened relative to them, and what was learnt of links is
+// kept. Nothing outlives the scope: between collections devices come and go.
 
 struct ReadScope::State {
     std::string root; // the sysroot when the scope began; empty for the live system
     struct Dir {
         std::string path;
         int fd = -1;
+        bool missing = false; // no such directory: none of its files need be looked for
         uint64_t used = 0;
     };
     static constexpr size_t kept = 16;
     Dir dirs[kept];
     uint64_t clock = 0;
-    // Directories met once: the second visit opens one, so that a directory read from once
-    // costs nothing more than the file itself.
-    std::string seen[kept];
-    size_t seen_next = 0;
     std::unordered_map<std::string, std::string> links; // path -> link target, "" for none
 
     ~State() {
@@ -293,51 +290,55 @@ int open_dir(const ReadScope::State& s, const std::string& dir) {
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
         ::close(fd);
+        errno = ENOTDIR;
         return -1;
     }
     return fd;
 }
 
-// The kept descriptor of the directory `dir`; null on a first visit, which reads the usual
-// way: a directory read from once costs no more than before.
-const KeptDir* kept_dir(ReadScope::State& s, std::string_view dir) {
+// The kept entry of the directory `dir`, opened on the first visit: a directory read from once
+// costs one look more, one read from several times a walk less for each file after the first.
+const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
     ++s.clock;
     KeptDir* oldest = &s.dirs[0];
     for (auto& d : s.dirs) {
         if (d.used > 0 && d.path == dir) {
             d.used = s.clock;
-            return d.fd >= 0 ? &d : nullptr;
+            return d;
         }
         if (d.used < oldest->used) oldest = &d;
     }
-    auto seen = std::find(std::begin(s.seen), std::end(s.seen), dir);
-    if (seen == std::end(s.seen)) {
-        s.seen[s.seen_next++ % ReadScope::State::kept] = std::string(dir);
-        return nullptr;
-    }
-    seen->clear();
     if (oldest->fd >= 0) ::close(oldest->fd);
     oldest->path = std::string(dir);
     oldest->fd = open_dir(s, oldest->path); // -1 is kept too: no second try
+    oldest->missing = oldest->fd < 0 && errno == ENOENT;
     oldest->used = s.clock;
-    return oldest->fd >= 0 ? oldest : nullptr;
+    return *oldest;
 }
 
-// The kept directory of `path` and its last name; null where none serves.
-const KeptDir* kept_dir_of(ReadScope::State*& s, const std::string& path, std::string& name) {
+// The kept directory of `path` and its last name; null where none serves. `missing` (errno
+// ENOENT) tells that the directory is known not to exist, so neither does the file.
+const KeptDir* kept_dir_of(ReadScope::State*& s, const std::string& path, std::string& name,
+                           bool& missing) {
+    missing = false;
     s = scope_state();
     std::string_view dir, last;
     if (!s || !split_last(path, dir, last)) return nullptr;
-    const KeptDir* d = kept_dir(*s, dir);
-    if (d) name = last;
-    return d;
+    const KeptDir& d = kept_dir(*s, dir);
+    missing = d.missing;
+    if (missing) errno = ENOENT;
+    if (d.fd < 0) return nullptr;
+    name = last;
+    return &d;
 }
 
 // `path` opened through its kept directory; take_full_path where that does not apply.
 int open_in_kept_dir(const std::string& path, int flags) {
     ReadScope::State* s = nullptr;
     std::string name;
-    const KeptDir* d = kept_dir_of(s, path, name);
+    bool missing = false;
+    const KeptDir* d = kept_dir_of(s, path, name, missing);
+    if (missing) return -1;
     if (!d) return take_full_path;
     if (s->root.empty()) return ::openat(d->fd, name.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
     // The entry itself, no link followed; a link is resolved inside the sysroot the usual way.
@@ -358,7 +359,9 @@ int open_in_kept_dir(const std::string& path, int flags) {
 int stat_in_kept_dir(const std::string& path, struct stat& st, bool follow_last) {
     ReadScope::State* s = nullptr;
     std::string name;
-    const KeptDir* d = kept_dir_of(s, path, name);
+    bool missing = false;
+    const KeptDir* d = kept_dir_of(s, path, name, missing);
+    if (missing) return 0;
     if (!d) return take_full_path;
     if (s->root.empty())
         return ::fstatat(d->fd, name.c_str(), &st, follow_last ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
@@ -487,7 +490,9 @@ std::string find_link_target(const std::string& path, bool& not_dir) {
     not_dir = false;
     ReadScope::State* s = nullptr;
     std::string name;
-    const KeptDir* d = kept_dir_of(s, path, name);
+    bool missing = false;
+    const KeptDir* d = kept_dir_of(s, path, name, missing);
+    if (missing) return {};
     std::string root = sysroot();
     if (root.empty() || path.empty() || path[0] != '/') {
         char buf[4096];
