@@ -65,16 +65,25 @@ def peak_mib(argv, env, runs=3):
 
 
 LOADER_FILES = re.compile(r'(\.so(\.[0-9]+)*|/etc/ld\.so\.cache)$')
-CALL = re.compile(r'^(\d+) +(\w+)\((.*)\) += (-?\d+|0x[0-9a-f]+)')
+# strace -y names the file behind every descriptor, also one opened relative to a directory
+# descriptor or reopened through /proc/self/fd, which is how reads under a sysroot go.
+CALL = re.compile(r'^(\d+) +(\w+)\((.*)\) += (-?\d+)(?:<(.*)>)?')
+FD_ARG = re.compile(r'^(\d+)<(.*?)>[,)]')
+
+
+def unescape(path):
+    return path.encode('latin-1', 'backslashreplace').decode('unicode_escape').encode(
+        'latin-1').decode('utf-8', 'replace')
 
 
 def files_read(argv, env):
     """Files the program read (read, pread, getdents or mmap on a descriptor it opened), in
     the order of first reading, and those it read again after opening them anew. The dynamic
-    loader's libraries are not the report's files and are left out."""
+    loader's libraries are not the report's files and are left out. Paths are those of this
+    machine's file system: under a sysroot they include it."""
     with tempfile.NamedTemporaryFile(suffix='.strace') as trace:
-        subprocess.run(['strace', '-f', '-qq', '-e',
-                        'trace=openat,open,read,pread64,getdents64,mmap,close', '-o',
+        subprocess.run(['strace', '-f', '-qq', '-y', '-e',
+                        'trace=openat,open,openat2,read,pread64,getdents64,mmap,close', '-o',
                         trace.name] + argv, env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         lines = open(trace.name, errors='replace').read().splitlines()
@@ -84,20 +93,28 @@ def files_read(argv, env):
         m = CALL.match(line)
         if not m:
             continue
-        pid, call, args, ret = m.groups()
-        if call in ('openat', 'open'):
-            path = re.search(r'"([^"]*)"', args)
-            if path and not ret.startswith('-'):
-                open_fds[(pid, int(ret))] = [path.group(1), False]
+        pid, call, args, ret, ret_path = m.groups()
+        if call in ('openat', 'open', 'openat2'):
+            if ret.startswith('-') or 'O_PATH' in args:
+                continue
+            # The path as opened where it is absolute (/proc/self/… names the reader, not the
+            # traced program), else the file the descriptor turned out to be.
+            opened = re.search(r'"([^"]*)"', args)
+            if opened and opened.group(1).startswith('/') and \
+                    not opened.group(1).startswith('/proc/self/fd/'):
+                open_fds[(pid, int(ret))] = [unescape(opened.group(1)), False]
+            elif ret_path is not None:
+                open_fds[(pid, int(ret))] = [unescape(ret_path), False]
             continue
-        fields = args.split(',')
-        fd_text = fields[4 if call == 'mmap' else 0].strip() if len(fields) > 4 or call != 'mmap' else ''
-        if not fd_text.isdigit():
+        fd = FD_ARG.match(args.split(', ')[4] + ',' if call == 'mmap' and args.count(', ') > 4
+                          else args)
+        if not fd:
             continue
-        entry = open_fds.get((pid, int(fd_text)))
+        key = (pid, int(fd.group(1)))
         if call == 'close':
-            open_fds.pop((pid, int(fd_text)), None)
+            open_fds.pop(key, None)
             continue
+        entry = open_fds.get(key)
         if not entry or entry[1] or ret.startswith('-') or LOADER_FILES.search(entry[0]):
             continue
         entry[1] = True

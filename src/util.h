@@ -36,6 +36,24 @@ public:
     ThisMachine& operator=(const ThisMachine&) = delete;
 };
 
+// While one lives on this thread, the readers keep open the directories they read several
+// files from and remember what they learnt of links, and the sysroot is the one in force when
+// it began. For one collection: between collections devices come and go. Scopes nest.
+class ReadScope {
+public:
+    ReadScope();
+    ~ReadScope();
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+    struct State;
+    State* state() const { return m_state.get(); }
+
+private:
+    std::unique_ptr<State> m_state;
+    ReadScope* m_outer;
+};
+
 // Told of every path the readers below are asked about, as the machine's own path: --capture
 // packs exactly these. A read is told after it, with the bytes the caller got (empty also
 // when the file could not be opened), and a listing with the names it gave, each ended by a

@@ -15,12 +15,71 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace util {
 
 namespace {
+
 int g_this_machine = 0;
+
 } // namespace
+
+// ---- What one collection remembers ----------------------------------------------------------
+//
+// A collection reads a few dozen attributes of each of thousands of directories, and on large
+// machines opening files is its whole cost. While a ReadScope lives, the directories read from
+// are kept open and their files opened relative to them, and what was learnt of links is
+// kept. Nothing outlives the scope: between collections devices come and go.
+
+struct ReadScope::State {
+    std::string root; // the sysroot when the scope began; empty for the live system
+    struct Dir {
+        std::string path;
+        int fd = -1;
+        bool missing = false; // no such directory: none of its files need be looked for
+        uint64_t used = 0;
+    };
+    static constexpr size_t kept = 16;
+    Dir dirs[kept];
+    uint64_t clock = 0;
+    std::unordered_map<std::string, std::string> links; // path -> link target, "" for none
+
+    ~State() {
+        for (auto& d : dirs)
+            if (d.fd >= 0) ::close(d.fd);
+    }
+};
+
+namespace {
+
+thread_local ReadScope* g_scope = nullptr;
+
+// The scope's state where it applies: not while ThisMachine reads this computer's files.
+ReadScope::State* scope_state() {
+    return g_scope && g_this_machine == 0 ? g_scope->state() : nullptr;
+}
+
+std::string sysroot_from_environment() {
+    const char* env = std::getenv("QUARVEL_SYSROOT");
+    if (!env || !*env) return {};
+    std::string root = env;
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    // A sysroot of "/" is the live system.
+    return root == "/" ? std::string() : root;
+}
+
+} // namespace
+
+ReadScope::ReadScope() : m_state(std::make_unique<State>()), m_outer(g_scope) {
+    m_state->root = g_this_machine > 0 ? std::string() : sysroot_from_environment();
+    g_scope = this;
+}
+
+ReadScope::~ReadScope() {
+    g_scope = m_outer;
+}
 
 ThisMachine::ThisMachine() {
     ++g_this_machine;
@@ -32,13 +91,8 @@ ThisMachine::~ThisMachine() {
 
 std::string sysroot() {
     if (g_this_machine > 0) return {};
-    const char* env = std::getenv("QUARVEL_SYSROOT");
-    if (!env || !*env) return {};
-    std::string root = env;
-    while (root.size() > 1 && root.back() == '/')
-        root.pop_back();
-    // A sysroot of "/" is the live system.
-    return root == "/" ? std::string() : root;
+    if (g_scope) return g_scope->state()->root;
+    return sysroot_from_environment();
 }
 
 bool over_sysroot() {
@@ -168,22 +222,157 @@ int locate(const std::string& root, const std::string& path, bool follow_last) {
     return walk_in_root(rfd, rel, follow_last);
 }
 
+// This process's /proc/self/fd, kept open: reopening thousands of files need not walk /proc
+// each time. A child forked from us opens its own, not ours. -1 without /proc.
+int own_fd_dir() {
+    static std::mutex mutex;
+    static int fd = -1;
+    static pid_t owner = 0;
+    pid_t pid = ::getpid();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (owner != pid) {
+        if (fd >= 0) ::close(fd);
+        fd = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        owner = pid;
+    }
+    return fd;
+}
+
 // Opens the object behind an O_PATH descriptor for reading, without a second path lookup
 // that could meet something else; -1 for anything but a regular file or a directory.
-int reopen(int path_fd, int flags) {
+// `known` is what the descriptor's own fstat told, where the caller asked it already.
+int reopen(int path_fd, int flags, const struct stat* known = nullptr) {
     struct stat st;
-    if (::fstat(path_fd, &st) != 0) return -1;
+    if (known)
+        st = *known;
+    else if (::fstat(path_fd, &st) != 0)
+        return -1;
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         errno = ENXIO;
         return -1;
     }
+    flags |= O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    char name[16];
+    std::snprintf(name, sizeof name, "%d", path_fd);
+    if (int fds = own_fd_dir(); fds >= 0) return ::openat(fds, name, flags);
     char self[40];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", path_fd);
-    return ::open(self, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    std::snprintf(self, sizeof self, "/proc/self/fd/%s", name);
+    return ::open(self, flags);
+}
+
+// ---- Directories kept open by a ReadScope -------------------------------------------------------
+//
+// A file in a kept directory is opened by its last name alone: no walk from the root. Over a
+// sysroot that name is still opened in two steps, an O_PATH descriptor that follows no link
+// and then the object behind it, so that a device node that another process puts in the
+// file's place between a look and an open is never opened. A link is resolved the usual way,
+// inside the sysroot.
+
+using KeptDir = ReadScope::State::Dir;
+
+constexpr int take_full_path = -2;
+
+// "/a/b/c" into "/a/b" and "c"; false for what the kept directories do not serve (relative
+// paths, and paths ending in "/", "." or "..").
+bool split_last(const std::string& path, std::string_view& dir, std::string_view& name) {
+    if (path.size() < 2 || path[0] != '/') return false;
+    size_t slash = path.rfind('/');
+    name = std::string_view(path).substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return false;
+    dir = slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash);
+    return true;
+}
+
+int open_dir(const ReadScope::State& s, const std::string& dir) {
+    if (s.root.empty()) return ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int fd = locate(s.root, dir, true);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        errno = ENOTDIR;
+        return -1;
+    }
+    return fd;
+}
+
+// The kept entry of the directory `dir`, opened on the first visit: a directory read from once
+// costs one look more, one read from several times a walk less for each file after the first.
+const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
+    ++s.clock;
+    KeptDir* oldest = &s.dirs[0];
+    for (auto& d : s.dirs) {
+        if (d.used > 0 && d.path == dir) {
+            d.used = s.clock;
+            return d;
+        }
+        if (d.used < oldest->used) oldest = &d;
+    }
+    if (oldest->fd >= 0) ::close(oldest->fd);
+    oldest->path = std::string(dir);
+    oldest->fd = open_dir(s, oldest->path); // -1 is kept too: no second try
+    oldest->missing = oldest->fd < 0 && errno == ENOENT;
+    oldest->used = s.clock;
+    return *oldest;
+}
+
+// The kept directory of `path` and its last name; null where none serves. `missing` (errno
+// ENOENT) tells that the directory is known not to exist, so neither does the file.
+const KeptDir* kept_dir_of(ReadScope::State*& s, const std::string& path, std::string& name,
+                           bool& missing) {
+    missing = false;
+    s = scope_state();
+    std::string_view dir, last;
+    if (!s || !split_last(path, dir, last)) return nullptr;
+    const KeptDir& d = kept_dir(*s, dir);
+    missing = d.missing;
+    if (missing) errno = ENOENT;
+    if (d.fd < 0) return nullptr;
+    name = last;
+    return &d;
+}
+
+// `path` opened through its kept directory; take_full_path where that does not apply.
+int open_in_kept_dir(const std::string& path, int flags) {
+    ReadScope::State* s = nullptr;
+    std::string name;
+    bool missing = false;
+    const KeptDir* d = kept_dir_of(s, path, name, missing);
+    if (missing) return -1;
+    if (!d) return take_full_path;
+    if (s->root.empty()) return ::openat(d->fd, name.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
+    // The entry itself, no link followed; a link is resolved inside the sysroot the usual way.
+    int pfd = ::openat(d->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (pfd < 0) return -1;
+    struct stat st;
+    int fd = ::fstat(pfd, &st) != 0 ? -1
+             : S_ISLNK(st.st_mode)  ? take_full_path
+                                    : reopen(pfd, flags, &st);
+    int err = errno;
+    ::close(pfd);
+    errno = err;
+    return fd;
+}
+
+// lstat or stat of `path` through its kept directory: 1 done, 0 failed (errno set),
+// take_full_path to look the usual way.
+int stat_in_kept_dir(const std::string& path, struct stat& st, bool follow_last) {
+    ReadScope::State* s = nullptr;
+    std::string name;
+    bool missing = false;
+    const KeptDir* d = kept_dir_of(s, path, name, missing);
+    if (missing) return 0;
+    if (!d) return take_full_path;
+    if (s->root.empty())
+        return ::fstatat(d->fd, name.c_str(), &st, follow_last ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+    // A look opens nothing. A link to follow is resolved inside the sysroot.
+    if (::fstatat(d->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    return follow_last && S_ISLNK(st.st_mode) ? take_full_path : 1;
 }
 
 // Opens `path` for reading: the live system's own file, or the capture's under a sysroot.
 int open_read(const std::string& path, int flags = O_RDONLY) {
+    if (int fd = open_in_kept_dir(path, flags); fd != take_full_path) return fd;
     std::string root = sysroot();
     if (root.empty() || path.empty() || path[0] != '/')
         return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
@@ -198,6 +387,7 @@ int open_read(const std::string& path, int flags = O_RDONLY) {
 
 // lstat (follow_last false) or stat of `path`, under the sysroot when one is set.
 bool stat_path(const std::string& path, struct stat& st, bool follow_last) {
+    if (int done = stat_in_kept_dir(path, st, follow_last); done != take_full_path) return done;
     std::string root = sysroot();
     if (root.empty() || path.empty() || path[0] != '/')
         return (follow_last ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
@@ -296,18 +486,26 @@ std::string as_stored_link(std::string text) {
 
 // The target of the link at `path`, real or (over a sysroot) stored; empty when it is no
 // link. `not_dir` tells that a component before the last one was no directory.
-std::string link_target(const std::string& path, bool* not_dir = nullptr) {
+std::string find_link_target(const std::string& path, bool& not_dir) {
+    not_dir = false;
+    ReadScope::State* s = nullptr;
+    std::string name;
+    bool missing = false;
+    const KeptDir* d = kept_dir_of(s, path, name, missing);
+    if (missing) return {};
     std::string root = sysroot();
     if (root.empty() || path.empty() || path[0] != '/') {
         char buf[4096];
-        ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+        ssize_t n = d ? ::readlinkat(d->fd, name.c_str(), buf, sizeof buf - 1)
+                      : ::readlink(path.c_str(), buf, sizeof buf - 1);
         if (n > 0) return std::string(buf, static_cast<size_t>(n));
-        if (not_dir) *not_dir = n < 0 && errno == ENOTDIR;
+        not_dir = n < 0 && errno == ENOTDIR;
         return {};
     }
-    int pfd = locate(root, path, false);
+    int pfd = d ? ::openat(d->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                : locate(root, path, false);
     if (pfd < 0) {
-        if (not_dir) *not_dir = errno == ENOTDIR;
+        not_dir = errno == ENOTDIR;
         return {};
     }
     std::string target = link_text_at(pfd);
@@ -323,6 +521,19 @@ std::string link_target(const std::string& path, bool* not_dir = nullptr) {
         }
     }
     ::close(pfd);
+    return target;
+}
+
+// find_link_target, remembered for the scope: resolving paths asks about the same
+// directories ("/sys", "/sys/devices", …) for every device.
+std::string link_target(const std::string& path, bool* not_dir = nullptr) {
+    ReadScope::State* s = scope_state();
+    if (s)
+        if (auto it = s->links.find(path); it != s->links.end()) return it->second;
+    bool failed_dir = false;
+    std::string target = find_link_target(path, failed_dir);
+    if (not_dir) *not_dir = failed_dir;
+    if (s && !failed_dir) s->links.emplace(path, target);
     return target;
 }
 

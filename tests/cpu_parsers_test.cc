@@ -8,7 +8,9 @@
 #include "test_support.h"
 #include "util.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <map>
 
 using hw::parse_cpu_list;
 using Cpus = std::vector<int>;
@@ -159,6 +161,33 @@ TEST(CpuTopology, CoresAreThreadSiblingSetsAndSocketsKnownPackages) {
     std::vector<hw::CpuTopology> unknown = {topo(0, "-1", "", ""), topo(1, "-1", "", "")};
     EXPECT_EQ(hw::count_sockets(unknown, blocks), 2u);
     EXPECT_EQ(hw::count_sockets(unknown, hw::parse_cpuinfo("processor : 0\n")), 0u);
+}
+
+TEST(CpuTopology, EachCoresFilesAreReadOnceForAllItsThreads) {
+    // Threads 0 and 2 share a core, as do 1 and 3; CPU 4 has no sibling list.
+    const std::map<std::string, std::string> files = {{"0/physical_package_id", "0"},
+                                                      {"0/thread_siblings_list", "0,2"},
+                                                      {"1/physical_package_id", "1"},
+                                                      {"1/thread_siblings_list", "1,3"},
+                                                      {"4/physical_package_id", "1"}};
+    std::vector<std::string> asked;
+    auto read = [&](const std::string& path) {
+        std::string key = path.substr(path.rfind("/cpu") + 4);
+        key.erase(key.find("/topology"), 9);
+        asked.push_back(key);
+        auto it = files.find(key);
+        return it == files.end() ? std::string() : it->second;
+    };
+    auto cpus = hw::read_topology({0, 1, 2, 3, 4}, read);
+    ASSERT_EQ(cpus.size(), 5u);
+    EXPECT_EQ(cpus[2].cpu, 2);
+    EXPECT_EQ(cpus[2].package_id, "0");
+    EXPECT_EQ(cpus[3].thread_siblings, "1,3");
+    EXPECT_EQ(cpus[4].package_id, "1");
+    EXPECT_EQ(std::count_if(asked.begin(), asked.end(),
+                            [](const std::string& k) { return k[0] == '2' || k[0] == '3'; }),
+              0);
+    EXPECT_EQ(hw::count_cores(cpus), 3u);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include "util.h"
 
 #include <gtest/gtest.h>
+#include <map>
 
 using testing_support::TempDir;
 using namespace hw;
@@ -13,6 +14,12 @@ using namespace hw;
 namespace {
 
 const auto collector = testing_support::with_ids(collect_usb_with);
+
+std::map<std::string, int>* g_reads = nullptr;
+
+void count_read(const std::string& path, util::Access how, std::string_view) {
+    if (how == util::Access::read) ++(*g_reads)[path];
+}
 
 } // namespace
 
@@ -75,6 +82,24 @@ TEST(UsbBranch, LaptopTreeAndCards) {
     // Both are input devices; only one is a mouse.
     EXPECT_EQ(usb->find("usb.1-2.1")->icon, "\U0001F5B1");
     EXPECT_EQ(usb->find("usb.1-2.4.1")->icon, "\u2328\uFE0F");
+}
+
+// The device's class, its icon and its interface rows all use each interface's class.
+TEST(UsbBranch, InterfaceFilesAreReadOnce) {
+    std::map<std::string, int> reads;
+    g_reads = &reads;
+    util::set_access_observer(count_read);
+    testing_support::collect(collector, testing_support::fixture("laptop-usb-battery"));
+    util::set_access_observer(nullptr);
+    std::vector<std::string> again;
+    size_t interface_files = 0;
+    for (const auto& [path, times] : reads) {
+        if (path.find("/bInterface") == std::string::npos) continue;
+        ++interface_files;
+        if (times > 1) again.push_back(path);
+    }
+    EXPECT_GT(interface_files, 20u);
+    EXPECT_EQ(again, std::vector<std::string>{});
 }
 
 TEST(UsbBranch, BrokenAndPlatformTrees) {

@@ -1,15 +1,33 @@
 #include "test_support.h"
 #include "util.h"
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace util;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
+
+namespace {
+
+// Runs `check` plainly, then twice in one collection's scope, where the second time finds
+// the directories it reads from kept open.
+void plainly_and_in_a_scope(const std::function<void()>& check) {
+    check();
+    ReadScope scope;
+    check();
+    check();
+}
+
+} // namespace
 
 TEST(Readers, ReadListAndResolveInsideTheSysroot) {
     ScopedEnv root("QUARVEL_SYSROOT", testing_support::test_data("readers") + "/");
@@ -52,17 +70,33 @@ TEST(Readers, OddFilesNeitherHangNorFault) {
     // An unpacked capture may hold device nodes; opening some devices acts, so none is opened.
     bool made_device =
         ::mknod((dir.path() + "/sys/device").c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0;
+    // Opening a FIFO for reading, even for an instant, lets a writer waiting on it go on.
+    const std::string fifo = dir.path() + "/sys/fifo";
+    std::atomic<bool> fifo_opened{false};
+    std::thread writer([&] {
+        int fd = ::open(fifo.c_str(), O_WRONLY);
+        fifo_opened = true;
+        if (fd >= 0) ::close(fd);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ScopedEnv root("QUARVEL_SYSROOT", dir.path());
-    EXPECT_EQ(read_file("/sys/pad"), "abc");
-    EXPECT_EQ(read_file_raw("/sys/dir"), "");
-    EXPECT_EQ(read_file("/sys/fifo"), "");
-    EXPECT_TRUE(read_lines("/sys/fifo").empty());
-    // The link re-roots into the capture, where there is no /dev/zero.
-    EXPECT_EQ(read_file_raw("/sys/zero"), "");
-    EXPECT_EQ(resolve_path("/sys/a/x").substr(0, 5), "/sys/"); // a loop ends, inside
-    if (made_device) {
-        EXPECT_EQ(read_file_raw("/sys/device").size(), 0u);
-    }
+    plainly_and_in_a_scope([&] {
+        EXPECT_EQ(read_file("/sys/pad"), "abc");
+        EXPECT_EQ(read_file_raw("/sys/dir"), "");
+        EXPECT_EQ(read_file("/sys/fifo"), "");
+        EXPECT_TRUE(read_lines("/sys/fifo").empty());
+        // The link re-roots into the capture, where there is no /dev/zero.
+        EXPECT_EQ(read_file_raw("/sys/zero"), "");
+        EXPECT_EQ(resolve_path("/sys/a/x").substr(0, 5), "/sys/"); // a loop ends, inside
+        if (made_device) {
+            EXPECT_EQ(read_file_raw("/sys/device").size(), 0u);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(fifo_opened);
+    int release = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    writer.join();
+    if (release >= 0) ::close(release);
 }
 
 TEST(Readers, EachReadTakesAtMostWhatItsKindOfFileCanHold) {
@@ -108,24 +142,26 @@ TEST_P(ReadersInsideTheSysroot, LinksAndDotDotNeverLeaveIt) {
     dir.symlink("../sys/dirlink/sub", "proc/chain");
     dir.symlink("/", "sys/root");
     ScopedEnv root("QUARVEL_SYSROOT", dir.path());
-    for (const std::string& path : std::vector<std::string>{
-             "/proc/absolute", "/proc/relative", "/sys/dirlink/secret", "/proc/chain/inner",
-             "/../../../../../.." + outside.path() + "/secret"}) {
-        EXPECT_EQ(read_file_raw(path), "") << path;
-        EXPECT_TRUE(read_lines(path).empty()) << path;
-        EXPECT_FALSE(readable(path)) << path;
-    }
-    EXPECT_FALSE(path_exists("/sys/dirlink/secret"));
-    EXPECT_TRUE(list_dir("/sys/dirlink").empty());
-    EXPECT_FALSE(is_dir("/proc/chain"));
-    EXPECT_EQ(read_link_full("/proc/absolute"), outside.path() + "/secret"); // only its text
-    // Inside, the same kinds of path work.
-    EXPECT_EQ(read_file("/sys/root/etc/secret"), "captured");
-    EXPECT_EQ(read_file("/sys/../../etc/secret"), "captured");
-    EXPECT_EQ(list_dir("/sys/root/etc"), (std::vector<std::string>{"secret"}));
-    EXPECT_TRUE(is_dir("/sys/root"));
-    EXPECT_TRUE(path_exists("/proc/absolute")); // the dangling link itself
-    EXPECT_EQ(resolve_path("/sys/root/etc/secret"), "/etc/secret");
+    plainly_and_in_a_scope([&] {
+        for (const std::string& path : std::vector<std::string>{
+                 "/proc/absolute", "/proc/relative", "/sys/dirlink/secret", "/proc/chain/inner",
+                 "/../../../../../.." + outside.path() + "/secret"}) {
+            EXPECT_EQ(read_file_raw(path), "") << path;
+            EXPECT_TRUE(read_lines(path).empty()) << path;
+            EXPECT_FALSE(readable(path)) << path;
+        }
+        EXPECT_FALSE(path_exists("/sys/dirlink/secret"));
+        EXPECT_TRUE(list_dir("/sys/dirlink").empty());
+        EXPECT_FALSE(is_dir("/proc/chain"));
+        EXPECT_EQ(read_link_full("/proc/absolute"), outside.path() + "/secret"); // only its text
+        // Inside, the same kinds of path work.
+        EXPECT_EQ(read_file("/sys/root/etc/secret"), "captured");
+        EXPECT_EQ(read_file("/sys/../../etc/secret"), "captured");
+        EXPECT_EQ(list_dir("/sys/root/etc"), (std::vector<std::string>{"secret"}));
+        EXPECT_TRUE(is_dir("/sys/root"));
+        EXPECT_TRUE(path_exists("/proc/absolute")); // the dangling link itself
+        EXPECT_EQ(resolve_path("/sys/root/etc/secret"), "/etc/secret");
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(KernelAndOwnResolution, ReadersInsideTheSysroot, ::testing::Bool(),
@@ -157,15 +193,17 @@ TEST(Readers, LinksStoredAsFilesAreFollowedOnlyOverASysroot) {
     const std::string cls = "/sys/class/power_supply/BAT0";
     {
         ScopedEnv root("QUARVEL_SYSROOT", dir.path());
-        EXPECT_EQ(read_link_full(cls), "../../devices/platform/BAT0/power_supply/BAT0");
-        EXPECT_TRUE(is_dir(cls));
-        EXPECT_EQ(list_dir(cls), (std::vector<std::string>{"capacity", "device", "model"}));
-        EXPECT_EQ(read_file(cls + "/capacity"), "81");
-        EXPECT_EQ(resolve_path(cls + "/device"), "/sys/devices/platform/BAT0");
-        EXPECT_EQ(read_link_base(cls + "/device/driver"), "battery");
-        // Text that is no path stays text.
-        EXPECT_EQ(read_file(cls + "/model"), "../ with spaces");
-        EXPECT_EQ(read_link_full(cls + "/model"), "");
+        plainly_and_in_a_scope([&] {
+            EXPECT_EQ(read_link_full(cls), "../../devices/platform/BAT0/power_supply/BAT0");
+            EXPECT_TRUE(is_dir(cls));
+            EXPECT_EQ(list_dir(cls), (std::vector<std::string>{"capacity", "device", "model"}));
+            EXPECT_EQ(read_file(cls + "/capacity"), "81");
+            EXPECT_EQ(resolve_path(cls + "/device"), "/sys/devices/platform/BAT0");
+            EXPECT_EQ(read_link_base(cls + "/device/driver"), "battery");
+            // Text that is no path stays text.
+            EXPECT_EQ(read_file(cls + "/model"), "../ with spaces");
+            EXPECT_EQ(read_link_full(cls + "/model"), "");
+        });
     }
     // The live system has real links: a file there is only a file.
     ScopedEnv live("QUARVEL_SYSROOT", std::nullopt);

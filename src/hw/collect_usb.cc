@@ -31,6 +31,9 @@ struct UsbDevice {
     std::string speed;
     std::string max_power;
     std::vector<std::string> interfaces; // interface directory names, natural order
+    // Each interface's class, read once: the device's class, its icon and its interface rows
+    // all ask for it.
+    std::vector<std::optional<uint32_t>> interface_classes;
 };
 
 bool has_ids(const UsbDevice& d) {
@@ -61,6 +64,10 @@ std::optional<uint32_t> hex_id(const std::string& text, uint32_t max) {
     return static_cast<uint32_t>(v);
 }
 
+std::optional<uint32_t> interface_byte(const std::string& iface_dir, const char* attr) {
+    return hex_id(util::read_file(iface_dir + "/" + attr), 0xff);
+}
+
 UsbDevice read_device(const std::string& port, const Ids& ids) {
     UsbDevice d;
     d.port = port;
@@ -79,12 +86,11 @@ UsbDevice read_device(const std::string& port, const Ids& ids) {
     d.speed = util::read_file(d.dir + "/speed");
     d.max_power = util::read_file(d.dir + "/bMaxPower");
     for (const auto& entry : util::list_dir(d.dir))
-        if (entry.find(':') != std::string::npos) d.interfaces.push_back(entry);
+        if (entry.find(':') != std::string::npos) {
+            d.interfaces.push_back(entry);
+            d.interface_classes.push_back(interface_byte(d.dir + "/" + entry, "bInterfaceClass"));
+        }
     return d;
-}
-
-std::optional<uint32_t> interface_byte(const std::string& iface_dir, const char* attr) {
-    return hex_id(util::read_file(iface_dir + "/" + attr), 0xff);
 }
 
 // A keyboard says so in its name, or offers the boot keyboard protocol (HID class 3, boot
@@ -92,10 +98,9 @@ std::optional<uint32_t> interface_byte(const std::string& iface_dir, const char*
 bool is_keyboard(const UsbDevice& d) {
     if (util::lower(d.product_text + " " + d.db_product).find("keyboard") != std::string::npos)
         return true;
-    for (const auto& iface : d.interfaces) {
-        std::string dir = d.dir + "/" + iface;
-        if (interface_byte(dir, "bInterfaceClass") == 3u &&
-            interface_byte(dir, "bInterfaceSubClass") == 1u &&
+    for (size_t i = 0; i < d.interfaces.size(); ++i) {
+        std::string dir = d.dir + "/" + d.interfaces[i];
+        if (d.interface_classes[i] == 3u && interface_byte(dir, "bInterfaceSubClass") == 1u &&
             interface_byte(dir, "bInterfaceProtocol") == 1u)
             return true;
     }
@@ -106,8 +111,7 @@ bool is_keyboard(const UsbDevice& d) {
 // device leaves the class to its interfaces (class 0).
 std::string class_name(const UsbDevice& d, const Ids& ids) {
     if (d.has_class && d.device_class == 0 && !d.interfaces.empty()) {
-        auto cls = interface_byte(d.dir + "/" + d.interfaces.front(), "bInterfaceClass");
-        if (cls) return ids.usb_class(*cls);
+        if (auto cls = d.interface_classes.front()) return ids.usb_class(*cls);
     }
     return d.has_class ? ids.usb_class(d.device_class) : std::string();
 }
@@ -167,9 +171,9 @@ std::string bcd_release(const std::string& text) {
     return major + "." + text.substr(2);
 }
 
-std::string interface_text(const std::string& dir, const Ids& ids) {
+std::string interface_text(const std::string& dir, std::optional<uint32_t> code, const Ids& ids) {
     std::vector<std::string> parts;
-    if (auto code = interface_byte(dir, "bInterfaceClass")) {
+    if (code) {
         std::string part = std::string(tr("f.class")) + " 0x" + util::to_hex(*code, 2);
         std::string name = ids.usb_class(*code);
         if (!name.empty()) part += " (" + name + ")";
@@ -234,8 +238,9 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
     add_sysfs(power, tr("f.wakeup"), dir, "power/wakeup");
 
     Section& interfaces = n.section(tr("sec.interfaces"));
-    for (const auto& iface : d.interfaces)
-        interfaces.add(util::valid_utf8(iface), interface_text(dir + "/" + iface, ids));
+    for (size_t i = 0; i < d.interfaces.size(); ++i)
+        interfaces.add(util::valid_utf8(d.interfaces[i]),
+                       interface_text(dir + "/" + d.interfaces[i], d.interface_classes[i], ids));
 }
 
 struct Builder {

@@ -4,6 +4,7 @@
 #include "util.h"
 
 #include <set>
+#include <unordered_map>
 
 namespace hw {
 
@@ -61,7 +62,16 @@ std::vector<CpuTopology>
 read_topology(const std::vector<int>& online,
               const std::function<std::string(const std::string&)>& read_text) {
     std::vector<CpuTopology> all;
+    // Threads of one core share its sibling set and its package: those of a sibling already
+    // read are taken over, so a core's files are read once, not once per thread.
+    std::unordered_map<int, size_t> told_by;
     for (int n : online) {
+        if (auto it = told_by.find(n); it != told_by.end()) {
+            CpuTopology t = all[it->second];
+            t.cpu = n;
+            all.push_back(std::move(t));
+            continue;
+        }
         const std::string topo = cpu_dir(n) + "/topology/";
         CpuTopology t;
         t.cpu = n;
@@ -72,6 +82,8 @@ read_topology(const std::vector<int>& online,
         t.thread_siblings = list.empty()
                                 ? canonical_cpu_list("", read_text(topo + "thread_siblings"))
                                 : canonical_cpu_list(list, "");
+        for (int sibling : parse_cpu_list(t.thread_siblings))
+            told_by.emplace(sibling, all.size());
         all.push_back(std::move(t));
     }
     if (!has_sibling_sets(all))

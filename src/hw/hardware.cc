@@ -183,7 +183,9 @@ std::unique_ptr<Node> collect_with(const std::vector<CollectorEntry>& table) {
     root->id = "root";
     root->title = tr("tree.computer");
     root->icon = "\U0001F5A5";
-    // The shared files live for this collection only: a refresh reads the machine anew.
+    // The shared files, the open directories and what was learnt of links live for this
+    // collection only: a refresh reads the machine anew.
+    util::ReadScope reads;
     std::unordered_map<std::string, std::string> shared;
     struct Scope {
         explicit Scope(std::unordered_map<std::string, std::string>* files) {
