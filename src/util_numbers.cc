@@ -147,7 +147,11 @@ int64_t to_i64(std::string_view s, int64_t def) {
 double to_double(std::string_view s, double def) {
     std::string t = trim(s);
     std::string_view v = t;
-    if (!v.empty() && v[0] == '+') v.remove_prefix(1);
+    if (!v.empty() && v[0] == '+') {
+        v.remove_prefix(1);
+        // from_chars would take the sign left behind: "+-5" is no number.
+        if (!v.empty() && v[0] == '-') return def;
+    }
     if (v.empty()) return def;
     double out = 0;
     auto res = std::from_chars(v.data(), v.data() + v.size(), out);

@@ -25,6 +25,7 @@ TEST(Parse, NumbersFallBackRatherThanWrapOrGuess) {
     EXPECT_EQ(to_i64("9223372036854775808", 1), 1);
     EXPECT_DOUBLE_EQ(to_double("-1.5e3 units", -1), -1500);
     EXPECT_DOUBLE_EQ(to_double("MHz", -1), -1);
+    EXPECT_DOUBLE_EQ(to_double("+-5", -1), -1);
     // Beyond a double's range: too large is infinite, too small is zero (not infinite).
     EXPECT_EQ(to_double("-1e400", 0), -std::numeric_limits<double>::infinity());
     EXPECT_EQ(to_double("1e-400", -1), 0);
