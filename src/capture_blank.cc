@@ -82,8 +82,8 @@ void blank_smbios(std::string& t) {
 }
 
 // The serial number of the base block (bytes 12-15) and its serial text descriptors (tag
-// 0xFF). The checksum is made right again only when it was right, so that a broken block
-// stays broken.
+// 0xFF). The checksum is made right again only when it was right, and a broken block stays
+// broken even where the zeros happen to take away just what its checksum was off by.
 void blank_edid(std::string& e) {
     static const unsigned char header[8] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
     if (e.size() < 128 || std::memcmp(e.data(), header, sizeof header) != 0) return;
@@ -98,7 +98,10 @@ void blank_edid(std::string& e) {
     for (size_t d = 54; d + 18 <= 126; d += 18)
         if (e[d] == 0 && e[d + 1] == 0 && static_cast<uint8_t>(e[d + 3]) == 0xFF)
             zero_text(e, d + 5, 13);
-    if (valid) e[127] = static_cast<char>((256 - sum(127) % 256) % 256);
+    if (valid)
+        e[127] = static_cast<char>((256 - sum(127) % 256) % 256);
+    else if (sum(128) % 256 == 0)
+        e[127] = static_cast<char>(static_cast<uint8_t>(e[127]) + 1);
 }
 
 } // namespace

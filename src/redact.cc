@@ -171,13 +171,14 @@ private:
     std::string rewrite(const std::string& text) {
         std::string out;
         std::string_view s = text;
+        Run run;
         size_t i = 0;
         while (i < s.size()) {
             size_t used = 0;
             std::string replacement;
             if (i == 0 || !is_alnum(s[i - 1])) {
                 bool may_start = is_hex(s[i]) || s.compare(i, 2, "::") == 0;
-                if (may_start) used = address_at(s, i, replacement);
+                if (may_start) used = address_at(s, i, run, replacement);
                 if (!used) used = literal_at(s, i, replacement);
             }
             if (used) {
@@ -190,34 +191,48 @@ private:
         return out;
     }
 
+    // A run of the characters addresses are made of (hex digits, ':' and '.'). Every word
+    // start inside one run ends where the run ends, so the run is scanned once: "a.a.a.…" or
+    // a line of colons would otherwise cost the square of its length.
+    struct Run {
+        size_t end = 0;
+        size_t hex_end = 0; // after its last hex digit
+    };
+
     // A UUID, MAC or IP address starting at `pos`: its length, with its placeholder in `out`.
-    size_t address_at(std::string_view s, size_t pos, std::string& out) {
+    // `run` carries the run scanned at an earlier position of the same text.
+    size_t address_at(std::string_view s, size_t pos, Run& run, std::string& out) {
         if (is_uuid_at(s, pos)) {
             out = placeholder(std::string(s.substr(pos, 36)), "uuid");
             return 36;
         }
-        size_t end = pos;
-        while (end < s.size() && (is_hex(s[end]) || s[end] == ':' || s[end] == '.'))
-            ++end;
+        if (pos >= run.end) {
+            run.end = run.hex_end = pos;
+            for (; run.end < s.size() &&
+                   (is_hex(s[run.end]) || s[run.end] == ':' || s[run.end] == '.');
+                 ++run.end)
+                if (is_hex(s[run.end])) run.hex_end = run.end + 1;
+        }
         // A sentence may end right after an address.
-        while (end > pos && (s[end - 1] == '.' || s[end - 1] == ':'))
-            --end;
+        size_t end = std::max(pos, run.hex_end);
         if (end < s.size() && is_alnum(s[end])) return 0;
-        std::string run(s.substr(pos, end - pos));
+        // The longest address is a 20-byte link-layer one.
+        if (end - pos > 59) return 0;
+        std::string run_text(s.substr(pos, end - pos));
         const char* kind = nullptr;
         in_addr v4;
         in6_addr v6;
-        if (is_mac(run))
+        if (is_mac(run_text))
             kind = "mac";
-        else if (std::count(run.begin(), run.end(), ':') >= 2 &&
-                 inet_pton(AF_INET6, run.c_str(), &v6) == 1 && is_telling_ipv6(v6))
+        else if (std::count(run_text.begin(), run_text.end(), ':') >= 2 &&
+                 inet_pton(AF_INET6, run_text.c_str(), &v6) == 1 && is_telling_ipv6(v6))
             kind = "ip";
-        else if (std::count(run.begin(), run.end(), '.') == 3 &&
-                 inet_pton(AF_INET, run.c_str(), &v4) == 1 && is_telling_ipv4(v4))
+        else if (std::count(run_text.begin(), run_text.end(), '.') == 3 &&
+                 inet_pton(AF_INET, run_text.c_str(), &v4) == 1 && is_telling_ipv4(v4))
             kind = "ip";
         if (!kind) return 0;
-        out = placeholder(run, kind);
-        return run.size();
+        out = placeholder(run_text, kind);
+        return run_text.size();
     }
 
     size_t literal_at(std::string_view s, size_t pos, std::string& out) {

@@ -33,6 +33,35 @@ bool read_digits(std::string_view s, uint64_t& out) {
     return true;
 }
 
+// The power of ten of the first significant digit of a decimal number as from_chars matched
+// it ("123.4" 2, "0.05" -2, "1e-400" -400), held far beyond any double's range.
+long decimal_magnitude(std::string_view s) {
+    size_t i = 0;
+    long whole_digits = 0, zeros_after_point = 0;
+    bool significant = false;
+    for (; i < s.size() && is_digit(s[i]); ++i) {
+        if (s[i] != '0') significant = true;
+        if (significant) ++whole_digits;
+    }
+    if (i < s.size() && s[i] == '.') {
+        for (++i; i < s.size() && is_digit(s[i]); ++i) {
+            if (s[i] != '0') significant = true;
+            if (!significant) ++zeros_after_point;
+        }
+    }
+    long magnitude = whole_digits > 0 ? whole_digits - 1 : -(zeros_after_point + 1);
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        const bool negative = i < s.size() && s[i] == '-';
+        if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+        long exponent = 0;
+        for (; i < s.size() && is_digit(s[i]); ++i)
+            exponent = std::min(exponent * 10 + (s[i] - '0'), 100000L);
+        magnitude += negative ? -exponent : exponent;
+    }
+    return magnitude;
+}
+
 // Low bits of the leading hexadecimal number after an optional "0x"; false when none.
 bool read_hex(std::string_view s, uint64_t& out) {
     std::string t = lower(trim(s));
@@ -118,13 +147,23 @@ int64_t to_i64(std::string_view s, int64_t def) {
 double to_double(std::string_view s, double def) {
     std::string t = trim(s);
     std::string_view v = t;
-    if (!v.empty() && v[0] == '+') v.remove_prefix(1);
+    if (!v.empty() && v[0] == '+') {
+        v.remove_prefix(1);
+        // from_chars would take the sign left behind: "+-5" is no number.
+        if (!v.empty() && v[0] == '-') return def;
+    }
     if (v.empty()) return def;
     double out = 0;
     auto res = std::from_chars(v.data(), v.data() + v.size(), out);
     if (res.ec == std::errc::result_out_of_range) {
-        // from_chars leaves the value alone on overflow; the C routine would give ±HUGE_VAL.
-        return (v[0] == '-' ? -1 : 1) * std::numeric_limits<double>::infinity();
+        // from_chars leaves the value alone when it does not fit; as the C routine does, a
+        // number too large is ±HUGE_VAL and one too small is 0.
+        const bool negative = v[0] == '-';
+        const std::string_view number(v.data() + negative,
+                                      static_cast<size_t>(res.ptr - v.data()) - negative);
+        const double sign = negative ? -1 : 1;
+        return decimal_magnitude(number) > 0 ? sign * std::numeric_limits<double>::infinity()
+                                             : sign * 0.0;
     }
     return res.ec == std::errc() ? out : def;
 }

@@ -26,8 +26,9 @@ std::string without_time(const std::string& report) {
     return second == std::string::npos ? report : report.substr(0, first) + report.substr(second);
 }
 
-// A valid EDID base block with serial number 0x01020304 and the serial text "AB12CD".
-std::string edid_with_serials(bool valid_checksum) {
+// An EDID base block with serial number 0x01020304 and the serial text "AB12CD", whose byte
+// sum is `checksum_error` off (0: valid).
+std::string edid_with_serials(unsigned checksum_error) {
     std::string e(128, '\0');
     const unsigned char head[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x10, 0xAC,
                                   0xB9, 0xA0, 0x04, 0x03, 0x02, 0x01, 11,   29,   1,    4};
@@ -37,7 +38,7 @@ std::string edid_with_serials(bool valid_checksum) {
     unsigned sum = 0;
     for (size_t i = 0; i < 127; ++i)
         sum += static_cast<unsigned char>(e[i]);
-    e[127] = static_cast<char>((256 - sum % 256 + (valid_checksum ? 0 : 1)) % 256);
+    e[127] = static_cast<char>((256 - sum % 256 + checksum_error) % 256);
     return e;
 }
 
@@ -95,15 +96,19 @@ TEST(CaptureBlank, SmbiosSerialsAndUuidOnly) {
 }
 
 TEST(CaptureBlank, EdidSerialsWithTheChecksumMadeRightOnlyWhereItWas) {
-    hw::Edid e =
-        hw::parse_edid(capture::blank("/sys/class/drm/card0-DP-1/edid", edid_with_serials(true)));
+    auto blanked = [](unsigned checksum_error) {
+        return hw::parse_edid(
+            capture::blank("/sys/class/drm/card0-DP-1/edid", edid_with_serials(checksum_error)));
+    };
+    hw::Edid e = blanked(0);
     EXPECT_TRUE(e.valid);
     EXPECT_EQ(e.serial_number, 0u);
     EXPECT_EQ(e.serial_text, "000000");
     EXPECT_EQ(e.product_code, 0xA0B9);
-    EXPECT_FALSE(
-        hw::parse_edid(capture::blank("/sys/class/drm/card0-DP-1/edid", edid_with_serials(false)))
-            .valid);
+    EXPECT_FALSE(blanked(1).valid);
+    // Wrong by just what the zeros take away (10 in the number, 77 in the text): the broken
+    // block must not come out of the capture as a good one.
+    EXPECT_FALSE(blanked(87).valid);
 }
 
 TEST(CaptureFacts, ReadBackAsWrittenAndOddLinesSkipped) {

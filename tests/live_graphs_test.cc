@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 using testing_support::ScopedEnv;
 using Texts = std::vector<std::string>;
@@ -137,6 +138,9 @@ TEST(SensorReadings, HistoryGarbageRangeAndRamp) {
     volt.kind = live::SensorKind::Voltage;
     live::take_reading(volt, "1200");
     EXPECT_EQ(live::graph_range(volt), (std::pair<double, double>{1.15, 1.25}));
+    volt.history = {1.7e308, 1.7e308};
+    EXPECT_TRUE(std::isfinite(live::graph_range(volt).first)) << "the midpoint must not overflow";
+    volt.history = {1.2};
     EXPECT_EQ(live::ramp_position(volt), std::nullopt);
     live::SensorChannel temp;
     for (auto [raw, f] : {std::pair{"20000", 0.0}, {"62500", 0.5}, {"99000", 1.0}}) {

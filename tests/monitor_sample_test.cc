@@ -82,6 +82,8 @@ TEST(MemoryUse, AvailableMemoryAndOldKernels) {
         EXPECT_EQ(m->used, c.used_bytes);
         EXPECT_EQ(m->total, 1000u * 1024);
     }
+    // All of it used is 100 %, not a hair above (x * 100 / x rounds up for some x).
+    EXPECT_EQ(live::memory_use({"MemTotal: 1844674407370956 kB"})->percent, 100);
 }
 
 TEST(Temperature, PlausibleReadingsOnly) {

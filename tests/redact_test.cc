@@ -102,3 +102,25 @@ TEST(Redact, NoSerialUuidOrMacOfAnyFixtureMachineSurvives) {
         }
     }
 }
+
+TEST(Redact, LongRunsOfAddressCharactersAreReadOnce) {
+    testing_support::use_english();
+    TempDir empty;
+    ScopedEnv root("QUARVEL_SYSROOT", empty.path());
+    // Every word start of "a.a.a…" or of a line of colons could begin an address; a value of a
+    // megabyte must still be redacted in one pass (looking again from each start took hours).
+    std::string dots, colons(1 << 20, ':');
+    for (int i = 0; i < 1 << 19; ++i)
+        dots += "a.";
+    Node tree;
+    auto& s = tree.add_child("x", "x", "")->section("S");
+    s.add("Dots", dots);
+    s.add("Colons", colons);
+    s.add("End", "192.0.2.7" + std::string(1000, '.') + " fe80::1:2" + std::string(1000, ':'));
+    auto copy = redact::redacted_copy(tree);
+    const auto& items = copy->children.at(0)->sections.at(0).items;
+    EXPECT_EQ(items.at(0).value, dots);
+    EXPECT_EQ(items.at(1).value, colons);
+    EXPECT_EQ(items.at(2).value,
+              "<ip-1>" + std::string(1000, '.') + " <ip-2>" + std::string(1000, ':'));
+}

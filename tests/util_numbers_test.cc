@@ -1,6 +1,7 @@
 #include "util.h"
 
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace util;
 
@@ -24,6 +25,11 @@ TEST(Parse, NumbersFallBackRatherThanWrapOrGuess) {
     EXPECT_EQ(to_i64("9223372036854775808", 1), 1);
     EXPECT_DOUBLE_EQ(to_double("-1.5e3 units", -1), -1500);
     EXPECT_DOUBLE_EQ(to_double("MHz", -1), -1);
+    EXPECT_DOUBLE_EQ(to_double("+-5", -1), -1);
+    // Beyond a double's range: too large is infinite, too small is zero (not infinite).
+    EXPECT_EQ(to_double("-1e400", 0), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(to_double("1e-400", -1), 0);
+    EXPECT_EQ(to_double("0." + std::string(400, '0') + "1", -1), 0);
     EXPECT_EQ(parse_hex("10DE\n", 5), 0x10deu);
     EXPECT_EQ(parse_hex("0x", 5), 5u);
     EXPECT_EQ(parse_hex64("0x00000060001fffff", 5), 0x60001fffffull);

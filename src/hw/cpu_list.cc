@@ -47,7 +47,9 @@ std::vector<int> parse_cpu_mask(std::string_view text) {
     auto words = util::split(t, ',');
     if (words.size() * 32 > cpu_list_total_limit) return {};
     std::vector<int> out;
-    // Words are 32 bits each, the most significant first; the first may be short.
+    // Words are 32 bits each, the most significant first; the first may be short. Walking
+    // them from the last, and each word from its last digit, gives the CPUs in ascending
+    // order without sorting.
     for (size_t w = 0; w < words.size(); ++w) {
         const std::string word = util::trim(words[words.size() - 1 - w]);
         if (word.empty() || word.size() > 8) return {};
@@ -59,7 +61,6 @@ std::vector<int> parse_cpu_mask(std::string_view text) {
                 if (d & (1 << b)) out.push_back(base + static_cast<int>(i) * 4 + b);
         }
     }
-    std::sort(out.begin(), out.end());
     return out;
 }
 

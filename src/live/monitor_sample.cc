@@ -97,7 +97,8 @@ std::optional<MemoryUse> memory_use(const std::vector<std::string>& meminfo_line
     MemoryUse u;
     u.total = hw::kib_to_bytes(total_kib);
     u.used = hw::kib_to_bytes(used_kib);
-    u.percent = static_cast<double>(used_kib) * 100 / static_cast<double>(total_kib);
+    // The share first: used / total is at most 1 when rounded, used * 100 / total is not.
+    u.percent = static_cast<double>(used_kib) / static_cast<double>(total_kib) * 100;
     return u;
 }
 

@@ -97,7 +97,7 @@ std::pair<double, double> graph_range(const SensorChannel& channel) {
     double lo = *lo_it, hi = *hi_it;
     const double least = channel.kind == SensorKind::Voltage ? 0.1 : 4;
     if (hi - lo < least) {
-        const double mid = (lo + hi) / 2;
+        const double mid = lo / 2 + hi / 2; // (lo + hi) overflows near the largest doubles
         lo = mid - least / 2, hi = mid + least / 2;
     }
     return {lo, hi};

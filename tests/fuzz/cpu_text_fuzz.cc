@@ -7,8 +7,10 @@
 #include "hw/node_meminfo.h"
 #include "util.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -23,10 +25,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     hw::block_for_cpu(blocks, 0);
     hw::split_flags(hw::first_field(blocks, "flags"));
 
+    for (const auto& [key, bytes] : hw::parse_node_meminfo(text))
+        if (util::valid_utf8(key) != key) std::abort();
+    hw::parse_cache_size(text);
+
     auto list = hw::parse_cpu_list(text);
     if (list.size() > hw::cpu_list_total_limit) std::abort();
     auto mask = hw::parse_cpu_mask(text);
     if (mask.size() > hw::cpu_list_total_limit) std::abort();
+    if (std::adjacent_find(mask.begin(), mask.end(), std::greater_equal<int>()) != mask.end())
+        std::abort(); // ascending, each CPU once
     // Lists near the limit cost milliseconds to sort under the fuzzer's instrumentation; the
     // parsers above have met them, the consumers below learn nothing new from them.
     if (list.size() > 256 || mask.size() > 256) return 0;
@@ -34,7 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The canonical form reads back as the same set.
     if (hw::format_cpu_list(hw::parse_cpu_list(canonical)) != canonical) std::abort();
 
-    hw::parse_cache_size(text);
     hw::CacheTally tally;
     hw::CacheEntry e;
     e.level = 2;
@@ -49,8 +56,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<hw::CpuTopology> topo = {{0, text, text, canonical}, {1, "0", "1", ""}};
     hw::count_cores(topo);
     hw::count_sockets(topo, blocks);
-
-    for (const auto& [key, bytes] : hw::parse_node_meminfo(text))
-        if (util::valid_utf8(key) != key) std::abort();
     return 0;
 }

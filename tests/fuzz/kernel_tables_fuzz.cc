@@ -1,8 +1,11 @@
-// The storage and network tables come from the kernel, a capture or a hand-made tree: whatever
-// they hold, reading must not fault and what is shown must be valid UTF-8.
+// The storage, memory, PCI and network tables come from the kernel, a capture or a hand-made
+// tree: whatever they hold, reading must not fault, what is shown must be valid UTF-8, and
+// every record taken must be one the table could have meant.
 #include "hw/block_bus.h"
 #include "hw/block_stat.h"
+#include "hw/memory_parsers.h"
 #include "hw/mount_table.h"
+#include "hw/pci_parser.h"
 #include "hw/sysfs_values.h"
 #include "hw/wireless_table.h"
 #include "util.h"
@@ -23,6 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& [name, w] : hw::parse_wireless(text)) {
         if (name.empty()) std::abort();
         if (w.noise && *w.noise == -256) std::abort();
+    }
+    const auto lines = util::lines(text);
+    for (const auto& swap : hw::parse_swaps(lines))
+        if (swap.type.empty() || swap.priority.empty()) std::abort();
+    const hw::Meminfo mi = hw::parse_meminfo(lines);
+    if (mi.order.size() < mi.values.size()) std::abort();
+    size_t previous = 0;
+    for (const auto& r : hw::parse_pci_resources(text)) {
+        if (r.end < r.start || r.index < previous) std::abort();
+        previous = r.index + 1;
     }
     hw::block_bus_from_path(text);
     hw::strict_u64(text);

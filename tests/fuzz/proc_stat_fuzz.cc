@@ -1,10 +1,13 @@
-// Kernel "stat" files: whitespace-separated counters after a name, as in a block device's
-// stat file and the lines of /proc/stat. (The process list's own /proc/PID/stat reader is
-// fuzzed beside it where it lives.) Whatever the text, a parse either fails or gives counters
-// that read back from the text itself.
+// Kernel "stat" files: a block device's stat file, the boot time in /proc/stat, and
+// /proc/uptime. (The monitor bar's processor lines and the process view's /proc/PID/stat have
+// targets of their own.) Whatever the text, a parse either fails or gives counters that read
+// back from the text itself, and the disk cards' rates stay finite and never negative.
 #include "hw/block_stat.h"
 #include "hw/os_parsers.h"
+#include "live/disk_rate_table.h"
 #include "util.h"
+
+#include <cmath>
 
 #include <cstdint>
 #include <cstdlib>
@@ -24,5 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (*bt <= 0) std::abort();
     if (auto up = hw::parse_uptime(text))
         if (*up >= 9000000000000000000ull) std::abort();
+
+    // Each line one reading of the disk's stat file, a second apart.
+    live::DiskRateEntry entry;
+    for (const auto& line : lines) {
+        entry = live::next_disk_rate(entry, line, 1.0);
+        for (double r : {entry.rate.read_bps, entry.rate.write_bps})
+            if (!std::isfinite(r) || r < 0) std::abort();
+    }
     return 0;
 }
