@@ -97,7 +97,9 @@ TEST(MonitorAnimation, SpeedFollowsTheLoadAndThePhaseStaysSmall) {
 TEST(MonitorAnimation, PulsesRunAlongTheTracesInTheLoadColour) {
     const monitor::TraceMetrics m = monitor::trace_metrics(258, 104);
     // Trace 0's first pulse is at t = phase; one tail step behind its head.
-    const auto [x, y] = monitor::point_on_trace(0, 0.25 - 0.012, 258, 104, m);
+    const auto [tail_x, tail_y] = monitor::point_on_trace(0, 0.25 - 0.012, 258, 104, m);
+    // Plain copies: clang before 16 will not capture structured bindings in a lambda.
+    const double x = tail_x, y = tail_y;
     auto tail = [&](double load) {
         Canvas img(258, 104);
         monitor::LogoLayers logo;
