@@ -261,7 +261,7 @@ GtkWidget* ProcessView::build(const Palette& palette) {
     gtk_tree_view_column_set_cell_data_func(m_memory_column, memory, memory_cell, &m_mem_total,
                                             nullptr);
     GtkCellRenderer* command = gtk_cell_renderer_text_new();
-    m_command_column = add_column(view, "", command, COL_COMMAND, 300, false, true);
+    m_command_column = add_column(view, "", command, COL_COMMAND, 160, false, true);
     gtk_tree_view_column_set_cell_data_func(m_command_column, command, command_cell, &m_palette,
                                             nullptr);
     GList* columns = gtk_tree_view_get_columns(view);
