@@ -71,6 +71,7 @@ TEST_P(FixtureMachine, ReportMatchesGolden) {
         {"--report"},
         testing_support::plain_env(config.path(), testing_support::fixture(GetParam())));
     ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
     std::string actual = testing_support::mask_time(run.out);
     std::string path = golden_path(GetParam());
     const char* update = std::getenv("UPDATE_GOLDEN");

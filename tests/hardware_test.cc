@@ -7,17 +7,9 @@
 #include <stdexcept>
 
 using namespace hw;
+using testing_support::English;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
-
-namespace {
-
-class English : public ::testing::Test {
-protected:
-    void SetUp() override { testing_support::use_english(); }
-};
-
-} // namespace
 
 TEST(Tree, RowsSectionsAndLookups) {
     Node root;

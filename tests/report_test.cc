@@ -8,10 +8,7 @@ using hw::Node;
 
 namespace {
 
-class Report : public ::testing::Test {
-protected:
-    void SetUp() override { testing_support::use_english(); }
-};
+using Report = testing_support::English;
 
 // The report without its three header lines (the second one carries the time).
 std::string body(const std::string& text) {

@@ -99,6 +99,11 @@ std::string report_node(const std::string& report, const std::string& title);
 
 // English texts and number separators, in which the expected values are written.
 void use_english();
+// A test whose expected texts are English, whatever language an earlier test left behind.
+class English : public ::testing::Test {
+protected:
+    void SetUp() override { use_english(); }
+};
 
 using Collector = std::function<void(hw::Node&)>;
 // A collector that names devices, given the identifier files found under the sysroot.

@@ -1,5 +1,6 @@
 // The processor parsers on arbitrary kernel text: /proc/cpuinfo, CPU lists and masks, cache
 // sizes and node meminfo. Every result must be bounded and valid UTF-8 where it is shown.
+#include "fuzz_support.h"
 #include "hw/cpu_cache.h"
 #include "hw/cpu_list.h"
 #include "hw/cpu_topology.h"
@@ -8,13 +9,10 @@
 #include "util.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdlib>
 #include <functional>
 #include <string>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string text(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(text) {
 
     auto blocks = hw::parse_cpuinfo(text);
     for (const auto& b : blocks)
@@ -37,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort(); // ascending, each CPU once
     // Lists near the limit cost milliseconds to sort under the fuzzer's instrumentation; the
     // parsers above have met them, the consumers below learn nothing new from them.
-    if (list.size() > 256 || mask.size() > 256) return 0;
+    if (list.size() > 256 || mask.size() > 256) return;
     std::string canonical = hw::format_cpu_list(list);
     // The canonical form reads back as the same set.
     if (hw::format_cpu_list(hw::parse_cpu_list(canonical)) != canonical) std::abort();
@@ -56,5 +54,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<hw::CpuTopology> topo = {{0, text, text, canonical}, {1, "0", "1", ""}};
     hw::count_cores(topo);
     hw::count_sockets(topo, blocks);
-    return 0;
 }

@@ -2,16 +2,13 @@
 // must never read outside the bytes it is given, and what it decodes must be showable. The
 // capture's blanking changes the serial numbers and nothing else a reader decodes.
 #include "capture.h"
+#include "fuzz_support.h"
 #include "hw/edid.h"
 #include "util.h"
 
-#include <cstdint>
-#include <cstdlib>
 #include <string>
-#include <string_view>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(bytes) {
     hw::Edid e = hw::parse_edid(bytes);
     for (const auto* text : {&e.manufacturer, &e.monitor_name, &e.serial_text})
         if (util::valid_utf8(*text) != *text) std::abort();
@@ -28,5 +25,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     b.serial_text.find_first_of("123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                                 "abcdefghijklmnopqrstuvwxyz") != std::string::npos))
         std::abort();
-    return 0;
 }

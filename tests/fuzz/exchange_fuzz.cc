@@ -1,26 +1,18 @@
 // Fuzzes the parser of the exchange text that the window receives from the elevated copy:
 // whatever arrives, the parsed record is valid UTF-8 and writes out to a text that parses
 // back to the same record.
+#include "fuzz_support.h"
 #include "hw/root_data.h"
 #include "same_record.h"
 #include "util.h"
 
-#include <cstdint>
-#include <cstdlib>
 #include <string>
 
-namespace {
+using fuzz::check;
 
-void check(bool ok) {
-    if (!ok) std::abort();
-}
-
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+FUZZ_TARGET(text) {
     // The window's separators differ from the elevated copy's.
     util::set_number_format(",", ".");
-    std::string text(reinterpret_cast<const char*>(data), size);
 
     hw::RootData first;
     bool ok = first.parse(text);
@@ -36,5 +28,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(second.parse(written) || !ok);
     check(same_record(first, second));
     check(second.serialize() == written);
-    return 0;
 }

@@ -1,23 +1,21 @@
 // The other direction of the exchange text: any record the elevated copy can hold is written
 // and read back unchanged, whatever its texts hold (separators, escapes, line breaks, numbers
 // in any form) and whatever the window's number separators are.
+#include "fuzz_support.h"
 #include "hw/root_data.h"
 #include "same_record.h"
 #include "util.h"
 
-#include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string bytes(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(bytes) {
     // Fields are cut at NUL; texts arrive as the interface shows them (valid UTF-8).
     std::vector<std::string> f = util::split(bytes, '\0');
     size_t next = 0;
     auto text = [&] { return next < f.size() ? util::valid_utf8(f[next++]) : std::string(); };
     auto number = [&] { return util::to_u64(text(), 0); };
-    util::set_number_format(size % 2 ? "," : ".", size % 3 ? "." : "");
+    util::set_number_format(bytes.size() % 2 ? "," : ".", bytes.size() % 3 ? "." : "");
 
     hw::RootData r;
     r.error = text();
@@ -44,5 +42,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     back.parse(written);
     if (!same_record(r, back)) std::abort();
     if (back.serialize() != written) std::abort();
-    return 0;
 }

@@ -1,11 +1,10 @@
 // Feeds arbitrary bytes to both identifier-file parsers and looks names up, including ids
 // taken from the input itself so that lookups hit what was parsed. Every name must come back
 // as one line of valid UTF-8.
+#include "fuzz_support.h"
 #include "hw/ids.h"
 #include "util.h"
 
-#include <cstdint>
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -14,22 +13,21 @@ void check(const std::string& name) {
     if (name.find('\n') != std::string::npos || util::valid_utf8(name) != name) std::abort();
 }
 
-uint32_t id_at(const uint8_t* data, size_t size, size_t i) {
-    if (size == 0) return 0;
+uint32_t id_at(const std::string& bytes, size_t i) {
+    if (bytes.empty()) return 0;
     uint32_t v = 0;
     for (size_t k = 0; k < 4; ++k)
-        v = v << 8 | data[(i + k) % size];
+        v = v << 8 | static_cast<uint8_t>(bytes[(i + k) % bytes.size()]);
     return v;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string text(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(text) {
     hw::Ids ids = hw::Ids::from_text(text, text);
     for (size_t i = 0; i < 16; ++i) {
-        uint32_t a = id_at(data, size, i * 3);
-        uint32_t b = id_at(data, size, i * 5 + 1);
+        uint32_t a = id_at(text, i * 3);
+        uint32_t b = id_at(text, i * 5 + 1);
         uint32_t lo = a & 0xffff, hi = a >> 16, lo2 = b & 0xffff, hi2 = b >> 16;
         check(ids.pci_vendor(lo));
         check(ids.pci_device(hi, lo));
@@ -45,5 +43,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(ids.pci_device(0x0001, 0x0010));
     check(ids.pci_subsystem(0x0001, 0x0002, 0x0001, 0x0010));
     check(ids.pci_class(0x010802));
-    return 0;
 }

@@ -1,14 +1,11 @@
 // /proc/bus/input/devices text through the parser and the grouping rules. Besides not
 // faulting: every device lands in exactly one group, groups come in key order, and a group's
 // name is always taken from its first member's name.
+#include "fuzz_support.h"
 #include "hw/input_groups.h"
 #include "util.h"
 
-#include <cstdint>
-#include <string_view>
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string_view text(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(text) {
     auto devices = hw::parse_input_devices(text);
     auto groups = hw::group_input_devices(devices);
     size_t members = 0;
@@ -28,5 +25,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (members != devices.size()) __builtin_trap();
-    return 0;
 }

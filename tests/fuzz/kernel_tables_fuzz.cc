@@ -1,6 +1,7 @@
 // The storage, memory, PCI and network tables come from the kernel, a capture or a hand-made
 // tree: whatever they hold, reading must not fault, what is shown must be valid UTF-8, and
 // every record taken must be one the table could have meant.
+#include "fuzz_support.h"
 #include "hw/block_bus.h"
 #include "hw/block_stat.h"
 #include "hw/memory_parsers.h"
@@ -10,12 +11,7 @@
 #include "hw/wireless_table.h"
 #include "util.h"
 
-#include <cstdint>
-#include <cstdlib>
-#include <string_view>
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string_view text(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(text) {
     for (const auto& m : hw::parse_mountinfo(text)) {
         if (m.target.empty() || m.target[0] != '/') std::abort();
         hw::mount_is_of(m, "sda1", "8:1");
@@ -41,5 +37,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     hw::strict_u64(text);
     std::string shown = util::printable(text);
     if (util::valid_utf8(shown) != shown) std::abort();
-    return 0;
 }

@@ -5,22 +5,19 @@
 //
 // The input holds up to five texts cut at \x1e: /proc/stat of the first and of the second
 // reading, /proc/meminfo, a tempN_input, and topology lines "cpu package core siblings".
+#include "fuzz_support.h"
 #include "live/monitor_sample.h"
 #include "util.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
 
-namespace {
+using fuzz::check;
 
-void check(bool ok) {
-    if (!ok) std::abort();
-}
+namespace {
 
 bool percent(double v) {
     return std::isfinite(v) && v >= 0 && v <= 100;
@@ -36,17 +33,15 @@ void check_loads(const live::CpuLoads& l) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string input(reinterpret_cast<const char*>(data), size);
-    const std::vector<std::string> parts = util::split(input, '\x1e');
-    auto part = [&](size_t i) { return i < parts.size() ? parts[i] : std::string(); };
+FUZZ_TARGET(input) {
+    const fuzz::Parts part(input, '\x1e');
 
     live::MonitorFigures f;
-    const std::vector<std::string> meminfo = util::lines(part(2));
-    const double temperature = live::temperature_celsius(part(3));
+    const std::vector<std::string> meminfo = util::lines(part[2]);
+    const double temperature = live::temperature_celsius(part[3]);
     check(temperature == -1 || (temperature > 0 && temperature <= 200));
     for (size_t reading : {0, 1}) {
-        live::apply_sample(f, util::lines(part(reading)), meminfo, temperature);
+        live::apply_sample(f, util::lines(part[reading]), meminfo, temperature);
         check_loads(f.cpu);
         check(percent(f.memory.percent) && f.memory.used <= f.memory.total);
     }
@@ -55,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Chips named by the topology text's words, each input labelled by the word after it.
     std::vector<live::HwmonChip> chips;
     std::vector<hw::CpuTopology> topology;
-    for (const auto& line : util::lines(part(4))) {
+    for (const auto& line : util::lines(part[4])) {
         const auto w = util::split_ws(line);
         if (w.empty()) continue;
         chips.push_back({w[0], {{line, w.size() > 1 ? w[1] : ""}}});
@@ -65,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const live::TemperatureSource source = live::choose_temperature_source(chips);
     check(source.path.empty() == chips.empty());
 
-    const auto cpuinfo = hw::parse_cpuinfo(part(0));
+    const auto cpuinfo = hw::parse_cpuinfo(part[0]);
     const live::CpuIdentity id = live::identify_cpus(topology, cpuinfo, topology.size());
     check(id.core_of_cpu.size() == id.socket_of_cpu.size());
     check(id.core_of_cpu.size() <= static_cast<size_t>(live::max_cpu_number) + 1);
@@ -73,5 +68,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(drawn.size() == id.draw_order.size());
     for (int cpu : id.draw_order)
         check(cpu >= 0 && static_cast<size_t>(cpu) < id.core_of_cpu.size());
-    return 0;
 }

@@ -1,19 +1,16 @@
 // Fuzzes the parsers of the operating-system branch with arbitrary file contents: os-release
 // values stay valid UTF-8 and never grow beyond their line, and the /proc parsers accept only
 // what they can show.
+#include "fuzz_support.h"
 #include "hw/os_parsers.h"
 #include "hw/system_parsers.h"
 #include "util.h"
 
-#include <cstdint>
-#include <cstdlib>
 #include <string>
 
-namespace {
+using fuzz::check;
 
-void check(bool ok) {
-    if (!ok) std::abort();
-}
+namespace {
 
 bool digits_and(const std::string& s, char extra) {
     for (char c : s)
@@ -23,8 +20,7 @@ bool digits_and(const std::string& s, char extra) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string text(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(text) {
     std::vector<std::string> lines = util::split(text, '\n');
 
     hw::OsRelease os;
@@ -32,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& [key, value] : os.values) {
         check(!key.empty() && util::valid_utf8(key) == key);
         check(util::valid_utf8(value) == value);
-        check(value.size() <= size * 3); // U+FFFD for each bad byte at most
+        check(value.size() <= text.size() * 3); // U+FFFD for each bad byte at most
     }
 
     if (auto la = hw::parse_loadavg(text)) {
@@ -48,5 +44,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(hw::chassis_name(util::to_i64(text, 0)).size() < 32);
     hw::hypervisor_from_dmi(util::lower(text));
     hw::cpuinfo_marks_hypervisor(lines);
-    return 0;
 }

@@ -6,21 +6,18 @@
 // The input holds up to four texts cut at \x1e: the stat line of the first pass, the status
 // file, the command line, and the stat line of the second pass. Each text also goes through
 // every parser on its own.
+#include "fuzz_support.h"
 #include "live/processes.h"
 #include "util.h"
 
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
 
-namespace {
+using fuzz::check;
 
-void check(bool ok) {
-    if (!ok) std::abort();
-}
+namespace {
 
 bool one_printable_line(const std::string& s) {
     for (char c : s) {
@@ -44,12 +41,10 @@ void parse_alone(const std::string& text) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string input(reinterpret_cast<const char*>(data), size);
-    const std::vector<std::string> parts = util::split(input, '\x1e');
-    for (const auto& p : parts)
+FUZZ_TARGET(input) {
+    const fuzz::Parts part(input, '\x1e');
+    for (const auto& p : part.all)
         parse_alone(p);
-    auto part = [&](size_t i) { return i < parts.size() ? parts[i] : std::string(); };
 
     // Two processes read from the same texts, one of them with its PID in the name filter.
     size_t pass = 0;
@@ -57,9 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     source.list = [] { return std::vector<int>{1, 7}; };
     source.read = [&](int pid, const char* file) {
         const std::string f = file;
-        if (f == "stat") return part(pass == 0 ? 0 : 3);
-        if (f == "status") return pid == 7 ? part(1) : std::string("Uid:\t0\n");
-        return part(2);
+        if (f == "stat") return part[pass == 0 ? 0 : 3];
+        if (f == "status") return pid == 7 ? part[1] : std::string("Uid:\t0\n");
+        return part[2];
     };
     procs::Params params;
     params.page_size = 4096;
@@ -71,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(p.pid == pid && p.alive);
             check(std::isfinite(p.cpu) && p.cpu >= 0);
             check(one_printable_line(p.name) && one_printable_line(p.cmd));
-            procs::visible(p, util::lower(part(2)), false, 0);
+            procs::visible(p, util::lower(part[2]), false, 0);
         }
         for (int pid : ch.added)
             check(table.count(pid) == 1);
@@ -79,5 +74,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(table.count(pid) == 1);
     }
     if (auto id = procs::read_identity(source, 7)) check(id->pid == 7);
-    return 0;
 }

@@ -2,6 +2,7 @@
 // /proc/uptime. (The monitor bar's processor lines and the process view's /proc/PID/stat have
 // targets of their own.) Whatever the text, a parse either fails or gives counters that read
 // back from the text itself, and the disk cards' rates stay finite and never negative.
+#include "fuzz_support.h"
 #include "hw/block_stat.h"
 #include "hw/os_parsers.h"
 #include "live/disk_rate_table.h"
@@ -9,12 +10,9 @@
 
 #include <cmath>
 
-#include <cstdint>
-#include <cstdlib>
 #include <string>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string text(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(text) {
     if (auto st = hw::parse_block_stat(text)) {
         auto words = util::split_ws(text);
         // Every counter stands in the text as written.
@@ -35,5 +33,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (double r : {entry.rate.read_bps, entry.rate.write_bps})
             if (!std::isfinite(r) || r < 0) std::abort();
     }
-    return 0;
 }

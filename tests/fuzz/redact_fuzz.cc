@@ -1,15 +1,14 @@
 // Redaction scans every text of a report for addresses, UUIDs and names. On any text it ends,
 // and keeps valid UTF-8 valid.
+#include "fuzz_support.h"
 #include "redact.h"
 #include "util.h"
 
-#include <cstdint>
-#include <cstdlib>
 #include <string>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+FUZZ_TARGET(input) {
     I18n::instance().set_language("en");
-    std::string text = util::valid_utf8(std::string(reinterpret_cast<const char*>(data), size));
+    const std::string text = util::valid_utf8(input);
     hw::Node root;
     hw::Node* n = root.add_child("a", text, "");
     n->summary = text;
@@ -19,5 +18,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const hw::Node& c = *copy->children.at(0);
     for (const std::string* s : {&c.title, &c.summary, &c.sections.at(0).items.at(1).value})
         if (util::valid_utf8(*s) != *s) std::abort();
-    return 0;
 }

@@ -3,31 +3,20 @@
 // survives the exchange text unchanged. The capture's blanking walks the same bytes: it
 // leaves every structure where it was and no serial number readable.
 #include "capture.h"
+#include "fuzz_support.h"
 #include "hw/root_data.h"
 #include "hw/smbios_decoder.h"
 #include "hw/system_parsers.h"
 #include "util.h"
 
-#include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <utility>
 
-namespace {
+using fuzz::check;
+using fuzz::utf8;
 
-void check(bool ok) {
-    if (!ok) std::abort();
-}
-
-bool utf8(const std::string& s) {
-    return util::valid_utf8(s) == s;
-}
-
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+FUZZ_TARGET(table) {
     util::set_number_format(".", "");
-    std::string table(reinterpret_cast<const char*>(data), size);
 
     auto structures = hw::smbios::split_structures(table);
     size_t covered = 0;
@@ -37,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t off = 0; off < 0x70; ++off)
             check(utf8(s.string_at(off)));
     }
-    check(covered <= size);
+    check(covered <= table.size());
 
     hw::RootData r;
     r.read_smbios_table(table);
@@ -73,5 +62,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (a.type == 1 && a.length() >= 0x18)
             check(a.formatted.substr(0x08, 16) == std::string(16, '\0'));
     }
-    return 0;
 }

@@ -4,24 +4,21 @@
 // real channel files of a hardware monitor count as channels.
 //
 // Each line of the input is one directory entry.
+#include "fuzz_support.h"
 #include "hw/hwmon.h"
 #include "hw/pci_parser.h"
 #include "hw/usb_topology.h"
 #include "util.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-namespace {
+using fuzz::check;
 
-void check(bool ok) {
-    if (!ok) std::abort();
-}
+namespace {
 
 // Irreflexive, asymmetric and transitive, with transitive equivalence, on triples of the
 // first names; then every pair of the sorted names stays in order.
@@ -54,8 +51,7 @@ void check_strict_weak_order(const std::vector<std::string>& names, Less less) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string input(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(input) {
     const std::vector<std::string> names = util::split(input, '\n');
 
     check_strict_weak_order(
@@ -103,5 +99,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(listed.count(ch.reading) && util::starts_with(ch.stem, prefix));
             check(util::all_digits(std::string_view(ch.stem).substr(std::string(prefix).size())));
         }
-    return 0;
 }

@@ -4,6 +4,7 @@
 //
 // Each line of the input is one reading of every attribute; a sensor channel of each kind
 // takes the lines one after another, as it would take one reading a second.
+#include "fuzz_support.h"
 #include "hw/cpu_cache.h"
 #include "hw/hwmon.h"
 #include "hw/link_types.h"
@@ -14,15 +15,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
 #include <string>
 
-namespace {
+using fuzz::check;
 
-void check(bool ok) {
-    if (!ok) std::abort();
-}
+namespace {
 
 void check_shown(const std::string& s) {
     check(util::valid_utf8(s) == s);
@@ -56,8 +53,7 @@ void one_value(const std::string& raw) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string input(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(input) {
     const std::vector<std::string> lines = util::split(input, '\n');
     for (const auto& line : lines)
         one_value(line);
@@ -75,5 +71,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(std::isfinite(lo) && std::isfinite(hi) && lo <= hi);
         if (auto at = live::ramp_position(c)) check(*at >= 0 && *at <= 1);
     }
-    return 0;
 }

@@ -2,26 +2,20 @@
 // the number readers every parser leans on. Cleaned text is valid UTF-8 without C0 or C1
 // controls (line breaks only where asked for) and cleaning it again changes nothing; the
 // number readers agree with the C library's.
+#include "fuzz_support.h"
 #include "util.h"
 
 #include <cerrno>
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
 #include <string>
+
+using fuzz::check;
+using fuzz::utf8;
 
 namespace {
 
-void check(bool ok) {
-    if (!ok) std::abort();
-}
-
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
-}
-
-bool utf8(const std::string& s) {
-    return util::valid_utf8(s) == s;
 }
 
 bool free_of_controls(const std::string& s, bool newlines) {
@@ -37,8 +31,7 @@ bool free_of_controls(const std::string& s, bool newlines) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
+FUZZ_TARGET(text) {
 
     const std::string valid = util::valid_utf8(text);
     check(utf8(valid) && util::code_points(valid) <= valid.size());
@@ -67,5 +60,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(!std::isinf(d) || std::isinf(std::strtod(t.c_str(), nullptr)));
     util::to_i64(text, 0);
     util::parse_hex64(text, 0);
-    return 0;
 }

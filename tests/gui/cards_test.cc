@@ -64,12 +64,6 @@ hw::UsbControllerVisual controller(std::vector<std::vector<hw::UsbDeviceVisual>>
     return c;
 }
 
-// Texts are compared in English, whatever an earlier test left behind.
-void english() {
-    I18n::instance().set_language("en");
-    util::set_number_format(".", ",");
-}
-
 } // namespace
 
 TEST(Cards, Heights) {
@@ -103,7 +97,7 @@ TEST(DiskCards, SmallPartitionsAreWidenedAtTheExpenseOfLargeOnes) {
 }
 
 TEST(DiskCards, RateLineDropsTheLabelsWhenTheyDoNotFit) {
-    english();
+    testing_support::use_english();
     Canvas s(10, 10);
     const live::DiskIoRate r{1536.0 * 1024 * 1024, 512, true};
     const diskview::RateLine wide = diskview::rate_line(s.cr, 600, r);
@@ -127,7 +121,7 @@ TEST(DiskCards, RenderedLightAndDark) {
     for (int i = 2; i <= 31; ++i)
         many.push_back(part("sdc" + std::to_string(i), 1));
     disks.push_back(disk("sdc", many));
-    english();
+    testing_support::use_english();
     for (const Palette& p : {Palette::light(), Palette::dark_()}) {
         SCOPED_TRACE(p.dark ? "dark" : "light");
         Canvas s(width, static_cast<int>(diskview::height_for(disks, width)));
@@ -193,9 +187,7 @@ using CardsInWindow = gui_support::WindowTest;
 
 TEST_F(CardsInWindow, RatesRunWhileTheDisksAreShownAndTheUsbCardsFillThePane) {
     using I = AppInspector;
-    const std::string stat = m_tmp + "/sys/block/sda/stat";
-    std::filesystem::create_directories(m_tmp + "/sys/block/sda");
-    std::ofstream(stat) << "100 0 1000 0 50 0 2000 0 0 0 0\n";
+    m_dir.write("sys/block/sda/stat", "100 0 1000 0 50 0 2000 0 0 0 0\n");
     setenv("QUARVEL_SYSROOT", m_tmp.c_str(), 1);
     App* app = &open([] {
         auto root = std::make_unique<hw::Node>();
@@ -215,7 +207,7 @@ TEST_F(CardsInWindow, RatesRunWhileTheDisksAreShownAndTheUsbCardsFillThePane) {
     EXPECT_EQ(requested, 10 + 153 + 12 + 10);
     EXPECT_NE(described(I::disk_area(*app)).find("Read  \u2013"), std::string::npos);
 
-    std::ofstream(stat) << "300 0 1000 0 90 0 2000000 0 0 0 0\n";
+    m_dir.write("sys/block/sda/stat", "300 0 1000 0 90 0 2000000 0 0 0 0\n");
     ASSERT_TRUE(wait_until([&] { return I::disk_rates(*app).rate("sda").write_bps > 0; }, 3000));
     const std::string text = described(I::disk_area(*app));
     EXPECT_NE(text.find("/dev/sda, 201 GiB, Samsung SSD 870 EVO 1TB  \u00B7  SSD  \u00B7  SATA, "

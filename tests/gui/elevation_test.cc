@@ -35,7 +35,7 @@ protected:
         std::filesystem::remove(path + ".args");
         if (body) write_script(path, "printf '%s\\n' \"$*\" > '" + path + ".args'\n" + body);
     }
-    std::string args_of(const char* name) { return read_file(m_tmp + "/" + name + ".args"); }
+    std::string args_of(const char* name) { return read_whole_file(m_tmp + "/" + name + ".args"); }
     std::string m_facts;
 };
 
@@ -83,7 +83,7 @@ TEST_F(Elevation, EachOutcomeSaysWhatHappenedAndACancelStopsThere) {
 }
 
 TEST_F(Elevation, ALockedRowAndTheUnlockButtonUnlockTheRows) {
-    g_setenv("QUARVEL_SYSROOT", (std::string(QUARVEL_FIXTURES) + "/laptop-intel").c_str(), TRUE);
+    g_setenv("QUARVEL_SYSROOT", testing_support::fixture("laptop-intel").c_str(), TRUE);
     fake("pkexec", m_facts.c_str());
     App& app = open(hw::collect_all);
     ASSERT_TRUE(app.select_node_id("memory"));

@@ -1,5 +1,7 @@
 // The window tests run against an X server and a session bus of their own, so they neither
 // need nor disturb the developer's desktop, and the screen has a known size (1920×1080).
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -59,11 +61,11 @@ void stop(pid_t pid) {
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
 
-    char config[] = "/tmp/quarvel-gui-tests-XXXXXX";
-    if (!mkdtemp(config)) return 1;
+    const testing_support::TempDir config_dir;
+    const std::string config = config_dir.path();
     // A bus with no activatable services: a desktop portal installed on the machine must not
     // be started in place of the fake one.
-    const std::string bus_config = std::string(config) + "/bus.conf";
+    const std::string bus_config = config + "/bus.conf";
     if (FILE* f = std::fopen(bus_config.c_str(), "w")) {
         std::fputs("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
                    "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
@@ -96,7 +98,7 @@ int main(int argc, char** argv) {
     setenv("NO_AT_BRIDGE", "1", 1);
     setenv("LC_ALL", "C.UTF-8", 1);
     unsetenv("LANGUAGE");
-    setenv("XDG_CONFIG_HOME", config, 1);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);
 
     gtk_init(&argc, &argv);
@@ -105,7 +107,5 @@ int main(int argc, char** argv) {
 
     stop(dbus);
     stop(xvfb);
-    std::string cleanup = std::string("rm -rf '") + config + "'";
-    if (std::system(cleanup.c_str()) != 0) rc = rc ? rc : 1;
     return rc;
 }

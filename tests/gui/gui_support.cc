@@ -96,11 +96,6 @@ std::string clipboard() {
     return out;
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void write_script(const std::string& path, const std::string& body) {
     std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
@@ -217,24 +212,17 @@ void WindowTest::SetUp() {
     SettingsStore::instance().mutable_get() = Settings{};
     std::filesystem::remove_all(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quarvel");
     hw::RootData::instance() = {};
-    char dir[] = "/tmp/quarvel-window-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    m_tmp = dir;
-    m_path = g_getenv("PATH");
 }
 
 void WindowTest::TearDown() {
     close();
     SettingsStore::instance().mutable_get() = Settings{};
-    I18n::instance().set_language("en");
-    util::set_number_format(".", ",");
+    testing_support::use_english();
     gtk_widget_set_default_direction(GTK_TEXT_DIR_LTR);
-    g_setenv("PATH", m_path.c_str(), TRUE);
     for (const char* var :
          {"TERMINAL", "QUARVEL_SYSROOT", "SNAP_NAME", "SNAP_VERSION", "SNAP_REVISION"})
         g_unsetenv(var);
     hw::RootData::instance() = {};
-    std::filesystem::remove_all(m_tmp);
 }
 
 std::string description(GtkWidget* w) {

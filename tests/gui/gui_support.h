@@ -5,6 +5,7 @@
 
 #include "gui/app.h"
 #include "hw/hardware.h"
+#include "test_support.h"
 #include "theme.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +40,7 @@ gboolean press_row(GtkTreeView* view, GtkTreePath* path, GdkEventType type, int 
                    guint32 time = GDK_CURRENT_TIME);
 
 std::string clipboard();
-std::string read_file(const std::string& path);
+using testing_support::read_whole_file;
 // An executable shell script at `path` running `body`.
 void write_script(const std::string& path, const std::string& body);
 void set_clipboard(const char* text);
@@ -122,10 +123,11 @@ protected:
 
     std::unique_ptr<App> m_app;
     int m_collections = 0;
-    std::string m_tmp;
+    testing_support::TempDir m_dir;
+    const std::string m_tmp = m_dir.path();
 
 private:
-    std::string m_path;
+    testing_support::ScopedEnv m_path{"PATH", g_getenv("PATH")};
 };
 
 // A machine that looks real: nested branches, the processor chip, locked rows, a long value,

@@ -107,7 +107,7 @@ TEST_F(LiveGraphs, NoSensorsInAConfinedPackageShowTheHint) {
 // The channels of a real chip set, started with the node, repainted by a theme change,
 // stopped when another node is shown; light and dark, left to right and right to left.
 TEST_F(LiveGraphs, SensorCardsOfAFixtureMachineInTheWindow) {
-    setenv("QUARVEL_SYSROOT", QUARVEL_FIXTURES "/desktop-amd", 1);
+    setenv("QUARVEL_SYSROOT", testing_support::fixture("desktop-amd").c_str(), 1);
     const size_t expected = live::scan_sensors().size();
     ASSERT_GT(expected, 4u);
     for (const char* language : {"en", "ar"}) {

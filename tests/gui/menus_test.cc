@@ -67,13 +67,6 @@ bool expanded(App& app, const char* row) {
     return open;
 }
 
-// The header's second line carries the time of writing.
-std::string without_time(const std::string& report) {
-    auto lines = util::split(report, '\n');
-    if (lines.size() > 1) lines[1] = "Created: <time>";
-    return util::join(lines, "\n");
-}
-
 } // namespace
 
 TEST_F(Menus, StructureMnemonicsAndAccelerators) {
@@ -123,7 +116,7 @@ TEST_F(Menus, StructureMnemonicsAndAccelerators) {
     EXPECT_EQ(SettingsStore::instance().get().theme, "dark");
 
     press_key(window, GDK_KEY_q, GDK_CONTROL_MASK);
-    EXPECT_NE(read_file(SettingsStore::file_path()).find("\"window_width\": 1024"),
+    EXPECT_NE(read_whole_file(SettingsStore::file_path()).find("\"window_width\": 1024"),
               std::string::npos)
         << "Quit records the geometry";
 }
@@ -216,8 +209,8 @@ TEST_F(Menus, EveryCopyActionPutsItsText) {
         EXPECT_EQ(status(), c.expected ? tr("status.copied") : "");
     }
     I::copy_branch(app);
-    EXPECT_EQ(without_time(clipboard()),
-              without_time(report::node_to_text(*sample_machine()->find("system"))));
+    EXPECT_EQ(testing_support::mask_time(clipboard()),
+              testing_support::mask_time(report::node_to_text(*sample_machine()->find("system"))));
 }
 
 TEST_F(Menus, ToolsBranchAndTheTerminal) {
@@ -232,7 +225,7 @@ TEST_F(Menus, ToolsBranchAndTheTerminal) {
     g_setenv("TERMINAL", "no-such-terminal", TRUE);
     const std::string started = m_tmp + "/started";
     write_script(m_tmp + "/xterm", "/bin/pwd >> '" + started + "'");
-    auto starts = [&] { return util::split_ws(read_file(started)).size(); };
+    auto starts = [&] { return util::split_ws(read_whole_file(started)).size(); };
     process_events(100); // the rows get their heights
     GtkTreePath* row = nullptr;
     gtk_tree_view_get_cursor(I::tree(app), &row, nullptr);
@@ -244,7 +237,7 @@ TEST_F(Menus, ToolsBranchAndTheTerminal) {
     ASSERT_TRUE(wait_until([&] { return starts() == 1; }));
     process_events(300);
     EXPECT_EQ(starts(), 1u) << "one terminal for one double click";
-    EXPECT_EQ(util::trim(read_file(started)), g_get_home_dir());
+    EXPECT_EQ(util::trim(read_whole_file(started)), g_get_home_dir());
     EXPECT_EQ(status(), I18n::trf("tools.terminal_started", "xterm"));
     gtk_tree_view_row_activated(I::tree(app), row, nullptr); // Enter
     EXPECT_TRUE(wait_until([&] { return starts() == 2; }));
@@ -260,7 +253,7 @@ TEST_F(Menus, ToolsBranchAndTheTerminal) {
 }
 
 TEST_F(Menus, SaveReportWritesTheReportTextAndKeepsTheOldFileOnFailure) {
-    g_setenv("QUARVEL_SYSROOT", (std::string(QUARVEL_FIXTURES) + "/laptop-intel").c_str(), TRUE);
+    g_setenv("QUARVEL_SYSROOT", testing_support::fixture("laptop-intel").c_str(), TRUE);
     App& app = open(hw::collect_all);
     const std::string target = m_tmp + "/QuarvelReport.txt";
     answer_dialogs([&] { I::save_report(app); },
@@ -284,7 +277,7 @@ TEST_F(Menus, SaveReportWritesTheReportTextAndKeepsTheOldFileOnFailure) {
     const gchar* argv[] = {QUARVEL_BINARY, "--report", nullptr};
     ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr,
                              nullptr, &out, nullptr, nullptr, nullptr));
-    EXPECT_EQ(without_time(read_file(target)), without_time(out));
+    EXPECT_EQ(testing_support::mask_time(read_whole_file(target)), testing_support::mask_time(out));
     g_free(out);
 
     // The disk fills up while writing: the old report stays, and the status says so.
@@ -298,7 +291,7 @@ TEST_F(Menus, SaveReportWritesTheReportTextAndKeepsTheOldFileOnFailure) {
     setrlimit(RLIMIT_FSIZE, &old_limit);
     signal(SIGXFSZ, old_handler);
     EXPECT_EQ(status(), I18n::trf("status.save_failed", target.c_str()));
-    EXPECT_EQ(read_file(target), "old report");
+    EXPECT_EQ(read_whole_file(target), "old report");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_tmp), {}), 1)
         << "no half-written file is left behind";
 }
@@ -306,8 +299,7 @@ TEST_F(Menus, SaveReportWritesTheReportTextAndKeepsTheOldFileOnFailure) {
 // A report saved for sharing: the chooser's redaction choice and a .json name give the JSON
 // form with placeholders, and none of the machine's serial numbers.
 TEST_F(Menus, SaveReportRedactedAsJson) {
-    g_setenv("QUARVEL_SYSROOT", (std::string(QUARVEL_FIXTURES) + "/laptop-usb-battery").c_str(),
-             TRUE);
+    g_setenv("QUARVEL_SYSROOT", testing_support::fixture("laptop-usb-battery").c_str(), TRUE);
     App& app = open(hw::collect_all);
     std::vector<std::string> serials;
     std::function<void(const hw::Node&)> walk = [&](const hw::Node& n) {
@@ -332,7 +324,7 @@ TEST_F(Menus, SaveReportRedactedAsJson) {
                         respond(chooser, GTK_RESPONSE_ACCEPT);
                     }});
     EXPECT_EQ(status(), I18n::trf("status.saved", target.c_str()));
-    const std::string saved = read_file(target);
+    const std::string saved = read_whole_file(target);
     const auto doc = nlohmann::json::parse(saved, nullptr, false);
     ASSERT_FALSE(doc.is_discarded()) << saved.substr(0, 200);
     EXPECT_EQ(doc["redacted"], true);

@@ -189,10 +189,7 @@ protected:
         write("sys/class/hwmon/hwmon0/temp1_label", "Package id 0\n");
         setenv("QUARVEL_SYSROOT", m_tmp.c_str(), 1);
     }
-    void write(const std::string& rel, const std::string& text) {
-        std::filesystem::create_directories(std::filesystem::path(m_tmp + "/" + rel).parent_path());
-        std::ofstream(m_tmp + "/" + rel) << text;
-    }
+    void write(const std::string& rel, const std::string& text) { m_dir.write(rel, text); }
     std::vector<GtkWidget*> areas() {
         return gui_support::widgets_of(bar().box(), GTK_TYPE_DRAWING_AREA);
     }

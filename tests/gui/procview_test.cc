@@ -233,13 +233,11 @@ TEST_F(ProcList, FilterAndSortKeepTheSelectedRow) {
 // and notes it); a process that ended, even one whose PID was taken over, is reported and
 // nothing else is signalled.
 TEST_F(ProcList, EndingAProcess) {
-    char dir[] = "/tmp/quarvel-pkexec-XXXXXX";
-    ASSERT_TRUE(mkdtemp(dir));
-    const std::string tool = std::string(dir) + "/pkexec", noted = std::string(dir) + "/args";
-    std::ofstream(tool) << "#!/bin/sh\necho \"$1 $2\" > '" << noted << "'\nexec \"$@\"\n";
-    chmod(tool.c_str(), 0755);
-    const std::string path = std::getenv("PATH");
-    setenv("PATH", (std::string(dir) + ":" + path).c_str(), 1);
+    const testing_support::TempDir dir;
+    const std::string noted = dir.path() + "/args";
+    gui_support::write_script(dir.path() + "/pkexec",
+                              "echo \"$1 $2\" > '" + noted + "'\nexec \"$@\"");
+    const testing_support::ScopedEnv path("PATH", dir.path() + ":" + std::getenv("PATH"));
 
     enum class Ends { no, before_asking, while_asking, pid_taken, before_signal };
     const struct {
@@ -313,8 +311,6 @@ TEST_F(ProcList, EndingAProcess) {
         else if (c.ends >= Ends::pid_taken)
             std::printf("  (%s: the test may not choose PIDs, not checked)\n", c.what);
     }
-    setenv("PATH", path.c_str(), 1);
-    std::filesystem::remove_all(dir);
 }
 
 // The Tools branch the window adds on every refresh: each of its rows shows the list and

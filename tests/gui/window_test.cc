@@ -327,14 +327,11 @@ TEST_F(Window, ScreenshotsLightAndDarkAndTheTableFollowsTheTheme) {
 // The real collectors over every fixture machine: whatever the tree holds, the window shows
 // the root's children and survives browsing every node.
 TEST_F(Window, EveryFixtureMachineOpensAndEveryNodeCanBeShown) {
-    std::vector<std::string> machines;
-    for (const auto& e : std::filesystem::directory_iterator(QUARVEL_FIXTURES))
-        if (e.is_directory()) machines.push_back(e.path().filename().string());
-    std::sort(machines.begin(), machines.end());
+    const auto machines = testing_support::fixture_machines();
     ASSERT_FALSE(machines.empty());
     for (const std::string& machine : machines) {
         SCOPED_TRACE(machine);
-        setenv("QUARVEL_SYSROOT", (std::string(QUARVEL_FIXTURES) + "/" + machine).c_str(), 1);
+        setenv("QUARVEL_SYSROOT", testing_support::fixture(machine).c_str(), 1);
         auto expected = hw::collect_all();
         App& app = open(hw::collect_all);
         std::vector<std::string> ids;
