@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <mutex>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -223,17 +224,21 @@ int locate(const std::string& root, const std::string& path, bool follow_last) {
 }
 
 // This process's /proc/self/fd, kept open: reopening thousands of files need not walk /proc
-// each time. A child forked from us opens its own, not ours. -1 without /proc.
+// each time. A child forked from us opens its own, not ours (asking for the process id on
+// every open would cost a call per file). -1 without /proc.
+bool g_fd_dir_stale = true;
+
 int own_fd_dir() {
     static std::mutex mutex;
     static int fd = -1;
-    static pid_t owner = 0;
-    pid_t pid = ::getpid();
+    static const bool watching = [] {
+        return ::pthread_atfork(nullptr, nullptr, [] { g_fd_dir_stale = true; }) == 0;
+    }();
     std::lock_guard<std::mutex> lock(mutex);
-    if (owner != pid) {
+    if (g_fd_dir_stale || !watching) {
         if (fd >= 0) ::close(fd);
         fd = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        owner = pid;
+        g_fd_dir_stale = false;
     }
     return fd;
 }
