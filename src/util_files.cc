@@ -44,7 +44,8 @@ struct ReadScope::State {
     static constexpr size_t kept = 16;
     Dir dirs[kept];
     uint64_t clock = 0;
-    std::unordered_map<std::string, std::string> links; // path -> link target, "" for none
+    std::unordered_map<std::string, std::string> links;  // path -> link target, "" for none
+    std::unordered_map<std::string, std::string> shared; // path -> what read_shared read
 
     ~State() {
         for (auto& d : dirs)
@@ -633,6 +634,14 @@ std::string read_text(const std::string& path) {
 
 std::string read_file(const std::string& path) {
     return trim(read_file_raw(path, attribute_limit));
+}
+
+std::string read_shared(const std::string& path, size_t max_bytes) {
+    ReadScope::State* s = scope_state();
+    if (!s) return read_file_raw(path, max_bytes);
+    auto it = s->shared.find(path);
+    if (it == s->shared.end()) it = s->shared.emplace(path, read_file_raw(path, max_bytes)).first;
+    return it->second;
 }
 
 std::vector<std::string> read_lines(const std::string& path) {
