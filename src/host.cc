@@ -71,11 +71,15 @@ KernelName kernel_name() {
             return noted(&Facts::kernel, *f->kernel);
     KernelName k;
     if (util::over_sysroot()) {
-        k.sysname = util::read_file("/proc/sys/kernel/ostype");
-        k.nodename = util::read_file("/proc/sys/kernel/hostname");
-        k.release = util::read_file("/proc/sys/kernel/osrelease");
-        k.version = util::read_file("/proc/sys/kernel/version");
-        k.machine = util::read_file("/proc/sys/kernel/arch");
+        // Asked for by several branches of one collection.
+        auto read = [](const char* path) {
+            return util::trim(util::read_shared(path, util::attribute_limit));
+        };
+        k.sysname = read("/proc/sys/kernel/ostype");
+        k.nodename = read("/proc/sys/kernel/hostname");
+        k.release = read("/proc/sys/kernel/osrelease");
+        k.version = read("/proc/sys/kernel/version");
+        k.machine = read("/proc/sys/kernel/arch");
         return noted(&Facts::kernel, k);
     }
     struct utsname u;

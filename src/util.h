@@ -87,6 +87,11 @@ std::string read_file_raw(const std::string& path);
 std::string read_file_raw(const std::string& path, size_t max_bytes);
 // A one-value attribute, trimmed; up to attribute_limit bytes.
 std::string read_file(const std::string& path);
+// A file that several parts of one collection read (the processor table, the swap list, a
+// graphics card's ids, the kernel's names) as read_file_raw gives it, read once while this
+// thread's ReadScope lives and handed out again from memory. Outside a scope every call reads
+// the file. At most `max_bytes` are read (attribute_limit for one-value attributes).
+std::string read_shared(const std::string& path, size_t max_bytes = table_limit);
 
 // A large data file held for the life of the object (the identifier databases): read whole
 // up to `max_bytes`. Empty when the file cannot be opened.

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <mutex>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -43,7 +44,8 @@ struct ReadScope::State {
     static constexpr size_t kept = 16;
     Dir dirs[kept];
     uint64_t clock = 0;
-    std::unordered_map<std::string, std::string> links; // path -> link target, "" for none
+    std::unordered_map<std::string, std::string> links;  // path -> link target, "" for none
+    std::unordered_map<std::string, std::string> shared; // path -> what read_shared read
 
     ~State() {
         for (auto& d : dirs)
@@ -223,17 +225,21 @@ int locate(const std::string& root, const std::string& path, bool follow_last) {
 }
 
 // This process's /proc/self/fd, kept open: reopening thousands of files need not walk /proc
-// each time. A child forked from us opens its own, not ours. -1 without /proc.
+// each time. A child forked from us opens its own, not ours (asking for the process id on
+// every open would cost a call per file). -1 without /proc.
+bool g_fd_dir_stale = true;
+
 int own_fd_dir() {
     static std::mutex mutex;
     static int fd = -1;
-    static pid_t owner = 0;
-    pid_t pid = ::getpid();
+    static const bool watching = [] {
+        return ::pthread_atfork(nullptr, nullptr, [] { g_fd_dir_stale = true; }) == 0;
+    }();
     std::lock_guard<std::mutex> lock(mutex);
-    if (owner != pid) {
+    if (g_fd_dir_stale || !watching) {
         if (fd >= 0) ::close(fd);
         fd = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        owner = pid;
+        g_fd_dir_stale = false;
     }
     return fd;
 }
@@ -628,6 +634,14 @@ std::string read_text(const std::string& path) {
 
 std::string read_file(const std::string& path) {
     return trim(read_file_raw(path, attribute_limit));
+}
+
+std::string read_shared(const std::string& path, size_t max_bytes) {
+    ReadScope::State* s = scope_state();
+    if (!s) return read_file_raw(path, max_bytes);
+    auto it = s->shared.find(path);
+    if (it == s->shared.end()) it = s->shared.emplace(path, read_file_raw(path, max_bytes)).first;
+    return it->second;
 }
 
 std::vector<std::string> read_lines(const std::string& path) {

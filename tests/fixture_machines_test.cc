@@ -9,7 +9,9 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
+#include <string_view>
 
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
@@ -46,11 +48,21 @@ void check_node(const hw::Node& node, std::set<std::string>& ids,
         check_node(*c, ids, faults);
 }
 
+std::map<std::string, int>* g_reads = nullptr;
+
+void count_read(const std::string& path, util::Access how, std::string_view) {
+    if (how == util::Access::read) ++(*g_reads)[path];
+}
+
 } // namespace
 
 TEST_P(FixtureMachine, TreeIsWellFormed) {
     ScopedEnv root("QUARVEL_SYSROOT", testing_support::fixture(GetParam()));
+    std::map<std::string, int> reads;
+    g_reads = &reads;
+    util::set_access_observer(count_read);
     auto tree = hw::collect_all();
+    util::set_access_observer(nullptr);
     std::set<std::string> ids;
     std::vector<std::string> faults;
     check_node(*tree, ids, faults);
@@ -61,6 +73,9 @@ TEST_P(FixtureMachine, TreeIsWellFormed) {
         if (!tree->find(name) && !tree->find("error." + name))
             faults.push_back("no branch and no failure node for " + name);
     }
+    // Whatever several branches show is read once.
+    for (const auto& [path, times] : reads)
+        if (times > 1) faults.push_back("read " + std::to_string(times) + " times: " + path);
     for (const auto& f : faults)
         ADD_FAILURE() << GetParam() << ": " << f;
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -48,6 +49,16 @@ TEST(Readers, ReadListAndResolveInsideTheSysroot) {
     // Missing parts are kept as written; ".." never climbs above the root.
     EXPECT_EQ(resolve_path("/sys/class/net/dangling"), "/sys/devices/virtual/net/gone");
     EXPECT_EQ(resolve_path("/../../sys//class/./net"), "/sys/class/net");
+}
+
+TEST(Readers, AForkedChildReadsInsideTheSysrootItself) {
+    ScopedEnv root("QUARVEL_SYSROOT", testing_support::test_data("readers"));
+    ASSERT_EQ(read_file_raw("/sys/class/net/eth2/mtu"), "1500\n");
+    pid_t pid = fork();
+    if (pid == 0) _exit(read_file_raw("/sys/class/net/eth2/mtu") == "1500\n" ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(status, 0);
 }
 
 TEST(Readers, WithoutSysrootPathsAreTheHostsOwn) {

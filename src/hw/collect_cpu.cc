@@ -127,15 +127,13 @@ std::pair<std::string, std::string> list_or_mask(Files& f, const std::string& di
 }
 
 std::vector<CpuInfoBlock> read_cpuinfo() {
-    return parse_cpuinfo(read_shared("/proc/cpuinfo"));
+    return parse_cpuinfo(util::read_shared("/proc/cpuinfo"));
 }
 
 std::string model_text(const std::vector<CpuInfoBlock>& blocks) {
     std::string model = cpuinfo_model(blocks);
     if (model.empty()) {
-        // /proc/device-tree is an absolute link into /sys, which must stay inside the sysroot.
-        // Device-tree strings end in NUL; read_text keeps only the first string, the model.
-        model = util::read_text(util::resolve_path("/proc/device-tree/model"));
+        model = device_tree_model();
     }
     return model.empty() ? tr("common.unknown") : model;
 }

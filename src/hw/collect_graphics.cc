@@ -48,9 +48,10 @@ std::string pci_function_of(const std::string& dev) {
 void add_device(Node& graphics, const std::string& entry, int& count) {
     std::string card = std::string(drm_dir) + "/" + entry;
     std::string dev = card + "/device";
-    std::string pci = pci_function_of(dev);
-    std::string vendor_text = util::trim(read_shared(pci + "/vendor", util::attribute_limit));
-    std::string device_text = util::trim(read_shared(pci + "/device", util::attribute_limit));
+    // Resolved, so that the PCI branch finds the ids read here under the same name.
+    std::string pci = util::resolve_path(pci_function_of(dev));
+    std::string vendor_text = util::trim(util::read_shared(pci + "/vendor", util::attribute_limit));
+    std::string device_text = util::trim(util::read_shared(pci + "/device", util::attribute_limit));
     uint32_t vendor = util::parse_hex(vendor_text, 0);
     uint32_t device = util::parse_hex(device_text, 0);
     const Ids& ids = Ids::instance();
@@ -72,7 +73,7 @@ void add_device(Node& graphics, const std::string& entry, int& count) {
         s.add(tr("f.device_id"), "0x" + util::to_hex(vendor, 4) + ":0x" + util::to_hex(device, 4),
               "vendor:device");
     s.add(tr("f.driver"), util::read_link_base(dev + "/driver"), "driver");
-    std::string address = util::base_name(util::resolve_path(pci));
+    std::string address = util::base_name(pci);
     if (looks_like_pci_address(address)) s.add(tr("f.pci_address"), address);
     add_sysfs(s, tr("f.revision"), pci, "revision");
     // -1 is the kernel's way of saying the machine has no NUMA nodes.

@@ -66,11 +66,12 @@ std::string hardware_name(const std::string& device_path, const Ids& ids) {
     for (int depth = 0; depth < 4 && path.size() > 1; ++depth) {
         std::string subsystem = util::read_link_base(path + "/subsystem");
         if (subsystem == "pci") {
-            // The PCI branch reads the same ids.
-            uint32_t v =
-                util::parse_hex(read_shared(path + "/vendor", util::attribute_limit), 0xFFFFFFFF);
-            uint32_t d =
-                util::parse_hex(read_shared(path + "/device", util::attribute_limit), 0xFFFFFFFF);
+            // The PCI branch reads the same ids, by the function's own directory.
+            const std::string dir = util::resolve_path(path);
+            uint32_t v = util::parse_hex(util::read_shared(dir + "/vendor", util::attribute_limit),
+                                         0xFFFFFFFF);
+            uint32_t d = util::parse_hex(util::read_shared(dir + "/device", util::attribute_limit),
+                                         0xFFFFFFFF);
             if (v > 0xFFFF || d > 0xFFFF) return {};
             std::string name = util::trim(ids.pci_vendor(v) + " " + ids.pci_device(v, d));
             return name.empty() ? util::to_hex(v, 4) + ":" + util::to_hex(d, 4) : name;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <optional>
+#include <utility>
 
 namespace hw {
 
@@ -14,10 +15,25 @@ const char* const supply_root = "/sys/class/power_supply";
 const char* const battery_icon = "\U0001F50B";
 const char* const plug_icon = "\U0001F50C";
 
+// A supply's attribute, trimmed. Rows, the health figure and the summary ask for the same
+// files: each is read once per collection.
+std::string value_of(const std::string& dir, const std::string& attr) {
+    return util::trim(util::read_shared(dir + "/" + attr, util::attribute_limit));
+}
+
+std::string text_of(const std::string& dir, const std::string& attr) {
+    return util::printable(util::read_shared(dir + "/" + attr, util::attribute_limit));
+}
+
+void add_text(Section& s, const std::string& label, const std::string& dir,
+              const std::string& attr) {
+    s.add(label, text_of(dir, attr), attr);
+}
+
 // The class reports whole numbers; a value that does not read as one has no row, rather
 // than a row that pretends to be 0.
 std::optional<double> number_of(const std::string& dir, const std::string& attr) {
-    std::string text = util::read_file(dir + "/" + attr);
+    std::string text = value_of(dir, attr);
     double v = util::to_double(text, NAN);
     if (!std::isfinite(v)) return std::nullopt;
     return v;
@@ -52,7 +68,7 @@ void add_duration(Section& s, const char* key, const std::string& dir, const std
 // charge_start_threshold and charge_stop_threshold.
 void add_threshold(Section& s, const char* key, const std::string& dir, const std::string& attr,
                    const std::string& old_attr) {
-    const std::string& used = util::read_file(dir + "/" + attr).empty() ? old_attr : attr;
+    const std::string& used = value_of(dir, attr).empty() ? old_attr : attr;
     add_percent(s, key, dir, used);
 }
 
@@ -69,7 +85,7 @@ std::optional<double> health_percent(const std::string& dir) {
 void add_battery(Node& n, const std::string& dir) {
     Section& s = n.section(tr("sec.battery"));
     auto capacity = add_percent(s, "f.charge_level", dir, "capacity");
-    add_sysfs(s, tr("f.capacity_level"), dir, "capacity_level");
+    add_text(s, tr("f.capacity_level"), dir, "capacity_level");
     add_micro(s, "f.energy_now", dir, "energy_now", 2, "Wh");
     add_micro(s, "f.energy_full", dir, "energy_full", 2, "Wh");
     add_micro(s, "f.energy_design", dir, "energy_full_design", 2, "Wh");
@@ -82,7 +98,7 @@ void add_battery(Node& n, const std::string& dir) {
     add_micro(s, "f.voltage_design", dir, "voltage_min_design", 3, "V");
     add_micro(s, "f.power_now", dir, "power_now", 2, "W");
     add_micro(s, "f.current_now", dir, "current_now", 3, "A");
-    add_sysfs(s, tr("f.cycle_count"), dir, "cycle_count");
+    add_text(s, tr("f.cycle_count"), dir, "cycle_count");
     if (auto tenths = number_of(dir, "temp"))
         s.add(tr("f.temperature"), util::fmt_double(*tenths / 10.0, 1) + " °C", "temp");
     add_threshold(s, "f.charge_start_threshold", dir, "charge_control_start_threshold",
@@ -94,7 +110,7 @@ void add_battery(Node& n, const std::string& dir) {
 
     if (capacity) {
         n.summary = util::fmt_double(*capacity, 0) + " %";
-        std::string status = util::read_text(dir + "/status");
+        std::string status = text_of(dir, "status");
         if (!status.empty()) n.summary += "  " + status;
     }
 }
@@ -104,11 +120,11 @@ void add_supply(Node& n, const std::string& dir) {
     add_micro(s, "f.voltage_now", dir, "voltage_now", 3, "V");
     add_micro(s, "f.current_now", dir, "current_now", 3, "A");
     add_micro(s, "f.power_now", dir, "power_now", 2, "W");
-    add_sysfs(s, tr("f.usb_type"), dir, "usb_type");
+    add_text(s, tr("f.usb_type"), dir, "usb_type");
 
     // 1 is online with a fixed supply, 2 online and programmable (USB PD PPS); only 0 is
     // offline. A supply without the attribute says nothing about it.
-    std::string online = util::read_file(dir + "/online");
+    std::string online = value_of(dir, "online");
     if (!online.empty()) n.summary = online == "0" ? tr("value.offline") : tr("value.online");
 }
 
@@ -123,7 +139,7 @@ void collect_power(Node& root) {
         std::string dir = std::string(supply_root) + "/" + raw_name;
         if (!util::is_dir(dir)) continue;
         std::string name = util::valid_utf8(raw_name);
-        std::string type = util::read_text(dir + "/type");
+        std::string type = text_of(dir, "type");
         bool battery = type == "Battery";
         Node* n = power->add_child("power." + name, type.empty() ? name : name + "  " + type,
                                    battery ? battery_icon : plug_icon);
@@ -131,13 +147,14 @@ void collect_power(Node& root) {
         Section& device = n->section(tr("sec.device"));
         device.add(tr("f.name"), name);
         device.add(tr("f.type"), type, "type");
-        add_sysfs(device, tr("f.manufacturer"), dir, "manufacturer");
-        add_sysfs(device, tr("f.model"), dir, "model_name");
-        add_sysfs(device, tr("f.serial"), dir, "serial_number");
-        add_sysfs(device, tr("f.technology"), dir, "technology");
-        add_sysfs_bool(device, tr("f.present"), dir, "present");
-        add_sysfs_bool(device, tr("f.online"), dir, "online");
-        add_sysfs(device, tr("f.status"), dir, "status");
+        add_text(device, tr("f.manufacturer"), dir, "manufacturer");
+        add_text(device, tr("f.model"), dir, "model_name");
+        add_text(device, tr("f.serial"), dir, "serial_number");
+        add_text(device, tr("f.technology"), dir, "technology");
+        for (auto [key, attr] : {std::pair{"f.present", "present"}, {"f.online", "online"}})
+            if (std::string v = value_of(dir, attr); !v.empty())
+                device.add(tr(key), yesno(v != "0"), attr);
+        add_text(device, tr("f.status"), dir, "status");
 
         if (battery)
             add_battery(*n, dir);

@@ -66,7 +66,7 @@ std::string detect_virtualization(const std::string& vendor, const std::string& 
     if (!name.empty()) return name;
     std::string type = util::read_file("/sys/hypervisor/type");
     if (!type.empty()) return util::valid_utf8(type);
-    if (cpuinfo_marks_hypervisor(util::lines(read_shared("/proc/cpuinfo"))))
+    if (cpuinfo_marks_hypervisor(util::lines(util::read_shared("/proc/cpuinfo"))))
         return tr("value.hypervisor_present");
     return {};
 }
@@ -119,13 +119,6 @@ void add_secure_boot(Section& s) {
     }
     auto state = secure_boot_state(util::read_file_raw(path, util::attribute_limit));
     s.add(tr("f.secure_boot"), state ? yesno(*state) : std::string(tr("common.unknown")));
-}
-
-// Device-tree strings end in a NUL; a model is one string.
-std::string device_tree_model() {
-    // /proc/device-tree is an absolute link into /sys, so a capture must resolve it inside
-    // itself instead of opening the host's own tree.
-    return util::read_text(util::resolve_path("/proc/device-tree/model"));
 }
 
 void add_firmware(Node& node) {

@@ -199,7 +199,9 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
     ident.add(tr("f.product"), d.product_text, "product");
     add_id(ident, "f.vendor_id", d.vendor, "idVendor", d.db_vendor);
     add_id(ident, "f.product_id", d.product, "idProduct", d.db_product);
-    add_sysfs(ident, tr("f.serial"), dir, "serial");
+    // A root hub's serial and bus number name its controller on the cards too.
+    ident.add(tr("f.serial"),
+              util::printable(util::read_shared(dir + "/serial", util::attribute_limit)), "serial");
     std::string bcd = util::read_file(dir + "/bcdDevice");
     ident.add(tr("f.revision"), bcd_release(bcd), "bcdDevice");
     add_sysfs(ident, tr("f.usb_version"), dir, "version");
@@ -214,7 +216,8 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
 
     Section& conn = n.section(tr("sec.connection"));
     conn.add(tr("f.speed"), usb_speed_text(d.speed), "speed");
-    add_sysfs(conn, tr("f.bus"), dir, "busnum");
+    conn.add(tr("f.bus"),
+             util::printable(util::read_shared(dir + "/busnum", util::attribute_limit)), "busnum");
     add_sysfs(conn, tr("f.device_num"), dir, "devnum");
     if (!d.max_power.empty()) {
         bool numeric = d.max_power.find_first_of("0123456789") == 0;
@@ -271,11 +274,15 @@ void name_controller(UsbRootHub& r, const std::string& hub_product, const Ids& i
     bool pci_like = !r.controller.empty() && r.controller.find('/') == std::string::npos &&
                     r.controller.find(':') != std::string::npos;
     if (pci_like) {
-        std::string pci = "/sys/bus/pci/devices/" + r.controller;
-        std::string vendor = util::read_file(pci + "/vendor");
+        // Resolved as the PCI branch resolves it, which has read these ids already.
+        std::string pci = util::resolve_path("/sys/bus/pci/devices/" + r.controller);
+        auto read = [&](const char* attr) {
+            return util::trim(util::read_shared(pci + "/" + attr, util::attribute_limit));
+        };
+        std::string vendor = read("vendor");
         if (!vendor.empty()) {
             uint32_t v = util::parse_hex(vendor, 0) & 0xffff;
-            uint32_t dev = util::parse_hex(util::read_file(pci + "/device"), 0) & 0xffff;
+            uint32_t dev = util::parse_hex(read("device"), 0) & 0xffff;
             r.name = ids.pci_device(v, dev);
             r.vendor = ids.pci_vendor(v);
         }
@@ -330,12 +337,12 @@ void collect_usb_with(Node& root, const Ids& ids) {
 
         UsbRootHub r;
         r.port = hub;
-        r.number = util::read_file(d.dir + "/busnum");
+        r.number = util::trim(util::read_shared(d.dir + "/busnum", util::attribute_limit));
         if (r.number.empty()) r.number = usb_bus_of(hub);
         r.speed = d.speed;
         // The controller's identity: root hubs write it as their serial (the PCI address);
         // without one, the directory the root hub sits in names the controller too.
-        r.controller = util::read_text(d.dir + "/serial");
+        r.controller = util::printable(util::read_shared(d.dir + "/serial", util::attribute_limit));
         if (r.controller.empty()) {
             std::string where = util::resolve_path(d.dir);
             where.resize(where.rfind('/'));

@@ -117,19 +117,13 @@ std::vector<std::string> missing_snap_permissions() {
     return missing;
 }
 
-namespace {
-
-// The files read during the collection under way; null between collections.
-std::unordered_map<std::string, std::string>* g_shared_files = nullptr;
-
-} // namespace
-
-std::string read_shared(const std::string& path, size_t max_bytes) {
-    if (!g_shared_files) return util::read_file_raw(path, max_bytes);
-    auto it = g_shared_files->find(path);
-    if (it == g_shared_files->end())
-        it = g_shared_files->emplace(path, util::read_file_raw(path, max_bytes)).first;
-    return it->second;
+std::string device_tree_model() {
+    // /proc/device-tree is an absolute link into /sys, so a capture must resolve it inside
+    // itself instead of opening the host's own tree (the file itself is no link: resolving it
+    // too would read it twice). Device-tree strings end in a NUL; a model is one string,
+    // which printable keeps.
+    return util::printable(util::read_shared(util::resolve_path("/proc/device-tree") + "/model",
+                                             util::attribute_limit));
 }
 
 const std::vector<CollectorEntry>& collector_table() {
@@ -186,13 +180,6 @@ std::unique_ptr<Node> collect_with(const std::vector<CollectorEntry>& table) {
     // The shared files, the open directories and what was learnt of links live for this
     // collection only: a refresh reads the machine anew.
     util::ReadScope reads;
-    std::unordered_map<std::string, std::string> shared;
-    struct Scope {
-        explicit Scope(std::unordered_map<std::string, std::string>* files) {
-            g_shared_files = files;
-        }
-        ~Scope() { g_shared_files = nullptr; }
-    } scope(&shared);
     util::take_cut_reads(); // what was read before (live panels) is not this tree's
     for (const auto& entry : table) {
         size_t before = root->children.size();

@@ -69,6 +69,10 @@ std::string yesno(bool v);
 
 // Inside a Snap: the hint that names the interface to connect; empty outside a Snap.
 std::string snap_permission_hint(const std::string& iface);
+
+// The board's model as its device tree names it (the system and processor branches both show
+// it); empty without a device tree.
+std::string device_tree_model();
 // Inside a Snap: the interfaces that look unconnected; empty outside a Snap.
 std::vector<std::string> missing_snap_permissions();
 
@@ -94,12 +98,6 @@ struct CollectorEntry {
 
 // The twelve collectors in table order.
 const std::vector<CollectorEntry>& collector_table();
-
-// A file that several collectors read (the processor table, the swap list, a graphics card's
-// ids) as util::read_file_raw gives it, but read once per collection: collect_with keeps what
-// was read until it returns. Outside a collection every call reads the file. At most
-// `max_bytes` are read (util::attribute_limit for one-value attributes).
-std::string read_shared(const std::string& path, size_t max_bytes = util::table_limit);
 
 std::unique_ptr<Node> collect_all();
 // The driver over an explicit table, so the failure handling can be exercised.
