@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -133,7 +134,9 @@ private:
         size_t shortest = std::string_view(kind) == "serial" ? 6 : 2;
         // Only whole characters: a host name of stray bytes could otherwise match the first
         // bytes of a character and cut it in two.
-        if (value.size() >= shortest && util::valid_utf8(value) == value)
+        // A value met again (a user in every path of a long tree) is looked for once.
+        if (value.size() >= shortest && util::valid_utf8(value) == value &&
+            m_literal_set.insert(value).second)
             m_literals.push_back(value);
     }
 
@@ -177,7 +180,8 @@ private:
             size_t used = 0;
             std::string replacement;
             if (i == 0 || !is_alnum(s[i - 1])) {
-                bool may_start = is_hex(s[i]) || s.compare(i, 2, "::") == 0;
+                bool may_start =
+                    is_hex(s[i]) || (s[i] == ':' && i + 1 < s.size() && s[i + 1] == ':');
                 if (may_start) used = address_at(s, i, run, replacement);
                 if (!used) used = literal_at(s, i, replacement);
             }
@@ -237,7 +241,7 @@ private:
 
     size_t literal_at(std::string_view s, size_t pos, std::string& out) {
         for (const auto& literal : m_literals) {
-            if (s.compare(pos, literal.size(), literal) == 0 &&
+            if (literal[0] == s[pos] && s.compare(pos, literal.size(), literal) == 0 &&
                 whole_word(s, pos, literal.size())) {
                 out = m_placeholders.at(literal);
                 return literal.size();
@@ -250,6 +254,7 @@ private:
     std::map<std::string, std::string> m_placeholders;
     std::map<std::string, int> m_counts;
     std::vector<std::string> m_literals;
+    std::set<std::string> m_literal_set;
 };
 
 } // namespace

@@ -6,8 +6,9 @@
 # Builds the core library once with coverage instrumentation and sanitizers into build-fuzz/
 # (a CMake tree, so later targets and later runs rebuild only what changed), then runs the
 # target over a copy of tests/fuzz/corpus/NAME. New inputs that libFuzzer finds stay in
-# build-fuzz/corpus-NAME; copy small interesting ones into the seed corpus by hand (or
-# minimise with -merge=1). Prints libFuzzer's final statistics (number of executions).
+# build-fuzz/corpus-NAME; after a long run keep those that add coverage in the tree with
+#   build-fuzz/tests/NAME_fuzz -merge=1 tests/fuzz/corpus/NAME build-fuzz/corpus-NAME
+# Prints libFuzzer's final statistics (number of executions).
 # Example, ten million executions at the lowest priority:
 #   nice -n 19 tools/fuzz.sh exchange 0 -runs=10000000
 set -euo pipefail
