@@ -72,9 +72,7 @@ KernelName kernel_name() {
     KernelName k;
     if (util::over_sysroot()) {
         // Asked for by several branches of one collection.
-        auto read = [](const char* path) {
-            return util::trim(util::read_shared(path, util::attribute_limit));
-        };
+        auto read = [](const char* path) { return util::read_file_shared(path); };
         k.sysname = read("/proc/sys/kernel/ostype");
         k.nodename = read("/proc/sys/kernel/hostname");
         k.release = read("/proc/sys/kernel/osrelease");

@@ -92,6 +92,9 @@ std::string read_file(const std::string& path);
 // thread's ReadScope lives and handed out again from memory. Outside a scope every call reads
 // the file. At most `max_bytes` are read (attribute_limit for one-value attributes).
 std::string read_shared(const std::string& path, size_t max_bytes = table_limit);
+// read_file and read_text of an attribute, through read_shared.
+std::string read_file_shared(const std::string& path);
+std::string read_text_shared(const std::string& path);
 
 // A large data file held for the life of the object (the identifier databases): read whole
 // up to `max_bytes`. Empty when the file cannot be opened.

@@ -636,6 +636,14 @@ std::string read_file(const std::string& path) {
     return trim(read_file_raw(path, attribute_limit));
 }
 
+std::string read_file_shared(const std::string& path) {
+    return trim(read_shared(path, attribute_limit));
+}
+
+std::string read_text_shared(const std::string& path) {
+    return printable(read_shared(path, attribute_limit));
+}
+
 std::string read_shared(const std::string& path, size_t max_bytes) {
     ReadScope::State* s = scope_state();
     if (!s) return read_file_raw(path, max_bytes);

@@ -50,8 +50,8 @@ void add_device(Node& graphics, const std::string& entry, int& count) {
     std::string dev = card + "/device";
     // Resolved, so that the PCI branch finds the ids read here under the same name.
     std::string pci = util::resolve_path(pci_function_of(dev));
-    std::string vendor_text = util::trim(util::read_shared(pci + "/vendor", util::attribute_limit));
-    std::string device_text = util::trim(util::read_shared(pci + "/device", util::attribute_limit));
+    std::string vendor_text = util::read_file_shared(pci + "/vendor");
+    std::string device_text = util::read_file_shared(pci + "/device");
     uint32_t vendor = util::parse_hex(vendor_text, 0);
     uint32_t device = util::parse_hex(device_text, 0);
     const Ids& ids = Ids::instance();

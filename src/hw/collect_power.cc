@@ -18,11 +18,11 @@ const char* const plug_icon = "\U0001F50C";
 // A supply's attribute, trimmed. Rows, the health figure and the summary ask for the same
 // files: each is read once per collection.
 std::string value_of(const std::string& dir, const std::string& attr) {
-    return util::trim(util::read_shared(dir + "/" + attr, util::attribute_limit));
+    return util::read_file_shared(dir + "/" + attr);
 }
 
 std::string text_of(const std::string& dir, const std::string& attr) {
-    return util::printable(util::read_shared(dir + "/" + attr, util::attribute_limit));
+    return util::read_text_shared(dir + "/" + attr);
 }
 
 void add_text(Section& s, const std::string& label, const std::string& dir,

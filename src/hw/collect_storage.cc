@@ -19,12 +19,8 @@ namespace hw {
 
 namespace {
 
-// An attribute as read_text gives it. The disks, their holders, RAID sets and NVMe controllers
-// show some of the same files (a mapper's name, a model, a state): each is read once.
-std::string shared_text(const std::string& path) {
-    return util::printable(util::read_shared(path, util::attribute_limit));
-}
-
+// Disks, their holders, RAID sets and NVMe controllers show some of the same files (a mapper's
+// name, a model, a state): attributes are read through read_text_shared, once per collection.
 const std::string block_root = "/sys/block";
 const char* const icon_storage = "\U0001F4BD"; // 💽
 const char* const icon_rotating = "\U0001F4BD";
@@ -185,7 +181,7 @@ void add_filesystems(Node& node, Tables& t, const std::string& name, const std::
 std::string holders_of(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& h : util::list_dir(dir + "/holders")) {
-        std::string dm = shared_text(block_root + "/" + h + "/dm/name");
+        std::string dm = util::read_text_shared(block_root + "/" + h + "/dm/name");
         names.push_back(dm.empty() ? h : h + " (" + dm + ")");
     }
     return util::join(names, ", ");
@@ -260,7 +256,7 @@ void add_queue_section(Node& node, const std::string& dir) {
             q.add(tr(key), util::fmt_int(*v), std::string("queue/") + attr);
     };
     auto text_row = [&](const char* key, const char* attr) {
-        q.add(tr(key), shared_text(qdir + "/" + attr), std::string("queue/") + attr);
+        q.add(tr(key), util::read_text_shared(qdir + "/" + attr), std::string("queue/") + attr);
     };
     bytes_row("f.sector_logical", "logical_block_size");
     bytes_row("f.sector_physical", "physical_block_size");
@@ -290,36 +286,36 @@ void add_nvme_section(Node& node, const std::string& dir) {
             }
     }
     Section& s = node.section(tr("sec.nvme"));
-    s.add(tr("f.model"), shared_text(ctrl + "/model"), "device/model");
-    s.add(tr("f.serial"), shared_text(ctrl + "/serial"), "device/serial");
-    s.add(tr("f.firmware"), shared_text(ctrl + "/firmware_rev"), "device/firmware_rev");
+    s.add(tr("f.model"), util::read_text_shared(ctrl + "/model"), "device/model");
+    s.add(tr("f.serial"), util::read_text_shared(ctrl + "/serial"), "device/serial");
+    s.add(tr("f.firmware"), util::read_text_shared(ctrl + "/firmware_rev"), "device/firmware_rev");
     std::string rel =
         path_ctrl == ctrl ? "device/" : "device/" + path_ctrl.substr(ctrl.size() + 1) + "/";
-    s.add(tr("f.transport"), shared_text(path_ctrl + "/transport"), rel + "transport");
-    s.add(tr("f.address"), shared_text(path_ctrl + "/address"), rel + "address");
+    s.add(tr("f.transport"), util::read_text_shared(path_ctrl + "/transport"), rel + "transport");
+    s.add(tr("f.address"), util::read_text_shared(path_ctrl + "/address"), rel + "address");
     // -1 means the controller is bound to no NUMA node.
     int64_t numa = util::to_i64(util::read_file(path_ctrl + "/numa_node"), -1);
     if (numa >= 0)
         s.add(tr("f.numa_node"), util::fmt_int(static_cast<uint64_t>(numa)), rel + "numa_node");
     if (auto queues = read_strict_u64(path_ctrl + "/queue_count"))
         s.add(tr("f.queue_count"), util::fmt_int(*queues), rel + "queue_count");
-    s.add(tr("f.nvme_state"), shared_text(path_ctrl + "/state"), rel + "state");
+    s.add(tr("f.nvme_state"), util::read_text_shared(path_ctrl + "/state"), rel + "state");
 }
 
 void add_raid_section(Node& node, const std::string& dir) {
     Section& s = node.section(tr("sec.raid"));
     std::string md = dir + "/md";
-    s.add(tr("f.raid_level"), shared_text(md + "/level"), "md/level");
+    s.add(tr("f.raid_level"), util::read_text_shared(md + "/level"), "md/level");
     if (auto count = read_strict_u64(md + "/raid_disks")) {
         std::string v = util::fmt_int(*count);
         auto slaves = util::list_dir(dir + "/slaves");
         if (!slaves.empty()) v += "  (" + util::join(slaves, ", ") + ")";
         s.add(tr("f.raid_devices"), v, "md/raid_disks");
     }
-    s.add(tr("f.raid_state"), shared_text(md + "/array_state"), "md/array_state");
+    s.add(tr("f.raid_state"), util::read_text_shared(md + "/array_state"), "md/array_state");
     if (auto d = read_strict_u64(md + "/degraded"))
         s.add(tr("f.raid_degraded"), util::fmt_int(*d), "md/degraded");
-    s.add(tr("f.raid_sync"), shared_text(md + "/sync_action"), "md/sync_action");
+    s.add(tr("f.raid_sync"), util::read_text_shared(md + "/sync_action"), "md/sync_action");
     // Mirrors have no chunks and report 0.
     auto chunk = read_strict_u64(md + "/chunk_size");
     if (chunk && *chunk > 0) s.add(tr("f.chunk_size"), util::fmt_bytes(*chunk), "md/chunk_size");
@@ -372,16 +368,16 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     else
         kind = tr("value.block_device");
 
-    std::string model = shared_text(dir + "/device/model");
-    if (model.empty() && bus == BlockBus::mmc) model = shared_text(dir + "/device/name");
-    std::string vendor = shared_text(dir + "/device/vendor");
-    std::string dm_name = shared_text(dir + "/dm/name");
-    std::string backing = shared_text(dir + "/loop/backing_file");
+    std::string model = util::read_text_shared(dir + "/device/model");
+    if (model.empty() && bus == BlockBus::mmc) model = util::read_text_shared(dir + "/device/name");
+    std::string vendor = util::read_text_shared(dir + "/device/vendor");
+    std::string dm_name = util::read_text_shared(dir + "/dm/name");
+    std::string backing = util::read_text_shared(dir + "/loop/backing_file");
     bool is_md = util::is_dir(dir + "/md");
 
     std::string display;
     if (is_md) {
-        std::string level = shared_text(dir + "/md/level");
+        std::string level = util::read_text_shared(dir + "/md/level");
         display = level.empty() ? "MD RAID" : "MD RAID " + level;
     }
     if (display.empty()) display = vendor_model(vendor, model);
@@ -408,18 +404,18 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     if (bytes) s.add(tr("f.size"), util::fmt_bytes_both(*bytes), "size");
     s.add(tr("f.type"), kind);
     add_flag(s, tr("f.removable"), dir + "/removable", "removable");
-    s.add(tr("f.revision"), shared_text(dir + "/device/rev"), "device/rev");
-    std::string serial = shared_text(dir + "/device/serial");
+    s.add(tr("f.revision"), util::read_text_shared(dir + "/device/rev"), "device/rev");
+    std::string serial = util::read_text_shared(dir + "/device/serial");
     if (!serial.empty())
         s.add(tr("f.serial"), serial, "device/serial");
     else
-        s.add(tr("f.serial"), shared_text(dir + "/serial"), "serial");
-    std::string wwid = shared_text(dir + "/wwid");
+        s.add(tr("f.serial"), util::read_text_shared(dir + "/serial"), "serial");
+    std::string wwid = util::read_text_shared(dir + "/wwid");
     if (!wwid.empty())
         s.add(tr("f.wwid"), wwid, "wwid");
     else
-        s.add(tr("f.wwid"), shared_text(dir + "/device/wwid"), "device/wwid");
-    s.add(tr("f.state"), shared_text(dir + "/device/state"), "device/state");
+        s.add(tr("f.wwid"), util::read_text_shared(dir + "/device/wwid"), "device/wwid");
+    s.add(tr("f.state"), util::read_text_shared(dir + "/device/state"), "device/state");
     s.add(tr("f.dev_numbers"), util::printable(dev), "dev");
     add_flag(s, tr("f.read_only"), dir + "/ro", "ro");
     // An NVMe controller has no driver of its own; the PCI function below it has.

@@ -200,8 +200,7 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
     add_id(ident, "f.vendor_id", d.vendor, "idVendor", d.db_vendor);
     add_id(ident, "f.product_id", d.product, "idProduct", d.db_product);
     // A root hub's serial and bus number name its controller on the cards too.
-    ident.add(tr("f.serial"),
-              util::printable(util::read_shared(dir + "/serial", util::attribute_limit)), "serial");
+    ident.add(tr("f.serial"), util::read_text_shared(dir + "/serial"), "serial");
     std::string bcd = util::read_file(dir + "/bcdDevice");
     ident.add(tr("f.revision"), bcd_release(bcd), "bcdDevice");
     add_sysfs(ident, tr("f.usb_version"), dir, "version");
@@ -216,8 +215,7 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
 
     Section& conn = n.section(tr("sec.connection"));
     conn.add(tr("f.speed"), usb_speed_text(d.speed), "speed");
-    conn.add(tr("f.bus"),
-             util::printable(util::read_shared(dir + "/busnum", util::attribute_limit)), "busnum");
+    conn.add(tr("f.bus"), util::read_text_shared(dir + "/busnum"), "busnum");
     add_sysfs(conn, tr("f.device_num"), dir, "devnum");
     if (!d.max_power.empty()) {
         bool numeric = d.max_power.find_first_of("0123456789") == 0;
@@ -276,9 +274,7 @@ void name_controller(UsbRootHub& r, const std::string& hub_product, const Ids& i
     if (pci_like) {
         // Resolved as the PCI branch resolves it, which has read these ids already.
         std::string pci = util::resolve_path("/sys/bus/pci/devices/" + r.controller);
-        auto read = [&](const char* attr) {
-            return util::trim(util::read_shared(pci + "/" + attr, util::attribute_limit));
-        };
+        auto read = [&](const char* attr) { return util::read_file_shared(pci + "/" + attr); };
         std::string vendor = read("vendor");
         if (!vendor.empty()) {
             uint32_t v = util::parse_hex(vendor, 0) & 0xffff;
@@ -337,12 +333,12 @@ void collect_usb_with(Node& root, const Ids& ids) {
 
         UsbRootHub r;
         r.port = hub;
-        r.number = util::trim(util::read_shared(d.dir + "/busnum", util::attribute_limit));
+        r.number = util::read_file_shared(d.dir + "/busnum");
         if (r.number.empty()) r.number = usb_bus_of(hub);
         r.speed = d.speed;
         // The controller's identity: root hubs write it as their serial (the PCI address);
         // without one, the directory the root hub sits in names the controller too.
-        r.controller = util::printable(util::read_shared(d.dir + "/serial", util::attribute_limit));
+        r.controller = util::read_text_shared(d.dir + "/serial");
         if (r.controller.empty()) {
             std::string where = util::resolve_path(d.dir);
             where.resize(where.rfind('/'));

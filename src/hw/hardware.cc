@@ -122,8 +122,7 @@ std::string device_tree_model() {
     // itself instead of opening the host's own tree (the file itself is no link: resolving it
     // too would read it twice). Device-tree strings end in a NUL; a model is one string,
     // which printable keeps.
-    return util::printable(util::read_shared(util::resolve_path("/proc/device-tree") + "/model",
-                                             util::attribute_limit));
+    return util::read_text_shared(util::resolve_path("/proc/device-tree") + "/model");
 }
 
 const std::vector<CollectorEntry>& collector_table() {
