@@ -4,8 +4,12 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <glib.h>
+#include <fstream>
+#include <sstream>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -99,20 +103,56 @@ std::vector<LanguageInfo> I18n::available() {
     return out;
 }
 
-std::string I18n::detect_system_language() {
-    const gchar* const* names = g_get_language_names();
-    if (!names) return "en";
-    for (; *names; ++names) {
-        std::string name = *names;
-        if (name.empty() || name == "C") continue;
-        name = name.substr(0, name.find('.'));
-        name = name.substr(0, name.find('@'));
-        if (index_of_code(name) >= 0) return name;
-        size_t us = name.find('_');
-        if (us != std::string::npos) {
-            std::string base = name.substr(0, us);
-            if (index_of_code(base) >= 0) return base;
+namespace {
+
+// The catalog code for one locale name ("de_AT.UTF-8@euro" gives "de"), or empty.
+std::string code_of_locale(std::string name) {
+    name = name.substr(0, name.find('.'));
+    name = name.substr(0, name.find('@'));
+    if (name.empty()) return {};
+    if (index_of_code(name) >= 0) return name;
+    std::string base = name.substr(0, name.find('_'));
+    return index_of_code(base) >= 0 ? base : std::string();
+}
+
+// Old names such as "german" or "deutsch" stand for a locale in the C library's alias table.
+// The table is the user's system's, not the examined machine's; it is read, once, only when a
+// name is no language code.
+std::string unalias(const std::string& name) {
+    static const std::vector<std::pair<std::string, std::string>> table = [] {
+        std::vector<std::pair<std::string, std::string>> out;
+        std::ifstream in("/usr/share/locale/locale.alias");
+        std::string line;
+        for (int lines = 0; lines < 10000 && std::getline(in, line); ++lines) {
+            std::istringstream words(line);
+            std::string alias, value;
+            if (words >> alias >> value && alias[0] != '#') out.emplace_back(alias, value);
         }
+        return out;
+    }();
+    for (const auto& [alias, value] : table)
+        if (alias == name) return value;
+    return {};
+}
+
+} // namespace
+
+// The languages the user asked for, in the order the C library's message catalogs take them:
+// LANGUAGE (a list, used whatever the locale), else LC_ALL, LC_MESSAGES, LANG.
+std::string I18n::detect_system_language() {
+    std::string wanted;
+    for (const char* var : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+        if (const char* value = std::getenv(var); value && *value) {
+            wanted = value;
+            break;
+        }
+    std::istringstream names(wanted);
+    for (std::string name; std::getline(names, name, ':');) {
+        const std::string bare = name.substr(0, name.find_first_of(".@"));
+        if (bare.empty() || bare == "C" || bare == "POSIX") continue;
+        std::string code = code_of_locale(name);
+        if (code.empty()) code = code_of_locale(unalias(name));
+        if (!code.empty()) return code;
     }
     return "en";
 }

@@ -100,16 +100,20 @@ std::string read_text_shared(const std::string& path);
 // up to `max_bytes`. Empty when the file cannot be opened.
 class FileContents {
 public:
-    FileContents() = default;
+    FileContents();
     FileContents(const std::string& path, size_t max_bytes);
     // Text that comes from elsewhere (tests), held the same way.
     explicit FileContents(std::string text);
+    FileContents(FileContents&&) noexcept;
+    FileContents& operator=(FileContents&&) noexcept;
+    ~FileContents();
 
     // Stays valid, and at the same address, as long as this object lives, also when moved.
     std::string_view text() const;
 
 private:
-    std::unique_ptr<const std::string> m_owned; // on the heap, so moving keeps its address
+    struct Storage;
+    std::unique_ptr<const Storage> m_owned; // on the heap, so moving keeps its address
 };
 // The lines of a table (up to table_limit bytes), at most `max_lines` of them.
 std::vector<std::string> read_lines(const std::string& path);

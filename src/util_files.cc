@@ -13,6 +13,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -616,16 +617,92 @@ std::string read_file_raw(const std::string& path, size_t max_bytes) {
     return out;
 }
 
-FileContents::FileContents(const std::string& path, size_t max_bytes)
-    // Read, not mapped: a mapped file that is cut short while the program runs (a package
-    // update) kills the reader with SIGBUS on its next look.
-    : m_owned(std::make_unique<const std::string>(read_file_raw(path, max_bytes))) {}
+namespace {
 
-FileContents::FileContents(std::string text)
-    : m_owned(std::make_unique<const std::string>(std::move(text))) {}
+// Memory filled with a file's bytes, unmapped by its owner.
+struct Filled {
+    char* data = nullptr;
+    size_t size = 0;
+    size_t length = 0;
+};
+
+constexpr size_t map_at_least = 256u << 10;
+
+// Read, not mapped from the file: a mapped file that is cut short while the program runs (a
+// package update) kills the reader with SIGBUS on its next look. A large regular file is read
+// into anonymous memory whose pages are all made present by one call; growing a string chunk
+// by chunk copied the file twice and took a page fault for every 4 KiB, which cost more than
+// the reading itself. Nothing when the file is not a large regular file, or changed size while
+// being read: the caller then reads it the ordinary way.
+Filled read_into_memory(const std::string& path, size_t max_bytes) {
+    Filled out;
+    int fd = open_read(path);
+    if (fd < 0) return out;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= off_t(map_at_least)) {
+        // One byte more than expected, so that a file that grew meanwhile is noticed.
+        const size_t want = std::min(size_t(st.st_size), max_bytes) + 1;
+        void* m = ::mmap(nullptr, want, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (m != MAP_FAILED) {
+            char* buf = static_cast<char*>(m);
+            size_t got = 0;
+            while (got < want) {
+                ssize_t n = ::read(fd, buf + got, want - got);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                got += size_t(n);
+            }
+            if (got == size_t(st.st_size) && got < want)
+                out = {buf, want, got};
+            else
+                ::munmap(m, want);
+        }
+    }
+    ::close(fd);
+    return out;
+}
+
+} // namespace
+
+struct FileContents::Storage {
+    std::string text;
+    Filled filled;
+
+    Storage() = default;
+    Storage(const Storage&) = delete;
+    Storage& operator=(const Storage&) = delete;
+    ~Storage() {
+        if (filled.data) ::munmap(filled.data, filled.size);
+    }
+    std::string_view view() const {
+        return filled.data ? std::string_view(filled.data, filled.length) : std::string_view(text);
+    }
+};
+
+FileContents::FileContents() = default;
+FileContents::FileContents(FileContents&&) noexcept = default;
+FileContents& FileContents::operator=(FileContents&&) noexcept = default;
+FileContents::~FileContents() = default;
+
+FileContents::FileContents(const std::string& path, size_t max_bytes) {
+    auto storage = std::make_unique<Storage>();
+    storage->filled = read_into_memory(path, max_bytes);
+    if (storage->filled.data)
+        tell(path, Access::read, storage->view());
+    else
+        storage->text = read_file_raw(path, max_bytes);
+    m_owned = std::move(storage);
+}
+
+FileContents::FileContents(std::string text) {
+    auto storage = std::make_unique<Storage>();
+    storage->text = std::move(text);
+    m_owned = std::move(storage);
+}
 
 std::string_view FileContents::text() const {
-    return m_owned ? std::string_view(*m_owned) : std::string_view();
+    return m_owned ? m_owned->view() : std::string_view();
 }
 
 std::string read_text(const std::string& path) {

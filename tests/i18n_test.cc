@@ -3,6 +3,7 @@
 #include "test_support.h"
 
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
 
@@ -34,7 +35,7 @@ std::vector<std::string> placeholders(const char* text) {
 
 } // namespace
 
-TEST(DetectLanguage, FollowsTheEnvironmentInGlibsOrder) {
+TEST(DetectLanguage, FollowsTheEnvironmentInTheCLibrarysOrder) {
     struct Case {
         const char *var, *value, *want;
     } cases[] = {{"LANG", "zh_TW.UTF-8", "zh_TW"}, {"LANG", "zh_CN.UTF-8", "zh"},
@@ -50,6 +51,11 @@ TEST(DetectLanguage, FollowsTheEnvironmentInGlibsOrder) {
     ScopedEnv lang("LANG", "de_DE.UTF-8");
     ScopedEnv msgs("LC_MESSAGES", "fr_FR.UTF-8");
     EXPECT_EQ(I18n::detect_system_language(), "fr");
+    // An old name, through the C library's alias table where the system has one.
+    if (std::ifstream("/usr/share/locale/locale.alias")) {
+        ScopedEnv old_name("LC_MESSAGES", "deutsch");
+        EXPECT_EQ(I18n::detect_system_language(), "de");
+    }
 }
 
 TEST_F(Language, CodesAutoAndUnknownOnes) {

@@ -223,21 +223,29 @@ TEST(Readers, LinksStoredAsFilesAreFollowedOnlyOverASysroot) {
 }
 
 TEST(Readers, FileContentsHoldsAtMostTheLimitAndKeepsItsAddressWhenMoved) {
-    TempDir dir;
-    dir.write("data/ids", "0123456789");
-    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
-    EXPECT_EQ(FileContents("/data/ids", 4).text(), "0123");
-    EXPECT_EQ(FileContents("/data", 100).text(), ""); // a directory holds no text
+    // Small files are read into a string, large ones into memory of their own.
+    for (size_t size : {size_t(10), size_t(300) << 10}) {
+        SCOPED_TRACE(size);
+        std::string bytes(size, 'x');
+        for (size_t i = 0; i < size; ++i)
+            bytes[i] = char('0' + i % 10);
+        TempDir dir;
+        dir.write("data/ids", bytes);
+        ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+        EXPECT_EQ(FileContents("/data/ids", 4).text(), "0123");
+        EXPECT_EQ(FileContents("/data/ids", size - 1).text(), bytes.substr(0, size - 1));
+        EXPECT_EQ(FileContents("/data", 100).text(), ""); // a directory holds no text
 
-    FileContents held("/data/ids", 100);
-    const char* where = held.text().data();
-    // Held in memory, not mapped: a file cut short later must not take the text with it.
-    ASSERT_EQ(::truncate((dir.path() + "/data/ids").c_str(), 0), 0);
-    FileContents moved = std::move(held);
-    EXPECT_EQ(moved.text(), "0123456789");
-    EXPECT_EQ(moved.text().data(), where);
+        FileContents held("/data/ids", size);
+        const char* where = held.text().data();
+        // Held in memory, not mapped: a file cut short later must not take the text with it.
+        ASSERT_EQ(::truncate((dir.path() + "/data/ids").c_str(), 0), 0);
+        FileContents moved = std::move(held);
+        EXPECT_EQ(moved.text(), bytes);
+        EXPECT_EQ(moved.text().data(), where);
+    }
     FileContents small(std::string("abc")); // short enough to live inside a std::string
-    where = small.text().data();
+    const char* where = small.text().data();
     FileContents small_moved = std::move(small);
     EXPECT_EQ(small_moved.text().data(), where);
 }
