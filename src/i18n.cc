@@ -24,12 +24,12 @@ int index_of_key(const char* key) {
     size_t lo = 0, hi = i18n_data::KEY_COUNT;
     while (lo < hi) {
         size_t mid = lo + (hi - lo) / 2;
-        if (std::strcmp(i18n_data::KEYS[mid], key) < 0)
+        if (std::strcmp(i18n_data::key(mid), key) < 0)
             lo = mid + 1;
         else
             hi = mid;
     }
-    if (lo < i18n_data::KEY_COUNT && std::strcmp(i18n_data::KEYS[lo], key) == 0)
+    if (lo < i18n_data::KEY_COUNT && std::strcmp(i18n_data::key(lo), key) == 0)
         return static_cast<int>(lo);
     return -1;
 }
@@ -60,7 +60,7 @@ const char* I18n::tr(const char* key) const {
     if (!key || !*key) return key;
     int i = index_of_key(key);
     if (i < 0) return key;
-    return i18n_data::LANGS[m_lang_index].values[i];
+    return i18n_data::value(i18n_data::LANGS[m_lang_index], i);
 }
 
 std::string I18n::trf(const char* key, ...) {

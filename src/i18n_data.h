@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace i18n_data {
 
@@ -11,13 +12,23 @@ struct LangEntry {
     const char* code;
     const char* native_name;
     bool rtl;
-    const char* const* values; // KEY_COUNT texts, parallel to KEYS
+    const uint32_t* values; // KEY_COUNT offsets into TEXT, parallel to KEYS
 };
 
-// Keys in strictly ascending byte order (unsigned bytes; a prefix before its extensions).
-extern const char* const KEYS[];
+// Every key and text, each ending in NUL, reached through the offsets below.
+extern const char TEXT[];
+// Offsets of the keys in TEXT, in strictly ascending byte order (unsigned bytes; a prefix
+// before its extensions).
+extern const uint32_t KEYS[];
 extern const size_t KEY_COUNT;
 extern const LangEntry LANGS[];
 extern const size_t LANG_COUNT;
+
+inline const char* key(size_t i) {
+    return TEXT + KEYS[i];
+}
+inline const char* value(const LangEntry& lang, size_t i) {
+    return TEXT + lang.values[i];
+}
 
 } // namespace i18n_data

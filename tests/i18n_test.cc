@@ -91,7 +91,7 @@ TEST_F(Language, LookupsAndFormatting) {
 TEST(Catalog, EveryLanguageIsCompleteWithTheSamePlaceholdersAndUsableSeparators) {
     using namespace i18n_data;
     for (size_t k = 1; k < KEY_COUNT; ++k)
-        EXPECT_LT(std::strcmp(KEYS[k - 1], KEYS[k]), 0) << KEYS[k - 1] << " / " << KEYS[k];
+        EXPECT_LT(std::strcmp(key(k - 1), key(k)), 0) << key(k - 1) << " / " << key(k);
     ASSERT_EQ(LANG_COUNT, 44u);
     ASSERT_EQ(I18n::available().size(), LANG_COUNT);
     const LangEntry* en = nullptr;
@@ -100,19 +100,19 @@ TEST(Catalog, EveryLanguageIsCompleteWithTheSamePlaceholdersAndUsableSeparators)
     ASSERT_NE(en, nullptr);
     size_t decimal = 0, group = 0;
     for (size_t k = 0; k < KEY_COUNT; ++k) {
-        decimal = std::strcmp(KEYS[k], "num.decimal") == 0 ? k : decimal;
-        group = std::strcmp(KEYS[k], "num.group") == 0 ? k : group;
+        decimal = std::strcmp(key(k), "num.decimal") == 0 ? k : decimal;
+        group = std::strcmp(key(k), "num.group") == 0 ? k : group;
     }
     for (size_t l = 0; l < LANG_COUNT; ++l) {
         for (size_t k = 0; k < KEY_COUNT; ++k) {
-            const char* text = LANGS[l].values[k];
+            const char* text = value(LANGS[l], k);
             ASSERT_NE(text, nullptr);
-            EXPECT_GT(std::strlen(text), 0u) << LANGS[l].code << " " << KEYS[k];
-            EXPECT_EQ(placeholders(text), placeholders(en->values[k]))
-                << LANGS[l].code << " " << KEYS[k];
+            EXPECT_GT(std::strlen(text), 0u) << LANGS[l].code << " " << key(k);
+            EXPECT_EQ(placeholders(text), placeholders(value(*en, k)))
+                << LANGS[l].code << " " << key(k);
         }
         // One character each, possibly multi-byte, and never the same.
-        std::string d = LANGS[l].values[decimal], g = LANGS[l].values[group];
+        std::string d = value(LANGS[l], decimal), g = value(LANGS[l], group);
         EXPECT_TRUE(!d.empty() && d != g && d.size() <= 4 && g.size() <= 4) << LANGS[l].code;
     }
 }
