@@ -166,7 +166,8 @@ void add_security(Node& node, const std::string& cmdline) {
         s.add(tr("f.apparmor"), tr("common.yes"), "/sys/kernel/security/apparmor");
     s.add(tr("f.lockdown"), util::read_text("/sys/kernel/security/lockdown"), "lockdown");
     // Without the command line nothing tells whether randomisation was turned off.
-    if (util::readable("/proc/cmdline")) s.add(tr("f.kaslr"), yesno(!kaslr_disabled(cmdline)));
+    if (!cmdline.empty() || util::readable("/proc/cmdline"))
+        s.add(tr("f.kaslr"), yesno(!kaslr_disabled(cmdline)));
 }
 
 } // namespace
