@@ -47,6 +47,9 @@ TEST(ProcessFiles, StatusCommandLineAndMemory) {
     const std::string long_arg(procs::max_command_bytes - 1, 'x');
     EXPECT_EQ(procs::parse_cmdline(long_arg + "é tail"), long_arg + "\u2026")
         << "cut before a character that does not fit whole";
+    // Each stray byte is shown as a three-byte replacement character; the bound still holds.
+    EXPECT_LE(procs::parse_cmdline(std::string(procs::max_command_bytes, '\xff')).size(),
+              procs::max_command_bytes + std::string("\u2026").size());
 
     EXPECT_EQ(procs::shorten("abc", 3), "abc");
     EXPECT_EQ(procs::shorten("ab\u00e9", 3), "ab\u2026");

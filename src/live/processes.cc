@@ -80,7 +80,11 @@ std::optional<unsigned> parse_real_uid(std::string_view status) {
 }
 
 std::string parse_cmdline(std::string_view raw) {
-    return one_line(shorten(raw, max_command_bytes));
+    std::string text = one_line(shorten(raw, max_command_bytes));
+    // Cleaning shows each stray byte as a replacement character of three bytes: a command of
+    // such bytes would come out three times as long, so it is cut again.
+    const size_t ellipsis = std::string_view("\u2026").size();
+    return text.size() > max_command_bytes + ellipsis ? shorten(text, max_command_bytes) : text;
 }
 
 uint64_t parse_mem_total(std::string_view meminfo) {
