@@ -4,6 +4,7 @@
 // Inside a Snap or Flatpak the visible /etc/os-release describes the sandbox's runtime, not
 // the machine, so the host's copies that those sandboxes expose are read first.
 #include "host.h"
+#include "hw/cpu_list.h"
 #include "hw/hardware.h"
 #include "hw/os_parsers.h"
 #include "util.h"
@@ -125,7 +126,13 @@ void add_runtime(Node& node) {
         s.add(tr("f.tasks"), la->tasks, "/proc/loadavg");
         s.add(tr("f.last_pid"), la->last_pid);
     }
-    if (auto n = host::processors_online())
+    // What the C library would count, from the list it reads, which the processor branch
+    // has read already.
+    const size_t listed =
+        parse_cpu_list(util::read_text_shared("/sys/devices/system/cpu/online")).size();
+    if (listed > 0)
+        s.add(tr("f.processors_online"), util::fmt_int(listed));
+    else if (auto n = host::processors_online())
         s.add(tr("f.processors_online"), util::fmt_int(static_cast<uint64_t>(*n)));
     if (auto bt = parse_btime(util::read_lines("/proc/stat")))
         s.add(tr("f.booted_at"), boot_time(*bt), "/proc/stat btime");

@@ -42,7 +42,7 @@ CpuLists read_cpu_lists() {
         l.present_text = format_cpu_list(l.present);
         l.present_note = "cpu*";
     }
-    l.online_text = util::read_text(cpu_root + "/online");
+    l.online_text = util::read_text_shared(cpu_root + "/online"); // the OS branch counts it too
     l.online = cpu_set(parse_cpu_list(l.online_text));
     if (l.online.empty()) {
         for (int n : l.present) {
