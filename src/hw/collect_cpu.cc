@@ -225,8 +225,10 @@ void add_clock_section(Files& files, Node& cpu, const CpuLists& lists,
         hw_max = std::max(hw_max, util::to_u64(files.text(d, "cpuinfo_max_freq"), 0));
         f.governor = files.text(d, "scaling_governor");
         if (!f.governor.empty()) governors.insert(f.governor);
-        const std::string& driver = files.text(d, "scaling_driver");
-        if (!driver.empty()) drivers.insert(driver);
+        // The kernel runs one frequency driver for all CPUs: the first that names it will do.
+        if (drivers.empty())
+            if (const std::string& driver = files.text(d, "scaling_driver"); !driver.empty())
+                drivers.insert(driver);
     }
     Section& s = cpu.section(tr("sec.clock"));
     std::string mhz = first_field(blocks, "cpu MHz");
