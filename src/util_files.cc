@@ -144,8 +144,9 @@ std::string link_text_at(int fd) {
 
 // Resolves `rel` below the directory `root` the way the kernel resolves a path for a process
 // whose root is that directory: absolute link targets start again at it and ".." stops at
-// it. Returns an O_PATH descriptor of the object, or -1 with errno set.
-int walk_in_root(int root, const std::string& rel, bool follow_last) {
+// it. Returns an O_PATH descriptor of the object, or -1 with errno set (ENOTDIR where
+// `dir_only` asks for a directory and the object is none).
+int walk_in_root(int root, const std::string& rel, bool follow_last, bool dir_only) {
     std::vector<int> dirs; // opened directories below the root, innermost last
     auto close_dirs = [&] {
         for (int d : dirs)
@@ -193,6 +194,7 @@ int walk_in_root(int root, const std::string& rel, bool follow_last) {
         }
         if (last) {
             close_dirs();
+            if (dir_only && !S_ISDIR(st.st_mode)) return fail(fd, ENOTDIR);
             return fd;
         }
         if (!S_ISDIR(st.st_mode)) return fail(fd, ENOTDIR);
@@ -206,15 +208,19 @@ int walk_in_root(int root, const std::string& rel, bool follow_last) {
     return fd;
 }
 
-// An O_PATH descriptor of `path` (absolute, the machine's own) inside the sysroot `root`.
-int locate(const std::string& root, const std::string& path, bool follow_last) {
+// An O_PATH descriptor of `path` (absolute, the machine's own) inside the sysroot `root`;
+// with `dir_only` only a directory is taken (else ENOTDIR), checked while resolving: a
+// look afterwards would cost a call for every directory kept open.
+int locate(const std::string& root, const std::string& path, bool follow_last,
+           bool dir_only = false) {
     int rfd = root_fd(root);
     if (rfd < 0) return -1;
     size_t skip = path.find_first_not_of('/');
     std::string rel = skip == std::string::npos ? "." : path.substr(skip);
     if (!g_walk_only && !g_no_openat2) {
         struct open_how how {};
-        how.flags = O_PATH | O_CLOEXEC | (follow_last ? 0 : O_NOFOLLOW);
+        how.flags =
+            O_PATH | O_CLOEXEC | (follow_last ? 0 : O_NOFOLLOW) | (dir_only ? O_DIRECTORY : 0);
         how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
         long fd = ::syscall(SYS_openat2, rfd, rel.c_str(), &how, sizeof how);
         if (fd >= 0) return static_cast<int>(fd);
@@ -222,7 +228,7 @@ int locate(const std::string& root, const std::string& path, bool follow_last) {
         if (errno != ENOSYS && errno != EPERM) return -1;
         g_no_openat2 = true;
     }
-    return walk_in_root(rfd, rel, follow_last);
+    return walk_in_root(rfd, rel, follow_last, dir_only);
 }
 
 // This process's /proc/self/fd, kept open: reopening thousands of files need not walk /proc
@@ -292,15 +298,7 @@ bool split_last(const std::string& path, std::string_view& dir, std::string_view
 
 int open_dir(const ReadScope::State& s, const std::string& dir) {
     if (s.root.empty()) return ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    int fd = locate(s.root, dir, true);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        errno = ENOTDIR;
-        return -1;
-    }
-    return fd;
+    return locate(s.root, dir, true, true);
 }
 
 // The kept entry of the directory `dir`, opened on the first visit: a directory read from once
