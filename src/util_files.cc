@@ -499,13 +499,22 @@ std::string find_link_target(const std::string& path, bool& not_dir) {
     const KeptDir* d = kept_dir_of(s, path, name, missing);
     if (missing) return {};
     std::string root = sysroot();
-    if (root.empty() || path.empty() || path[0] != '/') {
+    const bool own = root.empty() || path.empty() || path[0] != '/';
+    // A path of the live system, or one name below a kept directory, is asked where it
+    // stands: reading a link's text follows nothing, so nothing leaves a sysroot.
+    if (own || d) {
         char buf[4096];
         ssize_t n = d ? ::readlinkat(d->fd, name.c_str(), buf, sizeof buf - 1)
                       : ::readlink(path.c_str(), buf, sizeof buf - 1);
         if (n > 0) return std::string(buf, static_cast<size_t>(n));
-        not_dir = n < 0 && errno == ENOTDIR;
-        return {};
+        const int err = n < 0 ? errno : EINVAL;
+        not_dir = err == ENOTDIR;
+        if (own || err != EINVAL) return {};
+        // No link: over a sysroot it may still be one stored as a small file.
+        struct stat st;
+        if (::fstatat(d->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_size >= 4096)
+            return {};
     }
     int pfd = d ? ::openat(d->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
                 : locate(root, path, false);
