@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -79,6 +80,28 @@ std::string cpu_dir(int cpu) {
 // on machines with many CPUs the number of files read is the time spent.
 class Files {
 public:
+    explicit Files(size_t cpus) : m_cpus(cpus) {}
+
+    // The frequency directory of the CPU at `cpu_dir`. CPUs of one cluster share a policy
+    // (cpuN/cpufreq links to ../cpufreq/policyM) whose files are the same for all of them:
+    // where there are fewer policies than CPUs they are read through the policy, once. One
+    // policy per CPU (most x86 machines) costs no look at the links.
+    const std::string& freq_dir(const std::string& cpu_dir) {
+        auto it = m_freq_dirs.find(cpu_dir);
+        if (it != m_freq_dirs.end()) return it->second;
+        std::string dir = cpu_dir + "/cpufreq";
+        if (!m_policies) m_policies = util::list_dir(CPU_DIR + "/cpufreq", "policy").size();
+        if (*m_policies > 0 && *m_policies < m_cpus) {
+            // The kernel's own link, and nothing else, names the shared directory.
+            const std::string prefix = "../cpufreq/policy";
+            std::string target = util::read_link_full(dir);
+            if (util::starts_with(target, prefix) && target.size() > prefix.size() &&
+                target.find_first_not_of("0123456789", prefix.size()) == std::string::npos)
+                dir = CPU_DIR + target.substr(2);
+        }
+        return m_freq_dirs.emplace(cpu_dir, std::move(dir)).first->second;
+    }
+
     // The trimmed content made valid UTF-8; empty when unreadable.
     const std::string& text(const std::string& path) {
         auto it = m_text.find(path);
@@ -95,6 +118,9 @@ public:
     }
 
 private:
+    size_t m_cpus;
+    std::optional<size_t> m_policies;
+    std::unordered_map<std::string, std::string> m_freq_dirs;
     std::unordered_map<std::string, std::string> m_text;
     std::unordered_map<std::string, bool> m_dirs;
 };
@@ -210,7 +236,7 @@ void add_clock_section(Files& files, Node& cpu, const CpuLists& lists,
     uint64_t cur_low = 0, cur_high = 0, hw_min = 0, hw_max = 0;
     std::set<std::string> governors, drivers;
     for (int n : lists.online) {
-        std::string d = cpu_dir(n) + "/cpufreq";
+        std::string d = files.freq_dir(cpu_dir(n));
         CpuFacts& f = facts[n];
         f.cur_khz = files.text(d, "scaling_cur_freq");
         // Without a current frequency there is usually no cpufreq directory at all.
@@ -312,7 +338,7 @@ void add_numa_child(Files& files, Node& cpu, const std::vector<std::string>& nod
 }
 
 void add_cpu_dir_details(Files& files, Section& s, const std::string& dir) {
-    std::string freq = dir + "/cpufreq";
+    std::string freq = files.freq_dir(dir);
     if (files.is_dir(freq)) {
         add_khz(files, s, tr("f.freq_current"), freq, "scaling_cur_freq");
         add_khz(files, s, tr("f.freq_min"), freq, "scaling_min_freq");
@@ -373,7 +399,7 @@ void add_cpu_children(Files& files, Node& cpu, const CpuLists& lists,
                  lists.online_set.count(n) ? tr("value.online") : tr("value.offline"), "");
         add_cpu_dir_details(files, core, dir);
         const CpuInfoBlock* block = block_for_cpu(blocks, n);
-        if (block && !files.is_dir(dir + "/cpufreq")) {
+        if (block && !files.is_dir(files.freq_dir(dir))) {
             const std::string& mhz = block->get("cpu MHz");
             if (!mhz.empty())
                 core.add(tr("f.freq_current"), util::fmt_mhz(util::to_double(mhz, 0)),
@@ -412,8 +438,9 @@ void add_merged_child(Files& files, Node& cpu, const CpuLists& lists,
             package = it->second.topology.package_id;
         } else {
             std::string dir = cpu_dir(n);
-            cur = files.text(dir + "/cpufreq", "scaling_cur_freq");
-            governor = files.text(dir + "/cpufreq", "scaling_governor");
+            const std::string& freq = files.freq_dir(dir);
+            cur = files.text(freq, "scaling_cur_freq");
+            governor = files.text(freq, "scaling_governor");
             package = files.text(dir + "/topology", "physical_package_id");
         }
         std::vector<std::string> parts;
@@ -435,8 +462,8 @@ void collect_cpu(Node& root) {
     Node* cpu = root.add_child("cpu", tr("tree.cpu"), ICON_CPU);
     cpu->summary = model;
 
-    Files files;
     CpuLists lists = read_cpu_lists();
+    Files files(lists.present.size());
     auto facts = read_online_facts(files, lists);
     auto nodes = numa_nodes();
     bool merged = lists.present.size() > MANY_CPUS;
