@@ -236,7 +236,7 @@ void add_clock_section(Files& files, Node& cpu, const CpuLists& lists,
     uint64_t cur_low = 0, cur_high = 0, hw_min = 0, hw_max = 0;
     std::set<std::string> governors, drivers;
     for (int n : lists.online) {
-        std::string d = files.freq_dir(cpu_dir(n));
+        const std::string& d = files.freq_dir(cpu_dir(n));
         CpuFacts& f = facts[n];
         f.cur_khz = files.text(d, "scaling_cur_freq");
         // Without a current frequency there is usually no cpufreq directory at all.
@@ -338,7 +338,7 @@ void add_numa_child(Files& files, Node& cpu, const std::vector<std::string>& nod
 }
 
 void add_cpu_dir_details(Files& files, Section& s, const std::string& dir) {
-    std::string freq = files.freq_dir(dir);
+    const std::string& freq = files.freq_dir(dir);
     if (files.is_dir(freq)) {
         add_khz(files, s, tr("f.freq_current"), freq, "scaling_cur_freq");
         add_khz(files, s, tr("f.freq_min"), freq, "scaling_min_freq");
