@@ -73,16 +73,26 @@ std::pair<double, double> point_on_trace(size_t i, double t, double w, double h,
 double next_phase(double phase, double cpu_percent);
 
 void paint_board_static(cairo_t* cr, double w, double h, const Palette& p);
+
+// A layer that is drawn over the pulses: its ARGB32 image and the device rectangle outside which
+// it is transparent.
+struct OverLayer {
+    cairo_surface_t* image = nullptr;
+    cairo_rectangle_int_t box{};
+};
+
 // The pulse dots as small premultiplied pictures in one colour, at quarter-pixel offsets, and
 // blended into an image by hand: 280 dots 30 times a second cost a fraction of what as many
 // cairo operations would.
 class PulseStamps {
 public:
     void prepare(const Rgb& colour, int scale);
-    // One dot of `kind` centred at (x, y) (logical pixels) over the ARGB32 `frame`, within
-    // `clip` (device pixels).
-    void blend(cairo_surface_t* frame, int kind, double x, double y,
-               const cairo_rectangle_int_t& clip) const;
+    // One dot of `kind` centred at (x, y) (logical pixels) into the ARGB32 `frame`, within
+    // `clip` (device pixels), beneath `over` where given (see paint_board_pulses). Returns the
+    // device rectangle it changed.
+    cairo_rectangle_int_t blend(cairo_surface_t* frame, int kind, double x, double y,
+                                const cairo_rectangle_int_t& clip,
+                                const OverLayer* over = nullptr) const;
 
 private:
     static constexpr int sub_steps = 4;
@@ -98,16 +108,21 @@ private:
 
 // Two pulses run along each trace, in the load colour of `cpu_percent`, blended into `frame`
 // (an ARGB32 image surface with the panel's device scale), within `area` (device pixels) when
-// given.
+// given. With `over`, `frame` already holds that layer over what lies beneath, and the pulses
+// go in beneath it, as if the layers were composed again. The device rectangles changed are
+// added to `touched` when given.
 void paint_board_pulses(cairo_surface_t* frame, double w, double h, double phase,
                         double cpu_percent, const TraceMetrics& m, PulseStamps& stamps,
-                        const cairo_rectangle_int_t* area = nullptr);
+                        const cairo_rectangle_int_t* area = nullptr,
+                        const OverLayer* over = nullptr,
+                        std::vector<cairo_rectangle_int_t>* touched = nullptr);
 // The product icon (may be null) and the wordmark with the byline.
 void draw_logo_above(cairo_t* cr, double w, double h, const Palette& p, GdkPixbuf* icon,
                      const std::string& byline);
 
-// The logo panel's two layers, made once per size, scale and palette; a frame paints the
-// lower one, the pulses and the upper one.
+// The logo panel's two layers, made once per size, scale and palette. A frame looks as if it
+// painted the lower one, the pulses and the upper one; it is the two layers composed once, with
+// the pulses put in beneath the upper one and taken out again where the last frame had them.
 class LogoLayers {
 public:
     LogoLayers() = default;
@@ -121,11 +136,12 @@ public:
     void invalidate();
 
 private:
-    cairo_surface_t* m_logo_below = nullptr;
     cairo_surface_t* m_logo_above = nullptr;
+    cairo_surface_t* m_still = nullptr;  // the upper layer over the lower: a frame without pulses
     cairo_surface_t* m_frame = nullptr;  // the frame being put together
-    cairo_rectangle_int_t m_above_box{}; // where the upper layer is not transparent
-    std::string m_byline;                // the text the upper layer was made with
+    cairo_rectangle_int_t m_above_box{}; // device pixels where the upper layer is not transparent
+    std::vector<cairo_rectangle_int_t> m_pulses_at; // where m_frame differs from m_still
+    std::string m_byline;                           // the text the upper layer was made with
     int m_logo_cache_w = 0, m_logo_cache_h = 0, m_logo_cache_scale = 0;
     TraceMetrics m_metrics;
     PulseStamps m_stamps;

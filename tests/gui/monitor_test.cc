@@ -13,6 +13,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 using gui_support::Canvas;
 using gui_support::description;
@@ -109,6 +110,49 @@ TEST(MonitorAnimation, PulsesRunAlongTheTracesInTheLoadColour) {
     const uint32_t idle = tail(0), busy = tail(100);
     EXPECT_GT(green(idle), red(idle) + 40);
     EXPECT_GT(red(busy), green(busy) + 40);
+}
+
+// Frame after frame, the logo panel is what painting the lower layer, the pulses and the
+// upper layer would give, though it only touches where the pulses run: no trail is left and
+// the pulses pass beneath the wordmark, not over it.
+TEST(MonitorAnimation, FramesAreTheLayersComposedInOrder) {
+    const int w = 258, h = 104;
+    const Palette p = Palette::light();
+    const std::string byline = "Your hardware at a glance, in every detail";
+    const monitor::TraceMetrics m = monitor::trace_metrics(w, h);
+    Canvas above(w, h);
+    monitor::draw_logo_above(above.cr, w, h, p, nullptr, byline);
+    auto composed = [&](double phase, bool pulses_on_top) {
+        auto img = std::make_unique<Canvas>(w, h);
+        draw::set_hex(img->cr, p.background);
+        cairo_paint(img->cr);
+        monitor::panel_background(img->cr, w, h, p);
+        monitor::paint_board_static(img->cr, w, h, p);
+        monitor::PulseStamps stamps;
+        if (!pulses_on_top) monitor::paint_board_pulses(img->surface, w, h, phase, 30, m, stamps);
+        cairo_set_source_surface(img->cr, above.surface, 0, 0);
+        cairo_paint(img->cr);
+        if (pulses_on_top) monitor::paint_board_pulses(img->surface, w, h, phase, 30, m, stamps);
+        return img;
+    };
+    monitor::LogoLayers logo;
+    Canvas frame(w, h);
+    bool pulse_under_text = false;
+    for (double phase = 0.1; phase < 1.1; phase += 0.0625) {
+        logo.paint(frame.cr, w, h, 1, p, nullptr, byline, phase, 30);
+        const auto want = composed(phase, false), wrong = composed(phase, true);
+        int worst = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint32_t got = frame.pixel(x, y), expected = want->pixel(x, y);
+                pulse_under_text |= expected != wrong->pixel(x, y);
+                for (int shift = 0; shift < 32; shift += 8)
+                    worst = std::max(worst, std::abs(static_cast<int>((got >> shift) & 0xFF) -
+                                                     static_cast<int>((expected >> shift) & 0xFF)));
+            }
+        EXPECT_LE(worst, 2) << "phase " << phase;
+    }
+    EXPECT_TRUE(pulse_under_text);
 }
 
 // The whole bar as the window lays it out, light and dark; the pictures are left for a
