@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/resource.h>
+#include <utility>
 
 namespace {
 
@@ -32,26 +33,27 @@ hw::Node* node_at(GtkTreeModel* model, GtkTreeIter* iter) {
 }
 
 void insert_node(GtkTreeStore* store, GtkTreeIter* parent, const hw::Node& n,
-                 const std::string& filter, int scale) {
+                 const std::string& filter) {
     if (!filter.empty() && !detail::node_or_child_matches(n, filter)) return;
     std::string markup = "<b>" + widgets::escape(n.title) + "</b>";
     if (!n.summary.empty())
         markup += "\n<span size=\"small\" alpha=\"65%\">" + widgets::escape(n.summary) + "</span>";
     GtkTreeIter it;
     gtk_tree_store_append(store, &it, parent);
-    gtk_tree_store_set(store, &it, TREE_ICON, tree_icons::icon(n.icon, 20 * scale), TREE_MARKUP,
-                       markup.c_str(), TREE_NODE, &n, -1);
+    gtk_tree_store_set(store, &it, TREE_MARKUP, markup.c_str(), TREE_NODE, &n, -1);
     for (const auto& c : n.children)
-        insert_node(store, &it, *c, filter, scale);
+        insert_node(store, &it, *c, filter);
 }
 
-// Icons are rendered at the screen's scale; on a scaled screen they are handed over as
-// surfaces of that scale, or they would show at twice their size.
+// Icons are rendered when a row is first shown, not for every row of the tree: an emoji
+// costs a colour glyph's picture decoded twice, and most rows start folded away. They are
+// rendered at the screen's scale; on a scaled screen they are handed over as surfaces of that
+// scale, or they would show at twice their size.
 void set_icon_cell(GtkTreeViewColumn*, GtkCellRenderer* cell, GtkTreeModel* model,
                    GtkTreeIter* iter, gpointer tree_view) {
-    GdkPixbuf* pixbuf = nullptr;
-    gtk_tree_model_get(model, iter, TREE_ICON, &pixbuf, -1);
-    int scale = gtk_widget_get_scale_factor(GTK_WIDGET(tree_view));
+    const hw::Node* n = node_at(model, iter);
+    const int scale = std::max(gtk_widget_get_scale_factor(GTK_WIDGET(tree_view)), 1);
+    GdkPixbuf* pixbuf = n ? tree_icons::icon(n->icon, 20 * scale) : nullptr;
     if (pixbuf && scale > 1) {
         cairo_surface_t* surface = gdk_cairo_surface_create_from_pixbuf(
             pixbuf, scale, gtk_widget_get_window(GTK_WIDGET(tree_view)));
@@ -60,7 +62,6 @@ void set_icon_cell(GtkTreeViewColumn*, GtkCellRenderer* cell, GtkTreeModel* mode
     } else {
         g_object_set(cell, "pixbuf", pixbuf, nullptr);
     }
-    if (pixbuf) g_object_unref(pixbuf);
 }
 
 bool find_row(GtkTreeModel* model, GtkTreeIter* parent, const std::string& id, GtkTreeIter* found) {
@@ -259,7 +260,7 @@ GtkWidget* App::build_tree_pane() {
                                    GTK_POLICY_AUTOMATIC);
     gtk_scrolled_window_set_min_content_width(GTK_SCROLLED_WINDOW(scroll), 270);
 
-    m_tree_store = gtk_tree_store_new(TREE_COLUMNS, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_POINTER);
+    m_tree_store = gtk_tree_store_new(TREE_COLUMNS, G_TYPE_STRING, G_TYPE_POINTER);
     m_tree_view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(m_tree_store));
     gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(m_tree_view), FALSE);
     gtk_tree_view_set_enable_search(GTK_TREE_VIEW(m_tree_view), FALSE);
@@ -444,9 +445,12 @@ void App::refresh() {
     const int64_t t0 = g_get_monotonic_time();
     std::unique_ptr<hw::Node> fresh = m_collect();
     m_selected = nullptr;
-    m_root = std::move(fresh); // the old tree goes only now that the new one exists
+    // The old tree goes only once the new one exists and no row points into it any more: the
+    // tree view reads a row's node to draw its icon, also while rows are being removed.
+    std::unique_ptr<hw::Node> old = std::exchange(m_root, std::move(fresh));
     add_tools_node();
     fill_tree();
+    old.reset();
 
     std::string target =
         m_selected_id.empty() ? SettingsStore::instance().get().start_view : m_selected_id;
@@ -472,10 +476,9 @@ void App::refresh() {
 void App::fill_tree() {
     m_building = true;
     gtk_tree_store_clear(m_tree_store);
-    int scale = std::max(gtk_widget_get_scale_factor(m_tree_view), 1);
     if (m_root)
         for (const auto& child : m_root->children)
-            insert_node(m_tree_store, nullptr, *child, m_filter, scale);
+            insert_node(m_tree_store, nullptr, *child, m_filter);
     m_building = false;
     if (!m_filter.empty()) gtk_tree_view_expand_all(GTK_TREE_VIEW(m_tree_view));
 }

@@ -1,8 +1,9 @@
 // Columns of the window's two tree stores, shared by the panes and the actions on them.
 #pragma once
 
-// The hardware tree: icon, markup of title and summary, and the row's node (not owned).
-enum TreeColumn { TREE_ICON, TREE_MARKUP, TREE_NODE, TREE_COLUMNS };
+// The hardware tree: markup of title and summary, and the row's node (not owned), whose icon
+// the row shows.
+enum TreeColumn { TREE_MARKUP, TREE_NODE, TREE_COLUMNS };
 
 // The detail table: section rows at the top level, item rows below them.
 enum DetailColumn {

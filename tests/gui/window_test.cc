@@ -2,6 +2,7 @@
 // geometry, language, the locked preview, clicks, and screenshots of what people see.
 #include "app_inspector.h"
 #include "gui/app.h"
+#include "gui/store_columns.h"
 #include "gui/tree_icons.h"
 #include "gui_support.h"
 #include "i18n.h"
@@ -24,7 +25,7 @@ using I = AppInspector;
 
 hw::Node* node_at(GtkTreeModel* m, GtkTreeIter* it) {
     gpointer p = nullptr;
-    gtk_tree_model_get(m, it, 2, &p, -1);
+    gtk_tree_model_get(m, it, TREE_NODE, &p, -1);
     return static_cast<hw::Node*>(p);
 }
 
@@ -121,7 +122,7 @@ TEST_F(Window, TreeRowsEscapeTheirTextAndTheProcessorMarkerIsDrawn) {
     ASSERT_TRUE(gtk_tree_model_iter_nth_child(m, &usb, nullptr, 3));
     ASSERT_TRUE(gtk_tree_model_iter_nth_child(m, &cam, &usb, 0));
     gchar* markup = nullptr;
-    gtk_tree_model_get(m, &cam, 1, &markup, -1);
+    gtk_tree_model_get(m, &cam, TREE_MARKUP, &markup, -1);
     EXPECT_STREQ(markup, "<b>Laptop Camera</b>\n<span size=\"small\" alpha=\"65%\">"
                          "AT&amp;T &lt;cam&gt;</span>");
     g_free(markup);
@@ -141,6 +142,18 @@ TEST_F(Window, TreeRowsEscapeTheirTextAndTheProcessorMarkerIsDrawn) {
     const int collapsed = title_x();
     gtk_tree_view_expand_all(tree);
     EXPECT_EQ(title_x(), collapsed);
+
+    // A row shows its node's icon, rendered once it is drawn.
+    const hw::Node* cam_node = nullptr;
+    gtk_tree_model_get(m, &cam, TREE_NODE, &cam_node, -1);
+    gtk_tree_view_column_cell_set_cell_data(titles, m, &cam, FALSE, FALSE);
+    GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(titles));
+    GdkPixbuf* shown = nullptr;
+    g_object_get(cells->data, "pixbuf", &shown, nullptr);
+    g_list_free(cells);
+    ASSERT_NE(cam_node, nullptr);
+    EXPECT_EQ(shown, tree_icons::icon(cam_node->icon, 20));
+    if (shown) g_object_unref(shown);
 
     // The marker must not be shown as text: a dark die at the centre, a gold pin above it.
     GdkPixbuf* icon = tree_icons::icon(tree_icons::cpu_marker, 20);
