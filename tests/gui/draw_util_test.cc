@@ -20,6 +20,9 @@ TEST(DrawUtil, ElideCutsWholeCharactersAndKeepsWhatFits) {
     EXPECT_EQ(cut.substr(cut.size() - 3), "…");
     EXPECT_EQ(umlauts.compare(0, cut.size() - 3, cut, 0, cut.size() - 3), 0);
     EXPECT_EQ((cut.size() - 3) % 2, 0u) << "a character was cut in half";
+    const double half = draw::text_width(cr, umlauts) / 2;
+    EXPECT_GT(draw::text_width(cr, umlauts.substr(0, cut.size() - 3 + 2) + "…"), half)
+        << "one character more would still have fitted";
     EXPECT_EQ(draw::elide(cr, umlauts, 1), "");
 }
 
