@@ -552,8 +552,10 @@ cairo_rectangle_int_t PulseStamps::blend(cairo_surface_t* frame, int kind, doubl
         const int a0 = std::clamp(box.x, x0, x1), a1 = std::clamp(box.x + box.width, x0, x1);
         over_span(src + (x0 - left), dst + x0, a0 - x0);
         for (int col = a0; col < a1; ++col) {
+            const uint32_t a = above[col];
+            if (a >= 0xFF000000u) continue; // the product icon hides what passes beneath it
             const uint32_t s = src[col - left];
-            dst[col] = above[col] ? beneath(s, above[col], dst[col]) : over(s, dst[col]);
+            dst[col] = a ? beneath(s, a, dst[col]) : over(s, dst[col]);
         }
         over_span(src + (a1 - left), dst + a1, x1 - a1);
     }

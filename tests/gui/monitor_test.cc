@@ -3,6 +3,7 @@
 // and theme.
 #include "app_inspector.h"
 #include "gui/draw_util.h"
+#include "gui/images.h"
 #include "gui/monitor_bar.h"
 #include "gui_support.h"
 #include "hw/root_data.h"
@@ -114,14 +115,17 @@ TEST(MonitorAnimation, PulsesRunAlongTheTracesInTheLoadColour) {
 
 // Frame after frame, the logo panel is what painting the lower layer, the pulses and the
 // upper layer would give, though it only touches where the pulses run: no trail is left and
-// the pulses pass beneath the wordmark, not over it.
+// the pulses pass beneath the icon and the wordmark, not over them.
 TEST(MonitorAnimation, FramesAreTheLayersComposedInOrder) {
     const int w = 258, h = 104;
     const Palette p = Palette::light();
     const std::string byline = "Your hardware at a glance, in every detail";
     const monitor::TraceMetrics m = monitor::trace_metrics(w, h);
+    const images::Png png = images::app_icon();
+    GdkPixbuf* icon = images::pixbuf_from_png(png.data, png.size);
+    ASSERT_NE(icon, nullptr);
     Canvas above(w, h);
-    monitor::draw_logo_above(above.cr, w, h, p, nullptr, byline);
+    monitor::draw_logo_above(above.cr, w, h, p, icon, byline);
     auto composed = [&](double phase, bool pulses_on_top) {
         auto img = std::make_unique<Canvas>(w, h);
         draw::set_hex(img->cr, p.background);
@@ -139,7 +143,7 @@ TEST(MonitorAnimation, FramesAreTheLayersComposedInOrder) {
     Canvas frame(w, h);
     bool pulse_under_text = false;
     for (double phase = 0.1; phase < 1.1; phase += 0.0625) {
-        logo.paint(frame.cr, w, h, 1, p, nullptr, byline, phase, 30);
+        logo.paint(frame.cr, w, h, 1, p, icon, byline, phase, 30);
         const auto want = composed(phase, false), wrong = composed(phase, true);
         int worst = 0;
         for (int y = 0; y < h; ++y)
@@ -153,6 +157,7 @@ TEST(MonitorAnimation, FramesAreTheLayersComposedInOrder) {
         EXPECT_LE(worst, 2) << "phase " << phase;
     }
     EXPECT_TRUE(pulse_under_text);
+    g_object_unref(icon);
 }
 
 // The whole bar as the window lays it out, light and dark; the pictures are left for a
