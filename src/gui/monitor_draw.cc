@@ -532,7 +532,8 @@ cairo_rectangle_int_t PulseStamps::blend(cairo_surface_t* frame, int kind, doubl
     const int x0 = std::max(left, clip.x), x1 = std::min(left + st.width, clip.x + clip.width);
     const int y0 = std::max(top, clip.y), y1 = std::min(top + st.height, clip.y + clip.height);
     if (x1 <= x0 || y1 <= y0) return {0, 0, 0, 0};
-    // Columns and rows where the layer above may hold something.
+    // Rows, and columns a0 to a1 of this dot, where the layer above may hold something; none
+    // without that layer.
     cairo_rectangle_int_t box{0, 0, 0, 0};
     const unsigned char* over_data = nullptr;
     int over_stride = 0;
@@ -541,15 +542,15 @@ cairo_rectangle_int_t PulseStamps::blend(cairo_surface_t* frame, int kind, doubl
         over_data = cairo_image_surface_get_data(over_layer->image);
         over_stride = cairo_image_surface_get_stride(over_layer->image);
     }
+    const int a0 = std::clamp(box.x, x0, x1), a1 = std::clamp(box.x + box.width, x0, x1);
     for (int row = y0; row < y1; ++row) {
         auto* dst = reinterpret_cast<uint32_t*>(data + row * stride);
         const uint32_t* src = st.pixels.data() + (row - top) * st.width;
-        if (!over_data || row < box.y || row >= box.y + box.height) {
+        if (row < box.y || row >= box.y + box.height) {
             over_span(src + (x0 - left), dst + x0, x1 - x0);
             continue;
         }
         const auto* above = reinterpret_cast<const uint32_t*>(over_data + row * over_stride);
-        const int a0 = std::clamp(box.x, x0, x1), a1 = std::clamp(box.x + box.width, x0, x1);
         over_span(src + (x0 - left), dst + x0, a0 - x0);
         for (int col = a0; col < a1; ++col) {
             const uint32_t a = above[col];

@@ -144,8 +144,7 @@ TEST_F(Window, TreeRowsEscapeTheirTextAndTheProcessorMarkerIsDrawn) {
     EXPECT_EQ(title_x(), collapsed);
 
     // A row shows its node's icon, rendered once it is drawn.
-    const hw::Node* cam_node = nullptr;
-    gtk_tree_model_get(m, &cam, TREE_NODE, &cam_node, -1);
+    const hw::Node* cam_node = node_at(m, &cam);
     gtk_tree_view_column_cell_set_cell_data(titles, m, &cam, FALSE, FALSE);
     GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(titles));
     GdkPixbuf* shown = nullptr;
