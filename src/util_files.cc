@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -596,15 +597,10 @@ std::string read_file_raw(const std::string& path) {
 
 namespace {
 
-std::string read_whole(const std::string& path, size_t max_bytes) {
+// What the open descriptor `fd` of `path` holds; closes it.
+std::string read_opened(const std::string& path, int fd, size_t max_bytes) {
     // sysfs and /proc report sizes that have nothing to do with their contents, so read
     // until end of file instead of trusting stat().
-    int fd = open_read(path);
-    if (fd < 0) {
-        if (errno != ENOTDIR) return {};
-        std::string again = retry_path(path);
-        return again.empty() ? std::string() : read_bounded(again, max_bytes);
-    }
     bool cut = false;
     std::string out = read_fd(fd, max_bytes, cut, complete_below(path));
     ::close(fd);
@@ -614,6 +610,14 @@ std::string read_whole(const std::string& path, size_t max_bytes) {
             return read_bounded(again, max_bytes);
     if (cut) note_cut(path);
     return out;
+}
+
+std::string read_whole(const std::string& path, size_t max_bytes) {
+    int fd = open_read(path);
+    if (fd >= 0) return read_opened(path, fd, max_bytes);
+    if (errno != ENOTDIR) return {};
+    std::string again = retry_path(path);
+    return again.empty() ? std::string() : read_bounded(again, max_bytes);
 }
 
 } // namespace
@@ -639,32 +643,36 @@ constexpr size_t map_at_least = 256u << 10;
 // package update) kills the reader with SIGBUS on its next look. A large regular file is read
 // into anonymous memory whose pages are all made present by one call; growing a string chunk
 // by chunk copied the file twice and took a page fault for every 4 KiB, which cost more than
-// the reading itself. Nothing when the file is not a large regular file, or changed size while
-// being read: the caller then reads it the ordinary way.
-Filled read_into_memory(const std::string& path, size_t max_bytes) {
+// the reading itself. Any other file that opens is read the ordinary way into `small`, from
+// the same descriptor. Nothing when the file does not open, or changed size while being read:
+// the caller then reads it the ordinary way.
+Filled read_into_memory(const std::string& path, size_t max_bytes,
+                        std::optional<std::string>& small) {
     Filled out;
     int fd = open_read(path);
     if (fd < 0) return out;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= off_t(map_at_least)) {
-        // One byte more than expected, so that a file that grew meanwhile is noticed.
-        const size_t want = std::min(size_t(st.st_size), max_bytes) + 1;
-        void* m = ::mmap(nullptr, want, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-        if (m != MAP_FAILED) {
-            char* buf = static_cast<char*>(m);
-            size_t got = 0;
-            while (got < want) {
-                ssize_t n = ::read(fd, buf + got, want - got);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) break;
-                got += size_t(n);
-            }
-            if (got == size_t(st.st_size) && got < want)
-                out = {buf, want, got};
-            else
-                ::munmap(m, want);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < off_t(map_at_least)) {
+        small = read_opened(path, fd, max_bytes);
+        return out;
+    }
+    // One byte more than expected, so that a file that grew meanwhile is noticed.
+    const size_t want = std::min(size_t(st.st_size), max_bytes) + 1;
+    void* m = ::mmap(nullptr, want, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (m != MAP_FAILED) {
+        char* buf = static_cast<char*>(m);
+        size_t got = 0;
+        while (got < want) {
+            ssize_t n = ::read(fd, buf + got, want - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += size_t(n);
         }
+        if (got == size_t(st.st_size) && got < want)
+            out = {buf, want, got};
+        else
+            ::munmap(m, want);
     }
     ::close(fd);
     return out;
@@ -694,11 +702,16 @@ FileContents::~FileContents() = default;
 
 FileContents::FileContents(const std::string& path, size_t max_bytes) {
     auto storage = std::make_unique<Storage>();
-    storage->filled = read_into_memory(path, max_bytes);
-    if (storage->filled.data)
+    std::optional<std::string> small;
+    storage->filled = read_into_memory(path, max_bytes, small);
+    if (small) {
+        storage->text = std::move(*small);
+        tell(path, Access::read, storage->text);
+    } else if (storage->filled.data) {
         tell(path, Access::read, storage->view());
-    else
+    } else {
         storage->text = read_file_raw(path, max_bytes);
+    }
     m_owned = std::move(storage);
 }
 
