@@ -231,9 +231,11 @@ TEST(Readers, FileContentsHoldsAtMostTheLimitAndKeepsItsAddressWhenMoved) {
             bytes[i] = char('0' + i % 10);
         TempDir dir;
         dir.write("data/ids", bytes);
+        dir.write("data/link", "../data/ids"); // a link kept as a small file by a capture tool
         ScopedEnv root("QUARVEL_SYSROOT", dir.path());
         EXPECT_EQ(FileContents("/data/ids", 4).text(), "0123");
         EXPECT_EQ(FileContents("/data/ids", size - 1).text(), bytes.substr(0, size - 1));
+        EXPECT_EQ(FileContents("/data/link", size).text(), bytes);
         EXPECT_EQ(FileContents("/data", 100).text(), ""); // a directory holds no text
 
         FileContents held("/data/ids", size);
