@@ -322,6 +322,16 @@ const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
     return *oldest;
 }
 
+// Whether `path` itself is a directory this scope found missing: nothing is there to open or
+// to look at through links either.
+bool known_missing(const std::string& path) {
+    const ReadScope::State* s = scope_state();
+    if (!s) return false;
+    for (const KeptDir& d : s->dirs)
+        if (d.used > 0 && d.missing && d.path == path) return true;
+    return false;
+}
+
 // The kept directory of `path` and its last name; null where none serves. `missing` (errno
 // ENOENT) tells that the directory is known not to exist, so neither does the file.
 const KeptDir* kept_dir_of(ReadScope::State*& s, const std::string& path, std::string& name,
@@ -340,6 +350,10 @@ const KeptDir* kept_dir_of(ReadScope::State*& s, const std::string& path, std::s
 
 // `path` opened through its kept directory; take_full_path where that does not apply.
 int open_in_kept_dir(const std::string& path, int flags) {
+    if (known_missing(path)) {
+        errno = ENOENT;
+        return -1;
+    }
     ReadScope::State* s = nullptr;
     std::string name;
     bool missing = false;
@@ -363,6 +377,11 @@ int open_in_kept_dir(const std::string& path, int flags) {
 // lstat or stat of `path` through its kept directory: 1 done, 0 failed (errno set),
 // take_full_path to look the usual way.
 int stat_in_kept_dir(const std::string& path, struct stat& st, bool follow_last) {
+    // Without following, a dangling link would still be there to look at.
+    if (follow_last && known_missing(path)) {
+        errno = ENOENT;
+        return 0;
+    }
     ReadScope::State* s = nullptr;
     std::string name;
     bool missing = false;

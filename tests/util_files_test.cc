@@ -110,6 +110,25 @@ TEST(Readers, OddFilesNeitherHangNorFault) {
     if (release >= 0) ::close(release);
 }
 
+// A directory found missing while reading from it answers the looks that follow; a link that
+// leads nowhere is still there to be seen, and a file is no missing directory.
+TEST(Readers, ADirectoryFoundMissingAnswersLaterLooks) {
+    TempDir dir;
+    dir.write("sys/cpu/file", "x");
+    dir.symlink("nowhere", "sys/cpu/dangling");
+    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+    plainly_and_in_a_scope([&] {
+        for (const char* name : {"cpufreq", "dangling", "file"}) {
+            SCOPED_TRACE(name);
+            const std::string path = std::string("/sys/cpu/") + name;
+            EXPECT_EQ(read_file(path + "/scaling_cur_freq"), "");
+            EXPECT_FALSE(is_dir(path));
+            EXPECT_EQ(path_exists(path), name != std::string("cpufreq"));
+        }
+        EXPECT_EQ(read_file("/sys/cpu/file"), "x");
+    });
+}
+
 TEST(Readers, EachReadTakesAtMostWhatItsKindOfFileCanHold) {
     TempDir dir;
     const std::string big(attribute_limit + 1, 'x');
