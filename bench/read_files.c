@@ -1,24 +1,48 @@
 /* The floor of the report: reads once every file named in LIST (one path a line), the way
  * any program must at least read them, and nothing else. Directories are listed.
  *
- *   bench_read_files LIST [-v]
+ *   bench_read_files LIST [-v] [-g]
  *
  * bench/suite.py makes LIST from an strace of the report, so the floor is the cost of the
- * very files the report read. With -v the number of files and bytes go to standard error. */
+ * very files the report read. With -v the number of files and bytes go to standard error.
+ * With -g each file is opened the guarded way the report opens the files of a capture: a
+ * descriptor of the path that follows no link and opens nothing, a look at what it is, and
+ * only for a regular file or a directory an open of that very object. */
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+static int guarded_open(const char* path, int own_fds) {
+    int at = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (at < 0) return -1;
+    int fd = -1;
+    struct stat st;
+    if (fstat(at, &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+        char name[16];
+        snprintf(name, sizeof name, "%d", at);
+        fd = openat(own_fds, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    }
+    close(at);
+    return fd;
+}
 
 int main(int argc, char** argv) {
     static char buf[1 << 16];
     static char line[8192];
     if (argc < 2) {
-        fprintf(stderr, "usage: %s LIST [-v]\n", argv[0]);
+        fprintf(stderr, "usage: %s LIST [-v] [-g]\n", argv[0]);
         return 2;
+    }
+    int verbose = 0, own_fds = -1;
+    for (int i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "-v") == 0) verbose = 1;
+        if (strcmp(argv[i], "-g") == 0 && own_fds < 0)
+            own_fds = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
     FILE* list = fopen(argv[1], "re");
     if (!list) {
@@ -28,7 +52,8 @@ int main(int argc, char** argv) {
     unsigned long files = 0, bytes = 0;
     while (fgets(line, sizeof line, list)) {
         line[strcspn(line, "\n")] = 0;
-        int fd = open(line, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        int fd = own_fds >= 0 ? guarded_open(line, own_fds)
+                              : open(line, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) continue;
         ssize_t n;
         while ((n = read(fd, buf, sizeof buf)) > 0)
@@ -40,6 +65,6 @@ int main(int argc, char** argv) {
         ++files;
     }
     fclose(list);
-    if (argc > 2) fprintf(stderr, "%lu files, %lu bytes\n", files, bytes);
+    if (verbose) fprintf(stderr, "%lu files, %lu bytes\n", files, bytes);
     return 0;
 }
