@@ -274,6 +274,54 @@ int reopen(int path_fd, int flags, const struct stat* known = nullptr) {
     return ::open(self, flags);
 }
 
+// The name the kernel gives the object behind `fd` (its path from this process's root); empty
+// where it gives none.
+std::string name_of(int fd) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", fd);
+    char buf[4096];
+    int fds = own_fd_dir();
+    ssize_t n = fds >= 0
+                    ? ::readlinkat(fds, number, buf, sizeof buf)
+                    : ::readlink(("/proc/self/fd/" + std::string(number)).c_str(), buf, sizeof buf);
+    return n > 0 && static_cast<size_t>(n) < sizeof buf ? std::string(buf, static_cast<size_t>(n))
+                                                        : std::string();
+}
+
+// The sysroot's own name as the kernel gives it (links in QUARVEL_SYSROOT followed), found
+// once per sysroot; empty where it gives none.
+const std::string& root_name(const std::string& root) {
+    static std::mutex mutex;
+    static std::string for_root, name;
+    int fd = root_fd(root);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (for_root != root) {
+        for_root = root;
+        name = fd >= 0 ? name_of(fd) : std::string();
+    }
+    return name;
+}
+
+// Over a sysroot, a path that exists whole and ends in a directory is resolved by the kernel
+// in one call (RESOLVE_IN_ROOT is resolve_path's own rule) and named by it: a device's
+// directory costs three calls instead of a look at each of its parts. Empty where that does
+// not apply (a missing part, a link stored as a file, no openat2, a name the kernel cannot
+// give plainly): the walk answers those.
+std::string resolved_by_kernel(const std::string& path) {
+    const std::string root = sysroot();
+    if (root.empty() || g_walk_only || g_no_openat2) return {};
+    std::string base = root_name(root);
+    if (base.empty() || base[0] != '/') return {};
+    if (base == "/") base.clear();
+    int fd = locate(root, path, true, true);
+    if (fd < 0) return {};
+    std::string name = name_of(fd);
+    ::close(fd);
+    if (name == base) return "/";
+    if (!starts_with(name, base + "/") || ends_with(name, " (deleted)")) return {};
+    return name.substr(base.size());
+}
+
 // ---- Directories kept open by a ReadScope -------------------------------------------------------
 //
 // A file in a kept directory is opened by its last name alone: no walk from the root. Over a
@@ -893,6 +941,7 @@ std::string read_link_base(const std::string& path) {
 std::string resolve_path(const std::string& path) {
     if (path.empty() || path[0] != '/') return path;
     tell(path, Access::look);
+    if (std::string found = resolved_by_kernel(path); !found.empty()) return found;
     std::deque<std::string> todo;
     for (auto& part : split(path, '/'))
         todo.push_back(part);

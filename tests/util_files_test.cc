@@ -194,6 +194,22 @@ TEST_P(ReadersInsideTheSysroot, LinksAndDotDotNeverLeaveIt) {
     });
 }
 
+// A sysroot named through a link still gives the machine's own paths.
+TEST_P(ReadersInsideTheSysroot, ASysrootNamedThroughALinkResolvesToTheMachinesPaths) {
+    TempDir dir, names;
+    const std::string ata = "/sys/devices/pci0000:00/0000:00:1f.2/ata1";
+    dir.mkdir(ata.substr(1));
+    dir.mkdir("sys/block");
+    dir.symlink("../devices/pci0000:00/0000:00:1f.2/ata1", "sys/block/sda");
+    names.symlink(dir.path(), "capture");
+    ScopedEnv root("QUARVEL_SYSROOT", names.path() + "/capture");
+    plainly_and_in_a_scope([&] {
+        EXPECT_EQ(resolve_path("/sys/block/sda"), ata);
+        EXPECT_EQ(resolve_path("/sys/block/sda/../.."), "/sys/devices/pci0000:00");
+        EXPECT_EQ(resolve_path("/sys/.."), "/");
+    });
+}
+
 INSTANTIATE_TEST_SUITE_P(KernelAndOwnResolution, ReadersInsideTheSysroot, ::testing::Bool(),
                          [](const auto& param) { return param.param ? "walk" : "openat2"; });
 
