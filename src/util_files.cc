@@ -302,26 +302,6 @@ const std::string& root_name(const std::string& root) {
     return name;
 }
 
-// Over a sysroot, a path that exists whole and ends in a directory is resolved by the kernel
-// in one call (RESOLVE_IN_ROOT is resolve_path's own rule) and named by it: a device's
-// directory costs three calls instead of a look at each of its parts. Empty where that does
-// not apply (a missing part, a link stored as a file, no openat2, a name the kernel cannot
-// give plainly): the walk answers those.
-std::string resolved_by_kernel(const std::string& path) {
-    const std::string root = sysroot();
-    if (root.empty() || g_walk_only || g_no_openat2) return {};
-    std::string base = root_name(root);
-    if (base.empty() || base[0] != '/') return {};
-    if (base == "/") base.clear();
-    int fd = locate(root, path, true, true);
-    if (fd < 0) return {};
-    std::string name = name_of(fd);
-    ::close(fd);
-    if (name == base) return "/";
-    if (!starts_with(name, base + "/") || ends_with(name, " (deleted)")) return {};
-    return name.substr(base.size());
-}
-
 // ---- Directories kept open by a ReadScope -------------------------------------------------------
 //
 // A file in a kept directory is opened by its last name alone: no walk from the root. Over a
@@ -370,14 +350,46 @@ const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
     return *oldest;
 }
 
+// This scope's entry for the directory `path` itself, open or found missing; null where it
+// has none.
+const KeptDir* kept_entry(const std::string& path) {
+    const ReadScope::State* s = scope_state();
+    if (!s) return nullptr;
+    for (const KeptDir& d : s->dirs)
+        if (d.used > 0 && d.path == path) return &d;
+    return nullptr;
+}
+
 // Whether `path` itself is a directory this scope found missing: nothing is there to open or
 // to look at through links either.
 bool known_missing(const std::string& path) {
-    const ReadScope::State* s = scope_state();
-    if (!s) return false;
-    for (const KeptDir& d : s->dirs)
-        if (d.used > 0 && d.missing && d.path == path) return true;
-    return false;
+    const KeptDir* d = kept_entry(path);
+    return d && d->missing;
+}
+
+// Over a sysroot, a path that exists whole and ends in a directory is resolved by the kernel
+// in one call (RESOLVE_IN_ROOT is resolve_path's own rule) and named by it: a device's
+// directory costs three calls instead of a look at each of its parts. Empty where that does
+// not apply (a missing part, a link stored as a file, no openat2, a name the kernel cannot
+// give plainly): the walk answers those.
+std::string resolved_by_kernel(const std::string& path) {
+    const std::string root = sysroot();
+    if (root.empty() || g_walk_only || g_no_openat2) return {};
+    std::string base = root_name(root);
+    if (base.empty() || base[0] != '/') return {};
+    if (base == "/") base.clear();
+    std::string name;
+    if (const KeptDir* kept = kept_entry(path); kept && kept->fd >= 0) {
+        name = name_of(kept->fd); // opened the same way, by a read from it
+    } else {
+        int fd = locate(root, path, true, true);
+        if (fd < 0) return {};
+        name = name_of(fd);
+        ::close(fd);
+    }
+    if (name == base) return "/";
+    if (!starts_with(name, base + "/") || ends_with(name, " (deleted)")) return {};
+    return name.substr(base.size());
 }
 
 // The kept directory of `path` and its last name; null where none serves. `missing` (errno
