@@ -410,9 +410,14 @@ const KeptDir* kept_dir_of(ReadScope::State*& s, const std::string& path, std::s
 
 // `path` opened through its kept directory; take_full_path where that does not apply.
 int open_in_kept_dir(const std::string& path, int flags) {
-    if (known_missing(path)) {
-        errno = ENOENT;
-        return -1;
+    if (const KeptDir* self = kept_entry(path)) {
+        if (self->missing) {
+            errno = ENOENT;
+            return -1;
+        }
+        // A kept directory's own "." is the directory itself: no walk, no link to follow, and
+        // nothing but a directory to open.
+        if (self->fd >= 0) return ::openat(self->fd, ".", flags | O_CLOEXEC | O_NONBLOCK);
     }
     ReadScope::State* s = nullptr;
     std::string name;
