@@ -5,6 +5,7 @@
 
 #include "util.h"
 
+#include <mutex>
 #include <sys/socket.h>
 
 namespace host {
@@ -142,10 +143,13 @@ std::optional<Facts> parse_facts(std::string_view text) {
 
 const Facts* captured_facts() {
     // Tests move QUARVEL_SYSROOT between cases, so the file is read again for a new root.
+    static std::mutex mutex;
     static std::string loaded_for;
     static std::optional<Facts> facts;
     std::string root = util::sysroot();
     if (root.empty()) return nullptr;
+    // The window's first collection runs beside its building, which may ask too.
+    std::lock_guard<std::mutex> lock(mutex);
     if (root != loaded_for) {
         loaded_for = root;
         facts = parse_facts(util::read_file_raw(facts_path));

@@ -26,8 +26,9 @@ std::string sysroot();
 // True when a sysroot is in force: facts of the running host must then be left out.
 bool over_sysroot();
 
-// While one lives, the readers read this machine even under a sysroot: for reference data
-// that describes no machine (the identifier databases) and that a capture may lack.
+// While one lives on this thread, its readers read this machine even under a sysroot: for
+// reference data that describes no machine (the identifier databases) and that a capture may
+// lack. Another thread's collection goes on reading the capture.
 class ThisMachine {
 public:
     ThisMachine();

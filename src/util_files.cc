@@ -3,6 +3,7 @@
 #include "util.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +25,7 @@ namespace util {
 
 namespace {
 
-int g_this_machine = 0;
+thread_local int g_this_machine = 0; // ThisMachine guards of this thread
 
 } // namespace
 
@@ -122,8 +123,8 @@ void tell(const std::string& path, Access how, std::string_view result = {}) {
 std::mutex g_root_mutex;
 std::string g_root_path;
 int g_root_fd = -1;
-bool g_walk_only = false;  // tests: resolve without the kernel's help
-bool g_no_openat2 = false; // learnt once: this kernel or sandbox has no openat2
+bool g_walk_only = false;              // tests: resolve without the kernel's help
+std::atomic<bool> g_no_openat2{false}; // learnt once: this kernel or sandbox has no openat2
 
 // The sysroot directory, opened once while QUARVEL_SYSROOT names it; -1 with errno set
 // when it cannot be opened as a directory.

@@ -179,14 +179,29 @@ int App::run(int argc, char** argv) {
     return 0;
 }
 
+App::Collected App::collect_timed(const std::function<std::unique_ptr<hw::Node>()>& collect) {
+    const int64_t t0 = g_get_monotonic_time();
+    std::unique_ptr<hw::Node> root = collect();
+    return {std::move(root), (g_get_monotonic_time() - t0) / 1000.0};
+}
+
 void App::start() {
     SettingsStore::instance().load();
     apply_language(SettingsStore::instance().get().language);
+    // Reading the machine takes about as long as the toolkit takes to load the theme and
+    // build the window, and needs neither: both go on at once, and refresh() takes the
+    // result. The collection is in the language just set. Until then this thread touches
+    // nothing it writes (the monitor bar's first sample, which reads what a collection as
+    // root learns, comes after); the toolkit, which only this thread may ask, describes the
+    // monitors for it here.
+    gui::hold_display_session();
+    m_first_collection = std::async(std::launch::async, &App::collect_timed, m_collect);
     probe_system_theme_hint();
     apply_theme();
     watch_system_theme();
     build_window();
     refresh();
+    m_monitor.sample();
     apply_geometry();
     gtk_widget_show_all(m_window);
 
@@ -442,8 +457,15 @@ gboolean App::on_draw_locked(GtkWidget* widget, cairo_t* cr, gpointer self) {
 // ---- Collecting and the tree ----------------------------------------------------------------
 
 void App::refresh() {
-    const int64_t t0 = g_get_monotonic_time();
-    std::unique_ptr<hw::Node> fresh = m_collect();
+    Collected collected;
+    if (m_first_collection.valid()) {
+        m_first_collection.wait();
+        gui::register_display_session(); // also when the collection failed
+        collected = m_first_collection.get();
+    } else {
+        collected = collect_timed(m_collect);
+    }
+    std::unique_ptr<hw::Node> fresh = std::move(collected.root);
     m_selected = nullptr;
     // The old tree goes only once the new one exists and no row points into it any more: the
     // tree view reads a row's node to draw its icon, also while rows are being removed.
@@ -469,8 +491,7 @@ void App::refresh() {
         if (!m_selected) fill_details(nullptr); // nothing matches: no stale rows or panels
     }
 
-    const double ms = (g_get_monotonic_time() - t0) / 1000.0;
-    set_status(I18n::trf("status.collected", util::fmt_double(ms, 0).c_str()));
+    set_status(I18n::trf("status.collected", util::fmt_double(collected.ms, 0).c_str()));
 }
 
 void App::fill_tree() {

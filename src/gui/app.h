@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -159,6 +160,13 @@ private:
 
     std::unique_ptr<hw::Node> m_root;
     std::function<std::unique_ptr<hw::Node>()> m_collect;
+    // The first collection, made on a thread of its own while the window is being built.
+    struct Collected {
+        std::unique_ptr<hw::Node> root;
+        double ms = 0;
+    };
+    std::future<Collected> m_first_collection;
+    static Collected collect_timed(const std::function<std::unique_ptr<hw::Node>()>& collect);
     hw::Node* m_selected = nullptr;
     std::string m_selected_id;
     std::string m_filter;

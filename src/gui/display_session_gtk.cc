@@ -68,8 +68,23 @@ std::optional<hw::DisplaySession> gtk_display_session() {
 
 } // namespace
 
+namespace {
+
+std::optional<hw::DisplaySession> g_held_session;
+
+std::optional<hw::DisplaySession> held_session() {
+    return g_held_session;
+}
+
+} // namespace
+
 void gui::register_display_session() {
     hw::set_display_session_provider(gtk_display_session);
+}
+
+void gui::hold_display_session() {
+    g_held_session = gtk_display_session();
+    hw::set_display_session_provider(held_session);
 }
 
 // Called by the report mode (through dlsym) when a display may be reachable. Non-zero when

@@ -51,7 +51,6 @@ GtkWidget* MonitorBar::build(const Palette& p) {
     // The window may go before the bar does; nothing may reach its widgets after that.
     g_signal_connect(m_box, "destroy", G_CALLBACK(on_box_destroyed), this);
     if (!m_animate_source) m_animate_source = g_timeout_add(33, on_animate, this);
-    sample();
     return m_box;
 }
 

@@ -18,7 +18,9 @@ public:
     MonitorBar& operator=(const MonitorBar&) = delete;
 
     // The bar's box of four drawing areas. Finds the temperature source and the processor's
-    // identity, starts the animation and takes the first sample; the window installs on_tick.
+    // identity and starts the animation; the window takes the first sample once its first
+    // collection is done (the tooltip reads what that collection may learn as root) and
+    // installs on_tick.
     GtkWidget* build(const Palette& p);
     void set_palette(const Palette& p);
     void invalidate_logo_cache();

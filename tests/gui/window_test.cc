@@ -5,6 +5,7 @@
 #include "gui/store_columns.h"
 #include "gui/tree_icons.h"
 #include "gui_support.h"
+#include "hw/display_session.h"
 #include "i18n.h"
 #include "settings.h"
 #include "util.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 using gui_support::process_events;
 using gui_support::sample_machine;
@@ -233,6 +235,25 @@ TEST_F(Window, RefreshKeepsTheSelectedIdAndAHiddenPlace) {
     EXPECT_TRUE(detail_rows(app).empty());
     type_search(app, "");
     EXPECT_EQ(selected_row_id(app), "cpu.core.2");
+}
+
+// The first collection is made on a thread of its own while the window is being built. Only
+// the toolkit's thread may ask the toolkit, so that collection is told the monitors the
+// toolkit described there, as later collections are.
+TEST_F(Window, TheFirstCollectionRunsBesideTheBuildingAndSeesTheMonitors) {
+    const std::thread::id toolkit = std::this_thread::get_id();
+    std::vector<std::pair<bool, std::string>> seen; // on the toolkit's thread; the backend
+    App& app = open([&] {
+        const auto session = hw::display_session();
+        seen.emplace_back(std::this_thread::get_id() == toolkit, session ? session->backend : "");
+        return sample_machine();
+    });
+    app.refresh();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_FALSE(seen[0].first);
+    EXPECT_TRUE(seen[1].first);
+    EXPECT_EQ(seen[0].second, seen[1].second);
+    EXPECT_NE(seen[0].second, "");
 }
 
 TEST_F(Window, LanguageIsAppliedBeforeTheWindowExists) {
