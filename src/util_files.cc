@@ -291,7 +291,7 @@ std::string name_of(int fd) {
 
 // The sysroot's own name as the kernel gives it (links in QUARVEL_SYSROOT followed), found
 // once per sysroot; empty where it gives none.
-const std::string& root_name(const std::string& root) {
+std::string root_name(const std::string& root) {
     static std::mutex mutex;
     static std::string for_root, name;
     int fd = root_fd(root);
