@@ -376,8 +376,6 @@ GtkWidget* App::build_detail_pane() {
     gtk_container_add(GTK_CONTAINER(m_net_scroll), m_net.build(palette()));
     m_sensor_scroll = new_panel_scroll();
     gtk_container_add(GTK_CONTAINER(m_sensor_scroll), m_sensors.build(palette()));
-    m_proc_box = m_procview.build(palette());
-    gtk_widget_set_no_show_all(m_proc_box, TRUE);
     m_locked_box = build_locked_preview();
 
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
@@ -386,8 +384,8 @@ GtkWidget* App::build_detail_pane() {
     gtk_box_pack_start(GTK_BOX(box), m_net_scroll, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), m_sensor_scroll, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), m_locked_box, TRUE, TRUE, 0);
-    gtk_box_pack_start(GTK_BOX(box), m_proc_box, TRUE, TRUE, 0);
     gtk_box_pack_start(GTK_BOX(box), m_detail_scroll, TRUE, TRUE, 0);
+    m_detail_box = box;
     return box;
 }
 
@@ -654,13 +652,29 @@ void App::apply_detail_plan(hw::Node* n) {
     place(m_net_scroll, plan.net);
     place(m_sensor_scroll, plan.sensors);
     if (plan.process_view) {
+        GtkWidget* processes = process_box();
         if (!m_procview.running()) m_procview.start();
-        show_with_children(m_proc_box);
+        show_with_children(processes);
     } else {
         m_procview.stop();
-        gtk_widget_hide(m_proc_box);
+        if (m_proc_box) gtk_widget_hide(m_proc_box);
     }
     gtk_widget_set_visible(m_detail_scroll, plan.table);
+}
+
+// The process list, built the first time a Tools row is shown: most runs never show it, and
+// building it was a noticeable part of the window's first frame. It goes where the table is.
+GtkWidget* App::process_box() {
+    if (!m_proc_box) {
+        m_proc_box = m_procview.build(palette());
+        gtk_widget_set_no_show_all(m_proc_box, TRUE);
+        gtk_box_pack_start(GTK_BOX(m_detail_box), m_proc_box, TRUE, TRUE, 0);
+        int table_at = 0;
+        gtk_container_child_get(GTK_CONTAINER(m_detail_box), m_detail_scroll, "position", &table_at,
+                                nullptr);
+        gtk_box_reorder_child(GTK_BOX(m_detail_box), m_proc_box, table_at);
+    }
+    return m_proc_box;
 }
 
 void App::describe_disks(const hw::Node* n) {
@@ -896,6 +910,7 @@ void App::on_destroy(GtkWidget*, gpointer self) {
     app->m_search = app->m_tree_view = app->m_detail_view = app->m_detail_scroll = nullptr;
     app->m_status = app->m_disk_scroll = app->m_disk_area = app->m_usb_scroll = nullptr;
     app->m_usb_area = app->m_net_scroll = app->m_sensor_scroll = app->m_proc_box = nullptr;
+    app->m_detail_box = nullptr;
     app->m_locked_box = app->m_locked_area = app->m_locked_hint = app->m_locked_btn = nullptr;
     if (gtk_main_level() > 0) gtk_main_quit();
 }

@@ -57,6 +57,7 @@ private:
     void apply_geometry();
     void apply_detail_plan(hw::Node* n);
     void fill_detail_rows(const hw::Node& n);
+    GtkWidget* process_box();
     void describe_disks(const hw::Node* n);
 
     GDBusConnection* session_bus();
@@ -132,7 +133,8 @@ private:
     GtkWidget* m_usb_area = nullptr;
     GtkWidget* m_net_scroll = nullptr;
     GtkWidget* m_sensor_scroll = nullptr;
-    GtkWidget* m_proc_box = nullptr;
+    GtkWidget* m_proc_box = nullptr;   // built when first shown (process_box)
+    GtkWidget* m_detail_box = nullptr; // the panels and the table, one of them shown
     GtkWidget* m_locked_box = nullptr;
     GtkWidget* m_locked_area = nullptr;
     GtkWidget* m_locked_hint = nullptr;
