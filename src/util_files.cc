@@ -128,14 +128,21 @@ std::atomic<bool> g_no_openat2{false}; // learnt once: this kernel or sandbox ha
 
 // The sysroot directory, opened once while QUARVEL_SYSROOT names it; -1 with errno set
 // when it cannot be opened as a directory.
-int root_fd(const std::string& root) {
-    std::lock_guard<std::mutex> lock(g_root_mutex);
+std::optional<std::string> g_root_name; // the kernel's name for it, once asked (root_name)
+
+int root_fd_locked(const std::string& root) {
     if (g_root_fd < 0 || g_root_path != root) {
         if (g_root_fd >= 0) ::close(g_root_fd);
         g_root_path = root;
         g_root_fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        g_root_name.reset();
     }
     return g_root_fd;
+}
+
+int root_fd(const std::string& root) {
+    std::lock_guard<std::mutex> lock(g_root_mutex);
+    return root_fd_locked(root);
 }
 
 std::string link_text_at(int fd) {
@@ -253,6 +260,23 @@ int own_fd_dir() {
     return fd;
 }
 
+// This process's entry for the descriptor `fd`, as a directory and a name for the *at calls.
+struct FdEntry {
+    int dir;
+    char name[32];
+};
+
+FdEntry fd_entry(int fd) {
+    FdEntry entry{own_fd_dir(), {}};
+    if (entry.dir >= 0) {
+        std::snprintf(entry.name, sizeof entry.name, "%d", fd);
+    } else {
+        entry.dir = AT_FDCWD;
+        std::snprintf(entry.name, sizeof entry.name, "/proc/self/fd/%d", fd);
+    }
+    return entry;
+}
+
 // Opens the object behind an O_PATH descriptor for reading, without a second path lookup
 // that could meet something else; -1 for anything but a regular file or a directory.
 // `known` is what the descriptor's own fstat told, where the caller asked it already.
@@ -266,41 +290,27 @@ int reopen(int path_fd, int flags, const struct stat* known = nullptr) {
         errno = ENXIO;
         return -1;
     }
-    flags |= O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    char name[16];
-    std::snprintf(name, sizeof name, "%d", path_fd);
-    if (int fds = own_fd_dir(); fds >= 0) return ::openat(fds, name, flags);
-    char self[40];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%s", name);
-    return ::open(self, flags);
+    const FdEntry entry = fd_entry(path_fd);
+    return ::openat(entry.dir, entry.name, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
 }
 
 // The name the kernel gives the object behind `fd` (its path from this process's root); empty
 // where it gives none.
 std::string name_of(int fd) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%d", fd);
+    const FdEntry entry = fd_entry(fd);
     char buf[4096];
-    int fds = own_fd_dir();
-    ssize_t n = fds >= 0
-                    ? ::readlinkat(fds, number, buf, sizeof buf)
-                    : ::readlink(("/proc/self/fd/" + std::string(number)).c_str(), buf, sizeof buf);
+    ssize_t n = ::readlinkat(entry.dir, entry.name, buf, sizeof buf);
     return n > 0 && static_cast<size_t>(n) < sizeof buf ? std::string(buf, static_cast<size_t>(n))
                                                         : std::string();
 }
 
-// The sysroot's own name as the kernel gives it (links in QUARVEL_SYSROOT followed), found
-// once per sysroot; empty where it gives none.
+// The sysroot's own name as the kernel gives it (links in QUARVEL_SYSROOT followed), asked once
+// per sysroot; empty where it gives none.
 std::string root_name(const std::string& root) {
-    static std::mutex mutex;
-    static std::string for_root, name;
-    int fd = root_fd(root);
-    std::lock_guard<std::mutex> lock(mutex);
-    if (for_root != root) {
-        for_root = root;
-        name = fd >= 0 ? name_of(fd) : std::string();
-    }
-    return name;
+    std::lock_guard<std::mutex> lock(g_root_mutex);
+    int fd = root_fd_locked(root);
+    if (!g_root_name) g_root_name = fd >= 0 ? name_of(fd) : std::string();
+    return *g_root_name;
 }
 
 // ---- Directories kept open by a ReadScope -------------------------------------------------------
@@ -389,7 +399,9 @@ std::string resolved_by_kernel(const std::string& path) {
         ::close(fd);
     }
     if (name == base) return "/";
-    if (!starts_with(name, base + "/") || ends_with(name, " (deleted)")) return {};
+    if (name.size() <= base.size() || !starts_with(name, base) || name[base.size()] != '/' ||
+        ends_with(name, " (deleted)"))
+        return {};
     return name.substr(base.size());
 }
 
