@@ -10,6 +10,10 @@
 #include <algorithm>
 #include <exception>
 
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
+
 namespace {
 
 GtkWidget* new_area(int width, bool expand, GCallback draw, gpointer self) {
@@ -42,6 +46,7 @@ GtkWidget* MonitorBar::build(const Palette& p) {
     m_temp = new_area(132, false, G_CALLBACK(draw_panel<monitor::draw_temp>), this);
     m_ram = new_area(96, false, G_CALLBACK(draw_panel<monitor::draw_ram>), this);
     g_signal_connect_after(m_logo, "realize", G_CALLBACK(on_logo_realized), nullptr);
+    g_signal_connect(m_logo, "unrealize", G_CALLBACK(on_logo_unrealized), this);
     for (GtkWidget* area : {m_logo, m_cpu, m_temp, m_ram})
         gtk_box_pack_start(GTK_BOX(m_box), area, area == m_cpu, TRUE, 0);
     // The panels with figures take the keyboard focus, so a screen reader reaches them by
@@ -105,15 +110,97 @@ gboolean MonitorBar::on_tick(gpointer self) {
     } catch (const std::exception&) {
         // The next tick reads again; a bad moment must not stop the bar.
     }
-    if (bar->m_box) gtk_widget_queue_draw(bar->m_box);
+    // The logo draws itself 30 times a second, in the new load's colour from its next frame.
+    for (GtkWidget* panel : {bar->m_cpu, bar->m_temp, bar->m_ram})
+        if (panel) gtk_widget_queue_draw(panel);
     return G_SOURCE_CONTINUE;
 }
 
 gboolean MonitorBar::on_animate(gpointer self) {
     auto* bar = static_cast<MonitorBar*>(self);
     bar->m_phase = monitor::next_phase(bar->m_phase, bar->m_figures.cpu.total);
-    if (bar->m_logo) gtk_widget_queue_draw(bar->m_logo);
+    if (bar->m_logo && !bar->paint_logo_now()) gtk_widget_queue_draw(bar->m_logo);
     return G_SOURCE_CONTINUE;
+}
+
+#ifdef GDK_WINDOWING_X11
+namespace {
+
+// Whether pixels of an opaque ARGB32 image can go to `visual` as they are in memory.
+bool takes_argb32(const Visual* visual, int depth) {
+    return (depth == 24 || depth == 32) && visual->red_mask == 0xFF0000 &&
+           visual->green_mask == 0xFF00 && visual->blue_mask == 0xFF;
+}
+
+// Puts the device rectangles `rects` of `image` at the same place in `window`.
+void put_rects(Display* display, Window window, GC gc, int depth, cairo_surface_t* image,
+               const std::vector<cairo_rectangle_int_t>& rects) {
+    XImage x{};
+    x.width = cairo_image_surface_get_width(image);
+    x.height = cairo_image_surface_get_height(image);
+    x.format = ZPixmap;
+    x.data = reinterpret_cast<char*>(cairo_image_surface_get_data(image));
+    x.byte_order = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? LSBFirst : MSBFirst;
+    x.bitmap_unit = 32;
+    x.bitmap_bit_order = x.byte_order;
+    x.bitmap_pad = 32;
+    x.depth = depth;
+    x.bytes_per_line = cairo_image_surface_get_stride(image);
+    x.bits_per_pixel = 32;
+    x.red_mask = 0xFF0000, x.green_mask = 0xFF00, x.blue_mask = 0xFF;
+    if (!x.data || !XInitImage(&x)) return;
+    for (const cairo_rectangle_int_t& r : rects) {
+        const int x0 = std::max(r.x, 0), y0 = std::max(r.y, 0);
+        const int x1 = std::min(r.x + r.width, x.width), y1 = std::min(r.y + r.height, x.height);
+        if (x1 > x0 && y1 > y0)
+            XPutImage(display, window, gc, &x, x0, y0, x0, y0, static_cast<unsigned>(x1 - x0),
+                      static_cast<unsigned>(y1 - y0));
+    }
+}
+
+} // namespace
+#endif
+
+// Under X11 the next frame goes straight to the logo's own window, and only the pulses' old
+// and new places travel: the toolkit's drawing cycle cost more than the frame itself, 30
+// times a second. Anything else (a first frame, a new size, an exposure, a visual of another
+// pixel layout, Wayland) takes the toolkit's way through draw_logo.
+bool MonitorBar::paint_logo_now() {
+#ifdef GDK_WINDOWING_X11
+    GdkWindow* window = gtk_widget_get_window(m_logo);
+    if (!window || !gtk_widget_is_drawable(m_logo) || !GDK_IS_X11_WINDOW(window) ||
+        !gdk_window_has_native(window) || !gdk_window_is_viewable(window))
+        return false;
+    GdkVisual* visual = gdk_window_get_visual(window);
+    const int depth = gdk_visual_get_depth(visual);
+    if (!takes_argb32(GDK_VISUAL_XVISUAL(visual), depth)) return false;
+    const int w = gtk_widget_get_allocated_width(m_logo),
+              h = gtk_widget_get_allocated_height(m_logo);
+    if (!m_logo_layers.ready_for(w, h, gtk_widget_get_scale_factor(m_logo), tr("monitor.byline")))
+        return false;
+    Display* display = GDK_WINDOW_XDISPLAY(window);
+    if (!m_logo_gc) m_logo_gc = XCreateGC(display, GDK_WINDOW_XID(window), 0, nullptr);
+    put_rects(display, GDK_WINDOW_XID(window), static_cast<GC>(m_logo_gc), depth,
+              m_logo_layers.frame(), m_logo_layers.next_frame(m_phase, m_figures.cpu.total));
+    // No flush: the toolkit's event source asks the connection for events (which sends what
+    // waits) before the main loop sleeps again.
+    return true;
+#else
+    return false;
+#endif
+}
+
+// The context belongs to the X window, which is about to go.
+void MonitorBar::on_logo_unrealized(GtkWidget* logo, gpointer self) {
+    auto* bar = static_cast<MonitorBar*>(self);
+#ifdef GDK_WINDOWING_X11
+    GdkWindow* window = gtk_widget_get_window(logo);
+    if (bar->m_logo_gc && window && GDK_IS_X11_WINDOW(window))
+        XFreeGC(GDK_WINDOW_XDISPLAY(window), static_cast<GC>(bar->m_logo_gc));
+#else
+    (void)logo;
+#endif
+    bar->m_logo_gc = nullptr;
 }
 
 void MonitorBar::update_ram_tooltip() {

@@ -41,6 +41,8 @@ private:
     void update_ram_tooltip();
     void update_descriptions();
     GdkPixbuf* logo_pixbuf();
+    bool paint_logo_now();
+    static void on_logo_unrealized(GtkWidget* logo, gpointer self);
 
     static gboolean draw_logo(GtkWidget* w, cairo_t* cr, gpointer self);
     // The CPU, temperature and memory panels draw from the figures alone.
@@ -51,6 +53,8 @@ private:
     static void on_logo_realized(GtkWidget* logo, gpointer);
 
     monitor::LogoLayers m_logo_layers;
+    // A graphics context for the logo's own X window, while it is realized (X11 only).
+    void* m_logo_gc = nullptr;
     GtkWidget* m_box = nullptr;
     GtkWidget* m_logo = nullptr;
     GtkWidget* m_cpu = nullptr;

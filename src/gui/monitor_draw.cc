@@ -532,33 +532,37 @@ cairo_rectangle_int_t PulseStamps::blend(cairo_surface_t* frame, int kind, doubl
     const int x0 = std::max(left, clip.x), x1 = std::min(left + st.width, clip.x + clip.width);
     const int y0 = std::max(top, clip.y), y1 = std::min(top + st.height, clip.y + clip.height);
     if (x1 <= x0 || y1 <= y0) return {0, 0, 0, 0};
-    // Rows, and columns a0 to a1 of this dot, where the layer above may hold something; none
-    // without that layer.
-    cairo_rectangle_int_t box{0, 0, 0, 0};
-    const unsigned char* over_data = nullptr;
-    int over_stride = 0;
-    if (over_layer && over_layer->image) {
-        box = over_layer->box;
-        over_data = cairo_image_surface_get_data(over_layer->image);
-        over_stride = cairo_image_surface_get_stride(over_layer->image);
-    }
-    const int a0 = std::clamp(box.x, x0, x1), a1 = std::clamp(box.x + box.width, x0, x1);
+    const bool has_over = over_layer && over_layer->image && !over_layer->row_start.empty();
+    const unsigned char* over_data =
+        has_over ? cairo_image_surface_get_data(over_layer->image) : nullptr;
+    const int over_stride = has_over ? cairo_image_surface_get_stride(over_layer->image) : 0;
+    const size_t over_rows = has_over ? over_layer->row_start.size() - 1 : 0;
     for (int row = y0; row < y1; ++row) {
         auto* dst = reinterpret_cast<uint32_t*>(data + row * stride);
-        const uint32_t* src = st.pixels.data() + (row - top) * st.width;
-        if (row < box.y || row >= box.y + box.height) {
-            over_span(src + (x0 - left), dst + x0, x1 - x0);
-            continue;
+        const uint32_t* src = st.pixels.data() + (row - top) * st.width - left;
+        int col = x0;
+        if (static_cast<size_t>(row) < over_rows) {
+            const auto* above = reinterpret_cast<const uint32_t*>(over_data + row * over_stride);
+            const auto first = over_layer->spans.begin() +
+                               static_cast<std::ptrdiff_t>(over_layer->row_start[size_t(row)]);
+            const auto last = over_layer->spans.begin() +
+                              static_cast<std::ptrdiff_t>(over_layer->row_start[size_t(row) + 1]);
+            // The first span that ends after x0; the spans of a row are in order.
+            auto it = std::upper_bound(first, last, x0, [](int at, const std::pair<int, int>& s) {
+                return at < s.second;
+            });
+            for (; it != last && it->first < x1; ++it) {
+                const int s0 = std::max(it->first, col), s1 = std::min(it->second, x1);
+                over_span(src + col, dst + col, s0 - col);
+                for (int c = s0; c < s1; ++c) {
+                    const uint32_t a = above[c];
+                    if (a >= 0xFF000000u) continue; // the product icon hides what passes beneath it
+                    dst[c] = beneath(src[c], a, dst[c]);
+                }
+                col = s1;
+            }
         }
-        const auto* above = reinterpret_cast<const uint32_t*>(over_data + row * over_stride);
-        over_span(src + (x0 - left), dst + x0, a0 - x0);
-        for (int col = a0; col < a1; ++col) {
-            const uint32_t a = above[col];
-            if (a >= 0xFF000000u) continue; // the product icon hides what passes beneath it
-            const uint32_t s = src[col - left];
-            dst[col] = a ? beneath(s, a, dst[col]) : over(s, dst[col]);
-        }
-        over_span(src + (a1 - left), dst + a1, x1 - a1);
+        over_span(src + col, dst + col, x1 - col);
     }
     return {x0, y0, x1 - x0, y1 - y0};
 }
@@ -630,27 +634,32 @@ void draw_logo_above(cairo_t* cr, double w, double h, const Palette& p, GdkPixbu
     draw::text(cr, x, h / 2 + 16, draw::elide(cr, byline, w - x - 8));
 }
 
-namespace {
-
-// The device rectangle that holds every pixel of `s` that is not fully transparent.
-cairo_rectangle_int_t content_box(cairo_surface_t* s) {
-    cairo_surface_flush(s);
-    const unsigned char* data = cairo_image_surface_get_data(s);
-    const int stride = cairo_image_surface_get_stride(s);
-    const int width = cairo_image_surface_get_width(s), height = cairo_image_surface_get_height(s);
-    int x0 = width, y0 = height, x1 = 0, y1 = 0;
+OverLayer over_layer_of(cairo_surface_t* image) {
+    OverLayer out;
+    out.image = image;
+    cairo_surface_flush(image);
+    const unsigned char* data = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    const int width = cairo_image_surface_get_width(image);
+    const int height = cairo_image_surface_get_height(image);
+    if (!data) return out;
     for (int y = 0; y < height; ++y) {
+        out.row_start.push_back(out.spans.size());
         const auto* row = reinterpret_cast<const uint32_t*>(data + y * stride);
-        for (int x = 0; x < width; ++x)
-            if (row[x] >> 24)
-                x0 = std::min(x0, x), x1 = std::max(x1, x + 1), y0 = std::min(y0, y),
-                y1 = std::max(y1, y + 1);
+        for (int x = 0; x < width;) {
+            if (!(row[x] >> 24)) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < width && row[x] >> 24)
+                ++x;
+            out.spans.emplace_back(start, x);
+        }
     }
-    if (x1 <= x0 || y1 <= y0) return {0, 0, 0, 0};
-    return {x0, y0, x1 - x0, y1 - y0};
+    out.row_start.push_back(out.spans.size());
+    return out;
 }
-
-} // namespace
 
 LogoLayers::~LogoLayers() {
     invalidate();
@@ -660,8 +669,10 @@ void LogoLayers::invalidate() {
     for (cairo_surface_t* s : {m_logo_above, m_still, m_frame})
         if (s) cairo_surface_destroy(s);
     m_logo_above = m_still = m_frame = nullptr;
+    m_over = {};
     m_pulses_at.clear();
     m_logo_cache_w = m_logo_cache_h = m_logo_cache_scale = 0;
+    m_screen_partial = true;
 }
 
 namespace {
@@ -714,28 +725,62 @@ void LogoLayers::paint(cairo_t* cr, int w, int h, int scale, const Palette& p, G
             cairo_set_source_surface(c, m_still, 0, 0);
             cairo_paint(c);
         });
-        m_above_box = content_box(m_logo_above);
+        m_over = over_layer_of(m_logo_above);
         m_logo_cache_w = w, m_logo_cache_h = h, m_logo_cache_scale = scale;
         m_metrics = trace_metrics(w, h);
     }
-    // The frame is put together in memory, where compositing is cheap, and handed to the
-    // window in one piece. Only what the pulses change is touched: where they were is copied
-    // back from the still frame, and they go in beneath the upper layer where they are now.
     double x0 = 0, y0 = 0, x1 = w, y1 = h;
     cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
     const int left = std::clamp(static_cast<int>(std::floor(x0)), 0, w);
     const int top = std::clamp(static_cast<int>(std::floor(y0)), 0, h);
     const int right = std::clamp(static_cast<int>(std::ceil(x1)), left, w);
     const int bottom = std::clamp(static_cast<int>(std::ceil(y1)), top, h);
-    copy_rects(m_still, m_frame, m_pulses_at);
-    m_pulses_at.clear();
-    const cairo_rectangle_int_t area{left * scale, top * scale, (right - left) * scale,
-                                     (bottom - top) * scale};
-    const OverLayer over{m_logo_above, m_above_box};
-    paint_board_pulses(m_frame, w, h, phase, cpu_percent, m_metrics, m_stamps, &area, &over,
-                       &m_pulses_at);
+    m_screen_partial = left > 0 || top > 0 || right < w || bottom < h;
+    compose({left * scale, top * scale, (right - left) * scale, (bottom - top) * scale}, phase,
+            cpu_percent);
     cairo_set_source_surface(cr, m_frame, 0, 0);
     cairo_paint(cr);
+}
+
+bool LogoLayers::ready_for(int w, int h, int scale, const std::string& byline) const {
+    return m_logo_above && m_still && m_frame && m_logo_cache_w == w && m_logo_cache_h == h &&
+           m_logo_cache_scale == std::max(scale, 1) && m_byline == byline;
+}
+
+std::vector<cairo_rectangle_int_t> LogoLayers::next_frame(double phase, double cpu_percent) {
+    if (!m_frame) return {};
+    const int scale = m_logo_cache_scale;
+    const cairo_rectangle_int_t all{0, 0, m_logo_cache_w * scale, m_logo_cache_h * scale};
+    std::vector<cairo_rectangle_int_t> changed =
+        m_screen_partial ? std::vector<cairo_rectangle_int_t>{all} : m_pulses_at;
+    m_screen_partial = false;
+    compose(all, phase, cpu_percent);
+    cairo_surface_flush(m_frame);
+    // A pulse moves less than a pixel a frame at rest, so where it was and where it is nearly
+    // coincide: one rectangle holding both travels about half the pixels of two.
+    if (changed.size() == m_pulses_at.size()) {
+        for (size_t i = 0; i < changed.size(); ++i) {
+            cairo_rectangle_int_t& a = changed[i];
+            const cairo_rectangle_int_t& b = m_pulses_at[i];
+            const int x1 = std::max(a.x + a.width, b.x + b.width);
+            const int y1 = std::max(a.y + a.height, b.y + b.height);
+            a.x = std::min(a.x, b.x), a.y = std::min(a.y, b.y);
+            a.width = x1 - a.x, a.height = y1 - a.y;
+        }
+    } else {
+        changed.insert(changed.end(), m_pulses_at.begin(), m_pulses_at.end());
+    }
+    return changed;
+}
+
+// The frame is put together in memory, where compositing is cheap, and handed to the window
+// in one piece. Only what the pulses change is touched: where they were is copied back from
+// the still frame, and they go in beneath the upper layer where they are now.
+void LogoLayers::compose(const cairo_rectangle_int_t& area, double phase, double cpu_percent) {
+    copy_rects(m_still, m_frame, m_pulses_at);
+    m_pulses_at.clear();
+    paint_board_pulses(m_frame, m_logo_cache_w, m_logo_cache_h, phase, cpu_percent, m_metrics,
+                       m_stamps, &area, &m_over, &m_pulses_at);
 }
 
 } // namespace monitor

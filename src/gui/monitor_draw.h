@@ -74,12 +74,14 @@ double next_phase(double phase, double cpu_percent);
 
 void paint_board_static(cairo_t* cr, double w, double h, const Palette& p);
 
-// A layer that is drawn over the pulses: its ARGB32 image and the device rectangle outside which
-// it is transparent.
+// A layer that is drawn over the pulses: its ARGB32 image and, row by row, the device spans
+// [first, second) where it is not fully transparent. Elsewhere the pulses go in as they are.
 struct OverLayer {
     cairo_surface_t* image = nullptr;
-    cairo_rectangle_int_t box{};
+    std::vector<std::pair<int, int>> spans;
+    std::vector<size_t> row_start; // row y's spans are spans[row_start[y]] to spans[row_start[y+1]]
 };
+OverLayer over_layer_of(cairo_surface_t* image);
 
 // The pulse dots as small premultiplied pictures in one colour, at quarter-pixel offsets, and
 // blended into an image by hand: 280 dots 30 times a second cost a fraction of what as many
@@ -130,21 +132,35 @@ public:
     LogoLayers(const LogoLayers&) = delete;
     LogoLayers& operator=(const LogoLayers&) = delete;
 
-    // Draws one frame of a `w` × `h` panel at device `scale`.
+    // Draws one frame of a `w` × `h` panel at device `scale`, within the clip of `cr`.
     void paint(cairo_t* cr, int w, int h, int scale, const Palette& p, GdkPixbuf* icon,
                const std::string& byline, double phase, double cpu_percent);
+    // Whether the layers were made for this size, scale and byline, so paint_changes may run.
+    bool ready_for(int w, int h, int scale, const std::string& byline) const;
+    // Puts the next frame together and returns the device rectangles in which it differs
+    // from the last frame drawn: where the pulses were and where they are now.
+    std::vector<cairo_rectangle_int_t> next_frame(double phase, double cpu_percent);
+    // The frame last put together (device pixels, opaque), or null.
+    cairo_surface_t* frame() const { return m_frame; }
     void invalidate();
 
 private:
     cairo_surface_t* m_logo_above = nullptr;
-    cairo_surface_t* m_still = nullptr;  // the upper layer over the lower: a frame without pulses
-    cairo_surface_t* m_frame = nullptr;  // the frame being put together
-    cairo_rectangle_int_t m_above_box{}; // device pixels where the upper layer is not transparent
+    cairo_surface_t* m_still = nullptr; // the upper layer over the lower: a frame without pulses
+    cairo_surface_t* m_frame = nullptr; // the frame being put together
+    OverLayer m_over;                   // the upper layer, with where it is not transparent
     std::vector<cairo_rectangle_int_t> m_pulses_at; // where m_frame differs from m_still
-    std::string m_byline;                           // the text the upper layer was made with
+    // A frame drawn within part of the panel left pulses on the screen elsewhere that
+    // m_pulses_at no longer names: the next change then redraws everything.
+    bool m_screen_partial = true;
+    std::string m_byline; // the text the upper layer was made with
     int m_logo_cache_w = 0, m_logo_cache_h = 0, m_logo_cache_scale = 0;
     TraceMetrics m_metrics;
     PulseStamps m_stamps;
+
+    // Puts the pulses of `phase` into m_frame within `area` (device pixels) in place of the
+    // last ones.
+    void compose(const cairo_rectangle_int_t& area, double phase, double cpu_percent);
 };
 
 } // namespace monitor

@@ -115,7 +115,9 @@ TEST(MonitorAnimation, PulsesRunAlongTheTracesInTheLoadColour) {
 
 // Frame after frame, the logo panel is what painting the lower layer, the pulses and the
 // upper layer would give, though it only touches where the pulses run: no trail is left and
-// the pulses pass beneath the icon and the wordmark, not over them.
+// the pulses pass beneath the icon and the wordmark, not over them. That holds for a screen
+// that is only given the rectangles each frame changed, also after a frame was drawn within
+// part of the panel (an exposure).
 TEST(MonitorAnimation, FramesAreTheLayersComposedInOrder) {
     const int w = 258, h = 104;
     const Palette p = Palette::light();
@@ -139,24 +141,44 @@ TEST(MonitorAnimation, FramesAreTheLayersComposedInOrder) {
         if (pulses_on_top) monitor::paint_board_pulses(img->surface, w, h, phase, 30, m, stamps);
         return img;
     };
-    monitor::LogoLayers logo;
-    Canvas frame(w, h);
-    bool pulse_under_text = false;
-    for (double phase = 0.1; phase < 1.1; phase += 0.0625) {
-        logo.paint(frame.cr, w, h, 1, p, icon, byline, phase, 30);
-        const auto want = composed(phase, false), wrong = composed(phase, true);
-        int worst = 0;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const uint32_t got = frame.pixel(x, y), expected = want->pixel(x, y);
-                pulse_under_text |= expected != wrong->pixel(x, y);
-                for (int shift = 0; shift < 32; shift += 8)
-                    worst = std::max(worst, std::abs(static_cast<int>((got >> shift) & 0xFF) -
-                                                     static_cast<int>((expected >> shift) & 0xFF)));
+    for (const bool changes_only : {false, true}) {
+        monitor::LogoLayers logo;
+        Canvas screen(w, h);
+        bool pulse_under_text = false;
+        int step = 0;
+        for (double phase = 0.1; phase < 1.1; phase += 0.0625, ++step) {
+            const bool exposure = changes_only && step == 5;
+            if (!changes_only || step == 0 || exposure) {
+                cairo_save(screen.cr);
+                if (exposure) cairo_rectangle(screen.cr, 0, 0, w / 2.0, h), cairo_clip(screen.cr);
+                logo.paint(screen.cr, w, h, 1, p, icon, byline, phase, 30);
+                cairo_restore(screen.cr);
+                if (exposure) continue; // the rest of the panel still shows the last frame
+            } else {
+                ASSERT_TRUE(logo.ready_for(w, h, 1, byline));
+                for (const cairo_rectangle_int_t& r : logo.next_frame(phase, 30))
+                    cairo_rectangle(screen.cr, r.x, r.y, r.width, r.height);
+                cairo_clip(screen.cr);
+                cairo_set_source_surface(screen.cr, logo.frame(), 0, 0);
+                cairo_paint(screen.cr);
+                cairo_reset_clip(screen.cr);
             }
-        EXPECT_LE(worst, 2) << "phase " << phase;
+            const auto want = composed(phase, false), wrong = composed(phase, true);
+            int worst = 0;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const uint32_t got = screen.pixel(x, y), expected = want->pixel(x, y);
+                    pulse_under_text |= expected != wrong->pixel(x, y);
+                    for (int shift = 0; shift < 32; shift += 8)
+                        worst =
+                            std::max(worst, std::abs(static_cast<int>((got >> shift) & 0xFF) -
+                                                     static_cast<int>((expected >> shift) & 0xFF)));
+                }
+            EXPECT_LE(worst, 2) << "phase " << phase << (changes_only ? ", changes only" : "");
+        }
+        EXPECT_TRUE(pulse_under_text);
     }
-    EXPECT_TRUE(pulse_under_text);
+    EXPECT_FALSE(monitor::LogoLayers().ready_for(w, h, 1, byline));
     g_object_unref(icon);
 }
 
@@ -293,6 +315,36 @@ TEST_F(MonitorWindow, SitsAboveThePanesAndDescribesItsFigures) {
               "Package id 0: 52.5 °C now, highest in the last two minutes 52.5 °C");
     EXPECT_EQ(tooltip(a[3]), "Total: 15.5 GiB\nUsed: 7.75 GiB\nReserved by firmware and graphics: "
                              "512 MiB\nInstalled: 16.0 GiB");
+}
+
+// Under X11 the animation puts each frame straight on the logo's own window, without the
+// toolkit's drawing cycle: what the window shows is what the toolkit would draw for that frame.
+TEST_F(MonitorWindow, FramesReachTheLogosWindowDirectly) {
+    open();
+    GtkWidget* logo = areas().at(0);
+    GdkWindow* window = gtk_widget_get_window(logo);
+    ASSERT_TRUE(window && gdk_window_has_native(window));
+    ASSERT_TRUE(gui_support::wait_until([&] { return gdk_window_is_viewable(window); }));
+    gui_support::process_events(100);
+    for (int frame = 0; frame < 3; ++frame) // the main loop does not run in between
+        MonitorBar::on_animate(&bar());
+    const int w = gtk_widget_get_allocated_width(logo), h = gtk_widget_get_allocated_height(logo);
+    GdkPixbuf* shown = gdk_pixbuf_get_from_window(window, 0, 0, w, h);
+    ASSERT_NE(shown, nullptr);
+    Canvas want(w, h);
+    gtk_widget_draw(logo, want.cr);
+    const guchar* px = gdk_pixbuf_get_pixels(shown);
+    const int stride = gdk_pixbuf_get_rowstride(shown), step = gdk_pixbuf_get_n_channels(shown);
+    int differing = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const guchar* got = px + y * stride + x * step;
+            const uint32_t expected = want.pixel(x, y);
+            differing += got[0] != ((expected >> 16) & 0xFF) ||
+                         got[1] != ((expected >> 8) & 0xFF) || got[2] != (expected & 0xFF);
+        }
+    EXPECT_EQ(differing, 0);
+    g_object_unref(shown);
 }
 
 // A theme change repaints the logo from new layers, not the ones made for the old palette;
