@@ -253,6 +253,9 @@ def section_scaling(build, env, quick):
 
 def main():
     args = sys.argv[1:]
+    if '-h' in args or '--help' in args:
+        print(__doc__)
+        return
     quick = '--quick' in args
     runs = 15 if not quick else 5
     if '--runs' in args:
@@ -263,6 +266,11 @@ def main():
     build = args.pop(0) if args and args[0] not in all_sections else os.path.join(ROOT, 'build')
     build = os.path.abspath(build)
     sections = args or all_sections
+    unknown = [a for a in sections if a not in all_sections]
+    if unknown:
+        sys.exit(f'unknown section: {" ".join(unknown)} (sections: {" ".join(all_sections)})')
+    if not os.access(os.path.join(build, 'quarvel'), os.X_OK):
+        sys.exit(f'no program at {os.path.join(build, "quarvel")} (build the project first)')
     for tool in ('hyperfine', 'strace'):
         if not shutil.which(tool):
             sys.exit(f'{tool} is missing: bench/run_all.sh installs what the suite needs')
