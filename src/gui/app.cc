@@ -26,6 +26,9 @@
 
 namespace {
 
+// The tree's icons are squares of this many pixels (before the screen's scale).
+constexpr int tree_icon_size = 20;
+
 hw::Node* node_at(GtkTreeModel* model, GtkTreeIter* iter) {
     gpointer p = nullptr;
     gtk_tree_model_get(model, iter, TREE_NODE, &p, -1);
@@ -53,7 +56,7 @@ void set_icon_cell(GtkTreeViewColumn*, GtkCellRenderer* cell, GtkTreeModel* mode
                    GtkTreeIter* iter, gpointer tree_view) {
     const hw::Node* n = node_at(model, iter);
     const int scale = std::max(gtk_widget_get_scale_factor(GTK_WIDGET(tree_view)), 1);
-    GdkPixbuf* pixbuf = n ? tree_icons::icon(n->icon, 20 * scale) : nullptr;
+    GdkPixbuf* pixbuf = n ? tree_icons::icon(n->icon, tree_icon_size * scale) : nullptr;
     if (pixbuf && scale > 1) {
         cairo_surface_t* surface = gdk_cairo_surface_create_from_pixbuf(
             pixbuf, scale, gtk_widget_get_window(GTK_WIDGET(tree_view)));
@@ -185,6 +188,20 @@ App::Collected App::collect_timed(const std::function<std::unique_ptr<hw::Node>(
     return {std::move(root), (g_get_monotonic_time() - t0) / 1000.0};
 }
 
+// The first collection, then the icons of the rows the first frame shows (the root and its
+// children), also beside the toolkit's work: the first emoji loads its font, and each icon
+// is a picture decoded and scaled, some 10 ms in all.
+App::Collected App::collect_first(const std::function<std::unique_ptr<hw::Node>()>& collect,
+                                  int icon_size) {
+    Collected c = collect_timed(collect);
+    if (c.root) {
+        tree_icons::icon(c.root->icon, icon_size);
+        for (const auto& child : c.root->children)
+            tree_icons::icon(child->icon, icon_size);
+    }
+    return c;
+}
+
 void App::start() {
     SettingsStore::instance().load();
     apply_language(SettingsStore::instance().get().language);
@@ -195,7 +212,13 @@ void App::start() {
     // root learns, comes after); the toolkit, which only this thread may ask, describes the
     // monitors for it here.
     gui::hold_display_session();
-    m_first_collection = std::async(std::launch::async, &App::collect_timed, m_collect);
+    // The scale the window will most likely open at; another merely finds no icons ready.
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+    if (!monitor && display) monitor = gdk_display_get_monitor(display, 0);
+    const int scale = monitor ? std::max(gdk_monitor_get_scale_factor(monitor), 1) : 1;
+    m_first_collection =
+        std::async(std::launch::async, &App::collect_first, m_collect, tree_icon_size * scale);
     probe_system_theme_hint();
     apply_theme();
     watch_system_theme();

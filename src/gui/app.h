@@ -169,6 +169,8 @@ private:
     };
     std::future<Collected> m_first_collection;
     static Collected collect_timed(const std::function<std::unique_ptr<hw::Node>()>& collect);
+    static Collected collect_first(const std::function<std::unique_ptr<hw::Node>()>& collect,
+                                   int icon_size);
     hw::Node* m_selected = nullptr;
     std::string m_selected_id;
     std::string m_filter;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <mutex>
 #include <utility>
 
 namespace tree_icons {
@@ -107,6 +108,9 @@ GdkPixbuf* render(const std::string& text, int s) {
 
 GdkPixbuf* icon(const std::string& text, int size) {
     static std::map<std::pair<std::string, int>, GdkPixbuf*> cache;
+    // The window's first icons are drawn on the first collection's thread.
+    static std::mutex cache_mutex;
+    std::lock_guard<std::mutex> lock(cache_mutex);
     size = std::max(size, 1);
     auto key = std::make_pair(text, size);
     auto it = cache.find(key);

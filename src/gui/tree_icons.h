@@ -13,7 +13,8 @@ inline const std::string cpu_marker = "\x1C"
                                       "pu";
 
 // A square icon of `size` pixels for the node icon text. Rendered once per text and size and
-// kept for the life of the process; the cache owns it (add a reference to keep it).
+// kept for the life of the process; the cache owns it (add a reference to keep it). Any
+// thread may ask.
 GdkPixbuf* icon(const std::string& text, int size);
 
 } // namespace tree_icons

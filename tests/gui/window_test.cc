@@ -240,6 +240,21 @@ TEST_F(Window, RefreshKeepsTheSelectedIdAndAHiddenPlace) {
 // The first collection is made on a thread of its own while the window is being built. Only
 // the toolkit's thread may ask the toolkit, so that collection is told the monitors the
 // toolkit described there, as later collections are.
+// The first collection's thread draws the first rows' icons while the toolkit's thread may
+// already ask for them: each text and size still has one picture.
+TEST(TreeIcons, OnePicturePerTextAndSizeWhicheverThreadAsks) {
+    const std::vector<std::string> texts = {"🏢", "💾", "🎨", "🌐", tree_icons::cpu_marker, "🐧"};
+    std::vector<GdkPixbuf*> other(texts.size()), here(texts.size());
+    std::thread t([&] {
+        for (size_t i = 0; i < texts.size(); ++i)
+            other[i] = tree_icons::icon(texts[i], 23);
+    });
+    for (size_t i = texts.size(); i-- > 0;)
+        here[i] = tree_icons::icon(texts[i], 23);
+    t.join();
+    EXPECT_EQ(here, other);
+}
+
 TEST_F(Window, TheFirstCollectionRunsBesideTheBuildingAndSeesTheMonitors) {
     const std::thread::id toolkit = std::this_thread::get_id();
     std::vector<std::pair<bool, std::string>> seen; // on the toolkit's thread; the backend
