@@ -28,7 +28,9 @@ GtkWidget* new_area(int width, bool expand, GCallback draw, gpointer self) {
 
 MonitorBar::~MonitorBar() {
     if (m_animate_source) g_source_remove(m_animate_source);
-    if (m_box) g_signal_handlers_disconnect_by_data(m_box, this);
+    if (m_logo) release_logo_gc(m_logo);
+    for (GtkWidget* w : {m_box, m_logo, m_cpu, m_temp, m_ram})
+        if (w) g_signal_handlers_disconnect_by_data(w, this);
     if (m_logo_pixbuf) g_object_unref(m_logo_pixbuf);
 }
 
@@ -192,15 +194,18 @@ bool MonitorBar::paint_logo_now() {
 
 // The context belongs to the X window, which is about to go.
 void MonitorBar::on_logo_unrealized(GtkWidget* logo, gpointer self) {
-    auto* bar = static_cast<MonitorBar*>(self);
+    static_cast<MonitorBar*>(self)->release_logo_gc(logo);
+}
+
+void MonitorBar::release_logo_gc(GtkWidget* logo) {
 #ifdef GDK_WINDOWING_X11
     GdkWindow* window = gtk_widget_get_window(logo);
-    if (bar->m_logo_gc && window && GDK_IS_X11_WINDOW(window))
-        XFreeGC(GDK_WINDOW_XDISPLAY(window), static_cast<GC>(bar->m_logo_gc));
+    if (m_logo_gc && window && GDK_IS_X11_WINDOW(window))
+        XFreeGC(GDK_WINDOW_XDISPLAY(window), static_cast<GC>(m_logo_gc));
 #else
     (void)logo;
 #endif
-    bar->m_logo_gc = nullptr;
+    m_logo_gc = nullptr;
 }
 
 void MonitorBar::update_ram_tooltip() {

@@ -43,6 +43,7 @@ private:
     GdkPixbuf* logo_pixbuf();
     bool paint_logo_now();
     static void on_logo_unrealized(GtkWidget* logo, gpointer self);
+    void release_logo_gc(GtkWidget* logo);
 
     static gboolean draw_logo(GtkWidget* w, cairo_t* cr, gpointer self);
     // The CPU, temperature and memory panels draw from the figures alone.

@@ -539,7 +539,8 @@ cairo_rectangle_int_t PulseStamps::blend(cairo_surface_t* frame, int kind, doubl
     const size_t over_rows = has_over ? over_layer->row_start.size() - 1 : 0;
     for (int row = y0; row < y1; ++row) {
         auto* dst = reinterpret_cast<uint32_t*>(data + row * stride);
-        const uint32_t* src = st.pixels.data() + (row - top) * st.width - left;
+        // The stamp's pixel for column c is src[c - left].
+        const uint32_t* src = st.pixels.data() + (row - top) * st.width;
         int col = x0;
         if (static_cast<size_t>(row) < over_rows) {
             const auto* above = reinterpret_cast<const uint32_t*>(over_data + row * over_stride);
@@ -553,16 +554,16 @@ cairo_rectangle_int_t PulseStamps::blend(cairo_surface_t* frame, int kind, doubl
             });
             for (; it != last && it->first < x1; ++it) {
                 const int s0 = std::max(it->first, col), s1 = std::min(it->second, x1);
-                over_span(src + col, dst + col, s0 - col);
+                over_span(src + (col - left), dst + col, s0 - col);
                 for (int c = s0; c < s1; ++c) {
                     const uint32_t a = above[c];
                     if (a >= 0xFF000000u) continue; // the product icon hides what passes beneath it
-                    dst[c] = beneath(src[c], a, dst[c]);
+                    dst[c] = beneath(src[c - left], a, dst[c]);
                 }
                 col = s1;
             }
         }
-        over_span(src + col, dst + col, x1 - col);
+        over_span(src + (col - left), dst + col, x1 - col);
     }
     return {x0, y0, x1 - x0, y1 - y0};
 }
@@ -634,6 +635,9 @@ void draw_logo_above(cairo_t* cr, double w, double h, const Palette& p, GdkPixbu
     draw::text(cr, x, h / 2 + 16, draw::elide(cr, byline, w - x - 8));
 }
 
+namespace {
+
+// The layer `image` with the spans of each row where it is not fully transparent.
 OverLayer over_layer_of(cairo_surface_t* image) {
     OverLayer out;
     out.image = image;
@@ -660,6 +664,8 @@ OverLayer over_layer_of(cairo_surface_t* image) {
     out.row_start.push_back(out.spans.size());
     return out;
 }
+
+} // namespace
 
 LogoLayers::~LogoLayers() {
     invalidate();

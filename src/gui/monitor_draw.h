@@ -81,7 +81,6 @@ struct OverLayer {
     std::vector<std::pair<int, int>> spans;
     std::vector<size_t> row_start; // row y's spans are spans[row_start[y]] to spans[row_start[y+1]]
 };
-OverLayer over_layer_of(cairo_surface_t* image);
 
 // The pulse dots as small premultiplied pictures in one colour, at quarter-pixel offsets, and
 // blended into an image by hand: 280 dots 30 times a second cost a fraction of what as many
@@ -135,7 +134,7 @@ public:
     // Draws one frame of a `w` × `h` panel at device `scale`, within the clip of `cr`.
     void paint(cairo_t* cr, int w, int h, int scale, const Palette& p, GdkPixbuf* icon,
                const std::string& byline, double phase, double cpu_percent);
-    // Whether the layers were made for this size, scale and byline, so paint_changes may run.
+    // Whether the layers were made for this size, scale and byline, so next_frame may serve.
     bool ready_for(int w, int h, int scale, const std::string& byline) const;
     // Puts the next frame together and returns the device rectangles in which it differs
     // from the last frame drawn: where the pulses were and where they are now.
