@@ -1,7 +1,8 @@
 // What the monitor bar costs on the main thread: one sample (reading /proc/stat, /proc/meminfo
 // and the temperature, and turning them into figures), one animation frame of the logo panel
-// (drawn as in the window, on an image surface of the panel's size), and the once-a-second
-// redraw of the other three panels. Uses this machine's files, or a capture's under
+// (drawn as in the window, on an image surface of the panel's size, whole and as the changed
+// rectangles the window sends its X window), and the once-a-second redraw of the other three
+// panels. Uses this machine's files, or a capture's under
 // QUARVEL_SYSROOT (e.g. tests/fixtures/cpu-x86-256cpus).
 //
 // usage: build/bench_gui_monitor [RUNS]   (default 2000; targets: a sample under 0.5 ms, a
@@ -70,6 +71,15 @@ int main(int argc, char** argv) {
         layers.paint(cr, 258, 104, 1, p, nullptr, "Your hardware at a glance", phase, f.cpu.total);
         cairo_surface_flush(logo);
     });
+    // What the window does 30 times a second under X11: only the pulses' old and new places.
+    size_t changed_pixels = 0;
+    measure("next logo frame, changed rectangles only", runs, [&](int) {
+        phase = monitor::next_phase(phase, f.cpu.total);
+        for (const cairo_rectangle_int_t& r : layers.next_frame(phase, f.cpu.total))
+            changed_pixels += static_cast<size_t>(r.width) * static_cast<size_t>(r.height);
+    });
+    std::printf("  %zu pixels changed per frame on average\n",
+                changed_pixels / static_cast<size_t>(runs));
     measure("logo frame with new layers (theme change)", std::max(10, runs / 20), [&](int) {
         layers.invalidate();
         layers.paint(cr, 258, 104, 1, p, nullptr, "Your hardware at a glance", phase, f.cpu.total);
