@@ -29,6 +29,15 @@ namespace {
 // The tree's icons are squares of this many pixels (before the screen's scale).
 constexpr int tree_icon_size = 20;
 
+// The scale the window will most likely open at, for what is drawn before it exists; at
+// another, those pictures are merely drawn again.
+int likely_scale() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+    if (!monitor && display) monitor = gdk_display_get_monitor(display, 0);
+    return monitor ? std::max(gdk_monitor_get_scale_factor(monitor), 1) : 1;
+}
+
 hw::Node* node_at(GtkTreeModel* model, GtkTreeIter* iter) {
     gpointer p = nullptr;
     gtk_tree_model_get(model, iter, TREE_NODE, &p, -1);
@@ -212,17 +221,14 @@ void App::start() {
     // root learns, comes after); the toolkit, which only this thread may ask, describes the
     // monitors for it here.
     gui::hold_display_session();
-    // The scale the window will most likely open at; another merely finds no icons ready.
-    GdkDisplay* display = gdk_display_get_default();
-    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
-    if (!monitor && display) monitor = gdk_display_get_monitor(display, 0);
-    const int scale = monitor ? std::max(gdk_monitor_get_scale_factor(monitor), 1) : 1;
+    const int scale = likely_scale();
     m_first_collection =
         std::async(std::launch::async, &App::collect_first, m_collect, tree_icon_size * scale);
     probe_system_theme_hint();
     apply_theme();
     watch_system_theme();
     build_window();
+    m_monitor.prepare_logo(scale);
     refresh();
     m_monitor.sample();
     apply_geometry();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
@@ -16,9 +17,13 @@
 
 namespace {
 
+// The bar's height and the logo panel's width, which neither grows.
+constexpr int bar_height = 104;
+constexpr int logo_width = 258;
+
 GtkWidget* new_area(int width, bool expand, GCallback draw, gpointer self) {
     GtkWidget* area = gtk_drawing_area_new();
-    gtk_widget_set_size_request(area, width, 104);
+    gtk_widget_set_size_request(area, width, bar_height);
     gtk_widget_set_hexpand(area, expand);
     g_signal_connect(area, "draw", draw, self);
     return area;
@@ -27,6 +32,7 @@ GtkWidget* new_area(int width, bool expand, GCallback draw, gpointer self) {
 } // namespace
 
 MonitorBar::~MonitorBar() {
+    adopt_prepared_logo();
     if (m_animate_source) g_source_remove(m_animate_source);
     if (m_logo) release_logo_gc(m_logo);
     for (GtkWidget* w : {m_box, m_logo, m_cpu, m_temp, m_ram})
@@ -43,7 +49,7 @@ GtkWidget* MonitorBar::build(const Palette& p) {
     gtk_widget_set_margin_end(m_box, 6);
     gtk_widget_set_margin_top(m_box, 4);
     gtk_widget_set_margin_bottom(m_box, 4);
-    m_logo = new_area(258, false, G_CALLBACK(draw_logo), this);
+    m_logo = new_area(logo_width, false, G_CALLBACK(draw_logo), this);
     m_cpu = new_area(240, true, G_CALLBACK(draw_panel<monitor::draw_cpu>), this);
     m_temp = new_area(132, false, G_CALLBACK(draw_panel<monitor::draw_temp>), this);
     m_ram = new_area(96, false, G_CALLBACK(draw_panel<monitor::draw_ram>), this);
@@ -76,6 +82,38 @@ void MonitorBar::on_box_destroyed(GtkWidget*, gpointer self) {
     bar->m_box = bar->m_logo = bar->m_cpu = bar->m_temp = bar->m_ram = nullptr;
 }
 
+void MonitorBar::prepare_logo(int scale) {
+    if (m_prepared_logo.valid()) return;
+    m_prepared_logo = std::async(std::launch::async, [palette = m_palette,
+                                                      byline = std::string(tr("monitor.byline")),
+                                                      scale, generation = m_palette_generation] {
+        PreparedLogo out;
+        out.palette_generation = generation;
+        const images::Png png = images::app_icon();
+        out.icon = images::pixbuf_from_png(png.data, png.size);
+        out.layers = std::make_unique<monitor::LogoLayers>();
+        // Drawing a frame within one pixel makes the layers and little else.
+        cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+        cairo_t* cr = cairo_create(scratch);
+        out.layers->paint(cr, logo_width, bar_height, scale, palette, out.icon, byline, 0, 0);
+        cairo_destroy(cr);
+        cairo_surface_destroy(scratch);
+        return out;
+    });
+}
+
+void MonitorBar::adopt_prepared_logo() {
+    if (!m_prepared_logo.valid()) return;
+    PreparedLogo prepared = m_prepared_logo.get();
+    if (!m_logo_pixbuf_tried) {
+        m_logo_pixbuf_tried = true;
+        m_logo_pixbuf = std::exchange(prepared.icon, nullptr);
+    }
+    if (prepared.icon) g_object_unref(prepared.icon);
+    if (prepared.palette_generation == m_palette_generation)
+        m_logo_layers = std::move(prepared.layers);
+}
+
 void MonitorBar::set_palette(const Palette& p) {
     m_palette = p;
     invalidate_logo_cache();
@@ -83,7 +121,8 @@ void MonitorBar::set_palette(const Palette& p) {
 }
 
 void MonitorBar::invalidate_logo_cache() {
-    m_logo_layers.invalidate();
+    ++m_palette_generation; // layers still being made ahead are made with the old one
+    m_logo_layers->invalidate();
 }
 
 // ---- Sampling -------------------------------------------------------------------------------
@@ -176,14 +215,15 @@ bool MonitorBar::paint_logo_now() {
     GdkVisual* visual = gdk_window_get_visual(window);
     const int depth = gdk_visual_get_depth(visual);
     if (!takes_argb32(GDK_VISUAL_XVISUAL(visual), depth)) return false;
+    adopt_prepared_logo();
     const int w = gtk_widget_get_allocated_width(m_logo),
               h = gtk_widget_get_allocated_height(m_logo);
-    if (!m_logo_layers.ready_for(w, h, gtk_widget_get_scale_factor(m_logo), tr("monitor.byline")))
+    if (!m_logo_layers->ready_for(w, h, gtk_widget_get_scale_factor(m_logo), tr("monitor.byline")))
         return false;
     Display* display = GDK_WINDOW_XDISPLAY(window);
     if (!m_logo_gc) m_logo_gc = XCreateGC(display, GDK_WINDOW_XID(window), 0, nullptr);
     put_rects(display, GDK_WINDOW_XID(window), static_cast<GC>(m_logo_gc), depth,
-              m_logo_layers.frame(), m_logo_layers.next_frame(m_phase, m_figures.cpu.total));
+              m_logo_layers->frame(), m_logo_layers->next_frame(m_phase, m_figures.cpu.total));
     // No flush: the toolkit's event source asks the connection for events (which sends what
     // waits) before the main loop sleeps again.
     return true;
@@ -270,10 +310,11 @@ GdkPixbuf* MonitorBar::logo_pixbuf() {
 
 gboolean MonitorBar::draw_logo(GtkWidget* w, cairo_t* cr, gpointer self) {
     auto* bar = static_cast<MonitorBar*>(self);
-    bar->m_logo_layers.paint(cr, gtk_widget_get_allocated_width(w),
-                             gtk_widget_get_allocated_height(w), gtk_widget_get_scale_factor(w),
-                             bar->m_palette, bar->logo_pixbuf(), tr("monitor.byline"), bar->m_phase,
-                             bar->m_figures.cpu.total);
+    bar->adopt_prepared_logo();
+    bar->m_logo_layers->paint(cr, gtk_widget_get_allocated_width(w),
+                              gtk_widget_get_allocated_height(w), gtk_widget_get_scale_factor(w),
+                              bar->m_palette, bar->logo_pixbuf(), tr("monitor.byline"),
+                              bar->m_phase, bar->m_figures.cpu.total);
     return FALSE;
 }
 

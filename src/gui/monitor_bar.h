@@ -8,6 +8,8 @@
 
 #include <gtk/gtk.h>
 
+#include <future>
+#include <memory>
 #include <string>
 
 class MonitorBar {
@@ -22,6 +24,9 @@ public:
     // collection is done (the tooltip reads what that collection may learn as root) and
     // installs on_tick.
     GtkWidget* build(const Palette& p);
+    // Makes the logo's layers for `scale` on another thread, from the palette and language
+    // now in use, so the first frame finds them ready; a later palette discards them.
+    void prepare_logo(int scale);
     void set_palette(const Palette& p);
     void invalidate_logo_cache();
     // Reads the files once and refreshes the tooltip and the accessible descriptions.
@@ -53,7 +58,15 @@ private:
     static void on_box_destroyed(GtkWidget* w, gpointer self);
     static void on_logo_realized(GtkWidget* logo, gpointer);
 
-    monitor::LogoLayers m_logo_layers;
+    std::unique_ptr<monitor::LogoLayers> m_logo_layers = std::make_unique<monitor::LogoLayers>();
+    struct PreparedLogo {
+        std::unique_ptr<monitor::LogoLayers> layers;
+        GdkPixbuf* icon = nullptr; // owned
+        unsigned palette_generation = 0;
+    };
+    std::future<PreparedLogo> m_prepared_logo;
+    unsigned m_palette_generation = 0;
+    void adopt_prepared_logo();
     // A graphics context for the logo's own X window, while it is realized (X11 only).
     void* m_logo_gc = nullptr;
     GtkWidget* m_box = nullptr;

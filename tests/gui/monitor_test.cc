@@ -347,8 +347,8 @@ TEST_F(MonitorWindow, FramesReachTheLogosWindowDirectly) {
     g_object_unref(shown);
 }
 
-// A theme change repaints the logo from new layers, not the ones made for the old palette;
-// a change of language brings the byline in the new language.
+// A theme change repaints the logo from new layers, not the ones made (or being made ahead) for
+// the old palette; a change of language brings the byline in the new language.
 TEST_F(MonitorWindow, FollowsTheThemeAndTheLanguage) {
     App& app = open();
     GtkWidget* logo = areas().at(0);
@@ -363,6 +363,8 @@ TEST_F(MonitorWindow, FollowsTheThemeAndTheLanguage) {
         return img.pixel(20, 3);
     };
     const uint32_t light = draw();
+    // Layers being made ahead for the light palette must not serve the dark one.
+    bar().prepare_logo(gtk_widget_get_scale_factor(logo));
     SettingsStore::instance().mutable_get().theme = "dark";
     app.apply_theme();
     const uint32_t dark = draw();
