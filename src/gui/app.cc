@@ -988,8 +988,7 @@ void App::apply_language(const std::string& code) {
 }
 
 GdkPixbuf* App::app_icon(int size) {
-    images::Png png = images::app_icon();
-    GdkPixbuf* icon = images::pixbuf_from_png(png.data, png.size);
+    GdkPixbuf* icon = images::app_icon_pixbuf();
     if (!icon || size < 1) return icon;
     GdkPixbuf* scaled = gdk_pixbuf_scale_simple(icon, size, size, GDK_INTERP_BILINEAR);
     g_object_unref(icon);

@@ -66,10 +66,6 @@ std::optional<hw::DisplaySession> gtk_display_session() {
     return session;
 }
 
-} // namespace
-
-namespace {
-
 std::optional<hw::DisplaySession> g_held_session;
 
 std::optional<hw::DisplaySession> held_session() {

@@ -32,4 +32,9 @@ GdkPixbuf* pixbuf_from_png(const unsigned char* bytes, size_t length) {
     return out;
 }
 
+GdkPixbuf* app_icon_pixbuf() {
+    const Png png = app_icon();
+    return pixbuf_from_png(png.data, png.size);
+}
+
 } // namespace images

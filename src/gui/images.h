@@ -18,5 +18,7 @@ Png disks_preview(bool dark);   // 336×130
 
 // A new pixbuf decoded from PNG bytes, or null when they do not decode.
 GdkPixbuf* pixbuf_from_png(const unsigned char* bytes, size_t length);
+// The application icon decoded (a new reference), or null. Any thread may ask.
+GdkPixbuf* app_icon_pixbuf();
 
 } // namespace images

@@ -89,8 +89,7 @@ void MonitorBar::prepare_logo(int scale) {
                                                       scale, generation = m_palette_generation] {
         PreparedLogo out;
         out.palette_generation = generation;
-        const images::Png png = images::app_icon();
-        out.icon = images::pixbuf_from_png(png.data, png.size);
+        out.icon = images::app_icon_pixbuf();
         out.layers = std::make_unique<monitor::LogoLayers>();
         // Drawing a frame within one pixel makes the layers and little else.
         cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
@@ -302,8 +301,7 @@ void MonitorBar::update_descriptions() {
 GdkPixbuf* MonitorBar::logo_pixbuf() {
     if (!m_logo_pixbuf_tried) {
         m_logo_pixbuf_tried = true;
-        const images::Png png = images::app_icon();
-        m_logo_pixbuf = images::pixbuf_from_png(png.data, png.size);
+        m_logo_pixbuf = images::app_icon_pixbuf();
     }
     return m_logo_pixbuf;
 }

@@ -753,20 +753,23 @@ bool LogoLayers::ready_for(int w, int h, int scale, const std::string& byline) c
            m_logo_cache_scale == std::max(scale, 1) && m_byline == byline;
 }
 
-std::vector<cairo_rectangle_int_t> LogoLayers::next_frame(double phase, double cpu_percent) {
-    if (!m_frame) return {};
+const std::vector<cairo_rectangle_int_t>& LogoLayers::next_frame(double phase, double cpu_percent) {
+    m_changed.clear();
+    if (!m_frame) return m_changed;
     const int scale = m_logo_cache_scale;
     const cairo_rectangle_int_t all{0, 0, m_logo_cache_w * scale, m_logo_cache_h * scale};
-    std::vector<cairo_rectangle_int_t> changed =
-        m_screen_partial ? std::vector<cairo_rectangle_int_t>{all} : m_pulses_at;
+    if (m_screen_partial)
+        m_changed.push_back(all);
+    else
+        m_changed.assign(m_pulses_at.begin(), m_pulses_at.end());
     m_screen_partial = false;
     compose(all, phase, cpu_percent);
     cairo_surface_flush(m_frame);
     // A pulse moves less than a pixel a frame at rest, so where it was and where it is nearly
     // coincide: one rectangle holding both travels about half the pixels of two.
-    if (changed.size() == m_pulses_at.size()) {
-        for (size_t i = 0; i < changed.size(); ++i) {
-            cairo_rectangle_int_t& a = changed[i];
+    if (m_changed.size() == m_pulses_at.size()) {
+        for (size_t i = 0; i < m_changed.size(); ++i) {
+            cairo_rectangle_int_t& a = m_changed[i];
             const cairo_rectangle_int_t& b = m_pulses_at[i];
             const int x1 = std::max(a.x + a.width, b.x + b.width);
             const int y1 = std::max(a.y + a.height, b.y + b.height);
@@ -774,9 +777,9 @@ std::vector<cairo_rectangle_int_t> LogoLayers::next_frame(double phase, double c
             a.width = x1 - a.x, a.height = y1 - a.y;
         }
     } else {
-        changed.insert(changed.end(), m_pulses_at.begin(), m_pulses_at.end());
+        m_changed.insert(m_changed.end(), m_pulses_at.begin(), m_pulses_at.end());
     }
-    return changed;
+    return m_changed;
 }
 
 // The frame is put together in memory, where compositing is cheap, and handed to the window

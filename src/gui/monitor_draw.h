@@ -138,7 +138,8 @@ public:
     bool ready_for(int w, int h, int scale, const std::string& byline) const;
     // Puts the next frame together and returns the device rectangles in which it differs
     // from the last frame drawn: where the pulses were and where they are now.
-    std::vector<cairo_rectangle_int_t> next_frame(double phase, double cpu_percent);
+    // The rectangles stay valid until the next call.
+    const std::vector<cairo_rectangle_int_t>& next_frame(double phase, double cpu_percent);
     // The frame last put together (device pixels, opaque), or null.
     cairo_surface_t* frame() const { return m_frame; }
     void invalidate();
@@ -149,6 +150,7 @@ private:
     cairo_surface_t* m_frame = nullptr; // the frame being put together
     OverLayer m_over;                   // the upper layer, with where it is not transparent
     std::vector<cairo_rectangle_int_t> m_pulses_at; // where m_frame differs from m_still
+    std::vector<cairo_rectangle_int_t> m_changed;   // what next_frame returned
     // A frame drawn within part of the panel left pulses on the screen elsewhere that
     // m_pulses_at no longer names: the next change then redraws everything.
     bool m_screen_partial = true;
