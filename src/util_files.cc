@@ -42,6 +42,7 @@ struct ReadScope::State {
         std::string path;
         int fd = -1;
         bool missing = false; // no such directory: none of its files need be looked for
+        bool sealed = false;  // only this user or the superuser may change what it holds
         uint64_t used = 0;
     };
     static constexpr size_t kept = 16;
@@ -341,6 +342,16 @@ int open_dir(const ReadScope::State& s, const std::string& dir) {
     return locate(s.root, dir, true, true);
 }
 
+// Whether nobody but this user and the superuser can put another object in place of an entry
+// of the directory: then what a look at an entry saw is what an open of it meets, and the
+// open need not go through an O_PATH descriptor. Group or other write permission (an ACL
+// granting it shows in the group bits) or another owner leaves the two-step open.
+bool sealed_dir(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) &&
+           (st.st_uid == ::geteuid() || st.st_uid == 0) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 // The kept entry of the directory `dir`, opened on the first visit: a directory read from once
 // costs one look more, one read from several times a walk less for each file after the first.
 const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
@@ -357,6 +368,7 @@ const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
     oldest->path = std::string(dir);
     oldest->fd = open_dir(s, oldest->path); // -1 is kept too: no second try
     oldest->missing = oldest->fd < 0 && errno == ENOENT;
+    oldest->sealed = !s.root.empty() && oldest->fd >= 0 && sealed_dir(oldest->fd);
     oldest->used = s.clock;
     return *oldest;
 }
@@ -439,6 +451,17 @@ int open_in_kept_dir(const std::string& path, int flags) {
     if (missing) return -1;
     if (!d) return take_full_path;
     if (s->root.empty()) return ::openat(d->fd, name.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
+    if (d->sealed) {
+        struct stat st;
+        if (::fstatat(d->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+        if (S_ISLNK(st.st_mode)) return take_full_path;
+        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            errno = ENXIO;
+            return -1;
+        }
+        return ::openat(d->fd, name.c_str(),
+                        flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    }
     // The entry itself, no link followed; a link is resolved inside the sysroot the usual way.
     int pfd = ::openat(d->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (pfd < 0) return -1;

@@ -91,18 +91,23 @@ TEST(Readers, OddFilesNeitherHangNorFault) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ScopedEnv root("QUARVEL_SYSROOT", dir.path());
-    plainly_and_in_a_scope([&] {
-        EXPECT_EQ(read_file("/sys/pad"), "abc");
-        EXPECT_EQ(read_file_raw("/sys/dir"), "");
-        EXPECT_EQ(read_file("/sys/fifo"), "");
-        EXPECT_TRUE(read_lines("/sys/fifo").empty());
-        // The link re-roots into the capture, where there is no /dev/zero.
-        EXPECT_EQ(read_file_raw("/sys/zero"), "");
-        EXPECT_EQ(resolve_path("/sys/a/x").substr(0, 5), "/sys/"); // a loop ends, inside
-        if (made_device) {
-            EXPECT_EQ(read_file_raw("/sys/device").size(), 0u);
-        }
-    });
+    // A directory others may write to is opened from in two steps, one only its owner may
+    // change with a look and an open.
+    for (mode_t mode : {0777, 0755}) {
+        ASSERT_EQ(::chmod((dir.path() + "/sys").c_str(), mode), 0);
+        plainly_and_in_a_scope([&] {
+            EXPECT_EQ(read_file("/sys/pad"), "abc");
+            EXPECT_EQ(read_file_raw("/sys/dir"), "");
+            EXPECT_EQ(read_file("/sys/fifo"), "");
+            EXPECT_TRUE(read_lines("/sys/fifo").empty());
+            // The link re-roots into the capture, where there is no /dev/zero.
+            EXPECT_EQ(read_file_raw("/sys/zero"), "");
+            EXPECT_EQ(resolve_path("/sys/a/x").substr(0, 5), "/sys/"); // a loop ends, inside
+            if (made_device) {
+                EXPECT_EQ(read_file_raw("/sys/device").size(), 0u);
+            }
+        });
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(fifo_opened);
     int release = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
