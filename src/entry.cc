@@ -66,6 +66,19 @@ const char* output_path(int argc, char** argv) {
     return nullptr;
 }
 
+// The reason of a failure (strerror) in the user's language, and in UTF-8 like every other text
+// of the program (not transliterated to the C locale's ASCII). The locale's messages are taken
+// up on the first failure shown: a run that fails nowhere never loads them.
+std::string reason(int err) {
+    static const bool ready = [] {
+        std::setlocale(LC_MESSAGES, "");
+        bind_textdomain_codeset("libc", "UTF-8");
+        return true;
+    }();
+    (void)ready;
+    return std::strerror(err);
+}
+
 void print_error(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
 }
@@ -133,29 +146,25 @@ int run_report_mode(int argc, char** argv) {
     if (const char* path = output_path(argc, argv)) {
         // Run as root, the report holds serial numbers that only root may read.
         if (!util::replace_file(path, text, ::geteuid() == 0 ? 0600 : 0666)) {
-            print_error(I18n::trf("cli.write_failed", path, std::strerror(errno)));
+            print_error(I18n::trf("cli.write_failed", path, reason(errno).c_str()));
             return 1;
         }
         std::printf("%s\n", I18n::trf("cli.report_written", path).c_str());
         return 0;
     }
     if (!util::write_all(STDOUT_FILENO, text)) {
-        print_error(I18n::trf("cli.write_failed", "stdout", std::strerror(errno)));
+        print_error(I18n::trf("cli.write_failed", "stdout", reason(errno).c_str()));
         return 1;
     }
     return 0;
 }
 
 int run(int argc, char** argv) {
-    // The reasons of failures (strerror) in the user's language, and in UTF-8 like every
-    // other text of the program (not transliterated to the C locale's ASCII).
-    std::setlocale(LC_MESSAGES, "");
-    bind_textdomain_codeset("libc", "UTF-8");
     Mode mode = find_mode(argc, argv);
     // A sysroot that cannot be read would give an empty machine that looks real.
     if (mode != Mode::version && mode != Mode::help)
         if (int err = util::sysroot_error()) {
-            print_error(I18n::trf("cli.bad_sysroot", util::sysroot().c_str(), std::strerror(err)));
+            print_error(I18n::trf("cli.bad_sysroot", util::sysroot().c_str(), reason(err).c_str()));
             return 1;
         }
     switch (mode) {
@@ -173,6 +182,7 @@ int run(int argc, char** argv) {
     case Mode::window:
         break;
     }
+    reason(0); // the window shows reasons of failures too
     return window_module::run_window(argc, argv);
 }
 

@@ -347,9 +347,10 @@ int open_dir(const ReadScope::State& s, const std::string& dir) {
 // open need not go through an O_PATH descriptor. Group or other write permission (an ACL
 // granting it shows in the group bits) or another owner leaves the two-step open.
 bool sealed_dir(int fd) {
+    static const uid_t self = ::geteuid(); // the program never changes who it runs as
     struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) &&
-           (st.st_uid == ::geteuid() || st.st_uid == 0) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && (st.st_uid == self || st.st_uid == 0) &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 // The kept entry of the directory `dir`, opened on the first visit: a directory read from once
