@@ -43,6 +43,7 @@ struct ReadScope::State {
         int fd = -1;
         bool missing = false; // no such directory: none of its files need be looked for
         bool sealed = false;  // only this user or the superuser may change what it holds
+        bool pending = false; // visited once, not opened yet
         uint64_t used = 0;
     };
     static constexpr size_t kept = 16;
@@ -353,24 +354,36 @@ bool sealed_dir(int fd) {
            (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// The kept entry of the directory `dir`, opened on the first visit: a directory read from once
-// costs one look more, one read from several times a walk less for each file after the first.
+void open_kept(const ReadScope::State& s, KeptDir& d) {
+    d.pending = false;
+    d.fd = open_dir(s, d.path); // -1 is kept too: no second try
+    d.missing = d.fd < 0 && errno == ENOENT;
+    d.sealed = !s.root.empty() && d.fd >= 0 && sealed_dir(d.fd);
+}
+
+// The kept entry of the directory `dir`. Over a capture it is opened on the first visit: its
+// files are opened in several steps, which through the directory are cheap ones. On the live
+// system a file is opened by its whole path until its directory is visited again: a third of
+// the directories are read from once, and for those a descriptor of the directory was one
+// open and one close more.
 const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
     ++s.clock;
     KeptDir* oldest = &s.dirs[0];
     for (auto& d : s.dirs) {
         if (d.used > 0 && d.path == dir) {
             d.used = s.clock;
+            if (d.pending) open_kept(s, d);
             return d;
         }
         if (d.used < oldest->used) oldest = &d;
     }
     if (oldest->fd >= 0) ::close(oldest->fd);
     oldest->path = std::string(dir);
-    oldest->fd = open_dir(s, oldest->path); // -1 is kept too: no second try
-    oldest->missing = oldest->fd < 0 && errno == ENOENT;
-    oldest->sealed = !s.root.empty() && oldest->fd >= 0 && sealed_dir(oldest->fd);
     oldest->used = s.clock;
+    oldest->fd = -1;
+    oldest->missing = oldest->sealed = false;
+    oldest->pending = s.root.empty();
+    if (!oldest->pending) open_kept(s, *oldest);
     return *oldest;
 }
 
