@@ -51,6 +51,9 @@ struct ReadScope::State {
     uint64_t clock = 0;
     std::unordered_map<std::string, std::string> links;  // path -> link target, "" for none
     std::unordered_map<std::string, std::string> shared; // path -> what read_shared read
+    // path -> the text of a small file read to tell a stored link from a file (over a
+    // sysroot): reading the file itself then takes nothing more.
+    std::unordered_map<std::string, std::string> looked_into;
 
     ~State() {
         for (auto& d : dirs)
@@ -664,8 +667,10 @@ std::string find_link_target(const std::string& path, bool& not_dir) {
             int fd = reopen(pfd, O_RDONLY);
             if (fd >= 0) {
                 bool cut = false;
-                target = as_stored_link(read_fd(fd, 4096, cut));
+                std::string text = read_fd(fd, 4096, cut);
                 ::close(fd);
+                target = as_stored_link(text);
+                if (s && target.empty() && !cut) s->looked_into.emplace(path, std::move(text));
             }
         }
     }
@@ -746,7 +751,16 @@ std::string read_opened(const std::string& path, int fd, size_t max_bytes) {
     return out;
 }
 
+// The text of `path` when this scope already read it whole to see whether it is a link.
+const std::string* looked_into(const std::string& path, size_t max_bytes) {
+    const ReadScope::State* s = scope_state();
+    if (!s || s->looked_into.empty()) return nullptr;
+    auto it = s->looked_into.find(path);
+    return it != s->looked_into.end() && it->second.size() < max_bytes ? &it->second : nullptr;
+}
+
 std::string read_whole(const std::string& path, size_t max_bytes) {
+    if (const std::string* known = looked_into(path, max_bytes)) return *known;
     int fd = open_read(path);
     if (fd >= 0) return read_opened(path, fd, max_bytes);
     if (errno != ENOTDIR) return {};
@@ -783,6 +797,10 @@ constexpr size_t map_at_least = 256u << 10;
 Filled read_into_memory(const std::string& path, size_t max_bytes,
                         std::optional<std::string>& small) {
     Filled out;
+    if (const std::string* known = looked_into(path, max_bytes)) {
+        small = *known;
+        return out;
+    }
     int fd = open_read(path);
     if (fd < 0) return out;
     struct stat st {};
