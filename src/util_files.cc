@@ -419,8 +419,11 @@ std::string resolved_by_kernel(const std::string& path) {
     if (base.empty() || base[0] != '/') return {};
     if (base == "/") base.clear();
     std::string name;
-    if (const KeptDir* kept = kept_entry(path); kept && kept->fd >= 0) {
-        name = name_of(kept->fd); // opened the same way, by a read from it
+    if (ReadScope::State* s = scope_state()) {
+        // Kept, as a read from it would open it: a device's directory is resolved to be read.
+        const KeptDir& kept = kept_dir(*s, path);
+        if (kept.fd < 0) return {};
+        name = name_of(kept.fd);
     } else {
         int fd = locate(root, path, true, true);
         if (fd < 0) return {};
