@@ -6,10 +6,11 @@
  * bench/suite.py makes LIST from an strace of the report, so the floor is the cost of the
  * very files the report read. With -v the number of files and bytes go to standard error.
  * With -g each file is opened the guarded way the report opens the files of a capture: only a
- * regular file or a directory is opened, and nothing that follows a link. In a directory only
- * its owner (this user or the superuser) may change, that is a look at the entry and an open;
- * elsewhere a descriptor of the path that opens nothing, a look at what it is, and an open of
- * that very object. */
+ * regular file or a directory is opened, and nothing that follows a link. A directory only
+ * its owner (this user or the superuser) may change is listed once, and a file in it opened
+ * when the listing shows a regular file or a directory; elsewhere each file takes a
+ * descriptor of the path that opens nothing, a look at what it is, and an open of that very
+ * object. */
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <errno.h>
@@ -19,26 +20,49 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-/* Whether the directory of `path` is sealed, asked once per directory as the report does. */
-static int sealed_parent(const char* path) {
-    static char last[8192];
-    static int last_sealed = 0;
+/* The directory of the last file, as the report keeps it: whether it is sealed and, if so,
+ * its listing (d_type of each name), made once per directory. */
+static char last_dir[8192];
+static int last_sealed = 0;
+static char listing[1 << 16];
+static long listing_size = 0;
+
+static void enter_dir(const char* path) {
     const char* slash = strrchr(path, '/');
     size_t len = slash ? (size_t)(slash - path) : 0;
-    if (len < sizeof last && strncmp(last, path, len) == 0 && last[len] == 0) return last_sealed;
-    memcpy(last, path, len < sizeof last ? len : 0);
-    last[len < sizeof last ? len : 0] = 0;
+    if (len >= sizeof last_dir) len = 0;
+    if (strncmp(last_dir, path, len) == 0 && last_dir[len] == 0) return;
+    memcpy(last_dir, path, len);
+    last_dir[len] = 0;
     struct stat st;
-    last_sealed = len > 0 && len < sizeof last && stat(last, &st) == 0 &&
+    last_sealed = len > 0 && stat(last_dir, &st) == 0 &&
                   (st.st_uid == geteuid() || st.st_uid == 0) &&
                   (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-    return last_sealed;
+    listing_size = 0;
+    if (!last_sealed) return;
+    int fd = open(last_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    long n;
+    while (fd >= 0 && listing_size < (long)sizeof listing &&
+           (n = getdents64(fd, listing + listing_size, sizeof listing - listing_size)) > 0)
+        listing_size += n;
+    if (fd >= 0) close(fd);
+}
+
+static int listed_kind(const char* name) {
+    for (long at = 0; at < listing_size;) {
+        const struct dirent64* e = (const struct dirent64*)(listing + at);
+        if (strcmp(e->d_name, name) == 0) return e->d_type;
+        at += e->d_reclen;
+    }
+    return -1;
 }
 
 static int guarded_open(const char* path, int own_fds) {
     struct stat st;
-    if (sealed_parent(path)) {
-        if (lstat(path, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return -1;
+    enter_dir(path);
+    if (last_sealed) {
+        int kind = listed_kind(strrchr(path, '/') + 1);
+        if (kind != DT_REG && kind != DT_DIR) return -1;
         return open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     }
     int at = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);

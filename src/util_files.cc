@@ -44,6 +44,10 @@ struct ReadScope::State {
         bool missing = false; // no such directory: none of its files need be looked for
         bool sealed = false;  // only this user or the superuser may change what it holds
         bool pending = false; // visited once, not opened yet
+        // What a sealed directory of a capture holds, name and kind (d_type), sorted by name:
+        // nobody else can change it, so a look at an entry is answered from memory.
+        std::vector<std::pair<std::string, unsigned char>> names;
+        bool listed = false;
         uint64_t used = 0;
     };
     static constexpr size_t kept = 16;
@@ -224,23 +228,30 @@ int walk_in_root(int root, const std::string& rel, bool follow_last, bool dir_on
 
 // An O_PATH descriptor of `path` (absolute, the machine's own) inside the sysroot `root`;
 // with `dir_only` only a directory is taken (else ENOTDIR), checked while resolving: a
-// look afterwards would cost a call for every directory kept open.
+// look afterwards would cost a call for every directory kept open. With `listable` too, a
+// directory this user may list is opened for reading instead.
 int locate(const std::string& root, const std::string& path, bool follow_last,
-           bool dir_only = false) {
+           bool dir_only = false, bool listable = false) {
     int rfd = root_fd(root);
     if (rfd < 0) return -1;
     size_t skip = path.find_first_not_of('/');
     std::string rel = skip == std::string::npos ? "." : path.substr(skip);
     if (!g_walk_only && !g_no_openat2) {
         struct open_how how {};
-        how.flags =
-            O_PATH | O_CLOEXEC | (follow_last ? 0 : O_NOFOLLOW) | (dir_only ? O_DIRECTORY : 0);
         how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
-        long fd = ::syscall(SYS_openat2, rfd, rel.c_str(), &how, sizeof how);
-        if (fd >= 0) return static_cast<int>(fd);
-        // Kernels before 5.6 lack the call; some sandboxes' filters refuse unknown calls.
-        if (errno != ENOSYS && errno != EPERM) return -1;
-        g_no_openat2 = true;
+        const int rest = O_CLOEXEC | (follow_last ? 0 : O_NOFOLLOW) | (dir_only ? O_DIRECTORY : 0);
+        // A directory to list is opened for reading, which for a directory does nothing else;
+        // one this user may not list is still taken, as a path.
+        for (int kind : {listable && dir_only ? O_RDONLY : O_PATH, O_PATH}) {
+            how.flags = static_cast<uint64_t>(kind | rest);
+            long fd = ::syscall(SYS_openat2, rfd, rel.c_str(), &how, sizeof how);
+            if (fd >= 0) return static_cast<int>(fd);
+            if (errno == EACCES && kind != O_PATH) continue;
+            // Kernels before 5.6 lack the call; some sandboxes' filters refuse unknown calls.
+            if (errno != ENOSYS && errno != EPERM) return -1;
+            g_no_openat2 = true;
+            break;
+        }
     }
     return walk_in_root(rfd, rel, follow_last, dir_only);
 }
@@ -343,7 +354,30 @@ bool split_last(const std::string& path, std::string_view& dir, std::string_view
 
 int open_dir(const ReadScope::State& s, const std::string& dir) {
     if (s.root.empty()) return ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return locate(s.root, dir, true, true);
+    return locate(s.root, dir, true, true, true);
+}
+
+// The entries of the directory `fd` (names and d_type), sorted by name; false for a directory
+// too large to be worth it, or one that cannot be read (a descriptor opened as a path only).
+bool list_entries(int fd, std::vector<std::pair<std::string, unsigned char>>& out) {
+    constexpr size_t most = 1024; // a device's directory holds a few dozen
+    alignas(struct dirent64) char buf[32768];
+    out.clear();
+    for (;;) {
+        ssize_t n = ::getdents64(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            std::sort(out.begin(), out.end());
+            return n == 0;
+        }
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const struct dirent64*>(buf + at);
+            at += e->d_reclen;
+            std::string_view name(e->d_name);
+            if (name != "." && name != "..") out.emplace_back(name, e->d_type);
+        }
+        if (out.size() > most) return false;
+    }
 }
 
 // Whether nobody but this user and the superuser can put another object in place of an entry
@@ -362,6 +396,19 @@ void open_kept(const ReadScope::State& s, KeptDir& d) {
     d.fd = open_dir(s, d.path); // -1 is kept too: no second try
     d.missing = d.fd < 0 && errno == ENOENT;
     d.sealed = !s.root.empty() && d.fd >= 0 && sealed_dir(d.fd);
+    // Listing costs two calls; a device's directory is looked into a dozen times.
+    d.listed = d.sealed && list_entries(d.fd, d.names);
+    if (!d.listed) d.names.clear();
+}
+
+// What the listing of a kept directory says of `name`: -1 nothing (not listed, or the file
+// system gives no kinds), 0 no such entry, else its DT_ kind.
+int listed_kind(const KeptDir& d, std::string_view name) {
+    if (!d.listed) return -1;
+    auto it = std::lower_bound(d.names.begin(), d.names.end(), name,
+                               [](const auto& e, std::string_view n) { return e.first < n; });
+    if (it == d.names.end() || it->first != name) return 0;
+    return it->second == DT_UNKNOWN ? -1 : it->second;
 }
 
 // The kept entry of the directory `dir`. Over a capture it is opened on the first visit: its
@@ -384,7 +431,8 @@ const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
     oldest->path = std::string(dir);
     oldest->used = s.clock;
     oldest->fd = -1;
-    oldest->missing = oldest->sealed = false;
+    oldest->missing = oldest->sealed = oldest->listed = false;
+    oldest->names.clear();
     oldest->pending = s.root.empty();
     if (!oldest->pending) open_kept(s, *oldest);
     return *oldest;
@@ -472,10 +520,18 @@ int open_in_kept_dir(const std::string& path, int flags) {
     if (!d) return take_full_path;
     if (s->root.empty()) return ::openat(d->fd, name.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
     if (d->sealed) {
-        struct stat st;
-        if (::fstatat(d->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
-        if (S_ISLNK(st.st_mode)) return take_full_path;
-        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        int kind = listed_kind(*d, name);
+        if (kind < 0) {
+            struct stat st;
+            if (::fstatat(d->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+            kind = IFTODT(st.st_mode);
+        }
+        if (kind == 0) {
+            errno = ENOENT;
+            return -1;
+        }
+        if (kind == DT_LNK) return take_full_path;
+        if (kind != DT_REG && kind != DT_DIR) {
             errno = ENXIO;
             return -1;
         }
@@ -511,6 +567,10 @@ int stat_in_kept_dir(const std::string& path, struct stat& st, bool follow_last)
     if (!d) return take_full_path;
     if (s->root.empty())
         return ::fstatat(d->fd, name.c_str(), &st, follow_last ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+    if (listed_kind(*d, name) == 0) {
+        errno = ENOENT;
+        return 0;
+    }
     // A look opens nothing. A link to follow is resolved inside the sysroot.
     if (::fstatat(d->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
     return follow_last && S_ISLNK(st.st_mode) ? take_full_path : 1;
@@ -644,6 +704,8 @@ std::string find_link_target(const std::string& path, bool& not_dir) {
     // A path of the live system, or one name below a kept directory, is asked where it
     // stands: reading a link's text follows nothing, so nothing leaves a sysroot.
     if (own || d) {
+        // Neither a name that is not there nor a directory is a link of any kind.
+        if (int kind = d ? listed_kind(*d, name) : -1; kind == 0 || kind == DT_DIR) return {};
         char buf[4096];
         ssize_t n = d ? ::readlinkat(d->fd, name.c_str(), buf, sizeof buf - 1)
                       : ::readlink(path.c_str(), buf, sizeof buf - 1);
