@@ -69,7 +69,7 @@ LOADER_FILES = re.compile(r'(\.so(\.[0-9]+)*|/etc/ld\.so\.cache)$')
 # strace -y names the file behind every descriptor, also one opened relative to a directory
 # descriptor or reopened through /proc/self/fd, which is how reads under a sysroot go.
 CALL = re.compile(r'^(\d+) +(\w+)\((.*)\) += (-?\d+)(?:<(.*)>)?')
-FD_ARG = re.compile(r'^(\d+)<(.*?)>[,)]')
+FD_ARG = re.compile(r'^(\d+)<(.*?)>(?:[,)]|$)')
 
 
 def unescape(path):
@@ -98,7 +98,10 @@ def files_read(argv, env):
         if call in ('openat', 'open', 'openat2'):
             # Directories opened with openat2 are those the reader keeps open under a sysroot;
             # it lists them to answer its own looks, which no floor needs.
-            if ret.startswith('-') or 'O_PATH' in args or call == 'openat2':
+            if ret.startswith('-'):
+                continue
+            if 'O_PATH' in args or call == 'openat2':
+                open_fds.pop((pid, int(ret)), None)  # the number now names something else
                 continue
             # The path as opened where it is absolute (/proc/self/… names the reader, not the
             # traced program), else the file the descriptor turned out to be.
@@ -204,7 +207,9 @@ def section_floor(build, runs, env, quick):
                   f'worst processor {max(r[1] for r in ratios):.2f}×; against the guarded '
                   f'floor {statistics.median(r[2] for r in ratios):.2f}× (processor, median)')
     print('  target: report ≤ 1.5 × floor (median); "guarded" reads the same files opened the '
-          'way the report opens a capture\'s (a look at what each is before opening it)')
+          'way the report opens a capture\'s (no device, no link followed: a directory only '
+          'its owner may change is listed and each file in it opened; elsewhere each file is '
+          'looked at before it is opened)')
 
 
 def section_scaling(build, env, quick):

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -44,10 +45,13 @@ struct ReadScope::State {
         bool missing = false; // no such directory: none of its files need be looked for
         bool sealed = false;  // only this user or the superuser may change what it holds
         bool pending = false; // visited once, not opened yet
-        // What a sealed directory of a capture holds, name and kind (d_type), sorted by name:
-        // nobody else can change it, so a look at an entry is answered from memory.
-        std::vector<std::pair<std::string, unsigned char>> names;
-        bool listed = false;
+        // What a sealed directory of a capture holds (the records of getdents64, names and
+        // kinds), listed at the first look: nobody else can change it, so every look at an
+        // entry is answered from memory.
+        mutable std::string listing;
+        mutable bool listed = false;
+        mutable bool listable = false;
+
         uint64_t used = 0;
     };
     static constexpr size_t kept = 16;
@@ -357,25 +361,18 @@ int open_dir(const ReadScope::State& s, const std::string& dir) {
     return locate(s.root, dir, true, true, true);
 }
 
-// The entries of the directory `fd` (names and d_type), sorted by name; false for a directory
-// too large to be worth it, or one that cannot be read (a descriptor opened as a path only).
-bool list_entries(int fd, std::vector<std::pair<std::string, unsigned char>>& out) {
-    constexpr size_t most = 1024; // a device's directory holds a few dozen
+// The records getdents64 gives of the directory `fd`, appended to `out` as they come; false
+// for a directory too large to be worth it, or one that cannot be read (a descriptor opened
+// as a path only).
+bool list_entries(int fd, std::string& out) {
+    constexpr size_t most = 64u << 10; // a device's directory takes a kilobyte or two
     alignas(struct dirent64) char buf[32768];
     out.clear();
     for (;;) {
         ssize_t n = ::getdents64(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            std::sort(out.begin(), out.end());
-            return n == 0;
-        }
-        for (ssize_t at = 0; at < n;) {
-            const auto* e = reinterpret_cast<const struct dirent64*>(buf + at);
-            at += e->d_reclen;
-            std::string_view name(e->d_name);
-            if (name != "." && name != "..") out.emplace_back(name, e->d_type);
-        }
+        if (n <= 0) return n == 0;
+        out.append(buf, static_cast<size_t>(n));
         if (out.size() > most) return false;
     }
 }
@@ -384,31 +381,43 @@ bool list_entries(int fd, std::vector<std::pair<std::string, unsigned char>>& ou
 // of the directory: then what a look at an entry saw is what an open of it meets, and the
 // open need not go through an O_PATH descriptor. Group or other write permission (an ACL
 // granting it shows in the group bits) or another owner leaves the two-step open.
-bool sealed_dir(int fd) {
+bool sealed_dir(const struct stat& st) {
     static const uid_t self = ::geteuid(); // the program never changes who it runs as
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && (st.st_uid == self || st.st_uid == 0) &&
+    return S_ISDIR(st.st_mode) && (st.st_uid == self || st.st_uid == 0) &&
            (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
+
+// A directory of at most one block: a device's, with a few dozen entries. One that holds
+// hundreds (every disk, every processor) is looked into by name: it may be opened again for
+// every device, and listing it each time would cost more than the looks.
+constexpr off_t listing_at_most = 4096;
 
 void open_kept(const ReadScope::State& s, KeptDir& d) {
     d.pending = false;
     d.fd = open_dir(s, d.path); // -1 is kept too: no second try
     d.missing = d.fd < 0 && errno == ENOENT;
-    d.sealed = !s.root.empty() && d.fd >= 0 && sealed_dir(d.fd);
-    // Listing costs two calls; a device's directory is looked into a dozen times.
-    d.listed = d.sealed && list_entries(d.fd, d.names);
-    if (!d.listed) d.names.clear();
+    struct stat st;
+    d.sealed = !s.root.empty() && d.fd >= 0 && ::fstat(d.fd, &st) == 0 && sealed_dir(st);
+    d.listable = d.sealed && st.st_size <= listing_at_most;
 }
 
 // What the listing of a kept directory says of `name`: -1 nothing (not listed, or the file
 // system gives no kinds), 0 no such entry, else its DT_ kind.
 int listed_kind(const KeptDir& d, std::string_view name) {
+    // Listing costs about what three looks cost: the directories of the processors' caches
+    // are looked into four times, a device's a dozen.
+    if (d.listable && !d.listed) {
+        d.listed = list_entries(d.fd, d.listing);
+        d.listable = d.listed; // no second try
+    }
     if (!d.listed) return -1;
-    auto it = std::lower_bound(d.names.begin(), d.names.end(), name,
-                               [](const auto& e, std::string_view n) { return e.first < n; });
-    if (it == d.names.end() || it->first != name) return 0;
-    return it->second == DT_UNKNOWN ? -1 : it->second;
+    for (size_t at = 0; at + offsetof(struct dirent64, d_name) < d.listing.size();) {
+        const auto* e = reinterpret_cast<const struct dirent64*>(d.listing.data() + at);
+        if (e->d_reclen == 0) break;
+        at += e->d_reclen;
+        if (name == e->d_name) return e->d_type == DT_UNKNOWN ? -1 : e->d_type;
+    }
+    return 0;
 }
 
 // The kept entry of the directory `dir`. Over a capture it is opened on the first visit: its
@@ -431,8 +440,7 @@ const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
     oldest->path = std::string(dir);
     oldest->used = s.clock;
     oldest->fd = -1;
-    oldest->missing = oldest->sealed = oldest->listed = false;
-    oldest->names.clear();
+    oldest->missing = oldest->sealed = oldest->listed = oldest->listable = false;
     oldest->pending = s.root.empty();
     if (!oldest->pending) open_kept(s, *oldest);
     return *oldest;
