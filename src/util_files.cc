@@ -392,15 +392,6 @@ bool sealed_dir(const struct stat& st) {
 // every device, and listing it each time would cost more than the looks.
 constexpr off_t listing_at_most = 4096;
 
-void open_kept(const ReadScope::State& s, KeptDir& d) {
-    d.pending = false;
-    d.fd = open_dir(s, d.path); // -1 is kept too: no second try
-    d.missing = d.fd < 0 && errno == ENOENT;
-    struct stat st;
-    d.sealed = !s.root.empty() && d.fd >= 0 && ::fstat(d.fd, &st) == 0 && sealed_dir(st);
-    d.listable = d.sealed && st.st_size <= listing_at_most;
-}
-
 // What the listing of a kept directory says of `name`: -1 nothing (not listed, or the file
 // system gives no kinds), 0 no such entry, else its DT_ kind.
 int listed_kind(const KeptDir& d, std::string_view name) {
@@ -418,6 +409,25 @@ int listed_kind(const KeptDir& d, std::string_view name) {
         if (name == e->d_name) return e->d_type == DT_UNKNOWN ? -1 : e->d_type;
     }
     return 0;
+}
+
+// Opens the kept directory `d`. Over a capture, one that the listing of its own kept parent
+// does not hold is known missing without a look.
+void open_kept(const ReadScope::State& s, KeptDir& d) {
+    d.pending = false;
+    std::string_view parent, name;
+    if (!s.root.empty() && split_last(d.path, parent, name))
+        for (const KeptDir& p : s.dirs)
+            if (p.used > 0 && p.fd >= 0 && p.path == parent && listed_kind(p, name) == 0) {
+                d.fd = -1;
+                d.missing = true;
+                return;
+            }
+    d.fd = open_dir(s, d.path); // -1 is kept too: no second try
+    d.missing = d.fd < 0 && errno == ENOENT;
+    struct stat st;
+    d.sealed = !s.root.empty() && d.fd >= 0 && ::fstat(d.fd, &st) == 0 && sealed_dir(st);
+    d.listable = d.sealed && st.st_size <= listing_at_most;
 }
 
 // The kept entry of the directory `dir`. Over a capture it is opened on the first visit: its
