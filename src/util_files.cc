@@ -51,7 +51,6 @@ struct ReadScope::State {
         mutable std::string listing;
         mutable bool listed = false;
         mutable bool listable = false;
-
         uint64_t used = 0;
     };
     static constexpr size_t kept = 16;
