@@ -593,6 +593,18 @@ int stat_in_kept_dir(const std::string& path, struct stat& st, bool follow_last)
     return follow_last && S_ISLNK(st.st_mode) ? take_full_path : 1;
 }
 
+// What the listing of the kept directory of `path` says of its last name (listed_kind), over a
+// sysroot; -1 where no listing answers.
+int listed_kind_of(const std::string& path) {
+    if (!over_sysroot()) return -1;
+    ReadScope::State* s = nullptr;
+    std::string name;
+    bool missing = false;
+    const KeptDir* d = kept_dir_of(s, path, name, missing);
+    if (missing) return 0;
+    return d ? listed_kind(*d, name) : -1;
+}
+
 // Opens `path` for reading: the live system's own file, or the capture's under a sysroot.
 int open_read(const std::string& path, int flags = O_RDONLY) {
     if (int fd = open_in_kept_dir(path, flags); fd != take_full_path) return fd;
@@ -1061,6 +1073,7 @@ std::vector<std::string> list_dir(const std::string& path, const std::string& pr
 
 bool path_exists(const std::string& path) {
     tell(path, Access::look);
+    if (int kind = listed_kind_of(path); kind >= 0) return kind > 0;
     struct stat st;
     if (stat_path(path, st, false)) return true;
     if (errno != ENOTDIR) return false;
@@ -1070,6 +1083,7 @@ bool path_exists(const std::string& path) {
 
 bool is_dir(const std::string& path) {
     tell(path, Access::look);
+    if (int kind = listed_kind_of(path); kind == 0 || kind == DT_DIR) return kind == DT_DIR;
     struct stat st;
     if (stat_path(path, st, true)) {
         if (S_ISDIR(st.st_mode)) return true;
