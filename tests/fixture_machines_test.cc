@@ -7,6 +7,7 @@
 #include "test_support.h"
 #include "util.h"
 
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -103,6 +104,27 @@ TEST_P(FixtureMachine, ReportMatchesGolden) {
         << "no golden report " << path << "; run the tests with UPDATE_GOLDEN=1 and review it";
     EXPECT_EQ(actual, expected) << "report of " << GetParam() << " changed; if intended, "
                                 << "rerun with UPDATE_GOLDEN=1 and review the diff";
+}
+
+// Where others may write to a capture's directories, it is read entry by entry, each looked at
+// before it is opened; where only its owner may, from listings. What it shows is the same.
+TEST(FixtureMachines, ReportIsTheSameWhereOthersMayWrite) {
+    namespace fs = std::filesystem;
+    for (const char* machine : {"desktop-amd", "laptop-usb-battery", "cpu-x86-2socket-smt-numa"}) {
+        TempDir copy, config;
+        const std::string root = copy.path() + "/machine";
+        fs::copy(testing_support::fixture(machine), root,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        for (const auto& e : fs::recursive_directory_iterator(root))
+            if (e.is_directory() && !e.is_symlink())
+                fs::permissions(e.path(), fs::perms::group_write, fs::perm_options::add);
+        auto run = testing_support::run_quarvel({"--report"},
+                                                testing_support::plain_env(config.path(), root));
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(testing_support::mask_time(run.out),
+                  testing_support::read_whole_file(golden_path(machine)))
+            << machine;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, FixtureMachine,
