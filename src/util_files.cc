@@ -56,7 +56,8 @@ struct ReadScope::State {
     static constexpr size_t kept = 16;
     Dir dirs[kept];
     uint64_t clock = 0;
-    std::unordered_map<std::string, std::string> links;  // path -> link target, "" for none
+    std::unordered_map<std::string, std::string> links;  // path -> link target, "" for none,
+                                                         // a NUL for nothing there
     std::unordered_map<std::string, std::string> shared; // path -> what read_shared read
     // path -> the text of a small file read to tell a stored link from a file (over a
     // sysroot): reading the file itself then takes nothing more.
@@ -720,13 +721,16 @@ std::string as_stored_link(std::string text) {
 }
 
 // The target of the link at `path`, real or (over a sysroot) stored; empty when it is no
-// link. `not_dir` tells that a component before the last one was no directory.
-std::string find_link_target(const std::string& path, bool& not_dir) {
+// link. `not_dir` tells that a component before the last one was no directory, `gone` that
+// nothing is there.
+std::string find_link_target(const std::string& path, bool& not_dir, bool& gone) {
     not_dir = false;
+    gone = false;
     ReadScope::State* s = nullptr;
     std::string name;
     bool missing = false;
     const KeptDir* d = kept_dir_of(s, path, name, missing);
+    gone = missing;
     if (missing) return {};
     std::string root = sysroot();
     const bool own = root.empty() || path.empty() || path[0] != '/';
@@ -734,13 +738,17 @@ std::string find_link_target(const std::string& path, bool& not_dir) {
     // stands: reading a link's text follows nothing, so nothing leaves a sysroot.
     if (own || d) {
         // Neither a name that is not there nor a directory is a link of any kind.
-        if (int kind = d ? listed_kind(*d, name) : -1; kind == 0 || kind == DT_DIR) return {};
+        if (int kind = d ? listed_kind(*d, name) : -1; kind == 0 || kind == DT_DIR) {
+            gone = kind == 0;
+            return {};
+        }
         char buf[4096];
         ssize_t n = d ? ::readlinkat(d->fd, name.c_str(), buf, sizeof buf - 1)
                       : ::readlink(path.c_str(), buf, sizeof buf - 1);
         if (n > 0) return std::string(buf, static_cast<size_t>(n));
         const int err = n < 0 ? errno : EINVAL;
         not_dir = err == ENOTDIR;
+        gone = err == ENOENT;
         if (own || err != EINVAL) return {};
         // No link: over a sysroot it may still be one stored as a small file.
         struct stat st;
@@ -752,6 +760,7 @@ std::string find_link_target(const std::string& path, bool& not_dir) {
                 : locate(root, path, false);
     if (pfd < 0) {
         not_dir = errno == ENOTDIR;
+        gone = errno == ENOENT;
         return {};
     }
     std::string target = link_text_at(pfd);
@@ -774,14 +783,19 @@ std::string find_link_target(const std::string& path, bool& not_dir) {
 
 // find_link_target, remembered for the scope: resolving paths asks about the same
 // directories ("/sys", "/sys/devices", …) for every device.
-std::string link_target(const std::string& path, bool* not_dir = nullptr) {
+std::string link_target(const std::string& path, bool* not_dir = nullptr, bool* gone = nullptr) {
+    static const std::string nothing_there(1, '\0'); // no link's target holds a NUL
     ReadScope::State* s = scope_state();
     if (s)
-        if (auto it = s->links.find(path); it != s->links.end()) return it->second;
-    bool failed_dir = false;
-    std::string target = find_link_target(path, failed_dir);
+        if (auto it = s->links.find(path); it != s->links.end()) {
+            if (gone) *gone = it->second == nothing_there;
+            return it->second == nothing_there ? std::string() : it->second;
+        }
+    bool failed_dir = false, absent = false;
+    std::string target = find_link_target(path, failed_dir, absent);
     if (not_dir) *not_dir = failed_dir;
-    if (s && !failed_dir) s->links.emplace(path, target);
+    if (gone) *gone = absent;
+    if (s && !failed_dir) s->links.emplace(path, absent ? nothing_there : target);
     return target;
 }
 
@@ -1129,17 +1143,19 @@ std::string resolve_path(const std::string& path) {
     std::vector<std::string> done;
     int links_followed = 0;
     constexpr int max_links = 40; // the kernel's own limit for nested links
+    bool gone = false;            // a part is not there: nothing below it is a link either
     while (!todo.empty()) {
         std::string part = std::move(todo.front());
         todo.pop_front();
         if (part.empty() || part == ".") continue;
         if (part == "..") {
             if (!done.empty()) done.pop_back();
+            gone = false;
             continue;
         }
         done.push_back(part);
-        if (links_followed >= max_links) continue;
-        std::string target = link_target("/" + join(done, "/"));
+        if (gone || links_followed >= max_links) continue;
+        std::string target = link_target("/" + join(done, "/"), nullptr, &gone);
         if (target.empty()) continue;
         ++links_followed;
         done.pop_back();
