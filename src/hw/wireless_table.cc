@@ -2,8 +2,6 @@
 
 #include "util.h"
 
-#include <sstream>
-
 namespace hw {
 
 namespace {
@@ -21,21 +19,21 @@ std::optional<int> updated_value(const std::string& field) {
 
 std::map<std::string, WirelessLine> parse_wireless(std::string_view text) {
     std::map<std::string, WirelessLine> out;
-    std::istringstream in{std::string(text)};
-    std::string line;
-    while (std::getline(in, line)) {
+    // No string streams: the first one of a run sets up the C++ locales, which nothing else in
+    // the report needs.
+    for (const std::string& line : util::lines(text)) {
         size_t colon = line.find(':');
         if (colon == std::string::npos) continue;
         std::string name = util::trim(line.substr(0, colon));
         // The two heading lines have '|' in them, interface names never do.
         if (name.empty() || line.find('|') != std::string::npos) continue;
-        std::istringstream fields(line.substr(colon + 1));
-        std::string status, link, level, noise;
-        if (!(fields >> status >> link >> level >> noise)) continue;
+        // Status, link quality, level and noise.
+        const std::vector<std::string> fields = util::split_ws(line.substr(colon + 1));
+        if (fields.size() < 4) continue;
         WirelessLine w;
-        w.link = updated_value(link);
-        w.level = updated_value(level);
-        w.noise = updated_value(noise);
+        w.link = updated_value(fields[1]);
+        w.level = updated_value(fields[2]);
+        w.noise = updated_value(fields[3]);
         // cfg80211 reports no noise and prints 0 − 256; it is never a reading.
         if (w.noise && *w.noise == -256) w.noise.reset();
         if (w.level && *w.level == -256) w.level.reset();
