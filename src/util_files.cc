@@ -21,6 +21,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace util {
 
@@ -62,6 +63,9 @@ struct ReadScope::State {
     // path -> the text of a small file read to tell a stored link from a file (over a
     // sysroot): reading the file itself then takes nothing more.
     std::unordered_map<std::string, std::string> looked_into;
+    // Directories found too large to list: opened again and again (the processors' parent
+    // for each processor), they are looked into by name.
+    std::unordered_set<std::string> unlisted;
 
     ~State() {
         for (auto& d : dirs)
@@ -365,7 +369,7 @@ int open_dir(const ReadScope::State& s, const std::string& dir) {
 // for a directory too large to be worth it, or one that cannot be read (a descriptor opened
 // as a path only).
 bool list_entries(int fd, std::string& out) {
-    constexpr size_t most = 64u << 10; // a device's directory takes a kilobyte or two
+    constexpr size_t most = 4096; // a device's directory takes a kilobyte or two
     alignas(struct dirent64) char buf[32768];
     out.clear();
     for (;;) {
@@ -394,12 +398,13 @@ constexpr off_t listing_at_most = 4096;
 
 // What the listing of a kept directory says of `name`: -1 nothing (not listed, or the file
 // system gives no kinds), 0 no such entry, else its DT_ kind.
-int listed_kind(const KeptDir& d, std::string_view name) {
+int listed_kind(ReadScope::State& s, const KeptDir& d, std::string_view name) {
     // Listing costs about what three looks cost: the directories of the processors' caches
     // are looked into four times, a device's a dozen.
     if (d.listable && !d.listed) {
         d.listed = list_entries(d.fd, d.listing);
         d.listable = d.listed; // no second try
+        if (!d.listed) s.unlisted.insert(d.path);
     }
     if (!d.listed) return -1;
     for (size_t at = 0; at + offsetof(struct dirent64, d_name) < d.listing.size();) {
@@ -413,12 +418,12 @@ int listed_kind(const KeptDir& d, std::string_view name) {
 
 // Opens the kept directory `d`. Over a capture, one that the listing of its own kept parent
 // does not hold is known missing without a look.
-void open_kept(const ReadScope::State& s, KeptDir& d) {
+void open_kept(ReadScope::State& s, KeptDir& d) {
     d.pending = false;
     std::string_view parent, name;
     if (!s.root.empty() && split_last(d.path, parent, name))
         for (const KeptDir& p : s.dirs)
-            if (p.used > 0 && p.fd >= 0 && p.path == parent && listed_kind(p, name) == 0) {
+            if (p.used > 0 && p.fd >= 0 && p.path == parent && listed_kind(s, p, name) == 0) {
                 d.fd = -1;
                 d.missing = true;
                 return;
@@ -427,7 +432,7 @@ void open_kept(const ReadScope::State& s, KeptDir& d) {
     d.missing = d.fd < 0 && errno == ENOENT;
     struct stat st;
     d.sealed = !s.root.empty() && d.fd >= 0 && ::fstat(d.fd, &st) == 0 && sealed_dir(st);
-    d.listable = d.sealed && st.st_size <= listing_at_most;
+    d.listable = d.sealed && st.st_size <= listing_at_most && !s.unlisted.count(d.path);
 }
 
 // The kept entry of the directory `dir`. Over a capture it is opened on the first visit: its
@@ -538,7 +543,7 @@ int open_in_kept_dir(const std::string& path, int flags) {
     if (!d) return take_full_path;
     if (s->root.empty()) return ::openat(d->fd, name.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
     if (d->sealed) {
-        int kind = listed_kind(*d, name);
+        int kind = listed_kind(*s, *d, name);
         if (kind < 0) {
             struct stat st;
             if (::fstatat(d->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
@@ -585,7 +590,7 @@ int stat_in_kept_dir(const std::string& path, struct stat& st, bool follow_last)
     if (!d) return take_full_path;
     if (s->root.empty())
         return ::fstatat(d->fd, name.c_str(), &st, follow_last ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
-    if (listed_kind(*d, name) == 0) {
+    if (listed_kind(*s, *d, name) == 0) {
         errno = ENOENT;
         return 0;
     }
@@ -603,7 +608,7 @@ int listed_kind_of(const std::string& path) {
     bool missing = false;
     const KeptDir* d = kept_dir_of(s, path, name, missing);
     if (missing) return 0;
-    return d ? listed_kind(*d, name) : -1;
+    return d ? listed_kind(*s, *d, name) : -1;
 }
 
 // Opens `path` for reading: the live system's own file, or the capture's under a sysroot.
@@ -738,7 +743,7 @@ std::string find_link_target(const std::string& path, bool& not_dir, bool& gone)
     // stands: reading a link's text follows nothing, so nothing leaves a sysroot.
     if (own || d) {
         // Neither a name that is not there nor a directory is a link of any kind.
-        if (int kind = d ? listed_kind(*d, name) : -1; kind == 0 || kind == DT_DIR) {
+        if (int kind = d ? listed_kind(*s, *d, name) : -1; kind == 0 || kind == DT_DIR) {
             gone = kind == 0;
             return {};
         }
