@@ -600,9 +600,12 @@ int stat_in_kept_dir(const std::string& path, struct stat& st, bool follow_last)
 }
 
 // What the listing of the kept directory of `path` says of its last name (listed_kind), over a
-// sysroot; -1 where no listing answers.
-int listed_kind_of(const std::string& path) {
+// sysroot; -1 where no listing answers. With `follow_last`, a kept directory known missing
+// is no directory (without following, a dangling link would still be there to look at).
+int listed_kind_of(const std::string& path, bool follow_last) {
     if (!over_sysroot()) return -1;
+    if (follow_last && known_missing(path)) return 0; // its parent need not be opened
+
     ReadScope::State* s = nullptr;
     std::string name;
     bool missing = false;
@@ -1092,7 +1095,7 @@ std::vector<std::string> list_dir(const std::string& path, const std::string& pr
 
 bool path_exists(const std::string& path) {
     tell(path, Access::look);
-    if (int kind = listed_kind_of(path); kind >= 0) return kind > 0;
+    if (int kind = listed_kind_of(path, false); kind >= 0) return kind > 0;
     struct stat st;
     if (stat_path(path, st, false)) return true;
     if (errno != ENOTDIR) return false;
@@ -1102,7 +1105,7 @@ bool path_exists(const std::string& path) {
 
 bool is_dir(const std::string& path) {
     tell(path, Access::look);
-    if (int kind = listed_kind_of(path); kind == 0 || kind == DT_DIR) return kind == DT_DIR;
+    if (int kind = listed_kind_of(path, true); kind == 0 || kind == DT_DIR) return kind == DT_DIR;
     struct stat st;
     if (stat_path(path, st, true)) {
         if (S_ISDIR(st.st_mode)) return true;
