@@ -605,7 +605,6 @@ int stat_in_kept_dir(const std::string& path, struct stat& st, bool follow_last)
 int listed_kind_of(const std::string& path, bool follow_last) {
     if (!over_sysroot()) return -1;
     if (follow_last && known_missing(path)) return 0; // its parent need not be opened
-
     ReadScope::State* s = nullptr;
     std::string name;
     bool missing = false;
