@@ -1,13 +1,12 @@
 #include "i18n.h"
 
 #include "i18n_data.h"
+#include "util.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -115,17 +114,6 @@ std::string code_of_locale(std::string name) {
     return index_of_code(base) >= 0 ? base : std::string();
 }
 
-// The next word of `text` (separated by blanks), taken off its front.
-std::string_view next_word(std::string_view& text) {
-    constexpr std::string_view blanks = " \t\r\n\v\f";
-    size_t start = text.find_first_not_of(blanks);
-    if (start == std::string_view::npos) start = text.size();
-    size_t end = std::min(text.find_first_of(blanks, start), text.size());
-    std::string_view word = text.substr(start, end - start);
-    text.remove_prefix(end);
-    return word;
-}
-
 // Old names such as "german" or "deutsch" stand for a locale in the C library's alias table.
 // The table is the user's system's, not the examined machine's; it is read, once, only when a
 // name is no language code.
@@ -137,9 +125,8 @@ std::string unalias(const std::string& name) {
         char* buf = nullptr;
         size_t size = 0;
         for (int lines = 0; lines < 10000 && ::getline(&buf, &size, in) > 0; ++lines) {
-            std::string_view line(buf);
-            std::string_view alias = next_word(line), value = next_word(line);
-            if (!value.empty() && alias[0] != '#') out.emplace_back(alias, value);
+            const std::vector<std::string> words = util::split_ws(buf);
+            if (words.size() >= 2 && words[0][0] != '#') out.emplace_back(words[0], words[1]);
         }
         std::free(buf);
         std::fclose(in);
@@ -161,12 +148,8 @@ std::string I18n::detect_system_language() {
             wanted = value;
             break;
         }
-    // Split by hand: a first string stream sets up the C++ locales, which the report otherwise
-    // never needs.
-    for (std::string_view rest = wanted; !rest.empty();) {
-        const size_t colon = rest.find(':');
-        const std::string name(rest.substr(0, colon));
-        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    // No string stream: the first one sets up the C++ locales, which the report never needs.
+    for (const std::string& name : util::split(wanted, ':')) {
         const std::string bare = name.substr(0, name.find_first_of(".@"));
         if (bare.empty() || bare == "C" || bare == "POSIX") continue;
         std::string code = code_of_locale(name);

@@ -416,18 +416,26 @@ int listed_kind(ReadScope::State& s, const KeptDir& d, std::string_view name) {
     return 0;
 }
 
+// The entry of `s` for the directory `path` itself, open or found missing; null where it has
+// none.
+const KeptDir* find_kept(const ReadScope::State& s, std::string_view path) {
+    for (const KeptDir& d : s.dirs)
+        if (d.used > 0 && d.path == path) return &d;
+    return nullptr;
+}
+
 // Opens the kept directory `d`. Over a capture, one that the listing of its own kept parent
 // does not hold is known missing without a look.
 void open_kept(ReadScope::State& s, KeptDir& d) {
     d.pending = false;
     std::string_view parent, name;
     if (!s.root.empty() && split_last(d.path, parent, name))
-        for (const KeptDir& p : s.dirs)
-            if (p.used > 0 && p.fd >= 0 && p.path == parent && listed_kind(s, p, name) == 0) {
-                d.fd = -1;
-                d.missing = true;
-                return;
-            }
+        if (const KeptDir* p = find_kept(s, parent);
+            p && p->fd >= 0 && listed_kind(s, *p, name) == 0) {
+            d.fd = -1;
+            d.missing = true;
+            return;
+        }
     d.fd = open_dir(s, d.path); // -1 is kept too: no second try
     d.missing = d.fd < 0 && errno == ENOENT;
     struct stat st;
@@ -465,10 +473,7 @@ const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
 // has none.
 const KeptDir* kept_entry(const std::string& path) {
     const ReadScope::State* s = scope_state();
-    if (!s) return nullptr;
-    for (const KeptDir& d : s->dirs)
-        if (d.used > 0 && d.path == path) return &d;
-    return nullptr;
+    return s ? find_kept(*s, path) : nullptr;
 }
 
 // Whether `path` itself is a directory this scope found missing: nothing is there to open or
