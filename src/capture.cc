@@ -10,7 +10,6 @@
 
 #include <clocale>
 #include <cstdio>
-#include <dlfcn.h>
 #include <functional>
 #include <set>
 
@@ -147,13 +146,6 @@ private:
     const std::vector<std::string>* m_names = nullptr;
 };
 
-// The argument after --capture, unless it is another option.
-const char* archive_path(int argc, char** argv) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::string(argv[i]) == "--capture" && argv[i + 1][0] != '-') return argv[i + 1];
-    return nullptr;
-}
-
 bool has_arg(int argc, char** argv, const char* wanted) {
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]) == wanted) return true;
@@ -165,15 +157,20 @@ using WriteArchive = bool (*)(const Tree* tree, const char* path, std::string* e
 // Empty on success, else why not.
 std::string write_archive(const Tree& tree, const char* path) {
     std::string error;
-    void* module = module_loader::load("quarvel-capture.so", &error);
-    auto write =
-        module ? reinterpret_cast<WriteArchive>(dlsym(module, "quarvel_write_archive")) : nullptr;
-    if (!write) return error.empty() ? std::string("quarvel_write_archive missing") : error;
+    auto write = reinterpret_cast<WriteArchive>(
+        module_loader::function("quarvel-capture.so", "quarvel_write_archive", &error));
+    if (!write) return error;
     if (!write(&tree, path, &error)) return error.empty() ? std::string("?") : error;
     return {};
 }
 
 } // namespace
+
+const char* archive_path(int argc, char** argv) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--capture" && argv[i + 1][0] != '-') return argv[i + 1];
+    return nullptr;
+}
 
 Recording record(const std::function<void()>& work) {
     Recording rec;

@@ -34,6 +34,9 @@ struct Recording {
     host::Facts facts;
 };
 
+// The argument after --capture, unless it is another option; null when there is none.
+const char* archive_path(int argc, char** argv);
+
 // Runs `work` (collecting a report), recording every path and system-call answer.
 Recording record(const std::function<void()>& work);
 

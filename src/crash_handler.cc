@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -204,6 +206,9 @@ struct Prepared {
     std::string script;
     std::string notice;   // where the report is, for standard error
     bool display = false; // a dialog can only be shown on a display
+    // A program linked on its own has no symbol table at run time: its frames are written as
+    // offsets into the file, which addr2line turns into functions and lines.
+    bool linked_alone = false;
     std::vector<std::string> env_strings;
     std::vector<char*> envp;
     crash::LocalClock clock;
@@ -268,6 +273,44 @@ void reraise(int sig) {
     ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
+// Bounds of this program's image, set by the linker.
+extern "C" const char __ehdr_start[];
+extern "C" const char _end[];
+
+char* put_hex(char* p, uintptr_t v) {
+    char tmp[2 * sizeof v];
+    int n = 0;
+    do {
+        tmp[n++] = "0123456789abcdef"[v & 15];
+        v >>= 4;
+    } while (v != 0);
+    *p++ = '0';
+    *p++ = 'x';
+    while (n > 0)
+        *p++ = tmp[--n];
+    return p;
+}
+
+// "quarvel(+0x1a2b)[0x55d0c0a1a2b]" in the program's image, "[0x7f…]" elsewhere: the lines
+// backtrace_symbols_fd writes for a function without a name.
+void put_frame(int fd, const void* frame) {
+    char line[128];
+    char* end = line;
+    const auto at = reinterpret_cast<uintptr_t>(frame);
+    const auto base = reinterpret_cast<uintptr_t>(__ehdr_start);
+    if (at >= base && at < reinterpret_cast<uintptr_t>(_end)) {
+        for (const char* c = "quarvel(+"; *c; ++c)
+            *end++ = *c;
+        end = put_hex(end, at - base);
+        *end++ = ')';
+    }
+    *end++ = '[';
+    end = put_hex(end, at);
+    *end++ = ']';
+    *end++ = '\n';
+    put(fd, line, static_cast<size_t>(end - line));
+}
+
 void write_report(int fd, const Prepared& p, int sig) {
     put(fd, p.head.data(), p.head.size());
     put(fd, "Signal: ");
@@ -286,7 +329,12 @@ void write_report(int fd, const Prepared& p, int sig) {
     put(fd, p.tail.data(), p.tail.size());
     void* frames[max_frames];
     int n = ::backtrace(frames, max_frames);
-    if (n > 0) ::backtrace_symbols_fd(frames, n, fd);
+    if (!p.linked_alone) {
+        if (n > 0) ::backtrace_symbols_fd(frames, n, fd);
+    } else {
+        for (int i = 0; i < n; ++i)
+            put_frame(fd, frames[i]);
+    }
     put(fd, "\n=== End Report ===\n");
 }
 
@@ -387,6 +435,7 @@ void CrashHandler::install() {
         p->notice = std::string(german ? "Quarvel: Absturzbericht gespeichert in "
                                        : "Quarvel: crash report saved to ") +
                     p->path + "\n";
+        p->linked_alone = ::getauxval(AT_BASE) == 0; // no dynamic loader was run
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
             const char* v = std::getenv(name);
             p->display = p->display || (v && *v);

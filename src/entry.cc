@@ -5,6 +5,7 @@
 #include "hw/hardware.h"
 #include "hw/root_data.h"
 #include "i18n.h"
+#include "module_loader.h"
 #include "report.h"
 #include "settings.h"
 #include "util.h"
@@ -24,13 +25,14 @@ namespace entry {
 
 namespace {
 
-enum class Mode { window, report, root_collect, version, help, capture };
+enum class Mode { window, report, root_collect, version, help, capture, display_session };
 
 Mode find_mode(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--capture") return Mode::capture;
         if (a == "--root-collect") return Mode::root_collect;
+        if (a == window_module::display_session_option) return Mode::display_session;
         if (a == "--report" || a == "-r") return Mode::report;
         if (a == "--version" || a == "-v") return Mode::version;
         if (a == "--help" || a == "-h") return Mode::help;
@@ -167,7 +169,19 @@ int run(int argc, char** argv) {
             print_error(I18n::trf("cli.bad_sysroot", util::sysroot().c_str(), reason(err).c_str()));
             return 1;
         }
+    // The modes that load a module run in the full program.
+    if (!module_loader::loadable() &&
+        (mode == Mode::window || mode == Mode::capture || mode == Mode::display_session)) {
+        std::string error = module_loader::hand_over(argv);
+        if (mode == Mode::window)
+            print_error(I18n::trf("cli.no_window", error.c_str()));
+        else if (const char* path = capture::archive_path(argc, argv); mode == Mode::capture)
+            print_error(I18n::trf("cli.capture_failed", path ? path : "", error.c_str()));
+        return 1;
+    }
     switch (mode) {
+    case Mode::display_session:
+        return window_module::print_display_session(argc, argv, ::dup(STDOUT_FILENO));
     case Mode::report:
         return run_report_mode(argc, argv);
     case Mode::root_collect:

@@ -10,7 +10,6 @@
 #include <linux/sockios.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/statvfs.h>
@@ -128,11 +127,32 @@ std::optional<unsigned> effective_uid() {
 
 std::string user_name() {
     if (util::over_sysroot()) return {};
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    char buf[4096];
-    if (getpwuid_r(getuid(), &entry, buf, sizeof buf, &found) != 0 || !found) return {};
-    return found->pw_name ? found->pw_name : "";
+    return own_account().name;
+}
+
+Account account_in_passwd(std::string_view passwd, unsigned uid) {
+    for (const std::string& line : util::split(passwd, '\n')) {
+        // name:password:uid:gid:gecos:home:shell
+        std::vector<std::string> field = util::split(line, ':');
+        if (field.size() < 6 || field[0].empty() || !util::all_digits(field[2])) continue;
+        if (util::to_u64(field[2], ~uint64_t{0}) != uid) continue;
+        return {field[0], field[5].starts_with('/') ? field[5] : std::string()};
+    }
+    return {};
+}
+
+Account own_account() {
+    std::string passwd;
+    Account account;
+    if (util::read_own_file("/etc/passwd", 4u << 20, passwd))
+        account = account_in_passwd(passwd, ::getuid());
+    if (account.name.empty())
+        for (const char* variable : {"LOGNAME", "USER"})
+            if (const char* v = std::getenv(variable); v && *v) {
+                account.name = v;
+                break;
+            }
+    return account;
 }
 
 bool running_as_root() {

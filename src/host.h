@@ -32,6 +32,19 @@ std::optional<long> processors_online();
 std::optional<unsigned> effective_uid();
 // The login name of the user running this process; empty over a capture.
 std::string user_name();
+
+// An account's entry of the password database.
+struct Account {
+    std::string name;
+    std::string home; // absolute, or empty
+};
+// The entry of `uid` in the text of /etc/passwd; empty when it is not there.
+Account account_in_passwd(std::string_view passwd, unsigned uid);
+// The real user's entry in /etc/passwd, read past the sysroot (it is this program's user, not a
+// fact of the machine described). The report's program is linked on its own and loads no name
+// service modules, so an account of a directory service is not found there: the name is then
+// the one the login set (LOGNAME, USER), and the home empty.
+Account own_account();
 // True only when this process really runs with administrator rights on the live system.
 bool running_as_root();
 

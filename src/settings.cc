@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include "host.h"
 #include "i18n.h"
 #include "theme.h"
 #include "util.h"
@@ -12,7 +13,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <limits>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,22 +54,12 @@ const char* absolute_env(const char* name) {
     return v && v[0] == '/' ? v : nullptr;
 }
 
-// Without HOME (a service, a cleared environment) the home directory is the one the password
-// database names; the working directory would scatter settings over the file system.
-std::string password_home() {
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    std::vector<char> buf(16384);
-    if (::getpwuid_r(::getuid(), &entry, buf.data(), buf.size(), &found) != 0 || !found) return {};
-    return found->pw_dir && found->pw_dir[0] == '/' ? found->pw_dir : "";
-}
-
 // Empty when there is no home directory at all: the settings are then kept in memory only.
 std::string settings_directory() {
     if (const char* snap = absolute_env("SNAP_USER_COMMON")) return std::string(snap) + "/config";
     if (const char* xdg = absolute_env("XDG_CONFIG_HOME")) return std::string(xdg) + "/Quarvel";
     const char* home = absolute_env("HOME");
-    std::string base = home ? home : password_home();
+    std::string base = home ? home : host::own_account().home;
     return base.empty() ? base : base + "/.config/Quarvel";
 }
 
@@ -117,29 +107,6 @@ bool is_catalog_language(const std::string& code) {
     for (const auto& l : I18n::available())
         if (l.code == code) return true;
     return false;
-}
-
-// Reads a regular file up to the cap. A FIFO or socket planted at the path would block or
-// never end, so only regular files are read.
-bool read_settings_file(const std::string& path, std::string& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    out.clear();
-    char buf[16384];
-    while (out.size() < max_file_size) {
-        size_t want = std::min(sizeof buf, max_file_size - out.size());
-        ssize_t n = ::read(fd, buf, want);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        out.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return true;
 }
 
 } // namespace
@@ -220,7 +187,7 @@ std::string SettingsStore::to_text(const Settings& s) {
 void SettingsStore::load() {
     std::string text;
     std::string file = file_path();
-    if (file.empty() || !read_settings_file(file, text)) return;
+    if (file.empty() || !util::read_own_file(file, max_file_size, text)) return;
     apply_text(text, m_settings);
 }
 

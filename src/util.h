@@ -142,6 +142,11 @@ std::string read_link_base(const std::string& path);
 // relative ("../../../0:0:0:0"), so this is how a collector learns where a device sits.
 std::string resolve_path(const std::string& path);
 
+// Reads the user's or the system's own regular file at `path` (never re-rooted) up to
+// `max_bytes` into `out`. A FIFO or socket planted at the path would block or never end, so
+// only a regular file is read; false when there is none to read.
+bool read_own_file(const std::string& path, size_t max_bytes, std::string& out);
+
 // Writes all of `text` to the descriptor, retrying short writes; false on any failure, so a
 // full disk is never reported as success.
 bool write_all(int fd, const std::string& text);

@@ -1264,6 +1264,27 @@ bool replace_file(const std::string& path, const std::string& text, unsigned new
     return err == 0;
 }
 
+bool read_own_file(const std::string& path, size_t max_bytes, std::string& out) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    out.clear();
+    char buf[16384];
+    while (out.size() < max_bytes) {
+        size_t want = std::min(sizeof buf, max_bytes - out.size());
+        ssize_t n = ::read(fd, buf, want);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
 bool write_all(int fd, const std::string& text) {
     const char* p = text.data();
     size_t left = text.size();

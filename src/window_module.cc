@@ -9,22 +9,18 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace window_module {
 
 namespace {
 
 constexpr const char* module_name = "quarvel-window.so";
-
-void* load(std::string* error) {
-    return module_loader::load(module_name, error);
-}
 
 struct Probe {
     pid_t pid = -1;
@@ -88,16 +84,14 @@ void start_display_session_probe(int argc, char** argv, int deadline_ms) {
     }
     if (pid == 0) {
         ::close(fds[0]);
-        // The report goes to standard output; nothing of the toolkit may land in it. A crash
-        // of the toolkit here is no crash of the report: no crash report for it.
-        int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null_fd >= 0) ::dup2(null_fd, STDOUT_FILENO);
-        for (int sig : {SIGSEGV, SIGABRT, SIGFPE, SIGBUS, SIGILL, SIGTRAP})
-            ::signal(sig, SIG_DFL);
-        std::string text;
-        if (init_toolkit(argc, argv))
-            if (auto session = hw::display_session()) text = hw::session_to_text(*session);
-        _exit(util::write_all(fds[1], text) ? 0 : 1);
+        if (module_loader::loadable()) _exit(print_display_session(argc, argv, fds[1]));
+        // The full program answers on its standard output, which it keeps from the toolkit.
+        if (::dup2(fds[1], STDOUT_FILENO) < 0) _exit(1);
+        std::vector<char*> args = {argv[0], const_cast<char*>(display_session_option)};
+        args.insert(args.end(), argv + 1, argv + argc);
+        args.push_back(nullptr);
+        module_loader::hand_over(args.data());
+        _exit(1);
     }
     ::close(fds[1]);
     g_probe.pid = pid;
@@ -120,21 +114,33 @@ void end_display_session_probe() {
 
 int run_window(int argc, char** argv) {
     std::string error;
-    void* handle = load(&error);
     using Entry = int (*)(int, char**);
-    auto entry = handle ? reinterpret_cast<Entry>(dlsym(handle, "quarvel_window_main")) : nullptr;
+    auto entry = reinterpret_cast<Entry>(
+        module_loader::function(module_name, "quarvel_window_main", &error));
     if (!entry) {
-        std::string reason = error.empty() ? "quarvel_window_main missing" : error;
-        std::fprintf(stderr, "%s\n", I18n::trf("cli.no_window", reason.c_str()).c_str());
+        std::fprintf(stderr, "%s\n", I18n::trf("cli.no_window", error.c_str()).c_str());
         return 1;
     }
     return entry(argc, argv);
 }
 
+int print_display_session(int argc, char** argv, int fd) {
+    // The report goes to standard output; nothing of the toolkit may land in it. A crash
+    // of the toolkit here is no crash of the report: no crash report for it.
+    int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_fd >= 0) ::dup2(null_fd, STDOUT_FILENO);
+    for (int sig : {SIGSEGV, SIGABRT, SIGFPE, SIGBUS, SIGILL, SIGTRAP})
+        ::signal(sig, SIG_DFL);
+    std::string text;
+    if (init_toolkit(argc, argv))
+        if (auto session = hw::display_session()) text = hw::session_to_text(*session);
+    return util::write_all(fd, text) ? 0 : 1;
+}
+
 bool init_toolkit(int argc, char** argv) {
-    void* handle = load(nullptr);
     using Init = int (*)(int, char**);
-    auto init = handle ? reinterpret_cast<Init>(dlsym(handle, "quarvel_toolkit_init")) : nullptr;
+    auto init = reinterpret_cast<Init>(
+        module_loader::function(module_name, "quarvel_toolkit_init", nullptr));
     return init && init(argc, argv) != 0;
 }
 

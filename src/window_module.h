@@ -17,6 +17,11 @@ bool init_toolkit(int argc, char** argv);
 // and never answers costs at most `deadline_ms` (counted from this call); the session is then
 // left out. The toolkit is never loaded into this process.
 void start_display_session_probe(int argc, char** argv, int deadline_ms = 2000);
+// The child's part: initialises the toolkit and writes the display session's text to `fd`
+// (nothing when there is none). Standard output is sent to /dev/null first. The exit code.
+int print_display_session(int argc, char** argv, int fd);
+// The option that makes the full program the child of a report that cannot load the toolkit.
+inline constexpr const char* display_session_option = "--display-session";
 // Ends the child if nobody asked for its answer, so no child outlives the report.
 void end_display_session_probe();
 

@@ -34,11 +34,13 @@ check() {
     fi
 }
 
-# The installed program's processes (only those of this scratch root).
+# The installed window's processes (only those of this scratch root): the program hands the
+# window to the full program beside the modules.
 window_pids() {
     local p
     for p in /proc/[0-9]*; do
-        [ "$(readlink "$p/exe" 2>/dev/null)" = "$root/usr/bin/quarvel" ] && echo "${p#/proc/}"
+        [ "$(readlink "$p/exe" 2>/dev/null)" = "$root/usr/lib/quarvel/quarvel-full" ] &&
+            echo "${p#/proc/}"
     done
 }
 
@@ -64,6 +66,7 @@ fi
 
 expected=(
     usr/bin/quarvel
+    usr/lib/quarvel/quarvel-full
     usr/lib/quarvel/quarvel-window.so
     usr/lib/quarvel/quarvel-capture.so
     usr/share/quarvel/report.schema.json
@@ -117,13 +120,14 @@ screenshots() {
     done
 }
 check "metainfo screenshots are made by the window tests" screenshots
-# pkexec picks the action only for exactly the installed program with --root-collect.
+# pkexec picks the action only for exactly the installed program with --root-collect: the
+# full program, in which the window runs and which it elevates.
 policy() {
     python3 - "$root/usr/share/polkit-1/actions/org.quarvel.quarvel.policy" <<'PY'
 import sys, xml.etree.ElementTree as ET
 action = ET.parse(sys.argv[1]).getroot().find('action')
 notes = {a.get('key'): a.text for a in action.findall('annotate')}
-assert notes == {'org.freedesktop.policykit.exec.path': '/usr/bin/quarvel',
+assert notes == {'org.freedesktop.policykit.exec.path': '/usr/lib/quarvel/quarvel-full',
                  'org.freedesktop.policykit.exec.argv1': '--root-collect'}, notes
 assert 'serial numbers' in action.find('message').text
 PY

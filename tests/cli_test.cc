@@ -2,6 +2,7 @@
 #include "test_support.h"
 #include "util.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
@@ -121,4 +122,22 @@ TEST_F(CommandLine, WithoutAnOptionTheWindowPathRunsNotTheReport) {
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err, "");
     EXPECT_FALSE(is_report(r.out));
+}
+
+// The program hands the window and the capture to the full program beside it; alone, it says
+// what is missing and still writes the report.
+TEST_F(CommandLine, WithoutTheFullProgramOnlyTheModesThatNeedItFail) {
+    TempDir alone;
+    const std::string program = alone.path() + "/quarvel";
+    std::filesystem::copy_file(QUARVEL_BINARY, program);
+    auto window = run_quarvel({}, env(), 60, program);
+    EXPECT_EQ(window.exit_code, 1);
+    EXPECT_NE(window.err.find("the window is not available"), std::string::npos) << window.err;
+    EXPECT_NE(window.err.find("quarvel-full not found"), std::string::npos) << window.err;
+    auto capture = run_quarvel({"--capture", "out.tar.xz"}, env(), 60, program);
+    EXPECT_EQ(capture.exit_code, 1);
+    EXPECT_EQ(capture.err, "Could not write out.tar.xz: quarvel-full not found\n");
+    auto report = run_quarvel({"--report"}, env(), 60, program);
+    EXPECT_EQ(report.exit_code, 0);
+    EXPECT_TRUE(is_report(report.out));
 }

@@ -1,5 +1,6 @@
 // Redaction: which values become placeholders, that one value keeps one placeholder, and
 // that no serial number, UUID or MAC address of any fixture machine survives in either report.
+#include "host.h"
 #include "redact.h"
 #include "report.h"
 #include "test_support.h"
@@ -123,4 +124,25 @@ TEST(Redact, LongRunsOfAddressCharactersAreReadOnce) {
     EXPECT_EQ(items.at(1).value, colons);
     EXPECT_EQ(items.at(2).value,
               "<ip-1>" + std::string(1000, '.') + " <ip-2>" + std::string(1000, ':'));
+}
+
+// The user's name that redaction hides comes from /etc/passwd, read without the name service.
+TEST(Redact, TheUsersAccountIsFoundByItsNumberInThePasswordFile) {
+    const std::string passwd = "root:x:0:0:root:/root:/bin/bash\n"
+                               "# a comment\n"
+                               "broken line\n"
+                               "ann:x:1000x:1000::/home/x:/bin/sh\n"
+                               "ann:x:1000:1000:Ann,,,:/home/ann:/bin/bash\n"
+                               "bob:x:1001:1001::relative:/bin/sh";
+    struct Case {
+        unsigned uid;
+        const char* name;
+        const char* home;
+    } cases[] = {
+        {0, "root", "/root"}, {1000, "ann", "/home/ann"}, {1001, "bob", ""}, {4242, "", ""}};
+    for (const Case& c : cases) {
+        host::Account a = host::account_in_passwd(passwd, c.uid);
+        EXPECT_EQ(a.name, c.name) << c.uid;
+        EXPECT_EQ(a.home, c.home) << c.uid;
+    }
 }

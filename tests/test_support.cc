@@ -81,8 +81,9 @@ void TempDir::symlink(const std::string& target, const std::string& rel) const {
 }
 
 RunResult run_quarvel(const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env, int timeout_seconds) {
-    std::vector<std::string> strings = {QUARVEL_BINARY};
+                      const std::map<std::string, std::string>& env, int timeout_seconds,
+                      const std::string& program) {
+    std::vector<std::string> strings = {program};
     strings.insert(strings.end(), args.begin(), args.end());
     size_t env_at = strings.size();
     for (auto& [k, v] : env)

@@ -62,8 +62,10 @@ struct RunResult {
 // nothing of the developer's session (language, display, configuration) leaks in. A program
 // still running after `timeout_seconds` is killed, so a hang fails a test instead of stalling
 // the suite.
+// `program` is another copy of the program to run instead of the built one.
 RunResult run_quarvel(const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env = {}, int timeout_seconds = 60);
+                      const std::map<std::string, std::string>& env = {}, int timeout_seconds = 60,
+                      const std::string& program = QUARVEL_BINARY);
 
 // The fixed environment most end-to-end tests use: English, UTC, no display, an empty
 // configuration directory, and the given sysroot (or none when empty).
