@@ -44,6 +44,15 @@ std::vector<std::string> search_directories() {
     return dirs;
 }
 
+// The full program's path, or empty when it is not installed.
+std::string full_program() {
+    for (const std::string& dir : search_directories()) {
+        std::string path = dir + "/" + full_program_name;
+        if (access(path.c_str(), X_OK) == 0) return path;
+    }
+    return {};
+}
+
 Opener g_opener = nullptr;
 
 } // namespace
@@ -66,14 +75,6 @@ void* function(const std::string& name, const char* symbol, std::string* error) 
         }
     if (error) *error = last_error.empty() ? name + " not found" : last_error;
     return nullptr;
-}
-
-std::string full_program() {
-    for (const std::string& dir : search_directories()) {
-        std::string path = dir + "/" + full_program_name;
-        if (access(path.c_str(), X_OK) == 0) return path;
-    }
-    return {};
 }
 
 std::string hand_over(char** argv) {

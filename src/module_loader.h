@@ -1,10 +1,10 @@
 // Modules beside the program that are loaded only by the modes that need them, so that the
 // report never pays for the libraries they bring (the toolkit, the archive library).
 //
-// The program users start is linked on its own (no loader, no shared libraries to map: a short
-// report costs a third less), so it cannot load a module. The modes that need one (the window,
-// the capture, the display probe of the report) are handed to the full program installed
-// beside the modules, which exports the core to them.
+// The program users start is linked on its own (no loader, no shared libraries to map and
+// relocate: a quarter of a short report), so it cannot load a module. The modes that need one
+// (the window, the capture, the display probe of the report) are handed to the full program
+// installed beside the modules, which exports the core to them.
 #pragma once
 
 #include <string>
@@ -25,8 +25,5 @@ void* function(const std::string& name, const char* symbol, std::string* error);
 // Runs the full program in place of this one with the same `argv`. Returns only when that
 // fails, with the reason.
 std::string hand_over(char** argv);
-
-// The full program's path, or empty when it is not installed.
-std::string full_program();
 
 } // namespace module_loader
