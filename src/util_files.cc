@@ -398,7 +398,8 @@ constexpr off_t listing_at_most = 4096;
 
 // What the listing of a kept directory says of `name`: -1 nothing (not listed, or the file
 // system gives no kinds), 0 no such entry, else its DT_ kind.
-int listed_kind(ReadScope::State& s, const KeptDir& d, std::string_view name) {
+// Whether `d` holds its listing, made now if it may be.
+bool listed(ReadScope::State& s, const KeptDir& d) {
     // Listing costs about what three looks cost: the directories of the processors' caches
     // are looked into four times, a device's a dozen.
     if (d.listable && !d.listed) {
@@ -406,14 +407,28 @@ int listed_kind(ReadScope::State& s, const KeptDir& d, std::string_view name) {
         d.listable = d.listed; // no second try
         if (!d.listed) s.unlisted.insert(d.path);
     }
-    if (!d.listed) return -1;
+    return d.listed;
+}
+
+// Calls `each(record)` for the records of a listed kept directory until it returns true.
+template <class F> void for_each_listed(const KeptDir& d, F each) {
     for (size_t at = 0; at + offsetof(struct dirent64, d_name) < d.listing.size();) {
         const auto* e = reinterpret_cast<const struct dirent64*>(d.listing.data() + at);
         if (e->d_reclen == 0) break;
         at += e->d_reclen;
-        if (name == e->d_name) return e->d_type == DT_UNKNOWN ? -1 : e->d_type;
+        if (each(*e)) return;
     }
-    return 0;
+}
+
+int listed_kind(ReadScope::State& s, const KeptDir& d, std::string_view name) {
+    if (!listed(s, d)) return -1;
+    int kind = 0;
+    for_each_listed(d, [&](const struct dirent64& e) {
+        if (name != e.d_name) return false;
+        kind = e.d_type == DT_UNKNOWN ? -1 : e.d_type;
+        return true;
+    });
+    return kind;
 }
 
 // The entry of `s` for the directory `path` itself, open or found missing; null where it has
@@ -1053,13 +1068,34 @@ std::vector<std::string> lines(std::string_view text, size_t max_lines, const st
     return out;
 }
 
-std::vector<std::string> list_dir(const std::string& path, const std::string& prefix) {
-    std::vector<std::string> names;
+namespace {
+
+// Over a capture, the names that the scope's own listing of the directory `path` holds: the
+// directory is then opened and listed once for listing it and for reading from it (a
+// processor's caches), and one found missing costs no open at all. False where no kept
+// listing serves.
+bool names_kept(const std::string& path, const std::string& prefix,
+                std::vector<std::string>& names) {
+    ReadScope::State* s = scope_state();
+    if (!s || s->root.empty()) return false;
+    const KeptDir& d = kept_dir(*s, path);
+    if (d.missing) return true;
+    if (d.fd < 0 || !listed(*s, d)) return false;
+    for_each_listed(d, [&](const struct dirent64& e) {
+        std::string_view name = e.d_name;
+        if (name != "." && name != ".." && starts_with(name, prefix)) names.emplace_back(name);
+        return false;
+    });
+    return true;
+}
+
+void read_names(const std::string& path, const std::string& prefix,
+                std::vector<std::string>& names) {
     int fd = open_read(path, O_RDONLY | O_DIRECTORY);
     if (fd < 0 && errno == ENOTDIR)
         if (std::string again = retry_path(path); !again.empty())
             fd = open_read(again, O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return names;
+    if (fd < 0) return;
     // Far beyond any real directory of the kernel's (tens of thousands of block devices on
     // the largest storage servers), yet a bound for a directory made to exhaust memory.
     constexpr size_t max_entries = 1u << 17;
@@ -1086,6 +1122,13 @@ std::vector<std::string> list_dir(const std::string& path, const std::string& pr
         }
     }
     ::close(fd);
+}
+
+} // namespace
+
+std::vector<std::string> list_dir(const std::string& path, const std::string& prefix) {
+    std::vector<std::string> names;
+    if (!names_kept(path, prefix, names)) read_names(path, prefix, names);
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return natural_less(a, b); });
     if (g_observer) {

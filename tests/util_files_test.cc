@@ -34,10 +34,14 @@ TEST(Readers, ReadListAndResolveInsideTheSysroot) {
     ScopedEnv root("QUARVEL_SYSROOT", testing_support::test_data("readers") + "/");
     EXPECT_EQ(read_file_raw("/sys/class/net/eth2/mtu"), "1500\n");
     EXPECT_EQ(read_lines("/proc/lines"), (std::vector<std::string>{"a\r", "b", "", "c"}));
-    // Names in natural order, hidden ones included, dangling links listed.
-    EXPECT_EQ(list_dir("/sys/class/net"),
-              (std::vector<std::string>{".hidden", "dangling", "eth2", "eth10", "lo"}));
-    EXPECT_EQ(list_dir("/sys/class/net", "eth"), (std::vector<std::string>{"eth2", "eth10"}));
+    // Names in natural order, hidden ones included, dangling links listed; in a collection's
+    // scope from the listing it keeps of the directory.
+    plainly_and_in_a_scope([] {
+        EXPECT_EQ(list_dir("/sys/class/net"),
+                  (std::vector<std::string>{".hidden", "dangling", "eth2", "eth10", "lo"}));
+        EXPECT_EQ(list_dir("/sys/class/net", "eth"), (std::vector<std::string>{"eth2", "eth10"}));
+        EXPECT_EQ(list_dir("/sys/class/none"), std::vector<std::string>{});
+    });
     EXPECT_EQ(read_link_base("/sys/class/net/eth2"), "eth2");
     EXPECT_TRUE(path_exists("/sys/class/net/dangling"));
     EXPECT_FALSE(is_dir("/sys/class/net/dangling"));
