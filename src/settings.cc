@@ -59,6 +59,8 @@ std::string settings_directory() {
     if (const char* snap = absolute_env("SNAP_USER_COMMON")) return std::string(snap) + "/config";
     if (const char* xdg = absolute_env("XDG_CONFIG_HOME")) return std::string(xdg) + "/Quarvel";
     const char* home = absolute_env("HOME");
+    // Without HOME (a service, a cleared environment) the home directory is the one the
+    // password file names; the working directory would scatter settings over the file system.
     std::string base = home ? home : host::own_account().home;
     return base.empty() ? base : base + "/.config/Quarvel";
 }

@@ -396,8 +396,6 @@ bool sealed_dir(const struct stat& st) {
 // every device, and listing it each time would cost more than the looks.
 constexpr off_t listing_at_most = 4096;
 
-// What the listing of a kept directory says of `name`: -1 nothing (not listed, or the file
-// system gives no kinds), 0 no such entry, else its DT_ kind.
 // Whether `d` holds its listing, made now if it may be.
 bool listed(ReadScope::State& s, const KeptDir& d) {
     // Listing costs about what three looks cost: the directories of the processors' caches
@@ -420,6 +418,8 @@ template <class F> void for_each_listed(const KeptDir& d, F each) {
     }
 }
 
+// What the listing of a kept directory says of `name`: -1 nothing (not listed, or the file
+// system gives no kinds), 0 no such entry, else its DT_ kind.
 int listed_kind(ReadScope::State& s, const KeptDir& d, std::string_view name) {
     if (!listed(s, d)) return -1;
     int kind = 0;
