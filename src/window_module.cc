@@ -21,6 +21,8 @@ namespace window_module {
 namespace {
 
 constexpr const char* module_name = "quarvel-window.so";
+// The display part of the toolkit alone, for the report's probe.
+constexpr const char* display_module_name = "quarvel-display.so";
 
 struct Probe {
     pid_t pid = -1;
@@ -140,7 +142,7 @@ int print_display_session(int argc, char** argv, int fd) {
 bool init_toolkit(int argc, char** argv) {
     using Init = int (*)(int, char**);
     auto init = reinterpret_cast<Init>(
-        module_loader::function(module_name, "quarvel_toolkit_init", nullptr));
+        module_loader::function(display_module_name, "quarvel_toolkit_init", nullptr));
     return init && init(argc, argv) != 0;
 }
 

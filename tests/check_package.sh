@@ -68,6 +68,7 @@ expected=(
     usr/bin/quarvel
     usr/lib/quarvel/quarvel-full
     usr/lib/quarvel/quarvel-window.so
+    usr/lib/quarvel/quarvel-display.so
     usr/lib/quarvel/quarvel-capture.so
     usr/share/quarvel/report.schema.json
     usr/share/applications/$app_id.desktop

@@ -4,7 +4,7 @@
 #include "hw/display_session.h"
 
 #include <cstdlib>
-#include <gtk/gtk.h>
+#include <gdk/gdk.h>
 #include <string>
 #include <vector>
 
