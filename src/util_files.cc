@@ -46,6 +46,10 @@ struct ReadScope::State {
         bool missing = false; // no such directory: none of its files need be looked for
         bool sealed = false;  // only this user or the superuser may change what it holds
         bool pending = false; // visited once, not opened yet
+        // The directory's own path where `path` reached it through a link (a device's
+        // directory through its class link), once the kernel named it: the same directory
+        // asked for by either path is opened and listed once.
+        mutable std::string named;
         // What a sealed directory of a capture holds (the records of getdents64, names and
         // kinds), listed at the first look: nobody else can change it, so every look at an
         // entry is answered from memory.
@@ -435,7 +439,7 @@ int listed_kind(ReadScope::State& s, const KeptDir& d, std::string_view name) {
 // none.
 const KeptDir* find_kept(const ReadScope::State& s, std::string_view path) {
     for (const KeptDir& d : s.dirs)
-        if (d.used > 0 && d.path == path) return &d;
+        if (d.used > 0 && (d.path == path || d.named == path)) return &d;
     return nullptr;
 }
 
@@ -467,7 +471,7 @@ const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
     ++s.clock;
     KeptDir* oldest = &s.dirs[0];
     for (auto& d : s.dirs) {
-        if (d.used > 0 && d.path == dir) {
+        if (d.used > 0 && (d.path == dir || d.named == dir)) {
             d.used = s.clock;
             if (d.pending) open_kept(s, d);
             return d;
@@ -476,6 +480,7 @@ const KeptDir& kept_dir(ReadScope::State& s, std::string_view dir) {
     }
     if (oldest->fd >= 0) ::close(oldest->fd);
     oldest->path = std::string(dir);
+    oldest->named.clear();
     oldest->used = s.clock;
     oldest->fd = -1;
     oldest->missing = oldest->sealed = oldest->listed = oldest->listable = false;
@@ -510,11 +515,12 @@ std::string resolved_by_kernel(const std::string& path) {
     if (base.empty() || base[0] != '/') return {};
     if (base == "/") base.clear();
     std::string name;
+    const KeptDir* kept = nullptr;
     if (ReadScope::State* s = scope_state()) {
         // Kept, as a read from it would open it: a device's directory is resolved to be read.
-        const KeptDir& kept = kept_dir(*s, path);
-        if (kept.fd < 0) return {};
-        name = name_of(kept.fd);
+        kept = &kept_dir(*s, path);
+        if (kept->fd < 0) return {};
+        name = name_of(kept->fd);
     } else {
         int fd = locate(root, path, true, true);
         if (fd < 0) return {};
@@ -525,7 +531,9 @@ std::string resolved_by_kernel(const std::string& path) {
     if (name.size() <= base.size() || !starts_with(name, base) || name[base.size()] != '/' ||
         ends_with(name, " (deleted)"))
         return {};
-    return name.substr(base.size());
+    std::string resolved = name.substr(base.size());
+    if (kept && resolved != path) kept->named = resolved;
+    return resolved;
 }
 
 // The kept directory of `path` and its last name; null where none serves. `missing` (errno
