@@ -1323,15 +1323,8 @@ bool read_own_file(const std::string& path, size_t max_bytes, std::string& out) 
         ::close(fd);
         return false;
     }
-    out.clear();
-    char buf[16384];
-    while (out.size() < max_bytes) {
-        size_t want = std::min(sizeof buf, max_bytes - out.size());
-        ssize_t n = ::read(fd, buf, want);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        out.append(buf, static_cast<size_t>(n));
-    }
+    bool cut = false;
+    out = read_fd(fd, max_bytes, cut);
     ::close(fd);
     return true;
 }
