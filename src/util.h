@@ -43,7 +43,13 @@ public:
 class ReadScope {
 public:
     ReadScope();
+    // A scope for another thread reading for the same collection as `*collection`: the files
+    // read once for the collection (read_shared) and what was learnt of links are shared, the
+    // open directories are the thread's own. `*collection` outlives it.
+    explicit ReadScope(const ReadScope* collection);
     ~ReadScope();
+    // This thread's innermost scope; null where none lives or ThisMachine reads this computer.
+    static const ReadScope* current();
     ReadScope(const ReadScope&) = delete;
     ReadScope& operator=(const ReadScope&) = delete;
 
@@ -63,6 +69,8 @@ enum class Access { read, list, look };
 using AccessObserver = void (*)(const std::string& path, Access how, std::string_view result);
 // Null stops the telling; there is one observer at a time.
 void set_access_observer(AccessObserver observer);
+// Whether an observer is being told: its record follows the order of the reads.
+bool access_observed();
 
 // Under a sysroot every link is resolved inside it (an absolute target starts again at the
 // sysroot, ".." stops there) and only regular files and directories are opened.
@@ -79,9 +87,11 @@ void set_resolve_without_openat2(bool on);
 constexpr size_t attribute_limit = 64u << 10;
 constexpr size_t table_limit = 16u << 20;
 
-// The paths whose reads were cut since the last call (at most a few dozen are kept), and in
-// `total` how many cuts there were; clears the record.
+// The paths whose reads were cut on this thread since the last call (at most a few dozen are
+// kept), and in `total` how many cuts there were; clears the record.
 std::vector<std::string> take_cut_reads(size_t* total = nullptr);
+// Adds to this thread's record what take_cut_reads gave on another thread.
+void add_cut_reads(const std::vector<std::string>& paths, size_t total);
 
 // Up to table_limit (or max_bytes) bytes.
 std::string read_file_raw(const std::string& path);

@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <pthread.h>
@@ -61,9 +62,16 @@ struct ReadScope::State {
     static constexpr size_t kept = 16;
     Dir dirs[kept];
     uint64_t clock = 0;
-    std::unordered_map<std::string, std::string> links;  // path -> link target, "" for none,
-                                                         // a NUL for nothing there
-    std::unordered_map<std::string, std::string> shared; // path -> what read_shared read
+    // What the threads reading for one collection share.
+    struct Common {
+        std::mutex links_mutex;
+        std::unordered_map<std::string, std::string> links; // path -> link target, "" for
+                                                            // none, a NUL for nothing there
+        // Held while a file is read, so that each is read once however many threads ask.
+        std::mutex shared_mutex;
+        std::unordered_map<std::string, std::string> shared; // path -> what read_shared read
+    };
+    std::shared_ptr<Common> common = std::make_shared<Common>();
     // path -> the text of a small file read to tell a stored link from a file (over a
     // sysroot): reading the file itself then takes nothing more.
     std::unordered_map<std::string, std::string> looked_into;
@@ -103,8 +111,19 @@ ReadScope::ReadScope() : m_state(std::make_unique<State>()), m_outer(g_scope) {
     g_scope = this;
 }
 
+ReadScope::ReadScope(const ReadScope* collection)
+    : m_state(std::make_unique<State>()), m_outer(g_scope) {
+    m_state->root = collection->m_state->root;
+    m_state->common = collection->m_state->common;
+    g_scope = this;
+}
+
 ReadScope::~ReadScope() {
     g_scope = m_outer;
+}
+
+const ReadScope* ReadScope::current() {
+    return g_this_machine == 0 ? g_scope : nullptr;
 }
 
 ThisMachine::ThisMachine() {
@@ -673,12 +692,11 @@ bool stat_path(const std::string& path, struct stat& st, bool follow_last) {
 
 // ---- What one read may take ------------------------------------------------------------------
 
-std::mutex g_cut_mutex;
-std::vector<std::string> g_cut_paths;
-size_t g_cut_count = 0;
+// Per thread: a branch read on a thread of its own reports its own cuts.
+thread_local std::vector<std::string> g_cut_paths;
+thread_local size_t g_cut_count = 0;
 
 void note_cut(const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_cut_mutex);
     // Samplers read between collections; the list must not grow while nobody takes it.
     constexpr size_t kept = 64;
     if (g_cut_paths.size() < kept) g_cut_paths.push_back(path);
@@ -821,16 +839,22 @@ std::string find_link_target(const std::string& path, bool& not_dir, bool& gone)
 std::string link_target(const std::string& path, bool* not_dir = nullptr, bool* gone = nullptr) {
     static const std::string nothing_there(1, '\0'); // no link's target holds a NUL
     ReadScope::State* s = scope_state();
-    if (s)
-        if (auto it = s->links.find(path); it != s->links.end()) {
+    if (s) {
+        std::lock_guard<std::mutex> lock(s->common->links_mutex);
+        if (auto it = s->common->links.find(path); it != s->common->links.end()) {
             if (gone) *gone = it->second == nothing_there;
             return it->second == nothing_there ? std::string() : it->second;
         }
+    }
+    // Not held while looking: two threads that both look learn the same.
     bool failed_dir = false, absent = false;
     std::string target = find_link_target(path, failed_dir, absent);
     if (not_dir) *not_dir = failed_dir;
     if (gone) *gone = absent;
-    if (s && !failed_dir) s->links.emplace(path, absent ? nothing_there : target);
+    if (s && !failed_dir) {
+        std::lock_guard<std::mutex> lock(s->common->links_mutex);
+        s->common->links.emplace(path, absent ? nothing_there : target);
+    }
     return target;
 }
 
@@ -856,6 +880,10 @@ void set_access_observer(AccessObserver observer) {
     g_observer = observer;
 }
 
+bool access_observed() {
+    return g_observer != nullptr;
+}
+
 void set_resolve_without_openat2(bool on) {
     g_walk_only = on;
 }
@@ -867,10 +895,15 @@ int sysroot_error() {
 }
 
 std::vector<std::string> take_cut_reads(size_t* total) {
-    std::lock_guard<std::mutex> lock(g_cut_mutex);
     if (total) *total = g_cut_count;
     g_cut_count = 0;
     return std::exchange(g_cut_paths, {});
+}
+
+void add_cut_reads(const std::vector<std::string>& paths, size_t total) {
+    for (const std::string& path : paths)
+        note_cut(path);
+    g_cut_count += total - std::min(total, paths.size());
 }
 
 std::string read_file_raw(const std::string& path) {
@@ -1039,8 +1072,10 @@ std::string read_text_shared(const std::string& path) {
 std::string read_shared(const std::string& path, size_t max_bytes) {
     ReadScope::State* s = scope_state();
     if (!s) return read_file_raw(path, max_bytes);
-    auto it = s->shared.find(path);
-    if (it == s->shared.end()) it = s->shared.emplace(path, read_file_raw(path, max_bytes)).first;
+    std::lock_guard<std::mutex> lock(s->common->shared_mutex);
+    auto& shared = s->common->shared;
+    auto it = shared.find(path);
+    if (it == shared.end()) it = shared.emplace(path, read_file_raw(path, max_bytes)).first;
     return it->second;
 }
 

@@ -1,3 +1,4 @@
+#include "read_beside.h"
 #include "test_support.h"
 #include "util.h"
 
@@ -160,6 +161,28 @@ TEST(Readers, EachReadTakesAtMostWhatItsKindOfFileCanHold) {
     ScopedEnv live("QUARVEL_SYSROOT", std::nullopt);
     EXPECT_EQ(read_file_raw("/dev/zero").size(), table_limit);
     EXPECT_EQ(take_cut_reads(), (std::vector<std::string>{"/dev/zero"}));
+}
+
+TEST(Readers, WorkReadBesideSharesTheCollectionsFilesAndHandsBackCutsAndFailures) {
+    TempDir dir;
+    dir.write("proc/shared", "first");
+    dir.write("proc/big", std::string(attribute_limit + 1, 'x'));
+    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+    take_cut_reads();
+    ReadScope collection;
+    ReadBeside beside([] {
+        EXPECT_EQ(read_text_shared("/proc/shared"), "first");
+        read_text("/proc/big");
+    });
+    beside.wait();
+    // Read once for the collection: what the other thread read stands, whatever the file
+    // holds now.
+    dir.write("proc/shared", "second");
+    EXPECT_EQ(read_text_shared("/proc/shared"), "first");
+    EXPECT_EQ(take_cut_reads(), (std::vector<std::string>{"/proc/big"}));
+
+    ReadBeside failing([] { throw std::runtime_error("unreadable"); });
+    EXPECT_THROW(failing.wait(), std::runtime_error);
 }
 
 // A capture is another machine's: no link, "..", or listing may show a byte of this one.

@@ -8,6 +8,7 @@
 #include "hw/cpuinfo_parser.h"
 #include "hw/hardware.h"
 #include "hw/node_meminfo.h"
+#include "read_beside.h"
 #include "util.h"
 
 #include <algorithm>
@@ -463,21 +464,32 @@ void collect_cpu(Node& root) {
     cpu->summary = model;
 
     CpuLists lists = read_cpu_lists();
+    bool merged = lists.present.size() > MANY_CPUS;
+    // The totals count the caches of online CPUs only; the per-CPU children show every CPU's.
+    std::map<int, std::vector<CacheEntry>> caches;
+    auto read_all_caches = [&] {
+        CacheReader reader(merged ? CacheReader::Detail::Identity : CacheReader::Detail::Full);
+        for (int n : merged ? lists.online : lists.present)
+            caches[n] = reader.read(n);
+    };
+    // With many processors, half of the files this branch opens are their caches': those are
+    // read on a second thread while the frequencies and the topology are read here.
+    std::optional<util::ReadBeside> caches_read;
+    if (merged && util::spare_cores() > 0) caches_read.emplace(read_all_caches);
+
     Files files(lists.present.size());
     auto facts = read_online_facts(files, lists);
     auto nodes = numa_nodes();
-    bool merged = lists.present.size() > MANY_CPUS;
 
     add_processor_section(*cpu, blocks, model);
     add_topology_section(*cpu, lists, facts, blocks, nodes.size());
     add_clock_section(files, *cpu, lists, facts, blocks);
 
-    // The totals count the caches of online CPUs only; the per-CPU children show every CPU's.
-    std::map<int, std::vector<CacheEntry>> caches;
+    if (caches_read)
+        caches_read->wait();
+    else
+        read_all_caches();
     CacheTally tally;
-    CacheReader reader(merged ? CacheReader::Detail::Identity : CacheReader::Detail::Full);
-    for (int n : merged ? lists.online : lists.present)
-        caches[n] = reader.read(n);
     for (int n : lists.online)
         for (const auto& e : caches[n])
             tally.add(n, e);

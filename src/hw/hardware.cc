@@ -1,9 +1,13 @@
 #include "hw/hardware.h"
 
 #include "host.h"
+#include "hw/cpu_list.h"
 #include "hw/root_data.h"
+#include "read_beside.h"
 #include "util.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <unordered_map>
 
@@ -169,6 +173,58 @@ void note_cut_reads(Node& branch) {
         s.add_always("…", I18n::trf("msg.more_cut", util::fmt_int(total - shown).c_str()), "");
 }
 
+// One branch, added to `holder`: the tree's root, or a stand-in while other threads read
+// the other branches.
+void collect_branch(const CollectorEntry& entry, Node& holder) {
+    size_t before = holder.children.size();
+    try {
+        entry.collect(holder);
+    } catch (...) {
+        // One unreadable area must not cost the user the rest of the report.
+        Node* failed = holder.add_child(std::string("error.") + entry.name, entry.name, "\u26A0");
+        failed->section(tr("sec.error")).add_always(tr("f.status"), tr("msg.collector_failed"), "");
+    }
+    if (holder.children.size() > before)
+        note_cut_reads(*holder.children.back());
+    else
+        util::take_cut_reads();
+}
+
+// From this many online processors on, the branches are read on several threads. Such a
+// machine has cores to spare, and its processor branch alone opens thousands of files,
+// while starting threads would cost a small machine more than it saves.
+constexpr size_t many_processors = 64;
+
+// How many threads beside this one read branches: as many as this computer has cores to
+// spare, up to three (the processor branch, which no thread splits, then takes the longest).
+unsigned helper_count() {
+    // The processor and OS branches read this list anyway.
+    std::string online = util::read_text_shared("/sys/devices/system/cpu/online");
+    if (parse_cpu_list(online).size() < many_processors) return 0;
+    return std::min(util::spare_cores(), 3u);
+}
+
+// The branches of `table`, read by this thread and `helpers` more, each thread taking the
+// next branch not taken yet; they join `root` in table order, so the tree is the same
+// whichever thread read what.
+void collect_in_parallel(const std::vector<CollectorEntry>& table, unsigned helpers, Node& root) {
+    std::vector<Node> holders(table.size());
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next++) < table.size();)
+            collect_branch(table[i], holders[i]);
+    };
+    {
+        std::vector<std::unique_ptr<util::ReadBeside>> threads;
+        for (unsigned n = 0; n < helpers; ++n)
+            threads.push_back(std::make_unique<util::ReadBeside>(work));
+        work();
+    } // each branch notes its own cuts on the thread that read it
+    for (Node& holder : holders)
+        for (auto& child : holder.children)
+            root.children.push_back(std::move(child));
+}
+
 } // namespace
 
 std::unique_ptr<Node> collect_with(const std::vector<CollectorEntry>& table) {
@@ -180,22 +236,11 @@ std::unique_ptr<Node> collect_with(const std::vector<CollectorEntry>& table) {
     // collection only: a refresh reads the machine anew.
     util::ReadScope reads;
     util::take_cut_reads(); // what was read before (live panels) is not this tree's
-    for (const auto& entry : table) {
-        size_t before = root->children.size();
-        try {
-            entry.collect(*root);
-        } catch (...) {
-            // One unreadable area must not cost the user the rest of the report.
-            Node* failed =
-                root->add_child(std::string("error.") + entry.name, entry.name, "\u26A0");
-            failed->section(tr("sec.error"))
-                .add_always(tr("f.status"), tr("msg.collector_failed"), "");
-        }
-        if (root->children.size() > before)
-            note_cut_reads(*root->children.back());
-        else
-            util::take_cut_reads();
-    }
+    if (unsigned helpers = helper_count(); helpers > 0)
+        collect_in_parallel(table, helpers, *root);
+    else
+        for (const auto& entry : table)
+            collect_branch(entry, *root);
     clean_tree(*root);
     return root;
 }

@@ -5,6 +5,7 @@
 #include "util.h"
 
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -110,6 +111,9 @@ const IdIndex<uint32_t>& devices_of(DeviceIndexes& cache, std::string_view text,
 
 // One database: searched for, then read, each at most once and only when asked for.
 struct Ids::Impl {
+    // The branches of a large machine are read on several threads, and the tables are made
+    // on first use: one lookup at a time (held again by the lookups that search and load).
+    std::recursive_mutex mutex;
     bool pci_searched = false, usb_searched = false;
     bool pci_loaded = false, usb_loaded = false;
     util::FileContents pci_file;
@@ -196,28 +200,33 @@ Ids Ids::load() {
 }
 
 const std::string& Ids::pci_ids_path() const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (!m_impl->pci_searched) m_pci_path = locate("pci.ids", true, m_pci_here);
     m_impl->pci_searched = true;
     return m_pci_path;
 }
 
 const std::string& Ids::usb_ids_path() const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (!m_impl->usb_searched) m_usb_path = locate("usb.ids", false, m_usb_here);
     m_impl->usb_searched = true;
     return m_usb_path;
 }
 
 bool Ids::pci_ids_from_this_computer() const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     pci_ids_path();
     return m_pci_here;
 }
 
 bool Ids::usb_ids_from_this_computer() const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     usb_ids_path();
     return m_usb_here;
 }
 
 const PciIdTables& Ids::pci_tables() const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     Impl& impl = *m_impl;
     if (!impl.pci_loaded) {
         const std::string& path = pci_ids_path();
@@ -229,6 +238,7 @@ const PciIdTables& Ids::pci_tables() const {
 }
 
 const UsbIdTables& Ids::usb_tables() const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     Impl& impl = *m_impl;
     if (!impl.usb_loaded) {
         const std::string& path = usb_ids_path();
@@ -256,11 +266,13 @@ Ids Ids::from_files(util::FileContents pci, util::FileContents usb) {
 }
 
 std::string Ids::pci_vendor(uint32_t vendor) const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff) return {};
     return shown(m_impl->pci_name(pci_tables().vendors.find(vendor)));
 }
 
 std::string Ids::pci_device(uint32_t vendor, uint32_t device) const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff || device > 0xffff) return {};
     const auto& devices =
         devices_of(m_impl->pci_devices, m_impl->pci_file.text(), pci_tables().vendors, vendor);
@@ -269,6 +281,7 @@ std::string Ids::pci_device(uint32_t vendor, uint32_t device) const {
 
 std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_t vendor,
                                uint32_t device) const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (sub_vendor > 0xffff || sub_device > 0xffff || vendor > 0xffff || device > 0xffff) return {};
     const PciIdTables& tables = pci_tables();
     const auto& devices =
@@ -280,6 +293,7 @@ std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_
 }
 
 std::string Ids::pci_class(uint32_t class_code) const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     uint32_t cls = class_code >> 16 & 0xff;
     const PciIdTables& tables = pci_tables();
     std::string_view name = m_impl->pci_name(tables.subclasses.find(class_code >> 8 & 0xffff));
@@ -291,15 +305,18 @@ std::string Ids::pci_class(uint32_t class_code) const {
 }
 
 std::string Ids::pci_interface(uint32_t class_code) const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     return shown(m_impl->pci_name(pci_tables().interfaces.find(class_code & 0xffffff)));
 }
 
 std::string Ids::usb_vendor(uint32_t vendor) const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff) return {};
     return shown(m_impl->usb_name(usb_tables().vendors.find(vendor)));
 }
 
 std::string Ids::usb_device(uint32_t vendor, uint32_t product) const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff || product > 0xffff) return {};
     const auto& products =
         devices_of(m_impl->usb_devices, m_impl->usb_file.text(), usb_tables().vendors, vendor);
