@@ -82,12 +82,19 @@ def files_read(argv, env):
     the order of first reading, and those it read again after opening them anew. The dynamic
     loader's libraries are not the report's files and are left out. Paths are those of this
     machine's file system: under a sysroot they include it."""
-    with tempfile.NamedTemporaryFile(suffix='.strace') as trace:
-        subprocess.run(['strace', '-f', '-qq', '-y', '-e',
+    # One trace per thread (-ff): a large machine is read on several threads, and calls of
+    # threads running at once would be cut in two in one trace. Each thread opens, reads and
+    # closes its own descriptors.
+    lines = []
+    with tempfile.TemporaryDirectory() as traces:
+        subprocess.run(['strace', '-ff', '-qq', '-y', '-e',
                         'trace=openat,open,openat2,read,pread64,getdents64,mmap,close', '-o',
-                        trace.name] + argv, env=env, stdout=subprocess.DEVNULL,
+                        os.path.join(traces, 't')] + argv, env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
-        lines = open(trace.name, errors='replace').read().splitlines()
+        for name in sorted(os.listdir(traces), key=lambda n: int(n.split('.')[-1])):
+            pid = name.split('.')[-1]
+            with open(os.path.join(traces, name), errors='replace') as f:
+                lines += [f'{pid} {line}' for line in f.read().splitlines()]
     open_fds = {}  # (pid, fd) -> [path, read in this opening]
     reads = {}     # path -> openings in which it was read
     for line in lines:
