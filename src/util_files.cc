@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -67,9 +68,10 @@ struct ReadScope::State {
         std::mutex links_mutex;
         std::unordered_map<std::string, std::string> links; // path -> link target, "" for
                                                             // none, a NUL for nothing there
-        // Held while a file is read, so that each is read once however many threads ask.
         std::mutex shared_mutex;
-        std::unordered_map<std::string, std::string> shared; // path -> what read_shared read
+        // path -> what read_shared read; nothing while a thread reads it
+        std::unordered_map<std::string, std::optional<std::string>> shared;
+        std::condition_variable shared_read; // told when a file of `shared` has been read
     };
     std::shared_ptr<Common> common = std::make_shared<Common>();
     // path -> the text of a small file read to tell a stored link from a file (over a
@@ -1072,11 +1074,29 @@ std::string read_text_shared(const std::string& path) {
 std::string read_shared(const std::string& path, size_t max_bytes) {
     ReadScope::State* s = scope_state();
     if (!s) return read_file_raw(path, max_bytes);
-    std::lock_guard<std::mutex> lock(s->common->shared_mutex);
-    auto& shared = s->common->shared;
-    auto it = shared.find(path);
-    if (it == shared.end()) it = shared.emplace(path, read_file_raw(path, max_bytes)).first;
-    return it->second;
+    // Read once, and not under the lock: a thread asking for a file that another one is
+    // reading waits for that read; threads asking for different files do not wait at all.
+    ReadScope::State::Common& c = *s->common;
+    std::unique_lock<std::mutex> lock(c.shared_mutex);
+    for (auto it = c.shared.find(path); it != c.shared.end(); it = c.shared.find(path)) {
+        if (it->second) return *it->second;
+        c.shared_read.wait(lock);
+    }
+    c.shared.emplace(path, std::nullopt);
+    lock.unlock();
+    std::string text;
+    try {
+        text = read_file_raw(path, max_bytes);
+    } catch (...) {
+        lock.lock();
+        c.shared.erase(path);
+        c.shared_read.notify_all();
+        throw;
+    }
+    lock.lock();
+    c.shared[path] = text;
+    c.shared_read.notify_all();
+    return text;
 }
 
 std::vector<std::string> read_lines(const std::string& path) {

@@ -102,6 +102,31 @@ TEST_F(Storage, LoopDevicesOnlyWithTheSettingAndNeverAsStorageCards) {
     EXPECT_FALSE(storage->find("storage.ram1"));
 }
 
+TEST_F(Storage, ManyDevicesReadOnTwoThreadsKeepTheirOrderAndTheirOwnFacts) {
+    testing_support::TempDir dir;
+    std::vector<std::string> disks;
+    for (int i = 0; i < 70; ++i) {
+        disks.push_back("d" + std::string(i < 10 ? "0" : "") + std::to_string(i));
+        dir.write("sys/block/" + disks.back() + "/size", std::to_string((i + 1) * 8) + "\n");
+    }
+    for (int i = 0; i < 3; ++i) {
+        dir.write("sys/block/loop" + std::to_string(i) + "/size", "8\n");
+        dir.write("sys/block/loop" + std::to_string(i) + "/loop/backing_file", "/img\n");
+    }
+    SettingsStore::instance().mutable_get().show_loop_devices = true;
+    auto root = testing_support::collect(hw::collect_storage, dir.path());
+    const hw::Node* storage = root->find("storage");
+    ASSERT_EQ(storage->children.size(), disks.size() + 1);
+    ASSERT_EQ(storage->disks.size(), disks.size());
+    for (size_t i = 0; i < disks.size(); ++i) {
+        EXPECT_EQ(storage->children[i]->id, "storage." + disks[i]);
+        EXPECT_EQ(storage->disks[i].device, disks[i]);
+        EXPECT_EQ(storage->disks[i].bytes, (i + 1) * 8 * 512);
+    }
+    EXPECT_EQ(storage->children.back()->id, "storage.loops");
+    EXPECT_EQ(storage->children.back()->children.size(), 3u);
+}
+
 TEST_F(Storage, SnapHintOnlyInsideASnapWhenNoDeviceIsListed) {
     EXPECT_EQ(value(collect("snap-no-block-access")->find("storage"), "Status", "Status"),
               "<no row>");

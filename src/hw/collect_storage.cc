@@ -7,12 +7,14 @@
 #include "hw/memory_parsers.h"
 #include "hw/mount_table.h"
 #include "hw/sysfs_values.h"
+#include "read_beside.h"
 #include "settings.h"
 #include "util.h"
 
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <optional>
 
 namespace hw {
@@ -63,6 +65,8 @@ std::string join_parts(const std::vector<std::string>& parts) {
 class UsageCache {
 public:
     std::optional<host::FsUsage> get(const MountEntry& m) {
+        std::lock_guard<std::mutex> lock(m_mutex); // the devices of a large machine are read on
+                                                   // two threads
         auto it = m_cache.find(m.target);
         if (it != m_cache.end()) return it->second;
         std::optional<host::FsUsage> u;
@@ -73,6 +77,7 @@ public:
     }
 
 private:
+    std::mutex m_mutex;
     std::map<std::string, std::optional<host::FsUsage>> m_cache;
 };
 
@@ -451,6 +456,37 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     return result;
 }
 
+struct Listed {
+    std::string name;
+    bool loop = false;
+};
+
+// A device read apart from the tree: its node waits in `holder` for its place.
+struct Read {
+    Node holder;
+    DeviceResult result;
+};
+
+// From this many devices on, they are read by two threads, half each.
+constexpr size_t many_devices = 64;
+
+std::vector<Read> read_devices(Tables& t, const std::vector<Listed>& listed) {
+    std::vector<Read> read(listed.size());
+    auto read_range = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i)
+            read[i].result = add_device(read[i].holder, t, listed[i].name);
+    };
+    const size_t half = listed.size() / 2;
+    if (listed.size() < many_devices || util::spare_cores() == 0) {
+        read_range(0, listed.size());
+    } else {
+        util::ReadBeside second([&] { read_range(half, listed.size()); });
+        read_range(0, half);
+        second.wait();
+    }
+    return read;
+}
+
 void add_filesystems_node(Node& storage, Tables& t) {
     if (t.mounts.empty()) return;
     Node* fs = storage.add_child("storage.filesystems", tr("tree.filesystems"), icon_filesystems);
@@ -485,8 +521,7 @@ void collect_storage(Node& root) {
         t.swap_resolved.push_back(util::resolve_path(sw.name));
 
     bool show_loops = SettingsStore::instance().get().show_loop_devices;
-    Node* loops = nullptr;
-    size_t drives = 0, others = 0;
+    std::vector<Listed> listed;
     auto names = util::list_dir(block_root);
     for (const auto& name : names) {
         if (util::starts_with(name, "ram")) continue;
@@ -497,13 +532,23 @@ void collect_storage(Node& root) {
         // disk (an NVMe multipath path) has no device node. Neither is a device to show.
         if (loop && !util::is_dir(dir + "/loop")) continue;
         if (util::read_file(dir + "/hidden") == "1") continue;
+        listed.push_back({name, loop});
+    }
+    std::vector<Read> read = read_devices(t, listed);
+
+    Node* loops = nullptr;
+    size_t drives = 0, others = 0;
+    for (size_t i = 0; i < listed.size(); ++i) {
         Node* parent = storage;
-        if (loop) {
+        if (listed[i].loop) {
             if (!loops)
                 loops = storage->add_child("storage.loops", tr("tree.loop_devices"), icon_loops);
             parent = loops;
         }
-        DeviceResult r = add_device(*parent, t, name);
+        for (auto& child : read[i].holder.children)
+            parent->children.push_back(std::move(child));
+        bool loop = listed[i].loop;
+        DeviceResult& r = read[i].result;
         if (r.disk.bytes > 0) {
             r.node->disks.push_back(r.disk);
             if (!loop) storage->disks.push_back(r.disk);
