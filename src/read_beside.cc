@@ -43,4 +43,16 @@ void ReadBeside::wait() {
     if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
 }
 
+void read_in_halves(size_t count, const std::function<void(size_t)>& read) {
+    auto range = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i)
+            read(i);
+    };
+    if (count < many_devices || spare_cores() == 0) return range(0, count);
+    const size_t half = count / 2;
+    ReadBeside second([&] { range(half, count); });
+    range(0, half);
+    second.wait();
+}
+
 } // namespace util

@@ -14,6 +14,15 @@ namespace util {
 // while an observer is told of the reads (a capture records them in the order they were made).
 unsigned spare_cores();
 
+// From this many devices of one kind on, reading them on two threads gains more than starting
+// a thread costs.
+constexpr size_t many_devices = 64;
+
+// Calls read(i) for every i below `count`, in order; from many_devices on, the second half on
+// a thread of its own (ReadBeside) while this one reads the first. `read` is called from both
+// threads at once, each time for another i. What it throws is thrown here.
+void read_in_halves(size_t count, const std::function<void(size_t)>& read);
+
 // `work` done on a thread of its own for this thread's collection: that thread reads within a
 // ReadScope sharing this thread's (where one lives), and the reads it found cut are added to
 // this thread's record when waited for. Where no thread can be had, the work is done at once,

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+using testing_support::TempDir;
 using testing_support::value;
 
 namespace {
@@ -91,4 +92,23 @@ TEST(NetworkBranch, PermanentAddressOnlyFromTheLiveDriver) {
                                     testing_support::fixture("laptop-nvme-wifi"));
     for (const auto& name : util::list_dir("/sys/class/net"))
         EXPECT_EQ(host::permanent_address(name), "") << name;
+}
+
+TEST(NetworkBranch, ManyInterfacesReadOnTwoThreadsKeepTheirOrderAndTheirOwnFacts) {
+    TempDir dir;
+    std::vector<std::string> names;
+    for (int i = 0; i < 70; ++i) {
+        names.push_back("eth" + std::string(i < 10 ? "0" : "") + std::to_string(i));
+        dir.write("sys/class/net/" + names.back() + "/operstate", i % 3 ? "down\n" : "up\n");
+    }
+    auto root = testing_support::collect(collector, dir.path());
+    const hw::Node* net = root->find("network");
+    ASSERT_EQ(net->children.size(), names.size());
+    const auto& overview = net->sections.at(0).items;
+    ASSERT_EQ(overview.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(net->children[i]->id, "net." + names[i]);
+        EXPECT_EQ(overview[i].name, names[i]);
+        EXPECT_EQ(overview[i].value, i % 3 ? "down" : "up");
+    }
 }

@@ -102,6 +102,20 @@ TEST(UsbBranch, InterfaceFilesAreReadOnce) {
     EXPECT_EQ(again, std::vector<std::string>{});
 }
 
+TEST(UsbBranch, ManyDevicesReadOnTwoThreadsKeepTheirOwnFacts) {
+    TempDir dir;
+    for (int i = 1; i <= 70; ++i)
+        dir.write("sys/bus/usb/devices/3-" + std::to_string(i) + "/product",
+                  "Gadget " + std::to_string(i) + "\n");
+    auto root = testing_support::collect(collector, dir.path());
+    EXPECT_EQ(root->find("usb")->summary, "70 devices");
+    for (int i = 1; i <= 70; ++i) {
+        const Node* n = root->find("usb.3-" + std::to_string(i));
+        ASSERT_NE(n, nullptr) << i;
+        EXPECT_EQ(n->title, "Gadget " + std::to_string(i));
+    }
+}
+
 TEST(UsbBranch, BrokenAndPlatformTrees) {
     TempDir dir;
     std::string d = "sys/bus/usb/devices/";

@@ -5,6 +5,7 @@
 #include "hw/link_types.h"
 #include "hw/sysfs_values.h"
 #include "hw/wireless_table.h"
+#include "read_beside.h"
 #include "util.h"
 
 #include <cctype>
@@ -205,14 +206,17 @@ void collect_network_with(Node& root, const Ids& ids) {
         if (util::is_dir(net_root + "/" + n)) names.push_back(n);
 
     Section& overview = net->section(tr("sec.overview"));
-    for (const auto& name : names) {
+    // Each interface's node waits in a holder of its own for its place and its overview row.
+    std::vector<std::pair<Node, std::string>> read(names.size());
+    util::read_in_halves(names.size(), [&](size_t i) {
+        const std::string& name = names[i];
         std::string dir = net_root + "/" + name;
         std::string state = util::read_text(dir + "/operstate");
         std::string type = type_text(util::read_file(dir + "/type"));
         std::string speed = link_speed_text(util::read_file(dir + "/speed"));
         std::string devtype = devtype_of(dir);
-        Node* node = net->add_child("net." + name, util::printable(name),
-                                    state == "up" ? "\U0001F7E2" : "\u26AA");
+        Node* node = read[i].first.add_child("net." + name, util::printable(name),
+                                             state == "up" ? "\U0001F7E2" : "\u26AA");
 
         add_interface_section(*node, name, dir, state, type, speed, devtype, ids);
         if (util::is_dir(dir + "/wireless") || util::path_exists(dir + "/phy80211"))
@@ -232,11 +236,16 @@ void collect_network_with(Node& root, const Ids& ids) {
         std::vector<std::string> parts;
         for (const auto& p : {state, type, speed, util::join(short_addresses, ", ")})
             if (!p.empty()) parts.push_back(p);
-        overview.add(util::printable(name), util::join(parts, separator));
+        read[i].second = util::join(parts, separator);
         std::vector<std::string> head;
         for (const auto& p : {type, state})
             if (!p.empty()) head.push_back(p);
         node->summary = util::join(head, separator);
+    });
+    for (size_t i = 0; i < names.size(); ++i) {
+        for (auto& child : read[i].first.children)
+            net->children.push_back(std::move(child));
+        overview.add(util::printable(names[i]), read[i].second);
     }
     net->summary = I18n::trf("summary.n_interfaces", static_cast<int>(names.size()));
 }

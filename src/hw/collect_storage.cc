@@ -467,23 +467,11 @@ struct Read {
     DeviceResult result;
 };
 
-// From this many devices on, they are read by two threads, half each.
-constexpr size_t many_devices = 64;
-
 std::vector<Read> read_devices(Tables& t, const std::vector<Listed>& listed) {
     std::vector<Read> read(listed.size());
-    auto read_range = [&](size_t from, size_t to) {
-        for (size_t i = from; i < to; ++i)
-            read[i].result = add_device(read[i].holder, t, listed[i].name);
-    };
-    const size_t half = listed.size() / 2;
-    if (listed.size() < many_devices || util::spare_cores() == 0) {
-        read_range(0, listed.size());
-    } else {
-        util::ReadBeside second([&] { read_range(half, listed.size()); });
-        read_range(0, half);
-        second.wait();
-    }
+    util::read_in_halves(listed.size(), [&](size_t i) {
+        read[i].result = add_device(read[i].holder, t, listed[i].name);
+    });
     return read;
 }
 

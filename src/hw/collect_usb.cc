@@ -3,6 +3,7 @@
 #include "hw/collect_usb.h"
 
 #include "hw/usb_topology.h"
+#include "read_beside.h"
 #include "util.h"
 
 #include <algorithm>
@@ -303,13 +304,19 @@ void collect_usb_with(Node& root, const Ids& ids) {
                        ? std::string(tr("summary.one_device"))
                        : I18n::trf("summary.n_devices", static_cast<int>(device_names.size()));
 
+    std::vector<std::string> listed;
+    for (const auto& name : names)
+        if (usb_is_root_hub_name(name) || usb_is_device_name(name)) listed.push_back(name);
+    std::vector<std::pair<UsbDevice, UsbDeviceVisual>> read(listed.size());
+    util::read_in_halves(listed.size(), [&](size_t i) {
+        read[i].first = read_device(listed[i], ids);
+        read[i].second = visual_of(read[i].first, ids);
+    });
     std::map<std::string, UsbDevice> devices;
     std::map<std::string, UsbDeviceVisual> visuals;
-    for (const auto& name : names) {
-        if (!usb_is_root_hub_name(name) && !usb_is_device_name(name)) continue;
-        UsbDevice d = read_device(name, ids);
-        visuals.emplace(name, visual_of(d, ids));
-        devices.emplace(name, std::move(d));
+    for (size_t i = 0; i < listed.size(); ++i) {
+        visuals.emplace(listed[i], std::move(read[i].second));
+        devices.emplace(listed[i], std::move(read[i].first));
     }
     auto children = usb_children(names);
 
