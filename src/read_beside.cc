@@ -3,6 +3,7 @@
 #include "util.h"
 
 #include <system_error>
+#include <utility>
 
 namespace util {
 

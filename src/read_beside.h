@@ -2,6 +2,7 @@
 // disks or devices, opening files is the whole cost, and the cores are there.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <string>

@@ -473,9 +473,12 @@ void collect_cpu(Node& root) {
             caches[n] = reader.read(n);
     };
     // With many processors, half of the files this branch opens are their caches': those are
-    // read on a second thread while the frequencies and the topology are read here.
+    // read on a second thread while the frequencies and the topology are read here. A machine
+    // whose first processor lists no caches (a virtual one) has nothing to read there.
     std::optional<util::ReadBeside> caches_read;
-    if (merged && util::spare_cores() > 0) caches_read.emplace(read_all_caches);
+    if (merged && !lists.online.empty() && util::spare_cores() > 0 &&
+        util::is_dir(cpu_dir(lists.online.front()) + "/cache"))
+        caches_read.emplace(read_all_caches);
 
     Files files(lists.present.size());
     auto facts = read_online_facts(files, lists);

@@ -196,7 +196,7 @@ void collect_branch(const CollectorEntry& entry, Node& holder) {
 constexpr size_t many_processors = 64;
 
 // How many threads beside this one read branches: as many as this computer has cores to
-// spare, up to three (the processor branch, which no thread splits, then takes the longest).
+// spare, up to three (beyond that the largest branch alone sets the time).
 unsigned helper_count() {
     // The processor and OS branches read this list anyway.
     std::string online = util::read_text_shared("/sys/devices/system/cpu/online");
