@@ -464,18 +464,34 @@ const KeptDir* find_kept(const ReadScope::State& s, std::string_view path) {
     return nullptr;
 }
 
-// Opens the kept directory `d`. Over a capture, one that the listing of its own kept parent
-// does not hold is known missing without a look.
+// Whether what the scope knows of the directories above `path` rules it out: one of them is
+// missing, or its listing lacks the next name on the way (a capture holds no /usr, no
+// /sys/class/drm…). The parent is listed for this where it may be; the others answer only
+// with a listing made already.
+bool ruled_out(ReadScope::State& s, std::string_view path) {
+    for (size_t end = path.size(), slash; end > 1; end = slash) {
+        slash = path.rfind('/', end - 1);
+        if (slash == std::string_view::npos) return false;
+        std::string_view parent = slash == 0 ? std::string_view("/") : path.substr(0, slash);
+        std::string_view name = path.substr(slash + 1, end - slash - 1);
+        const KeptDir* p = find_kept(s, parent);
+        if (!p || name.empty() || name == ".") continue;
+        if (p->missing) return true;
+        const bool nearest = end == path.size();
+        if (p->fd >= 0 && (nearest || p->listed) && listed_kind(s, *p, name) == 0) return true;
+    }
+    return false;
+}
+
+// Opens the kept directory `d`; over a capture, one ruled out by what is known above it is
+// known missing without a look.
 void open_kept(ReadScope::State& s, KeptDir& d) {
     d.pending = false;
-    std::string_view parent, name;
-    if (!s.root.empty() && split_last(d.path, parent, name))
-        if (const KeptDir* p = find_kept(s, parent);
-            p && p->fd >= 0 && listed_kind(s, *p, name) == 0) {
-            d.fd = -1;
-            d.missing = true;
-            return;
-        }
+    if (!s.root.empty() && ruled_out(s, d.path)) {
+        d.fd = -1;
+        d.missing = true;
+        return;
+    }
     d.fd = open_dir(s, d.path); // -1 is kept too: no second try
     d.missing = d.fd < 0 && errno == ENOENT;
     struct stat st;

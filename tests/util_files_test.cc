@@ -120,6 +120,19 @@ TEST(Readers, OddFilesNeitherHangNorFault) {
     if (release >= 0) ::close(release);
 }
 
+// Within one collection, a capture's listing made higher up answers for what lies below it:
+// a capture without /usr is not asked for each file that could be there.
+TEST(Readers, AListingAboveAnswersForMissingDirectoriesBelowIt) {
+    TempDir dir;
+    dir.write("README", "x");
+    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+    ReadScope scope;
+    EXPECT_EQ(read_file("/README"), "x"); // lists the capture's top
+    dir.write("usr/share/ids/pci.ids", "x");
+    EXPECT_EQ(read_file("/usr/share/ids/pci.ids"), "");
+    EXPECT_FALSE(is_dir("/usr/share/ids"));
+}
+
 // A directory found missing while reading from it answers the looks that follow; a link that
 // leads nowhere is still there to be seen, and a file is no missing directory.
 TEST(Readers, ADirectoryFoundMissingAnswersLaterLooks) {
