@@ -65,8 +65,8 @@ std::string join_parts(const std::vector<std::string>& parts) {
 class UsageCache {
 public:
     std::optional<host::FsUsage> get(const MountEntry& m) {
-        std::lock_guard<std::mutex> lock(m_mutex); // the devices of a large machine are read on
-                                                   // two threads
+        // The devices of a large machine are read on two threads.
+        std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_cache.find(m.target);
         if (it != m_cache.end()) return it->second;
         std::optional<host::FsUsage> u;
@@ -527,15 +527,15 @@ void collect_storage(Node& root) {
     Node* loops = nullptr;
     size_t drives = 0, others = 0;
     for (size_t i = 0; i < listed.size(); ++i) {
+        const bool loop = listed[i].loop;
         Node* parent = storage;
-        if (listed[i].loop) {
+        if (loop) {
             if (!loops)
                 loops = storage->add_child("storage.loops", tr("tree.loop_devices"), icon_loops);
             parent = loops;
         }
         for (auto& child : read[i].holder.children)
             parent->children.push_back(std::move(child));
-        bool loop = listed[i].loop;
         DeviceResult& r = read[i].result;
         if (r.disk.bytes > 0) {
             r.node->disks.push_back(r.disk);

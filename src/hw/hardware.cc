@@ -190,9 +190,9 @@ void collect_branch(const CollectorEntry& entry, Node& holder) {
         util::take_cut_reads();
 }
 
-// From this many online processors on, the branches are read on several threads. Such a
-// machine has cores to spare, and its processor branch alone opens thousands of files,
-// while starting threads would cost a small machine more than it saves.
+// From this many online processors on, the branches are read on several threads: the
+// processor branch alone opens thousands of files there, and the other branches grow with
+// the machine. On a small machine starting threads would cost more than it saves.
 constexpr size_t many_processors = 64;
 
 // How many threads beside this one read branches: as many as this computer has cores to
