@@ -243,8 +243,7 @@ void collect_network_with(Node& root, const Ids& ids) {
         node->summary = util::join(head, separator);
     });
     for (size_t i = 0; i < names.size(); ++i) {
-        for (auto& child : read[i].first.children)
-            net->children.push_back(std::move(child));
+        net->adopt_children(read[i].first);
         overview.add(util::printable(names[i]), read[i].second);
     }
     net->summary = I18n::trf("summary.n_interfaces", static_cast<int>(names.size()));

@@ -534,8 +534,7 @@ void collect_storage(Node& root) {
                 loops = storage->add_child("storage.loops", tr("tree.loop_devices"), icon_loops);
             parent = loops;
         }
-        for (auto& child : read[i].holder.children)
-            parent->children.push_back(std::move(child));
+        parent->adopt_children(read[i].holder);
         DeviceResult& r = read[i].result;
         if (r.disk.bytes > 0) {
             r.node->disks.push_back(r.disk);

@@ -291,12 +291,15 @@ void name_controller(UsbRootHub& r, const std::string& hub_product, const Ids& i
 
 void collect_usb_with(Node& root, const Ids& ids) {
     std::vector<std::string> names = util::list_dir(devices_root);
-    std::vector<std::string> hubs, device_names;
+    std::vector<std::string> hubs, device_names, listed; // listed: both, in listing order
     for (const auto& name : names) {
         if (usb_is_root_hub_name(name))
             hubs.push_back(name);
         else if (usb_is_device_name(name))
             device_names.push_back(name);
+        else
+            continue;
+        listed.push_back(name);
     }
 
     Node* usb = root.add_child("usb", tr("tree.usb"), branch_icon);
@@ -304,9 +307,6 @@ void collect_usb_with(Node& root, const Ids& ids) {
                        ? std::string(tr("summary.one_device"))
                        : I18n::trf("summary.n_devices", static_cast<int>(device_names.size()));
 
-    std::vector<std::string> listed;
-    for (const auto& name : names)
-        if (usb_is_root_hub_name(name) || usb_is_device_name(name)) listed.push_back(name);
     std::vector<std::pair<UsbDevice, UsbDeviceVisual>> read(listed.size());
     util::read_in_halves(listed.size(), [&](size_t i) {
         read[i].first = read_device(listed[i], ids);

@@ -37,6 +37,12 @@ Node* Node::add_child(const std::string& child_id, const std::string& child_titl
     return children.back().get();
 }
 
+void Node::adopt_children(Node& other) {
+    for (auto& child : other.children)
+        children.push_back(std::move(child));
+    other.children.clear();
+}
+
 Section& Node::section(const std::string& section_title) {
     for (auto& s : sections)
         if (s.title == section_title) return s;
@@ -221,8 +227,7 @@ void collect_in_parallel(const std::vector<CollectorEntry>& table, unsigned help
         work();
     } // each branch notes its own cuts on the thread that read it
     for (Node& holder : holders)
-        for (auto& child : holder.children)
-            root.children.push_back(std::move(child));
+        root.adopt_children(holder);
 }
 
 } // namespace

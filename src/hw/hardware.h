@@ -45,6 +45,9 @@ struct Node {
     // The returned pointer stays valid as long as this node lives.
     Node* add_child(const std::string& child_id, const std::string& child_title,
                     const std::string& child_icon);
+    // Moves the children of `other` (a stand-in a branch or device was read into) after this
+    // node's own, in their order.
+    void adopt_children(Node& other);
     // The section with this title, created at the end when missing. The reference is valid
     // until another section is appended to this node.
     Section& section(const std::string& section_title);
