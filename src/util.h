@@ -107,8 +107,9 @@ std::string read_shared(const std::string& path, size_t max_bytes = table_limit)
 std::string read_file_shared(const std::string& path);
 std::string read_text_shared(const std::string& path);
 
-// A large data file held for the life of the object (the identifier databases): read whole
-// up to `max_bytes`. Empty when the file cannot be opened.
+// A data file held whole for the life of the object (an identifier database too small to
+// be worth reading in pieces, see OpenFile): read up to `max_bytes`. Empty when the file
+// cannot be opened.
 class FileContents {
 public:
     FileContents();
@@ -125,6 +126,30 @@ public:
 private:
     struct Storage;
     std::unique_ptr<const Storage> m_owned; // on the heap, so moving keeps its address
+};
+// A large regular file (at least `min_bytes`) kept open to be read in pieces where asked:
+// the identifier databases, of which a report needs a few lines of a 1.3 MB file. Holding
+// the whole file in memory cost more than scanning it. `is_open` is false when the
+// file does not open, is smaller, or is no regular file, and while reads are observed
+// (--capture records whole files): the caller then reads it whole.
+class OpenFile {
+public:
+    OpenFile() = default;
+    OpenFile(const std::string& path, size_t min_bytes);
+    OpenFile(OpenFile&& other) noexcept;
+    OpenFile& operator=(OpenFile&& other) noexcept;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile();
+    bool is_open() const { return m_fd >= 0; }
+    uint64_t size() const { return m_size; }
+    // Up to `length` bytes from `offset`: fewer at the end, and none once the file was cut
+    // short meanwhile.
+    size_t read_at(uint64_t offset, char* out, size_t length) const;
+
+private:
+    int m_fd = -1;
+    uint64_t m_size = 0;
 };
 // The lines of a table (up to table_limit bytes), at most `max_lines` of them.
 std::vector<std::string> read_lines(const std::string& path);

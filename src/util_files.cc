@@ -24,6 +24,7 @@
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace util {
 
@@ -1069,6 +1070,46 @@ FileContents::FileContents(std::string text) {
 
 std::string_view FileContents::text() const {
     return m_owned ? m_owned->view() : std::string_view();
+}
+
+OpenFile::OpenFile(const std::string& path, size_t min_bytes) {
+    if (access_observed()) return;
+    int fd = open_read(path);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < off_t(min_bytes)) {
+        ::close(fd);
+        return;
+    }
+    m_fd = fd;
+    m_size = uint64_t(st.st_size);
+}
+
+OpenFile::OpenFile(OpenFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_size(std::exchange(other.m_size, 0)) {}
+
+OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_size = std::exchange(other.m_size, 0);
+    }
+    return *this;
+}
+
+OpenFile::~OpenFile() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+size_t OpenFile::read_at(uint64_t offset, char* out, size_t length) const {
+    size_t got = 0;
+    while (m_fd >= 0 && got < length) {
+        ssize_t n = ::pread(m_fd, out + got, length - got, off_t(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += size_t(n);
+    }
+    return got;
 }
 
 std::string read_text(const std::string& path) {

@@ -124,3 +124,45 @@ TEST(IdsFiles, OddOrUnreadableThingsInPlaceOfTheFileArePassedOver) {
     EXPECT_TRUE(testing_support::as_unprivileged_user(
         [] { return Ids::load().pci_vendor(0x1234) == "Readable copy"; }));
 }
+
+// The real files are too large to hold whole and are read in pieces: every name must come
+// out as it does from the same text held whole, also where a line spans two pieces.
+TEST(IdsFiles, ALargeFileReadInPiecesNamesAsTheWholeText) {
+    std::string pci = "# a comment\n", usb;
+    for (uint32_t v = 0x1000; v < 0x1000 + 3000; ++v) {
+        char line[160];
+        std::snprintf(line, sizeof line, "%04x  Vendor %u with a longer name\n", v, v);
+        pci += line;
+        usb += line;
+        for (uint32_t d = 1; d <= 3; ++d) {
+            std::snprintf(line, sizeof line, "\t%04x  Device %u of %u\n\t\t%04x %04x  Board %u\n",
+                          d, d, v, v - 1, d, d);
+            pci += line;
+            usb += std::string_view(line).substr(0, std::string_view(line).find('\n') + 1);
+        }
+    }
+    pci += "1000  Vendor listed again\n\t0009  Device under the second line\n";
+    pci += "C 01  Mass storage controller\n\t08  Non-Volatile memory controller\n\t\t02  NVM "
+           "Express\n";
+    TempDir root;
+    root.write("usr/share/misc/pci.ids", pci);
+    root.write("usr/share/misc/usb.ids", usb + "C 00  (Defined at Interface level)\n");
+    ScopedEnv sysroot("QUARVEL_SYSROOT", root.path());
+    ScopedEnv snap("SNAP", std::nullopt);
+    Ids pieces = Ids::load();
+    Ids whole = Ids::from_text(pci, usb);
+    for (uint32_t v = 0x0fff; v <= 0x1000 + 3000; ++v) {
+        ASSERT_EQ(pieces.pci_vendor(v), whole.pci_vendor(v)) << v;
+        for (uint32_t d : {1u, 3u, 9u}) {
+            ASSERT_EQ(pieces.pci_device(v, d), whole.pci_device(v, d)) << v << " " << d;
+            ASSERT_EQ(pieces.pci_subsystem(v - 1, d, v, d), whole.pci_subsystem(v - 1, d, v, d));
+            ASSERT_EQ(pieces.pci_subsystem(v, 7, v, d), whole.pci_subsystem(v, 7, v, d));
+            ASSERT_EQ(pieces.usb_device(v, d), whole.usb_device(v, d)) << v << " " << d;
+        }
+        ASSERT_EQ(pieces.usb_vendor(v), whole.usb_vendor(v));
+    }
+    EXPECT_EQ(pieces.pci_device(0x1000, 9), "Device under the second line");
+    EXPECT_EQ(pieces.pci_subsystem(0x1bb6, 2, 0x1bb7, 2), "Board 2");
+    EXPECT_EQ(pieces.pci_class(0x010802), "Non-Volatile memory controller");
+    EXPECT_EQ(pieces.pci_interface(0x010802), "NVM Express");
+}

@@ -4,8 +4,11 @@
 #include "hw/ids_parser.h"
 #include "util.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -93,19 +96,99 @@ std::string machine_file(const std::string& path) {
     return util::over_sysroot() ? util::resolve_path(path) : path;
 }
 
-util::FileContents read_ids(const std::string& path) {
-    if (path.empty()) return {};
-    return util::FileContents(machine_file(path), max_ids_file);
-}
+// The real files are read in pieces of this size, which stay in the processor's caches.
+constexpr size_t piece_size = 64 * 1024;
 
-using DeviceIndexes = std::unordered_map<uint32_t, IdIndex<uint32_t>>;
+// The devices of one vendor: the lines under its lines, and for a database read in pieces
+// those lines themselves, read from the file on the first lookup.
+struct VendorDevices {
+    bool from_file = false;
+    std::string lines;
+    IdIndex<uint32_t> devices;
+};
 
-const IdIndex<uint32_t>& devices_of(DeviceIndexes& cache, std::string_view text,
-                                    const IdIndex<uint32_t>& vendors, uint32_t vendor) {
-    auto it = cache.find(vendor);
-    if (it == cache.end()) it = cache.emplace(vendor, vendor_devices(text, vendors, vendor)).first;
-    return it->second;
-}
+// One identifier file. A file below a quarter of a megabyte (a capture's, a test's) is held
+// whole. The real ones are not: holding 1.3 MB meant fresh memory pages for all of it, which
+// cost more than a report's reading of every kernel file. They are read through once in
+// pieces for their top-level lines, and a vendor's devices are read again from the file when
+// one is asked for; the file stays open so those reads find the same file.
+struct Database {
+    util::FileContents whole;
+    util::OpenFile file;
+    std::optional<TopLines> top;
+    uint64_t read_end = 0; // the end of what the read through saw
+    std::unordered_map<uint32_t, VendorDevices> vendors_seen;
+
+    void read(const std::string& path, bool pci) {
+        if (path.empty()) return;
+        const std::string real = machine_file(path);
+        file = util::OpenFile(real, 256 * 1024);
+        if (!file.is_open()) {
+            whole = util::FileContents(real, max_ids_file);
+            return;
+        }
+        top.emplace(pci);
+        std::vector<char> buf(piece_size);
+        size_t kept = 0; // the start of a line that the last piece cut
+        uint64_t at = 0;
+        for (;;) {
+            if (kept == buf.size()) buf.resize(buf.size() * 2);
+            const size_t room = std::min<uint64_t>(buf.size() - kept, max_ids_file - at - kept);
+            const size_t n = room ? file.read_at(at + kept, buf.data() + kept, room) : 0;
+            const size_t have = kept + n;
+            std::string_view view(buf.data(), have);
+            const bool last = n == 0;
+            const size_t nl = view.rfind('\n');
+            const size_t cut = last ? have : nl == std::string_view::npos ? 0 : nl + 1;
+            if (cut) top->feed(view.substr(0, cut), at);
+            if (last) break;
+            std::memmove(buf.data(), buf.data() + cut, have - cut);
+            kept = have - cut;
+            at += cut;
+        }
+        read_end = at + kept;
+    }
+
+    // The text the tables point into.
+    std::string_view text() const { return top ? std::string_view(top->text()) : whole.text(); }
+
+    const VendorDevices& devices_of(const IdIndex<uint32_t>& vendors, uint32_t vendor) {
+        auto it = vendors_seen.find(vendor);
+        if (it != vendors_seen.end()) return it->second;
+        VendorDevices v;
+        if (!top) {
+            v.devices = vendor_devices(whole.text(), vendors, vendor);
+        } else {
+            // A vendor listed twice has devices under both lines, in file order.
+            IdIndex<uint32_t> starts;
+            for (uint32_t offset : vendors.find_all(vendor)) {
+                const auto block = top->block_of(offset);
+                if (!block) continue;
+                const uint64_t end = std::min(block->second, read_end);
+                if (end <= block->first) continue;
+                starts.add(vendor, static_cast<uint32_t>(v.lines.size()));
+                const size_t old = v.lines.size();
+                v.lines.resize(old + (end - block->first));
+                v.lines.resize(
+                    old + file.read_at(block->first, v.lines.data() + old, end - block->first));
+                v.lines += '\n';
+            }
+            starts.finish();
+            v.devices = vendor_devices(v.lines, starts, vendor);
+            v.from_file = true;
+        }
+        return vendors_seen.emplace(vendor, std::move(v)).first->second;
+    }
+
+    // The text a vendor's device index points into.
+    std::string_view text(const VendorDevices& v) const {
+        return v.from_file ? std::string_view(v.lines) : text();
+    }
+    std::string_view name(std::optional<uint32_t> at) const { return name_at(text(), at); }
+    std::string_view name(const VendorDevices& v, std::optional<uint32_t> at) const {
+        return name_at(text(v), at);
+    }
+};
 
 } // namespace
 
@@ -116,19 +199,10 @@ struct Ids::Impl {
     std::recursive_mutex mutex;
     bool pci_searched = false, usb_searched = false;
     bool pci_loaded = false, usb_loaded = false;
-    util::FileContents pci_file;
-    util::FileContents usb_file;
+    Database pci_db;
+    Database usb_db;
     PciIdTables pci;
     UsbIdTables usb;
-    DeviceIndexes pci_devices; // per vendor, made on the first lookup of one of its devices
-    DeviceIndexes usb_devices;
-
-    std::string_view pci_name(std::optional<uint32_t> at) const {
-        return name_at(pci_file.text(), at);
-    }
-    std::string_view usb_name(std::optional<uint32_t> at) const {
-        return name_at(usb_file.text(), at);
-    }
 };
 
 std::string find_ids_file(const std::string& name) {
@@ -177,10 +251,10 @@ std::string locate(const char* name, bool pci, bool& here) {
     return path;
 }
 
-util::FileContents read_located(const std::string& path, bool here) {
+void read_located(Database& db, const std::string& path, bool pci, bool here) {
     std::optional<util::ThisMachine> this_machine;
     if (here) this_machine.emplace();
-    return read_ids(path);
+    db.read(path, pci);
 }
 
 } // namespace
@@ -191,10 +265,10 @@ Ids Ids::load() {
     // The search decides where the file is read from, so it comes first.
     const std::string& pci_path = ids.pci_ids_path();
     const std::string& usb_path = ids.usb_ids_path();
-    impl.pci_file = read_located(pci_path, ids.m_pci_here);
-    impl.usb_file = read_located(usb_path, ids.m_usb_here);
-    parse_pci_ids(impl.pci_file.text(), impl.pci);
-    parse_usb_ids(impl.usb_file.text(), impl.usb);
+    read_located(impl.pci_db, pci_path, true, ids.m_pci_here);
+    read_located(impl.usb_db, usb_path, false, ids.m_usb_here);
+    parse_pci_ids(impl.pci_db.text(), impl.pci);
+    parse_usb_ids(impl.usb_db.text(), impl.usb);
     impl.pci_loaded = impl.usb_loaded = true;
     return ids;
 }
@@ -230,8 +304,8 @@ const PciIdTables& Ids::pci_tables() const {
     Impl& impl = *m_impl;
     if (!impl.pci_loaded) {
         const std::string& path = pci_ids_path();
-        impl.pci_file = read_located(path, m_pci_here);
-        parse_pci_ids(impl.pci_file.text(), impl.pci);
+        read_located(impl.pci_db, path, true, m_pci_here);
+        parse_pci_ids(impl.pci_db.text(), impl.pci);
         impl.pci_loaded = true;
     }
     return impl.pci;
@@ -242,8 +316,8 @@ const UsbIdTables& Ids::usb_tables() const {
     Impl& impl = *m_impl;
     if (!impl.usb_loaded) {
         const std::string& path = usb_ids_path();
-        impl.usb_file = read_located(path, m_usb_here);
-        parse_usb_ids(impl.usb_file.text(), impl.usb);
+        read_located(impl.usb_db, path, false, m_usb_here);
+        parse_usb_ids(impl.usb_db.text(), impl.usb);
         impl.usb_loaded = true;
     }
     return impl.usb;
@@ -257,10 +331,10 @@ Ids Ids::from_text(std::string pci_text, std::string usb_text) {
 Ids Ids::from_files(util::FileContents pci, util::FileContents usb) {
     Ids ids;
     Impl& impl = *ids.m_impl;
-    impl.pci_file = std::move(pci);
-    impl.usb_file = std::move(usb);
-    parse_pci_ids(impl.pci_file.text(), impl.pci);
-    parse_usb_ids(impl.usb_file.text(), impl.usb);
+    impl.pci_db.whole = std::move(pci);
+    impl.usb_db.whole = std::move(usb);
+    parse_pci_ids(impl.pci_db.text(), impl.pci);
+    parse_usb_ids(impl.usb_db.text(), impl.usb);
     impl.pci_searched = impl.usb_searched = impl.pci_loaded = impl.usb_loaded = true;
     return ids;
 }
@@ -268,15 +342,14 @@ Ids Ids::from_files(util::FileContents pci, util::FileContents usb) {
 std::string Ids::pci_vendor(uint32_t vendor) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff) return {};
-    return shown(m_impl->pci_name(pci_tables().vendors.find(vendor)));
+    return shown(m_impl->pci_db.name(pci_tables().vendors.find(vendor)));
 }
 
 std::string Ids::pci_device(uint32_t vendor, uint32_t device) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff || device > 0xffff) return {};
-    const auto& devices =
-        devices_of(m_impl->pci_devices, m_impl->pci_file.text(), pci_tables().vendors, vendor);
-    return shown(m_impl->pci_name(devices.find(device)));
+    const VendorDevices& v = m_impl->pci_db.devices_of(pci_tables().vendors, vendor);
+    return shown(m_impl->pci_db.name(v, v.devices.find(device)));
 }
 
 std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_t vendor,
@@ -284,11 +357,11 @@ std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (sub_vendor > 0xffff || sub_device > 0xffff || vendor > 0xffff || device > 0xffff) return {};
     const PciIdTables& tables = pci_tables();
-    const auto& devices =
-        devices_of(m_impl->pci_devices, m_impl->pci_file.text(), tables.vendors, vendor);
+    Database& db = m_impl->pci_db;
+    const VendorDevices& v = db.devices_of(tables.vendors, vendor);
     std::string_view name =
-        pci_subsystem_name(m_impl->pci_file.text(), devices, device, sub_vendor << 16 | sub_device);
-    if (name.empty()) name = m_impl->pci_name(tables.vendors.find(sub_vendor));
+        pci_subsystem_name(db.text(v), v.devices, device, sub_vendor << 16 | sub_device);
+    if (name.empty()) name = db.name(tables.vendors.find(sub_vendor));
     return shown(name);
 }
 
@@ -296,8 +369,8 @@ std::string Ids::pci_class(uint32_t class_code) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     uint32_t cls = class_code >> 16 & 0xff;
     const PciIdTables& tables = pci_tables();
-    std::string_view name = m_impl->pci_name(tables.subclasses.find(class_code >> 8 & 0xffff));
-    if (name.empty()) name = m_impl->pci_name(tables.classes.find(cls));
+    std::string_view name = m_impl->pci_db.name(tables.subclasses.find(class_code >> 8 & 0xffff));
+    if (name.empty()) name = m_impl->pci_db.name(tables.classes.find(cls));
     if (name.empty()) {
         if (const char* builtin = find_code(PCI_BASE_CLASSES, cls)) name = builtin;
     }
@@ -306,21 +379,20 @@ std::string Ids::pci_class(uint32_t class_code) const {
 
 std::string Ids::pci_interface(uint32_t class_code) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
-    return shown(m_impl->pci_name(pci_tables().interfaces.find(class_code & 0xffffff)));
+    return shown(m_impl->pci_db.name(pci_tables().interfaces.find(class_code & 0xffffff)));
 }
 
 std::string Ids::usb_vendor(uint32_t vendor) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff) return {};
-    return shown(m_impl->usb_name(usb_tables().vendors.find(vendor)));
+    return shown(m_impl->usb_db.name(usb_tables().vendors.find(vendor)));
 }
 
 std::string Ids::usb_device(uint32_t vendor, uint32_t product) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff || product > 0xffff) return {};
-    const auto& products =
-        devices_of(m_impl->usb_devices, m_impl->usb_file.text(), usb_tables().vendors, vendor);
-    return shown(m_impl->usb_name(products.find(product)));
+    const VendorDevices& v = m_impl->usb_db.devices_of(usb_tables().vendors, vendor);
+    return shown(m_impl->usb_db.name(v, v.devices.find(product)));
 }
 
 std::string Ids::usb_class(uint32_t cls) const {

@@ -218,6 +218,32 @@ void parse_usb_ids(std::string_view whole, UsbIdTables& out) {
     out.vendors.finish();
 }
 
+void TopLines::feed(std::string_view piece, uint64_t file_offset) {
+    for_each_raw_line(piece, [&](std::string_view line) {
+        if (!m_in_classes) {
+            // The lines for_each_top_line passes over, which no table is made from.
+            if (line.empty() || line[0] == '\t' || line[0] == '#' || is_space(line[0])) return true;
+            if (m_text.size() >= std::numeric_limits<uint32_t>::max() - line.size()) return false;
+            m_starts.emplace_back(static_cast<uint32_t>(m_text.size()),
+                                  file_offset + static_cast<uint64_t>(line.data() - piece.data()));
+            m_in_classes = m_whole_classes && line.size() > 2 && line[0] == 'C' && line[1] == ' ';
+        } else if (m_text.size() >= std::numeric_limits<uint32_t>::max() - line.size()) {
+            return false;
+        }
+        m_text.append(line);
+        m_text += '\n';
+        return true;
+    });
+}
+
+std::optional<std::pair<uint64_t, uint64_t>> TopLines::block_of(uint32_t offset) const {
+    auto after = std::upper_bound(m_starts.begin(), m_starts.end(), offset,
+                                  [](uint32_t o, const auto& start) { return o < start.first; });
+    if (after == m_starts.begin()) return std::nullopt;
+    const uint64_t end = after == m_starts.end() ? UINT64_MAX : after->second;
+    return std::make_pair((after - 1)->second, end);
+}
+
 IdIndex<uint32_t> vendor_devices(std::string_view whole, const IdIndex<uint32_t>& vendors,
                                  uint32_t vendor) {
     std::string_view text = usable(whole);

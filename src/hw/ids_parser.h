@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -101,5 +102,27 @@ IdIndex<uint32_t> vendor_devices(std::string_view text, const IdIndex<uint32_t>&
 // device's vendor_devices index, in a pci.ids text; empty when the file does not list it.
 std::string_view pci_subsystem_name(std::string_view text, const IdIndex<uint32_t>& devices,
                                     uint32_t device, uint32_t subsystem);
+
+// The lines of an identifier file that its tables are made from, for a file too large to hold
+// whole: every top-level line (the vendors, and the headings of the other sections) and, for
+// pci.ids (`whole_classes`), everything from the first class line on. Fed the file in pieces
+// that each end at a line break (the last may not), in order. For every top-level line it
+// keeps where it stands in the file, so that a vendor's devices are read from the file only
+// when one is asked for. The parsers above read text() as they read the whole file.
+class TopLines {
+public:
+    explicit TopLines(bool whole_classes) : m_whole_classes(whole_classes) {}
+    void feed(std::string_view piece, uint64_t file_offset);
+    const std::string& text() const { return m_text; }
+    // Where in the file the top-level line holding `offset` of text() starts, and where the
+    // next top-level line starts (UINT64_MAX after the last one).
+    std::optional<std::pair<uint64_t, uint64_t>> block_of(uint32_t offset) const;
+
+private:
+    bool m_whole_classes;
+    bool m_in_classes = false;
+    std::string m_text;
+    std::vector<std::pair<uint32_t, uint64_t>> m_starts; // (offset in text, offset in file)
+};
 
 } // namespace hw
