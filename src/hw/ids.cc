@@ -99,27 +99,28 @@ std::string machine_file(const std::string& path) {
 // The real files are read in pieces of this size, which stay in the processor's caches.
 constexpr size_t piece_size = 64 * 1024;
 
-// The devices of one vendor: the lines under its lines, and for a database read in pieces
-// those lines themselves, read from the file on the first lookup.
+// The devices of one vendor: for a database held whole, where their names are in its text;
+// for one read in pieces, where they are in the file.
 struct VendorDevices {
-    bool from_file = false;
-    std::string lines;
-    IdIndex<uint32_t> devices;
+    IdIndex<uint32_t> in_text;
+    std::optional<DeviceLines> in_file;
+    const IdIndex<uint32_t>& devices() const { return in_file ? in_file->devices() : in_text; }
 };
 
 // One identifier file. A file below a quarter of a megabyte (a capture's, a test's) is held
 // whole. The real ones are not: holding 1.3 MB meant fresh memory pages for all of it, which
 // cost more than a report's reading of every kernel file. They are read through once in
-// pieces for their top-level lines, and a vendor's devices are read again from the file when
-// one is asked for; the file stays open so those reads find the same file.
+// pieces for their top-level lines, a vendor's lines again when one of its devices is asked
+// for, and each name asked for from its line; the file stays open so that all these reads
+// find the same file.
 struct Database {
     util::FileContents whole;
     util::OpenFile file;
     std::optional<TopLines> top;
-    uint64_t read_end = 0; // the end of what the read through saw
+    uint32_t read_end = 0; // the end of what the read through saw
     std::unordered_map<uint32_t, VendorDevices> vendors_seen;
 
-    void read(const std::string& path, bool pci) {
+    void read(const std::string& path, bool pci, std::vector<char>& buf) {
         if (path.empty()) return;
         const std::string real = machine_file(path);
         file = util::OpenFile(real, 256 * 1024);
@@ -127,66 +128,96 @@ struct Database {
             whole = util::FileContents(real, max_ids_file);
             return;
         }
-        top.emplace(pci);
-        std::vector<char> buf(piece_size);
+        top.emplace(pci, std::min<uint64_t>(file.size(), max_ids_file));
+        read_end = stream(0, max_ids_file, *top, buf);
+    }
+
+    // Feeds [begin, end) of the file, or what of it there is, to `lines` in pieces of whole
+    // lines read into `buf`; the end of what was read.
+    template <typename Lines>
+    uint32_t stream(uint32_t begin, uint32_t end, Lines& lines, std::vector<char>& buf) const {
+        if (buf.empty()) buf.resize(piece_size);
         size_t kept = 0; // the start of a line that the last piece cut
-        uint64_t at = 0;
+        uint32_t at = begin;
         for (;;) {
             if (kept == buf.size()) buf.resize(buf.size() * 2);
-            const size_t room = std::min<uint64_t>(buf.size() - kept, max_ids_file - at - kept);
+            const size_t room = std::min<size_t>(buf.size() - kept, end - at - kept);
             const size_t n = room ? file.read_at(at + kept, buf.data() + kept, room) : 0;
             const size_t have = kept + n;
-            std::string_view view(buf.data(), have);
-            const bool last = n == 0;
+            const std::string_view view(buf.data(), have);
             const size_t nl = view.rfind('\n');
-            const size_t cut = last ? have : nl == std::string_view::npos ? 0 : nl + 1;
-            if (cut) top->feed(view.substr(0, cut), at);
-            if (last) break;
+            const size_t cut = n == 0 ? have : nl == std::string_view::npos ? 0 : nl + 1;
+            if (cut) lines.feed(view.substr(0, cut), at);
+            if (n == 0) return at + static_cast<uint32_t>(have);
             std::memmove(buf.data(), buf.data() + cut, have - cut);
             kept = have - cut;
-            at += cut;
+            at += static_cast<uint32_t>(cut);
         }
-        read_end = at + kept;
+    }
+
+    // Up to `length` bytes of the file from `begin`, appended to `out`.
+    void append(uint32_t begin, uint32_t length, std::string& out) const {
+        const size_t old = out.size();
+        out.resize(old + length);
+        out.resize(old + file.read_at(begin, out.data() + old, length));
     }
 
     // The text the tables point into.
     std::string_view text() const { return top ? std::string_view(top->text()) : whole.text(); }
 
-    const VendorDevices& devices_of(const IdIndex<uint32_t>& vendors, uint32_t vendor) {
+    const VendorDevices& devices_of(const IdIndex<uint32_t>& vendors, uint32_t vendor,
+                                    std::vector<char>& buf) {
         auto it = vendors_seen.find(vendor);
         if (it != vendors_seen.end()) return it->second;
         VendorDevices v;
         if (!top) {
-            v.devices = vendor_devices(whole.text(), vendors, vendor);
+            v.in_text = vendor_devices(whole.text(), vendors, vendor);
         } else {
             // A vendor listed twice has devices under both lines, in file order.
-            IdIndex<uint32_t> starts;
+            std::vector<std::pair<uint32_t, uint32_t>> blocks;
+            size_t bytes = 0;
             for (uint32_t offset : vendors.find_all(vendor)) {
                 const auto block = top->block_of(offset);
-                if (!block) continue;
-                const uint64_t end = std::min(block->second, read_end);
-                if (end <= block->first) continue;
-                starts.add(vendor, static_cast<uint32_t>(v.lines.size()));
-                const size_t old = v.lines.size();
-                v.lines.resize(old + (end - block->first));
-                v.lines.resize(
-                    old + file.read_at(block->first, v.lines.data() + old, end - block->first));
-                v.lines += '\n';
+                if (!block || std::min(block->second, read_end) <= block->first) continue;
+                blocks.emplace_back(block->first, std::min(block->second, read_end));
+                bytes += blocks.back().second - blocks.back().first;
             }
-            starts.finish();
-            v.devices = vendor_devices(v.lines, starts, vendor);
-            v.from_file = true;
+            v.in_file.emplace(bytes);
+            for (const auto& [begin, end] : blocks)
+                v.in_file->end_at(stream(begin, end, *v.in_file, buf));
+            v.in_file->finish();
         }
         return vendors_seen.emplace(vendor, std::move(v)).first->second;
     }
 
-    // The text a vendor's device index points into.
-    std::string_view text(const VendorDevices& v) const {
-        return v.from_file ? std::string_view(v.lines) : text();
+    // The subsystem's name from the lines under the device's lines.
+    std::string subsystem_name(const VendorDevices& v, uint32_t device, uint32_t subsystem) const {
+        if (!v.in_file)
+            return std::string(pci_subsystem_name(text(), v.in_text, device, subsystem));
+        std::string lines;
+        IdIndex<uint32_t> starts;
+        for (uint32_t offset : v.in_file->devices().find_all(device)) {
+            const auto block = v.in_file->lines_of(offset);
+            if (!block) continue;
+            starts.add(device, static_cast<uint32_t>(lines.size()));
+            append(block->first, block->second - block->first, lines);
+            lines += '\n';
+        }
+        starts.finish();
+        return std::string(pci_subsystem_name(lines, starts, device, subsystem));
     }
+
     std::string_view name(std::optional<uint32_t> at) const { return name_at(text(), at); }
-    std::string_view name(const VendorDevices& v, std::optional<uint32_t> at) const {
-        return name_at(text(v), at);
+    std::string device_name(const VendorDevices& v, std::optional<uint32_t> at) const {
+        if (!v.in_file || !at) return std::string(name_at(text(), at));
+        // The rest of the name's line; names are short, the read grows for a long one.
+        std::string line;
+        for (uint32_t length = 256; length <= max_ids_file; length *= 16) {
+            line.clear();
+            append(*at, length, line);
+            if (line.size() < length || line.find('\n') != std::string::npos) break;
+        }
+        return std::string(name_at(line, 0));
     }
 };
 
@@ -201,6 +232,7 @@ struct Ids::Impl {
     bool pci_loaded = false, usb_loaded = false;
     Database pci_db;
     Database usb_db;
+    std::vector<char> piece; // what the databases read in pieces is read into, one at a time
     PciIdTables pci;
     UsbIdTables usb;
 };
@@ -251,10 +283,11 @@ std::string locate(const char* name, bool pci, bool& here) {
     return path;
 }
 
-void read_located(Database& db, const std::string& path, bool pci, bool here) {
+void read_located(Database& db, std::vector<char>& piece, const std::string& path, bool pci,
+                  bool here) {
     std::optional<util::ThisMachine> this_machine;
     if (here) this_machine.emplace();
-    db.read(path, pci);
+    db.read(path, pci, piece);
 }
 
 } // namespace
@@ -265,8 +298,8 @@ Ids Ids::load() {
     // The search decides where the file is read from, so it comes first.
     const std::string& pci_path = ids.pci_ids_path();
     const std::string& usb_path = ids.usb_ids_path();
-    read_located(impl.pci_db, pci_path, true, ids.m_pci_here);
-    read_located(impl.usb_db, usb_path, false, ids.m_usb_here);
+    read_located(impl.pci_db, impl.piece, pci_path, true, ids.m_pci_here);
+    read_located(impl.usb_db, impl.piece, usb_path, false, ids.m_usb_here);
     parse_pci_ids(impl.pci_db.text(), impl.pci);
     parse_usb_ids(impl.usb_db.text(), impl.usb);
     impl.pci_loaded = impl.usb_loaded = true;
@@ -304,7 +337,7 @@ const PciIdTables& Ids::pci_tables() const {
     Impl& impl = *m_impl;
     if (!impl.pci_loaded) {
         const std::string& path = pci_ids_path();
-        read_located(impl.pci_db, path, true, m_pci_here);
+        read_located(impl.pci_db, impl.piece, path, true, m_pci_here);
         parse_pci_ids(impl.pci_db.text(), impl.pci);
         impl.pci_loaded = true;
     }
@@ -316,7 +349,7 @@ const UsbIdTables& Ids::usb_tables() const {
     Impl& impl = *m_impl;
     if (!impl.usb_loaded) {
         const std::string& path = usb_ids_path();
-        read_located(impl.usb_db, path, false, m_usb_here);
+        read_located(impl.usb_db, impl.piece, path, false, m_usb_here);
         parse_usb_ids(impl.usb_db.text(), impl.usb);
         impl.usb_loaded = true;
     }
@@ -348,8 +381,8 @@ std::string Ids::pci_vendor(uint32_t vendor) const {
 std::string Ids::pci_device(uint32_t vendor, uint32_t device) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff || device > 0xffff) return {};
-    const VendorDevices& v = m_impl->pci_db.devices_of(pci_tables().vendors, vendor);
-    return shown(m_impl->pci_db.name(v, v.devices.find(device)));
+    const VendorDevices& v = m_impl->pci_db.devices_of(pci_tables().vendors, vendor, m_impl->piece);
+    return shown(m_impl->pci_db.device_name(v, v.devices().find(device)));
 }
 
 std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_t vendor,
@@ -358,9 +391,8 @@ std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_
     if (sub_vendor > 0xffff || sub_device > 0xffff || vendor > 0xffff || device > 0xffff) return {};
     const PciIdTables& tables = pci_tables();
     Database& db = m_impl->pci_db;
-    const VendorDevices& v = db.devices_of(tables.vendors, vendor);
-    std::string_view name =
-        pci_subsystem_name(db.text(v), v.devices, device, sub_vendor << 16 | sub_device);
+    const VendorDevices& v = db.devices_of(tables.vendors, vendor, m_impl->piece);
+    std::string name = db.subsystem_name(v, device, sub_vendor << 16 | sub_device);
     if (name.empty()) name = db.name(tables.vendors.find(sub_vendor));
     return shown(name);
 }
@@ -391,8 +423,8 @@ std::string Ids::usb_vendor(uint32_t vendor) const {
 std::string Ids::usb_device(uint32_t vendor, uint32_t product) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff || product > 0xffff) return {};
-    const VendorDevices& v = m_impl->usb_db.devices_of(usb_tables().vendors, vendor);
-    return shown(m_impl->usb_db.name(v, v.devices.find(product)));
+    const VendorDevices& v = m_impl->usb_db.devices_of(usb_tables().vendors, vendor, m_impl->piece);
+    return shown(m_impl->usb_db.device_name(v, v.devices().find(product)));
 }
 
 std::string Ids::usb_class(uint32_t cls) const {

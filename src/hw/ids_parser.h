@@ -106,23 +106,50 @@ std::string_view pci_subsystem_name(std::string_view text, const IdIndex<uint32_
 // The lines of an identifier file that its tables are made from, for a file too large to hold
 // whole: every top-level line (the vendors, and the headings of the other sections) and, for
 // pci.ids (`whole_classes`), everything from the first class line on. Fed the file in pieces
-// that each end at a line break (the last may not), in order. For every top-level line it
-// keeps where it stands in the file, so that a vendor's devices are read from the file only
-// when one is asked for. The parsers above read text() as they read the whole file.
+// that each end at a line break (the last may not), in file order. For every top-level line
+// it keeps where the line stands in the file, so that a vendor's lines are read from the file
+// only when asked for. The parsers above read text() as they read the whole file. Offsets in
+// the file are below 4 GiB (the files are read up to 64 MB).
 class TopLines {
 public:
-    explicit TopLines(bool whole_classes) : m_whole_classes(whole_classes) {}
-    void feed(std::string_view piece, uint64_t file_offset);
+    // `file_size` reserves room for what is kept, so the text is never copied as it grows.
+    TopLines(bool whole_classes, size_t file_size);
+    void feed(std::string_view piece, uint32_t file_offset);
     const std::string& text() const { return m_text; }
     // Where in the file the top-level line holding `offset` of text() starts, and where the
-    // next top-level line starts (UINT64_MAX after the last one).
-    std::optional<std::pair<uint64_t, uint64_t>> block_of(uint32_t offset) const;
+    // next top-level line starts (UINT32_MAX after the last one).
+    std::optional<std::pair<uint32_t, uint32_t>> block_of(uint32_t offset) const;
 
 private:
     bool m_whole_classes;
     bool m_in_classes = false;
     std::string m_text;
-    std::vector<std::pair<uint32_t, uint64_t>> m_starts; // (offset in text, offset in file)
+    std::vector<std::pair<uint32_t, uint32_t>> m_starts; // (offset in text, offset in file)
+};
+
+// What vendor_devices makes of one vendor's lines, without their text: fed those lines in
+// pieces as TopLines is fed the file, it keeps each device with the offset of its name in the
+// file, and where every line one level deep starts, so that the subsystems under a device are
+// read from the file only when asked for.
+class DeviceLines {
+public:
+    // `bytes`, the size of the lines to come, reserves room for what is kept.
+    explicit DeviceLines(size_t bytes) {
+        m_devices.reserve(bytes / 32 + 16);
+        m_starts.reserve(bytes / 32 + 16);
+    }
+    void feed(std::string_view piece, uint32_t file_offset);
+    // The vendor's lines fed so far end at `file_offset`.
+    void end_at(uint32_t file_offset);
+    // Sorts the devices; call once all lines were fed.
+    void finish() { m_devices.finish(); }
+    const IdIndex<uint32_t>& devices() const { return m_devices; }
+    // Where the line holding the name at `offset` starts, and where the lines under it end.
+    std::optional<std::pair<uint32_t, uint32_t>> lines_of(uint32_t offset) const;
+
+private:
+    IdIndex<uint32_t> m_devices;
+    std::vector<uint32_t> m_starts; // in the file, of the lines at depth 0 and 1, and the ends
 };
 
 } // namespace hw
