@@ -3,6 +3,7 @@
 // as one line of valid UTF-8.
 #include "fuzz_support.h"
 #include "hw/ids.h"
+#include "hw/ids_parser.h"
 #include "util.h"
 
 #include <string>
@@ -21,9 +22,39 @@ uint32_t id_at(const std::string& bytes, size_t i) {
     return v;
 }
 
+// A large file is read in pieces that end at line breaks: where the pieces are cut must not
+// change what is kept of it, nor where its lines are found in the file.
+void check_pieces(const std::string& text) {
+    hw::TopLines whole(true, text.size()), cut(true, text.size());
+    hw::DeviceLines devices_whole(text.size()), devices_cut(text.size());
+    whole.feed(text, 0);
+    devices_whole.feed(text, 0);
+    size_t at = 0, lines = 0;
+    for (size_t nl = text.find('\n'); at < text.size(); nl = text.find('\n', nl + 1)) {
+        if (nl != std::string::npos && ++lines % 3 != 0) continue;
+        const size_t end = nl == std::string::npos ? text.size() : nl + 1;
+        cut.feed(std::string_view(text).substr(at, end - at), static_cast<uint32_t>(at));
+        devices_cut.feed(std::string_view(text).substr(at, end - at), static_cast<uint32_t>(at));
+        at = end;
+        if (nl == std::string::npos) break;
+    }
+    fuzz::check(whole.text() == cut.text());
+    devices_whole.finish();
+    devices_cut.finish();
+    fuzz::check(devices_whole.devices().size() == devices_cut.devices().size());
+    for (uint32_t offset = 0; offset < whole.text().size(); offset += 7) {
+        fuzz::check(whole.block_of(offset) == cut.block_of(offset));
+        const auto block = whole.block_of(offset);
+        fuzz::check(!block || (block->first <= text.size() && block->first < block->second));
+    }
+    for (uint32_t offset = 0; offset < text.size(); offset += 7)
+        fuzz::check(devices_whole.lines_of(offset) == devices_cut.lines_of(offset));
+}
+
 } // namespace
 
 FUZZ_TARGET(text) {
+    check_pieces(text);
     hw::Ids ids = hw::Ids::from_text(text, text);
     for (size_t i = 0; i < 16; ++i) {
         uint32_t a = id_at(text, i * 3);
