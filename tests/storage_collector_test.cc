@@ -102,13 +102,16 @@ TEST_F(Storage, LoopDevicesOnlyWithTheSettingAndNeverAsStorageCards) {
     EXPECT_FALSE(storage->find("storage.ram1"));
 }
 
-TEST_F(Storage, ManyDevicesReadOnTwoThreadsKeepTheirOrderAndTheirOwnFacts) {
+TEST_F(Storage, ManyDevicesReadOnTwoThreadsKeepTheirOrderTheirOwnFactsAndNoHiddenOne) {
     testing_support::TempDir dir;
     std::vector<std::string> disks;
     for (int i = 0; i < 70; ++i) {
         disks.push_back("d" + std::string(i < 10 ? "0" : "") + std::to_string(i));
         dir.write("sys/block/" + disks.back() + "/size", std::to_string((i + 1) * 8) + "\n");
     }
+    // An NVMe multipath path, on the second thread's half.
+    dir.write("sys/block/d50c0/size", "8\n");
+    dir.write("sys/block/d50c0/hidden", "1\n");
     for (int i = 0; i < 3; ++i) {
         dir.write("sys/block/loop" + std::to_string(i) + "/size", "8\n");
         dir.write("sys/block/loop" + std::to_string(i) + "/loop/backing_file", "/img\n");
@@ -125,6 +128,7 @@ TEST_F(Storage, ManyDevicesReadOnTwoThreadsKeepTheirOrderAndTheirOwnFacts) {
     }
     EXPECT_EQ(storage->children.back()->id, "storage.loops");
     EXPECT_EQ(storage->children.back()->children.size(), 3u);
+    EXPECT_EQ(storage->summary, "73 devices");
 }
 
 TEST_F(Storage, SnapHintOnlyInsideASnapWhenNoDeviceIsListed) {

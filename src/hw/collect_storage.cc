@@ -465,12 +465,17 @@ struct Listed {
 struct Read {
     Node holder;
     DeviceResult result;
+    bool hidden = false;
 };
 
 std::vector<Read> read_devices(Tables& t, const std::vector<Listed>& listed) {
     std::vector<Read> read(listed.size());
     util::read_in_halves(listed.size(), [&](size_t i) {
-        read[i].result = add_device(read[i].holder, t, listed[i].name);
+        // A hidden disk (an NVMe multipath path) has no device node and is no device to show.
+        // Asked here, beside the device's other files: a pass of its own opened every
+        // device's directory twice over a capture.
+        read[i].hidden = util::read_file(block_root + "/" + listed[i].name + "/hidden") == "1";
+        if (!read[i].hidden) read[i].result = add_device(read[i].holder, t, listed[i].name);
     });
     return read;
 }
@@ -516,10 +521,9 @@ void collect_storage(Node& root) {
         bool loop = util::starts_with(name, "loop");
         if (loop && !show_loops) continue;
         std::string dir = block_root + "/" + name;
-        // A loop device with nothing attached has no "loop" directory and no size; a hidden
-        // disk (an NVMe multipath path) has no device node. Neither is a device to show.
+        // A loop device with nothing attached has no "loop" directory and no size: no device
+        // to show.
         if (loop && !util::is_dir(dir + "/loop")) continue;
-        if (util::read_file(dir + "/hidden") == "1") continue;
         listed.push_back({name, loop});
     }
     std::vector<Read> read = read_devices(t, listed);
@@ -527,6 +531,7 @@ void collect_storage(Node& root) {
     Node* loops = nullptr;
     size_t drives = 0, others = 0;
     for (size_t i = 0; i < listed.size(); ++i) {
+        if (read[i].hidden) continue;
         const bool loop = listed[i].loop;
         Node* parent = storage;
         if (loop) {
