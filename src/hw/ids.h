@@ -1,8 +1,9 @@
 // Names for the numeric PCI and USB ids devices report, from the "pci.ids" and "usb.ids"
-// files the distribution installs. Each file is read once per process, when the first name
-// from it is asked for, so a machine without USB devices never reads usb.ids; lookups are
-// quick table reads that never fail (an unknown id gives an empty name, and callers show the
-// number instead). Names come back as valid UTF-8, whatever bytes the file holds.
+// files the distribution installs. Each file is read through once per process, when the
+// first name from it is asked for, so a machine without USB devices never reads usb.ids; a
+// vendor's lines are read again when one of its devices is asked for. Lookups never fail
+// (an unknown id gives an empty name, and callers show the number instead). Names come back
+// as valid UTF-8, whatever bytes the file holds.
 #pragma once
 
 #include <cstdint>
