@@ -247,7 +247,8 @@ TopLines::TopLines(bool whole_classes, size_t file_size) : m_whole_classes(whole
 void TopLines::feed(std::string_view piece, uint32_t file_offset) {
     for_each_raw_line(piece, [&](std::string_view line) {
         if (!m_in_classes) {
-            if (!kept_depth(line, 0)) return true;
+            // As for_each_top_line: one look at the first byte of most lines.
+            if (line.empty() || line[0] == '\t' || line[0] == '#' || is_space(line[0])) return true;
             if (m_text.size() >= std::numeric_limits<uint32_t>::max() - line.size()) return false;
             m_starts.emplace_back(static_cast<uint32_t>(m_text.size()),
                                   offset_in(piece, line, file_offset));
@@ -271,6 +272,8 @@ std::optional<std::pair<uint32_t, uint32_t>> TopLines::block_of(uint32_t offset)
 
 void DeviceLines::feed(std::string_view piece, uint32_t file_offset) {
     for_each_raw_line(piece, [&](std::string_view line) {
+        // Most lines of a vendor are subsystems, two tabs deep: passed over at a glance.
+        if (line.size() > 1 && line[0] == '\t' && line[1] == '\t') return true;
         const std::optional<size_t> depth = kept_depth(line, 1);
         if (!depth) return true;
         m_starts.push_back(offset_in(piece, line, file_offset));
