@@ -238,8 +238,8 @@ uint32_t offset_in(std::string_view piece, std::string_view part, uint32_t piece
 } // namespace
 
 TopLines::TopLines(bool whole_classes, size_t file_size) : m_whole_classes(whole_classes) {
-    // The real files keep about a twentieth of their bytes (pci.ids) and an eighth (usb.ids)
-    // in a fortieth as many lines. Room that is reserved but never used costs no memory pages.
+    // The real files keep about a twentieth (pci.ids) and an eighth (usb.ids) of their bytes,
+    // a line for every 200 bytes of file or more. Room reserved but never used costs no pages.
     m_text.reserve(file_size / 4);
     m_starts.reserve(file_size / 128 + 16);
 }
