@@ -520,10 +520,9 @@ void collect_storage(Node& root) {
         if (util::starts_with(name, "ram")) continue;
         bool loop = util::starts_with(name, "loop");
         if (loop && !show_loops) continue;
-        std::string dir = block_root + "/" + name;
         // A loop device with nothing attached has no "loop" directory and no size: no device
         // to show.
-        if (loop && !util::is_dir(dir + "/loop")) continue;
+        if (loop && !util::is_dir(block_root + "/" + name + "/loop")) continue;
         listed.push_back({name, loop});
     }
     std::vector<Read> read = read_devices(t, listed);

@@ -220,17 +220,6 @@ void parse_usb_ids(std::string_view whole, UsbIdTables& out) {
 
 namespace {
 
-// The lines for_each_line passes over, or that are nested deeper than `depth`; otherwise the
-// line's depth.
-std::optional<size_t> kept_depth(std::string_view line, size_t depth) {
-    if (line.empty() || line[0] == '#') return std::nullopt;
-    size_t tabs = 0;
-    while (tabs < line.size() && line[tabs] == '\t')
-        ++tabs;
-    if (tabs > depth || tabs == line.size() || is_space(line[tabs])) return std::nullopt;
-    return tabs;
-}
-
 uint32_t offset_in(std::string_view piece, std::string_view part, uint32_t piece_offset) {
     return piece_offset + static_cast<uint32_t>(part.data() - piece.data());
 }
@@ -272,14 +261,16 @@ std::optional<std::pair<uint32_t, uint32_t>> TopLines::block_of(uint32_t offset)
 
 void DeviceLines::feed(std::string_view piece, uint32_t file_offset) {
     for_each_raw_line(piece, [&](std::string_view line) {
-        // Most lines of a vendor are subsystems, two tabs deep: passed over at a glance.
+        // Most lines of a vendor are subsystems, two tabs deep: passed over at a glance. The
+        // rest are passed over as for_each_line does.
         if (line.size() > 1 && line[0] == '\t' && line[1] == '\t') return true;
-        const std::optional<size_t> depth = kept_depth(line, 1);
-        if (!depth) return true;
+        if (line.empty() || line[0] == '#') return true;
+        const size_t depth = line[0] == '\t' ? 1 : 0;
+        std::string_view body = line.substr(depth);
+        if (body.empty() || is_space(body[0])) return true;
         m_starts.push_back(offset_in(piece, line, file_offset));
-        std::string_view body = line.substr(*depth);
         uint32_t id = 0;
-        if (*depth == 1 && take_id(body, 4, id))
+        if (depth == 1 && take_id(body, 4, id))
             m_devices.add(id, offset_in(piece, body, file_offset));
         return true;
     });
