@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <libintl.h>
@@ -161,6 +162,23 @@ int run_report_mode(int argc, char** argv) {
     return 0;
 }
 
+namespace {
+
+// Once the report is written the process ends without taking apart what it holds (the
+// identifier tables, the settings, the catalogs): that took a fifth of a millisecond, a few
+// per cent of a report, for memory the process gives back whole anyway. Under the address
+// sanitizer it ends the usual way, so that the leak check at exit still runs.
+[[noreturn]] void end_after_report(int status) {
+    std::fflush(nullptr);
+#if defined(__SANITIZE_ADDRESS__)
+    std::exit(status);
+#else
+    ::_exit(status);
+#endif
+}
+
+} // namespace
+
 int run(int argc, char** argv) {
     Mode mode = find_mode(argc, argv);
     // A sysroot that cannot be read would give an empty machine that looks real.
@@ -183,7 +201,7 @@ int run(int argc, char** argv) {
     case Mode::display_session:
         return window_module::print_display_session(argc, argv, ::dup(STDOUT_FILENO));
     case Mode::report:
-        return run_report_mode(argc, argv);
+        end_after_report(run_report_mode(argc, argv));
     case Mode::root_collect:
         return run_root_collect();
     case Mode::version:
