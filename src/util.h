@@ -227,6 +227,8 @@ std::string base_name(std::string_view path);
 // window: control characters dropped (tabs, and line breaks unless `keep_newlines`, become
 // spaces), including the C1 controls that terminals also obey, and valid UTF-8.
 std::string clean_text(std::string_view s, bool keep_newlines = true);
+// The same, changing `s` only where there is something to clean (most texts are plain).
+void clean_text_in_place(std::string& s, bool keep_newlines = true);
 
 // What read_text does to text already read: cut at the first NUL, clean_text, trimmed.
 std::string printable(std::string_view s);

@@ -164,17 +164,25 @@ std::string valid_utf8(std::string_view s) {
     return out;
 }
 
-std::string clean_text(std::string_view s, bool keep_newlines) {
-    bool plain = true;
+namespace {
+
+// Printable ASCII throughout (and line breaks where kept): nothing for clean_text to do.
+bool plain_text(std::string_view s, bool keep_newlines) {
     for (char c : s) {
         auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u >= 0x7F) {
-            if (c == '\n' && keep_newlines) continue;
-            plain = false;
-            break;
-        }
+        if ((u < 0x20 || u >= 0x7F) && !(c == '\n' && keep_newlines)) return false;
     }
-    if (plain) return std::string(s);
+    return true;
+}
+
+} // namespace
+
+void clean_text_in_place(std::string& s, bool keep_newlines) {
+    if (!plain_text(s, keep_newlines)) s = clean_text(s, keep_newlines);
+}
+
+std::string clean_text(std::string_view s, bool keep_newlines) {
+    if (plain_text(s, keep_newlines)) return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (char c : s) {

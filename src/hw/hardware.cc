@@ -151,14 +151,14 @@ namespace {
 // (a USB device chooses it), a directory name. It is shown in the window and printed to
 // terminals, where control characters would act, so the whole tree passes one cleaner.
 void clean_tree(Node& node) {
-    node.title = util::clean_text(node.title, false);
-    node.summary = util::clean_text(node.summary, false);
+    util::clean_text_in_place(node.title, false);
+    util::clean_text_in_place(node.summary, false);
     for (auto& s : node.sections) {
-        s.title = util::clean_text(s.title, false);
+        util::clean_text_in_place(s.title, false);
         for (auto& item : s.items) {
-            item.name = util::clean_text(item.name, false);
-            item.value = util::clean_text(item.value, true);
-            item.note = util::clean_text(item.note, false);
+            util::clean_text_in_place(item.name, false);
+            util::clean_text_in_place(item.value, true);
+            util::clean_text_in_place(item.note, false);
         }
     }
     for (auto& child : node.children)
