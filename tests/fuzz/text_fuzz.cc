@@ -40,6 +40,9 @@ FUZZ_TARGET(text) {
         const std::string clean = util::clean_text(text, newlines);
         check(utf8(clean) && free_of_controls(clean, newlines));
         check(util::clean_text(clean, newlines) == clean);
+        std::string in_place(text);
+        util::clean_text_in_place(in_place, newlines);
+        check(in_place == clean);
     }
     const std::string shown = util::printable(text);
     check(utf8(shown) && free_of_controls(shown, true) && util::trim(shown) == shown);
