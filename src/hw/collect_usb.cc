@@ -246,10 +246,11 @@ void fill_device(Node& n, const UsbDevice& d, const Ids& ids) {
 }
 
 struct Builder {
-    const Ids& ids;
     const std::map<std::string, std::vector<std::string>>& children;
     const std::map<std::string, UsbDevice>& devices;
     const std::map<std::string, UsbDeviceVisual>& visuals;
+    // Each device's rows, filled while it was read; each device has one place in the tree.
+    std::map<std::string, std::vector<Section>>& filled;
 
     void add_children(Node& parent, const std::string& name, int depth) const {
         auto it = children.find(name);
@@ -260,7 +261,7 @@ struct Builder {
             const UsbDeviceVisual& v = visuals.at(child);
             Node* n = parent.add_child("usb." + util::valid_utf8(child), v.name, icon_for(d, v));
             n->summary = v.vendor;
-            fill_device(*n, d, ids);
+            n->sections = std::move(filled.at(child));
             add_children(*n, child, depth + 1);
         }
     }
@@ -307,16 +308,27 @@ void collect_usb_with(Node& root, const Ids& ids) {
                        ? std::string(tr("summary.one_device"))
                        : I18n::trf("summary.n_devices", static_cast<int>(device_names.size()));
 
-    std::vector<std::pair<UsbDevice, UsbDeviceVisual>> read(listed.size());
+    // A device's rows are filled as soon as it is read: its directory is still open then,
+    // and a second pass over a thousand devices found each directory closed and opened it
+    // again.
+    struct Read {
+        UsbDevice device;
+        UsbDeviceVisual visual;
+        Node filled;
+    };
+    std::vector<Read> read(listed.size());
     util::read_in_halves(listed.size(), [&](size_t i) {
-        read[i].first = read_device(listed[i], ids);
-        read[i].second = visual_of(read[i].first, ids);
+        read[i].device = read_device(listed[i], ids);
+        read[i].visual = visual_of(read[i].device, ids);
+        fill_device(read[i].filled, read[i].device, ids);
     });
     std::map<std::string, UsbDevice> devices;
     std::map<std::string, UsbDeviceVisual> visuals;
+    std::map<std::string, std::vector<Section>> filled;
     for (size_t i = 0; i < listed.size(); ++i) {
-        visuals.emplace(listed[i], std::move(read[i].second));
-        devices.emplace(listed[i], std::move(read[i].first));
+        visuals.emplace(listed[i], std::move(read[i].visual));
+        devices.emplace(listed[i], std::move(read[i].device));
+        filled.emplace(listed[i], std::move(read[i].filled.sections));
     }
     auto children = usb_children(names);
 
@@ -328,14 +340,14 @@ void collect_usb_with(Node& root, const Ids& ids) {
     }
 
     std::vector<UsbRootHub> roots;
-    Builder builder{ids, children, devices, visuals};
+    Builder builder{children, devices, visuals, filled};
     for (const auto& hub : hubs) {
         const UsbDevice& d = devices.at(hub);
         Node* n = usb->add_child("usb." + hub,
                                  d.product_text.empty() ? tr("value.root_hub") : d.product_text,
                                  "\U0001F500");
         n->summary = usb_speed_text(d.speed);
-        fill_device(*n, d, ids);
+        n->sections = std::move(filled.at(hub));
         builder.add_children(*n, hub, 0);
 
         UsbRootHub r;
