@@ -481,6 +481,15 @@ void collect_cpu(Node& root) {
         caches_read.emplace(read_all_caches);
 
     Files files(lists.present.size());
+    // Each CPU's own rows take most of its frequency and topology files. They are read CPU by
+    // CPU first, while its directories are open: the passes over all CPUs below (topology,
+    // clocks) then find theirs read, instead of each opening every CPU's directories again.
+    if (!merged)
+        for (int n : lists.present)
+            if (std::string dir = cpu_dir(n); files.is_dir(dir)) {
+                Section rows_to_come;
+                add_cpu_dir_details(files, rows_to_come, dir);
+            }
     auto facts = read_online_facts(files, lists);
     auto nodes = numa_nodes();
 
