@@ -656,11 +656,13 @@ int stat_in_kept_dir(const std::string& path, struct stat& st, bool follow_last)
     if (!d) return take_full_path;
     if (s->root.empty())
         return ::fstatat(d->fd, name.c_str(), &st, follow_last ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
-    if (listed_kind(*s, *d, name) == 0) {
+    const int kind = listed_kind(*s, *d, name);
+    if (kind == 0) {
         errno = ENOENT;
         return 0;
     }
     // A look opens nothing. A link to follow is resolved inside the sysroot.
+    if (kind == DT_LNK && follow_last) return take_full_path;
     if (::fstatat(d->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
     return follow_last && S_ISLNK(st.st_mode) ? take_full_path : 1;
 }
@@ -1272,7 +1274,15 @@ bool path_exists(const std::string& path) {
 
 bool is_dir(const std::string& path) {
     tell(path, Access::look);
-    if (int kind = listed_kind_of(path, true); kind == 0 || kind == DT_DIR) return kind == DT_DIR;
+    const int kind = listed_kind_of(path, true);
+    if (kind == 0 || kind == DT_DIR) return kind == DT_DIR;
+    // Over a capture a link is mostly asked about to read from where it leads (a CPU's
+    // frequency directory, an interface's directory): the directory is opened to be kept, as
+    // the reads would open it, and the answer costs nothing more.
+    if (ReadScope::State* s = scope_state(); kind == DT_LNK && s && !s->root.empty()) {
+        const KeptDir& d = kept_dir(*s, path);
+        if (d.fd >= 0 || d.missing) return d.fd >= 0;
+    }
     struct stat st;
     if (stat_path(path, st, true)) {
         if (S_ISDIR(st.st_mode)) return true;
