@@ -297,15 +297,11 @@ void read_located(Database& db, std::vector<char>& piece, const std::string& pat
 
 Ids Ids::load() {
     Ids ids;
-    Impl& impl = *ids.m_impl;
-    // The search decides where the file is read from, so it comes first.
-    const std::string& pci_path = ids.pci_ids_path();
-    const std::string& usb_path = ids.usb_ids_path();
-    read_located(impl.pci_db, impl.piece, pci_path, true, ids.m_pci_here);
-    read_located(impl.usb_db, impl.piece, usb_path, false, ids.m_usb_here);
-    parse_pci_ids(impl.pci_db.text(), impl.pci);
-    parse_usb_ids(impl.usb_db.text(), impl.usb);
-    impl.pci_loaded = impl.usb_loaded = true;
+    // The search decides where the file is read from, so both come first, as on first use.
+    ids.pci_ids_path();
+    ids.usb_ids_path();
+    ids.pci_tables();
+    ids.usb_tables();
     return ids;
 }
 
