@@ -156,6 +156,7 @@ App::~App() {
     for (guint source :
          {m_idle_source, m_unblock_source, m_scroll_source, m_terminal_source, m_monitor_tick})
         if (source) g_source_remove(source);
+    take_startup_bus(); // a connection made at start and never used is closed here too
     if (m_portal_sub && m_portal_bus)
         g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);
     if (m_portal_bus) g_object_unref(m_portal_bus);
@@ -221,6 +222,7 @@ void App::start() {
     // root learns, comes after); the toolkit, which only this thread may ask, describes the
     // monitors for it here.
     gui::hold_display_session();
+    start_session_bus();
     const int scale = likely_scale();
     m_first_collection =
         std::async(std::launch::async, &App::collect_first, m_collect, tree_icon_size * scale);

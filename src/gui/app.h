@@ -17,6 +17,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 
 class App {
@@ -61,6 +62,9 @@ private:
     void describe_disks(const hw::Node* n);
 
     GDBusConnection* session_bus();
+    void start_session_bus();
+    void take_startup_bus();
+    std::optional<uint32_t> ask_color_scheme();
     bool resolve_dark();
     void probe_system_theme_hint();
     void watch_system_theme();
@@ -189,5 +193,14 @@ private:
     guint m_scroll_source = 0;  // brings the selected row into view once its rows are measured
     GDBusConnection* m_portal_bus = nullptr; // the session bus once connected
     bool m_portal_bus_tried = false;
+    // The session bus and the desktop's colour scheme, connected to and asked on a thread of
+    // their own while the toolkit loads its theme; taken by the first that needs either.
+    struct StartupBus {
+        GDBusConnection* bus = nullptr;
+        bool asked = false;
+        std::optional<uint32_t> color_scheme;
+    };
+    std::future<StartupBus> m_startup_bus;
+    std::optional<std::optional<uint32_t>> m_startup_color_scheme; // asked and not yet used
     int64_t m_started_us = 0; // for the optional start-up timing
 };

@@ -11,7 +11,30 @@ Palette App::palette() const {
     return Palette::from_settings(SettingsStore::instance().get(), m_dark);
 }
 
+// Connecting to the session bus and asking the portal take a few milliseconds, many more when
+// the portal is slow to wake; they go on while the toolkit loads its theme instead of before
+// the window is built. Only "auto" needs the answer.
+void App::start_session_bus() {
+    const bool ask = SettingsStore::instance().get().theme == "auto";
+    m_startup_bus = std::async(std::launch::async, [ask] {
+        StartupBus found;
+        found.bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        found.asked = ask;
+        if (ask) found.color_scheme = portal::read_color_scheme(found.bus);
+        return found;
+    });
+}
+
+void App::take_startup_bus() {
+    if (!m_startup_bus.valid()) return;
+    StartupBus found = m_startup_bus.get();
+    m_portal_bus = found.bus;
+    m_portal_bus_tried = true;
+    if (found.asked) m_startup_color_scheme = found.color_scheme;
+}
+
 GDBusConnection* App::session_bus() {
+    take_startup_bus();
     if (!m_portal_bus && !m_portal_bus_tried) {
         m_portal_bus_tried = true;
         m_portal_bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
@@ -19,11 +42,22 @@ GDBusConnection* App::session_bus() {
     return m_portal_bus;
 }
 
-// "auto" asks the portal on every call, so a changed desktop preference is seen at once.
+// The answer asked at start serves the first theme applied only; "auto" asks the portal again
+// on every later call, so a changed desktop preference is seen at once.
+std::optional<uint32_t> App::ask_color_scheme() {
+    take_startup_bus();
+    if (m_startup_color_scheme) {
+        const std::optional<uint32_t> answer = *m_startup_color_scheme;
+        m_startup_color_scheme.reset();
+        return answer;
+    }
+    return portal::read_color_scheme(session_bus());
+}
+
 bool App::resolve_dark() {
     const std::string& theme = SettingsStore::instance().get().theme;
     return decide_dark(
-        theme, [this] { return portal::read_color_scheme(session_bus()); }, m_startup_dark_hint);
+        theme, [this] { return ask_color_scheme(); }, m_startup_dark_hint);
 }
 
 // Read once, before apply_theme first sets the dark-variant property itself.

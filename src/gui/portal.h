@@ -9,7 +9,7 @@
 
 namespace portal {
 
-// Longest the window waits for the portal: it asks on the main thread.
+// Longest the window waits for the portal: but for the first, it asks on the main thread.
 constexpr int read_timeout_ms = 500;
 
 // The "color-scheme" value in a reply of type "(v)". Portals differ in how many variant
