@@ -176,6 +176,9 @@ std::string build_css(const Palette& p, std::string_view ui_font_family) {
     s.rule("treeview.view:selected,\ntreeview.view:selected:focus,\ntreeview.view:selected:hover",
            {decl(bg, A), decl("color", sel_fg)});
     s.rule("treeview.view:hover", {decl(bg, hover)});
+    // The toolkit's own arrows, not the icon theme's: the same triangles, and the icon theme
+    // need not be loaded before the first frame.
+    s.rule("treeview.view.expander", {decl("-gtk-icon-source", "builtin")});
     // Text marked in entries and selectable labels, which the desktop theme would colour.
     s.rule("selection", {decl(bg, A), decl("color", sel_fg)});
     s.rule("treeview.view header button",

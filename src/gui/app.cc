@@ -28,6 +28,8 @@ namespace {
 
 // The tree's icons are squares of this many pixels (before the screen's scale).
 constexpr int tree_icon_size = 20;
+// The search field's magnifier: the toolkit's size for icons in entries.
+constexpr int search_icon_size = 16;
 
 // The scale the window will most likely open at, for what is drawn before it exists; at
 // another, those pictures are merely drawn again.
@@ -246,6 +248,8 @@ void App::start() {
 gboolean App::on_idle_after_show(gpointer self) {
     App* app = static_cast<App*>(self);
     app->m_idle_source = 0;
+    gtk_entry_set_icon_from_icon_name(GTK_ENTRY(app->m_search), GTK_ENTRY_ICON_PRIMARY,
+                                      "edit-find-symbolic");
     // Only now do the panes have their real sizes, which the panels are sized from.
     app->fill_details(app->m_selected);
     app->show_permission_notice(true);
@@ -296,6 +300,14 @@ GtkWidget* App::build_tree_pane() {
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
 
     m_search = gtk_search_entry_new();
+    // Its magnifier is the only icon-theme picture of the first frame, and the theme's first
+    // lookup costs more than any widget of that frame: the window puts it in once it is on
+    // screen. A blank of the same size holds its place, so the text does not move then.
+    GdkPixbuf* blank =
+        gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, search_icon_size, search_icon_size);
+    gdk_pixbuf_fill(blank, 0);
+    gtk_entry_set_icon_from_pixbuf(GTK_ENTRY(m_search), GTK_ENTRY_ICON_PRIMARY, blank);
+    g_object_unref(blank);
     gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
     atk_object_set_name(gtk_widget_get_accessible(m_search), tr("ui.search_placeholder"));
     g_signal_connect(m_search, "search-changed", G_CALLBACK(on_search_changed), this);

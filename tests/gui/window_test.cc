@@ -170,6 +170,9 @@ TEST_F(Window, TreeRowsEscapeTheirTextAndTheProcessorMarkerIsDrawn) {
 
 TEST_F(Window, SearchKeepsAncestorsExpandedAndClearingRestoresTheSelection) {
     App& app = open();
+    EXPECT_STREQ(gtk_entry_get_icon_name(GTK_ENTRY(I::search(app)), GTK_ENTRY_ICON_PRIMARY),
+                 "edit-find-symbolic")
+        << "the magnifier, put in once the window is on screen";
     ASSERT_TRUE(app.select_node_id("usb.3-2"));
     EXPECT_EQ(expanded_rows(app), std::vector<std::string>{"usb"}) << "the way there, not the row";
     gtk_tree_view_collapse_all(I::tree(app));
