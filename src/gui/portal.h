@@ -9,7 +9,8 @@
 
 namespace portal {
 
-// Longest the window waits for the portal: but for the first, it asks on the main thread.
+// Longest the window waits for the portal. Only its first question is asked on a thread of
+// its own; later ones are asked on the main thread.
 constexpr int read_timeout_ms = 500;
 
 // The "color-scheme" value in a reply of type "(v)". Portals differ in how many variant
