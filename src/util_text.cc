@@ -175,14 +175,8 @@ bool plain_text(std::string_view s, bool keep_newlines) {
     return true;
 }
 
-} // namespace
-
-void clean_text_in_place(std::string& s, bool keep_newlines) {
-    if (!plain_text(s, keep_newlines)) s = clean_text(s, keep_newlines);
-}
-
-std::string clean_text(std::string_view s, bool keep_newlines) {
-    if (plain_text(s, keep_newlines)) return std::string(s);
+// clean_text for a text that is not plain.
+std::string cleaned(std::string_view s, bool keep_newlines) {
     std::string out;
     out.reserve(s.size());
     for (char c : s) {
@@ -208,6 +202,16 @@ std::string clean_text(std::string_view s, bool keep_newlines) {
         kept += out[i];
     }
     return kept;
+}
+
+} // namespace
+
+void clean_text_in_place(std::string& s, bool keep_newlines) {
+    if (!plain_text(s, keep_newlines)) s = cleaned(s, keep_newlines);
+}
+
+std::string clean_text(std::string_view s, bool keep_newlines) {
+    return plain_text(s, keep_newlines) ? std::string(s) : cleaned(s, keep_newlines);
 }
 
 std::string printable(std::string_view s) {

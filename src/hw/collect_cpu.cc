@@ -12,6 +12,7 @@
 #include "util.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -387,9 +388,11 @@ std::string cache_row_note(const CacheEntry& e) {
     return util::join(parts, ", ");
 }
 
+// `dir_rows`: each CPU's frequency and topology rows (add_cpu_dir_details), made beforehand.
 void add_cpu_children(Files& files, Node& cpu, const CpuLists& lists,
                       const std::vector<CpuInfoBlock>& blocks,
-                      const std::map<int, std::vector<CacheEntry>>& caches) {
+                      const std::map<int, std::vector<CacheEntry>>& caches,
+                      std::map<int, Section>& dir_rows) {
     for (int n : lists.present) {
         std::string dir = cpu_dir(n);
         if (!files.is_dir(dir)) continue;
@@ -398,7 +401,8 @@ void add_cpu_children(Files& files, Node& cpu, const CpuLists& lists,
         Section& core = child->section(tr("sec.core"));
         core.add(tr("f.status"),
                  lists.online_set.count(n) ? tr("value.online") : tr("value.offline"), "");
-        add_cpu_dir_details(files, core, dir);
+        std::vector<Item>& rows = dir_rows[n].items;
+        std::move(rows.begin(), rows.end(), std::back_inserter(core.items));
         const CpuInfoBlock* block = block_for_cpu(blocks, n);
         if (block && !files.is_dir(files.freq_dir(dir))) {
             const std::string& mhz = block->get("cpu MHz");
@@ -481,15 +485,15 @@ void collect_cpu(Node& root) {
         caches_read.emplace(read_all_caches);
 
     Files files(lists.present.size());
-    // Each CPU's own rows take most of its frequency and topology files. They are read CPU by
+    // Each CPU's own rows take most of its frequency and topology files. They are made CPU by
     // CPU first, while its directories are open: the passes over all CPUs below (topology,
     // clocks) then find theirs read, instead of each opening every CPU's directories again.
+    // The rows wait for the CPU's child.
+    std::map<int, Section> dir_rows;
     if (!merged)
         for (int n : lists.present)
-            if (std::string dir = cpu_dir(n); files.is_dir(dir)) {
-                Section rows_to_come;
-                add_cpu_dir_details(files, rows_to_come, dir);
-            }
+            if (std::string dir = cpu_dir(n); files.is_dir(dir))
+                add_cpu_dir_details(files, dir_rows[n], dir);
     auto facts = read_online_facts(files, lists);
     auto nodes = numa_nodes();
 
@@ -512,7 +516,7 @@ void collect_cpu(Node& root) {
     if (merged)
         add_merged_child(files, *cpu, lists, facts);
     else
-        add_cpu_children(files, *cpu, lists, blocks, caches);
+        add_cpu_children(files, *cpu, lists, blocks, caches, dir_rows);
     // A section whose every fact was missing has nothing to show.
     std::erase_if(cpu->sections, [](const Section& s) { return s.empty(); });
 }
