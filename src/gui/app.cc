@@ -7,6 +7,7 @@
 #include "gui/draw_util.h"
 #include "gui/images.h"
 #include "gui/store_columns.h"
+#include "gui/tools.h"
 #include "gui/tree_icons.h"
 #include "gui/usbview.h"
 #include "gui/widget_util.h"
@@ -197,6 +198,9 @@ int App::run(int argc, char** argv) {
 App::Collected App::collect_timed(const std::function<std::unique_ptr<hw::Node>()>& collect) {
     const int64_t t0 = g_get_monotonic_time();
     std::unique_ptr<hw::Node> root = collect();
+    // Added here, so that on the first collection's thread its icon is drawn with the others:
+    // drawn later on this thread, it loaded the emoji font a second time before the first frame.
+    if (root) tools::add_branch(*root);
     return {std::move(root), (g_get_monotonic_time() - t0) / 1000.0};
 }
 
@@ -405,7 +409,17 @@ GtkWidget* App::build_detail_pane() {
     gtk_scrolled_window_set_min_content_width(GTK_SCROLLED_WINDOW(m_detail_scroll), 320);
     gtk_container_add(GTK_CONTAINER(m_detail_scroll), m_detail_view);
 
-    // The live panels' places, hidden until their node is shown.
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_box_pack_start(GTK_BOX(box), m_detail_scroll, TRUE, TRUE, 0);
+    m_detail_box = box;
+    return box;
+}
+
+// The live panels' places, built the first time a node needs one (most starts show none, and
+// building them was a noticeable part of the window's first frame), then hidden until their
+// node is shown. They go above the table, in this order.
+void App::build_panel_places() {
+    if (m_disk_scroll || !m_detail_box) return;
     m_disk_scroll = new_panel_scroll();
     m_disk_area = gtk_drawing_area_new();
     gtk_container_add(GTK_CONTAINER(m_disk_scroll), m_disk_area);
@@ -421,15 +435,13 @@ GtkWidget* App::build_detail_pane() {
     gtk_container_add(GTK_CONTAINER(m_sensor_scroll), m_sensors.build(palette()));
     m_locked_box = build_locked_preview();
 
-    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    gtk_box_pack_start(GTK_BOX(box), m_disk_scroll, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(box), m_usb_scroll, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(box), m_net_scroll, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(box), m_sensor_scroll, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(box), m_locked_box, TRUE, TRUE, 0);
-    gtk_box_pack_start(GTK_BOX(box), m_detail_scroll, TRUE, TRUE, 0);
-    m_detail_box = box;
-    return box;
+    int at = 0;
+    for (GtkWidget* scroll : {m_disk_scroll, m_usb_scroll, m_net_scroll, m_sensor_scroll}) {
+        gtk_box_pack_start(GTK_BOX(m_detail_box), scroll, FALSE, FALSE, 0);
+        gtk_box_reorder_child(GTK_BOX(m_detail_box), scroll, at++);
+    }
+    gtk_box_pack_start(GTK_BOX(m_detail_box), m_locked_box, TRUE, TRUE, 0);
+    gtk_box_reorder_child(GTK_BOX(m_detail_box), m_locked_box, at);
 }
 
 GtkWidget* App::build_locked_preview() {
@@ -511,7 +523,6 @@ void App::refresh() {
     // The old tree goes only once the new one exists and no row points into it any more: the
     // tree view reads a row's node to draw its icon, also while rows are being removed.
     std::unique_ptr<hw::Node> old = std::exchange(m_root, std::move(fresh));
-    add_tools_node();
     fill_tree();
     old.reset();
 
@@ -632,22 +643,26 @@ void App::apply_detail_plan(hw::Node* n) {
     in.paned_height = gtk_widget_get_allocated_height(m_paned);
     in.table_width = gtk_widget_get_allocated_width(m_detail_view);
 
-    // The live panels join here as they are built: each supplies its height and is started
-    // and stopped by the same plan.
+    // The live panels join here: each supplies its height and is started and stopped by the
+    // same plan. A height is asked for only when the node shows the panel, so that is where the
+    // panels' places are built and a live panel starts; a fresh start finds its interfaces or
+    // channels before they are counted.
     detail::Panels panels;
-    panels.disks_height = [n] {
+    panels.disks_height = [this, n] {
+        build_panel_places();
         return static_cast<int>(std::ceil(diskview::height_for(n->disks, 600)));
     };
-    panels.usb_height = [n](int width) {
+    panels.usb_height = [this, n](int width) {
+        build_panel_places();
         return static_cast<int>(std::ceil(usbview::height_for(n->usb, width)));
     };
-    // A height is asked for only when the node shows the panel, so that is where it starts;
-    // a fresh start finds its interfaces or channels before they are counted.
     panels.net_height = [this] {
+        build_panel_places();
         if (!m_net.running()) m_net.start();
         return m_net.needed_height();
     };
     panels.sensors_height = [this](int width) {
+        build_panel_places();
         if (!m_sensors.running()) m_sensors.start();
         return m_sensors.needed_height(width);
     };
@@ -673,9 +688,10 @@ void App::apply_detail_plan(hw::Node* n) {
         break;
     }
     if (m_locked_png) {
+        build_panel_places();
         show_with_children(m_locked_box);
         gtk_widget_queue_draw(m_locked_area);
-    } else {
+    } else if (m_locked_box) {
         gtk_widget_hide(m_locked_box);
     }
     place(m_disk_scroll, plan.disks);
@@ -997,8 +1013,10 @@ void App::apply_language(const std::string& code) {
     gtk_tree_view_column_set_title(m_name_column, tr("ui.col_property"));
     gtk_tree_view_column_set_title(m_value_column, tr("ui.col_value"));
     gtk_tree_view_column_set_title(m_source_column, tr("ui.col_source"));
-    gtk_label_set_text(GTK_LABEL(m_locked_hint), tr("msg.preview_locked"));
-    gtk_button_set_label(GTK_BUTTON(m_locked_btn), tr("dialog.unlock"));
+    if (m_locked_box) {
+        gtk_label_set_text(GTK_LABEL(m_locked_hint), tr("msg.preview_locked"));
+        gtk_button_set_label(GTK_BUTTON(m_locked_btn), tr("dialog.unlock"));
+    }
 }
 
 GdkPixbuf* App::app_icon(int size) {

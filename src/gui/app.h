@@ -54,6 +54,7 @@ private:
     GtkWidget* build_tree_pane();
     GtkWidget* build_detail_pane();
     GtkWidget* build_locked_preview();
+    void build_panel_places();
     void fill_tree();
     void apply_geometry();
     void apply_detail_plan(hw::Node* n);
@@ -80,6 +81,7 @@ private:
     // settings_dialogs.cc, elevation.cc.
     GtkWidget* build_menubar();
     void rebuild_menubar();
+    void fill_language_menu(GtkWidget* menu);
     void set_language_setting(const std::string& code);
     void set_theme_setting(const std::string& key);
     void quit();
@@ -87,7 +89,6 @@ private:
     void action_copy_branch();
     void action_save_report();
     void save_report_to(const std::string& path, const report::Options& options = {});
-    void add_tools_node();
     void open_terminal();
     void action_about();
     void action_licenses(GtkWindow* parent);

@@ -40,9 +40,8 @@ bool is_terminal_row(GtkTreeView* view, GtkTreePath* path) {
 
 } // namespace
 
-void App::add_tools_node() {
-    if (!m_root) return;
-    hw::Node* tools = m_root->add_child("tools", tr("tree.tools"), "\U0001F527");
+void tools::add_branch(hw::Node& root) {
+    hw::Node* tools = root.add_child("tools", tr("tree.tools"), "\U0001F527");
     hw::Node* terminal = tools->add_child(terminal_id, tr("tools.terminal"), "\u25B6");
     terminal->summary = tr("tools.terminal_summary");
     terminal->section(tr("sec.overview")).add(tr("f.note"), tr("tools.terminal_hint"));

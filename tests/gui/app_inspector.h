@@ -33,7 +33,11 @@ struct AppInspector {
     static bool dark(App& a) { return a.m_dark; }
     static void block_queued_clicks(App& a) { a.block_queued_clicks(); }
     static GtkWidget* menubar(App& a) { return a.m_menubar; }
-    static GtkWidget* locked_button(App& a) { return a.m_locked_btn; }
+    // Built with the panels' places when first needed; a test may press it before that.
+    static GtkWidget* locked_button(App& a) {
+        a.build_panel_places();
+        return a.m_locked_btn;
+    }
     static GtkTreeViewColumn* source_column(App& a) { return a.m_source_column; }
     static void set_language(App& a, const std::string& code) { a.set_language_setting(code); }
     static void elevate(App& a) { a.action_elevate(); }

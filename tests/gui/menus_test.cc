@@ -130,7 +130,12 @@ TEST_F(Menus, LanguageGridFollowsTheWorkAreaAndAChoiceRebuildsTheMenus) {
         EXPECT_EQ(menus::language_cell(c.rows - 1, c.rows).row, c.rows - 1);
     }
     App& app = open();
-    GtkWidget* languages = submenu(I::menubar(app), "menu.language");
+    auto open_languages = [&] {
+        GtkWidget* menu = submenu(I::menubar(app), "menu.language");
+        gtk_widget_show(menu); // as opening the menu does: its items are made then
+        return menu;
+    };
+    GtkWidget* languages = open_languages();
     int left = -1, top = -1; // on the tests' 1080 pixel screen: 16 rows
     gtk_container_child_get(GTK_CONTAINER(languages), widgets_of(languages, GTK_TYPE_MENU_ITEM)[16],
                             "left-attach", &left, "top-attach", &top, nullptr);
@@ -144,8 +149,7 @@ TEST_F(Menus, LanguageGridFollowsTheWorkAreaAndAChoiceRebuildsTheMenus) {
     EXPECT_EQ(SettingsStore::instance().get().language, "de");
     EXPECT_EQ(labels(I::menubar(app))[0], "_Datei");
     EXPECT_STREQ(gtk_tree_view_column_get_title(I::value_column(app)), "Wert");
-    activate(submenu(I::menubar(app), "menu.language"),
-             "\u0627\u0644\u0639\u0631\u0628\u064A\u0629");
+    activate(open_languages(), "\u0627\u0644\u0639\u0631\u0628\u064A\u0629");
     EXPECT_EQ(gtk_widget_get_direction(GTK_WIDGET(I::tree(app))), GTK_TEXT_DIR_RTL);
     save_screenshot(I::window(app), "window-ar.png");
 }
