@@ -240,6 +240,13 @@ void App::start() {
     refresh();
     m_monitor.sample();
     apply_geometry();
+    // The bar's panels are drawn ahead while the window is shown; a maximized window's width is
+    // known only once it is.
+    if (!SettingsStore::instance().get().window_maximized) {
+        int width = 0;
+        gtk_window_get_default_size(GTK_WINDOW(m_window), &width, nullptr);
+        m_monitor.prepare_panels(width, scale);
+    }
     gtk_widget_show_all(m_window);
 
     const Settings& s = SettingsStore::instance().get();

@@ -1,5 +1,6 @@
 #include "gui/monitor_bar.h"
 
+#include "gui/draw_util.h"
 #include "gui/images.h"
 #include "gui/live_area.h"
 #include "hw/memory_parsers.h"
@@ -12,14 +13,43 @@
 #include <utility>
 
 #ifdef GDK_WINDOWING_X11
+#include <cairo-xlib.h>
 #include <gdk/gdkx.h>
 #endif
 
 namespace {
 
-// The bar's height and the logo panel's width, which neither grows.
+// The bar's height and the widths of the panels that do not grow; the processor panel takes
+// what they leave.
 constexpr int bar_height = 104;
 constexpr int logo_width = 258;
+constexpr int cpu_min_width = 240;
+constexpr int temp_width = 132;
+constexpr int ram_width = 96;
+constexpr int bar_margin = 6;
+constexpr int bar_spacing = 6;
+
+constexpr std::array<MonitorBar::PanelDraw, 3> panel_draws{monitor::draw_cpu, monitor::draw_temp,
+                                                           monitor::draw_ram};
+
+// The font options text drawn into the window gets, so that frames drawn ahead into an image
+// show the same glyphs; null where the window's own surfaces add none (Wayland).
+cairo_font_options_t* window_font_options() {
+#ifdef GDK_WINDOWING_X11
+    GdkScreen* screen = gdk_screen_get_default();
+    if (!screen || !GDK_IS_X11_SCREEN(screen)) return nullptr;
+    GdkWindow* root = gdk_screen_get_root_window(screen);
+    cairo_surface_t* surface =
+        cairo_xlib_surface_create(GDK_SCREEN_XDISPLAY(screen), GDK_WINDOW_XID(root),
+                                  GDK_VISUAL_XVISUAL(gdk_screen_get_system_visual(screen)), 1, 1);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_surface_get_font_options(surface, options);
+    cairo_surface_destroy(surface);
+    return options;
+#else
+    return nullptr;
+#endif
+}
 
 GtkWidget* new_area(int width, bool expand, GCallback draw, gpointer self) {
     GtkWidget* area = gtk_drawing_area_new();
@@ -33,6 +63,7 @@ GtkWidget* new_area(int width, bool expand, GCallback draw, gpointer self) {
 
 MonitorBar::~MonitorBar() {
     adopt_prepared_logo();
+    drop_prepared_panels();
     if (m_animate_source) g_source_remove(m_animate_source);
     if (m_logo) release_logo_gc(m_logo);
     for (GtkWidget* w : {m_box, m_logo, m_cpu, m_temp, m_ram})
@@ -44,15 +75,15 @@ GtkWidget* MonitorBar::build(const Palette& p) {
     m_palette = p;
     find_temperature_source();
     find_cpu_identity();
-    m_box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
-    gtk_widget_set_margin_start(m_box, 6);
-    gtk_widget_set_margin_end(m_box, 6);
+    m_box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, bar_spacing);
+    gtk_widget_set_margin_start(m_box, bar_margin);
+    gtk_widget_set_margin_end(m_box, bar_margin);
     gtk_widget_set_margin_top(m_box, 4);
     gtk_widget_set_margin_bottom(m_box, 4);
     m_logo = new_area(logo_width, false, G_CALLBACK(draw_logo), this);
-    m_cpu = new_area(240, true, G_CALLBACK(draw_panel<monitor::draw_cpu>), this);
-    m_temp = new_area(132, false, G_CALLBACK(draw_panel<monitor::draw_temp>), this);
-    m_ram = new_area(96, false, G_CALLBACK(draw_panel<monitor::draw_ram>), this);
+    m_cpu = new_area(cpu_min_width, true, G_CALLBACK(draw_panel<monitor::draw_cpu>), this);
+    m_temp = new_area(temp_width, false, G_CALLBACK(draw_panel<monitor::draw_temp>), this);
+    m_ram = new_area(ram_width, false, G_CALLBACK(draw_panel<monitor::draw_ram>), this);
     g_signal_connect_after(m_logo, "realize", G_CALLBACK(on_logo_realized), nullptr);
     g_signal_connect(m_logo, "unrealize", G_CALLBACK(on_logo_unrealized), this);
     for (GtkWidget* area : {m_logo, m_cpu, m_temp, m_ram})
@@ -113,6 +144,69 @@ void MonitorBar::adopt_prepared_logo() {
         m_logo_layers = std::move(prepared.layers);
 }
 
+int MonitorBar::cpu_panel_width(int window_width) {
+    return std::max(cpu_min_width, window_width - 2 * bar_margin - 3 * bar_spacing - logo_width -
+                                       temp_width - ram_width);
+}
+
+void MonitorBar::prepare_panels(int window_width, int scale) {
+    if (m_prepared_panels.valid() || !m_cpu) return;
+    PreparedPanels ahead;
+    ahead.widths = {cpu_panel_width(window_width), temp_width, ram_width};
+    ahead.scale = std::max(scale, 1);
+    ahead.rtl = gtk_widget_get_direction(m_cpu) == GTK_TEXT_DIR_RTL;
+    ahead.palette_generation = m_palette_generation;
+    ahead.samples = m_samples;
+    m_prepared_panels =
+        std::async(std::launch::async, [ahead, figures = m_figures, palette = m_palette,
+                                        options = window_font_options()]() mutable {
+            for (size_t i = 0; i < panel_draws.size(); ++i) {
+                const int w = ahead.widths[i];
+                cairo_surface_t* frame = cairo_image_surface_create(
+                    CAIRO_FORMAT_ARGB32, w * ahead.scale, bar_height * ahead.scale);
+                cairo_surface_set_device_scale(frame, ahead.scale, ahead.scale);
+                cairo_t* cr = cairo_create(frame);
+                if (options) cairo_set_font_options(cr, options);
+                if (ahead.rtl) draw::mirror(cr, w);
+                panel_draws[i](cr, w, bar_height, figures, palette);
+                cairo_destroy(cr);
+                ahead.frames[i] = frame;
+            }
+            if (options) cairo_font_options_destroy(options);
+            return ahead;
+        });
+}
+
+void MonitorBar::adopt_prepared_panels() {
+    if (m_prepared_panels.valid()) m_first_frames = m_prepared_panels.get();
+}
+
+void MonitorBar::drop_prepared_panels() {
+    adopt_prepared_panels();
+    for (cairo_surface_t*& frame : m_first_frames.frames)
+        if (frame) cairo_surface_destroy(std::exchange(frame, nullptr));
+}
+
+// A prepared frame is shown once, and only where nothing it was drawn from has changed.
+bool MonitorBar::paint_prepared(int panel, GtkWidget* w, cairo_t* cr) {
+    adopt_prepared_panels();
+    cairo_surface_t* frame = std::exchange(m_first_frames.frames[panel], nullptr);
+    if (!frame) return false;
+    const PreparedPanels& f = m_first_frames;
+    const bool fits = gtk_widget_get_allocated_width(w) == f.widths[panel] &&
+                      gtk_widget_get_allocated_height(w) == bar_height &&
+                      gtk_widget_get_scale_factor(w) == f.scale &&
+                      (gtk_widget_get_direction(w) == GTK_TEXT_DIR_RTL) == f.rtl &&
+                      f.palette_generation == m_palette_generation && f.samples == m_samples;
+    if (fits) {
+        cairo_set_source_surface(cr, frame, 0, 0);
+        cairo_paint(cr);
+        ++m_prepared_frames_shown;
+    }
+    cairo_surface_destroy(frame);
+    return fits;
+}
+
 void MonitorBar::set_palette(const Palette& p) {
     m_palette = p;
     invalidate_logo_cache();
@@ -139,6 +233,7 @@ void MonitorBar::find_cpu_identity() {
 void MonitorBar::sample() {
     live::apply_sample(m_figures, util::read_lines("/proc/stat"), util::read_lines("/proc/meminfo"),
                        live::read_temperature(m_temp_path));
+    ++m_samples;
     update_ram_tooltip();
     update_descriptions();
 }
@@ -321,10 +416,13 @@ gboolean MonitorBar::draw_panel(GtkWidget* w, cairo_t* cr, gpointer self) {
     auto* bar = static_cast<MonitorBar*>(self);
     const int width = gtk_widget_get_allocated_width(w),
               height = gtk_widget_get_allocated_height(w);
-    cairo_save(cr);
-    mirror_for_direction(w, cr, width);
-    draw(cr, width, height, bar->m_figures, bar->m_palette);
-    cairo_restore(cr);
+    const int panel = draw == panel_draws[0] ? 0 : draw == panel_draws[1] ? 1 : 2;
+    if (!bar->paint_prepared(panel, w, cr)) {
+        cairo_save(cr);
+        mirror_for_direction(w, cr, width);
+        draw(cr, width, height, bar->m_figures, bar->m_palette);
+        cairo_restore(cr);
+    }
     if (gtk_widget_has_visible_focus(w))
         gtk_render_focus(gtk_widget_get_style_context(w), cr, 1, 1, width - 2, height - 2);
     return FALSE;

@@ -8,12 +8,17 @@
 
 #include <gtk/gtk.h>
 
+#include <array>
 #include <future>
 #include <memory>
 #include <string>
 
 class MonitorBar {
 public:
+    // The CPU, temperature and memory panels draw from the figures alone.
+    using PanelDraw = void (*)(cairo_t*, double, double, const live::MonitorFigures&,
+                               const Palette&);
+
     MonitorBar() = default;
     ~MonitorBar();
     MonitorBar(const MonitorBar&) = delete;
@@ -27,10 +32,19 @@ public:
     // Makes the logo's layers for `scale` on another thread, from the palette and language
     // now in use, so the first frame finds them ready; a later palette discards them.
     void prepare_logo(int scale);
+    // Draws the first frames of the processor, temperature and memory panels on another
+    // thread, for a window `window_width` wide at `scale`, from the figures, palette and text
+    // direction now in use: their text is most of what the bar's first frame costs. A panel
+    // whose size, palette or figures differ by its first draw is drawn anew.
+    void prepare_panels(int window_width, int scale);
+    // The processor panel's width in a window `window_width` wide.
+    static int cpu_panel_width(int window_width);
     void set_palette(const Palette& p);
     void invalidate_logo_cache();
     // Reads the files once and refreshes the tooltip and the accessible descriptions.
     void sample();
+    // How many prepared first frames of panels were shown.
+    int prepared_frames_shown() const { return m_prepared_frames_shown; }
 
     // Every 1000 ms: a sample (a failure waits for the next tick) and a redraw.
     static gboolean on_tick(gpointer self);
@@ -51,9 +65,6 @@ private:
     void release_logo_gc(GtkWidget* logo);
 
     static gboolean draw_logo(GtkWidget* w, cairo_t* cr, gpointer self);
-    // The CPU, temperature and memory panels draw from the figures alone.
-    using PanelDraw = void (*)(cairo_t*, double, double, const live::MonitorFigures&,
-                               const Palette&);
     template <PanelDraw draw> static gboolean draw_panel(GtkWidget* w, cairo_t* cr, gpointer self);
     static void on_box_destroyed(GtkWidget* w, gpointer self);
     static void on_logo_realized(GtkWidget* logo, gpointer);
@@ -67,6 +78,22 @@ private:
     std::future<PreparedLogo> m_prepared_logo;
     unsigned m_palette_generation = 0;
     void adopt_prepared_logo();
+
+    struct PreparedPanels {
+        std::array<cairo_surface_t*, 3> frames{}; // owned; processor, temperature, memory
+        std::array<int, 3> widths{};
+        int scale = 1;
+        bool rtl = false;
+        unsigned palette_generation = 0;
+        unsigned samples = 0;
+    };
+    std::future<PreparedPanels> m_prepared_panels;
+    PreparedPanels m_first_frames;
+    unsigned m_samples = 0;
+    int m_prepared_frames_shown = 0;
+    void adopt_prepared_panels();
+    void drop_prepared_panels();
+    bool paint_prepared(int panel, GtkWidget* w, cairo_t* cr);
     // A graphics context for the logo's own X window, while it is realized (X11 only).
     void* m_logo_gc = nullptr;
     GtkWidget* m_box = nullptr;

@@ -347,6 +347,39 @@ TEST_F(MonitorWindow, FramesReachTheLogosWindowDirectly) {
     g_object_unref(shown);
 }
 
+// The panels' first frames, drawn ahead on another thread for the window's width, are what
+// the first frame shows, and each is what drawing the panel in the window gives.
+TEST_F(MonitorWindow, FirstFramesDrawnAheadFitTheWindowAndMatchItsOwnDrawing) {
+    open();
+    ASSERT_TRUE(gui_support::wait_until([&] { return bar().prepared_frames_shown() == 3; }))
+        << "the widths drawn ahead are not the window's";
+    auto shown = [](GtkWidget* panel) {
+        GtkAllocation a;
+        gtk_widget_get_allocation(panel, &a);
+        GdkPixbuf* p =
+            gdk_pixbuf_get_from_window(gtk_widget_get_window(panel), a.x, a.y, a.width, a.height);
+        std::vector<guchar> bytes(gdk_pixbuf_get_pixels(p),
+                                  gdk_pixbuf_get_pixels(p) + gdk_pixbuf_get_byte_length(p));
+        g_object_unref(p);
+        return bytes;
+    };
+    const std::vector<GtkWidget*> panels = areas();
+    for (GtkWidget* panel : std::vector<GtkWidget*>(panels.begin() + 1, panels.end())) {
+        const std::vector<guchar> ahead = shown(panel);
+        gtk_widget_queue_draw(panel);
+        gui_support::process_events(50);
+        // Translucent fills laid over the window's background, not over a clear image, may
+        // round a channel the other way.
+        const std::vector<guchar> now = shown(panel);
+        ASSERT_EQ(now.size(), ahead.size());
+        int most = 0;
+        for (size_t i = 0; i < now.size(); ++i)
+            most = std::max(most, std::abs(int(now[i]) - int(ahead[i])));
+        EXPECT_LE(most, 1) << atk_object_get_name(gtk_widget_get_accessible(panel));
+    }
+    EXPECT_EQ(bar().prepared_frames_shown(), 3) << "a prepared frame is shown once";
+}
+
 // A theme change repaints the logo from new layers, not the ones made (or being made ahead) for
 // the old palette; a change of language brings the byline in the new language.
 TEST_F(MonitorWindow, FollowsTheThemeAndTheLanguage) {
