@@ -80,8 +80,8 @@ void draw_text_icon(cairo_t* cr, const std::string& icon_text, int s) {
     pango_layout_set_font_description(layout, font);
     pango_font_description_free(font);
     pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
-    PangoRectangle ink, logical;
-    pango_layout_get_pixel_extents(layout, &ink, &logical);
+    PangoRectangle logical;
+    pango_layout_get_pixel_extents(layout, nullptr, &logical);
     if (!text.empty() && logical.width > 0 && logical.height > 0) {
         double k = std::min(double(s) / logical.height, double(s) / logical.width);
         cairo_translate(cr, (s - logical.width * k) / 2, (s - logical.height * k) / 2);
