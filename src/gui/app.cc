@@ -236,17 +236,15 @@ void App::start() {
     apply_theme();
     watch_system_theme();
     build_window();
-    m_monitor.prepare_logo(scale);
     refresh();
     m_monitor.sample();
     apply_geometry();
-    // The bar's panels are drawn ahead while the window is shown; a maximized window's width is
-    // known only once it is.
-    if (!SettingsStore::instance().get().window_maximized) {
-        int width = 0;
+    // The bar's logo and panels are drawn ahead while the window is shown; a maximized
+    // window's width is known only once it is.
+    int width = 0;
+    if (!SettingsStore::instance().get().window_maximized)
         gtk_window_get_default_size(GTK_WINDOW(m_window), &width, nullptr);
-        m_monitor.prepare_panels(width, scale);
-    }
+    m_monitor.prepare_first_frame(scale, width);
     gtk_widget_show_all(m_window);
 
     const Settings& s = SettingsStore::instance().get();

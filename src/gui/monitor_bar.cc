@@ -62,7 +62,7 @@ GtkWidget* new_area(int width, bool expand, GCallback draw, gpointer self) {
 } // namespace
 
 MonitorBar::~MonitorBar() {
-    adopt_prepared_logo();
+    adopt_prepared();
     drop_prepared_panels();
     if (m_animate_source) g_source_remove(m_animate_source);
     if (m_logo) release_logo_gc(m_logo);
@@ -113,83 +113,94 @@ void MonitorBar::on_box_destroyed(GtkWidget*, gpointer self) {
     bar->m_box = bar->m_logo = bar->m_cpu = bar->m_temp = bar->m_ram = nullptr;
 }
 
-void MonitorBar::prepare_logo(int scale) {
-    if (m_prepared_logo.valid()) return;
-    m_prepared_logo = std::async(std::launch::async, [palette = m_palette,
-                                                      byline = std::string(tr("monitor.byline")),
-                                                      scale, generation = m_palette_generation] {
-        PreparedLogo out;
-        out.palette_generation = generation;
-        out.icon = images::app_icon_pixbuf();
-        out.layers = std::make_unique<monitor::LogoLayers>();
-        // Drawing a frame within one pixel makes the layers and little else.
-        cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-        cairo_t* cr = cairo_create(scratch);
-        out.layers->paint(cr, logo_width, bar_height, scale, palette, out.icon, byline, 0, 0);
-        cairo_destroy(cr);
-        cairo_surface_destroy(scratch);
-        return out;
-    });
-}
-
-void MonitorBar::adopt_prepared_logo() {
-    if (!m_prepared_logo.valid()) return;
-    PreparedLogo prepared = m_prepared_logo.get();
-    if (!m_logo_pixbuf_tried) {
-        m_logo_pixbuf_tried = true;
-        m_logo_pixbuf = std::exchange(prepared.icon, nullptr);
-    }
-    if (prepared.icon) g_object_unref(prepared.icon);
-    if (prepared.palette_generation == m_palette_generation)
-        m_logo_layers = std::move(prepared.layers);
-}
-
 int MonitorBar::cpu_panel_width(int window_width) {
     return std::max(cpu_min_width, window_width - 2 * bar_margin - 3 * bar_spacing - logo_width -
                                        temp_width - ram_width);
 }
 
-void MonitorBar::prepare_panels(int window_width, int scale) {
-    if (m_prepared_panels.valid() || !m_cpu) return;
-    PreparedPanels ahead;
-    ahead.widths = {cpu_panel_width(window_width), temp_width, ram_width};
-    ahead.scale = std::max(scale, 1);
-    ahead.rtl = gtk_widget_get_direction(m_cpu) == GTK_TEXT_DIR_RTL;
-    ahead.palette_generation = m_palette_generation;
-    ahead.samples = m_samples;
-    m_prepared_panels =
-        std::async(std::launch::async, [ahead, figures = m_figures, palette = m_palette,
-                                        options = window_font_options()]() mutable {
-            for (size_t i = 0; i < panel_draws.size(); ++i) {
-                const int w = ahead.widths[i];
-                cairo_surface_t* frame = cairo_image_surface_create(
-                    CAIRO_FORMAT_ARGB32, w * ahead.scale, bar_height * ahead.scale);
-                cairo_surface_set_device_scale(frame, ahead.scale, ahead.scale);
-                cairo_t* cr = cairo_create(frame);
-                if (options) cairo_set_font_options(cr, options);
-                if (ahead.rtl) draw::mirror(cr, w);
-                panel_draws[i](cr, w, bar_height, figures, palette);
-                cairo_destroy(cr);
-                ahead.frames[i] = frame;
+MonitorBar::PreparedLogo MonitorBar::make_logo_layers(const Palette& palette,
+                                                      const std::string& byline, int scale,
+                                                      unsigned palette_generation) {
+    PreparedLogo out;
+    out.palette_generation = palette_generation;
+    out.icon = images::app_icon_pixbuf();
+    out.layers = std::make_unique<monitor::LogoLayers>();
+    // Drawing a frame within one pixel makes the layers and little else.
+    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+    cairo_t* cr = cairo_create(scratch);
+    out.layers->paint(cr, logo_width, bar_height, scale, palette, out.icon, byline, 0, 0);
+    cairo_destroy(cr);
+    cairo_surface_destroy(scratch);
+    return out;
+}
+
+void MonitorBar::draw_panel_frames(PreparedPanels& panels, const live::MonitorFigures& figures,
+                                   const Palette& palette, const cairo_font_options_t* options) {
+    for (size_t i = 0; i < panel_draws.size(); ++i) {
+        const int w = panels.widths[i];
+        cairo_surface_t* frame = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w * panels.scale,
+                                                            bar_height * panels.scale);
+        cairo_surface_set_device_scale(frame, panels.scale, panels.scale);
+        cairo_t* cr = cairo_create(frame);
+        if (options) cairo_set_font_options(cr, options);
+        if (panels.rtl) draw::mirror(cr, w);
+        panel_draws[i](cr, w, bar_height, figures, palette);
+        cairo_destroy(cr);
+        panels.frames[i] = frame;
+    }
+}
+
+// One thread for both, so that the window's own work while it is shown competes with one
+// thread, not two.
+void MonitorBar::prepare_first_frame(int scale, int window_width) {
+    if (m_prepared.valid()) return;
+    scale = std::max(scale, 1);
+    PreparedPanels panels;
+    const bool with_panels = window_width > 0 && m_cpu;
+    if (with_panels) {
+        panels.widths = {cpu_panel_width(window_width), temp_width, ram_width};
+        panels.scale = scale;
+        panels.rtl = gtk_widget_get_direction(m_cpu) == GTK_TEXT_DIR_RTL;
+        panels.palette_generation = m_palette_generation;
+        panels.samples = m_samples;
+    }
+    m_prepared = std::async(
+        std::launch::async,
+        [palette = m_palette, scale, with_panels, panels,
+         byline = std::string(tr("monitor.byline")), generation = m_palette_generation,
+         figures = m_figures, options = with_panels ? window_font_options() : nullptr]() mutable {
+            Prepared out{make_logo_layers(palette, byline, scale, generation), {}};
+            if (with_panels) {
+                draw_panel_frames(panels, figures, palette, options);
+                out.panels = panels;
             }
             if (options) cairo_font_options_destroy(options);
-            return ahead;
+            return out;
         });
 }
 
-void MonitorBar::adopt_prepared_panels() {
-    if (m_prepared_panels.valid()) m_first_frames = m_prepared_panels.get();
+void MonitorBar::adopt_prepared() {
+    if (!m_prepared.valid()) return;
+    Prepared prepared = m_prepared.get();
+    if (!m_logo_pixbuf_tried) {
+        m_logo_pixbuf_tried = true;
+        m_logo_pixbuf = std::exchange(prepared.logo.icon, nullptr);
+    }
+    if (prepared.logo.icon) g_object_unref(prepared.logo.icon);
+    if (prepared.logo.palette_generation == m_palette_generation)
+        m_logo_layers = std::move(prepared.logo.layers);
+    drop_prepared_panels();
+    m_first_frames = prepared.panels;
 }
 
 void MonitorBar::drop_prepared_panels() {
-    adopt_prepared_panels();
     for (cairo_surface_t*& frame : m_first_frames.frames)
         if (frame) cairo_surface_destroy(std::exchange(frame, nullptr));
 }
 
 // A prepared frame is shown once, and only where nothing it was drawn from has changed.
 bool MonitorBar::paint_prepared(int panel, GtkWidget* w, cairo_t* cr) {
-    adopt_prepared_panels();
+    adopt_prepared();
     cairo_surface_t* frame = std::exchange(m_first_frames.frames[panel], nullptr);
     if (!frame) return false;
     const PreparedPanels& f = m_first_frames;
@@ -309,7 +320,7 @@ bool MonitorBar::paint_logo_now() {
     GdkVisual* visual = gdk_window_get_visual(window);
     const int depth = gdk_visual_get_depth(visual);
     if (!takes_argb32(GDK_VISUAL_XVISUAL(visual), depth)) return false;
-    adopt_prepared_logo();
+    adopt_prepared();
     const int w = gtk_widget_get_allocated_width(m_logo),
               h = gtk_widget_get_allocated_height(m_logo);
     if (!m_logo_layers->ready_for(w, h, gtk_widget_get_scale_factor(m_logo), tr("monitor.byline")))
@@ -403,7 +414,7 @@ GdkPixbuf* MonitorBar::logo_pixbuf() {
 
 gboolean MonitorBar::draw_logo(GtkWidget* w, cairo_t* cr, gpointer self) {
     auto* bar = static_cast<MonitorBar*>(self);
-    bar->adopt_prepared_logo();
+    bar->adopt_prepared();
     bar->m_logo_layers->paint(cr, gtk_widget_get_allocated_width(w),
                               gtk_widget_get_allocated_height(w), gtk_widget_get_scale_factor(w),
                               bar->m_palette, bar->logo_pixbuf(), tr("monitor.byline"),

@@ -30,13 +30,12 @@ public:
     // installs on_tick.
     GtkWidget* build(const Palette& p);
     // Makes the logo's layers for `scale` on another thread, from the palette and language
-    // now in use, so the first frame finds them ready; a later palette discards them.
-    void prepare_logo(int scale);
-    // Draws the first frames of the processor, temperature and memory panels on another
-    // thread, for a window `window_width` wide at `scale`, from the figures, palette and text
-    // direction now in use: their text is most of what the bar's first frame costs. A panel
-    // whose size, palette or figures differ by its first draw is drawn anew.
-    void prepare_panels(int window_width, int scale);
+    // now in use, so the first frame finds them ready; a later palette discards them. Given
+    // the width the window opens at, the same thread then draws the first frames of the
+    // processor, temperature and memory panels, from the figures and text direction now in
+    // use too: their text is most of what the bar's first frame costs. A panel whose size,
+    // palette or figures differ by its first draw is drawn anew.
+    void prepare_first_frame(int scale, int window_width = 0);
     // The processor panel's width in a window `window_width` wide.
     static int cpu_panel_width(int window_width);
     void set_palette(const Palette& p);
@@ -75,9 +74,7 @@ private:
         GdkPixbuf* icon = nullptr; // owned
         unsigned palette_generation = 0;
     };
-    std::future<PreparedLogo> m_prepared_logo;
     unsigned m_palette_generation = 0;
-    void adopt_prepared_logo();
 
     struct PreparedPanels {
         std::array<cairo_surface_t*, 3> frames{}; // owned; processor, temperature, memory
@@ -87,11 +84,19 @@ private:
         unsigned palette_generation = 0;
         unsigned samples = 0;
     };
-    std::future<PreparedPanels> m_prepared_panels;
+    struct Prepared {
+        PreparedLogo logo;
+        PreparedPanels panels;
+    };
+    std::future<Prepared> m_prepared;
+    static PreparedLogo make_logo_layers(const Palette& palette, const std::string& byline,
+                                         int scale, unsigned palette_generation);
+    static void draw_panel_frames(PreparedPanels& panels, const live::MonitorFigures& figures,
+                                  const Palette& palette, const cairo_font_options_t* options);
     PreparedPanels m_first_frames;
     unsigned m_samples = 0;
     int m_prepared_frames_shown = 0;
-    void adopt_prepared_panels();
+    void adopt_prepared();
     void drop_prepared_panels();
     bool paint_prepared(int panel, GtkWidget* w, cairo_t* cr);
     // A graphics context for the logo's own X window, while it is realized (X11 only).

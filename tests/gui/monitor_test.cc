@@ -397,7 +397,7 @@ TEST_F(MonitorWindow, FollowsTheThemeAndTheLanguage) {
     };
     const uint32_t light = draw();
     // Layers being made ahead for the light palette must not serve the dark one.
-    bar().prepare_logo(gtk_widget_get_scale_factor(logo));
+    bar().prepare_first_frame(gtk_widget_get_scale_factor(logo));
     SettingsStore::instance().mutable_get().theme = "dark";
     app.apply_theme();
     const uint32_t dark = draw();
