@@ -198,8 +198,8 @@ int App::run(int argc, char** argv) {
 App::Collected App::collect_timed(const std::function<std::unique_ptr<hw::Node>()>& collect) {
     const int64_t t0 = g_get_monotonic_time();
     std::unique_ptr<hw::Node> root = collect();
-    // Added here, so that on the first collection's thread its icon is drawn with the others:
-    // drawn later on this thread, it loaded the emoji font a second time before the first frame.
+    // Added here, so that its icon is drawn with the others on the first collection's thread:
+    // drawn on the main thread, it loaded the emoji font a second time before the first frame.
     if (root) tools::add_branch(*root);
     return {std::move(root), (g_get_monotonic_time() - t0) / 1000.0};
 }
