@@ -391,9 +391,11 @@ GtkWidget* App::build_detail_pane() {
     m_value_renderer = gtk_cell_renderer_text_new();
     g_object_set(m_value_renderer, "family", "monospace", "wrap-mode", PANGO_WRAP_WORD_CHAR,
                  "wrap-width", 460, "yalign", 0.0, "ypad", 3, nullptr);
+    // Only section rows are bold, and their value is empty: a weight here would load the bold
+    // monospace font before the first frame only to measure those empty cells.
     m_value_column = gtk_tree_view_column_new_with_attributes(
-        tr("ui.col_value"), m_value_renderer, "text", COL_VALUE, "weight", COL_WEIGHT,
-        "cell-background", COL_BACKGROUND, "foreground", COL_FOREGROUND, nullptr);
+        tr("ui.col_value"), m_value_renderer, "text", COL_VALUE, "cell-background", COL_BACKGROUND,
+        "foreground", COL_FOREGROUND, nullptr);
     gtk_tree_view_column_set_resizable(m_value_column, TRUE);
     gtk_tree_view_column_set_expand(m_value_column, TRUE);
     gtk_tree_view_column_set_min_width(m_value_column, 140);
