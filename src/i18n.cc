@@ -4,6 +4,7 @@
 #include "util.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,25 @@ int index_of_key(const char* key) {
     return -1;
 }
 
+// Most keys are literals asked for again and again (every row's label): the index last found
+// for a key at the same address is tried first, with one comparison instead of a search. The
+// comparison keeps a key built at run time, whose address may come back with other text, from
+// taking another key's index.
+int cached_index_of_key(const char* key) {
+    struct Seen {
+        const char* key = nullptr;
+        int index = -1;
+    };
+    thread_local Seen seen[256];
+    const auto at = reinterpret_cast<uintptr_t>(key);
+    Seen& s = seen[(at ^ at >> 8) & 255];
+    if (s.key == key && std::strcmp(i18n_data::key(static_cast<size_t>(s.index)), key) == 0)
+        return s.index;
+    const int i = index_of_key(key);
+    if (i >= 0) s = {key, i};
+    return i;
+}
+
 } // namespace
 
 I18n& I18n::instance() {
@@ -57,7 +77,7 @@ void I18n::set_language(const std::string& setting) {
 
 const char* I18n::tr(const char* key) const {
     if (!key || !*key) return key;
-    int i = index_of_key(key);
+    int i = cached_index_of_key(key);
     if (i < 0) return key;
     return i18n_data::value(i18n_data::LANGS[m_lang_index], i);
 }

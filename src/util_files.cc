@@ -144,7 +144,10 @@ std::string sysroot() {
 }
 
 bool over_sysroot() {
-    return !sysroot().empty();
+    // Asked before most reads: answered without a copy of the root's name.
+    if (g_this_machine > 0) return false;
+    if (g_scope) return !g_scope->state()->root.empty();
+    return !sysroot_from_environment().empty();
 }
 
 namespace {

@@ -86,6 +86,13 @@ TEST_F(Language, LookupsAndFormatting) {
     i.set_language("de");
     EXPECT_STREQ(en_yes, "Yes");
     EXPECT_STREQ(i.tr("common.yes"), "Ja");
+    // A key built at run time may come back at the same address holding another key.
+    char key[16] = "common.yes";
+    EXPECT_STREQ(i.tr(key), "Ja");
+    std::strcpy(key, "common.no");
+    EXPECT_STREQ(i.tr(key), "Nein");
+    std::strcpy(key, "no.such");
+    EXPECT_STREQ(i.tr(key), "no.such");
 }
 
 TEST(Catalog, EveryLanguageIsCompleteWithTheSamePlaceholdersAndUsableSeparators) {
