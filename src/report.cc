@@ -4,6 +4,7 @@
 #include "util.h"
 
 #include <ctime>
+#include <string_view>
 
 namespace report {
 
@@ -24,49 +25,55 @@ std::string header() {
     return out;
 }
 
-void write_node(std::string& out, const hw::Node& node, size_t depth) {
-    std::string indent(2 * depth, ' ');
-    out += "\n" + indent + "=== " + node.title;
-    if (!node.summary.empty()) out += "  [" + node.summary + "]";
-    out += " ===\n";
-    std::string continuation = "\n" + indent + std::string(value_column, ' ');
-    const std::string locked = std::string("\U0001F512 ") + tr("msg.needs_root");
+// Appended piece by piece, with no temporary string per row: the report of a large machine
+// has tens of thousands of rows.
+void write_node(std::string& out, const hw::Node& node, size_t depth, std::string_view locked) {
+    const size_t indent = 2 * depth;
+    out += '\n';
+    out.append(indent, ' ').append("=== ").append(node.title);
+    if (!node.summary.empty()) out.append("  [").append(node.summary).append("]");
+    out.append(" ===\n");
     for (const auto& section : node.sections) {
         if (section.empty()) continue;
-        out += indent + "  " + section.title + "\n";
+        out.append(indent + 2, ' ').append(section.title) += '\n';
         for (const auto& item : section.items) {
-            out += indent + "    " + item.name;
+            out.append(indent + 4, ' ').append(item.name);
             size_t width = util::code_points(item.name);
             if (width < name_column) out.append(name_column - width, ' ');
-            out += "  ";
+            out.append("  ");
             // As in the window: a locked row must not read like a fact the firmware lacks.
-            const std::string& value = item.needs_root ? locked : item.value;
-            for (char c : value) {
-                if (c == '\n')
-                    out += continuation;
-                else
-                    out += c;
+            std::string_view value = item.needs_root ? locked : std::string_view(item.value);
+            for (size_t nl; (nl = value.find('\n')) != std::string_view::npos;) {
+                out.append(value.substr(0, nl)) += '\n';
+                out.append(indent + value_column, ' ');
+                value.remove_prefix(nl + 1);
             }
-            if (!item.note.empty()) out += "   (" + item.note + ")";
-            out += "\n";
+            out.append(value);
+            if (!item.note.empty()) out.append("   (").append(item.note).append(")");
+            out += '\n';
         }
     }
     for (const auto& child : node.children)
-        write_node(out, *child, depth + 1);
+        write_node(out, *child, depth + 1, locked);
+}
+
+std::string locked_text() {
+    return std::string("\U0001F512 ") + tr("msg.needs_root");
 }
 
 } // namespace
 
 std::string to_text(const hw::Node& root) {
     std::string out = header();
+    const std::string locked = locked_text();
     for (const auto& child : root.children)
-        write_node(out, *child, 0);
+        write_node(out, *child, 0, locked);
     return out;
 }
 
 std::string node_to_text(const hw::Node& node) {
     std::string out = header();
-    write_node(out, node, 0);
+    write_node(out, node, 0, locked_text());
     return out;
 }
 
