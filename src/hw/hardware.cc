@@ -10,12 +10,13 @@
 #include <atomic>
 #include <cstdlib>
 #include <unordered_map>
+#include <utility>
 
 namespace hw {
 
-void Section::add(const std::string& name, const std::string& value, const std::string& note) {
+void Section::add(std::string name, std::string value, std::string note) {
     if (value.empty()) return;
-    items.push_back({name, value, note, false});
+    items.push_back({std::move(name), std::move(value), std::move(note), false});
 }
 
 void Section::add_always(const std::string& name, const std::string& value,

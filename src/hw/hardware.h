@@ -24,7 +24,7 @@ struct Section {
     std::vector<Item> items;
 
     // Adds the row only when `value` is not empty: an unreadable fact simply has no row.
-    void add(const std::string& name, const std::string& value, const std::string& note = "");
+    void add(std::string name, std::string value, std::string note = "");
     void add_always(const std::string& name, const std::string& value,
                     const std::string& note = "");
     // A fact that exists but needs administrator rights; shown with a lock.
