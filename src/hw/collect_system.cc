@@ -56,8 +56,11 @@ void add_dmi_protected(Section& s, const std::string& label, const std::string& 
         s.add(label, protected_value(attr, root_data_field(rd, attr)), attr);
         return;
     }
-    // A dangling link in a capture is no root-only file.
-    if (!file_readable && util::path_exists(util::resolve_path(path))) s.add_locked(label, attr);
+    // A dangling link in a capture is no root-only file, and nothing is in a directory that
+    // is not there (a capture of a machine without DMI tables: resolving is not cheap).
+    if (!file_readable && util::is_dir(dmi_dir.substr(0, dmi_dir.size() - 1)) &&
+        util::path_exists(util::resolve_path(path)))
+        s.add_locked(label, attr);
 }
 
 std::string detect_virtualization(const std::string& vendor, const std::string& product) {

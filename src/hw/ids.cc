@@ -250,6 +250,9 @@ std::string find_ids_file(const std::string& name) {
                           "/usr/local/share/hwdata"})
         dirs.emplace_back(d);
     for (const auto& dir : dirs) {
+        // Most of these directories are missing on a machine (and in a capture, where a path
+        // is resolved through the capture's links at some cost): looked at once.
+        if (!util::is_dir(dir)) continue;
         std::string path = dir + "/" + name;
         std::string real = machine_file(path);
         // A directory opens for reading too, but holds no names: look further.
