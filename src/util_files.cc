@@ -552,9 +552,6 @@ bool known_missing(const std::string& path) {
 std::string resolved_by_kernel(const std::string& path) {
     const std::string root = sysroot();
     if (root.empty() || g_walk_only || g_no_openat2) return {};
-    std::string base = root_name(root);
-    if (base.empty() || base[0] != '/') return {};
-    if (base == "/") base.clear();
     std::string name;
     const KeptDir* kept = nullptr;
     if (ReadScope::State* s = scope_state()) {
@@ -568,6 +565,11 @@ std::string resolved_by_kernel(const std::string& path) {
         name = name_of(fd);
         ::close(fd);
     }
+    // Only now: the root's name costs a look into /proc, and a capture may lack all it is
+    // asked to resolve.
+    std::string base = root_name(root);
+    if (base.empty() || base[0] != '/') return {};
+    if (base == "/") base.clear();
     if (name == base) return "/";
     if (name.size() <= base.size() || !starts_with(name, base) || name[base.size()] != '/' ||
         ends_with(name, " (deleted)"))
