@@ -12,7 +12,10 @@ namespace hw {
 
 namespace {
 
-const std::string dmi_dir = "/sys/class/dmi/id/";
+// The directory itself is asked about by its name without the final slash, which the reads of
+// kept directories serve without a walk from the root.
+const std::string dmi_dir_name = "/sys/class/dmi/id";
+const std::string dmi_dir = dmi_dir_name + "/";
 const char* const efi_dir = "/sys/firmware/efi";
 const char* const efivars_dir = "/sys/firmware/efi/efivars";
 // The EFI global variable GUID; other vendors' variables may share the name's start.
@@ -58,8 +61,7 @@ void add_dmi_protected(Section& s, const std::string& label, const std::string& 
     }
     // A dangling link in a capture is no root-only file, and nothing is in a directory that
     // is not there (a capture of a machine without DMI tables: resolving is not cheap).
-    if (!file_readable && util::is_dir(dmi_dir.substr(0, dmi_dir.size() - 1)) &&
-        util::path_exists(util::resolve_path(path)))
+    if (!file_readable && util::is_dir(dmi_dir_name) && util::path_exists(util::resolve_path(path)))
         s.add_locked(label, attr);
 }
 
@@ -136,7 +138,7 @@ void add_firmware(Node& node) {
     // virtual machines that boot the kernel directly have neither.
     if (uefi)
         s.add(tr("f.firmware_type"), "UEFI");
-    else if (util::is_dir(dmi_dir))
+    else if (util::is_dir(dmi_dir_name))
         s.add(tr("f.firmware_type"), "BIOS / Legacy");
     uint64_t bits = util::to_u64(util::read_file(std::string(efi_dir) + "/fw_platform_size"), 0);
     if (bits) s.add(tr("f.efi_arch"), util::fmt_int(bits) + " Bit");
