@@ -159,6 +159,9 @@ std::vector<std::string> lines(std::string_view text);
 // The same, at most `max_lines` of them; more is recorded as a cut read of `path`.
 std::vector<std::string> lines(std::string_view text, size_t max_lines, const std::string& path);
 std::vector<std::string> list_dir(const std::string& path, const std::string& prefix = "");
+// How many names list_dir would give, without making or sorting them: a machine with a
+// terabyte of memory has thousands of memory blocks, which are only counted.
+size_t count_dir(const std::string& path, const std::string& prefix = "");
 bool path_exists(const std::string& path);
 bool is_dir(const std::string& path);
 bool readable(const std::string& path);

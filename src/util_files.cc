@@ -1197,55 +1197,46 @@ std::vector<std::string> lines(std::string_view text, size_t max_lines, const st
 
 namespace {
 
-// Over a capture, the names that the scope's own listing of the directory `path` holds: the
-// directory is then opened and listed once for listing it and for reading from it (a
-// processor's caches), and one found missing costs no open at all. False where no kept
-// listing serves.
-bool names_kept(const std::string& path, const std::string& prefix,
-                std::vector<std::string>& names) {
-    ReadScope::State* s = scope_state();
-    if (!s || s->root.empty()) return false;
-    const KeptDir& d = kept_dir(*s, path);
-    if (d.missing) return true;
-    if (d.fd < 0 || !listed(*s, d)) return false;
-    for_each_listed(d, [&](const struct dirent64& e) {
-        std::string_view name = e.d_name;
-        if (name != "." && name != ".." && starts_with(name, prefix)) names.emplace_back(name);
-        return false;
-    });
-    return true;
-}
-
-void read_names(const std::string& path, const std::string& prefix,
-                std::vector<std::string>& names) {
+// Calls `each(name)` for the names in the directory `path` that start with `prefix` ("." and
+// ".." left out), in the order the directory gives them, until it returns false. Over a
+// capture the scope's own listing serves where it has one: the directory is then opened and
+// listed once for listing it and for reading from it (a processor's caches), and one found
+// missing costs no open at all.
+template <class Each>
+void for_each_name(const std::string& path, const std::string& prefix, Each each) {
+    auto wanted = [&](std::string_view name) {
+        return name != "." && name != ".." && starts_with(name, prefix);
+    };
+    if (ReadScope::State* s = scope_state(); s && !s->root.empty()) {
+        const KeptDir& d = kept_dir(*s, path);
+        if (d.missing) return;
+        if (d.fd >= 0 && listed(*s, d)) {
+            for_each_listed(d, [&](const struct dirent64& e) {
+                std::string_view name = e.d_name;
+                return wanted(name) && !each(name);
+            });
+            return;
+        }
+    }
     int fd = open_read(path, O_RDONLY | O_DIRECTORY);
     if (fd < 0 && errno == ENOTDIR)
         if (std::string again = retry_path(path); !again.empty())
             fd = open_read(again, O_RDONLY | O_DIRECTORY);
     if (fd < 0) return;
-    // Far beyond any real directory of the kernel's (tens of thousands of block devices on
-    // the largest storage servers), yet a bound for a directory made to exhaust memory.
-    constexpr size_t max_entries = 1u << 17;
     // The entries straight from the kernel: a directory stream would first ask for the
     // descriptor's type and flags, three more calls for each of the many listings.
     alignas(struct dirent64) char buf[32768];
-    bool full = false;
-    for (ssize_t n; !full && (n = ::getdents64(fd, buf, sizeof buf)) != 0;) {
+    bool more = true;
+    for (ssize_t n; more && (n = ::getdents64(fd, buf, sizeof buf)) != 0;) {
         if (n < 0) {
             if (errno == EINTR) continue;
             break;
         }
-        for (ssize_t at = 0; at < n;) {
+        for (ssize_t at = 0; more && at < n;) {
             const auto* e = reinterpret_cast<const struct dirent64*>(buf + at);
             at += e->d_reclen;
             std::string_view name = e->d_name;
-            if (name == "." || name == ".." || !starts_with(name, prefix)) continue;
-            if (names.size() == max_entries) {
-                note_cut(path);
-                full = true;
-                break;
-            }
-            names.emplace_back(name);
+            if (wanted(name)) more = each(name);
         }
     }
     ::close(fd);
@@ -1254,8 +1245,18 @@ void read_names(const std::string& path, const std::string& prefix,
 } // namespace
 
 std::vector<std::string> list_dir(const std::string& path, const std::string& prefix) {
+    // Far beyond any real directory of the kernel's (tens of thousands of block devices on
+    // the largest storage servers), yet a bound for a directory made to exhaust memory.
+    constexpr size_t max_entries = 1u << 17;
     std::vector<std::string> names;
-    if (!names_kept(path, prefix, names)) read_names(path, prefix, names);
+    for_each_name(path, prefix, [&](std::string_view name) {
+        if (names.size() == max_entries) {
+            note_cut(path);
+            return false;
+        }
+        names.emplace_back(name);
+        return true;
+    });
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return natural_less(a, b); });
     if (g_observer) {
@@ -1265,6 +1266,17 @@ std::vector<std::string> list_dir(const std::string& path, const std::string& pr
         tell(path, Access::list, listing);
     }
     return names;
+}
+
+size_t count_dir(const std::string& path, const std::string& prefix) {
+    // A capture being made keeps the listing itself, so that a report over it counts alike.
+    if (g_observer) return list_dir(path, prefix).size();
+    size_t count = 0;
+    for_each_name(path, prefix, [&](std::string_view) {
+        ++count;
+        return true;
+    });
+    return count;
 }
 
 bool path_exists(const std::string& path) {

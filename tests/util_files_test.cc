@@ -42,6 +42,9 @@ TEST(Readers, ReadListAndResolveInsideTheSysroot) {
                   (std::vector<std::string>{".hidden", "dangling", "eth2", "eth10", "lo"}));
         EXPECT_EQ(list_dir("/sys/class/net", "eth"), (std::vector<std::string>{"eth2", "eth10"}));
         EXPECT_EQ(list_dir("/sys/class/none"), std::vector<std::string>{});
+        EXPECT_EQ(count_dir("/sys/class/net"), 5u);
+        EXPECT_EQ(count_dir("/sys/class/net", "eth"), 2u);
+        EXPECT_EQ(count_dir("/sys/class/none"), 0u);
     });
     EXPECT_EQ(read_link_base("/sys/class/net/eth2"), "eth2");
     EXPECT_TRUE(path_exists("/sys/class/net/dangling"));

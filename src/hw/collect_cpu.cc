@@ -92,7 +92,7 @@ public:
         auto it = m_freq_dirs.find(cpu_dir);
         if (it != m_freq_dirs.end()) return it->second;
         std::string dir = cpu_dir + "/cpufreq";
-        if (!m_policies) m_policies = util::list_dir(CPU_DIR + "/cpufreq", "policy").size();
+        if (!m_policies) m_policies = util::count_dir(CPU_DIR + "/cpufreq", "policy");
         if (*m_policies > 0 && *m_policies < m_cpus) {
             // The kernel's own link, and nothing else, names the shared directory.
             const std::string prefix = "../cpufreq/policy";

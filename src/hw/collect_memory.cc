@@ -140,8 +140,8 @@ void add_modules(Node& node, const RootData& rd) {
         s.add_locked(tr("sec.modules"), smbios_note);
     }
     if (util::is_dir(memory_blocks_dir)) {
-        s.add(tr("f.memory_blocks"),
-              util::fmt_int(util::list_dir(memory_blocks_dir, "memory").size()), "system/memory");
+        s.add(tr("f.memory_blocks"), util::fmt_int(util::count_dir(memory_blocks_dir, "memory")),
+              "system/memory");
         // Hexadecimal without a "0x" prefix ("8000000" for 128 MiB).
         uint64_t block = util::parse_hex64(
             util::read_file(std::string(memory_blocks_dir) + "/block_size_bytes"), 0);

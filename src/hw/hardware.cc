@@ -121,7 +121,7 @@ std::string snap_permission_hint(const std::string& iface) {
 std::vector<std::string> missing_snap_permissions() {
     std::vector<std::string> missing;
     if (snap_name().empty()) return missing;
-    if (util::list_dir("/sys/block").empty()) missing.push_back("hardware-observe");
+    if (util::count_dir("/sys/block") == 0) missing.push_back("hardware-observe");
     if (!util::readable("/var/lib/snapd/hostfs/etc/os-release"))
         missing.push_back("system-observe");
     if (!util::readable("/run/mount/utab")) missing.push_back("mount-observe");
