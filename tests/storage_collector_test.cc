@@ -201,12 +201,22 @@ TEST(MountTables, AMountBelongsToADeviceByNumbersThenResolvedSourceThenName) {
         {"/dev/sdc1", "", "", "sdc1", "", true},
         {"/dev/sdc1", "", "", "sdc", "", false},
     };
+    std::vector<MountEntry> table;
     for (const auto& c : cases) {
         MountEntry m;
         m.source = c.source;
         m.resolved_source = c.resolved;
         m.dev = c.dev;
         EXPECT_EQ(mount_is_of(m, c.name, c.name_dev), c.match) << c.source << " " << c.name;
+        table.push_back(m);
+    }
+    // The index finds, in table order, what asking every mount finds.
+    const MountIndex index(table);
+    for (const auto& c : cases) {
+        std::vector<size_t> asked;
+        for (size_t i = 0; i < table.size(); ++i)
+            if (mount_is_of(table[i], c.name, c.name_dev)) asked.push_back(i);
+        EXPECT_EQ(index.of(c.name, c.name_dev), asked) << c.name << " " << c.name_dev;
     }
 }
 

@@ -83,6 +83,7 @@ private:
 
 struct Tables {
     std::vector<MountEntry> mounts;
+    MountIndex mount_index;
     std::vector<SwapArea> swaps;
     std::vector<std::string> swap_resolved; // each swap's path with links followed
     UsageCache usage;
@@ -101,8 +102,8 @@ std::vector<MountEntry> read_mounts() {
 std::vector<const MountEntry*> mounts_for(const Tables& t, const std::string& name,
                                           const std::string& dev) {
     std::vector<const MountEntry*> out;
-    for (const auto& m : t.mounts)
-        if (mount_is_of(m, name, dev)) out.push_back(&m);
+    for (size_t i : t.mount_index.of(name, dev))
+        out.push_back(&t.mounts[i]);
     // The file system's own root first: a bind mount of a subdirectory is a second view of
     // it, not where it lives.
     std::stable_partition(out.begin(), out.end(),
@@ -508,6 +509,7 @@ void collect_storage(Node& root) {
 
     Tables t;
     t.mounts = read_mounts();
+    t.mount_index = MountIndex(t.mounts);
     t.swaps =
         parse_swaps(util::lines(util::read_shared("/proc/swaps"), max_swap_lines, "/proc/swaps"));
     for (const auto& sw : t.swaps)

@@ -2,6 +2,9 @@
 
 #include "util.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace hw {
 
 namespace {
@@ -101,6 +104,32 @@ bool mount_is_of(const MountEntry& m, const std::string& name, const std::string
     if (!m.dev.empty() && !dev.empty() && m.dev == dev) return true;
     std::string node = "/dev/" + name;
     return m.resolved_source == node || m.source == node;
+}
+
+MountIndex::MountIndex(const std::vector<MountEntry>& mounts) {
+    for (size_t i = 0; i < mounts.size(); ++i) {
+        const MountEntry& m = mounts[i];
+        if (!m.dev.empty()) m_by_dev[m.dev].push_back(i);
+        if (!m.source.empty()) m_by_path[m.source].push_back(i);
+        if (!m.resolved_source.empty() && m.resolved_source != m.source)
+            m_by_path[m.resolved_source].push_back(i);
+    }
+}
+
+std::vector<size_t> MountIndex::of(const std::string& name, const std::string& dev) const {
+    if (name.empty()) return {};
+    static const std::vector<size_t> none;
+    auto found = [](const auto& map, const std::string& key) -> const std::vector<size_t>& {
+        auto it = map.find(key);
+        return it == map.end() ? none : it->second;
+    };
+    const std::vector<size_t>& by_dev = dev.empty() ? none : found(m_by_dev, dev);
+    const std::vector<size_t>& by_path = found(m_by_path, "/dev/" + name);
+    // Both are in table order; a mount found both ways counts once.
+    std::vector<size_t> out;
+    std::set_union(by_dev.begin(), by_dev.end(), by_path.begin(), by_path.end(),
+                   std::back_inserter(out));
+    return out;
 }
 
 bool usage_is_safe_to_ask(std::string_view fstype) {

@@ -1,8 +1,10 @@
 // The kernel's list of mounted file systems, as plain records.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace hw {
@@ -29,6 +31,21 @@ std::vector<MountEntry> parse_mounts(std::string_view text);
 // that is not "/dev/" + name. File systems with anonymous numbers (btrfs) are found by their
 // source path instead.
 bool mount_is_of(const MountEntry& m, const std::string& name, const std::string& dev);
+
+// The mounts of a block device found by its numbers and its node's path instead of by asking
+// mount_is_of of every mount: a storage server has about as many mounts as disks, and each
+// disk and partition is asked about.
+class MountIndex {
+public:
+    MountIndex() = default;
+    explicit MountIndex(const std::vector<MountEntry>& mounts);
+    // The positions in the table of the mounts that mount_is_of holds for, in table order.
+    std::vector<size_t> of(const std::string& name, const std::string& dev) const;
+
+private:
+    std::unordered_map<std::string, std::vector<size_t>> m_by_dev;  // "major:minor"
+    std::unordered_map<std::string, std::vector<size_t>> m_by_path; // source, resolved source
+};
 
 // Whether asking a mount's usage (statvfs) cannot hang: network file systems wait for a server
 // that may be gone, FUSE for a daemon that may be stuck, autofs mounts on demand.
