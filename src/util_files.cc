@@ -1197,24 +1197,34 @@ std::vector<std::string> lines(std::string_view text, size_t max_lines, const st
 
 namespace {
 
+// Far beyond any real directory of the kernel's (tens of thousands of block devices on the
+// largest storage servers), yet a bound for a directory made to exhaust memory or time.
+constexpr size_t max_entries = 1u << 17;
+
 // Calls `each(name)` for the names in the directory `path` that start with `prefix` ("." and
-// ".." left out), in the order the directory gives them, until it returns false. Over a
-// capture the scope's own listing serves where it has one: the directory is then opened and
-// listed once for listing it and for reading from it (a processor's caches), and one found
-// missing costs no open at all.
+// ".." left out), in the order the directory gives them, up to max_entries of them (more is
+// recorded as a cut read of `path`). Over a capture the scope's own listing serves where it
+// has one: the directory is then opened and listed once for listing it and for reading from
+// it (a processor's caches), and one found missing costs no open at all.
 template <class Each>
 void for_each_name(const std::string& path, const std::string& prefix, Each each) {
-    auto wanted = [&](std::string_view name) {
-        return name != "." && name != ".." && starts_with(name, prefix);
+    size_t taken = 0;
+    // Whether to go on after `name`.
+    auto take = [&](std::string_view name) {
+        if (name == "." || name == ".." || !starts_with(name, prefix)) return true;
+        if (taken == max_entries) {
+            note_cut(path);
+            return false;
+        }
+        ++taken;
+        each(name);
+        return true;
     };
     if (ReadScope::State* s = scope_state(); s && !s->root.empty()) {
         const KeptDir& d = kept_dir(*s, path);
         if (d.missing) return;
         if (d.fd >= 0 && listed(*s, d)) {
-            for_each_listed(d, [&](const struct dirent64& e) {
-                std::string_view name = e.d_name;
-                return wanted(name) && !each(name);
-            });
+            for_each_listed(d, [&](const struct dirent64& e) { return !take(e.d_name); });
             return;
         }
     }
@@ -1235,8 +1245,7 @@ void for_each_name(const std::string& path, const std::string& prefix, Each each
         for (ssize_t at = 0; more && at < n;) {
             const auto* e = reinterpret_cast<const struct dirent64*>(buf + at);
             at += e->d_reclen;
-            std::string_view name = e->d_name;
-            if (wanted(name)) more = each(name);
+            more = take(e->d_name);
         }
     }
     ::close(fd);
@@ -1245,18 +1254,8 @@ void for_each_name(const std::string& path, const std::string& prefix, Each each
 } // namespace
 
 std::vector<std::string> list_dir(const std::string& path, const std::string& prefix) {
-    // Far beyond any real directory of the kernel's (tens of thousands of block devices on
-    // the largest storage servers), yet a bound for a directory made to exhaust memory.
-    constexpr size_t max_entries = 1u << 17;
     std::vector<std::string> names;
-    for_each_name(path, prefix, [&](std::string_view name) {
-        if (names.size() == max_entries) {
-            note_cut(path);
-            return false;
-        }
-        names.emplace_back(name);
-        return true;
-    });
+    for_each_name(path, prefix, [&](std::string_view name) { names.emplace_back(name); });
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return natural_less(a, b); });
     if (g_observer) {
@@ -1272,10 +1271,7 @@ size_t count_dir(const std::string& path, const std::string& prefix) {
     // A capture being made keeps the listing itself, so that a report over it counts alike.
     if (g_observer) return list_dir(path, prefix).size();
     size_t count = 0;
-    for_each_name(path, prefix, [&](std::string_view) {
-        ++count;
-        return true;
-    });
+    for_each_name(path, prefix, [&](std::string_view) { ++count; });
     return count;
 }
 
