@@ -12,10 +12,13 @@
 #include "util.h"
 
 FUZZ_TARGET(text) {
-    for (const auto& m : hw::parse_mountinfo(text)) {
-        if (m.target.empty() || m.target[0] != '/') std::abort();
-        hw::mount_is_of(m, "sda1", "8:1");
+    const auto mounts = hw::parse_mountinfo(text);
+    std::vector<size_t> of_sda1; // the index must find what asking every mount finds
+    for (size_t i = 0; i < mounts.size(); ++i) {
+        if (mounts[i].target.empty() || mounts[i].target[0] != '/') std::abort();
+        if (hw::mount_is_of(mounts[i], "sda1", "8:1")) of_sda1.push_back(i);
     }
+    if (hw::MountIndex(mounts).of("sda1", "8:1") != of_sda1) std::abort();
     for (const auto& m : hw::parse_mounts(text))
         if (m.target.empty() || m.target[0] != '/') std::abort();
     hw::parse_block_stat(text);
