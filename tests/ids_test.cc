@@ -1,9 +1,13 @@
 // The identifier databases: the grammar of both files, the lookups with their fallbacks, and
 // where the files are found (sysroot, Snap, odd things in place of a file).
 #include "hw/ids.h"
+#include "hw/ids_parser.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
 
 using hw::Ids;
 using testing_support::ScopedEnv;
@@ -125,9 +129,11 @@ TEST(IdsFiles, OddOrUnreadableThingsInPlaceOfTheFileArePassedOver) {
         [] { return Ids::load().pci_vendor(0x1234) == "Readable copy"; }));
 }
 
-// The real files are too large to hold whole and are read in pieces: every name must come
-// out as it does from the same text held whole, also where a line spans two pieces.
-TEST(IdsFiles, ALargeFileReadInPiecesNamesAsTheWholeText) {
+// The real files are too large to hold whole: their lines are found by halving, or the file is
+// read through in pieces. Every name must come out as it does from the same text held whole,
+// also where a line spans two pieces, for a vendor listed twice in a row and for one out of
+// order (both of which only the read through finds as the whole text does).
+TEST(IdsFiles, ALargeFileHalvedOrReadInPiecesNamesAsTheWholeText) {
     std::string pci = "# a comment\n", usb;
     for (uint32_t v = 0x1000; v < 0x1000 + 3000; ++v) {
         char line[160];
@@ -140,8 +146,9 @@ TEST(IdsFiles, ALargeFileReadInPiecesNamesAsTheWholeText) {
             pci += line;
             usb += std::string_view(line).substr(0, std::string_view(line).find('\n') + 1);
         }
+        if (v == 0x1000) pci += "1000  Vendor listed again\n\t0009  Device under the second line\n";
     }
-    pci += "1000  Vendor listed again\n\t0009  Device under the second line\n";
+    pci += "0100  Vendor out of order\n\t0001  Its device\n";
     pci += "C 01  Mass storage controller\n\t08  Non-Volatile memory controller\n\t\t02  NVM "
            "Express\n";
     TempDir root;
@@ -149,11 +156,8 @@ TEST(IdsFiles, ALargeFileReadInPiecesNamesAsTheWholeText) {
     root.write("usr/share/misc/usb.ids", usb + "C 00  (Defined at Interface level)\n");
     ScopedEnv sysroot("QUARVEL_SYSROOT", root.path());
     ScopedEnv snap("SNAP", std::nullopt);
-    Ids pieces = Ids::load();
     Ids whole = Ids::from_text(pci, usb);
-    for (uint32_t v = 0x0fff; v <= 0x1000 + 3000; ++v) {
-        // Vendor lines fall at every place within the blocks the files are scanned in.
-        ASSERT_EQ(whole.pci_vendor(v).empty(), v == 0x0fff || v == 0x1000 + 3000) << v;
+    auto same_names = [&](const Ids& pieces, uint32_t v) {
         ASSERT_EQ(pieces.pci_vendor(v), whole.pci_vendor(v)) << v;
         for (uint32_t d : {1u, 3u, 9u}) {
             ASSERT_EQ(pieces.pci_device(v, d), whole.pci_device(v, d)) << v << " " << d;
@@ -162,11 +166,23 @@ TEST(IdsFiles, ALargeFileReadInPiecesNamesAsTheWholeText) {
             ASSERT_EQ(pieces.usb_device(v, d), whole.usb_device(v, d)) << v << " " << d;
         }
         ASSERT_EQ(pieces.usb_vendor(v), whole.usb_vendor(v));
+    };
+    // Halving finds every line in order until the first it misses; from then on the tables of
+    // the read through answer. Vendor lines fall at every place within the pages and pieces.
+    for (const Ids& pieces : {Ids::on_demand(), Ids::load()}) {
+        for (uint32_t v = 0x1000 + 2999; v > 0x1000; --v)
+            same_names(pieces, v);
+        EXPECT_EQ(pieces.pci_subsystem(0x1bb6, 2, 0x1bb7, 2), "Board 2");
+        EXPECT_EQ(pieces.pci_class(0x010802), "Non-Volatile memory controller");
+        EXPECT_EQ(pieces.pci_interface(0x010802), "NVM Express");
+        EXPECT_EQ(pieces.pci_class(0x0c0330), "Serial bus controller");
+        EXPECT_EQ(pieces.pci_device(0x1000, 9), "Device under the second line");
+        EXPECT_EQ(pieces.pci_vendor(0x1000), "Vendor listed again");
+        EXPECT_EQ(pieces.pci_device(0x0100, 1), "Its device");
+        for (uint32_t v : {0x1000u, 0x0100u, 0x0fffu, 0x1000u + 3000})
+            same_names(pieces, v);
+        EXPECT_EQ(pieces.pci_vendor(0x0fff), "");
     }
-    EXPECT_EQ(pieces.pci_device(0x1000, 9), "Device under the second line");
-    EXPECT_EQ(pieces.pci_subsystem(0x1bb6, 2, 0x1bb7, 2), "Board 2");
-    EXPECT_EQ(pieces.pci_class(0x010802), "Non-Volatile memory controller");
-    EXPECT_EQ(pieces.pci_interface(0x010802), "NVM Express");
 
     // The file cut short in place after it was read through (an editor saving over it): the
     // names not yet read are missing, nothing worse.
@@ -174,4 +190,41 @@ TEST(IdsFiles, ALargeFileReadInPiecesNamesAsTheWholeText) {
     root.write("usr/share/misc/pci.ids", "");
     EXPECT_EQ(before_the_cut.pci_device(0x1001, 1), "");
     EXPECT_EQ(before_the_cut.pci_vendor(0x1001), "Vendor 4097 with a longer name");
+}
+
+// Halving reads a few pages for a line, also past a block of hundreds of kilobytes, and tells
+// where the line's block ends; a line out of order is not found.
+TEST(IdsFiles, HalvingReadsAFewPagesAndFindsTheBlockOfALine) {
+    std::string text = "# comment\n";
+    std::map<uint32_t, std::pair<uint32_t, uint32_t>> blocks;
+    for (uint32_t v = 0x0001; v <= 0x4000; v += 3) {
+        const auto start = static_cast<uint32_t>(text.size());
+        char line[64];
+        std::snprintf(line, sizeof line, "%04x  Vendor\n", v);
+        text += line;
+        for (int d = 0; d < (v == 0x2002 ? 20000 : 2); ++d)
+            text += "\t0001  Device\n\t\t0002 0003  Board\n";
+        blocks[v] = {start, static_cast<uint32_t>(text.size())};
+    }
+    const auto classes = static_cast<uint32_t>(text.size());
+    text += "C 02  Network controller\n\t00  Ethernet controller\nffff  Out of order\n";
+    size_t bytes = 0;
+    hw::SortedTopLines lines(
+        [&](uint64_t at, char* out, size_t length) {
+            const size_t n = at < text.size() ? std::min(length, text.size() - at) : 0;
+            std::memcpy(out, text.data() + at, n);
+            bytes += n;
+            return n;
+        },
+        static_cast<uint32_t>(text.size()));
+    // The first lookup lands in the large block and scans it; later ones know it.
+    for (uint32_t v : {0x2002u, 0x0001u, 0x1fffu, 0x2005u, 0x3ffdu}) {
+        bytes = 0;
+        ASSERT_EQ(lines.find(v), blocks[v]) << v;
+        EXPECT_LT(bytes, v == 0x2002 ? text.size() : 32'768u) << v;
+    }
+    EXPECT_EQ(lines.line(blocks[0x2005].first), "2005  Vendor");
+    EXPECT_EQ(lines.find(hw::SortedTopLines::class_key(2)), std::make_pair(classes, classes + 50));
+    for (uint32_t absent : {0x0000u, 0x0002u, 0x4001u, 0xffffu})
+        EXPECT_EQ(lines.find(absent), std::nullopt) << absent;
 }

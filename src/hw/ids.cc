@@ -112,18 +112,28 @@ struct VendorDevices {
 
 // One identifier file. A file below a quarter of a megabyte (a capture's, a test's) is held
 // whole. The real ones are not: holding 1.3 MB meant fresh memory pages for all of it, which
-// cost more than a report's reading of every kernel file. They are read through once in
-// pieces for their top-level lines, a vendor's lines again when one of its devices is asked
-// for, and each name asked for from its line; the file stays open so that all these reads
-// find the same file.
+// cost more than a report's reading of every kernel file. Their lines are found by halving
+// (SortedTopLines), a few pages each; only a line the halving misses (one the file does not
+// have, or a file out of order) has the file read through in pieces for its top-level lines.
+// A vendor's lines are read when one of its devices is asked for, and each name asked for
+// from its line; the file stays open so that all these reads find the same file.
 struct Database {
     util::FileContents whole;
     util::OpenFile file;
+    bool pci = false;
+    std::optional<SortedTopLines> sorted; // until the file is read through
     std::optional<TopLines> top;
     uint32_t read_end = 0; // the end of what the read through saw
     std::unordered_map<uint32_t, VendorDevices> vendors_seen;
+    // The lines of the classes found by halving, and their tables.
+    struct ClassLines {
+        std::string text;
+        PciIdTables tables;
+    };
+    std::unordered_map<uint32_t, ClassLines> classes_seen;
 
-    void read(const std::string& path, bool pci, std::vector<char>& buf) {
+    void use_file(const std::string& path, bool is_pci) {
+        pci = is_pci;
         if (path.empty()) return;
         const std::string real = machine_file(path);
         file = util::OpenFile(real, read_in_pieces_from);
@@ -131,8 +141,32 @@ struct Database {
             whole = util::FileContents(real, max_ids_file);
             return;
         }
+        sorted.emplace(
+            [this](uint64_t at, char* out, size_t length) { return file.read_at(at, out, length); },
+            static_cast<uint32_t>(std::min<uint64_t>(file.size(), max_ids_file)));
+    }
+
+    // Reads the file through for its top-level lines, once; a file held whole has them all.
+    void read_through(std::vector<char>& buf) {
+        if (!file.is_open() || top) return;
+        sorted.reset();
         top.emplace(pci, std::min<uint64_t>(file.size(), max_ids_file));
         read_end = stream(0, max_ids_file, *top, buf);
+    }
+
+    // Where the top-level line of `key` starts and its lines end, while halving is what finds
+    // lines; nothing once the tables do (or when halving missed it).
+    std::optional<std::pair<uint32_t, uint32_t>> halved(uint32_t key) {
+        return sorted ? sorted->find(key) : std::nullopt;
+    }
+
+    // The name on the top-level line of `key`, when halving finds it.
+    std::optional<std::string> halved_name(uint32_t key) {
+        const auto block = halved(key);
+        if (!block) return std::nullopt;
+        // "8086  Intel Corporation", "C 01  Mass storage controller": the name follows the
+        // four characters of the key.
+        return std::string(name_at(sorted->line(block->first), 4));
     }
 
     // Feeds [begin, end) of the file, or what of it there is, to `lines` in pieces of whole
@@ -175,22 +209,53 @@ struct Database {
         VendorDevices v;
         if (!top) {
             v.in_text = vendor_devices(whole.text(), vendors, vendor);
-        } else {
-            // A vendor listed twice has devices under both lines, in file order.
-            std::vector<std::pair<uint32_t, uint32_t>> blocks;
-            size_t bytes = 0;
-            for (uint32_t offset : vendors.find_all(vendor)) {
-                const auto block = top->block_of(offset);
-                if (!block || std::min(block->second, read_end) <= block->first) continue;
-                blocks.emplace_back(block->first, std::min(block->second, read_end));
-                bytes += blocks.back().second - blocks.back().first;
-            }
-            v.in_file.emplace(bytes);
-            for (const auto& [begin, end] : blocks)
-                v.in_file->end_at(stream(begin, end, *v.in_file, buf));
-            v.in_file->finish();
+            return vendors_seen.emplace(vendor, std::move(v)).first->second;
         }
+        // A vendor listed twice has devices under both lines, in file order.
+        std::vector<std::pair<uint32_t, uint32_t>> blocks;
+        for (uint32_t offset : vendors.find_all(vendor)) {
+            const auto block = top->block_of(offset);
+            if (!block || std::min(block->second, read_end) <= block->first) continue;
+            blocks.emplace_back(block->first, std::min(block->second, read_end));
+        }
+        return devices_in(vendor, blocks, buf);
+    }
+
+    // The devices of a vendor: under the lines halving finds, else under those the tables
+    // (`vendors()`, which reads the file through) list.
+    template <typename Vendors>
+    const VendorDevices& devices(uint32_t vendor, Vendors&& vendors, std::vector<char>& buf) {
+        auto it = vendors_seen.find(vendor);
+        if (it != vendors_seen.end()) return it->second;
+        if (const auto block = halved(vendor)) return devices_in(vendor, {*block}, buf);
+        return devices_of(*vendors(), vendor, buf);
+    }
+
+    const VendorDevices& devices_in(uint32_t vendor,
+                                    const std::vector<std::pair<uint32_t, uint32_t>>& blocks,
+                                    std::vector<char>& buf) {
+        size_t bytes = 0;
+        for (const auto& [begin, end] : blocks)
+            bytes += end - begin;
+        VendorDevices v;
+        v.in_file.emplace(bytes);
+        for (const auto& [begin, end] : blocks)
+            v.in_file->end_at(stream(begin, end, *v.in_file, buf));
+        v.in_file->finish();
         return vendors_seen.emplace(vendor, std::move(v)).first->second;
+    }
+
+    // The lines of a class that halving found, parsed as the class section is; nothing when
+    // halving does not find the class.
+    const ClassLines* halved_class(uint32_t cls) {
+        auto it = classes_seen.find(cls);
+        if (it != classes_seen.end()) return &it->second;
+        const auto block = halved(SortedTopLines::class_key(cls));
+        if (!block) return nullptr;
+        ClassLines lines;
+        append(block->first, block->second - block->first, lines.text);
+        parse_pci_ids(lines.text, lines.tables);
+        return &classes_seen.emplace(cls, std::move(lines)).first->second;
     }
 
     // The subsystem's name from the lines under the device's lines.
@@ -232,6 +297,7 @@ struct Ids::Impl {
     // on first use: one lookup at a time (held again by the lookups that search and load).
     std::recursive_mutex mutex;
     bool pci_searched = false, usb_searched = false;
+    bool pci_opened = false, usb_opened = false;
     bool pci_loaded = false, usb_loaded = false;
     Database pci_db;
     Database usb_db;
@@ -289,20 +355,26 @@ std::string locate(const char* name, bool pci, bool& here) {
     return path;
 }
 
-void read_located(Database& db, std::vector<char>& piece, const std::string& path, bool pci,
-                  bool here) {
+void open_located(Database& db, const std::string& path, bool pci, bool here) {
     std::optional<util::ThisMachine> this_machine;
     if (here) this_machine.emplace();
-    db.read(path, pci, piece);
+    db.use_file(path, pci);
 }
 
 } // namespace
 
-Ids Ids::load() {
+Ids Ids::on_demand() {
     Ids ids;
     // The search decides where the file is read from, so both come first, as on first use.
     ids.pci_ids_path();
     ids.usb_ids_path();
+    ids.open_pci();
+    ids.open_usb();
+    return ids;
+}
+
+Ids Ids::load() {
+    Ids ids = on_demand();
     ids.pci_tables();
     ids.usb_tables();
     return ids;
@@ -334,12 +406,24 @@ bool Ids::usb_ids_from_this_computer() const {
     return m_usb_here;
 }
 
+void Ids::open_pci() const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+    if (!m_impl->pci_opened) open_located(m_impl->pci_db, pci_ids_path(), true, m_pci_here);
+    m_impl->pci_opened = true;
+}
+
+void Ids::open_usb() const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+    if (!m_impl->usb_opened) open_located(m_impl->usb_db, usb_ids_path(), false, m_usb_here);
+    m_impl->usb_opened = true;
+}
+
 const PciIdTables& Ids::pci_tables() const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     Impl& impl = *m_impl;
     if (!impl.pci_loaded) {
-        const std::string& path = pci_ids_path();
-        read_located(impl.pci_db, impl.piece, path, true, m_pci_here);
+        open_pci();
+        impl.pci_db.read_through(impl.piece);
         parse_pci_ids(impl.pci_db.text(), impl.pci);
         impl.pci_loaded = true;
     }
@@ -350,8 +434,8 @@ const UsbIdTables& Ids::usb_tables() const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     Impl& impl = *m_impl;
     if (!impl.usb_loaded) {
-        const std::string& path = usb_ids_path();
-        read_located(impl.usb_db, impl.piece, path, false, m_usb_here);
+        open_usb();
+        impl.usb_db.read_through(impl.piece);
         parse_usb_ids(impl.usb_db.text(), impl.usb);
         impl.usb_loaded = true;
     }
@@ -370,41 +454,56 @@ Ids Ids::from_files(util::FileContents pci, util::FileContents usb) {
     impl.usb_db.whole = std::move(usb);
     parse_pci_ids(impl.pci_db.text(), impl.pci);
     parse_usb_ids(impl.usb_db.text(), impl.usb);
-    impl.pci_searched = impl.usb_searched = impl.pci_loaded = impl.usb_loaded = true;
+    impl.pci_searched = impl.usb_searched = true;
+    impl.pci_opened = impl.usb_opened = impl.pci_loaded = impl.usb_loaded = true;
     return ids;
 }
 
 std::string Ids::pci_vendor(uint32_t vendor) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff) return {};
+    open_pci();
+    if (auto name = m_impl->pci_db.halved_name(vendor)) return shown(*name);
     return shown(m_impl->pci_db.name(pci_tables().vendors.find(vendor)));
 }
 
 std::string Ids::pci_device(uint32_t vendor, uint32_t device) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff || device > 0xffff) return {};
-    const VendorDevices& v = m_impl->pci_db.devices_of(pci_tables().vendors, vendor, m_impl->piece);
-    return shown(m_impl->pci_db.device_name(v, v.devices().find(device)));
+    open_pci();
+    Database& db = m_impl->pci_db;
+    const VendorDevices& v = db.devices(
+        vendor, [this] { return &pci_tables().vendors; }, m_impl->piece);
+    return shown(db.device_name(v, v.devices().find(device)));
 }
 
 std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_t vendor,
                                uint32_t device) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (sub_vendor > 0xffff || sub_device > 0xffff || vendor > 0xffff || device > 0xffff) return {};
-    const PciIdTables& tables = pci_tables();
+    open_pci();
     Database& db = m_impl->pci_db;
-    const VendorDevices& v = db.devices_of(tables.vendors, vendor, m_impl->piece);
+    const VendorDevices& v = db.devices(
+        vendor, [this] { return &pci_tables().vendors; }, m_impl->piece);
     std::string name = db.subsystem_name(v, device, sub_vendor << 16 | sub_device);
-    if (name.empty()) name = db.name(tables.vendors.find(sub_vendor));
+    if (name.empty()) return pci_vendor(sub_vendor);
     return shown(name);
 }
 
 std::string Ids::pci_class(uint32_t class_code) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
-    uint32_t cls = class_code >> 16 & 0xff;
-    const PciIdTables& tables = pci_tables();
-    std::string_view name = m_impl->pci_db.name(tables.subclasses.find(class_code >> 8 & 0xffff));
-    if (name.empty()) name = m_impl->pci_db.name(tables.classes.find(cls));
+    const uint32_t cls = class_code >> 16 & 0xff;
+    open_pci();
+    Database& db = m_impl->pci_db;
+    std::string_view name;
+    if (const auto* lines = db.halved_class(cls)) {
+        name = name_at(lines->text, lines->tables.subclasses.find(class_code >> 8 & 0xffff));
+        if (name.empty()) name = name_at(lines->text, lines->tables.classes.find(cls));
+    } else {
+        const PciIdTables& tables = pci_tables();
+        name = db.name(tables.subclasses.find(class_code >> 8 & 0xffff));
+        if (name.empty()) name = db.name(tables.classes.find(cls));
+    }
     if (name.empty()) {
         if (const char* builtin = find_code(PCI_BASE_CLASSES, cls)) name = builtin;
     }
@@ -413,20 +512,28 @@ std::string Ids::pci_class(uint32_t class_code) const {
 
 std::string Ids::pci_interface(uint32_t class_code) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+    open_pci();
+    if (const auto* lines = m_impl->pci_db.halved_class(class_code >> 16 & 0xff))
+        return shown(name_at(lines->text, lines->tables.interfaces.find(class_code & 0xffffff)));
     return shown(m_impl->pci_db.name(pci_tables().interfaces.find(class_code & 0xffffff)));
 }
 
 std::string Ids::usb_vendor(uint32_t vendor) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff) return {};
+    open_usb();
+    if (auto name = m_impl->usb_db.halved_name(vendor)) return shown(*name);
     return shown(m_impl->usb_db.name(usb_tables().vendors.find(vendor)));
 }
 
 std::string Ids::usb_device(uint32_t vendor, uint32_t product) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff || product > 0xffff) return {};
-    const VendorDevices& v = m_impl->usb_db.devices_of(usb_tables().vendors, vendor, m_impl->piece);
-    return shown(m_impl->usb_db.device_name(v, v.devices().find(product)));
+    open_usb();
+    Database& db = m_impl->usb_db;
+    const VendorDevices& v = db.devices(
+        vendor, [this] { return &usb_tables().vendors; }, m_impl->piece);
+    return shown(db.device_name(v, v.devices().find(product)));
 }
 
 std::string Ids::usb_class(uint32_t cls) const {

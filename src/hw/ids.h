@@ -1,9 +1,11 @@
 // Names for the numeric PCI and USB ids devices report, from the "pci.ids" and "usb.ids"
-// files the distribution installs. Each file is read through once per process, when the
-// first name from it is asked for, so a machine without USB devices never reads usb.ids; a
-// vendor's lines are read again when one of its devices is asked for. Lookups never fail
-// (an unknown id gives an empty name, and callers show the number instead). Names come back
-// as valid UTF-8, whatever bytes the file holds.
+// files the distribution installs. Each file is opened when the first name from it is asked
+// for, so a machine without USB devices never reads usb.ids. The real files list their lines
+// in order, and a name is found by halving them, a few pages each; a name the halving misses
+// has the file read through once, and the tables of that read answer from then on. A vendor's
+// lines are read when one of its devices is asked for. Lookups never fail (an unknown id gives
+// an empty name, and callers show the number instead). Names come back as valid UTF-8,
+// whatever bytes the file holds.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,9 @@ public:
     // capture made by --capture that lacks a file the captured machine had, this computer's
     // is read instead, so that devices still have names.
     static Ids load();
+    // Searches for the files and opens them now, reading nothing yet, as instance() does:
+    // names are then found by halving the files, as in the program.
+    static Ids on_demand();
     // Tables made from the given file texts, with no file behind them (empty paths).
     static Ids from_text(std::string pci_text, std::string usb_text);
 
@@ -64,7 +69,10 @@ private:
     struct Impl;
     Ids();
     static Ids from_files(util::FileContents pci, util::FileContents usb);
-    // The tables of one file, read on the first call.
+    // Each file searched for and opened on the first call.
+    void open_pci() const;
+    void open_usb() const;
+    // The tables of one file, read through on the first call.
     const PciIdTables& pci_tables() const;
     const UsbIdTables& usb_tables() const;
 

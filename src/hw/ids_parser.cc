@@ -382,4 +382,157 @@ std::string_view pci_subsystem_name(std::string_view whole, const IdIndex<uint32
     return found;
 }
 
+SortedTopLines::SortedTopLines(ReadAt read_at, uint32_t size)
+    : m_read_at(std::move(read_at)), m_size(size) {}
+
+std::string_view SortedTopLines::page_of(uint32_t offset) {
+    if (offset >= m_size) return {};
+    const uint32_t number = offset / page_size;
+    auto it = m_pages.find(number);
+    if (it == m_pages.end()) {
+        // A lookup reads a dozen pages, most of them shared with the lookups before it; a
+        // file that keeps the halving inside one vendor's long block is bounded here.
+        if (m_pages.size() >= 256) m_pages.clear();
+        std::string page(std::min<uint32_t>(page_size, m_size - number * page_size), '\0');
+        page.resize(m_read_at(uint64_t(number) * page_size, page.data(), page.size()));
+        it = m_pages.emplace(number, std::move(page)).first;
+    }
+    const std::string_view page = it->second;
+    const uint32_t at = offset - number * page_size;
+    return at < page.size() ? page.substr(at) : std::string_view();
+}
+
+std::optional<uint32_t> SortedTopLines::next_top(uint32_t from, uint32_t before) {
+    before = std::min(before, m_size);
+    const uint32_t scan_from = from;
+    auto found = [&](std::optional<uint32_t> top) {
+        // Nothing heads a line in [scan_from, top or before): a later scan passes over it.
+        const uint32_t to = top.value_or(before);
+        if (to > scan_from) {
+            uint32_t& known = m_no_heading[scan_from];
+            known = std::max(known, to);
+        }
+        return top;
+    };
+    // The first pages as the halving reads them, the rest of a long block in large pieces that
+    // are not kept. The lines of each piece are passed over as the read through passes over
+    // nested lines.
+    uint32_t at = from, run_from = from;
+    std::optional<bool> mid_line; // whether `at` lies inside a line; asked when not known
+    while (at < before) {
+        // A stretch scanned before is passed over at once: the halving of every lookup lands in
+        // the largest blocks (Intel's is 390 KB of pci.ids).
+        if (auto known = m_no_heading.upper_bound(at); known != m_no_heading.begin()) {
+            if (--known; at < known->second) {
+                at = run_from = known->second;
+                mid_line.reset();
+                continue;
+            }
+        }
+        if (!mid_line) {
+            const std::string_view prev = at > 0 ? page_of(at - 1) : std::string_view("\n");
+            mid_line = prev.empty() || prev[0] != '\n';
+        }
+        std::string_view piece;
+        if (at - run_from < 4 * page_size) {
+            piece = page_of(at);
+        } else {
+            m_scan.resize(std::min<size_t>(64 * 1024, before - at));
+            m_scan.resize(m_read_at(at, m_scan.data(), m_scan.size()));
+            piece = m_scan;
+        }
+        if (piece.empty()) return std::nullopt;
+        const char* p = piece.data();
+        const char* end = p + piece.size();
+        if (*mid_line) {
+            const void* nl = std::memchr(p, '\n', piece.size());
+            p = nl ? static_cast<const char*>(nl) + 1 : end;
+        }
+        while ((p = next_line_unless_tabbed(p, end, 1)) < end) {
+            const uint32_t start = at + static_cast<uint32_t>(p - piece.data());
+            if (start >= before) return found(std::nullopt);
+            // As for_each_top_line: blank, comment and space-indented lines are no heading.
+            if (*p != '#' && !is_space(*p)) return found(start);
+            const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p));
+            p = nl ? static_cast<const char*>(nl) + 1 : end;
+        }
+        at += static_cast<uint32_t>(piece.size());
+        mid_line = piece.back() != '\n';
+    }
+    return found(std::nullopt);
+}
+
+uint32_t SortedTopLines::key_of(std::string_view line) {
+    line = line.substr(0, line.find('\n'));
+    uint32_t id = 0;
+    if (take_id(line, 4, id)) return id;
+    if (line.size() > 2 && line[0] == 'C' && line[1] == ' ') {
+        line.remove_prefix(2);
+        if (take_id(line, 2, id)) return class_key(id);
+    }
+    return 0x20000;
+}
+
+uint32_t SortedTopLines::key_at(uint32_t start) {
+    char head[8] = {};
+    size_t have = 0;
+    while (have < sizeof head) {
+        const std::string_view rest = page_of(start + static_cast<uint32_t>(have));
+        if (rest.empty()) break;
+        const size_t n = std::min(rest.size(), sizeof head - have);
+        std::memcpy(head + have, rest.data(), n);
+        have += n;
+    }
+    return key_of(std::string_view(head, have));
+}
+
+std::optional<std::pair<uint32_t, uint32_t>> SortedTopLines::find(uint32_t key) {
+    // Halving down to a stretch of a few pages, read line by line from there on.
+    constexpr uint32_t scanned_below = 4 * page_size;
+    uint32_t lo = 0, hi = m_size;
+    while (hi - lo > scanned_below) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        const std::optional<uint32_t> top = next_top(mid, hi);
+        // No heading between mid and hi: the line looked for, if any, starts before mid.
+        if (!top) {
+            hi = mid;
+            continue;
+        }
+        const uint32_t k = key_at(*top);
+        if (k == key) {
+            lo = *top;
+            break;
+        }
+        if (k < key)
+            lo = *top + 1;
+        else
+            hi = mid;
+    }
+    std::optional<uint32_t> found;
+    for (auto top = next_top(lo, hi); top; top = next_top(*top + 1, hi)) {
+        const uint32_t k = key_at(*top);
+        if (k >= key) {
+            if (k == key) found = top;
+            break;
+        }
+    }
+    if (!found) return std::nullopt;
+    const std::optional<uint32_t> after = next_top(*found + 1, m_size);
+    if (after && key_at(*after) == key) return std::nullopt;
+    return std::make_pair(*found, after.value_or(m_size));
+}
+
+std::string SortedTopLines::line(uint32_t start) {
+    std::string out;
+    for (uint32_t at = start; at < m_size;) {
+        const std::string_view rest = page_of(at);
+        if (rest.empty()) break;
+        const size_t nl = rest.find('\n');
+        out.append(rest.substr(0, nl));
+        if (nl != std::string_view::npos) break;
+        at += static_cast<uint32_t>(rest.size());
+    }
+    return out;
+}
+
 } // namespace hw

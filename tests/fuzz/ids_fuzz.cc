@@ -6,7 +6,10 @@
 #include "hw/ids_parser.h"
 #include "util.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -51,10 +54,51 @@ void check_pieces(const std::string& text) {
         fuzz::check(devices_whole.lines_of(offset) == devices_cut.lines_of(offset));
 }
 
+// Halving over the text as a file: what it finds is a heading with that key, with its block up
+// to the next heading; in a text whose headings are in strict order it finds every one.
+void check_halving(const std::string& text, uint32_t extra_key) {
+    const auto size = static_cast<uint32_t>(std::min<size_t>(text.size(), 1u << 24));
+    std::vector<std::pair<uint32_t, uint32_t>> headings; // (start, key)
+    for (uint32_t at = 0; at < size;) {
+        const char c = text[at];
+        if (c != '#' && c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\v' && c != '\f' &&
+            c != '\0')
+            headings.emplace_back(at, hw::SortedTopLines::key_of(text.substr(at, 8)));
+        const size_t nl = text.find('\n', at);
+        at = nl == std::string::npos || nl >= size ? size : static_cast<uint32_t>(nl) + 1;
+    }
+    bool in_order = true;
+    for (size_t i = 1; i < headings.size(); ++i)
+        in_order = in_order && headings[i - 1].second < headings[i].second;
+    hw::SortedTopLines lines(
+        [&](uint64_t at, char* out, size_t length) {
+            const size_t n = at < size ? std::min<size_t>(length, size - at) : 0;
+            std::memcpy(out, text.data() + at, n);
+            return n;
+        },
+        size);
+    std::vector<uint32_t> keys{extra_key & 0xffff, hw::SortedTopLines::class_key(extra_key >> 24)};
+    for (size_t i = 0; i < headings.size() && i < 8; ++i)
+        keys.push_back(headings[i * 7 % headings.size()].second);
+    for (uint32_t key : keys) {
+        const auto found = lines.find(key);
+        auto it = std::find_if(headings.begin(), headings.end(),
+                               [&](const auto& h) { return found && h.first == found->first; });
+        if (found) {
+            fuzz::check(it != headings.end() && it->second == key);
+            fuzz::check(found->second == (it + 1 == headings.end() ? size : (it + 1)->first));
+        } else if (in_order) {
+            fuzz::check(std::none_of(headings.begin(), headings.end(),
+                                     [&](const auto& h) { return h.second == key; }));
+        }
+    }
+}
+
 } // namespace
 
 FUZZ_TARGET(text) {
     check_pieces(text);
+    check_halving(text, id_at(text, 2));
     hw::Ids ids = hw::Ids::from_text(text, text);
     for (size_t i = 0; i < 16; ++i) {
         uint32_t a = id_at(text, i * 3);
