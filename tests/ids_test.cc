@@ -147,6 +147,7 @@ TEST(IdsFiles, ALargeFileHalvedOrReadInPiecesNamesAsTheWholeText) {
             usb += std::string_view(line).substr(0, std::string_view(line).find('\n') + 1);
         }
         if (v == 0x1000) pci += "1000  Vendor listed again\n\t0009  Device under the second line\n";
+        if (v == 0x1002) pci += "\t0003  Device listed again\n";
     }
     pci += "0100  Vendor out of order\n\t0001  Its device\n";
     pci += "C 01  Mass storage controller\n\t08  Non-Volatile memory controller\n\t\t02  NVM "
@@ -173,6 +174,8 @@ TEST(IdsFiles, ALargeFileHalvedOrReadInPiecesNamesAsTheWholeText) {
         for (uint32_t v = 0x1000 + 2999; v > 0x1000; --v)
             same_names(pieces, v);
         EXPECT_EQ(pieces.pci_subsystem(0x1bb6, 2, 0x1bb7, 2), "Board 2");
+        EXPECT_EQ(pieces.pci_device(0x1002, 3), "Device listed again");
+        EXPECT_EQ(pieces.pci_subsystem(0x1001, 3, 0x1002, 3), "Board 3");
         EXPECT_EQ(pieces.pci_class(0x010802), "Non-Volatile memory controller");
         EXPECT_EQ(pieces.pci_interface(0x010802), "NVM Express");
         EXPECT_EQ(pieces.pci_class(0x0c0330), "Serial bus controller");
@@ -202,14 +205,16 @@ TEST(IdsFiles, HalvingReadsAFewPagesAndFindsTheBlockOfALine) {
         char line[64];
         std::snprintf(line, sizeof line, "%04x  Vendor\n", v);
         text += line;
-        for (int d = 0; d < (v == 0x2002 ? 20000 : 2); ++d)
-            text += "\t0001  Device\n\t\t0002 0003  Board\n";
+        for (int d = 1; d <= (v == 0x2002 ? 20000 : 2); ++d) {
+            std::snprintf(line, sizeof line, "\t%04x  Device\n\t\t0002 0003  Board\n", d);
+            text += line;
+        }
         blocks[v] = {start, static_cast<uint32_t>(text.size())};
     }
     const auto classes = static_cast<uint32_t>(text.size());
     text += "C 02  Network controller\n\t00  Ethernet controller\nffff  Out of order\n";
     size_t bytes = 0;
-    hw::SortedTopLines lines(
+    hw::SortedIdLines lines(
         [&](uint64_t at, char* out, size_t length) {
             const size_t n = at < text.size() ? std::min(length, text.size() - at) : 0;
             std::memcpy(out, text.data() + at, n);
@@ -224,7 +229,40 @@ TEST(IdsFiles, HalvingReadsAFewPagesAndFindsTheBlockOfALine) {
         EXPECT_LT(bytes, v == 0x2002 ? text.size() : 32'768u) << v;
     }
     EXPECT_EQ(lines.line(blocks[0x2005].first), "2005  Vendor");
-    EXPECT_EQ(lines.find(hw::SortedTopLines::class_key(2)), std::make_pair(classes, classes + 50));
+    // Under a vendor its devices, each up to the next device (the last up to the vendor's end),
+    // also in the large block.
+    const auto [vendor, vendor_end] = blocks[0x2005];
+    EXPECT_EQ(lines.find_under(blocks[0x2005], 1), std::make_pair(vendor + 13, vendor + 46));
+    EXPECT_EQ(lines.find_under(blocks[0x2005], 2), std::make_pair(vendor + 46, vendor_end));
+    EXPECT_EQ(lines.find_under(blocks[0x2005], 3), std::nullopt);
+    bytes = 0;
+    EXPECT_EQ(lines.find_under(blocks[0x2002], 12345),
+              std::make_pair(blocks[0x2002].first + 13 + 12344 * 33,
+                             blocks[0x2002].first + 13 + 12345 * 33));
+    EXPECT_LT(bytes, 32'768u);
+    EXPECT_EQ(lines.find(hw::SortedIdLines::class_key(2)), std::make_pair(classes, classes + 50));
     for (uint32_t absent : {0x0000u, 0x0002u, 0x4001u, 0xffffu})
         EXPECT_EQ(lines.find(absent), std::nullopt) << absent;
+}
+
+// A device line whose tab ends one page and whose id starts the next is still found.
+TEST(IdsFiles, HalvingFindsALineCutByAPage) {
+    std::string text = "0001  V\n\t0001  D\n\t\t" + std::string(475, 'x') + "\n";
+    for (uint32_t d = 2; d < 1000; ++d) {
+        char line[16];
+        std::snprintf(line, sizeof line, "\t%04x  D\n", d);
+        text += line;
+    }
+    text += "0002  W\n";
+    ASSERT_EQ(text.compare(4095, 7, "\t0192  "), 0);
+    hw::SortedIdLines lines(
+        [&](uint64_t at, char* out, size_t length) {
+            const size_t n = at < text.size() ? std::min(length, text.size() - at) : 0;
+            std::memcpy(out, text.data() + at, n);
+            return n;
+        },
+        static_cast<uint32_t>(text.size()));
+    const auto vendor = lines.find(1);
+    ASSERT_TRUE(vendor);
+    EXPECT_EQ(lines.find_under(*vendor, 0x0192), std::make_pair(4095u, 4104u));
 }

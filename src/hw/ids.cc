@@ -112,16 +112,16 @@ struct VendorDevices {
 
 // One identifier file. A file below a quarter of a megabyte (a capture's, a test's) is held
 // whole. The real ones are not: holding 1.3 MB meant fresh memory pages for all of it, which
-// cost more than a report's reading of every kernel file. Their lines are found by halving
-// (SortedTopLines), a few pages each; only a line the halving misses (one the file does not
-// have, or a file out of order) has the file read through in pieces for its top-level lines.
-// A vendor's lines are read when one of its devices is asked for, and each name asked for
-// from its line; the file stays open so that all these reads find the same file.
+// cost more than a report's reading of every kernel file. Their vendors, devices and classes
+// are found by halving (SortedIdLines), a few pages each. A vendor the halving misses (one the
+// file does not have, or a file out of order) has the file read through in pieces for its
+// top-level lines, and a device it misses has its vendor's lines read; each name is read from
+// its line. The file stays open so that all these reads find the same file.
 struct Database {
     util::FileContents whole;
     util::OpenFile file;
     bool pci = false;
-    std::optional<SortedTopLines> sorted; // until the file is read through
+    std::optional<SortedIdLines> sorted; // until the file is read through
     std::optional<TopLines> top;
     uint32_t read_end = 0; // the end of what the read through saw
     std::unordered_map<uint32_t, VendorDevices> vendors_seen;
@@ -167,6 +167,29 @@ struct Database {
         // "8086  Intel Corporation", "C 01  Mass storage controller": the name follows the
         // four characters of the key.
         return std::string(name_at(sorted->line(block->first), 4));
+    }
+
+    // The name on the line of a vendor's device, when halving finds both.
+    std::optional<std::string> halved_device_name(uint32_t vendor, uint32_t device) {
+        const auto block = halved(vendor);
+        const auto line = block ? sorted->find_under(*block, device) : std::nullopt;
+        if (!line) return std::nullopt;
+        // "\t1237  440FX - 82441FX PMC [Natoma]"
+        return std::string(name_at(sorted->line(line->first), 5));
+    }
+
+    // The name of a subsystem under a vendor's device, empty when the device's lines do not
+    // list it; nothing when halving does not find the device.
+    std::optional<std::string> halved_subsystem(uint32_t vendor, uint32_t device,
+                                                uint32_t subsystem) {
+        const auto block = halved(vendor);
+        const auto line = block ? sorted->find_under(*block, device) : std::nullopt;
+        if (!line) return std::nullopt;
+        std::string lines;
+        append(line->first, line->second - line->first, lines);
+        IdIndex<uint32_t> at;
+        at.add(device, 0);
+        return std::string(pci_subsystem_name(lines, at, device, subsystem));
     }
 
     // Feeds [begin, end) of the file, or what of it there is, to `lines` in pieces of whole
@@ -250,7 +273,7 @@ struct Database {
     const ClassLines* halved_class(uint32_t cls) {
         auto it = classes_seen.find(cls);
         if (it != classes_seen.end()) return &it->second;
-        const auto block = halved(SortedTopLines::class_key(cls));
+        const auto block = halved(SortedIdLines::class_key(cls));
         if (!block) return nullptr;
         ClassLines lines;
         append(block->first, block->second - block->first, lines.text);
@@ -472,6 +495,7 @@ std::string Ids::pci_device(uint32_t vendor, uint32_t device) const {
     if (vendor > 0xffff || device > 0xffff) return {};
     open_pci();
     Database& db = m_impl->pci_db;
+    if (auto name = db.halved_device_name(vendor, device)) return shown(*name);
     const VendorDevices& v = db.devices(
         vendor, [this] { return &pci_tables().vendors; }, m_impl->piece);
     return shown(db.device_name(v, v.devices().find(device)));
@@ -483,11 +507,15 @@ std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_
     if (sub_vendor > 0xffff || sub_device > 0xffff || vendor > 0xffff || device > 0xffff) return {};
     open_pci();
     Database& db = m_impl->pci_db;
-    const VendorDevices& v = db.devices(
-        vendor, [this] { return &pci_tables().vendors; }, m_impl->piece);
-    std::string name = db.subsystem_name(v, device, sub_vendor << 16 | sub_device);
-    if (name.empty()) return pci_vendor(sub_vendor);
-    return shown(name);
+    const uint32_t subsystem = sub_vendor << 16 | sub_device;
+    std::optional<std::string> name = db.halved_subsystem(vendor, device, subsystem);
+    if (!name) {
+        const VendorDevices& v = db.devices(
+            vendor, [this] { return &pci_tables().vendors; }, m_impl->piece);
+        name = db.subsystem_name(v, device, subsystem);
+    }
+    if (name->empty()) return pci_vendor(sub_vendor);
+    return shown(*name);
 }
 
 std::string Ids::pci_class(uint32_t class_code) const {
@@ -531,6 +559,7 @@ std::string Ids::usb_device(uint32_t vendor, uint32_t product) const {
     if (vendor > 0xffff || product > 0xffff) return {};
     open_usb();
     Database& db = m_impl->usb_db;
+    if (auto name = db.halved_device_name(vendor, product)) return shown(*name);
     const VendorDevices& v = db.devices(
         vendor, [this] { return &usb_tables().vendors; }, m_impl->piece);
     return shown(db.device_name(v, v.devices().find(product)));

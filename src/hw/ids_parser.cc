@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <limits>
+#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -382,10 +383,10 @@ std::string_view pci_subsystem_name(std::string_view whole, const IdIndex<uint32
     return found;
 }
 
-SortedTopLines::SortedTopLines(ReadAt read_at, uint32_t size)
+SortedIdLines::SortedIdLines(ReadAt read_at, uint32_t size)
     : m_read_at(std::move(read_at)), m_size(size) {}
 
-std::string_view SortedTopLines::page_of(uint32_t offset) {
+std::string_view SortedIdLines::page_of(uint32_t offset) {
     if (offset >= m_size) return {};
     const uint32_t number = offset / page_size;
     auto it = m_pages.find(number);
@@ -402,27 +403,30 @@ std::string_view SortedTopLines::page_of(uint32_t offset) {
     return at < page.size() ? page.substr(at) : std::string_view();
 }
 
-std::optional<uint32_t> SortedTopLines::next_top(uint32_t from, uint32_t before) {
+std::optional<uint32_t> SortedIdLines::next_heading(size_t depth, uint32_t from, uint32_t before) {
     before = std::min(before, m_size);
+    std::map<uint32_t, uint32_t>& no_heading = m_no_heading[depth];
     const uint32_t scan_from = from;
-    auto found = [&](std::optional<uint32_t> top) {
-        // Nothing heads a line in [scan_from, top or before): a later scan passes over it.
-        const uint32_t to = top.value_or(before);
-        if (to > scan_from) {
-            uint32_t& known = m_no_heading[scan_from];
+    auto found = [&](std::optional<uint32_t> heading) {
+        // No line at this depth starts in [scan_from, heading or before): a later scan passes
+        // over it.
+        const uint32_t to = heading.value_or(before);
+        if (to - scan_from >= page_size) { // shorter ones are read again at no cost
+            uint32_t& known = no_heading[scan_from];
             known = std::max(known, to);
         }
-        return top;
+        return heading;
     };
     // The first pages as the halving reads them, the rest of a long block in large pieces that
     // are not kept. The lines of each piece are passed over as the read through passes over
     // nested lines.
     uint32_t at = from, run_from = from;
     std::optional<bool> mid_line; // whether `at` lies inside a line; asked when not known
+    bool whole_line = false;      // the last piece cut a line's tabs from its first character
     while (at < before) {
         // A stretch scanned before is passed over at once: the halving of every lookup lands in
         // the largest blocks (Intel's is 390 KB of pci.ids).
-        if (auto known = m_no_heading.upper_bound(at); known != m_no_heading.begin()) {
+        if (auto known = no_heading.upper_bound(at); known != no_heading.begin()) {
             if (--known; at < known->second) {
                 at = run_from = known->second;
                 mid_line.reset();
@@ -434,10 +438,12 @@ std::optional<uint32_t> SortedTopLines::next_top(uint32_t from, uint32_t before)
             mid_line = prev.empty() || prev[0] != '\n';
         }
         std::string_view piece;
-        if (at - run_from < 4 * page_size) {
+        const bool kept = at - run_from < 4 * page_size && !std::exchange(whole_line, false);
+        if (kept) {
             piece = page_of(at);
         } else {
-            m_scan.resize(std::min<size_t>(64 * 1024, before - at));
+            // At least a line's first bytes, also where `before` comes right after its start.
+            m_scan.resize(std::clamp<size_t>(before - at, 16, 64 * 1024));
             m_scan.resize(m_read_at(at, m_scan.data(), m_scan.size()));
             piece = m_scan;
         }
@@ -448,13 +454,28 @@ std::optional<uint32_t> SortedTopLines::next_top(uint32_t from, uint32_t before)
             const void* nl = std::memchr(p, '\n', piece.size());
             p = nl ? static_cast<const char*>(nl) + 1 : end;
         }
-        while ((p = next_line_unless_tabbed(p, end, 1)) < end) {
+        while ((p = next_line_unless_tabbed(p, end, depth + 1)) < end) {
             const uint32_t start = at + static_cast<uint32_t>(p - piece.data());
             if (start >= before) return found(std::nullopt);
-            // As for_each_top_line: blank, comment and space-indented lines are no heading.
-            if (*p != '#' && !is_space(*p)) return found(start);
+            // As the parsers read lines: blank, comment and space-indented lines hold no entry,
+            // and the body of a nested line starts after its tabs.
+            if (static_cast<size_t>(end - p) <= depth) {
+                // The piece cut the line's tabs from what follows them: read on from the line,
+                // unless the file itself ends there.
+                if (at + piece.size() < m_size && (kept || p > piece.data())) break;
+                p = end;
+                break;
+            }
+            const size_t tabs = depth == 0 || *p != '\t' ? 0 : 1;
+            if (tabs == depth && p[tabs] != '#' && !is_space(p[tabs])) return found(start);
             const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p));
             p = nl ? static_cast<const char*>(nl) + 1 : end;
+        }
+        if (p < end) {
+            at += static_cast<uint32_t>(p - piece.data());
+            mid_line = false;
+            whole_line = true;
+            continue;
         }
         at += static_cast<uint32_t>(piece.size());
         mid_line = piece.back() != '\n';
@@ -462,7 +483,7 @@ std::optional<uint32_t> SortedTopLines::next_top(uint32_t from, uint32_t before)
     return found(std::nullopt);
 }
 
-uint32_t SortedTopLines::key_of(std::string_view line) {
+uint32_t SortedIdLines::key_of(std::string_view line) {
     line = line.substr(0, line.find('\n'));
     uint32_t id = 0;
     if (take_id(line, 4, id)) return id;
@@ -473,9 +494,10 @@ uint32_t SortedTopLines::key_of(std::string_view line) {
     return 0x20000;
 }
 
-uint32_t SortedTopLines::key_at(uint32_t start) {
+uint32_t SortedIdLines::key_at(size_t depth, uint32_t start) {
     char head[8] = {};
     size_t have = 0;
+    start += static_cast<uint32_t>(depth); // past the tabs
     while (have < sizeof head) {
         const std::string_view rest = page_of(start + static_cast<uint32_t>(have));
         if (rest.empty()) break;
@@ -486,43 +508,57 @@ uint32_t SortedTopLines::key_at(uint32_t start) {
     return key_of(std::string_view(head, have));
 }
 
-std::optional<std::pair<uint32_t, uint32_t>> SortedTopLines::find(uint32_t key) {
+std::optional<SortedIdLines::Block> SortedIdLines::find(uint32_t key) {
+    return find_in(0, key, 0, m_size);
+}
+
+std::optional<SortedIdLines::Block> SortedIdLines::find_under(Block parent, uint32_t key) {
+    // From inside the parent's line: the first line looked at is the one after it.
+    return find_in(1, key, parent.first + 1, parent.second);
+}
+
+std::optional<SortedIdLines::Block> SortedIdLines::find_in(size_t depth, uint32_t key, uint32_t lo,
+                                                           uint32_t hi) {
+    const auto memo = std::make_tuple(depth, lo, key);
+    if (auto it = m_found.find(memo); it != m_found.end()) return it->second;
+    const uint32_t first_lo = lo, last_hi = hi = std::min(hi, m_size);
     // Halving down to a stretch of a few pages, read line by line from there on.
-    constexpr uint32_t scanned_below = 4 * page_size;
-    uint32_t lo = 0, hi = m_size;
+    constexpr uint32_t scanned_below = page_size;
     while (hi - lo > scanned_below) {
         const uint32_t mid = lo + (hi - lo) / 2;
-        const std::optional<uint32_t> top = next_top(mid, hi);
-        // No heading between mid and hi: the line looked for, if any, starts before mid.
-        if (!top) {
+        const std::optional<uint32_t> heading = next_heading(depth, mid, hi);
+        // No line at this depth between mid and hi: the one looked for, if any, starts before.
+        if (!heading) {
             hi = mid;
             continue;
         }
-        const uint32_t k = key_at(*top);
+        const uint32_t k = key_at(depth, *heading);
         if (k == key) {
-            lo = *top;
+            lo = *heading;
             break;
         }
         if (k < key)
-            lo = *top + 1;
+            lo = *heading + 1;
         else
             hi = mid;
     }
-    std::optional<uint32_t> found;
-    for (auto top = next_top(lo, hi); top; top = next_top(*top + 1, hi)) {
-        const uint32_t k = key_at(*top);
-        if (k >= key) {
-            if (k == key) found = top;
-            break;
+    std::optional<Block> result;
+    for (auto heading = next_heading(depth, lo, hi); heading;
+         heading = next_heading(depth, *heading + 1, hi)) {
+        const uint32_t k = key_at(depth, *heading);
+        if (k < key) continue;
+        if (k == key) {
+            const std::optional<uint32_t> after = next_heading(depth, *heading + 1, last_hi);
+            if (!after || key_at(depth, *after) != key)
+                result = Block(*heading, after.value_or(last_hi));
         }
+        break;
     }
-    if (!found) return std::nullopt;
-    const std::optional<uint32_t> after = next_top(*found + 1, m_size);
-    if (after && key_at(*after) == key) return std::nullopt;
-    return std::make_pair(*found, after.value_or(m_size));
+    m_found.emplace(std::make_tuple(depth, first_lo, key), result);
+    return result;
 }
 
-std::string SortedTopLines::line(uint32_t start) {
+std::string SortedIdLines::line(uint32_t start) {
     std::string out;
     for (uint32_t at = start; at < m_size;) {
         const std::string_view rest = page_of(at);

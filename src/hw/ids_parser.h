@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -155,24 +156,29 @@ private:
     std::vector<uint32_t> m_starts; // in the file, of the lines at depth 0 and 1, and the ends
 };
 
-// The top-level lines of a file too large to hold whole, found by halving: the real files list
-// their vendors by id and then their other sections (pci.ids its classes by code), so a name
-// takes a few pages of the file instead of a read through all of it. A top-level line's key is
-// the vendor's id, 0x10000 | class for a class line ("C 01"), and 0x20000 for any other
-// heading. A file out of that order may hide a line from the halving: the caller then reads
-// the file through, as for a line the file does not have.
-class SortedTopLines {
+// The lines of a file too large to hold whole, found by halving: the real files list their
+// vendors by id and then their other sections (pci.ids its classes by code), and under each
+// vendor its devices by id, so a name takes a few pages of the file instead of a read through
+// all of it. A top-level line's key is the vendor's id, 0x10000 | class for a class line
+// ("C 01"), and 0x20000 for any other heading; a device line's key is its id. A file out of
+// that order may hide a line from the halving: the caller then reads the file through (or
+// the vendor's lines), as for a line the file does not have.
+class SortedIdLines {
 public:
     // Up to `length` bytes of the file from `offset` into `out`; fewer at its end.
     using ReadAt = std::function<size_t(uint64_t offset, char* out, size_t length)>;
-    SortedTopLines(ReadAt read_at, uint32_t size);
+    // Where a line starts, and where the lines under it end.
+    using Block = std::pair<uint32_t, uint32_t>;
+    SortedIdLines(ReadAt read_at, uint32_t size);
     static constexpr uint32_t class_key(uint32_t cls) { return 0x10000 | cls; }
-    // The key of the line that `line` starts.
+    // The key of the line that `line` starts (without its leading tabs).
     static uint32_t key_of(std::string_view line);
-    // Where the line of `key` starts, and where the next top-level line starts (the file's
-    // size after the last). Nothing when halving does not find it, and nothing for a line
-    // listed twice in a row, whose lines under both only a read through brings together.
-    std::optional<std::pair<uint32_t, uint32_t>> find(uint32_t key);
+    // The top-level line of `key`, up to the next top-level line (the file's end after the
+    // last). Nothing when halving does not find it, and nothing for a line listed twice in a
+    // row, whose lines under both only a read through brings together.
+    std::optional<Block> find(uint32_t key);
+    // The same for a line one level under the top-level line of `parent` (a vendor's device).
+    std::optional<Block> find_under(Block parent, uint32_t key);
     // The text of the line that starts at `start`, without its line break.
     std::string line(uint32_t start);
 
@@ -180,16 +186,20 @@ private:
     static constexpr uint32_t page_size = 4096;
     // The page holding `offset`, read on first use; empty past the end.
     std::string_view page_of(uint32_t offset);
-    // The first top-level line that starts in [from, before).
-    std::optional<uint32_t> next_top(uint32_t from, uint32_t before);
-    uint32_t key_at(uint32_t start);
+    // Halving for the line of `key` at `depth` (tabs) among the lines starting in [lo, hi).
+    std::optional<Block> find_in(size_t depth, uint32_t key, uint32_t lo, uint32_t hi);
+    // The first line at `depth` that starts in [from, before).
+    std::optional<uint32_t> next_heading(size_t depth, uint32_t from, uint32_t before);
+    uint32_t key_at(size_t depth, uint32_t start);
 
     ReadAt m_read_at;
     uint32_t m_size;
     std::unordered_map<uint32_t, std::string> m_pages; // by page number
-    // Stretches [first, second) in which no line is known to start with a heading.
-    std::map<uint32_t, uint32_t> m_no_heading;
+    // Per depth, stretches [first, second) in which no line at that depth is known to start.
+    std::map<uint32_t, uint32_t> m_no_heading[2];
     std::string m_scan; // what a scan through a long block reads, piece by piece
+    // What each lookup found: the same names are asked for again and again.
+    std::map<std::tuple<size_t, uint32_t, uint32_t>, std::optional<Block>> m_found;
 };
 
 } // namespace hw

@@ -54,44 +54,69 @@ void check_pieces(const std::string& text) {
         fuzz::check(devices_whole.lines_of(offset) == devices_cut.lines_of(offset));
 }
 
-// Halving over the text as a file: what it finds is a heading with that key, with its block up
-// to the next heading; in a text whose headings are in strict order it finds every one.
-void check_halving(const std::string& text, uint32_t extra_key) {
-    const auto size = static_cast<uint32_t>(std::min<size_t>(text.size(), 1u << 24));
-    std::vector<std::pair<uint32_t, uint32_t>> headings; // (start, key)
-    for (uint32_t at = 0; at < size;) {
-        const char c = text[at];
-        if (c != '#' && c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\v' && c != '\f' &&
-            c != '\0')
-            headings.emplace_back(at, hw::SortedTopLines::key_of(text.substr(at, 8)));
-        const size_t nl = text.find('\n', at);
-        at = nl == std::string::npos || nl >= size ? size : static_cast<uint32_t>(nl) + 1;
-    }
+bool no_entry(char c) {
+    return c == '#' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' ||
+           c == '\0';
+}
+
+// What halving finds at one depth (`find` given a key): a line at that depth with that key, up
+// to the next such line or `end`; where those lines are in strict order, every one of them.
+template <typename Find>
+void check_found(const std::vector<std::pair<uint32_t, uint32_t>>& headings, uint32_t end,
+                 const std::vector<uint32_t>& keys, Find&& find) {
     bool in_order = true;
     for (size_t i = 1; i < headings.size(); ++i)
         in_order = in_order && headings[i - 1].second < headings[i].second;
-    hw::SortedTopLines lines(
+    for (uint32_t key : keys) {
+        const auto found = find(key);
+        auto it = std::find_if(headings.begin(), headings.end(),
+                               [&](const auto& h) { return found && h.first == found->first; });
+        if (found) {
+            fuzz::check(it != headings.end() && it->second == key);
+            fuzz::check(found->second == (it + 1 == headings.end() ? end : (it + 1)->first));
+        } else if (in_order) {
+            fuzz::check(std::none_of(headings.begin(), headings.end(),
+                                     [&](const auto& h) { return h.second == key; }));
+        }
+    }
+}
+
+// Halving over the text as a file, for top-level lines and for the lines under them.
+void check_halving(const std::string& text, uint32_t extra_key) {
+    const auto size = static_cast<uint32_t>(std::min<size_t>(text.size(), 1u << 24));
+    std::vector<std::pair<uint32_t, uint32_t>> top, under; // (start, key)
+    for (uint32_t at = 0; at < size;) {
+        if (!no_entry(text[at]))
+            top.emplace_back(at, hw::SortedIdLines::key_of(text.substr(at, 8)));
+        const size_t nl = text.find('\n', at);
+        at = nl == std::string::npos || nl >= size ? size : static_cast<uint32_t>(nl) + 1;
+    }
+    hw::SortedIdLines lines(
         [&](uint64_t at, char* out, size_t length) {
             const size_t n = at < size ? std::min<size_t>(length, size - at) : 0;
             std::memcpy(out, text.data() + at, n);
             return n;
         },
         size);
-    std::vector<uint32_t> keys{extra_key & 0xffff, hw::SortedTopLines::class_key(extra_key >> 24)};
-    for (size_t i = 0; i < headings.size() && i < 8; ++i)
-        keys.push_back(headings[i * 7 % headings.size()].second);
-    for (uint32_t key : keys) {
-        const auto found = lines.find(key);
-        auto it = std::find_if(headings.begin(), headings.end(),
-                               [&](const auto& h) { return found && h.first == found->first; });
-        if (found) {
-            fuzz::check(it != headings.end() && it->second == key);
-            fuzz::check(found->second == (it + 1 == headings.end() ? size : (it + 1)->first));
-        } else if (in_order) {
-            fuzz::check(std::none_of(headings.begin(), headings.end(),
-                                     [&](const auto& h) { return h.second == key; }));
+    std::vector<uint32_t> keys{extra_key & 0xffff, hw::SortedIdLines::class_key(extra_key >> 24)};
+    for (size_t i = 0; i < top.size() && i < 8; ++i)
+        keys.push_back(top[i * 7 % top.size()].second);
+    check_found(top, size, keys, [&](uint32_t key) { return lines.find(key); });
+    // The lines one tab deep under the first top-level line halving finds.
+    const auto parent = top.empty() ? std::nullopt : lines.find(top.front().second);
+    if (!parent) return;
+    keys.clear();
+    for (uint32_t at = parent->first; at < parent->second;) {
+        if (at > parent->first && text[at] == '\t' && at + 1 < size && !no_entry(text[at + 1])) {
+            under.emplace_back(at, hw::SortedIdLines::key_of(text.substr(at + 1, 8)));
+            keys.push_back(under.back().second);
         }
+        const size_t nl = text.find('\n', at);
+        at = nl == std::string::npos || nl >= size ? size : static_cast<uint32_t>(nl) + 1;
     }
+    keys.push_back(extra_key >> 16);
+    check_found(under, parent->second, keys,
+                [&](uint32_t key) { return lines.find_under(*parent, key); });
 }
 
 } // namespace
