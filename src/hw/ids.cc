@@ -244,6 +244,16 @@ struct Database {
         return devices_in(vendor, blocks, buf);
     }
 
+    // The name of a vendor's device: from its line that halving finds, else from the devices
+    // under the lines the tables (`vendors()`) list.
+    template <typename Vendors>
+    std::string device_name_of(uint32_t vendor, uint32_t device, Vendors&& vendors,
+                               std::vector<char>& buf) {
+        if (auto name = halved_device_name(vendor, device)) return *name;
+        const VendorDevices& v = devices(vendor, vendors, buf);
+        return device_name(v, v.devices().find(device));
+    }
+
     // The devices of a vendor: under the lines halving finds, else under those the tables
     // (`vendors()`, which reads the file through) list.
     template <typename Vendors>
@@ -494,11 +504,8 @@ std::string Ids::pci_device(uint32_t vendor, uint32_t device) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff || device > 0xffff) return {};
     open_pci();
-    Database& db = m_impl->pci_db;
-    if (auto name = db.halved_device_name(vendor, device)) return shown(*name);
-    const VendorDevices& v = db.devices(
-        vendor, [this] { return &pci_tables().vendors; }, m_impl->piece);
-    return shown(db.device_name(v, v.devices().find(device)));
+    return shown(m_impl->pci_db.device_name_of(
+        vendor, device, [this] { return &pci_tables().vendors; }, m_impl->piece));
 }
 
 std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_t vendor,
@@ -558,11 +565,8 @@ std::string Ids::usb_device(uint32_t vendor, uint32_t product) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     if (vendor > 0xffff || product > 0xffff) return {};
     open_usb();
-    Database& db = m_impl->usb_db;
-    if (auto name = db.halved_device_name(vendor, product)) return shown(*name);
-    const VendorDevices& v = db.devices(
-        vendor, [this] { return &usb_tables().vendors; }, m_impl->piece);
-    return shown(db.device_name(v, v.devices().find(product)));
+    return shown(m_impl->usb_db.device_name_of(
+        vendor, product, [this] { return &usb_tables().vendors; }, m_impl->piece));
 }
 
 std::string Ids::usb_class(uint32_t cls) const {
