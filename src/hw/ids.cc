@@ -169,10 +169,15 @@ struct Database {
         return std::string(name_at(sorted->line(block->first), 4));
     }
 
+    // The line of a vendor's device and the lines under it, when halving finds both.
+    std::optional<std::pair<uint32_t, uint32_t>> halved_device(uint32_t vendor, uint32_t device) {
+        const auto block = halved(vendor);
+        return block ? sorted->find_under(*block, device) : std::nullopt;
+    }
+
     // The name on the line of a vendor's device, when halving finds both.
     std::optional<std::string> halved_device_name(uint32_t vendor, uint32_t device) {
-        const auto block = halved(vendor);
-        const auto line = block ? sorted->find_under(*block, device) : std::nullopt;
+        const auto line = halved_device(vendor, device);
         if (!line) return std::nullopt;
         // "\t1237  440FX - 82441FX PMC [Natoma]"
         return std::string(name_at(sorted->line(line->first), 5));
@@ -182,14 +187,24 @@ struct Database {
     // list it; nothing when halving does not find the device.
     std::optional<std::string> halved_subsystem(uint32_t vendor, uint32_t device,
                                                 uint32_t subsystem) {
-        const auto block = halved(vendor);
-        const auto line = block ? sorted->find_under(*block, device) : std::nullopt;
+        const auto line = halved_device(vendor, device);
         if (!line) return std::nullopt;
+        return subsystem_in({*line}, device, subsystem);
+    }
+
+    // The subsystem's name in the lines of the file at `blocks`, each a line of `device` and
+    // the lines under it.
+    std::string subsystem_in(const std::vector<std::pair<uint32_t, uint32_t>>& blocks,
+                             uint32_t device, uint32_t subsystem) const {
         std::string lines;
-        append(line->first, line->second - line->first, lines);
-        IdIndex<uint32_t> at;
-        at.add(device, 0);
-        return std::string(pci_subsystem_name(lines, at, device, subsystem));
+        IdIndex<uint32_t> starts;
+        for (const auto& [begin, end] : blocks) {
+            starts.add(device, static_cast<uint32_t>(lines.size()));
+            append(begin, end - begin, lines);
+            lines += '\n';
+        }
+        starts.finish();
+        return std::string(pci_subsystem_name(lines, starts, device, subsystem));
     }
 
     // Feeds [begin, end) of the file, or what of it there is, to `lines` in pieces of whole
@@ -295,17 +310,10 @@ struct Database {
     std::string subsystem_name(const VendorDevices& v, uint32_t device, uint32_t subsystem) const {
         if (!v.in_file)
             return std::string(pci_subsystem_name(text(), v.in_text, device, subsystem));
-        std::string lines;
-        IdIndex<uint32_t> starts;
-        for (uint32_t offset : v.in_file->devices().find_all(device)) {
-            const auto block = v.in_file->lines_of(offset);
-            if (!block) continue;
-            starts.add(device, static_cast<uint32_t>(lines.size()));
-            append(block->first, block->second - block->first, lines);
-            lines += '\n';
-        }
-        starts.finish();
-        return std::string(pci_subsystem_name(lines, starts, device, subsystem));
+        std::vector<std::pair<uint32_t, uint32_t>> blocks;
+        for (uint32_t offset : v.in_file->devices().find_all(device))
+            if (const auto block = v.in_file->lines_of(offset)) blocks.push_back(*block);
+        return subsystem_in(blocks, device, subsystem);
     }
 
     std::string_view name(std::optional<uint32_t> at) const { return name_at(text(), at); }
