@@ -148,6 +148,7 @@ TEST(IdsFiles, ALargeFileHalvedOrReadInPiecesNamesAsTheWholeText) {
         }
         if (v == 0x1000) pci += "1000  Vendor listed again\n\t0009  Device under the second line\n";
         if (v == 0x1002) pci += "\t0003  Device listed again\n";
+        if (v == 0x1004) pci += "\t000A  Device out of order\n";
     }
     pci += "0100  Vendor out of order\n\t0001  Its device\n";
     pci += "C 01  Mass storage controller\n\t08  Non-Volatile memory controller\n\t\t02  NVM "
@@ -160,7 +161,7 @@ TEST(IdsFiles, ALargeFileHalvedOrReadInPiecesNamesAsTheWholeText) {
     Ids whole = Ids::from_text(pci, usb);
     auto same_names = [&](const Ids& pieces, uint32_t v) {
         ASSERT_EQ(pieces.pci_vendor(v), whole.pci_vendor(v)) << v;
-        for (uint32_t d : {1u, 3u, 9u}) {
+        for (uint32_t d : {1u, 3u, 9u, 0xau}) {
             ASSERT_EQ(pieces.pci_device(v, d), whole.pci_device(v, d)) << v << " " << d;
             ASSERT_EQ(pieces.pci_subsystem(v - 1, d, v, d), whole.pci_subsystem(v - 1, d, v, d));
             ASSERT_EQ(pieces.pci_subsystem(v, 7, v, d), whole.pci_subsystem(v, 7, v, d));
@@ -175,6 +176,7 @@ TEST(IdsFiles, ALargeFileHalvedOrReadInPiecesNamesAsTheWholeText) {
             same_names(pieces, v);
         EXPECT_EQ(pieces.pci_subsystem(0x1bb6, 2, 0x1bb7, 2), "Board 2");
         EXPECT_EQ(pieces.pci_device(0x1002, 3), "Device listed again");
+        EXPECT_EQ(pieces.pci_device(0x1004, 0xa), "Device out of order");
         EXPECT_EQ(pieces.pci_subsystem(0x1001, 3, 0x1002, 3), "Board 3");
         EXPECT_EQ(pieces.pci_class(0x010802), "Non-Volatile memory controller");
         EXPECT_EQ(pieces.pci_interface(0x010802), "NVM Express");
@@ -243,6 +245,30 @@ TEST(IdsFiles, HalvingReadsAFewPagesAndFindsTheBlockOfALine) {
     EXPECT_EQ(lines.find(hw::SortedIdLines::class_key(2)), std::make_pair(classes, classes + 50));
     for (uint32_t absent : {0x0000u, 0x0002u, 0x4001u, 0xffffu})
         EXPECT_EQ(lines.find(absent), std::nullopt) << absent;
+}
+
+// Only a line one tab deep whose four digits are the device's, in either case, may name it;
+// also at the text's start or end and wherever it falls against the sixteen-byte steps.
+TEST(IdsParser, MayListDeviceOnlyForItsOwnLine) {
+    const std::string filler = "8086  Vendor\n\t0001  Other\n\t\t0d57 0001  Board\n";
+    struct Case {
+        std::string line;
+        bool may;
+    } cases[] = {
+        {"\t0d57  Name", true},  {"\t0D57  Name", true},      {"\t0d57", true},
+        {"\t0d57\tName", true},  {"\t\t0d57 0001  B", false}, {"\t0d571  Name", false},
+        {"\t0d58  Name", false}, {"  0d57  Name", false},     {"#\t0d57  Name", false},
+        {"0d57  Vendor", false},
+    };
+    for (const Case& c : cases)
+        for (size_t before = 0; before < 40; ++before) {
+            const std::string head = filler.substr(0, before);
+            for (const std::string& text :
+                 {head + (head.empty() || head.back() == '\n' ? "" : "\n") + c.line,
+                  c.line + "\n" + filler + filler.substr(0, before)})
+                EXPECT_EQ(hw::may_list_device(text, 0x0d57), c.may) << c.line << " @" << before;
+        }
+    EXPECT_FALSE(hw::may_list_device("", 0x0d57));
 }
 
 // A device line whose tab ends one page and whose id starts the next is still found.

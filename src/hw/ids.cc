@@ -131,6 +131,7 @@ struct Database {
         PciIdTables tables;
     };
     std::unordered_map<uint32_t, ClassLines> classes_seen;
+    std::unordered_map<uint32_t, bool> unlisted; // vendor << 16 | device: surely_unlisted()
 
     void use_file(const std::string& path, bool is_pci) {
         pci = is_pci;
@@ -261,10 +262,31 @@ struct Database {
 
     // The name of a vendor's device: from its line that halving finds, else from the devices
     // under the lines the tables (`vendors()`) list.
+    // Whether halving found the vendor, missed the device, and no line under the vendor can
+    // name it: then there is no name to look for in the vendor's lines.
+    bool surely_unlisted(uint32_t vendor, uint32_t device, std::vector<char>& buf) {
+        const auto block = halved(vendor);
+        if (!block) return false;
+        auto [it, first] = unlisted.try_emplace(vendor << 16 | device, false);
+        if (first && !halved_device(vendor, device)) {
+            struct Search {
+                uint32_t device;
+                bool may = false;
+                void feed(std::string_view piece, uint32_t) {
+                    may = may || may_list_device(piece, device);
+                }
+            } search{device};
+            stream(block->first, block->second, search, buf);
+            it->second = !search.may;
+        }
+        return it->second;
+    }
+
     template <typename Vendors>
     std::string device_name_of(uint32_t vendor, uint32_t device, Vendors&& vendors,
                                std::vector<char>& buf) {
         if (auto name = halved_device_name(vendor, device)) return *name;
+        if (surely_unlisted(vendor, device, buf)) return {};
         const VendorDevices& v = devices(vendor, vendors, buf);
         return device_name(v, v.devices().find(device));
     }
@@ -524,6 +546,7 @@ std::string Ids::pci_subsystem(uint32_t sub_vendor, uint32_t sub_device, uint32_
     Database& db = m_impl->pci_db;
     const uint32_t subsystem = sub_vendor << 16 | sub_device;
     std::optional<std::string> name = db.halved_subsystem(vendor, device, subsystem);
+    if (!name && db.surely_unlisted(vendor, device, m_impl->piece)) name.emplace();
     if (!name) {
         const VendorDevices& v = db.devices(
             vendor, [this] { return &pci_tables().vendors; }, m_impl->piece);

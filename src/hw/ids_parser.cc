@@ -383,6 +383,46 @@ std::string_view pci_subsystem_name(std::string_view whole, const IdIndex<uint32
     return found;
 }
 
+bool may_list_device(std::string_view text, uint32_t device) {
+    if (text.size() < 5) return false; // a tab and four digits
+    char digits[4];
+    for (size_t i = 0; i < 4; ++i)
+        digits[i] = "0123456789abcdef"[device >> (12 - 4 * i) & 0xf];
+    // Setting bit 5 makes a capital hexadecimal letter small and leaves a digit as it is.
+    auto names_it = [&](size_t line) {
+        if (text.size() - line < 5 || text[line] != '\t') return false;
+        for (size_t i = 0; i < 4; ++i)
+            if ((text[line + 1 + i] | 0x20) != digits[i]) return false;
+        return text.size() - line == 5 || is_space(text[line + 5]);
+    };
+    if (names_it(0)) return true;
+    size_t at = 0; // no line starting after a newline before `at` names it
+#if defined(__SSE2__)
+    // Sixteen places at a time for a newline followed by a tab and the digits, never one by
+    // one: nearly every line of a vendor starts with a tab.
+    auto bits = [&](size_t from, char c, bool fold) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
+        if (fold) bytes = _mm_or_si128(bytes, _mm_set1_epi8(0x20));
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
+    };
+    for (; text.size() - at >= 16 + 5; at += 16) {
+        // The last digit first: unlike the tab and the leading zeros, it seldom follows.
+        unsigned found = bits(at, '\n', false) & bits(at + 5, digits[3], true);
+        if (!found) continue;
+        found &= bits(at + 1, '\t', false);
+        for (size_t i = 0; i < 3; ++i)
+            found &= bits(at + 2 + i, digits[i], true);
+        for (; found; found &= found - 1)
+            if (names_it(at + __builtin_ctz(found) + 1)) return true;
+    }
+#endif
+    while (const void* nl = std::memchr(text.data() + at, '\n', text.size() - at)) {
+        at = static_cast<size_t>(static_cast<const char*>(nl) - text.data()) + 1;
+        if (names_it(at)) return true;
+    }
+    return false;
+}
+
 SortedIdLines::SortedIdLines(ReadAt read_at, uint32_t size)
     : m_read_at(std::move(read_at)), m_size(size) {}
 

@@ -107,6 +107,13 @@ IdIndex<uint32_t> vendor_devices(std::string_view text, const IdIndex<uint32_t>&
 std::string_view pci_subsystem_name(std::string_view text, const IdIndex<uint32_t>& devices,
                                     uint32_t device, uint32_t subsystem);
 
+// Whether a line of `text` (whole lines) may name `device` one level deep, as a vendor's
+// device or product line does ("\t0d57  …", its digits in either case). False means surely
+// not. For a device the file does not list (new hardware), which halving alone cannot rule
+// out in a file that may be out of order, this passes over the vendor's lines far faster
+// than parsing them would.
+bool may_list_device(std::string_view text, uint32_t device);
+
 // The lines of an identifier file that its tables are made from, for a file too large to hold
 // whole: every top-level line (the vendors, and the headings of the other sections) and, for
 // pci.ids (`whole_classes`), everything from the first class line on. Fed the file in pieces
