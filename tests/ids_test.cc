@@ -150,7 +150,7 @@ TEST(IdsFiles, ALargeFileHalvedOrReadInPiecesNamesAsTheWholeText) {
         if (v == 0x1002) pci += "\t0003  Device listed again\n";
         if (v == 0x1004) pci += "\t000A  Device out of order\n";
     }
-    pci += "0100  Vendor out of order\n\t0001  Its device\n";
+    pci += "0100  Vendor out of order\n\t0001  Its device\n0A0B  Capitals out of order\n";
     pci += "C 01  Mass storage controller\n\t08  Non-Volatile memory controller\n\t\t02  NVM "
            "Express\n";
     TempDir root;
@@ -188,6 +188,12 @@ TEST(IdsFiles, ALargeFileHalvedOrReadInPiecesNamesAsTheWholeText) {
             same_names(pieces, v);
         EXPECT_EQ(pieces.pci_vendor(0x0fff), "");
     }
+
+    // A vendor that halving misses is looked for among the file's top-level lines first: an
+    // absent one needs no read through, one out of order (in capitals here) still has one.
+    Ids fresh = Ids::on_demand();
+    EXPECT_EQ(fresh.pci_vendor(0x0fff), "");
+    EXPECT_EQ(fresh.pci_vendor(0x0a0b), "Capitals out of order");
 
     // The file cut short in place after it was read through (an editor saving over it): the
     // names not yet read are missing, nothing worse.

@@ -113,10 +113,12 @@ struct VendorDevices {
 // One identifier file. A file below a quarter of a megabyte (a capture's, a test's) is held
 // whole. The real ones are not: holding 1.3 MB meant fresh memory pages for all of it, which
 // cost more than a report's reading of every kernel file. Their vendors, devices and classes
-// are found by halving (SortedIdLines), a few pages each. A vendor the halving misses (one the
-// file does not have, or a file out of order) has the file read through in pieces for its
-// top-level lines, and a device it misses has its vendor's lines read; each name is read from
-// its line. The file stays open so that all these reads find the same file.
+// are found by halving (SortedIdLines), a few pages each. What the halving misses is mostly
+// what the file does not have (new hardware), which a quick pass over the file (a vendor or
+// class) or the vendor's lines (a device) makes sure of. Only a line that pass finds, out of
+// order, has the file read through in pieces for its top-level lines, or the vendor's lines
+// read; each name is read from its line. The file stays open so that all these reads find
+// the same file.
 struct Database {
     util::FileContents whole;
     util::OpenFile file;
@@ -132,6 +134,7 @@ struct Database {
     };
     std::unordered_map<uint32_t, ClassLines> classes_seen;
     std::unordered_map<uint32_t, bool> unlisted; // vendor << 16 | device: surely_unlisted()
+    std::optional<TopKeys> top_keys;             // surely_absent()
 
     void use_file(const std::string& path, bool is_pci) {
         pci = is_pci;
@@ -262,11 +265,24 @@ struct Database {
 
     // The name of a vendor's device: from its line that halving finds, else from the devices
     // under the lines the tables (`vendors()`) list.
-    // Whether halving found the vendor, missed the device, and no line under the vendor can
-    // name it: then there is no name to look for in the vendor's lines.
+    // Whether halving missed the top-level line of `key` (a vendor, or a class's
+    // SortedIdLines::class_key) and the file has none: then a read through would find
+    // nothing either. The file's top-level keys are gathered once, at the first miss.
+    bool surely_absent(uint32_t key, std::vector<char>& buf) {
+        if (!sorted || halved(key)) return false;
+        if (!top_keys) {
+            top_keys.emplace();
+            stream(0, static_cast<uint32_t>(std::min<uint64_t>(file.size(), max_ids_file)),
+                   *top_keys, buf);
+        }
+        return !top_keys->has(key);
+    }
+
+    // Whether halving missed the device and no line can name it: its vendor is surely
+    // absent, or no line under the vendor's line that halving found can name it.
     bool surely_unlisted(uint32_t vendor, uint32_t device, std::vector<char>& buf) {
         const auto block = halved(vendor);
-        if (!block) return false;
+        if (!block) return surely_absent(vendor, buf);
         auto [it, first] = unlisted.try_emplace(vendor << 16 | device, false);
         if (first && !halved_device(vendor, device)) {
             struct Search {
@@ -527,6 +543,7 @@ std::string Ids::pci_vendor(uint32_t vendor) const {
     if (vendor > 0xffff) return {};
     open_pci();
     if (auto name = m_impl->pci_db.halved_name(vendor)) return shown(*name);
+    if (m_impl->pci_db.surely_absent(vendor, m_impl->piece)) return {};
     return shown(m_impl->pci_db.name(pci_tables().vendors.find(vendor)));
 }
 
@@ -565,7 +582,7 @@ std::string Ids::pci_class(uint32_t class_code) const {
     if (const auto* lines = db.halved_class(cls)) {
         name = name_at(lines->text, lines->tables.subclasses.find(class_code >> 8 & 0xffff));
         if (name.empty()) name = name_at(lines->text, lines->tables.classes.find(cls));
-    } else {
+    } else if (!db.surely_absent(SortedIdLines::class_key(cls), m_impl->piece)) {
         const PciIdTables& tables = pci_tables();
         name = db.name(tables.subclasses.find(class_code >> 8 & 0xffff));
         if (name.empty()) name = db.name(tables.classes.find(cls));
@@ -579,9 +596,12 @@ std::string Ids::pci_class(uint32_t class_code) const {
 std::string Ids::pci_interface(uint32_t class_code) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
     open_pci();
-    if (const auto* lines = m_impl->pci_db.halved_class(class_code >> 16 & 0xff))
+    Database& db = m_impl->pci_db;
+    const uint32_t cls = class_code >> 16 & 0xff;
+    if (const auto* lines = db.halved_class(cls))
         return shown(name_at(lines->text, lines->tables.interfaces.find(class_code & 0xffffff)));
-    return shown(m_impl->pci_db.name(pci_tables().interfaces.find(class_code & 0xffffff)));
+    if (db.surely_absent(SortedIdLines::class_key(cls), m_impl->piece)) return {};
+    return shown(db.name(pci_tables().interfaces.find(class_code & 0xffffff)));
 }
 
 std::string Ids::usb_vendor(uint32_t vendor) const {
@@ -589,6 +609,7 @@ std::string Ids::usb_vendor(uint32_t vendor) const {
     if (vendor > 0xffff) return {};
     open_usb();
     if (auto name = m_impl->usb_db.halved_name(vendor)) return shown(*name);
+    if (m_impl->usb_db.surely_absent(vendor, m_impl->piece)) return {};
     return shown(m_impl->usb_db.name(usb_tables().vendors.find(vendor)));
 }
 

@@ -423,6 +423,14 @@ bool may_list_device(std::string_view text, uint32_t device) {
     return false;
 }
 
+void TopKeys::feed(std::string_view piece, uint32_t) {
+    for_each_line_unless_tabbed(piece, 1, [&](std::string_view line) {
+        const uint32_t key = SortedIdLines::key_of(line);
+        if (key < m_seen.size()) m_seen[key] = true;
+        return true;
+    });
+}
+
 SortedIdLines::SortedIdLines(ReadAt read_at, uint32_t size)
     : m_read_at(std::move(read_at)), m_size(size) {}
 
