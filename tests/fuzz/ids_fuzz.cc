@@ -125,18 +125,38 @@ FUZZ_TARGET(text) {
     check_pieces(text);
     check_halving(text, id_at(text, 2));
     hw::Ids ids = hw::Ids::from_text(text, text);
+    // What the parsers name, the quick passes that rule lines out must not rule out.
+    hw::TopKeys top_keys;
+    top_keys.feed(text, 0);
     for (size_t i = 0; i < 16; ++i) {
         uint32_t a = id_at(text, i * 3);
         uint32_t b = id_at(text, i * 5 + 1);
         uint32_t lo = a & 0xffff, hi = a >> 16, lo2 = b & 0xffff, hi2 = b >> 16;
         check(ids.pci_vendor(lo));
         check(ids.pci_device(hi, lo));
+        fuzz::check(ids.pci_vendor(lo).empty() || top_keys.has(lo));
+        fuzz::check(ids.pci_device(hi, lo).empty() || hw::may_list_device(text, lo));
         check(ids.pci_subsystem(hi2, lo2, hi, lo));
         check(ids.pci_class(a & 0xffffff));
         check(ids.pci_interface(b & 0xffffff));
         check(ids.usb_vendor(lo));
         check(ids.usb_device(hi, lo));
         check(ids.usb_class(b & 0xff));
+    }
+    // Also the ids the input's own lines start with, each under the vendor line above it.
+    uint32_t vendor = 0;
+    size_t at = 0;
+    for (size_t n = 0; n < 64 && at < text.size(); ++n) {
+        const size_t tabs = text[at] == '\t' ? 1 : 0;
+        const uint32_t key = hw::SortedIdLines::key_of(std::string_view(text).substr(at + tabs));
+        if (key < 0x10000 && tabs == 0) {
+            vendor = key;
+            fuzz::check(ids.pci_vendor(key).empty() || top_keys.has(key));
+        } else if (key < 0x10000) {
+            fuzz::check(ids.pci_device(vendor, key).empty() || hw::may_list_device(text, key));
+        }
+        const size_t nl = text.find('\n', at);
+        at = nl == std::string::npos ? text.size() : nl + 1;
     }
     // Ids that hand-written seeds use, whatever bytes the input holds.
     check(ids.pci_vendor(0x0001));
