@@ -263,8 +263,6 @@ struct Database {
         return devices_in(vendor, blocks, buf);
     }
 
-    // The name of a vendor's device: from its line that halving finds, else from the devices
-    // under the lines the tables (`vendors()`) list.
     // Whether halving missed the top-level line of `key` (a vendor, or a class's
     // SortedIdLines::class_key) and the file has none: then a read through would find
     // nothing either. The file's top-level keys are gathered once, at the first miss.
@@ -298,6 +296,8 @@ struct Database {
         return it->second;
     }
 
+    // The name of a vendor's device: from its line that halving finds, else from the devices
+    // under the lines the tables (`vendors()`) list.
     template <typename Vendors>
     std::string device_name_of(uint32_t vendor, uint32_t device, Vendors&& vendors,
                                std::vector<char>& buf) {

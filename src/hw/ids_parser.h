@@ -210,9 +210,10 @@ private:
 };
 
 // The keys (SortedIdLines::key_of) of every top-level line of a file fed to it in pieces of
-// whole lines: a vendor or class that halving misses is absent when its key is not here, so
+// whole lines: a vendor or class that halving misses is absent when its key is not here, and
 // the file need not be read through for its tables; one that is here is out of order or
-// listed twice. A fraction of a read through's cost, and a tenth of its memory.
+// listed twice. The pass reads the whole file as a read through does, but keeps no text and
+// parses no tables (for usb.ids, 0.21 → 0.16 ms and 0.3 MB less).
 class TopKeys {
 public:
     void feed(std::string_view piece, uint32_t file_offset);
