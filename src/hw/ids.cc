@@ -147,14 +147,19 @@ struct Database {
         }
         sorted.emplace(
             [this](uint64_t at, char* out, size_t length) { return file.read_at(at, out, length); },
-            static_cast<uint32_t>(std::min<uint64_t>(file.size(), max_ids_file)));
+            readable_size());
+    }
+
+    // How much of the file is read at most: all of it, up to max_ids_file.
+    uint32_t readable_size() const {
+        return static_cast<uint32_t>(std::min<uint64_t>(file.size(), max_ids_file));
     }
 
     // Reads the file through for its top-level lines, once; a file held whole has them all.
     void read_through(std::vector<char>& buf) {
         if (!file.is_open() || top) return;
         sorted.reset();
-        top.emplace(pci, std::min<uint64_t>(file.size(), max_ids_file));
+        top.emplace(pci, readable_size());
         read_end = stream(0, max_ids_file, *top, buf);
     }
 
@@ -270,8 +275,7 @@ struct Database {
         if (!sorted || halved(key)) return false;
         if (!top_keys) {
             top_keys.emplace();
-            stream(0, static_cast<uint32_t>(std::min<uint64_t>(file.size(), max_ids_file)),
-                   *top_keys, buf);
+            stream(0, readable_size(), *top_keys, buf);
         }
         return !top_keys->has(key);
     }

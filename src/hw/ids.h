@@ -1,11 +1,12 @@
 // Names for the numeric PCI and USB ids devices report, from the "pci.ids" and "usb.ids"
 // files the distribution installs. Each file is opened when the first name from it is asked
 // for, so a machine without USB devices never reads usb.ids. The real files list their lines
-// in order, and a name is found by halving them, a few pages each; a vendor the halving misses
-// has the file read through once, and the tables of that read answer from then on (a device
-// it misses, its vendor's lines). Lookups never fail (an unknown id gives an empty name, and
-// callers show the number instead). Names come back as valid UTF-8, whatever bytes the file
-// holds.
+// in order, and a name is found by halving them, a few pages each. A line the halving misses
+// is mostly one the file does not have, which a quick pass over the file (or the vendor's
+// lines) makes sure of; only one out of order has the file read through once, and the tables
+// of that read answer from then on (a device, its vendor's lines). Lookups never fail (an unknown
+// id gives an empty name, and callers show the number instead). Names come back as valid UTF-8,
+// whatever bytes the file holds.
 #pragma once
 
 #include <cstdint>

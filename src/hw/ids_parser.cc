@@ -13,6 +13,16 @@ namespace hw {
 
 namespace {
 
+#if defined(__SSE2__)
+// Which of the 16 bytes from `at` are `c`, one bit each; with `any_case`, a capital letter
+// counts as its small one (setting bit 5 makes a capital small and leaves a digit as it is).
+inline unsigned equal_bytes(const char* at, char c, bool any_case = false) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    if (any_case) bytes = _mm_or_si128(bytes, _mm_set1_epi8(0x20));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
+}
+#endif
+
 bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\0';
 }
@@ -53,12 +63,7 @@ public:
         uint64_t mask = m_mask;
         if (mask == 0) {
             const char* p = m_next;
-            const __m128i nl = _mm_set1_epi8('\n');
-            auto bits = [&](const char* at) {
-                __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-                return static_cast<uint64_t>(
-                    static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, nl))));
-            };
+            auto bits = [](const char* at) { return uint64_t{equal_bytes(at, '\n')}; };
             while (mask == 0) {
                 if (m_end - p < 64) {
                     m_next = p;
@@ -119,16 +124,12 @@ const char* next_line_unless_tabbed(const char* p, const char* end, size_t tabs)
     if (p >= end || !tabbed(p)) return p;
     const char* q = p; // no newline before q ends a line that is wanted
 #if defined(__SSE2__)
-    auto bits = [](const char* at, char c) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
-    };
     // A newline in these 16 bytes, and the `tabs` bytes after it, lie before `end`.
     while (static_cast<size_t>(end - q) >= 16 + tabs) {
         unsigned nested = 0xffff;
         for (size_t d = 1; d <= tabs; ++d)
-            nested &= bits(q + d, '\t');
-        if (unsigned wanted = bits(q, '\n') & ~nested) return q + __builtin_ctz(wanted) + 1;
+            nested &= equal_bytes(q + d, '\t');
+        if (unsigned wanted = equal_bytes(q, '\n') & ~nested) return q + __builtin_ctz(wanted) + 1;
         q += 16;
     }
 #endif
@@ -388,11 +389,10 @@ bool may_list_device(std::string_view text, uint32_t device) {
     char digits[4];
     for (size_t i = 0; i < 4; ++i)
         digits[i] = "0123456789abcdef"[device >> (12 - 4 * i) & 0xf];
-    // Setting bit 5 makes a capital hexadecimal letter small and leaves a digit as it is.
     auto names_it = [&](size_t line) {
         if (text.size() - line < 5 || text[line] != '\t') return false;
         for (size_t i = 0; i < 4; ++i)
-            if ((text[line + 1 + i] | 0x20) != digits[i]) return false;
+            if ((text[line + 1 + i] | 0x20) != digits[i]) return false; // either case
         return text.size() - line == 5 || is_space(text[line + 5]);
     };
     if (names_it(0)) return true;
@@ -400,10 +400,8 @@ bool may_list_device(std::string_view text, uint32_t device) {
 #if defined(__SSE2__)
     // Sixteen places at a time for a newline followed by a tab and the digits, never one by
     // one: nearly every line of a vendor starts with a tab.
-    auto bits = [&](size_t from, char c, bool fold) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
-        if (fold) bytes = _mm_or_si128(bytes, _mm_set1_epi8(0x20));
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
+    auto bits = [&](size_t from, char c, bool any_case) {
+        return equal_bytes(text.data() + from, c, any_case);
     };
     for (; text.size() - at >= 16 + 5; at += 16) {
         // The last digit first: unlike the tab and the leading zeros, it seldom follows.

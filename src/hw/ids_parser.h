@@ -168,8 +168,8 @@ private:
 // vendor its devices by id, so a name takes a few pages of the file instead of a read through
 // all of it. A top-level line's key is the vendor's id, 0x10000 | class for a class line
 // ("C 01"), and 0x20000 for any other heading; a device line's key is its id. A file out of
-// that order may hide a line from the halving: the caller then reads the file through (or
-// the vendor's lines), as for a line the file does not have.
+// that order may hide a line from the halving: the caller then makes sure the line is absent
+// (TopKeys, may_list_device), and reads the file through (or the vendor's lines) if not.
 class SortedIdLines {
 public:
     // Up to `length` bytes of the file from `offset` into `out`; fewer at its end.
