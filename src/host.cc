@@ -189,9 +189,16 @@ std::vector<InterfaceAddress> interface_addresses() {
 
 namespace {
 
+// A socket only carries the requests: one serves every interface of every collection, where a
+// socket each cost a creation and a close per interface.
+int ethtool_socket() {
+    static const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    return fd;
+}
+
 std::string read_permanent_address(const std::string& interface) {
     if (interface.empty() || interface.size() >= IFNAMSIZ) return {};
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = ethtool_socket();
     if (fd < 0) return {};
     constexpr unsigned max_addr_len = 32; // the kernel's MAX_ADDR_LEN
     alignas(ethtool_perm_addr) unsigned char buffer[sizeof(ethtool_perm_addr) + max_addr_len] = {};
@@ -201,8 +208,7 @@ std::string read_permanent_address(const std::string& interface) {
     struct ifreq ifr {};
     std::memcpy(ifr.ifr_name, interface.c_str(), interface.size());
     ifr.ifr_data = reinterpret_cast<char*>(buffer);
-    int rc = ioctl(fd, SIOCETHTOOL, &ifr);
-    close(fd);
+    const int rc = ioctl(fd, SIOCETHTOOL, &ifr);
     if (rc != 0 || request->size == 0 || request->size > max_addr_len) return {};
     const unsigned char* bytes = buffer + sizeof(ethtool_perm_addr);
     std::string out;

@@ -3,6 +3,7 @@
 #include "redact.h"
 #include "util.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string_view>
 
@@ -57,6 +58,22 @@ void write_node(std::string& out, const hw::Node& node, size_t depth, std::strin
         write_node(out, *child, depth + 1, locked);
 }
 
+// About the size of the text write_node makes of `node`, so that it is made in one piece: a
+// text grown by doubling was copied whole at each step and faulted in twice the pages.
+size_t text_size(const hw::Node& node, size_t depth) {
+    const size_t indent = 2 * depth;
+    size_t size = indent + node.title.size() + node.summary.size() + 16;
+    for (const auto& section : node.sections) {
+        size += indent + section.title.size() + 3;
+        for (const auto& item : section.items)
+            size += indent + std::max(item.name.size(), name_column) + item.value.size() +
+                    item.note.size() + 12;
+    }
+    for (const auto& child : node.children)
+        size += text_size(*child, depth + 1);
+    return size;
+}
+
 std::string locked_text() {
     return std::string("\U0001F512 ") + tr("msg.needs_root");
 }
@@ -66,6 +83,10 @@ std::string locked_text() {
 std::string to_text(const hw::Node& root) {
     std::string out = header();
     const std::string locked = locked_text();
+    size_t size = out.size();
+    for (const auto& child : root.children)
+        size += text_size(*child, 0);
+    out.reserve(size);
     for (const auto& child : root.children)
         write_node(out, *child, 0, locked);
     return out;
@@ -73,6 +94,7 @@ std::string to_text(const hw::Node& root) {
 
 std::string node_to_text(const hw::Node& node) {
     std::string out = header();
+    out.reserve(out.size() + text_size(node, 0));
     write_node(out, node, 0, locked_text());
     return out;
 }

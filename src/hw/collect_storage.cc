@@ -70,7 +70,7 @@ public:
         auto it = m_cache.find(m.target);
         if (it != m_cache.end()) return it->second;
         std::optional<host::FsUsage> u;
-        if (usage_is_safe_to_ask(m.fstype)) u = host::fs_usage(m.target);
+        if (usage_worth_asking(m.fstype)) u = host::fs_usage(m.target);
         if (u && u->total_bytes == 0) u.reset();
         m_cache.emplace(m.target, u);
         return u;

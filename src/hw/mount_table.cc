@@ -132,13 +132,18 @@ std::vector<size_t> MountIndex::of(const std::string& name, const std::string& d
     return out;
 }
 
-bool usage_is_safe_to_ask(std::string_view fstype) {
+bool usage_worth_asking(std::string_view fstype) {
     static const char* const remote[] = {"nfs",    "nfs4",  "cifs",  "smb3",      "smbfs",
                                          "ncpfs",  "afs",   "ceph",  "glusterfs", "9p",
                                          "autofs", "davfs", "sshfs", "lustre",    "gfs2"};
-    for (const char* r : remote)
-        if (fstype == r) return false;
-    return !util::starts_with(fstype, "fuse");
+    // The kernel's own views, which hold no blocks: a dozen of them on every machine.
+    static const char* const sizeless[] = {
+        "proc",   "sysfs", "devpts",   "cgroup",  "cgroup2", "securityfs",  "debugfs", "tracefs",
+        "pstore", "bpf",   "configfs", "fusectl", "mqueue",  "binfmt_misc", "nsfs"};
+    auto listed = [&](const auto& names) {
+        return std::find(std::begin(names), std::end(names), fstype) != std::end(names);
+    };
+    return !listed(remote) && !listed(sizeless) && !util::starts_with(fstype, "fuse");
 }
 
 } // namespace hw

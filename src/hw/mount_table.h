@@ -47,8 +47,9 @@ private:
     std::unordered_map<std::string, std::vector<size_t>> m_by_path; // source, resolved source
 };
 
-// Whether asking a mount's usage (statvfs) cannot hang: network file systems wait for a server
-// that may be gone, FUSE for a daemon that may be stuck, autofs mounts on demand.
-bool usage_is_safe_to_ask(std::string_view fstype);
+// Whether asking a mount's usage (statvfs) can tell a size and cannot hang: network file
+// systems wait for a server that may be gone, FUSE for a daemon that may be stuck, autofs
+// mounts on demand, and the kernel's views (proc, sysfs, cgroup…) have no size to tell.
+bool usage_worth_asking(std::string_view fstype);
 
 } // namespace hw
