@@ -28,26 +28,32 @@ export XDG_CONFIG_HOME="$work/config"
 
 # Starts "$@" in the background (its id in $app), waits for its first draw and leaves the
 # milliseconds from start to that draw in $ms. Not run in a command substitution: that would
-# wait for the program's end, and its $app would be lost.
+# wait for the program's end, and its $app would be lost. The program's errors come through a
+# pipe that is read as they come: polling a file would start a process every few
+# milliseconds, and on two processors that takes time from the program being measured.
+mkfifo "$work/errors"
 first_draw_ms() {
     rm -rf "$work/config"
-    local t0 t1 line=""
-    t0=$(date +%s%6N)
-    QUARVEL_REPORT_FIRST_DRAW=1 "$@" 2> "$work/err" &
+    local t0 t1 line="" said=""
+    t0=${EPOCHREALTIME/[.,]/} # microseconds, without starting a process for them
+    QUARVEL_REPORT_FIRST_DRAW=1 "$@" 2> "$work/errors" &
     app=$!
-    for _ in $(seq 800); do
-        line=$(grep -m1 'first draw at realtime' "$work/err" || true)
-        [ -n "$line" ] && break
-        sleep 0.025
+    exec 5< "$work/errors" # kept open while the program runs: it may write more
+    while IFS= read -r -t 20 line <&5; do
+        [[ $line == *"first draw at realtime "* ]] && break
+        said+="$line"$'\n'
+        line=""
     done
-    [ -n "$line" ] || { echo "$*: no first draw" >&2; cat "$work/err" >&2; exit 1; }
-    t1=$(echo "$line" | sed 's/.* realtime \([0-9]*\) us/\1/')
+    [ -n "$line" ] || { echo "$*: no first draw" >&2; printf '%s' "$said" >&2; exit 1; }
+    t1=${line##* realtime }
+    t1=${t1%% us}
     ms=$(( (t1 - t0) / 1000 ))
 }
 
 stop_app() {
     kill "$app"
     wait "$app" 2>/dev/null || true
+    exec 5<&-
     app=""
 }
 
