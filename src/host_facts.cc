@@ -65,7 +65,8 @@ std::optional<uint64_t> number(const std::string& s) {
 } // namespace
 
 std::string format_facts(const Facts& f) {
-    std::string out = std::string(magic) + "\n";
+    std::string out(magic);
+    out += '\n';
     if (f.kernel) {
         const KernelName& k = *f.kernel;
         line(out, {"kernel", k.sysname, k.nodename, k.release, k.version, k.machine});
