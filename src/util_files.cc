@@ -3,6 +3,7 @@
 #include "util.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -69,10 +70,15 @@ struct ReadScope::State {
         std::mutex links_mutex;
         std::unordered_map<std::string, std::string> links; // path -> link target, "" for
                                                             // none, a NUL for nothing there
-        std::mutex shared_mutex;
-        // path -> what read_shared read; nothing while a thread reads it
-        std::unordered_map<std::string, std::optional<std::string>> shared;
-        std::condition_variable shared_read; // told when a file of `shared` has been read
+        // path -> what read_shared read; nothing while a thread reads it. In parts by the
+        // path's hash: the threads of a large machine read thousands of these files each,
+        // and with one lock they kept waking each other.
+        struct SharedPart {
+            std::mutex mutex;
+            std::unordered_map<std::string, std::optional<std::string>> files;
+            std::condition_variable read; // told when a file of `files` has been read
+        };
+        std::array<SharedPart, 16> shared;
     };
     std::shared_ptr<Common> common = std::make_shared<Common>();
     // path -> the text of a small file read to tell a stored link from a file (over a
@@ -1140,26 +1146,27 @@ std::string read_shared(const std::string& path, size_t max_bytes) {
     if (!s) return read_file_raw(path, max_bytes);
     // Read once, and not under the lock: a thread asking for a file that another one is
     // reading waits for that read; threads asking for different files do not wait at all.
-    ReadScope::State::Common& c = *s->common;
-    std::unique_lock<std::mutex> lock(c.shared_mutex);
-    for (auto it = c.shared.find(path); it != c.shared.end(); it = c.shared.find(path)) {
+    auto& part = s->common->shared[std::hash<std::string>{}(path) % s->common->shared.size()];
+    std::unique_lock<std::mutex> lock(part.mutex);
+    for (auto it = part.files.find(path); it != part.files.end(); it = part.files.find(path)) {
         if (it->second) return *it->second;
-        c.shared_read.wait(lock);
+        part.read.wait(lock);
     }
-    c.shared.emplace(path, std::nullopt);
+    // The element itself stays where it is while others are added; an iterator would not.
+    std::optional<std::string>& slot = part.files.emplace(path, std::nullopt).first->second;
     lock.unlock();
     std::string text;
     try {
         text = read_file_raw(path, max_bytes);
     } catch (...) {
         lock.lock();
-        c.shared.erase(path);
-        c.shared_read.notify_all();
+        part.files.erase(path);
+        part.read.notify_all();
         throw;
     }
     lock.lock();
-    c.shared[path] = text;
-    c.shared_read.notify_all();
+    slot = text;
+    part.read.notify_all();
     return text;
 }
 
