@@ -90,3 +90,27 @@ TEST(PciBranch, BrokenFunctionDirectoriesGiveNumbersNotCrashes) {
               (std::vector<std::string>{"Driver=no driver bound", "NUMA node=0 (numa_node)"}));
     EXPECT_EQ(testing_support::rows(d, "Resources"), std::vector<std::string>{});
 }
+
+TEST(PciBranch, ManyFunctionsReadOnTwoThreadsKeepTheirOrderAndTheirOwnFacts) {
+    testing_support::TempDir root;
+    std::vector<std::string> addresses;
+    for (int i = 0; i < 70; ++i) {
+        char address[16];
+        std::snprintf(address, sizeof address, "0000:%02x:00.0", i);
+        addresses.push_back(address);
+        const std::string dev = "sys/devices/pci0000:00/" + addresses.back();
+        root.symlink("../../../devices/pci0000:00/" + addresses.back(),
+                     "sys/bus/pci/devices/" + addresses.back());
+        root.write(dev + "/vendor", "0x8086\n");
+        root.write(dev + "/device", "0x" + std::to_string(1000 + i) + "\n");
+    }
+    auto tree = testing_support::collect(collector, root.path());
+    const hw::Node* pci = tree->find("pci");
+    ASSERT_EQ(pci->children.size(), addresses.size());
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        EXPECT_EQ(pci->children[i]->id, "pci." + addresses[i]);
+        EXPECT_EQ(value(pci->children[i].get(), "Identification", "Device"),
+                  "Unknown  (0x" + std::to_string(1000 + i) + ")");
+        EXPECT_EQ(pci->sections.at(0).items.at(i).name, addresses[i]);
+    }
+}

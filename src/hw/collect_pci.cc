@@ -3,6 +3,7 @@
 #include "hw/collect_pci.h"
 
 #include "hw/pci_parser.h"
+#include "read_beside.h"
 #include "util.h"
 
 #include <algorithm>
@@ -159,24 +160,27 @@ void collect_pci_with(Node& root, const Ids& ids) {
                        : I18n::trf("summary.n_devices", static_cast<int>(addresses.size()));
     Section& overview = pci->section(tr("sec.overview"));
 
-    std::vector<PciDevice> devices;
-    for (const auto& address : addresses)
-        devices.push_back(read_device(address, ids));
-
-    for (const auto& d : devices) {
-        std::string cls = d.class_name.empty() ? util::to_hex(d.class_code >> 8, 4) : d.class_name;
-        overview.add(d.address, cls + ": " + display_name(d));
-    }
-
-    for (const auto& d : devices) {
-        Node* n = pci->add_child("pci." + d.address, display_name(d), "▫");
+    // A machine with hundreds of functions (network cards with many ports, virtual functions)
+    // reads them on two threads; each device's node waits in a holder for its place.
+    std::vector<PciDevice> devices(addresses.size());
+    std::vector<Node> holders(addresses.size());
+    util::read_in_halves(addresses.size(), [&](size_t i) {
+        const PciDevice& d = devices[i] = read_device(addresses[i], ids);
+        Node* n = holders[i].add_child("pci." + d.address, display_name(d), "▫");
         n->summary = d.class_name;
         add_identification(*n, d, ids);
         add_driver(*n, d);
         add_link(*n, d.dir);
         add_power(*n, d.dir);
         add_resources(n->section(tr("sec.resources")), d.dir);
+    });
+
+    for (const auto& d : devices) {
+        std::string cls = d.class_name.empty() ? util::to_hex(d.class_code >> 8, 4) : d.class_name;
+        overview.add(d.address, cls + ": " + display_name(d));
     }
+    for (Node& holder : holders)
+        pci->adopt_children(holder);
 }
 
 void collect_pci(Node& root) {
