@@ -18,6 +18,7 @@ Sections (all by default):
 
 --quick uses fewer runs and smaller trees (for trying the suite, not for figures)."""
 import json
+import math
 import os
 import re
 import shutil
@@ -198,7 +199,7 @@ def floor_row(build, runs, env, label, tmp):
     print(f'  {label:28s} {len(files):6d} {rw:9.2f} {fw:9.2f} {ratio(rw, fw):6.2f}× '
           f'{rc:9.2f} {fc:9.2f} {ratio(rc, fc):6.2f}×'
           + (f' {gc:8.2f} {ratio(rc, gc):6.2f}×' if guarded else f' {"":8s} {"":7s}')
-          + f' {sc:7.2f} ' + (f'{net:6.2f}×' if net == net else f'{"–":>7s}')
+          + f' {sc:7.2f} ' + (f'{"–":>7s}' if math.isnan(net) else f'{net:6.2f}×')
           + (f'   read twice: {len(twice)} ({", ".join(twice[:3])})' if twice else ''))
     return ratio(rw, fw), ratio(rc, fc), ratio(rc, gc), net
 
@@ -226,7 +227,7 @@ def section_floor(build, runs, env, quick):
                   f', processor {statistics.median(r[1] for r in ratios):.2f}×; '
                   f'worst processor {max(r[1] for r in ratios):.2f}×; against the guarded '
                   f'floor {statistics.median(r[2] for r in ratios):.2f}× (processor, median); '
-                  f'net of starting {median_or_nan([r[3] for r in ratios if r[3] == r[3]]):.2f}×')
+                  f'net of starting {median_or_nan([r[3] for r in ratios if not math.isnan(r[3])]):.2f}×')
     print('  target: report ≤ 1.5 × floor (median); "guarded" reads the same files opened the '
           'way the report opens a capture\'s (no device, no link followed: a directory only '
           'its owner may change is listed and each file in it opened; elsewhere each file is '
