@@ -6,6 +6,7 @@
 #include <pango/pangocairo.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace draw {
@@ -148,8 +149,47 @@ double text_width(cairo_t* cr, const std::string& text) {
     return w;
 }
 
-std::string elide(cairo_t* cr, const std::string& text, double max_width) {
-    if (max_width <= 0) return {};
+namespace {
+
+template <typename T> void append_bytes(std::string& key, const T& value) {
+    key.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Everything a width measured by layout_for depends on besides the text: the face, its size,
+// the font options and the scales Pango hints for.
+std::string measure_key(cairo_t* cr, const std::string& text, double max_width) {
+    std::string key;
+    key.reserve(text.size() + 96);
+    cairo_font_face_t* face = cairo_get_font_face(cr);
+    if (cairo_font_face_get_type(face) == CAIRO_FONT_TYPE_TOY) {
+        key += cairo_toy_font_face_get_family(face);
+        append_bytes(key, cairo_toy_font_face_get_weight(face));
+    }
+    key += '\0';
+    cairo_matrix_t font_matrix, ctm;
+    cairo_get_font_matrix(cr, &font_matrix);
+    cairo_get_matrix(cr, &ctm);
+    for (double v : {font_matrix.yy, std::fabs(ctm.xx), ctm.xy, ctm.yx, ctm.yy, max_width})
+        append_bytes(key, v);
+    double sx = 1, sy = 1;
+    cairo_surface_get_device_scale(cairo_get_target(cr), &sx, &sy);
+    append_bytes(key, sx);
+    append_bytes(key, sy);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_surface_get_font_options(cairo_get_target(cr), options);
+    cairo_font_options_t* own = cairo_font_options_create();
+    cairo_get_font_options(cr, own);
+    cairo_font_options_merge(options, own);
+    append_bytes(key, cairo_font_options_hash(options));
+    cairo_font_options_destroy(own);
+    cairo_font_options_destroy(options);
+    append_bytes(key, pango_cairo_font_map_get_resolution(
+                          PANGO_CAIRO_FONT_MAP(pango_cairo_font_map_get_default())));
+    key += text;
+    return key;
+}
+
+std::string elide_by_measuring(cairo_t* cr, const std::string& text, double max_width) {
     if (text_width(cr, text) <= max_width) return text;
     // The text may be cut before any byte that continues no character, never before the first.
     std::vector<size_t> cuts;
@@ -167,6 +207,28 @@ std::string elide(cairo_t* cr, const std::string& text, double max_width) {
             beyond = mid;
     }
     return fitting == 0 ? std::string() : text.substr(0, cuts[fitting - 1]) + "…";
+}
+
+} // namespace
+
+std::string elide(cairo_t* cr, const std::string& text, double max_width) {
+    if (max_width <= 0) return {};
+    // The panels redraw once a second with the same names, and each elision lays the text out
+    // several times: in the idle window that was a tenth of the program's processor time.
+    // First frames are drawn on another thread, so each thread keeps its own.
+    struct Remembered {
+        std::string key, elided;
+    };
+    thread_local std::array<Remembered, 32> remembered;
+    thread_local size_t next = 0;
+    std::string key = measure_key(cr, text, max_width);
+    for (const Remembered& r : remembered)
+        if (r.key == key) return r.elided;
+    Remembered& slot = remembered[next];
+    next = (next + 1) % remembered.size();
+    slot.elided = elide_by_measuring(cr, text, max_width);
+    slot.key = std::move(key);
+    return slot.elided;
 }
 
 double text(cairo_t* cr, double x, double y, const std::string& t, bool right_aligned) {

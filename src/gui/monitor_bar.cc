@@ -86,6 +86,11 @@ GtkWidget* MonitorBar::build(const Palette& p) {
     m_ram = new_area(ram_width, false, G_CALLBACK(draw_panel<monitor::draw_ram>), this);
     g_signal_connect_after(m_logo, "realize", G_CALLBACK(on_logo_realized), nullptr);
     g_signal_connect(m_logo, "unrealize", G_CALLBACK(on_logo_unrealized), this);
+    gtk_widget_set_has_tooltip(m_ram, TRUE);
+    g_signal_connect(m_ram, "query-tooltip", G_CALLBACK(on_ram_query_tooltip), this);
+    gtk_widget_add_events(m_ram, GDK_ENTER_NOTIFY_MASK | GDK_LEAVE_NOTIFY_MASK);
+    for (const char* crossing : {"enter-notify-event", "leave-notify-event"})
+        g_signal_connect(m_ram, crossing, G_CALLBACK(on_ram_crossing), this);
     for (GtkWidget* area : {m_logo, m_cpu, m_temp, m_ram})
         gtk_box_pack_start(GTK_BOX(m_box), area, area == m_cpu, TRUE, 0);
     // The panels with figures take the keyboard focus, so a screen reader reaches them by
@@ -245,7 +250,7 @@ void MonitorBar::sample() {
     live::apply_sample(m_figures, util::read_lines("/proc/stat"), util::read_lines("/proc/meminfo"),
                        live::read_temperature(m_temp_path));
     ++m_samples;
-    update_ram_tooltip();
+    refresh_shown_ram_tooltip();
     update_descriptions();
 }
 
@@ -353,9 +358,9 @@ void MonitorBar::release_logo_gc(GtkWidget* logo) {
     m_logo_gc = nullptr;
 }
 
-void MonitorBar::update_ram_tooltip() {
+std::string MonitorBar::ram_tooltip_text() const {
     const live::MemoryUse& m = m_figures.memory;
-    if (!m_ram || m.total == 0) return;
+    if (m.total == 0) return {};
     std::string text = std::string(tr("f.total")) + ": " + util::fmt_bytes(m.total) + "\n" +
                        tr("f.used") + ": " + util::fmt_bytes(m.used);
     // What the modules hold beyond what the kernel manages went to the firmware and to
@@ -370,9 +375,30 @@ void MonitorBar::update_ram_tooltip() {
                     util::fmt_bytes(installed - m.total) + "\n" + tr("f.installed") + ": " +
                     util::fmt_bytes(installed);
     }
-    if (text == m_ram_tooltip) return;
-    m_ram_tooltip = text;
-    gtk_widget_set_tooltip_text(m_ram, text.c_str());
+    return text;
+}
+
+// The text is made when the toolkit is about to show it. Setting it on the panel every second
+// made the toolkit look for the pointer each time, grabbing the X server for a few round trips.
+gboolean MonitorBar::on_ram_query_tooltip(GtkWidget*, gint, gint, gboolean, GtkTooltip* tooltip,
+                                          gpointer self) {
+    auto* bar = static_cast<MonitorBar*>(self);
+    bar->m_ram_tooltip = bar->ram_tooltip_text();
+    if (bar->m_ram_tooltip.empty()) return FALSE;
+    gtk_tooltip_set_text(tooltip, bar->m_ram_tooltip.c_str());
+    return TRUE;
+}
+
+// A tooltip can be showing only while the pointer is over the panel or it has the focus; then
+// it follows the figures as they change.
+void MonitorBar::refresh_shown_ram_tooltip() {
+    if (!m_ram || !(m_ram_hovered || gtk_widget_has_focus(m_ram))) return;
+    if (ram_tooltip_text() != m_ram_tooltip) gtk_widget_trigger_tooltip_query(m_ram);
+}
+
+gboolean MonitorBar::on_ram_crossing(GtkWidget*, GdkEventCrossing* event, gpointer self) {
+    static_cast<MonitorBar*>(self)->m_ram_hovered = event->type == GDK_ENTER_NOTIFY;
+    return FALSE;
 }
 
 void MonitorBar::update_descriptions() {

@@ -40,7 +40,7 @@ public:
     static int cpu_panel_width(int window_width);
     void set_palette(const Palette& p);
     void invalidate_logo_cache();
-    // Reads the files once and refreshes the tooltip and the accessible descriptions.
+    // Reads the files once and refreshes the accessible descriptions, and the tooltip if shown.
     void sample();
     // How many prepared first frames of panels were shown.
     int prepared_frames_shown() const { return m_prepared_frames_shown; }
@@ -51,12 +51,18 @@ public:
     static gboolean on_animate(gpointer self);
 
     const live::MonitorFigures& figures() const { return m_figures; }
+    // The memory panel's tooltip: the total and the used memory, and with the elevated copy's
+    // modules what the firmware keeps; empty while the total is unknown.
+    std::string ram_tooltip_text() const;
     GtkWidget* box() const { return m_box; }
 
 private:
     void find_temperature_source();
     void find_cpu_identity();
-    void update_ram_tooltip();
+    void refresh_shown_ram_tooltip();
+    static gboolean on_ram_query_tooltip(GtkWidget*, gint, gint, gboolean, GtkTooltip* tooltip,
+                                         gpointer self);
+    static gboolean on_ram_crossing(GtkWidget*, GdkEventCrossing* event, gpointer self);
     void update_descriptions();
     GdkPixbuf* logo_pixbuf();
     bool paint_logo_now();
@@ -108,7 +114,8 @@ private:
     GtkWidget* m_ram = nullptr;
     Palette m_palette;
     live::MonitorFigures m_figures;
-    std::string m_ram_tooltip;
+    std::string m_ram_tooltip; // as last shown
+    bool m_ram_hovered = false;
     std::string m_temp_path;
     GdkPixbuf* m_logo_pixbuf = nullptr;
     bool m_logo_pixbuf_tried = false;

@@ -415,24 +415,42 @@ void paint_board_static(cairo_t* cr, double w, double h, const Palette& p) {
 }
 
 void PulseStamps::prepare(const Rgb& colour, int scale) {
-    if (m_scale == scale && m_colour.r == colour.r && m_colour.g == colour.g &&
-        m_colour.b == colour.b)
-        return;
+    if (m_scale != scale) {
+        make_coverage(scale);
+        m_colour = {-1, -1, -1};
+    }
+    if (m_colour.r == colour.r && m_colour.g == colour.g && m_colour.b == colour.b) return;
     m_colour = colour;
+    // The colour follows the load once a second: from the coverage that costs a multiplication
+    // per pixel, where drawing every dot again cost a tenth of the idle animation.
+    for (int kind = 0; kind <= head_dot; ++kind) {
+        const double shade = 1 - (tail_dots - 1 - kind) / 6.0;
+        const Rgb c = kind == head_dot ? Rgb{1, 1, 1} : colour;
+        const double alpha = kind == head_dot ? 0.55 : 0.55 * shade * shade;
+        for (int sub = 0; sub < sub_steps * sub_steps; ++sub) {
+            Stamp& st = m_stamps[static_cast<size_t>(kind * sub_steps * sub_steps + sub)];
+            st.pixels.resize(st.coverage.size());
+            for (size_t i = 0; i < st.coverage.size(); ++i) {
+                const double a = alpha * st.coverage[i] / 255.0;
+                auto channel = [&](double v, int shift) {
+                    return static_cast<uint32_t>(std::lround(v * a * 255)) << shift;
+                };
+                st.pixels[i] =
+                    channel(1, 24) | channel(c.r, 16) | channel(c.g, 8) | channel(c.b, 0);
+            }
+        }
+    }
+}
+
+void PulseStamps::make_coverage(int scale) {
     m_scale = scale;
     for (int kind = 0; kind <= head_dot; ++kind) {
         const double r = dot_radius(kind) * scale;
         const int centre = static_cast<int>(std::ceil(r)) + 1;
         for (int sub = 0; sub < sub_steps * sub_steps; ++sub) {
             const int size = 2 * centre + 2;
-            cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
+            cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_A8, size, size);
             cairo_t* c = cairo_create(img);
-            if (kind == head_dot) {
-                cairo_set_source_rgba(c, 1, 1, 1, 0.55);
-            } else {
-                const double a = 1 - (tail_dots - 1 - kind) / 6.0;
-                cairo_set_source_rgba(c, colour.r, colour.g, colour.b, 0.55 * a * a);
-            }
             const double sx = static_cast<double>(sub % sub_steps) / sub_steps;
             const double sy = static_cast<double>(sub / sub_steps) / sub_steps;
             cairo_arc(c, centre + sx, centre + sy, r, 0, 2 * M_PI);
@@ -441,9 +459,7 @@ void PulseStamps::prepare(const Rgb& colour, int scale) {
             cairo_surface_flush(img);
             const unsigned char* data = cairo_image_surface_get_data(img);
             const int stride = cairo_image_surface_get_stride(img);
-            auto at = [&](int x, int y) {
-                return reinterpret_cast<const uint32_t*>(data + y * stride)[x];
-            };
+            auto at = [&](int x, int y) { return data[y * stride + x]; };
             int x0 = size, y0 = size, x1 = 0, y1 = 0;
             for (int y = 0; y < size; ++y)
                 for (int x = 0; x < size; ++x)
@@ -451,10 +467,11 @@ void PulseStamps::prepare(const Rgb& colour, int scale) {
                         x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x + 1),
                         y1 = std::max(y1, y + 1);
             Stamp& st = m_stamps[static_cast<size_t>(kind * sub_steps * sub_steps + sub)];
-            st = Stamp{x0 - centre, y0 - centre, std::max(x1 - x0, 0), std::max(y1 - y0, 0), {}};
+            st =
+                Stamp{x0 - centre, y0 - centre, std::max(x1 - x0, 0), std::max(y1 - y0, 0), {}, {}};
             for (int y = y0; y < y1; ++y)
                 for (int x = x0; x < x1; ++x)
-                    st.pixels.push_back(at(x, y));
+                    st.coverage.push_back(at(x, y));
             cairo_surface_destroy(img);
         }
     }

@@ -101,7 +101,9 @@ private:
     struct Stamp {
         int x = 0, y = 0, width = 0, height = 0;
         std::vector<uint32_t> pixels;
+        std::vector<uint8_t> coverage; // of the dot's disc, per pixel, for any colour
     };
+    void make_coverage(int scale);
     std::array<Stamp, 7 * sub_steps * sub_steps> m_stamps;
     Rgb m_colour{-1, -1, -1};
     int m_scale = 0;

@@ -24,6 +24,9 @@ TEST(DrawUtil, ElideCutsWholeCharactersAndKeepsWhatFits) {
     EXPECT_GT(draw::text_width(cr, umlauts.substr(0, cut.size() - 3 + 2) + "…"), half)
         << "one character more would still have fitted";
     EXPECT_EQ(draw::elide(cr, umlauts, 1), "");
+    draw::font(cr, 24);
+    EXPECT_LT(draw::elide(cr, umlauts, half).size(), cut.size())
+        << "an elision remembered from the smaller font was given again";
 }
 
 TEST(DrawUtil, BadTextAndBadColoursDoNotSpoilTheContext) {

@@ -267,11 +267,13 @@ protected:
     MonitorBar& bar() { return AppInspector::monitor(*m_app); }
 };
 
-std::string tooltip(GtkWidget* w) {
-    gchar* t = gtk_widget_get_tooltip_text(w);
-    std::string out = t ? t : "";
-    g_free(t);
-    return out;
+// What the memory panel's tooltip shows when the toolkit asks for it; empty for none.
+std::string tooltip(GtkWidget* w, const MonitorBar& bar) {
+    GtkTooltip* tip = GTK_TOOLTIP(g_object_new(GTK_TYPE_TOOLTIP, nullptr));
+    gboolean shown = FALSE;
+    g_signal_emit_by_name(w, "query-tooltip", 0, 0, FALSE, tip, &shown);
+    g_object_unref(tip);
+    return shown ? bar.ram_tooltip_text() : "";
 }
 
 } // namespace
@@ -298,7 +300,7 @@ TEST_F(MonitorWindow, SitsAboveThePanesAndDescribesItsFigures) {
     EXPECT_EQ(description(a[2]),
               "Package id 0: 47.0 °C now, highest in the last two minutes 47.0 °C");
     EXPECT_EQ(description(a[3]), "7.75 GiB of 15.5 GiB in use (50 %)");
-    EXPECT_EQ(tooltip(a[3]), "Total: 15.5 GiB\nUsed: 7.75 GiB");
+    EXPECT_EQ(tooltip(a[3], bar()), "Total: 15.5 GiB\nUsed: 7.75 GiB");
 
     // A second later cpu0 was busy, cpu1 idle; the firmware's modules are known by now.
     write("proc/stat", "cpu  200 0 0 200 0\ncpu0 150 0 0 50 0\ncpu1 50 0 0 150 0\n");
@@ -313,8 +315,9 @@ TEST_F(MonitorWindow, SitsAboveThePanesAndDescribesItsFigures) {
         << description(a[1]);
     EXPECT_EQ(description(a[2]),
               "Package id 0: 52.5 °C now, highest in the last two minutes 52.5 °C");
-    EXPECT_EQ(tooltip(a[3]), "Total: 15.5 GiB\nUsed: 7.75 GiB\nReserved by firmware and graphics: "
-                             "512 MiB\nInstalled: 16.0 GiB");
+    EXPECT_EQ(tooltip(a[3], bar()),
+              "Total: 15.5 GiB\nUsed: 7.75 GiB\nReserved by firmware and graphics: "
+              "512 MiB\nInstalled: 16.0 GiB");
 }
 
 // Under X11 the animation puts each frame straight on the logo's own window, without the
