@@ -19,38 +19,22 @@ int index_of_code(const std::string& code) {
     return -1;
 }
 
-// Lower bound over KEYS with unsigned byte order, which is what strcmp gives.
-int index_of_key(const char* key) {
-    size_t lo = 0, hi = i18n_data::KEY_COUNT;
-    while (lo < hi) {
-        size_t mid = lo + (hi - lo) / 2;
-        if (std::strcmp(i18n_data::key(mid), key) < 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if (lo < i18n_data::KEY_COUNT && std::strcmp(i18n_data::key(lo), key) == 0)
-        return static_cast<int>(lo);
-    return -1;
+uint32_t key_hash(const char* key) {
+    uint32_t h = 2166136261u;
+    for (; *key; ++key)
+        h = (h ^ static_cast<unsigned char>(*key)) * 16777619u;
+    return h;
 }
 
-// Most keys are literals asked for again and again (every row's label): the index last found
-// for a key at the same address is tried first, with one comparison instead of a search. The
-// comparison keeps a key built at run time, whose address may come back with other text, from
-// taking another key's index.
-int cached_index_of_key(const char* key) {
-    struct Seen {
-        const char* key = nullptr;
-        int index = -1;
-    };
-    thread_local Seen seen[256];
-    const auto at = reinterpret_cast<uintptr_t>(key);
-    Seen& s = seen[(at ^ at >> 8) & 255];
-    if (s.key == key && std::strcmp(i18n_data::key(static_cast<size_t>(s.index)), key) == 0)
-        return s.index;
-    const int i = index_of_key(key);
-    if (i >= 0) s = {key, i};
-    return i;
+// Every row's label is a lookup: by hash that is one comparison where halving the sorted keys
+// took ten.
+int index_of_key(const char* key) {
+    const size_t mask = i18n_data::KEY_SLOT_COUNT - 1;
+    for (size_t at = key_hash(key) & mask;; at = (at + 1) & mask) {
+        const unsigned slot = i18n_data::KEY_SLOTS[at];
+        if (slot == 0) return -1;
+        if (std::strcmp(i18n_data::key(slot - 1), key) == 0) return static_cast<int>(slot - 1);
+    }
 }
 
 } // namespace
@@ -77,7 +61,7 @@ void I18n::set_language(const std::string& setting) {
 
 const char* I18n::tr(const char* key) const {
     if (!key || !*key) return key;
-    int i = cached_index_of_key(key);
+    int i = index_of_key(key);
     if (i < 0) return key;
     return i18n_data::value(i18n_data::LANGS[m_lang_index], i);
 }

@@ -21,6 +21,10 @@ extern const char TEXT[];
 // before its extensions).
 extern const uint32_t KEYS[];
 extern const size_t KEY_COUNT;
+// The keys by hash (FNV-1a of their bytes), open-addressed with linear probing in a table of
+// a power of two slots: each holds a key's index + 1, 0 where none is.
+extern const uint16_t KEY_SLOTS[];
+extern const size_t KEY_SLOT_COUNT;
 extern const LangEntry LANGS[];
 extern const size_t LANG_COUNT;
 

@@ -93,6 +93,14 @@ TEST_F(Language, LookupsAndFormatting) {
     EXPECT_STREQ(i.tr(key), "Nein");
     std::strcpy(key, "no.such");
     EXPECT_STREQ(i.tr(key), "no.such");
+    // Every key of the catalog is found, also as text built at run time.
+    size_t de = 0;
+    while (std::strcmp(i18n_data::LANGS[de].code, "de") != 0)
+        ++de;
+    for (size_t k = 0; k < i18n_data::KEY_COUNT; ++k)
+        EXPECT_STREQ(i.tr(std::string(i18n_data::key(k)).c_str()),
+                     i18n_data::value(i18n_data::LANGS[de], k))
+            << i18n_data::key(k);
 }
 
 TEST(Catalog, EveryLanguageIsCompleteWithTheSamePlaceholdersAndUsableSeparators) {

@@ -158,6 +158,31 @@ def build(po_dir):
     return keys, langs, tables
 
 
+def key_hash(key):
+    """FNV-1a over the key's UTF-8 bytes, as i18n.cc computes it."""
+    h = 2166136261
+    for b in key.encode('utf-8'):
+        h = ((h ^ b) * 16777619) & 0xFFFFFFFF
+    return h
+
+
+def key_slots(keys):
+    """An open-addressed table of the keys by key_hash, linear probing, at most a quarter
+    full: each slot holds a key's index + 1, or 0 where none is."""
+    size = 1
+    while size < 4 * len(keys):
+        size *= 2
+    slots = [0] * size
+    for i, key in enumerate(keys):
+        at = key_hash(key) & (size - 1)
+        while slots[at]:
+            at = (at + 1) & (size - 1)
+        slots[at] = i + 1
+    if len(keys) >= 0xFFFF:
+        raise CatalogError(f'{len(keys)} keys do not fit the 16-bit slots')
+    return slots
+
+
 def emit(keys, langs, tables):
     # Every text lives once in one character array and the tables hold offsets into it:
     # tables of pointers would need a relocation for each of the tens of thousands of texts
@@ -184,6 +209,10 @@ def emit(keys, langs, tables):
     out += [f'    {c_string(t)} "\\0"' for t in pieces]
     out += ['    "";', '', 'const uint32_t KEYS[] = {']
     out += [f'    {o},' for o in key_offsets]
+    out += ['};', '']
+    slots = key_slots(keys)
+    out += [f'const size_t KEY_SLOT_COUNT = {len(slots)};', 'const uint16_t KEY_SLOTS[] = {']
+    out += ['    ' + ', '.join(str(v) for v in slots[i:i + 16]) + ',' for i in range(0, len(slots), 16)]
     out += ['};', '']
     for code, _, _ in langs:
         out.append(f'static const uint32_t {ident(code)}[] = {{')
