@@ -78,29 +78,29 @@ bool read_hex(std::string_view s, uint64_t& out) {
     return true;
 }
 
-// Puts the language's separators into a number printed in the C locale ("-1234.50").
-std::string apply_format(const std::string& c_number) {
-    size_t dot = c_number.find('.');
-    std::string int_part = c_number.substr(0, dot);
-    std::string fraction = dot == std::string::npos ? std::string() : c_number.substr(dot + 1);
-    std::string sign;
-    if (!int_part.empty() && (int_part[0] == '+' || int_part[0] == '-')) {
-        sign = int_part.substr(0, 1);
-        int_part.erase(0, 1);
+// Puts the language's separators into a number printed in the C locale ("-1234.50"). Every
+// figure of a report passes here, so the result is built in one string.
+std::string apply_format(std::string_view c_number) {
+    std::string out;
+    out.reserve(c_number.size() + c_number.size() / 3 * g_group.size() + g_decimal.size());
+    size_t at = 0;
+    if (!c_number.empty() && (c_number[0] == '+' || c_number[0] == '-')) out += c_number[at++];
+    const size_t dot = c_number.find('.', at);
+    const size_t digits = (dot == std::string_view::npos ? c_number.size() : dot) - at;
+    for (size_t i = 0; i < digits; ++i) {
+        if (i > 0 && (digits - i) % 3 == 0) out += g_group;
+        out += c_number[at + i];
     }
-    std::string grouped;
-    if (g_group.empty()) {
-        grouped = int_part;
-    } else {
-        size_t n = int_part.size();
-        for (size_t i = 0; i < n; ++i) {
-            if (i > 0 && (n - i) % 3 == 0) grouped += g_group;
-            grouped += int_part[i];
-        }
-    }
-    std::string out = sign + grouped;
-    if (!fraction.empty()) out += g_decimal + fraction;
+    if (dot != std::string_view::npos && dot + 1 < c_number.size())
+        out.append(g_decimal).append(c_number.substr(dot + 1));
     return out;
+}
+
+// `v` printed by to_chars, which needs neither the locale nor printf's parsing of a format.
+template <typename... Args> std::string formatted(Args... args) {
+    char buf[512];
+    const auto [end, error] = std::to_chars(buf, buf + sizeof buf, args...);
+    return apply_format(error == std::errc() ? std::string_view(buf, end - buf) : "");
 }
 
 std::string fmt_size(uint64_t bytes, double factor, const char* const units[7]) {
@@ -190,21 +190,16 @@ void set_number_format(const std::string& decimal_sep, const std::string& group_
 }
 
 std::string fmt_int(uint64_t v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(v));
-    return apply_format(buf);
+    return formatted(v);
 }
 
 std::string fmt_signed(int64_t v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(v));
-    return apply_format(buf);
+    return formatted(v);
 }
 
 std::string fmt_double(double v, int decimals) {
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return apply_format(buf);
+    // As printf's "%.*f": a negative precision is none given, six places.
+    return formatted(v, std::chars_format::fixed, decimals < 0 ? 6 : decimals);
 }
 
 std::string fmt_percent(double v, int decimals) {

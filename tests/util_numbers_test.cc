@@ -1,7 +1,11 @@
 #include "util.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
 #include <limits>
+#include <vector>
 
 using namespace util;
 
@@ -49,6 +53,25 @@ TEST_F(Separators, NumbersCarryTheLanguagesSeparators) {
     EXPECT_EQ(fmt_double(1234.5, 1), "1234,5");
     set_number_format("٫", "٬");
     EXPECT_EQ(fmt_double(1234.5, 1), "1٬234٫5");
+    // Digits and rounding as the C library prints them, ties and extremes included.
+    set_number_format(".", "");
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const auto& [v, decimals] : std::vector<std::pair<double, int>>{{0.125, 2},
+                                                                         {2.675, 2},
+                                                                         {999.995, 2},
+                                                                         {-0.0, 1},
+                                                                         {1e-7, 3},
+                                                                         {1e300, 0},
+                                                                         {-1.5, 0},
+                                                                         {2.5, 0},
+                                                                         {123.456, -1},
+                                                                         {inf, 1},
+                                                                         {-inf, 1},
+                                                                         {std::nan(""), 2}}) {
+        char c[512];
+        std::snprintf(c, sizeof c, "%.*f", decimals, v);
+        EXPECT_EQ(fmt_double(v, decimals), c) << v << " to " << decimals;
+    }
 }
 
 TEST_F(Separators, SizesAndFrequenciesAtTheirUnitBoundaries) {
