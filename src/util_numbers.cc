@@ -96,7 +96,8 @@ std::string apply_format(std::string_view c_number) {
     return out;
 }
 
-// `v` printed by to_chars, which needs neither the locale nor printf's parsing of a format.
+// A number printed by to_chars with `args`, which needs neither the locale nor printf's
+// parsing of a format, and given the language's separators.
 template <typename... Args> std::string formatted(Args... args) {
     char buf[512];
     const auto [end, error] = std::to_chars(buf, buf + sizeof buf, args...);

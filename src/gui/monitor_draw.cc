@@ -363,10 +363,13 @@ double frac(double v) {
 constexpr int tail_dots = 6;
 constexpr int head_dot = tail_dots;
 
+// How far along the tail a dot is: 1/6 for the oldest, 1 for the one behind the head.
+double tail_strength(int kind) {
+    return 1 - (tail_dots - 1 - kind) / 6.0;
+}
+
 double dot_radius(int kind) {
-    if (kind == head_dot) return 1.5;
-    const double a = 1 - (tail_dots - 1 - kind) / 6.0;
-    return 1.3 + 1.6 * a;
+    return kind == head_dot ? 1.5 : 1.3 + 1.6 * tail_strength(kind);
 }
 
 // Calls `dot(x, y, kind)` for each dot of every pulse, the tail oldest first, then the head.
@@ -424,9 +427,9 @@ void PulseStamps::prepare(const Rgb& colour, int scale) {
     // The colour follows the load once a second: from the coverage that costs a multiplication
     // per pixel, where drawing every dot again cost a tenth of the idle animation.
     for (int kind = 0; kind <= head_dot; ++kind) {
-        const double shade = 1 - (tail_dots - 1 - kind) / 6.0;
+        const double strength = tail_strength(kind);
         const Rgb c = kind == head_dot ? Rgb{1, 1, 1} : colour;
-        const double alpha = kind == head_dot ? 0.55 : 0.55 * shade * shade;
+        const double alpha = kind == head_dot ? 0.55 : 0.55 * strength * strength;
         for (int sub = 0; sub < sub_steps * sub_steps; ++sub) {
             Stamp& st = m_stamps[static_cast<size_t>(kind * sub_steps * sub_steps + sub)];
             st.pixels.resize(st.coverage.size());
