@@ -112,3 +112,18 @@ TEST(NetworkBranch, ManyInterfacesReadOnTwoThreadsKeepTheirOrderAndTheirOwnFacts
         EXPECT_EQ(overview[i].value, i % 3 ? "down" : "up");
     }
 }
+
+TEST(NetworkBranch, MembersAreListedForBridgesAndBondsOnly) {
+    TempDir dir;
+    dir.write("sys/class/net/bond0/uevent", "DEVTYPE=bond\nINTERFACE=bond0\n");
+    dir.write("sys/class/net/bond0/bonding/slaves", "eth0 eth1\n");
+    dir.write("sys/class/net/br0/uevent", "DEVTYPE=bridge\nINTERFACE=br0\n");
+    dir.write("sys/class/net/br0/brif/eth2/port_no", "0x1\n");
+    // Lists that no bridge or bond declared are not asked for.
+    dir.write("sys/class/net/eth0/bonding/slaves", "eth9\n");
+    auto root = testing_support::collect(collector, dir.path());
+    const hw::Node* net = root->find("network");
+    EXPECT_EQ(value(net->find("net.bond0"), "Interface", "Interfaces"), "eth0, eth1");
+    EXPECT_EQ(value(net->find("net.br0"), "Interface", "Interfaces"), "eth2");
+    EXPECT_EQ(value(net->find("net.eth0"), "Interface", "Interfaces"), "<no row>");
+}

@@ -139,9 +139,13 @@ void add_interface_section(Node& node, const std::string& name, const std::strin
     std::string dormant = util::read_file(dir + "/dormant");
     if (dormant == "0" || dormant == "1") s.add(tr("f.dormant"), yesno(dormant == "1"), "dormant");
     s.add(tr("f.flags"), flags_text(util::read_file(dir + "/flags")), "flags");
-    // Members of a bridge or a bond.
-    std::vector<std::string> members = util::list_dir(dir + "/brif");
-    if (members.empty()) members = util::split(util::read_file(dir + "/bonding/slaves"), ' ');
+    // Members of a bridge or a bond. Only those declare the kind, and only they have the
+    // lists: asked of every other interface, they were two opens that fail.
+    std::vector<std::string> members;
+    if (devtype == "bridge")
+        members = util::list_dir(dir + "/brif");
+    else if (devtype == "bond")
+        members = util::split(util::read_file(dir + "/bonding/slaves"), ' ');
     std::vector<std::string> kept;
     for (auto& m : members)
         if (!m.empty()) kept.push_back(util::printable(m));

@@ -123,7 +123,8 @@ void add_driver(Node& n, const PciDevice& d) {
     if (util::to_i64(node, -1) >= 0) s.add(tr("f.numa_node"), node, "numa_node");
     add_sysfs(s, tr("f.local_cpus"), d.dir, "local_cpulist");
     add_sysfs_bool(s, tr("f.enabled"), d.dir, "enable");
-    add_sysfs_bool(s, tr("f.boot_vga"), d.dir, "boot_vga");
+    // Asked of every other function, it was an open that fails, one per function.
+    if (may_have_boot_vga(d.class_code)) add_sysfs_bool(s, tr("f.boot_vga"), d.dir, "boot_vga");
     s.add(tr("f.msi_irqs"), util::join(util::list_dir(d.dir + "/msi_irqs"), ", "), "msi_irqs");
 }
 

@@ -70,6 +70,12 @@ void add_sysfs_bool(Section& s, const std::string& label, const std::string& dir
 
 std::string yesno(bool v);
 
+// Whether the kernel gives a PCI function of `class_code` (24 bits) a "boot_vga" attribute:
+// only VGA-compatible ones have it (display class 03 00, and 00 01 from before class codes).
+constexpr bool may_have_boot_vga(uint32_t class_code) {
+    return class_code >> 8 == 0x0300 || class_code >> 8 == 0x0001;
+}
+
 // Inside a Snap: the hint that names the interface to connect; empty outside a Snap.
 std::string snap_permission_hint(const std::string& iface);
 
