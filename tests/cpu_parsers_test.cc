@@ -264,3 +264,27 @@ TEST(CpuBranch, MissingGlobalListsAreDerivedFromTheCpuDirectories) {
     EXPECT_EQ(find_row(cpu, "Topology", "Online CPU list")->note, "cpu*/online");
     EXPECT_EQ(value(cpu->find("cpu.core.1"), "Core", "Status"), "Offline");
 }
+
+TEST(CpuBranch, CachePoliciesAreReadWhereTheArchitectureStatesThem) {
+    // x86 describes its caches from the processor, which names no policy: a stray file there
+    // is not the kernel's.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"processor\t: 0\nFeatures\t: fp asimd\n", "8-way, WriteBack"},
+        {"processor\t: 0\ncpu family\t: 6\nflags\t: fpu\n", "8-way"},
+    };
+    for (const auto& [cpuinfo, note] : cases) {
+        TempDir root;
+        const std::string index = "/sys/devices/system/cpu/cpu0/cache/index0";
+        root.write("/sys/devices/system/cpu/present", "0\n");
+        root.write("/proc/cpuinfo", cpuinfo);
+        root.write(index + "/level", "1\n");
+        root.write(index + "/type", "Data\n");
+        root.write(index + "/size", "32K\n");
+        root.write(index + "/ways_of_associativity", "8\n");
+        root.write(index + "/write_policy", "WriteBack\n");
+        auto tree = collect(root.path());
+        const auto* row = find_row(tree->find("cpu.core.0"), "Cache", "L1d");
+        ASSERT_NE(row, nullptr) << cpuinfo;
+        EXPECT_EQ(row->note, note) << cpuinfo;
+    }
+}

@@ -472,7 +472,8 @@ void collect_cpu(Node& root) {
     // The totals count the caches of online CPUs only; the per-CPU children show every CPU's.
     std::map<int, std::vector<CacheEntry>> caches;
     auto read_all_caches = [&] {
-        CacheReader reader(merged ? CacheReader::Detail::Identity : CacheReader::Detail::Full);
+        CacheReader reader(merged ? CacheReader::Detail::Identity : CacheReader::Detail::Full,
+                           !is_x86_cpuinfo(blocks));
         for (int n : merged ? lists.online : lists.present)
             caches[n] = reader.read(n);
     };

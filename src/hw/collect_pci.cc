@@ -129,10 +129,16 @@ void add_driver(Node& n, const PciDevice& d) {
 }
 
 void add_link(Node& n, const std::string& dir) {
+    // The kernel gives the four to PCI Express functions only, and all four together. The
+    // maximum speed is always readable where it exists (a speed the kernel cannot tell reads
+    // "Unknown"), so a function without it has none: on the others that were three more opens
+    // that fail.
+    std::string max_speed = util::read_text(dir + "/max_link_speed");
+    if (max_speed.empty()) return;
     Section& s = n.section(tr("sec.link"));
     add_sysfs(s, tr("f.link_speed_cur"), dir, "current_link_speed");
     add_sysfs(s, tr("f.link_width_cur"), dir, "current_link_width");
-    add_sysfs(s, tr("f.link_speed_max"), dir, "max_link_speed");
+    s.add(tr("f.link_speed_max"), std::move(max_speed), "max_link_speed");
     add_sysfs(s, tr("f.link_width_max"), dir, "max_link_width");
 }
 

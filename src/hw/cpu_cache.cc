@@ -69,8 +69,10 @@ CacheEntry CacheReader::read_entry(const std::string& dir) {
     }
     if (m_detail == Detail::Full) {
         e.sets = util::read_text(dir + "/number_of_sets");
-        e.alloc_policy = util::read_text(dir + "/allocation_policy");
-        e.write_policy = util::read_text(dir + "/write_policy");
+        if (m_policies) {
+            e.alloc_policy = util::read_text(dir + "/allocation_policy");
+            e.write_policy = util::read_text(dir + "/write_policy");
+        }
     }
     return e;
 }

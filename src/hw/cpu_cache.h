@@ -40,7 +40,10 @@ public:
     // Identity reads level, type, size and the shared list (ways and line size only for the
     // first cache of each label): enough for the machine-wide totals.
     enum class Detail { Identity, Full };
-    explicit CacheReader(Detail detail) : m_detail(detail) {}
+    // `policies`: whether the caches may state their allocation and write policies, which
+    // x86 never does (its caches are described by the processor, not by firmware tables).
+    explicit CacheReader(Detail detail, bool policies = true)
+        : m_detail(detail), m_policies(policies) {}
     // The caches of one CPU in index order, as read_caches would return them.
     std::vector<CacheEntry> read(int cpu);
     // Index directories actually read so far (for the benchmark and tests).
@@ -50,6 +53,7 @@ private:
     CacheEntry read_entry(const std::string& dir);
 
     Detail m_detail;
+    bool m_policies;
     std::vector<std::string> m_indexes;                   // every index name met, in order
     std::map<std::string, std::map<int, size_t>> m_cover; // index → CPU → entry in m_entries
     std::vector<CacheEntry> m_entries;

@@ -54,6 +54,10 @@ std::string first_field(const std::vector<CpuInfoBlock>& blocks, std::string_vie
     return {};
 }
 
+bool is_x86_cpuinfo(const std::vector<CpuInfoBlock>& blocks) {
+    return !first_field(blocks, "cpu family").empty() && !first_field(blocks, "flags").empty();
+}
+
 const CpuInfoBlock* block_for_cpu(const std::vector<CpuInfoBlock>& blocks, int cpu) {
     if (cpu < 0) return nullptr;
     for (const char* key : {"processor", "cpu number"}) {

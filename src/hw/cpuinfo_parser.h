@@ -29,6 +29,9 @@ std::string first_field(const std::vector<CpuInfoBlock>& blocks, std::string_vie
 // number. Offline CPUs have none, so the position in the file says nothing.
 const CpuInfoBlock* block_for_cpu(const std::vector<CpuInfoBlock>& blocks, int cpu);
 
+// Whether the paragraphs are those of an x86 kernel: only it writes "cpu family" beside "flags".
+bool is_x86_cpuinfo(const std::vector<CpuInfoBlock>& blocks);
+
 // The processor's name as the kernel writes it on each architecture, else the board's name
 // (Arm boards), else empty: the caller has the device tree as a last resort.
 std::string cpuinfo_model(const std::vector<CpuInfoBlock>& blocks);
