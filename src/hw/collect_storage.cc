@@ -377,9 +377,13 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     std::string model = util::read_text_shared(dir + "/device/model");
     if (model.empty() && bus == BlockBus::mmc) model = util::read_text_shared(dir + "/device/name");
     std::string vendor = util::read_text_shared(dir + "/device/vendor");
-    std::string dm_name = util::read_text_shared(dir + "/dm/name");
-    std::string backing = util::read_text_shared(dir + "/loop/backing_file");
-    bool is_md = util::is_dir(dir + "/md");
+    // The kernel names these devices itself (dm-N, loopN, mdN or md_NAME), and only they have
+    // these directories: asking every other device was three look-ups that fail.
+    std::string dm_name =
+        util::starts_with(name, "dm-") ? util::read_text_shared(dir + "/dm/name") : "";
+    std::string backing =
+        util::starts_with(name, "loop") ? util::read_text_shared(dir + "/loop/backing_file") : "";
+    bool is_md = util::starts_with(name, "md") && util::is_dir(dir + "/md");
 
     std::string display;
     if (is_md) {
