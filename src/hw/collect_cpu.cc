@@ -118,6 +118,11 @@ public:
         if (it == m_dirs.end()) it = m_dirs.emplace(path, util::is_dir(path)).first;
         return it->second;
     }
+    // Whether `path` was already found not to be a directory; asks nothing.
+    bool known_absent(const std::string& path) const {
+        auto it = m_dirs.find(path);
+        return it != m_dirs.end() && !it->second;
+    }
 
 private:
     size_t m_cpus;
@@ -240,6 +245,8 @@ void add_clock_section(Files& files, Node& cpu, const CpuLists& lists,
     for (int n : lists.online) {
         const std::string& d = files.freq_dir(cpu_dir(n));
         CpuFacts& f = facts[n];
+        // Each CPU's own rows looked for the directory already, unless there were many.
+        if (files.known_absent(d)) continue;
         f.cur_khz = files.text(d, "scaling_cur_freq");
         // Without a current frequency there is usually no cpufreq directory at all.
         if (f.cur_khz.empty() && !files.is_dir(d)) continue;
