@@ -257,6 +257,9 @@ void App::start() {
 gboolean App::on_idle_after_show(gpointer self) {
     App* app = static_cast<App*>(self);
     app->m_idle_source = 0;
+    // The window's icon is the logo's picture, decoded beside the first frame, not before it.
+    if (GdkPixbuf* icon = app->m_monitor.logo_pixbuf())
+        gtk_window_set_icon(GTK_WINDOW(app->m_window), icon);
     gtk_entry_set_icon_from_icon_name(GTK_ENTRY(app->m_search), GTK_ENTRY_ICON_PRIMARY,
                                       "edit-find-symbolic");
     // Only now do the panes have their real sizes, which the panels are sized from.
@@ -270,10 +273,6 @@ gboolean App::on_idle_after_show(gpointer self) {
 void App::build_window() {
     m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(m_window), "Quarvel");
-    if (GdkPixbuf* icon = app_icon(0)) {
-        gtk_window_set_icon(GTK_WINDOW(m_window), icon);
-        g_object_unref(icon);
-    }
     GdkGeometry hints{};
     hints.min_width = 1024;
     hints.min_height = 768;

@@ -55,6 +55,9 @@ public:
     // modules what the firmware keeps; empty while the total is unknown.
     std::string ram_tooltip_text() const;
     GtkWidget* box() const { return m_box; }
+    // The program's icon at its own size, decoded once (with the first frame's logo when that
+    // was prepared); owned by the bar.
+    GdkPixbuf* logo_pixbuf();
 
 private:
     void find_temperature_source();
@@ -64,7 +67,6 @@ private:
                                          gpointer self);
     static gboolean on_ram_crossing(GtkWidget*, GdkEventCrossing* event, gpointer self);
     void update_descriptions();
-    GdkPixbuf* logo_pixbuf();
     bool paint_logo_now();
     static void on_logo_unrealized(GtkWidget* logo, gpointer self);
     void release_logo_gc(GtkWidget* logo);

@@ -119,6 +119,8 @@ TEST_F(Window, TreeRowsEscapeTheirTextAndTheProcessorMarkerIsDrawn) {
         return m;
     });
     EXPECT_EQ(selected_row_id(app), "system") << "the first row, without a stored start view";
+    EXPECT_TRUE(wait_until([&] { return gtk_window_get_icon(GTK_WINDOW(I::window(app))); }))
+        << "the icon comes once the window is shown";
     GtkTreeModel* m = I::tree_model(app);
     GtkTreeIter usb, cam;
     ASSERT_TRUE(gtk_tree_model_iter_nth_child(m, &usb, nullptr, 3));
