@@ -140,9 +140,12 @@ void add_firmware(Node& node) {
         s.add(tr("f.firmware_type"), "UEFI");
     else if (util::is_dir(dmi_dir_name))
         s.add(tr("f.firmware_type"), "BIOS / Legacy");
-    uint64_t bits = util::to_u64(util::read_file(std::string(efi_dir) + "/fw_platform_size"), 0);
-    if (bits) s.add(tr("f.efi_arch"), util::fmt_int(bits) + " Bit");
-    if (util::is_dir(efivars_dir)) add_secure_boot(s);
+    if (uefi) {
+        uint64_t bits =
+            util::to_u64(util::read_file(std::string(efi_dir) + "/fw_platform_size"), 0);
+        if (bits) s.add(tr("f.efi_arch"), util::fmt_int(bits) + " Bit");
+        if (util::is_dir(efivars_dir)) add_secure_boot(s);
+    }
     s.add(tr("f.device_tree"), device_tree_model());
 }
 
