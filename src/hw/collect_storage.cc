@@ -358,10 +358,16 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     auto bytes = sectors_to_bytes(util::read_file(dir + "/size"));
     bool has_device = util::path_exists(dir + "/device");
     std::string device_path = has_device ? util::resolve_path(dir + "/device") : "";
+    // Virtual devices (loop, dm, zram, md) have no device below them: not asking them for its
+    // files spares a failed look-up each, a dozen per device, dozens of devices on some systems.
+    auto device_text = [&](const char* attr) {
+        return has_device ? util::read_text_shared(dir + "/device/" + attr) : std::string();
+    };
     BlockBus bus = block_bus_from_path(device_path);
     result.is_drive = has_device;
 
-    bool optical = util::starts_with(name, "sr") || util::read_file(dir + "/device/type") == "5";
+    bool optical = util::starts_with(name, "sr") ||
+                   (has_device && util::read_file(dir + "/device/type") == "5");
     if (optical && bytes && *bytes == empty_optical_sectors * sector_bytes) bytes = 0;
 
     std::string rotational = util::read_file(dir + "/queue/rotational");
@@ -374,9 +380,9 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     else
         kind = tr("value.block_device");
 
-    std::string model = util::read_text_shared(dir + "/device/model");
-    if (model.empty() && bus == BlockBus::mmc) model = util::read_text_shared(dir + "/device/name");
-    std::string vendor = util::read_text_shared(dir + "/device/vendor");
+    std::string model = device_text("model");
+    if (model.empty() && bus == BlockBus::mmc) model = device_text("name");
+    std::string vendor = device_text("vendor");
     // The kernel names these devices itself (dm-N, loopN, mdN or md_NAME), and only they have
     // these directories: asking every other device was three look-ups that fail.
     std::string dm_name =
@@ -414,8 +420,8 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     if (bytes) s.add(tr("f.size"), util::fmt_bytes_both(*bytes), "size");
     s.add(tr("f.type"), kind);
     add_flag(s, tr("f.removable"), dir + "/removable", "removable");
-    s.add(tr("f.revision"), util::read_text_shared(dir + "/device/rev"), "device/rev");
-    std::string serial = util::read_text_shared(dir + "/device/serial");
+    s.add(tr("f.revision"), device_text("rev"), "device/rev");
+    std::string serial = device_text("serial");
     if (!serial.empty())
         s.add(tr("f.serial"), serial, "device/serial");
     else
@@ -424,13 +430,13 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     if (!wwid.empty())
         s.add(tr("f.wwid"), wwid, "wwid");
     else
-        s.add(tr("f.wwid"), util::read_text_shared(dir + "/device/wwid"), "device/wwid");
-    s.add(tr("f.state"), util::read_text_shared(dir + "/device/state"), "device/state");
+        s.add(tr("f.wwid"), device_text("wwid"), "device/wwid");
+    s.add(tr("f.state"), device_text("state"), "device/state");
     s.add(tr("f.dev_numbers"), util::printable(dev), "dev");
     add_flag(s, tr("f.read_only"), dir + "/ro", "ro");
     // An NVMe controller has no driver of its own; the PCI function below it has.
-    std::string driver = util::read_link_base(dir + "/device/driver");
-    if (driver.empty()) driver = util::read_link_base(dir + "/device/device/driver");
+    std::string driver = has_device ? util::read_link_base(dir + "/device/driver") : "";
+    if (driver.empty() && has_device) driver = util::read_link_base(dir + "/device/device/driver");
     s.add(tr("f.driver"), util::printable(driver), "device/driver");
     s.add(tr("f.bus"), block_bus_long(bus));
     s.add(tr("f.holders"), holders_of(dir), "holders");
