@@ -358,8 +358,8 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     auto bytes = sectors_to_bytes(util::read_file(dir + "/size"));
     bool has_device = util::path_exists(dir + "/device");
     std::string device_path = has_device ? util::resolve_path(dir + "/device") : "";
-    // Virtual devices (loop, dm, zram, md) have no device below them: not asking them for its
-    // files spares a failed look-up each, a dozen per device, dozens of devices on some systems.
+    // Virtual devices (loop, dm, zram, md) have no device below them; asking them for its nine
+    // files was nine look-ups that fail, for each such device.
     auto device_text = [&](const char* attr) {
         return has_device ? util::read_text_shared(dir + "/device/" + attr) : std::string();
     };
@@ -435,8 +435,11 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     s.add(tr("f.dev_numbers"), util::printable(dev), "dev");
     add_flag(s, tr("f.read_only"), dir + "/ro", "ro");
     // An NVMe controller has no driver of its own; the PCI function below it has.
-    std::string driver = has_device ? util::read_link_base(dir + "/device/driver") : "";
-    if (driver.empty() && has_device) driver = util::read_link_base(dir + "/device/device/driver");
+    std::string driver;
+    if (has_device) {
+        driver = util::read_link_base(dir + "/device/driver");
+        if (driver.empty()) driver = util::read_link_base(dir + "/device/device/driver");
+    }
     s.add(tr("f.driver"), util::printable(driver), "device/driver");
     s.add(tr("f.bus"), block_bus_long(bus));
     s.add(tr("f.holders"), holders_of(dir), "holders");
