@@ -288,3 +288,28 @@ TEST(CpuBranch, CachePoliciesAreReadWhereTheArchitectureStatesThem) {
         EXPECT_EQ(row->note, note) << cpuinfo;
     }
 }
+
+namespace {
+int g_frequency_reads = 0;
+void count_frequency_reads(const std::string& path, util::Access how, std::string_view) {
+    if (how == util::Access::read && path.find("scaling_cur_freq") != std::string::npos)
+        ++g_frequency_reads;
+}
+} // namespace
+
+TEST(CpuBranch, WithoutAFrequencyDriverTheFirstCpuSpeaksForAll) {
+    // More CPUs than get children of their own, as on a large virtual machine.
+    TempDir root;
+    const std::string c = "/sys/devices/system/cpu";
+    root.write(c + "/present", "0-99\n");
+    root.write(c + "/online", "0-99\n");
+    root.mkdir(c + "/cpufreq");
+    for (int n = 0; n < 100; ++n)
+        root.mkdir(c + "/cpu" + std::to_string(n) + "/topology");
+    g_frequency_reads = 0;
+    util::set_access_observer(count_frequency_reads);
+    auto tree = collect(root.path());
+    util::set_access_observer(nullptr);
+    EXPECT_EQ(g_frequency_reads, 0);
+    EXPECT_EQ(value(tree->find("cpu"), "Topology", "CPUs online"), "100");
+}

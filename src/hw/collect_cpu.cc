@@ -92,8 +92,7 @@ public:
         auto it = m_freq_dirs.find(cpu_dir);
         if (it != m_freq_dirs.end()) return it->second;
         std::string dir = cpu_dir + "/cpufreq";
-        if (!m_policies) m_policies = util::count_dir(CPU_DIR + "/cpufreq", "policy");
-        if (*m_policies > 0 && *m_policies < m_cpus) {
+        if (policies() > 0 && policies() < m_cpus) {
             // The kernel's own link, and nothing else, names the shared directory.
             const std::string prefix = "../cpufreq/policy";
             std::string target = util::read_link_full(dir);
@@ -117,6 +116,11 @@ public:
         auto it = m_dirs.find(path);
         if (it == m_dirs.end()) it = m_dirs.emplace(path, util::is_dir(path)).first;
         return it->second;
+    }
+    // How many frequency policies the kernel lists (none before 4.3, or without a driver).
+    size_t policies() {
+        if (!m_policies) m_policies = util::count_dir(CPU_DIR + "/cpufreq", "policy");
+        return *m_policies;
     }
     // Whether `path` was already found not to be a directory; asks nothing.
     bool known_absent(const std::string& path) const {
@@ -242,7 +246,13 @@ void add_clock_section(Files& files, Node& cpu, const CpuLists& lists,
                        std::map<int, CpuFacts>& facts, const std::vector<CpuInfoBlock>& blocks) {
     uint64_t cur_low = 0, cur_high = 0, hw_min = 0, hw_max = 0;
     std::set<std::string> governors, drivers;
-    for (int n : lists.online) {
+    // Without a frequency driver no CPU has the directory, and the kernel lists no policy (as
+    // do kernels from before policies, whose first CPU has it then): the first CPU tells for
+    // all, where a virtual machine with hundreds of them made two failed look-ups for each.
+    const bool no_cpufreq = !lists.online.empty() && files.policies() == 0 &&
+                            !files.is_dir(files.freq_dir(cpu_dir(lists.online.front())));
+    const std::vector<int> none;
+    for (int n : no_cpufreq ? none : lists.online) {
         const std::string& d = files.freq_dir(cpu_dir(n));
         CpuFacts& f = facts[n];
         // Each CPU's own rows looked for the directory already, unless there were many.
