@@ -6,6 +6,7 @@
 #include "gui/display_session_gtk.h"
 #include "gui/draw_util.h"
 #include "gui/images.h"
+#include "gui/startup_theme.h"
 #include "gui/store_columns.h"
 #include "gui/tools.h"
 #include "gui/tree_icons.h"
@@ -180,8 +181,11 @@ int App::run(int argc, char** argv) {
     // at start, which costs more than everything else the window does before it appears. The
     // variable is dropped again once read, so programs started from the window keep GL.
     const bool gl_probe_off = !g_getenv("GDK_GL") && g_setenv("GDK_GL", "disable", FALSE);
+    const bool theme_deferred = startup_theme::defer();
     const bool toolkit_up = gtk_init_check(&argc, &argv);
     if (gl_probe_off) g_unsetenv("GDK_GL");
+    startup_theme::settle(theme_deferred, toolkit_up);
+    m_theme_unparsed = theme_deferred && toolkit_up;
     if (!toolkit_up) {
         std::fprintf(stderr, "%s\n", tr("cli.no_display"));
         return 1;

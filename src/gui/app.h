@@ -182,6 +182,9 @@ private:
 
     bool m_dark = false;
     bool m_startup_dark_hint = false;
+    // The toolkit's settings were made with the empty startup theme: the first theme applied
+    // parses the desktop's, whichever variant it sets.
+    bool m_theme_unparsed = false;
     bool m_maximized = false;
     bool m_building = false;
     bool m_clicks_blocked = false;

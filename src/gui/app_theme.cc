@@ -4,6 +4,8 @@
 #include "i18n.h"
 #include "settings.h"
 
+#include <utility>
+
 // The toolkit's priority for application style sheets: above the desktop theme.
 static_assert(GTK_STYLE_PROVIDER_PRIORITY_APPLICATION == 600);
 
@@ -86,10 +88,11 @@ void App::apply_theme() {
     gtk_css_provider_load_from_data(m_css, css.c_str(), static_cast<gssize>(css.size()), nullptr);
     if (GtkSettings* settings = gtk_settings_get_default()) {
         // Setting the variant, even to the one in use, makes the toolkit parse its whole theme
-        // again: a fifth of the time to the first frame.
+        // again: a fifth of the time to the first frame. At start that is what parses it once,
+        // when the settings were made with the empty theme.
         gboolean dark_now = FALSE;
         g_object_get(settings, "gtk-application-prefer-dark-theme", &dark_now, nullptr);
-        if (static_cast<bool>(dark_now) != m_dark)
+        if (static_cast<bool>(dark_now) != m_dark || std::exchange(m_theme_unparsed, false))
             g_object_set(settings, "gtk-application-prefer-dark-theme", m_dark, nullptr);
     }
     // The live panels take their own copy of the palette here once they exist.

@@ -4,6 +4,7 @@
 #include "gui/app.h"
 #include "gui/detail_content.h"
 #include "gui/portal.h"
+#include "gui/startup_theme.h"
 #include "gui_support.h"
 #include "settings.h"
 
@@ -238,4 +239,21 @@ TEST(StyleSheet, EveryTextKeepsItsContrastInBothPalettes) {
         gtk_style_context_remove_provider_for_screen(screen, GTK_STYLE_PROVIDER(css));
         g_object_unref(css);
     }
+}
+
+TEST(StartupTheme, AnEmptyCompiledThemeUntilTheSettingsExistAndAUsersThemeStaysTheirs) {
+    testing_support::ScopedEnv unset("GTK_THEME", std::nullopt);
+    ASSERT_TRUE(startup_theme::defer());
+    // Where the toolkit looks for a theme by that name among the program's resources.
+    const std::string css =
+        "/org/gtk/libgtk/theme/" + std::string(g_getenv("GTK_THEME")) + "/gtk.css";
+    EXPECT_TRUE(
+        g_resources_get_info(css.c_str(), G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr, nullptr, nullptr));
+    startup_theme::settle(true, true);
+    EXPECT_EQ(g_getenv("GTK_THEME"), nullptr) << "programs started from the window get none";
+
+    testing_support::ScopedEnv users("GTK_THEME", "Adwaita:dark");
+    EXPECT_FALSE(startup_theme::defer());
+    startup_theme::settle(false, true);
+    EXPECT_STREQ(g_getenv("GTK_THEME"), "Adwaita:dark");
 }
