@@ -90,9 +90,10 @@ void App::apply_theme() {
         // Setting the variant, even to the one in use, makes the toolkit parse its whole theme
         // again: a fifth of the time to the first frame. At start that is what parses it once,
         // when the settings were made with the empty theme.
+        const bool unparsed = std::exchange(m_theme_unparsed, false);
         gboolean dark_now = FALSE;
         g_object_get(settings, "gtk-application-prefer-dark-theme", &dark_now, nullptr);
-        if (static_cast<bool>(dark_now) != m_dark || std::exchange(m_theme_unparsed, false))
+        if (unparsed || static_cast<bool>(dark_now) != m_dark)
             g_object_set(settings, "gtk-application-prefer-dark-theme", m_dark, nullptr);
     }
     // The live panels take their own copy of the palette here once they exist.
