@@ -31,6 +31,7 @@ struct AppInspector {
     static const std::string& selected_id(App& a) { return a.m_selected_id; }
     static const std::string& filter(App& a) { return a.m_filter; }
     static bool dark(App& a) { return a.m_dark; }
+    static bool& theme_unparsed(App& a) { return a.m_theme_unparsed; }
     static void block_queued_clicks(App& a) { a.block_queued_clicks(); }
     static GtkWidget* menubar(App& a) { return a.m_menubar; }
     // Built with the panels' places when first needed; a test may press it before that.

@@ -241,6 +241,25 @@ TEST(StyleSheet, EveryTextKeepsItsContrastInBothPalettes) {
     }
 }
 
+// Made with the empty startup theme, the settings need the variant set once whatever it is, and
+// only once: a later palette change must not parse the whole theme again.
+TEST_F(Theme, TheStartupThemeIsReplacedOnceByTheFirstThemeApplied) {
+    for (const char* theme : {"light", "dark"}) {
+        App& app = open("light");
+        int parses = 0;
+        GtkSettings* settings = gtk_settings_get_default();
+        const gulong id =
+            g_signal_connect_swapped(settings, "notify::gtk-application-prefer-dark-theme",
+                                     G_CALLBACK(+[](int* n) { ++*n; }), &parses);
+        I::theme_unparsed(app) = true;
+        SettingsStore::instance().mutable_get().theme = theme;
+        app.apply_theme();
+        app.apply_theme();
+        g_signal_handler_disconnect(settings, id);
+        EXPECT_EQ(parses, 1) << theme;
+    }
+}
+
 TEST(StartupTheme, AnEmptyCompiledThemeUntilTheSettingsExistAndAUsersThemeStaysTheirs) {
     testing_support::ScopedEnv unset("GTK_THEME", std::nullopt);
     ASSERT_TRUE(startup_theme::defer());
