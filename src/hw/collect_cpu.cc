@@ -122,11 +122,6 @@ public:
         if (!m_policies) m_policies = util::count_dir(CPU_DIR + "/cpufreq", "policy");
         return *m_policies;
     }
-    // Whether `path` was already found not to be a directory; asks nothing.
-    bool known_absent(const std::string& path) const {
-        auto it = m_dirs.find(path);
-        return it != m_dirs.end() && !it->second;
-    }
 
 private:
     size_t m_cpus;
@@ -255,8 +250,6 @@ void add_clock_section(Files& files, Node& cpu, const CpuLists& lists,
     for (int n : no_cpufreq ? none : lists.online) {
         const std::string& d = files.freq_dir(cpu_dir(n));
         CpuFacts& f = facts[n];
-        // Each CPU's own rows looked for the directory already, unless there were many.
-        if (files.known_absent(d)) continue;
         f.cur_khz = files.text(d, "scaling_cur_freq");
         // Without a current frequency there is usually no cpufreq directory at all.
         if (f.cur_khz.empty() && !files.is_dir(d)) continue;
