@@ -80,7 +80,8 @@ TEST_F(SystemBranch, OddChassisTypeHypervisorOrderAndDanglingLink) {
     EXPECT_EQ(value("Machine", "Virtualization"), "xen");
     EXPECT_EQ(hw::hypervisor_from_dmi("red hat kvm"), "KVM");
     EXPECT_EQ(hw::hypervisor_from_dmi("microsoft corporation surface laptop 5"), "");
-    EXPECT_FALSE(hw::cpuinfo_marks_hypervisor({"flags\t\t: fpu hypervisor_x lm"}));
+    EXPECT_FALSE(hw::cpuinfo_marks_hypervisor("processor\t: 0\nflags\t\t: fpu hypervisor_x lm\n"));
+    EXPECT_FALSE(hw::cpuinfo_marks_hypervisor("flags\t: fpu\nflags\t: hypervisor"));
     EXPECT_TRUE(hw::is_unset_uuid("FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF"));
     EXPECT_FALSE(hw::is_unset_uuid("00000000-0000-0000-0000-0000000000ff"));
 }

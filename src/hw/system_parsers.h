@@ -26,7 +26,7 @@ std::string hypervisor_from_dmi(std::string_view haystack_lower);
 
 // True when the first "flags" line of /proc/cpuinfo lists the hypervisor flag, which x86
 // processors report when they run under one.
-bool cpuinfo_marks_hypervisor(const std::vector<std::string>& cpuinfo_lines);
+bool cpuinfo_marks_hypervisor(std::string_view cpuinfo);
 
 // The state in an efivarfs file of the SecureBoot variable: four attribute bytes, then the
 // variable's one-byte value. Nothing when the file is too short to hold the value.

@@ -43,5 +43,5 @@ FUZZ_TARGET(text) {
     hw::secure_boot_state(text);
     check(hw::chassis_name(util::to_i64(text, 0)).size() < 32);
     hw::hypervisor_from_dmi(util::lower(text));
-    hw::cpuinfo_marks_hypervisor(lines);
+    hw::cpuinfo_marks_hypervisor(text);
 }
