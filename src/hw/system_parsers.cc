@@ -129,21 +129,17 @@ std::string hypervisor_from_dmi(std::string_view haystack_lower) {
 }
 
 bool cpuinfo_marks_hypervisor(std::string_view cpuinfo) {
-    // Only the first processor's flags are read: the flag is the same on all of them, and a
+    // Only the first processor's flags line is read: the flag is the same on all of them, and a
     // machine of thousands of processors has as many blocks.
-    for (size_t at = 0; at < cpuinfo.size();) {
-        size_t end = cpuinfo.find('\n', at);
-        if (end == std::string_view::npos) end = cpuinfo.size();
-        std::string_view line = cpuinfo.substr(at, end - at);
-        at = end + 1;
-        if (!util::starts_with(line, "flags")) continue;
-        size_t colon = line.find(':');
-        if (colon == std::string_view::npos) return false;
-        // Whole words: a longer flag that merely begins with the name does not count.
-        for (const auto& word : util::split_ws(line.substr(colon + 1)))
-            if (word == "hypervisor") return true;
-        return false;
-    }
+    size_t at = util::starts_with(cpuinfo, "flags") ? 0 : cpuinfo.find("\nflags");
+    if (at == std::string_view::npos) return false;
+    if (at > 0) ++at;
+    std::string_view line = cpuinfo.substr(at, cpuinfo.find('\n', at) - at);
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    // Whole words: a longer flag that merely begins with the name does not count.
+    for (const auto& word : util::split_ws(line.substr(colon + 1)))
+        if (word == "hypervisor") return true;
     return false;
 }
 
