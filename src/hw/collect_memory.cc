@@ -16,6 +16,7 @@ namespace {
 const char* const memmap_dir = "/sys/firmware/memmap";
 const char* const memory_blocks_dir = "/sys/devices/system/memory";
 const char* const smbios_note = "SMBIOS 17";
+const char* const smbios_table = "/sys/firmware/dmi/tables/DMI";
 
 Meminfo read_meminfo_kb() {
     return parse_meminfo(util::read_lines("/proc/meminfo", max_meminfo_lines));
@@ -47,7 +48,8 @@ std::string share(uint64_t part, uint64_t whole) {
            ")";
 }
 
-void add_usage(Node& node, const Meminfo& mi, uint64_t total, uint64_t installed) {
+void add_usage(Node& node, const Meminfo& mi, uint64_t total, uint64_t installed,
+               bool modules_read) {
     Section& s = node.section(tr("sec.usage"));
     // Without MemTotal nothing can be said about what the firmware keeps.
     if (installed > total) {
@@ -56,7 +58,9 @@ void add_usage(Node& node, const Meminfo& mi, uint64_t total, uint64_t installed
         if (total)
             s.add(tr("f.reserved_firmware"),
                   util::fmt_bytes(reserved) + share(reserved, installed));
-    } else if (total && firmware_reserves_memory(total)) {
+    } else if (!modules_read && total && firmware_reserves_memory(total)) {
+        // Once the modules were read the hint would ask for rights already used: a
+        // virtual machine can hold fewer installed bytes than it manages.
         s.add_always(tr("f.installed"), tr("msg.installed_needs_root"));
     }
     s.add(tr("f.total"), bytes_kb(mi, "MemTotal"));
@@ -136,7 +140,9 @@ void add_modules(Node& node, const RootData& rd) {
             s.add(tr("f.slots_used"),
                   util::fmt_int(populated) + " / " + util::fmt_int(rd.memory.size()));
         }
-    } else {
+    } else if (util::path_exists(smbios_table)) {
+        // Without the table (many Arm boards, some virtual machines) there is nothing an
+        // administrator could unlock either.
         s.add_locked(tr("sec.modules"), smbios_note);
     }
     if (util::is_dir(memory_blocks_dir)) {
@@ -210,7 +216,7 @@ void collect_memory(Node& root) {
     else if (mi.get("MemTotal"))
         node->summary = util::fmt_bytes(total);
 
-    add_usage(*node, mi, total, installed);
+    add_usage(*node, mi, total, installed, rd.available);
     add_swap(*node, mi);
     add_kernel_memory(*node, mi);
     add_huge_pages(*node, mi);
