@@ -104,12 +104,26 @@ void blank_edid(std::string& e) {
         e[127] = static_cast<char>(static_cast<uint8_t>(e[127]) + 1);
 }
 
+// "U: Uniq=" carries an input device's USB serial number or Bluetooth address.
+void blank_input_devices(std::string& t) {
+    static constexpr std::string_view key = "U: Uniq=";
+    for (size_t at = t.find(key); at != std::string::npos; at = t.find(key, at + 1)) {
+        if (at > 0 && t[at - 1] != '\n') continue;
+        size_t start = at + key.size();
+        zero_text(t, start, t.find('\n', start) - start);
+    }
+}
+
 } // namespace
 
 std::string blank(const std::string& path, std::string content) {
     std::string name = util::base_name(path);
     if (name == "DMI" && util::ends_with(path, "/dmi/tables/DMI")) {
         blank_smbios(content);
+        return content;
+    }
+    if (path == "/proc/bus/input/devices") {
+        blank_input_devices(content);
         return content;
     }
     if (name == "edid") {

@@ -49,6 +49,22 @@ bool is_telling_ipv6(const in6_addr& a) {
     return std::memcmp(&a, &any, sizeof a) != 0 && std::memcmp(&a, &loopback, sizeof a) != 0;
 }
 
+bool is_telling_ipv4_text(const std::string& text) {
+    in_addr v4;
+    return std::count(text.begin(), text.end(), '.') == 3 &&
+           inet_pton(AF_INET, text.c_str(), &v4) == 1 && is_telling_ipv4(v4);
+}
+
+// "mac" or "ip" when the whole of `text` is such an address worth hiding, else null.
+const char* address_kind(const std::string& text) {
+    if (is_mac(text)) return "mac";
+    in6_addr v6;
+    if (std::count(text.begin(), text.end(), ':') >= 2 &&
+        inet_pton(AF_INET6, text.c_str(), &v6) == 1 && is_telling_ipv6(v6))
+        return "ip";
+    return is_telling_ipv4_text(text) ? "ip" : nullptr;
+}
+
 // Directories named after their user. Under /media and /run/media the user's directory holds
 // the mounted volumes; a volume mounted right under /media is named after its label instead.
 struct HomePrefix {
@@ -69,10 +85,16 @@ class Redactor {
 public:
     explicit Redactor(const hw::Node& tree) {
         m_labels = {
-            {tr("f.serial"), "serial"},     {tr("f.serial_text"), "serial"},
-            {tr("f.asset_tag"), "serial"},  {tr("f.wwid"), "serial"},
-            {tr("f.uuid"), "uuid"},         {tr("f.mac"), "mac"},
-            {tr("f.mac_permanent"), "mac"}, {tr("f.hostname"), "host"},
+            {tr("f.serial"), "serial"},
+            {tr("f.serial_text"), "serial"},
+            {tr("f.asset_tag"), "serial"},
+            {tr("f.wwid"), "serial"},
+            {tr("f.uuid"), "uuid"},
+            {tr("f.mac"), "mac"},
+            {tr("f.mac_permanent"), "mac"},
+            {tr("f.hostname"), "host"},
+            // An input device's unique id is its USB serial number, or its Bluetooth address.
+            {tr("f.unique_id"), "serial"},
         };
         std::string host = util::trim(host::kernel_name().nodename);
         if (host != "(none)" && util::lower(host) != "localhost") remember(host, "host");
@@ -113,7 +135,10 @@ private:
         if (item.value.empty()) return nullptr;
         auto it = m_labels.find(item.name);
         if (it == m_labels.end()) return nullptr;
-        if (std::string_view(it->second) == "serial" && is_bus_address(item.value)) return nullptr;
+        if (std::string_view(it->second) == "serial") {
+            if (is_bus_address(item.value)) return nullptr;
+            if (is_mac(item.value)) return "mac";
+        }
         return it->second;
     }
 
@@ -219,24 +244,27 @@ private:
         }
         // A sentence may end right after an address.
         size_t end = std::max(pos, run.hex_end);
-        if (end < s.size() && is_alnum(s[end])) return 0;
+        bool alone = end >= s.size() || !is_alnum(s[end]);
         // The longest address is a 20-byte link-layer one.
-        if (end - pos > 59) return 0;
-        std::string run_text(s.substr(pos, end - pos));
-        const char* kind = nullptr;
-        in_addr v4;
-        in6_addr v6;
-        if (is_mac(run_text))
-            kind = "mac";
-        else if (std::count(run_text.begin(), run_text.end(), ':') >= 2 &&
-                 inet_pton(AF_INET6, run_text.c_str(), &v6) == 1 && is_telling_ipv6(v6))
-            kind = "ip";
-        else if (std::count(run_text.begin(), run_text.end(), '.') == 3 &&
-                 inet_pton(AF_INET, run_text.c_str(), &v4) == 1 && is_telling_ipv4(v4))
-            kind = "ip";
-        if (!kind) return 0;
-        out = placeholder(run_text, kind);
-        return run_text.size();
+        if (alone && end - pos <= 59) {
+            std::string run_text(s.substr(pos, end - pos));
+            if (const char* kind = address_kind(run_text)) {
+                out = placeholder(run_text, kind);
+                return run_text.size();
+            }
+        }
+        // An IPv4 address joined to others by colons, as in the kernel's
+        // "ip=client::gateway:netmask:host:…", or followed by a port. Looked at over the
+        // length of one address only, so that a long run stays a single pass.
+        size_t v4_end = pos;
+        while (v4_end < s.size() && v4_end - pos < 16 &&
+               ((s[v4_end] >= '0' && s[v4_end] <= '9') || s[v4_end] == '.'))
+            ++v4_end;
+        if (v4_end == s.size() || s[v4_end] != ':') return 0;
+        std::string v4_text(s.substr(pos, v4_end - pos));
+        if (!is_telling_ipv4_text(v4_text)) return 0;
+        out = placeholder(v4_text, "ip");
+        return v4_text.size();
     }
 
     size_t literal_at(std::string_view s, size_t pos, std::string& out) {

@@ -66,6 +66,9 @@ TEST(CaptureBlank, AttributeFilesByNameOrShape) {
         {"/sys/class/dmi/id/board_serial", "To Be Filled By O.E.M.\n", "To Be Filled By O.E.M.\n"},
         {"/sys/class/net/eth0/broadcast", "ff:ff:ff:ff:ff:ff\n", "ff:ff:ff:ff:ff:ff\n"},
         {"/proc/cpuinfo", "model name\t: X 12:34:56\n", "model name\t: X 12:34:56\n"},
+        // An input device's USB serial or Bluetooth address; the other lines stay.
+        {"/proc/bus/input/devices", "N: Name=\"K1\"\nU: Uniq=017C3-85C\nU: Uniq=\n\nU: Uniq=e8:ce",
+         "N: Name=\"K1\"\nU: Uniq=00000-000\nU: Uniq=\n\nU: Uniq=00:00"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(capture::blank(c.path, c.in), c.out) << c.path;

@@ -42,6 +42,7 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
     k.add("Host name", "build-7");
     k.add("Build", "gcc (builder@build-7.example) build-7x");
     k.add("Command line", "root=UUID=8c1f3a52-9d0e-4b7a-a6c3-2e5f9b1d0a47 quiet");
+    k.add("Boot", "ip=192.0.2.9::192.0.2.1:255.255.255.0:abc:eth0:off nfsroot=192.0.2.1:/x");
     Node* net = tree.add_child("net.eth0", "eth0", "");
     net->summary = "peer 00:00:5e:00:53:02";
     auto& i = net->section("Interface");
@@ -50,6 +51,9 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
     i.add("IPv6", "fe80::200:5eff:fe00:5301 / 64, ::1 / 128");
     i.add("Loopback", "127.0.0.1 / 255.0.0.0");
     i.add("Bus address", "0000:00:14.0, version 1.2.3, 12:30:05");
+    Node* input = tree.add_child("input", "Input devices", "");
+    input->section("Identity").add("Unique ID", "017C385C3837", "uniq");
+    input->section("Identity").add("Unique ID", "e8:ce:cd:45:00:01", "uniq");
     Node* fs = tree.add_child("fs", "File systems", "");
     fs->section("Mounted").add("/home/alice/data", "ext4 · alice");
     fs->section("Mounted").add("/media/LABEL", "vfat");
@@ -68,12 +72,16 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
                        "Host name=<host-1>",
                        "Build=gcc (builder@build-7.example) build-7x",
                        "Command line=root=UUID=<uuid-1> quiet",
-                       "== eth0 [peer <mac-2>]",
+                       "Boot=ip=<ip-1>::<ip-2>:255.255.255.0:abc:eth0:off nfsroot=<ip-2>:/x",
+                       "== eth0 [peer <mac-3>]",
                        "MAC address=<mac-1>",
-                       "IPv4=<ip-1> / 255.255.255.0 \u21E2 <ip-2>  (/24)",
-                       "IPv6=<ip-3> / 64, ::1 / 128",
+                       "IPv4=<ip-3> / 255.255.255.0 \u21E2 <ip-4>  (/24)",
+                       "IPv6=<ip-5> / 64, ::1 / 128",
                        "Loopback=127.0.0.1 / 255.0.0.0",
                        "Bus address=0000:00:14.0, version 1.2.3, 12:30:05",
+                       "== Input devices",
+                       "Unique ID=<serial-2>",
+                       "Unique ID=<mac-2>",
                        "== File systems",
                        "/home/<user-1>/data=ext4 · <user-1>",
                        "/media/LABEL=vfat",

@@ -276,7 +276,7 @@ std::map<std::string, std::unique_ptr<hw::Node>> expect_facts(const Collector& c
 }
 
 std::vector<const hw::Item*> identifier_rows(const hw::Node& tree) {
-    static const std::regex label("serial|uuid|mac address|permanent address|world wide",
+    static const std::regex label("serial|uuid|mac address|permanent address|world wide|unique id",
                                   std::regex::icase);
     std::vector<const hw::Item*> out;
     for (const auto& s : tree.sections)
