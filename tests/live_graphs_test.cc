@@ -48,11 +48,15 @@ TEST(NetTraffic, RatesAreBytesOverTheMeasuredInterval) {
         EXPECT_EQ(i.rx_total, c.now && c.seconds > 0 ? c.now->rx : 0) << c.what;
         EXPECT_EQ(i.rx_history.size(), c.history) << c.what;
     }
-    // Without a first reading the bytes so far belong to no interval: no false burst.
+    // Without a first reading, or after seconds nobody could read, the bytes so far belong
+    // to no interval: no false burst.
     live::NetIface fresh;
     live::advance(fresh, C{1u << 30, 0}, 1);
     live::advance(fresh, C{(1u << 30) + 512, 0}, 0.5);
-    EXPECT_EQ(fresh.rx_history, (std::deque<double>{0, 1024}));
+    live::advance(fresh, std::nullopt, 1);
+    live::advance(fresh, C{(1u << 30) + 9000, 0}, 1);
+    live::advance(fresh, C{(1u << 30) + 10000, 0}, 1);
+    EXPECT_EQ(fresh.rx_history, (std::deque<double>{0, 1024, 0, 0, 1000}));
 }
 
 TEST(NetTraffic, HistoryCapScaleFloorAndTexts) {

@@ -79,10 +79,16 @@ TEST(ProcessSample, CpuShareIsTicksOverTheMeasuredInterval) {
     EXPECT_DOUBLE_EQ(table[12].cpu, 300.0);
     EXPECT_EQ(table[11].cpu, 0);
 
-    // A new start of the view measures nothing in its first pass and keeps what was shown.
-    m[12].ticks = 400;
-    procs::sample(table, fake_source(m), params(), 0, 4);
-    EXPECT_DOUBLE_EQ(table[12].cpu, 300.0);
+    // A new start of the view measures nothing in its first pass and keeps what was shown;
+    // so does a pass a few milliseconds after the last, which then starts the next interval.
+    for (double dt : {0.0, 0.004}) {
+        m[12].ticks += 100;
+        procs::sample(table, fake_source(m), params(), dt, 4);
+        EXPECT_DOUBLE_EQ(table[12].cpu, 300.0) << dt;
+    }
+    m[12].ticks += 50;
+    procs::sample(table, fake_source(m), params(), 1.0, 5);
+    EXPECT_DOUBLE_EQ(table[12].cpu, 50.0);
 }
 
 TEST(ProcessSample, VanishedAndReplacedProcessesLeaveTheList) {

@@ -579,7 +579,9 @@ void ProcessView::kill_selected() {
 void ProcessView::end_process(const procs::Identity& id, const std::string& name,
                               const std::string& cmd) {
     const procs::Source live = procs::live_source();
-    const bool own = id.uid == m_uid;
+    // The administrator may signal any process itself; asking pkexec would only fail where no
+    // agent runs.
+    const bool own = id.uid == m_uid || m_uid == 0;
     // Opened before the PID is checked: once the check passes, the descriptor names the
     // process the user chose, whatever becomes of the PID while the dialog is open.
     int pidfd = -1;
@@ -662,15 +664,20 @@ bool ProcessView::signal_elevated(const procs::Identity& id, std::string& failur
     args.push_back(nullptr);
     GError* error = nullptr;
     int status = 0;
+    gchar* err = nullptr;
     if (!g_spawn_sync(nullptr, args.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
-                      nullptr, &status, &error)) {
+                      &err, &status, &error)) {
         failure = error && error->message ? error->message : "";
         if (error) g_error_free(error);
         return false;
     }
+    // The tool's own words say why: not authorised, no agent to ask, or the signal's error.
+    const std::string said = util::printable(err ? err : "");
+    g_free(err);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == procs::exit_already_ended)
-        failure = tr("tools.already_ended");
+    failure = WIFEXITED(status) && WEXITSTATUS(status) == procs::exit_already_ended
+                  ? tr("tools.already_ended")
+                  : said;
     return false;
 }
 

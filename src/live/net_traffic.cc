@@ -58,6 +58,10 @@ void advance(NetIface& iface, const std::optional<NetCounters>& now, double seco
         iface.last_rx = iface.rx_total = now->rx;
         iface.last_tx = iface.tx_total = now->tx;
         iface.counted = true;
+    } else {
+        // The bytes of the seconds nobody could read belong to no measured interval: counted
+        // across them, they would all land in the next second's rate.
+        iface.counted = false;
     }
     push_history(iface.rx_history, iface.rx_rate);
     push_history(iface.tx_history, iface.tx_rate);

@@ -156,7 +156,7 @@ Changes sample(std::map<int, Proc>& procs, const Source& source, const Params& p
         p.start_time = st->start_time;
         if (fresh) {
             p.cpu = 0;
-        } else if (dt > 0) {
+        } else if (dt >= min_interval_s) {
             p.cpu = st->ticks >= p.ticks
                         ? static_cast<double>(st->ticks - p.ticks) / clk / dt * 100.0
                         : 0.0;

@@ -72,6 +72,10 @@ struct Params {
 // itself. A new process has them read at once, a known one every this many passes.
 constexpr uint64_t detail_period = 8;
 
+// Shorter passes (the one right after a process was ended) keep the shares shown: one tick of
+// 1/100 s over a few milliseconds would read as several hundred per cent.
+constexpr double min_interval_s = 0.1;
+
 struct Changes {
     std::vector<int> added;   // new rows, in PID order
     std::vector<int> changed; // rows whose shown values differ
@@ -79,7 +83,8 @@ struct Changes {
 };
 
 // One pass over the processes of `source`. `dt` is the time since the previous pass in
-// seconds, 0 for the first one: new processes then show 0 and known ones keep their share.
+// seconds, 0 for the first one: new processes then show 0 and known ones keep their share, as
+// they do over an interval shorter than `min_interval_s`.
 // A process that vanishes while it is read is skipped and counts as ended. `pass` numbers
 // the passes and picks the known processes whose details are read again.
 Changes sample(std::map<int, Proc>& procs, const Source& source, const Params& params, double dt,
