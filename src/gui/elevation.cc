@@ -35,7 +35,8 @@ Verdict judge(const std::string& program, const Run& run) {
     Verdict v;
     if (!run.spawned) return v;
     if (helper_ran(run.out)) {
-        if (v.data.parse(run.out)) {
+        // A copy that was stopped halfway may have printed part of the record.
+        if (v.data.parse(run.out) && run.exited && run.status == 0) {
             v.outcome = Outcome::elevated;
             return v;
         }
@@ -50,6 +51,14 @@ Verdict judge(const std::string& program, const Run& run) {
     }
     v.detail = one_line(run.err);
     if (!v.detail.empty()) v.outcome = Outcome::failed;
+    return v;
+}
+
+Verdict read_captured() {
+    Verdict v;
+    v.data.collect_as_root();
+    v.outcome = v.data.available ? Outcome::elevated : Outcome::failed;
+    v.detail = v.data.error;
     return v;
 }
 
@@ -125,41 +134,46 @@ elevation::Run run_tool(const std::vector<std::string>& args) {
 
 void App::action_elevate() {
     if (m_elevating || !m_window) return;
-    // The program's own file, not a name on the search path the elevated copy might resolve
-    // differently.
-    gchar* self = g_file_read_link("/proc/self/exe", nullptr);
-    if (!self) {
-        set_status(tr("status.elevate_failed"));
-        return;
-    }
-    const std::string program = self;
-    g_free(self);
-
-    set_status(tr("status.elevating"));
-    // Input waits while the tool asks: a second elevation or a refresh meanwhile would act on
-    // a tree that is about to be replaced.
-    m_elevating = true;
-    GtkWidget* grab = m_status;
-    g_object_ref(grab);
-    gtk_grab_add(grab);
-    bool found = false;
     elevation::Verdict verdict;
-    for (const elevation::Tool& tool : elevation::tools()) {
-        gchar* path = g_find_program_in_path(tool.program);
-        if (!path) continue;
-        found = true;
-        std::vector<std::string> args = {path};
-        g_free(path);
-        if (tool.option) args.push_back(tool.option);
-        args.push_back(program);
-        args.push_back("--root-collect");
-        verdict = elevation::judge(tool.program, run_tool(args));
-        if (verdict.outcome != elevation::Outcome::next_tool) break;
+    bool found = true;
+    if (util::over_sysroot()) {
+        verdict = elevation::read_captured();
+    } else {
+        // The program's own file, not a name on the search path the elevated copy might
+        // resolve differently.
+        gchar* self = g_file_read_link("/proc/self/exe", nullptr);
+        if (!self) {
+            set_status(tr("status.elevate_failed"));
+            return;
+        }
+        const std::string program = self;
+        g_free(self);
+
+        set_status(tr("status.elevating"));
+        // Input waits while the tool asks: a second elevation or a refresh meanwhile would act
+        // on a tree that is about to be replaced.
+        m_elevating = true;
+        GtkWidget* grab = m_status;
+        g_object_ref(grab);
+        gtk_grab_add(grab);
+        found = false;
+        for (const elevation::Tool& tool : elevation::tools()) {
+            gchar* path = g_find_program_in_path(tool.program);
+            if (!path) continue;
+            found = true;
+            std::vector<std::string> args = {path};
+            g_free(path);
+            if (tool.option) args.push_back(tool.option);
+            args.push_back(program);
+            args.push_back("--root-collect");
+            verdict = elevation::judge(tool.program, run_tool(args));
+            if (verdict.outcome != elevation::Outcome::next_tool) break;
+        }
+        gtk_grab_remove(grab);
+        g_object_unref(grab);
+        m_elevating = false;
+        if (!m_window) return; // closed while the tool asked
     }
-    gtk_grab_remove(grab);
-    g_object_unref(grab);
-    m_elevating = false;
-    if (!m_window) return; // closed while the tool asked
 
     if (verdict.outcome == elevation::Outcome::elevated) {
         hw::RootData::instance() = std::move(verdict.data);

@@ -39,6 +39,11 @@ struct Verdict {
 // tool failed without saying why.
 Verdict judge(const std::string& program, const Run& run);
 
+// Over a sysroot the protected files are the captured machine's, read as they lie: pkexec
+// and sudo clear the environment, so an elevated copy would read this machine's firmware
+// into the captured machine's tree.
+Verdict read_captured();
+
 // The status line for a final verdict.
 std::string status_text(const Verdict& v);
 

@@ -4,6 +4,8 @@
 #include "gui_support.h"
 #include "hw/root_data.h"
 #include "i18n.h"
+#include "smbios_encoder.h"
+#include "test_support.h"
 
 #include <filesystem>
 #include <fstream>
@@ -45,6 +47,7 @@ TEST_F(Elevation, EachOutcomeSaysWhatHappenedAndACancelStopsThere) {
     App& app = open();
     const char* facts = m_facts.c_str();
     const std::string failed = tr("status.elevate_failed");
+    const std::string killed = m_facts + "\nkill -KILL $$";
     const struct {
         const char* pkexec; // null: not installed
         const char* sudo;
@@ -59,6 +62,8 @@ TEST_F(Elevation, EachOutcomeSaysWhatHappenedAndACancelStopsThere) {
         // The helper ran and could not read the table: its own error, no second tool.
         {"printf 'V 1\\nE SMBIOS table not readable\\nD product_serial|\\n'\nexit 1", facts,
          failed + ": SMBIOS table not readable", false},
+        // Stopped after printing: what it printed may be cut short.
+        {killed.c_str(), facts, failed, false},
         {"exit 1", facts, tr("status.elevated"), true}, // silent: sudo is tried
         {nullptr, "echo 'sudo: a password is required' >&2\nexit 1",
          failed + ": sudo: a password is required", true},
@@ -83,7 +88,20 @@ TEST_F(Elevation, EachOutcomeSaysWhatHappenedAndACancelStopsThere) {
 }
 
 TEST_F(Elevation, ALockedRowAndTheUnlockButtonUnlockTheRows) {
-    g_setenv("QUARVEL_SYSROOT", testing_support::fixture("laptop-intel").c_str(), TRUE);
+    // A captured machine whose table only an administrator could read where it was taken:
+    // here it is read from the capture, not through a tool that would read this machine's.
+    using namespace smbios_encoder;
+    smbios_encoder::Device17 a, b;
+    a.locator = "DIMM A", a.size = 16384, b.locator = "DIMM B", b.handle = 0x1101;
+    testing_support::TempDir machine;
+    // A fixture machine's copy: the identifier databases the process keeps are the fixture's,
+    // as for the tests that follow.
+    std::filesystem::copy(testing_support::fixture("laptop-intel"), machine.path(),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::copy_symlinks);
+    machine.write("/sys/firmware/dmi/tables/DMI",
+                  array16({}) + device17(a) + device17(b) + end_of_table());
+    g_setenv("QUARVEL_SYSROOT", machine.path().c_str(), TRUE);
     fake("pkexec", m_facts.c_str());
     App& app = open(hw::collect_all);
     ASSERT_TRUE(app.select_node_id("memory"));
@@ -100,6 +118,7 @@ TEST_F(Elevation, ALockedRowAndTheUnlockButtonUnlockTheRows) {
     EXPECT_TRUE(press_row(GTK_TREE_VIEW(I::detail_view(app)), path, GDK_BUTTON_PRESS, 400));
     gtk_tree_path_free(path);
     EXPECT_EQ(status(), tr("status.elevated"));
+    EXPECT_EQ(args_of("pkexec"), "");
     const hw::Node* memory = I::selected(app);
     ASSERT_EQ(memory->id, "memory") << "the place is kept across the new collection";
     ASSERT_EQ(memory->children.size(), 2u);
@@ -115,4 +134,15 @@ TEST_F(Elevation, ALockedRowAndTheUnlockButtonUnlockTheRows) {
     gtk_button_clicked(GTK_BUTTON(I::locked_button(app)));
     EXPECT_EQ(status(), tr("status.elevated"));
     EXPECT_EQ(I::selected(app)->children.size(), 2u);
+}
+
+// The window closed while the tool asked for the password: the report is not asked for.
+TEST_F(Elevation, SaveReportEndsWhenTheWindowClosesWhileTheToolAsks) {
+    fake("pkexec", ("/bin/sleep 1\n" + m_facts).c_str());
+    App& app = open();
+    answer_dialogs([&] { I::save_report(app); }, {[&](GtkWindow* ask) {
+                       respond(ask, 2); // with administrator rights
+                       later([&] { gtk_widget_destroy(I::window(app)); });
+                   }});
+    EXPECT_EQ(I::window(app), nullptr);
 }
