@@ -65,6 +65,19 @@ std::string settings_directory() {
     return base.empty() ? base : base + "/.config/Quarvel";
 }
 
+// Whether the administrator would write into somebody else's directory: run with the user's
+// HOME (sudo keeps it on some systems), it would leave root-owned directories and files there
+// that make every later save of the user fail. The nearest part of the path that exists tells.
+bool in_foreign_directory(const std::string& dir) {
+    if (::geteuid() != 0) return false;
+    for (std::filesystem::path p = dir; !p.empty(); p = p.parent_path()) {
+        struct stat st;
+        if (::stat(p.c_str(), &st) == 0) return st.st_uid != 0;
+        if (p == p.parent_path()) break;
+    }
+    return false;
+}
+
 // Position just after the first `"key"` and the ':' that follows it, or npos.
 size_t value_start(std::string_view text, std::string_view key) {
     std::string quoted = "\"" + std::string(key) + "\"";
@@ -125,7 +138,7 @@ std::string SettingsStore::file_path() {
 
 std::string SettingsStore::path() const {
     std::string dir = settings_directory();
-    if (dir.empty()) return dir;
+    if (dir.empty() || in_foreign_directory(dir)) return {};
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     return dir + "/settings.json";

@@ -44,7 +44,8 @@ public:
     const Settings& get() const { return m_settings; }
     Settings& mutable_get() { return m_settings; }
 
-    // Full path of the settings file; creates its directory when missing.
+    // Full path of the settings file; creates its directory when missing. Empty when there is
+    // none, or when the administrator would write it into another user's directory.
     std::string path() const;
     // The same path without touching the file system.
     static std::string file_path();

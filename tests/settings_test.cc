@@ -209,6 +209,15 @@ TEST_F(SettingsFile, FailedSavesKeepTheOldFileWhole) {
     EXPECT_EQ(read_whole_file(m_file), old);
 }
 
+TEST_F(SettingsFile, TheAdministratorNeverWritesIntoAnotherUsersDirectory) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    ASSERT_EQ(::chown(m_home.path().c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(store().save());
+    EXPECT_FALSE(std::filesystem::exists(m_dir)) << "a root-owned folder in the user's home";
+    ASSERT_EQ(::chown(m_home.path().c_str(), 0, 0), 0);
+    EXPECT_TRUE(store().save());
+}
+
 // Report mode takes the saved language, and with it the number separators, but never writes.
 TEST_F(SettingsFile, ReportModeReadsTheSavedLanguageAndNeverWrites) {
     TempDir machine;
