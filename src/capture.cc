@@ -8,10 +8,13 @@
 #include "report.h"
 #include "settings.h"
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <set>
+#include <unistd.h>
 
 namespace capture {
 
@@ -152,15 +155,20 @@ bool has_arg(int argc, char** argv, const char* wanted) {
     return false;
 }
 
-using WriteArchive = bool (*)(const Tree* tree, const char* path, std::string* error);
+using ArchiveBytes = bool (*)(const Tree* tree, std::string* out, std::string* error);
 
-// Empty on success, else why not.
+// Empty on success, else why not. Written as the report is: an earlier file at `path` stays
+// whole when anything fails, and a device or a pipe named there is written, never removed.
 std::string write_archive(const Tree& tree, const char* path) {
     std::string error;
-    auto write = reinterpret_cast<WriteArchive>(
-        module_loader::function("quarvel-capture.so", "quarvel_write_archive", &error));
-    if (!write) return error;
-    if (!write(&tree, path, &error)) return error.empty() ? std::string("?") : error;
+    auto bytes_of = reinterpret_cast<ArchiveBytes>(
+        module_loader::function("quarvel-capture.so", "quarvel_archive_bytes", &error));
+    if (!bytes_of) return error;
+    std::string bytes;
+    if (!bytes_of(&tree, &bytes, &error)) return error.empty() ? std::string("?") : error;
+    // As root it holds what only root may read.
+    if (!util::replace_file(path, bytes, ::geteuid() == 0 ? 0600 : 0666))
+        return std::strerror(errno);
     return {};
 }
 
@@ -168,7 +176,8 @@ std::string write_archive(const Tree& tree, const char* path) {
 
 const char* archive_path(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i)
-        if (std::string(argv[i]) == "--capture" && argv[i + 1][0] != '-') return argv[i + 1];
+        if (std::string(argv[i]) == "--capture" && argv[i + 1][0] != '-' && argv[i + 1][0])
+            return argv[i + 1];
     return nullptr;
 }
 

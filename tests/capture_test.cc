@@ -8,7 +8,9 @@
 #include "smbios_encoder.h"
 #include "test_support.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 using testing_support::plain_env;
@@ -173,6 +175,23 @@ TEST(CaptureCommandLine, NeedsAWritableArchiveAndLeavesNoHalfOfOne) {
     EXPECT_EQ(failed.exit_code, 1);
     EXPECT_EQ(failed.err.rfind("Could not write " + missing + ": ", 0), 0u) << failed.err;
     EXPECT_EQ(failed.out, "");
+    EXPECT_EQ(run_quarvel({"--capture", ""}, env).exit_code, 2) << "not to standard output";
+
+    // The disk fills up half-way (the file size limit stands in for it): an earlier capture
+    // stays whole.
+    const std::string old = out.path() + "/old.tar.xz";
+    testing_support::TempDir::write_file(old, "an earlier capture");
+    struct rlimit before {};
+    getrlimit(RLIMIT_FSIZE, &before);
+    const struct rlimit small = {1024, before.rlim_max};
+    auto handler = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    auto full = run_quarvel({"--capture", old},
+                            plain_env(config.path(), testing_support::fixture("laptop-intel")));
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, handler);
+    EXPECT_EQ(full.exit_code, 1) << full.err;
+    EXPECT_TRUE(testing_support::read_whole_file(old) == "an earlier capture");
 }
 
 // Every fixture machine, and this computer (the empty name).

@@ -4,7 +4,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <cstdio>
 #include <ctime>
 #include <memory>
 
@@ -59,28 +58,34 @@ bool write_entries(archive* a, const capture::Tree& tree, std::string* error) {
     return true;
 }
 
+la_ssize_t append(archive*, void* out, const void* bytes, size_t size) {
+    static_cast<std::string*>(out)->append(static_cast<const char*>(bytes), size);
+    return static_cast<la_ssize_t>(size);
+}
+
 } // namespace
 
-// Writes `tree` as a tar archive compressed with xz, paths relative to the archive's root, so
-// that it unpacks into the directory QUARVEL_SYSROOT then names.
+// `tree` as a tar archive compressed with xz, paths relative to the archive's root, so that it
+// unpacks into the directory QUARVEL_SYSROOT then names. Made in memory: the caller writes it
+// out in one step that leaves an earlier file whole on failure.
 extern "C" __attribute__((visibility("default"))) bool
-quarvel_write_archive(const capture::Tree* tree, const char* path, std::string* error) {
+quarvel_archive_bytes(const capture::Tree* tree, std::string* out, std::string* error) {
     std::unique_ptr<archive, ArchiveFree> a(archive_write_new());
     // The GNU format keeps names as the bytes they are (kernel names are not text in some
     // locale), takes names and link targets of any length, and every tar reads it.
+    // Blocks are not padded to 10 kB: the archive ends where its last block does.
     if (!a || archive_write_set_format_gnutar(a.get()) != ARCHIVE_OK ||
         archive_write_add_filter_xz(a.get()) != ARCHIVE_OK ||
-        archive_write_open_filename(a.get(), path) != ARCHIVE_OK) {
+        archive_write_set_bytes_in_last_block(a.get(), 1) != ARCHIVE_OK ||
+        archive_write_open2(a.get(), out, nullptr, append, nullptr, nullptr) != ARCHIVE_OK) {
         *error = a ? why(a.get()) : "out of memory";
         return false;
     }
     bool ok = write_entries(a.get(), *tree, error);
-    // Closing writes the compressor's last block: a failure here is a truncated archive.
+    // Closing writes the compressor's last block.
     if (archive_write_close(a.get()) != ARCHIVE_OK && ok) {
         *error = why(a.get());
         ok = false;
     }
-    // A half-written archive must not pass for a capture.
-    if (!ok) std::remove(path);
     return ok;
 }
