@@ -923,7 +923,10 @@ void set_resolve_without_openat2(bool on) {
 int sysroot_error() {
     std::string root = sysroot();
     if (root.empty()) return 0;
-    return root_fd(root) < 0 ? errno : 0;
+    if (root_fd(root) < 0) return errno;
+    // A handle opens without any right to the directory: one that may not be listed or
+    // entered would give an empty machine that looks real.
+    return ::access(root.c_str(), R_OK | X_OK) == 0 ? 0 : errno;
 }
 
 std::vector<std::string> take_cut_reads(size_t* total) {

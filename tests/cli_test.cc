@@ -106,6 +106,12 @@ TEST_F(CommandLine, ASysrootThatIsNoDirectoryFailsInsteadOfDescribingNothing) {
             r.err, "QUARVEL_SYSROOT cannot be read as a directory: " + root + ": "))
             << r.err;
     }
+    // A directory that may not be listed or entered is refused too, though a handle to it
+    // opens.
+    m_out.mkdir("closed");
+    testing_support::open_up(m_out.path(), {"closed"}, 0);
+    testing_support::ScopedEnv closed("QUARVEL_SYSROOT", m_out.path() + "/closed");
+    EXPECT_TRUE(testing_support::as_unprivileged_user([] { return util::sysroot_error() != 0; }));
 }
 
 TEST_F(CommandLine, AsRootTheReportFileIsTheOwnersAlone) {
