@@ -5,6 +5,7 @@
 #include "util.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace hw {
 
@@ -17,12 +18,14 @@ std::string shown(const std::string& text) {
     return util::valid_utf8(text);
 }
 
-// Each text once, in first-seen order.
+// Each text once, in first-seen order. Looked up in a set: a damaged device list can put
+// hundreds of thousands of devices into one group.
 std::string join_unique(const std::vector<std::string>& texts) {
-    std::vector<std::string> seen;
+    std::vector<std::string> kept;
+    std::unordered_set<std::string_view> seen;
     for (const auto& t : texts)
-        if (!t.empty() && std::find(seen.begin(), seen.end(), t) == seen.end()) seen.push_back(t);
-    return util::join(seen, ", ");
+        if (!t.empty() && seen.insert(t).second) kept.push_back(t);
+    return util::join(kept, ", ");
 }
 
 std::string bus_text(const InputDevice& dev) {
