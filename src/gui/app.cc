@@ -128,10 +128,13 @@ void place(GtkWidget* scroll, const detail::Placement& p) {
     gtk_widget_queue_draw(scroll);
 }
 
-void set_if_changed(GObject* object, const char* property, int value) {
+// True when it changed.
+bool set_if_changed(GObject* object, const char* property, int value) {
     int current = 0;
     g_object_get(object, property, &current, nullptr);
-    if (current != value) g_object_set(object, property, value, nullptr);
+    if (current == value) return false;
+    g_object_set(object, property, value, nullptr);
+    return true;
 }
 
 layout::Rect work_area() {
@@ -811,17 +814,18 @@ void App::on_detail_size_allocate(GtkWidget* widget, GdkRectangle*, gpointer sel
     if (gtk_tree_view_column_get_visible(app->m_source_column))
         visible -= gtk_tree_view_column_get_width(app->m_source_column);
     if (visible > 0) column_width = std::min(column_width, visible);
-    int value_wrap = std::max(column_width - 16, 120);
-    int current = 0;
-    g_object_get(app->m_value_renderer, "wrap-width", &current, nullptr);
-    if (current != value_wrap) {
-        g_object_set(app->m_value_renderer, "wrap-width", value_wrap, nullptr);
-        // Rows keep the heights measured with the old wrap width until told otherwise.
+    const bool value_wrap = set_if_changed(G_OBJECT(app->m_value_renderer), "wrap-width",
+                                           std::max(column_width - 16, 120));
+    // Before the first allocation the name column is narrow: names measured then took two
+    // lines, and kept the height after the column had its width.
+    const bool name_wrap =
+        set_if_changed(G_OBJECT(app->m_name_renderer), "wrap-width",
+                       std::max(gtk_tree_view_column_get_width(app->m_name_column) - 14, 90));
+    if (value_wrap || name_wrap) {
+        // Rows keep the heights measured with the old wrap widths until told otherwise.
         gtk_tree_view_columns_autosize(GTK_TREE_VIEW(widget));
         gtk_widget_queue_resize(widget);
     }
-    set_if_changed(G_OBJECT(app->m_name_renderer), "wrap-width",
-                   std::max(gtk_tree_view_column_get_width(app->m_name_column) - 14, 90));
 }
 
 gboolean App::on_detail_click(GtkWidget* widget, GdkEventButton* event, gpointer self) {

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 using gui_support::process_events;
@@ -213,6 +214,36 @@ TEST_F(Window, LongValuesWrapInsideThePaneInBothDirections) {
         EXPECT_LE(left + gtk_tree_view_column_get_width(value), pane) << language;
         close();
     }
+}
+
+// Before its first allocation the name column is narrow; names measured then took two lines
+// and kept that height, leaving blank bands under single-line rows.
+TEST_F(Window, RowsOfOneLineAreEquallyTallOnceTheColumnsHaveTheirWidths) {
+    SettingsStore::instance().mutable_get().show_sources = true;
+    g_setenv("QUARVEL_SYSROOT", testing_support::fixture("cpu-x86-2socket-smt-numa").c_str(), TRUE);
+    App& app = open(hw::collect_all);
+    ASSERT_TRUE(app.select_node_id("cpu"));
+    process_events(200);
+    GtkTreeView* view = GTK_TREE_VIEW(I::detail_view(app));
+    GtkTreeModel* rows = I::detail_model(app);
+    std::map<int, std::string> heights; // height: a row that has it
+    GtkTreeIter section, row;
+    for (bool s = gtk_tree_model_get_iter_first(rows, &section); s;
+         s = gtk_tree_model_iter_next(rows, &section))
+        for (bool r = gtk_tree_model_iter_children(rows, &row, &section); r;
+             r = gtk_tree_model_iter_next(rows, &row)) {
+            gchar *name = nullptr, *value = nullptr;
+            gtk_tree_model_get(rows, &row, COL_NAME, &name, COL_VALUE, &value, -1);
+            const std::string n = name ? name : "", v = value ? value : "";
+            g_free(name), g_free(value);
+            if (n.size() > 20 || v.size() > 20 || v.find('\n') != std::string::npos) continue;
+            GtkTreePath* path = gtk_tree_model_get_path(rows, &row);
+            GdkRectangle cell{};
+            gtk_tree_view_get_cell_area(view, path, I::value_column(app), &cell);
+            gtk_tree_path_free(path);
+            heights.emplace(cell.height, n);
+        }
+    EXPECT_EQ(heights.size(), 1u) << "the tallest: " << heights.rbegin()->second;
 }
 
 TEST_F(Window, RefreshKeepsTheSelectedIdAndAHiddenPlace) {
