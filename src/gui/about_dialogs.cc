@@ -84,6 +84,9 @@ void licence_text(GtkWidget* box, const std::string& text, bool secondary) {
         text, secondary ? "<span size=\"small\">" : "<span size=\"medium\">", "</span>");
     gtk_label_set_xalign(GTK_LABEL(label), 0);
     gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    // A wrapping label is as narrow as its longest word at the least, and the dialog's least
+    // height was that of every text wrapped so narrow: taller than many screens.
+    gtk_label_set_width_chars(GTK_LABEL(label), 50);
     if (secondary) add_class(label, "dim-text");
     gtk_box_pack_start(GTK_BOX(box), label, FALSE, FALSE, 0);
 }
@@ -188,7 +191,8 @@ void App::action_licenses(GtkWindow* parent) {
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_AUTOMATIC,
                                    GTK_POLICY_AUTOMATIC);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_IN);
-    gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroll), 380);
+    // The default size gives the list its room; on a small screen it scrolls.
+    gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroll), 120);
     gtk_container_add(GTK_CONTAINER(scroll), list);
     gtk_box_pack_start(GTK_BOX(box), scroll, TRUE, TRUE, 0);
 

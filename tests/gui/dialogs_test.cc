@@ -163,6 +163,10 @@ TEST_F(Dialogs, AboutLicencesAndNoticeInThreeLanguagesLightAndDark) {
                                           gtk_tree_view_get_model(GTK_TREE_VIEW(list)), nullptr),
                                       15);
                             EXPECT_TRUE(shows(d, I18n::trf("licenses.texts_at", "/usr/share/doc")));
+                            // It fits its default size, and so screens of 600 pixels.
+                            GtkRequisition least{};
+                            gtk_widget_get_preferred_size(GTK_WIDGET(d), &least, nullptr);
+                            EXPECT_LE(least.height, 560) << tag;
                             shot(d, "licenses");
                             respond(d, GTK_RESPONSE_CLOSE);
                             later([&] { respond(about, GTK_RESPONSE_CLOSE); });
