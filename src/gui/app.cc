@@ -280,10 +280,6 @@ gboolean App::on_idle_after_show(gpointer self) {
 void App::build_window() {
     m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(m_window), "Quarvel");
-    GdkGeometry hints{};
-    hints.min_width = 1024;
-    hints.min_height = 768;
-    gtk_window_set_geometry_hints(GTK_WINDOW(m_window), nullptr, &hints, GDK_HINT_MIN_SIZE);
     g_signal_connect(m_window, "destroy", G_CALLBACK(on_destroy), this);
     g_signal_connect(m_window, "delete-event", G_CALLBACK(on_delete), this);
     g_signal_connect(m_window, "window-state-event", G_CALLBACK(on_window_state), this);
@@ -944,6 +940,10 @@ bool App::running_on_wayland() {
 void App::apply_geometry() {
     const Settings& s = SettingsStore::instance().get();
     layout::Placement p = layout::place_window(s, work_area());
+    GdkGeometry hints{};
+    hints.min_width = p.min_width;
+    hints.min_height = p.min_height;
+    gtk_window_set_geometry_hints(GTK_WINDOW(m_window), nullptr, &hints, GDK_HINT_MIN_SIZE);
     gtk_window_set_default_size(GTK_WINDOW(m_window), p.width, p.height);
     if (p.move) gtk_window_move(GTK_WINDOW(m_window), p.x, p.y);
     gtk_paned_set_position(GTK_PANED(m_paned), layout::divider_position(s.paned_position, p.width));

@@ -11,8 +11,17 @@ Placement place_window(const Settings& s, const Rect& work) {
     p.width = s.window_width < 1 || s.window_height < 1 ? 1024 : s.window_width;
     p.height = s.window_width < 1 || s.window_height < 1 ? 768 : s.window_height;
     // A work area that reports no size would otherwise shrink the window to nothing.
-    if (work.width > 0) p.width = std::min(p.width, work.width);
-    if (work.height > 0) p.height = std::min(p.height, work.height);
+    p.min_width = 1024;
+    p.min_height = 768;
+    if (work.width > 0) {
+        p.width = std::min(p.width, work.width);
+        // Else a netbook's screen would cut off the status line and the panes' lower part.
+        p.min_width = std::min(p.min_width, work.width);
+    }
+    if (work.height > 0) {
+        p.height = std::min(p.height, work.height);
+        p.min_height = std::min(p.min_height, work.height);
+    }
     if (s.window_x < 0 || s.window_y < 0) {
         p.move = true;
         p.x = work.x + std::max(work.width - p.width, 0) / 2;

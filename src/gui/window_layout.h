@@ -14,13 +14,14 @@ struct Rect {
 constexpr Rect fallback_work_area{0, 0, 1280, 800};
 
 struct Placement {
-    int width = 0, height = 0; // default size
-    bool move = false;         // centre the window at x, y
+    int width = 0, height = 0;         // default size
+    int min_width = 0, min_height = 0; // the least the user may make it
+    bool move = false;                 // centre the window at x, y
     int x = 0, y = 0;
 };
 
 // The stored size (1024×768 when none was stored) limited to the work area; centred in it
-// when no position was stored.
+// when no position was stored. The least size is 1024×768 too, where the work area holds it.
 Placement place_window(const Settings& s, const Rect& work);
 
 // The stored divider, or one chosen for the window width: a third of a wide window.

@@ -153,6 +153,10 @@ TEST(WindowLayout, SizePositionAndDivider) {
     p = layout::place_window(s, {0, 0, 0, 0});
     EXPECT_EQ(p.width, 1024) << "a work area without a size does not shrink the window";
     EXPECT_EQ(p.height, 768);
+    EXPECT_EQ(p.min_height, 768);
+    p = layout::place_window(s, {0, 0, 1024, 576}); // a netbook's screen less its panel
+    EXPECT_EQ(p.min_width, 1024);
+    EXPECT_EQ(p.min_height, 576) << "the least size fits the screen";
 
     EXPECT_EQ(layout::divider_position(-1, 1024), 341);
     EXPECT_EQ(layout::divider_position(-1, 700), 240);
