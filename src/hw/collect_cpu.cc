@@ -318,14 +318,19 @@ void add_vulnerabilities(Node& cpu) {
 
 void add_flags(Node& cpu, const std::vector<CpuInfoBlock>& blocks) {
     std::string text = first_field(blocks, "flags");
-    if (text.empty()) text = first_field(blocks, "Features");
+    const bool arm = text.empty();
+    if (arm) text = first_field(blocks, "Features");
     auto flags = split_flags(text);
     auto bugs = split_flags(first_field(blocks, "bugs"));
     if (!flags.empty()) {
         std::set<std::string> present(flags.begin(), flags.end());
         Section& f = cpu.section(tr("sec.features"));
-        for (const auto& feature : NOTABLE_FEATURES)
-            if (present.count(feature.flag)) f.add(feature.label, tr("common.yes"), feature.flag);
+        for (const auto& feature : NOTABLE_FEATURES) {
+            if (!present.count(feature.flag)) continue;
+            // Arm's flag of that name is its cryptography extension, not Intel's instructions.
+            const bool arm_aes = arm && std::string_view(feature.flag) == "aes";
+            f.add(arm_aes ? "AES" : feature.label, tr("common.yes"), feature.flag);
+        }
         Section& all = cpu.section(tr("sec.all_flags"));
         all.add(tr("f.count"), util::fmt_int(flags.size()), "");
         all.add(tr("f.flags"), util::fmt_columns(flags, 78), "/proc/cpuinfo");
