@@ -187,7 +187,10 @@ void collect_system(Node& root) {
     add_firmware(*node);
     add_chassis(*node);
     add_id_databases(*node);
-    node->section(tr("sec.limits")).add_always(tr("f.note"), tr("msg.root_limits"), "");
+    // Once the protected data is read, "everything shown here is readable as a normal user"
+    // would no longer be true.
+    if (!RootData::instance().available)
+        node->section(tr("sec.limits")).add_always(tr("f.note"), tr("msg.root_limits"), "");
 }
 
 } // namespace hw
