@@ -650,9 +650,14 @@ void draw_logo_above(cairo_t* cr, double w, double h, const Palette& p, GdkPixbu
     const double first = draw::text(cr, x, h / 2 - 1, "Quar");
     draw::set_hex(cr, p.text);
     draw::text(cr, x + first, h / 2 - 1, "vel");
-    draw::font(cr, 11.5);
+    // A longer translation is set a little smaller before it is cut short.
+    const double room = w - x - 8;
+    double size = 11.5;
+    draw::font(cr, size);
+    while (size > 9 && draw::text_width(cr, byline) > room)
+        draw::font(cr, size -= 0.5);
     draw::set_hex(cr, p.dim);
-    draw::text(cr, x, h / 2 + 16, draw::elide(cr, byline, w - x - 8));
+    draw::text(cr, x, h / 2 + 16, draw::elide(cr, byline, room));
 }
 
 namespace {
