@@ -238,10 +238,13 @@ int run_capture_mode(int argc, char** argv) {
 
     std::string error = write_archive(tree, path);
     if (!error.empty()) {
-        std::fprintf(stderr, "%s\n", I18n::trf("cli.capture_failed", path, error.c_str()).c_str());
+        // The path as given: its control characters must not reach the terminal as commands.
+        std::fprintf(
+            stderr, "%s\n",
+            util::clean_text(I18n::trf("cli.capture_failed", path, error.c_str())).c_str());
         return 1;
     }
-    std::printf("%s\n", I18n::trf("cli.capture_written", path).c_str());
+    std::printf("%s\n", util::clean_text(I18n::trf("cli.capture_written", path)).c_str());
     return 0;
 }
 

@@ -82,8 +82,10 @@ std::string reason(int err) {
     return std::strerror(err);
 }
 
+// The message names paths and variables as given: their control characters must not reach
+// the terminal as commands.
 void print_error(const std::string& text) {
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", util::clean_text(text).c_str());
 }
 
 int print_help() {
@@ -152,7 +154,7 @@ int run_report_mode(int argc, char** argv) {
             print_error(I18n::trf("cli.write_failed", path, reason(errno).c_str()));
             return 1;
         }
-        std::printf("%s\n", I18n::trf("cli.report_written", path).c_str());
+        std::printf("%s\n", util::clean_text(I18n::trf("cli.report_written", path)).c_str());
         return 0;
     }
     if (!util::write_all(STDOUT_FILENO, text)) {

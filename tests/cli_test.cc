@@ -92,6 +92,10 @@ TEST_F(CommandLine, UnwritableTargetsFailWithExitOneAndTheReason) {
         EXPECT_EQ(r.err, "Could not write " + target + ": " + reason + "\n");
         EXPECT_EQ(r.out, "");
     }
+    // A name given with terminal commands in it is shown without them.
+    auto r = run_quarvel({"--report", m_out.path() + "/no/\x1b]0;owned\x07r.txt"}, env());
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err.find_first_of("\x1b\x07"), std::string::npos) << r.err;
 }
 
 TEST_F(CommandLine, ASysrootThatIsNoDirectoryFailsInsteadOfDescribingNothing) {
