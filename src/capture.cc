@@ -14,7 +14,6 @@
 #include <cstring>
 #include <functional>
 #include <set>
-#include <unistd.h>
 
 namespace capture {
 
@@ -166,9 +165,7 @@ std::string write_archive(const Tree& tree, const char* path) {
     if (!bytes_of) return error;
     std::string bytes;
     if (!bytes_of(&tree, &bytes, &error)) return error.empty() ? std::string("?") : error;
-    // As root it holds what only root may read.
-    if (!util::replace_file(path, bytes, ::geteuid() == 0 ? 0600 : 0666))
-        return std::strerror(errno);
+    if (!util::replace_file(path, bytes, entry::output_file_mode())) return std::strerror(errno);
     return {};
 }
 
@@ -238,13 +235,10 @@ int run_capture_mode(int argc, char** argv) {
 
     std::string error = write_archive(tree, path);
     if (!error.empty()) {
-        // The path as given: its control characters must not reach the terminal as commands.
-        std::fprintf(
-            stderr, "%s\n",
-            util::clean_text(I18n::trf("cli.capture_failed", path, error.c_str())).c_str());
+        entry::say(stderr, I18n::trf("cli.capture_failed", path, error.c_str()));
         return 1;
     }
-    std::printf("%s\n", util::clean_text(I18n::trf("cli.capture_written", path)).c_str());
+    entry::say(stdout, I18n::trf("cli.capture_written", path));
     return 0;
 }
 

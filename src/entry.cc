@@ -82,12 +82,6 @@ std::string reason(int err) {
     return std::strerror(err);
 }
 
-// The message names paths and variables as given: their control characters must not reach
-// the terminal as commands.
-void print_error(const std::string& text) {
-    std::fprintf(stderr, "%s\n", util::clean_text(text).c_str());
-}
-
 int print_help() {
     // One line per option: its syntax (translated words in it) and what it does.
     const std::pair<std::string, const char*> options[] = {
@@ -149,16 +143,15 @@ int run_report_mode(int argc, char** argv) {
     root.reset();
 
     if (const char* path = output_path(argc, argv)) {
-        // Run as root, the report holds serial numbers that only root may read.
-        if (!util::replace_file(path, text, ::geteuid() == 0 ? 0600 : 0666)) {
-            print_error(I18n::trf("cli.write_failed", path, reason(errno).c_str()));
+        if (!util::replace_file(path, text, output_file_mode())) {
+            say(stderr, I18n::trf("cli.write_failed", path, reason(errno).c_str()));
             return 1;
         }
-        std::printf("%s\n", util::clean_text(I18n::trf("cli.report_written", path)).c_str());
+        say(stdout, I18n::trf("cli.report_written", path));
         return 0;
     }
     if (!util::write_all(STDOUT_FILENO, text)) {
-        print_error(I18n::trf("cli.write_failed", "stdout", reason(errno).c_str()));
+        say(stderr, I18n::trf("cli.write_failed", "stdout", reason(errno).c_str()));
         return 1;
     }
     return 0;
@@ -181,12 +174,20 @@ namespace {
 
 } // namespace
 
+void say(std::FILE* to, const std::string& text) {
+    std::fprintf(to, "%s\n", util::clean_text(text).c_str());
+}
+
+unsigned output_file_mode() {
+    return ::geteuid() == 0 ? 0600 : 0666;
+}
+
 int run(int argc, char** argv) {
     Mode mode = find_mode(argc, argv);
     // A sysroot that cannot be read would give an empty machine that looks real.
     if (mode != Mode::version && mode != Mode::help)
         if (int err = util::sysroot_error()) {
-            print_error(I18n::trf("cli.bad_sysroot", util::sysroot().c_str(), reason(err).c_str()));
+            say(stderr, I18n::trf("cli.bad_sysroot", util::sysroot().c_str(), reason(err).c_str()));
             return 1;
         }
     // The modes that load a module run in the full program.
@@ -194,9 +195,9 @@ int run(int argc, char** argv) {
         (mode == Mode::window || mode == Mode::capture || mode == Mode::display_session)) {
         std::string error = module_loader::hand_over(argv);
         if (mode == Mode::window)
-            print_error(I18n::trf("cli.no_window", error.c_str()));
+            say(stderr, I18n::trf("cli.no_window", error.c_str()));
         else if (const char* path = capture::archive_path(argc, argv); mode == Mode::capture)
-            print_error(I18n::trf("cli.capture_failed", path ? path : "", error.c_str()));
+            say(stderr, I18n::trf("cli.capture_failed", path ? path : "", error.c_str()));
         return 1;
     }
     switch (mode) {

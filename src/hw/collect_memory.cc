@@ -16,7 +16,6 @@ namespace {
 const char* const memmap_dir = "/sys/firmware/memmap";
 const char* const memory_blocks_dir = "/sys/devices/system/memory";
 const char* const smbios_note = "SMBIOS 17";
-const char* const smbios_table = "/sys/firmware/dmi/tables/DMI";
 
 Meminfo read_meminfo_kb() {
     return parse_meminfo(util::read_lines("/proc/meminfo", max_meminfo_lines));
@@ -140,7 +139,7 @@ void add_modules(Node& node, const RootData& rd) {
             s.add(tr("f.slots_used"),
                   util::fmt_int(populated) + " / " + util::fmt_int(rd.memory.size()));
         }
-    } else if (util::path_exists(smbios_table)) {
+    } else if (util::path_exists(smbios_table_path)) {
         // Without the table (many Arm boards, some virtual machines) there is nothing an
         // administrator could unlock either.
         s.add_locked(tr("sec.modules"), smbios_note);

@@ -11,7 +11,6 @@ namespace hw {
 namespace {
 
 const char* const dmi_id_dir = "/sys/class/dmi/id/";
-const char* const dmi_table = "/sys/firmware/dmi/tables/DMI";
 const char* const table_not_readable = "SMBIOS table not readable";
 
 constexpr size_t module_fields = 15;
@@ -107,7 +106,7 @@ void RootData::collect_as_root() {
     board_serial = read_identity("board_serial");
     chassis_serial = read_identity("chassis_serial");
 
-    std::string table = util::read_file_raw(dmi_table);
+    std::string table = util::read_file_raw(smbios_table_path);
     if (table.empty()) {
         error = table_not_readable;
         available = !product_serial.empty() || !board_serial.empty();

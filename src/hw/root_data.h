@@ -11,6 +11,9 @@
 
 namespace hw {
 
+// The firmware's SMBIOS table as the kernel exports it: only root may read it.
+constexpr const char* smbios_table_path = "/sys/firmware/dmi/tables/DMI";
+
 // One SMBIOS memory device; everything is display-ready text except the size.
 struct MemoryModule {
     std::string locator;
