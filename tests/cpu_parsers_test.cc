@@ -1,5 +1,6 @@
 // The processor branch: the parsers on text as kernels write it, and the collector over the
 // fixture machines and over broken trees.
+#include "hw/arm_cpu_names.h"
 #include "hw/cpu_cache.h"
 #include "hw/cpu_list.h"
 #include "hw/cpu_topology.h"
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
+#include <tuple>
 
 using hw::parse_cpu_list;
 using Cpus = std::vector<int>;
@@ -109,6 +111,25 @@ TEST(Caches, SizesAndTotalsCountEachPhysicalCacheOnce) {
     EXPECT_EQ(totals(hybrid), (std::vector<std::string>{"L1d: 64.0 KiB  (2 × 32.0 KiB) / ",
                                                         "L2: 3.25 MiB  (1.25 MiB + 2.00 MiB) / ",
                                                         "L3: 8.00 MiB / "}));
+    // A cache whose size the kernel left out is no instance of 0 B.
+    hybrid.add(6, cache(2, "Unified", 0, "6-7"));
+    hybrid.add(8, cache(4, "Unified", 0, "0-8"));
+    EXPECT_EQ(totals(hybrid).size(), 3u);
+    EXPECT_EQ(totals(hybrid)[1], "L2: 3.25 MiB  (1.25 MiB + 2.00 MiB) / ");
+}
+
+TEST(CpuInfo, ArmProcessorsAreNamedFromTheirNumbers) {
+    const std::tuple<const char*, const char*, const char*> names[] = {
+        {"0x41", "0xd0c", "ARM Neoverse-N1"},
+        {"0x48", "0xd01", "HiSilicon Kunpeng-920"},
+        {"0xc0", "0xac3", "Ampere-1"}, // not "Ampere Ampere-1"
+        {" 0x41\n", "0xd99", "ARM"},  // a part not listed: the implementer still is
+        {"0x41", "d0c", "ARM"},        // without 0x no number
+        {"0x99", "0xd0c", ""},
+        {"0x41000", "0xd0c", ""},
+        {"", "", ""}};
+    for (const auto& [implementer, part, name] : names)
+        EXPECT_EQ(hw::arm_cpu_name(implementer, part), name) << implementer << " " << part;
 }
 
 TEST(CpuInfo, BlocksOfX86ArmAndS390) {

@@ -2,6 +2,7 @@
 // for the whole machine, the NUMA nodes, and the logical CPUs one by one (or merged into one
 // list on machines with many of them).
 #include "host.h"
+#include "hw/arm_cpu_names.h"
 #include "hw/cpu_cache.h"
 #include "hw/cpu_list.h"
 #include "hw/cpu_topology.h"
@@ -162,11 +163,22 @@ std::vector<CpuInfoBlock> read_cpuinfo() {
     return parse_cpuinfo(util::read_shared("/proc/cpuinfo"));
 }
 
+// Arm's flags of these names are its own: the cryptography extension rather than Intel's
+// instructions, the Scalable Matrix Extension rather than AMD's memory encryption.
+const char* arm_label(const Feature& feature) {
+    const std::string_view flag = feature.flag;
+    if (flag == "aes") return "AES";
+    if (flag == "sme") return "Arm SME";
+    return feature.label;
+}
+
 std::string model_text(const std::vector<CpuInfoBlock>& blocks) {
     std::string model = cpuinfo_model(blocks);
-    if (model.empty()) {
-        model = device_tree_model();
-    }
+    if (model.empty()) model = device_tree_model();
+    // Arm machines booted through ACPI name their processor only by number.
+    if (model.empty())
+        model =
+            arm_cpu_name(first_field(blocks, "CPU implementer"), first_field(blocks, "CPU part"));
     return model.empty() ? tr("common.unknown") : model;
 }
 
@@ -200,11 +212,12 @@ void add_processor_section(Node& cpu, const std::vector<CpuInfoBlock>& blocks,
     s.add(tr("f.model"), model, "");
     field("f.vendor", "vendor_id");
     field("f.family", "cpu family");
-    field("f.model_id", "model");
+    // The first paragraph's only: POWER's last paragraph names the machine under that key.
+    s.add(tr("f.model_id"), blocks.empty() ? "" : blocks.front().get("model"), "");
     field("f.stepping", "stepping");
     field("f.microcode", "microcode");
-    field("f.bogomips", "bogomips");
-    field("f.address_sizes", "address sizes");
+    s.add(tr("f.bogomips"), first_field(blocks, BOGOMIPS_KEYS), "");
+    s.add(tr("f.address_sizes"), first_field(blocks, ADDRESS_SIZE_KEYS), "");
     s.add(tr("f.architecture"), util::valid_utf8(host::kernel_name().machine), "");
     field("f.cpu_implementer", "CPU implementer");
     field("f.cpu_architecture", "CPU architecture");
@@ -269,14 +282,21 @@ void add_clock_section(Files& files, Node& cpu, const CpuLists& lists,
                 drivers.insert(driver);
     }
     Section& s = cpu.section(tr("sec.clock"));
-    std::string mhz = first_field(blocks, "cpu MHz");
+    std::string mhz, mhz_key;
+    for (std::string_view key : MHZ_KEYS) {
+        mhz = first_field(blocks, key);
+        if (!mhz.empty()) {
+            mhz_key = key;
+            break;
+        }
+    }
     std::string mhz_text = mhz.empty() ? std::string() : util::fmt_mhz(util::to_double(mhz, 0));
     if (cur_low) {
         std::string v = util::fmt_khz(cur_low);
         if (cur_high != cur_low) v += " – " + util::fmt_khz(cur_high);
         s.add(tr("f.freq_current"), v, "");
     } else if (!mhz_text.empty()) {
-        s.add(tr("f.freq_current"), mhz_text, "cpu MHz");
+        s.add(tr("f.freq_current"), mhz_text, mhz_key);
     } else {
         s.add_always(tr("f.freq_current"), tr("msg.no_cpufreq"), "");
     }
@@ -317,19 +337,15 @@ void add_vulnerabilities(Node& cpu) {
 }
 
 void add_flags(Node& cpu, const std::vector<CpuInfoBlock>& blocks) {
-    std::string text = first_field(blocks, "flags");
-    const bool arm = text.empty();
-    if (arm) text = first_field(blocks, "Features");
-    auto flags = split_flags(text);
+    const bool x86 = !first_field(blocks, "flags").empty();
+    auto flags = split_flags(first_field(blocks, FLAG_KEYS));
     auto bugs = split_flags(first_field(blocks, "bugs"));
     if (!flags.empty()) {
         std::set<std::string> present(flags.begin(), flags.end());
         Section& f = cpu.section(tr("sec.features"));
         for (const auto& feature : NOTABLE_FEATURES) {
             if (!present.count(feature.flag)) continue;
-            // Arm's flag of that name is its cryptography extension, not Intel's instructions.
-            const bool arm_aes = arm && std::string_view(feature.flag) == "aes";
-            f.add(arm_aes ? "AES" : feature.label, tr("common.yes"), feature.flag);
+            f.add(x86 ? feature.label : arm_label(feature), tr("common.yes"), feature.flag);
         }
         Section& all = cpu.section(tr("sec.all_flags"));
         all.add(tr("f.count"), util::fmt_int(flags.size()), "");
@@ -420,7 +436,7 @@ void add_cpu_children(Files& files, Node& cpu, const CpuLists& lists,
         std::move(rows.begin(), rows.end(), std::back_inserter(core.items));
         const CpuInfoBlock* block = block_for_cpu(blocks, n);
         if (block && !files.is_dir(files.freq_dir(dir))) {
-            const std::string& mhz = block->get("cpu MHz");
+            const std::string& mhz = block->get_any(MHZ_KEYS);
             if (!mhz.empty())
                 core.add(tr("f.freq_current"), util::fmt_mhz(util::to_double(mhz, 0)),
                          "/proc/cpuinfo");
@@ -429,8 +445,10 @@ void add_cpu_children(Files& files, Node& cpu, const CpuLists& lists,
         if (it != caches.end() && !it->second.empty()) {
             Section& cs = child->section(tr("sec.cache"));
             for (const auto& e : it->second) {
-                std::string v = util::fmt_bytes(e.size_bytes);
-                if (!e.shared_list.empty()) v += "  (CPU " + e.shared_list + ")";
+                std::string cpus = e.shared_list.empty() ? "" : "CPU " + e.shared_list;
+                // An unknown size is left out rather than shown as 0 B.
+                std::string v = e.size_bytes == 0 ? cpus : util::fmt_bytes(e.size_bytes);
+                if (e.size_bytes != 0 && !cpus.empty()) v += "  (" + cpus + ")";
                 cs.add(cache_label(e), v, cache_row_note(e));
             }
         }

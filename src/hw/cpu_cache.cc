@@ -121,6 +121,9 @@ std::vector<CacheEntry> read_caches(int cpu) {
 }
 
 void CacheTally::add(int cpu, const CacheEntry& entry) {
+    // The kernel leaves out "size" where the firmware does not give it (Arm machines whose
+    // device tree has no cache sizes): such a cache adds nothing a total could show.
+    if (entry.size_bytes == 0) return;
     std::string label = cache_label(entry);
     std::string list = format_cpu_list(parse_cpu_list(entry.shared_list));
     if (list.empty()) list = std::to_string(cpu);

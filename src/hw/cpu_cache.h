@@ -72,6 +72,7 @@ struct CacheTotal {
 class CacheTally {
 public:
     // `cpu` is the CPU the entry was read from: a cache without a shared list is its own.
+    // A cache of unknown size is left out.
     void add(int cpu, const CacheEntry& entry);
     // In byte order of the labels: L1d, L1i, L2, L3.
     std::vector<CacheTotal> totals() const;

@@ -7,17 +7,26 @@
 
 namespace hw {
 
+namespace {
+const std::string no_value;
+} // namespace
+
 const std::string& CpuInfoBlock::get(std::string_view key) const {
-    static const std::string none;
     for (const auto& f : fields)
         if (f.first == key) return f.second;
-    return none;
+    return no_value;
 }
 
 bool CpuInfoBlock::has(std::string_view key) const {
     for (const auto& f : fields)
         if (f.first == key) return true;
     return false;
+}
+
+const std::string& CpuInfoBlock::get_any(std::span<const std::string_view> keys) const {
+    for (std::string_view key : keys)
+        if (const std::string& v = get(key); !v.empty()) return v;
+    return no_value;
 }
 
 std::vector<CpuInfoBlock> parse_cpuinfo(std::string_view text) {
@@ -54,6 +63,13 @@ std::string first_field(const std::vector<CpuInfoBlock>& blocks, std::string_vie
     return {};
 }
 
+std::string first_field(const std::vector<CpuInfoBlock>& blocks,
+                        std::span<const std::string_view> keys) {
+    for (const auto& b : blocks)
+        if (const std::string& v = b.get_any(keys); !v.empty()) return v;
+    return {};
+}
+
 bool is_x86_cpuinfo(const std::vector<CpuInfoBlock>& blocks) {
     return !first_field(blocks, "cpu family").empty() && !first_field(blocks, "flags").empty();
 }
@@ -73,9 +89,10 @@ const CpuInfoBlock* block_for_cpu(const std::vector<CpuInfoBlock>& blocks, int c
 std::string cpuinfo_model(const std::vector<CpuInfoBlock>& blocks) {
     // The processor's own name first: x86 and newer Arm kernels write "model name", older
     // 32-bit Arm kernels "Processor", POWER and SPARC "cpu", MIPS "cpu model", RISC-V
-    // "uarch". Only then the board ("Model" on Raspberry Pi kernels, "Hardware" on Arm).
-    for (const char* key :
-         {"model name", "Processor", "cpu", "cpu model", "uarch", "Model", "Hardware"}) {
+    // "uarch", LoongArch "Model Name". Only then the board ("Model" on Raspberry Pi kernels,
+    // "Hardware" on Arm).
+    for (const char* key : {"model name", "Processor", "cpu", "cpu model", "uarch", "Model Name",
+                            "Model", "Hardware"}) {
         std::string v = first_field(blocks, key);
         if (!v.empty()) return v;
     }
