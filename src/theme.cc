@@ -195,6 +195,9 @@ std::string build_css(const Palette& p, std::string_view ui_font_family) {
             decl("color", T), decl("border", solid_line), decl("padding", "5px 14px")});
     s.rule("button:hover", {decl(bg, hover)});
     s.rule("*:focus, *:focus-visible", {decl("outline-color", A)});
+    // The cursor's ring on a selected row, which is filled with the accent: in the accent it
+    // could not be seen, and nothing else tells which list has the keyboard.
+    s.rule("treeview.view:selected:focus", {decl("outline-color", sel_fg)});
     s.rule("button:active, button:checked",
            {decl(bg, A), decl("color", sel_fg), decl("border-color", A)});
     s.rule("button:disabled", {decl("color", D), decl(bg, B)});

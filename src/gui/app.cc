@@ -99,6 +99,8 @@ GtkWidget* new_panel_scroll() {
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER,
                                    GTK_POLICY_AUTOMATIC);
     gtk_widget_set_no_show_all(scroll, TRUE);
+    // The panel inside takes the focus: a stop on the frame around it would say nothing.
+    gtk_widget_set_can_focus(scroll, FALSE);
     return scroll;
 }
 
@@ -431,11 +433,14 @@ void App::build_panel_places() {
     if (m_disk_scroll || !m_detail_box) return;
     m_disk_scroll = new_panel_scroll();
     m_disk_area = gtk_drawing_area_new();
+    // Focusable, like the other drawn panels, so a screen reader reaches the cards' words.
+    gtk_widget_set_can_focus(m_disk_area, TRUE);
     gtk_container_add(GTK_CONTAINER(m_disk_scroll), m_disk_area);
     g_signal_connect(m_disk_area, "draw", G_CALLBACK(on_draw_disks), this);
     m_disk_rates.set_on_sample([this] { describe_disks(m_selected); });
     m_usb_scroll = new_panel_scroll();
     m_usb_area = gtk_drawing_area_new();
+    gtk_widget_set_can_focus(m_usb_area, TRUE);
     gtk_container_add(GTK_CONTAINER(m_usb_scroll), m_usb_area);
     g_signal_connect(m_usb_area, "draw", G_CALLBACK(on_draw_usb), this);
     m_net_scroll = new_panel_scroll();
@@ -761,6 +766,7 @@ gboolean App::on_draw_disks(GtkWidget* widget, cairo_t* cr, gpointer self) {
                        app->m_disk_rates.table());
         cairo_restore(cr);
     }
+    draw_focus_ring(widget, cr);
     return FALSE;
 }
 
@@ -773,6 +779,7 @@ gboolean App::on_draw_usb(GtkWidget* widget, cairo_t* cr, gpointer self) {
         usbview::draw(cr, width, app->m_selected->usb, app->palette());
         cairo_restore(cr);
     }
+    draw_focus_ring(widget, cr);
     return FALSE;
 }
 

@@ -17,6 +17,13 @@ void mirror_for_direction(GtkWidget* widget, cairo_t* cr, int width) {
     if (gtk_widget_get_direction(widget) == GTK_TEXT_DIR_RTL) draw::mirror(cr, width);
 }
 
+void draw_focus_ring(GtkWidget* widget, cairo_t* cr) {
+    if (!gtk_widget_has_visible_focus(widget)) return;
+    gtk_render_focus(gtk_widget_get_style_context(widget), cr, 1, 1,
+                     gtk_widget_get_allocated_width(widget) - 2,
+                     gtk_widget_get_allocated_height(widget) - 2);
+}
+
 LiveArea::~LiveArea() {
     stop();
     if (m_area) g_signal_handlers_disconnect_by_data(m_area, this);
@@ -84,13 +91,11 @@ gboolean LiveArea::on_tick(gpointer self) {
 gboolean LiveArea::on_draw(GtkWidget* widget, cairo_t* cr, gpointer self) {
     auto* live = static_cast<LiveArea*>(self);
     const int w = gtk_widget_get_allocated_width(widget);
-    const int h = gtk_widget_get_allocated_height(widget);
     cairo_save(cr);
     mirror_for_direction(widget, cr, w);
     if (live->m_draw) live->m_draw(cr, w, live->m_palette);
     cairo_restore(cr);
-    if (gtk_widget_has_visible_focus(widget))
-        gtk_render_focus(gtk_widget_get_style_context(widget), cr, 1, 1, w - 2, h - 2);
+    draw_focus_ring(widget, cr);
     return FALSE;
 }
 

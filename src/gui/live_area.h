@@ -18,6 +18,9 @@ void set_accessible(GtkWidget* widget, const std::string& name, const std::strin
 // Mirrors a drawn panel `width` wide for a widget laid out right to left (draw::mirror).
 void mirror_for_direction(GtkWidget* widget, cairo_t* cr, int width);
 
+// The focus ring around a drawn panel that has the keyboard focus and shows it.
+void draw_focus_ring(GtkWidget* widget, cairo_t* cr);
+
 class LiveArea {
 public:
     using Draw = std::function<void(cairo_t* cr, int width, const Palette& p)>;

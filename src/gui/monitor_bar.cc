@@ -460,7 +460,6 @@ gboolean MonitorBar::draw_panel(GtkWidget* w, cairo_t* cr, gpointer self) {
         draw(cr, width, height, bar->m_figures, bar->m_palette);
         cairo_restore(cr);
     }
-    if (gtk_widget_has_visible_focus(w))
-        gtk_render_focus(gtk_widget_get_style_context(w), cr, 1, 1, width - 2, height - 2);
+    draw_focus_ring(w, cr);
     return FALSE;
 }
