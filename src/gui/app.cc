@@ -285,6 +285,7 @@ void App::build_window() {
     g_signal_connect(m_window, "destroy", G_CALLBACK(on_destroy), this);
     g_signal_connect(m_window, "delete-event", G_CALLBACK(on_delete), this);
     g_signal_connect(m_window, "window-state-event", G_CALLBACK(on_window_state), this);
+    g_signal_connect(m_window, "configure-event", G_CALLBACK(on_configure), this);
     g_signal_connect(m_window, "key-press-event", G_CALLBACK(on_key_press), this);
     if (std::getenv("QUARVEL_REPORT_FIRST_DRAW"))
         g_signal_connect_after(m_window, "draw", G_CALLBACK(on_first_draw), this);
@@ -978,6 +979,30 @@ gboolean App::on_window_state(GtkWidget*, GdkEventWindowState* event, gpointer s
     if (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED)
         static_cast<App*>(self)->m_maximized =
             (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0;
+    return FALSE;
+}
+
+// The frame is known only once the window manager has put it around the window, after the
+// window was sized: the least size and the size are then made to leave room for it, once.
+gboolean App::on_configure(GtkWidget* widget, GdkEventConfigure*, gpointer self) {
+    App* app = static_cast<App*>(self);
+    GdkWindow* gdk_window = gtk_widget_get_window(widget);
+    if (app->m_fitted_to_frame || app->m_maximized || !gdk_window) return FALSE;
+    GdkRectangle frame;
+    gdk_window_get_frame_extents(gdk_window, &frame);
+    int width = 0, height = 0;
+    gtk_window_get_size(GTK_WINDOW(widget), &width, &height);
+    const layout::Rect extra{0, 0, frame.width - width, frame.height - height};
+    if (extra.width <= 0 && extra.height <= 0) return FALSE; // no frame, or not yet
+    app->m_fitted_to_frame = true;
+    const layout::FrameFit fit = layout::fit_frame(work_area(), extra, width, height, frame.y);
+    GdkGeometry hints{};
+    hints.min_width = fit.min_width;
+    hints.min_height = fit.min_height;
+    gtk_window_set_geometry_hints(GTK_WINDOW(widget), nullptr, &hints, GDK_HINT_MIN_SIZE);
+    if (fit.width != width || fit.height != height)
+        gtk_window_resize(GTK_WINDOW(widget), fit.width, fit.height);
+    if (fit.top != frame.y) gtk_window_move(GTK_WINDOW(widget), frame.x, fit.top);
     return FALSE;
 }
 

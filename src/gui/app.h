@@ -114,6 +114,7 @@ private:
     static gboolean on_draw_disks(GtkWidget* widget, cairo_t* cr, gpointer self);
     static gboolean on_draw_usb(GtkWidget* widget, cairo_t* cr, gpointer self);
     static gboolean on_window_state(GtkWidget* widget, GdkEventWindowState* event, gpointer self);
+    static gboolean on_configure(GtkWidget* widget, GdkEventConfigure* event, gpointer self);
     static void on_destroy(GtkWidget* widget, gpointer self);
     static gboolean on_delete(GtkWidget* widget, GdkEvent* event, gpointer self);
     static gboolean on_first_draw(GtkWidget* widget, cairo_t* cr, gpointer self);
@@ -186,6 +187,7 @@ private:
     // parses the desktop's, whichever variant it sets.
     bool m_theme_unparsed = false;
     bool m_maximized = false;
+    bool m_fitted_to_frame = false; // the least size allows for the window manager's frame
     bool m_building = false;
     bool m_clicks_blocked = false;
     bool m_elevating = false;

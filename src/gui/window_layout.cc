@@ -30,6 +30,22 @@ Placement place_window(const Settings& s, const Rect& work) {
     return p;
 }
 
+FrameFit fit_frame(const Rect& work, const Rect& frame, int width, int height, int top) {
+    FrameFit f{1024, 768, width, height, top};
+    if (work.width > frame.width) {
+        f.min_width = std::min(f.min_width, work.width - frame.width);
+        f.width = std::min(width, work.width - frame.width);
+    }
+    if (work.height > frame.height) {
+        f.min_height = std::min(f.min_height, work.height - frame.height);
+        f.height = std::min(height, work.height - frame.height);
+        const int bottom = work.y + work.height;
+        if (top + f.height + frame.height > bottom) f.top = bottom - f.height - frame.height;
+        f.top = std::max(f.top, work.y);
+    }
+    return f;
+}
+
 int divider_position(int stored, int window_width) {
     if (stored >= 1) return stored;
     return window_width > 722 ? window_width / 3 : 240;

@@ -24,6 +24,18 @@ struct Placement {
 // when no position was stored. The least size is 1024×768 too, where the work area holds it.
 Placement place_window(const Settings& s, const Rect& work);
 
+// Once the window manager's frame is known (`frame`: the width and height it adds): the
+// least size and the largest size that let frame and window fit the work area together, and
+// where the frame's top must go for its lower edge to stay on it. Without this the frame's
+// title bar pushes the status line below a 768-pixel screen. `width`, `height`: the window's
+// size now; `top`: the frame's top now.
+struct FrameFit {
+    int min_width = 0, min_height = 0;
+    int width = 0, height = 0;
+    int top = 0;
+};
+FrameFit fit_frame(const Rect& work, const Rect& frame, int width, int height, int top);
+
 // The stored divider, or one chosen for the window width: a third of a wide window.
 int divider_position(int stored, int window_width);
 

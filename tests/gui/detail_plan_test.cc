@@ -158,6 +158,18 @@ TEST(WindowLayout, SizePositionAndDivider) {
     EXPECT_EQ(p.min_width, 1024);
     EXPECT_EQ(p.min_height, 576) << "the least size fits the screen";
 
+    // A 1366×768 screen with a 32-pixel panel and a 24-pixel title bar: window and frame
+    // fit together, and the frame's top moves up so its lower edge stays on the screen.
+    layout::FrameFit f = layout::fit_frame({0, 32, 1366, 736}, {0, 0, 2, 26}, 1024, 768, 40);
+    EXPECT_EQ(f.min_height, 710);
+    EXPECT_EQ(f.height, 710);
+    EXPECT_EQ(f.top, 32);
+    EXPECT_EQ(f.min_width, 1024);
+    f = layout::fit_frame({0, 0, 1920, 1080}, {0, 0, 2, 26}, 1200, 800, 100);
+    EXPECT_EQ(f.height, 800) << "room enough: nothing changes";
+    EXPECT_EQ(f.top, 100);
+    EXPECT_EQ(f.min_height, 768);
+
     EXPECT_EQ(layout::divider_position(-1, 1024), 341);
     EXPECT_EQ(layout::divider_position(-1, 700), 240);
     EXPECT_EQ(layout::divider_position(300, 1920), 300);
