@@ -145,14 +145,34 @@ void set_accessible_name(GtkWidget* w, const char* name) {
     if (AtkObject* a = gtk_widget_get_accessible(w)) atk_object_set_name(a, name);
 }
 
+// The width a column's bold title needs with its padding and sort arrow. The widths given are
+// for the usual font: a larger one, or a longer translation, would cut the title off.
+int header_width(GtkTreeView* view, const char* title) {
+    PangoLayout* layout = gtk_widget_create_pango_layout(GTK_WIDGET(view), title);
+    PangoAttrList* bold = pango_attr_list_new();
+    pango_attr_list_insert(bold, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
+    pango_layout_set_attributes(layout, bold);
+    pango_attr_list_unref(bold);
+    int text = 0;
+    pango_layout_get_pixel_size(layout, &text, nullptr);
+    g_object_unref(layout);
+    return text + 40; // 8 + 8 padding, a 16-pixel arrow and a gap
+}
+
+void set_title(GtkTreeView* view, GtkTreeViewColumn* col, const char* title) {
+    gtk_tree_view_column_set_title(col, title);
+    const int base = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(col), "base-width"));
+    gtk_tree_view_column_set_fixed_width(col, std::max(base, header_width(view, title)));
+}
+
 GtkTreeViewColumn* add_column(GtkTreeView* view, const char* title, GtkCellRenderer* cell,
                               int sort_column, int width, bool right, bool expand) {
     g_object_set(cell, "ellipsize", PANGO_ELLIPSIZE_END, "xalign", right ? 1.0 : 0.0, nullptr);
     GtkTreeViewColumn* col = gtk_tree_view_column_new();
-    gtk_tree_view_column_set_title(col, title);
     gtk_tree_view_column_pack_start(col, cell, TRUE);
     gtk_tree_view_column_set_sizing(col, GTK_TREE_VIEW_COLUMN_FIXED);
-    gtk_tree_view_column_set_fixed_width(col, width);
+    g_object_set_data(G_OBJECT(col), "base-width", GINT_TO_POINTER(width));
+    set_title(view, col, title);
     gtk_tree_view_column_set_resizable(col, TRUE);
     gtk_tree_view_column_set_expand(col, expand);
     // The view sorts its rows itself (see sort_rows); the header only says by what.
@@ -288,9 +308,10 @@ GtkWidget* ProcessView::build(const Palette& palette) {
 
 void ProcessView::retranslate() {
     if (!m_box) return;
-    gtk_tree_view_column_set_title(m_user_column, tr("f.user"));
-    gtk_tree_view_column_set_title(m_memory_column, tr("monitor.memory"));
-    gtk_tree_view_column_set_title(m_command_column, tr("f.cmdline"));
+    GtkTreeView* view = GTK_TREE_VIEW(gtk_tree_view_column_get_tree_view(m_user_column));
+    set_title(view, m_user_column, tr("f.user"));
+    set_title(view, m_memory_column, tr("monitor.memory"));
+    set_title(view, m_command_column, tr("f.cmdline"));
     gtk_entry_set_placeholder_text(GTK_ENTRY(m_filter_entry), tr("tools.filter_hint"));
     gtk_button_set_label(GTK_BUTTON(m_only_mine), tr("tools.only_mine"));
     gtk_button_set_label(GTK_BUTTON(m_kill_button), tr("tools.end_process"));
