@@ -255,6 +255,8 @@ void App::start() {
         gtk_window_get_default_size(GTK_WINDOW(m_window), &width, nullptr);
     m_monitor.prepare_first_frame(scale, width);
     gtk_widget_show_all(m_window);
+    // The keys go to the tree, not to the first drawn panel the toolkit would pick.
+    if (m_tree_view) gtk_widget_grab_focus(m_tree_view);
 
     const Settings& s = SettingsStore::instance().get();
     if (!running_on_wayland() && s.window_x >= 0 && s.window_y >= 0)
