@@ -42,11 +42,6 @@ hw::CacheEntry cache(int level, const char* type, uint64_t size, const char* sha
     return e;
 }
 
-hw::CpuTopology topo(int cpu, const std::string& package, const std::string& core,
-                     const std::string& siblings) {
-    return {cpu, package, core, siblings};
-}
-
 } // namespace
 
 TEST(CpuList, ListsAndMasksAreReadCappedAndWrittenBack) {
@@ -164,22 +159,22 @@ TEST(CpuTopology, CoresAreThreadSiblingSetsAndSocketsKnownPackages) {
     std::vector<hw::CpuTopology> cpus;
     for (int n = 0; n < 8; ++n) {
         std::string siblings = std::to_string(n % 4) + "," + std::to_string(n % 4 + 4);
-        cpus.push_back(topo(n, "0", n % 2 ? "1" : "0", siblings));
+        cpus.push_back({n, "0", n % 2 ? "1" : "0", siblings});
     }
     EXPECT_EQ(hw::count_cores(cpus), 4u);
     // A CPU without a sibling file that no set covers is a core of its own.
-    cpus.push_back(topo(8, "0", "", ""));
+    cpus.push_back({8, "0", "", ""});
     EXPECT_EQ(hw::count_cores(cpus), 5u);
     // Only without any sibling set do (package, core) pairs count.
-    EXPECT_EQ(hw::count_cores({topo(0, "0", "0", ""), topo(1, "0", "0", ""), topo(2, "1", "0", ""),
-                               topo(3, "1", "1", "")}),
+    EXPECT_EQ(hw::count_cores(
+                  {{0, "0", "0", ""}, {1, "0", "0", ""}, {2, "1", "0", ""}, {3, "1", "1", ""}}),
               3u);
 
     auto blocks =
         hw::parse_cpuinfo("processor : 0\nphysical id : 0\n\nprocessor : 1\nphysical id : 3\n");
-    EXPECT_EQ(hw::count_sockets({topo(0, "36", "", ""), topo(1, "8442", "", "")}, blocks), 2u);
+    EXPECT_EQ(hw::count_sockets({{0, "36", "", ""}, {1, "8442", "", ""}}, blocks), 2u);
     // Package id -1 is unknown: the physical ids of /proc/cpuinfo count then, or nothing.
-    std::vector<hw::CpuTopology> unknown = {topo(0, "-1", "", ""), topo(1, "-1", "", "")};
+    std::vector<hw::CpuTopology> unknown = {{0, "-1", "", ""}, {1, "-1", "", ""}};
     EXPECT_EQ(hw::count_sockets(unknown, blocks), 2u);
     EXPECT_EQ(hw::count_sockets(unknown, hw::parse_cpuinfo("processor : 0\n")), 0u);
 }
@@ -310,14 +305,6 @@ TEST(CpuBranch, CachePoliciesAreReadWhereTheArchitectureStatesThem) {
     }
 }
 
-namespace {
-int g_frequency_reads = 0;
-void count_frequency_reads(const std::string& path, util::Access how, std::string_view) {
-    if (how == util::Access::read && path.find("scaling_cur_freq") != std::string::npos)
-        ++g_frequency_reads;
-}
-} // namespace
-
 TEST(CpuBranch, WithoutAFrequencyDriverTheFirstCpuSpeaksForAll) {
     // More CPUs than get children of their own, as on a large virtual machine.
     TempDir root;
@@ -327,10 +314,9 @@ TEST(CpuBranch, WithoutAFrequencyDriverTheFirstCpuSpeaksForAll) {
     root.mkdir(c + "/cpufreq");
     for (int n = 0; n < 100; ++n)
         root.mkdir(c + "/cpu" + std::to_string(n) + "/topology");
-    g_frequency_reads = 0;
-    util::set_access_observer(count_frequency_reads);
-    auto tree = collect(root.path());
-    util::set_access_observer(nullptr);
-    EXPECT_EQ(g_frequency_reads, 0);
+    std::unique_ptr<hw::Node> tree;
+    for (const auto& [path, times] :
+         testing_support::reads_during([&] { tree = collect(root.path()); }))
+        EXPECT_EQ(path.find("scaling_cur_freq"), std::string::npos) << path;
     EXPECT_EQ(value(tree->find("cpu"), "Topology", "CPUs online"), "100");
 }

@@ -49,21 +49,12 @@ void check_node(const hw::Node& node, std::set<std::string>& ids,
         check_node(*c, ids, faults);
 }
 
-std::map<std::string, int>* g_reads = nullptr;
-
-void count_read(const std::string& path, util::Access how, std::string_view) {
-    if (how == util::Access::read) ++(*g_reads)[path];
-}
-
 } // namespace
 
 TEST_P(FixtureMachine, TreeIsWellFormed) {
     ScopedEnv root("QUARVEL_SYSROOT", testing_support::fixture(GetParam()));
-    std::map<std::string, int> reads;
-    g_reads = &reads;
-    util::set_access_observer(count_read);
-    auto tree = hw::collect_all();
-    util::set_access_observer(nullptr);
+    std::unique_ptr<hw::Node> tree;
+    const auto reads = testing_support::reads_during([&] { tree = hw::collect_all(); });
     std::set<std::string> ids;
     std::vector<std::string> faults;
     check_node(*tree, ids, faults);

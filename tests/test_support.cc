@@ -290,6 +290,22 @@ std::vector<const hw::Item*> identifier_rows(const hw::Node& tree) {
     return out;
 }
 
+namespace {
+std::map<std::string, int>* g_reads = nullptr;
+} // namespace
+
+std::map<std::string, int> reads_during(const std::function<void()>& body) {
+    std::map<std::string, int> reads;
+    g_reads = &reads;
+    util::set_access_observer([](const std::string& path, util::Access how, std::string_view) {
+        if (how == util::Access::read) ++(*g_reads)[path];
+    });
+    body();
+    util::set_access_observer(nullptr);
+    g_reads = nullptr;
+    return reads;
+}
+
 std::vector<std::string> child_ids(const hw::Node& node) {
     std::vector<std::string> ids;
     for (const auto& c : node.children)

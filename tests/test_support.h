@@ -124,6 +124,8 @@ std::string value(const hw::Node* node, const std::string& section, const std::s
 // "name=value (note)" of each row of the section, or {"<no node>"}.
 std::vector<std::string> rows(const hw::Node* node, const std::string& section);
 std::vector<std::string> child_ids(const hw::Node& node);
+// The files `body` reads, each with the number of times it was read.
+std::map<std::string, int> reads_during(const std::function<void()>& body);
 
 // Rows whose English label says they hold a serial number, UUID, MAC address or WWID, found
 // the way a reader of the report finds them rather than by the program's own list; a root

@@ -15,12 +15,6 @@ namespace {
 
 const auto collector = testing_support::with_ids(collect_usb_with);
 
-std::map<std::string, int>* g_reads = nullptr;
-
-void count_read(const std::string& path, util::Access how, std::string_view) {
-    if (how == util::Access::read) ++(*g_reads)[path];
-}
-
 } // namespace
 
 TEST(UsbTopology, TreeFromNamesSpeedsAndPower) {
@@ -86,11 +80,9 @@ TEST(UsbBranch, LaptopTreeAndCards) {
 
 // The device's class, its icon and its interface rows all use each interface's class.
 TEST(UsbBranch, InterfaceFilesAreReadOnce) {
-    std::map<std::string, int> reads;
-    g_reads = &reads;
-    util::set_access_observer(count_read);
-    testing_support::collect(collector, testing_support::fixture("laptop-usb-battery"));
-    util::set_access_observer(nullptr);
+    const auto reads = testing_support::reads_during([] {
+        testing_support::collect(collector, testing_support::fixture("laptop-usb-battery"));
+    });
     std::vector<std::string> again;
     size_t interface_files = 0;
     for (const auto& [path, times] : reads) {
