@@ -21,13 +21,6 @@ using testing_support::TempDir;
 
 namespace {
 
-// The report without its "Created:" line, which carries the time of writing.
-std::string without_time(const std::string& report) {
-    size_t first = report.find('\n');
-    size_t second = report.find('\n', first + 1);
-    return second == std::string::npos ? report : report.substr(0, first) + report.substr(second);
-}
-
 // An EDID base block with serial number 0x01020304 and the serial text "AB12CD", whose byte
 // sum is `checksum_error` off (0: valid).
 std::string edid_with_serials(unsigned checksum_error) {
@@ -213,8 +206,8 @@ TEST_P(CaptureRoundTrip, ReplayGivesTheCapturedReportLineForLineAndBlanksIdentif
         ASSERT_EQ(replay.exit_code, 0) << replay.err << " signal " << replay.term_signal;
         std::string captured = read_whole_file(dir + capture::report_path);
         if (!blank) {
-            auto want = util::split(without_time(captured), '\n');
-            auto got = util::split(without_time(replay.out), '\n');
+            auto want = util::split(testing_support::mask_time(captured), '\n');
+            auto got = util::split(testing_support::mask_time(replay.out), '\n');
             ASSERT_GT(want.size(), 3u);
             EXPECT_EQ(got, want);
             continue;
@@ -240,12 +233,6 @@ std::vector<std::string> machines_and_this_computer() {
     return all;
 }
 
-std::string round_trip_name(const ::testing::TestParamInfo<std::string>& param) {
-    std::string n = param.param.empty() ? "this_computer" : param.param;
-    for (char& c : n)
-        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-    return n;
-}
-
 INSTANTIATE_TEST_SUITE_P(Machines, CaptureRoundTrip,
-                         ::testing::ValuesIn(machines_and_this_computer()), round_trip_name);
+                         ::testing::ValuesIn(machines_and_this_computer()),
+                         testing_support::machine_test_name);
