@@ -22,6 +22,18 @@ Ids grammar_ids() {
     return Ids::from_text(file("pci.ids"), file("usb.ids"));
 }
 
+// The sorted lines of `text`, counting into `bytes` what each read takes.
+hw::SortedIdLines sorted_lines(const std::string& text, size_t& bytes) {
+    return hw::SortedIdLines(
+        [&text, &bytes](uint64_t at, char* out, size_t length) {
+            const size_t n = at < text.size() ? std::min(length, text.size() - at) : 0;
+            std::memcpy(out, text.data() + at, n);
+            bytes += n;
+            return n;
+        },
+        static_cast<uint32_t>(text.size()));
+}
+
 } // namespace
 
 TEST(Ids, PciEntriesAmongDamagedLines) {
@@ -222,14 +234,7 @@ TEST(IdsFiles, HalvingReadsAFewPagesAndFindsTheBlockOfALine) {
     const auto classes = static_cast<uint32_t>(text.size());
     text += "C 02  Network controller\n\t00  Ethernet controller\nffff  Out of order\n";
     size_t bytes = 0;
-    hw::SortedIdLines lines(
-        [&](uint64_t at, char* out, size_t length) {
-            const size_t n = at < text.size() ? std::min(length, text.size() - at) : 0;
-            std::memcpy(out, text.data() + at, n);
-            bytes += n;
-            return n;
-        },
-        static_cast<uint32_t>(text.size()));
+    hw::SortedIdLines lines = sorted_lines(text, bytes);
     // The first lookup lands in the large block and scans it; later ones know it.
     for (uint32_t v : {0x2002u, 0x0001u, 0x1fffu, 0x2005u, 0x3ffdu}) {
         bytes = 0;
@@ -287,13 +292,8 @@ TEST(IdsFiles, HalvingFindsALineCutByAPage) {
     }
     text += "0002  W\n";
     ASSERT_EQ(text.compare(4095, 7, "\t0192  "), 0);
-    hw::SortedIdLines lines(
-        [&](uint64_t at, char* out, size_t length) {
-            const size_t n = at < text.size() ? std::min(length, text.size() - at) : 0;
-            std::memcpy(out, text.data() + at, n);
-            return n;
-        },
-        static_cast<uint32_t>(text.size()));
+    size_t bytes = 0;
+    hw::SortedIdLines lines = sorted_lines(text, bytes);
     const auto vendor = lines.find(1);
     ASSERT_TRUE(vendor);
     EXPECT_EQ(lines.find_under(*vendor, 0x0192), std::make_pair(4095u, 4104u));
