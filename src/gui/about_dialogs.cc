@@ -3,6 +3,7 @@
 
 #include "entry.h"
 #include "gui/app.h"
+#include "gui/draw_util.h"
 #include "gui/images.h"
 #include "gui/widget_util.h"
 #include "i18n.h"
@@ -43,6 +44,16 @@ std::string permission_command(const std::string& snap_name) {
 } // namespace about
 
 namespace {
+
+// The web address the translations carry in their text, kept left to right in every language.
+std::string with_address_left_to_right(const std::string& text) {
+    const size_t start = text.find("https://");
+    if (start == std::string::npos) return text;
+    size_t end = text.find_first_of(" \n\t", start);
+    if (end == std::string::npos) end = text.size();
+    return text.substr(0, start) + draw::left_to_right(text.substr(start, end - start)) +
+           text.substr(end);
+}
 
 using widgets::add_class;
 using widgets::new_dialog;
@@ -198,8 +209,9 @@ void App::action_licenses(GtkWindow* parent) {
 
     licence_text(box, I18n::trf("licenses.others", further_libraries), true);
     const std::string docs = documentation_directory();
-    if (!docs.empty()) licence_text(box, I18n::trf("licenses.texts_at", docs.c_str()), false);
-    licence_text(box, tr("licenses.texts_online"), false);
+    if (!docs.empty())
+        licence_text(box, I18n::trf("licenses.texts_at", draw::left_to_right(docs).c_str()), false);
+    licence_text(box, with_address_left_to_right(tr("licenses.texts_online")), false);
 
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), box, TRUE, TRUE,
                        0);

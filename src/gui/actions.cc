@@ -2,6 +2,7 @@
 #include "gui/actions.h"
 
 #include "gui/app.h"
+#include "gui/draw_util.h"
 #include "gui/store_columns.h"
 #include "hw/root_data.h"
 #include "i18n.h"
@@ -219,5 +220,6 @@ void App::save_report_to(const std::string& path, const report::Options& options
     const bool saved = util::replace_file(path, json ? report::to_json(*m_root, options)
                                                      : report::to_text(*m_root, options));
     if (tools) branches.push_back(std::move(tools));
-    set_status(I18n::trf(saved ? "status.saved" : "status.save_failed", path.c_str()));
+    set_status(I18n::trf(saved ? "status.saved" : "status.save_failed",
+                         draw::left_to_right(path).c_str()));
 }

@@ -46,6 +46,10 @@ std::string isolate(const std::string& text) {
     return "\u2068" + text + "\u2069";
 }
 
+std::string left_to_right(const std::string& text) {
+    return "\u2066" + text + "\u2069";
+}
+
 std::string in_reading_order(const std::vector<std::string>& parts, const std::string& separator) {
     // With every part isolated nothing is left to set the line's direction but this mark.
     std::string line = I18n::instance().is_rtl() ? "\u200F" : "\u200E";

@@ -39,6 +39,10 @@ std::string elide(cairo_t* cr, const std::string& text, double max_width);
 // "B/s 0", in Arabic.
 std::string isolate(const std::string& text);
 
+// A path or web address inside a translated line: always left to right, whatever its first
+// letter, so that in Arabic "/tmp/report.txt" does not read "tmp/report.txt/".
+std::string left_to_right(const std::string& text);
+
 // `text` without the marks isolate() and in_reading_order() add: a screen reader speaks words,
 // and the order of drawn text is no concern of its own.
 std::string without_direction_marks(const std::string& text);

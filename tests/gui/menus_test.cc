@@ -1,6 +1,7 @@
 // The menu bar, its accelerators and language grid, the keyboard, the clipboard, the Tools
 // branch with its terminal, and saving the report.
 #include "app_inspector.h"
+#include "gui/draw_util.h"
 #include "gui/menubar.h"
 #include "gui/tools.h"
 #include "gui_support.h"
@@ -275,7 +276,7 @@ TEST_F(Menus, SaveReportWritesTheReportTextAndKeepsTheOldFileOnFailure) {
                         save_screenshot(GTK_WIDGET(chooser), "dialog-save-chooser.png");
                         respond(chooser, GTK_RESPONSE_ACCEPT);
                     }});
-    EXPECT_EQ(status(), I18n::trf("status.saved", target.c_str()));
+    EXPECT_EQ(status(), I18n::trf("status.saved", draw::left_to_right(target).c_str()));
     // The very text of --report over the same machine.
     gchar* out = nullptr;
     const gchar* argv[] = {QUARVEL_BINARY, "--report", nullptr};
@@ -294,7 +295,7 @@ TEST_F(Menus, SaveReportWritesTheReportTextAndKeepsTheOldFileOnFailure) {
     I::save_report_to(app, target);
     setrlimit(RLIMIT_FSIZE, &old_limit);
     signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(status(), I18n::trf("status.save_failed", target.c_str()));
+    EXPECT_EQ(status(), I18n::trf("status.save_failed", draw::left_to_right(target).c_str()));
     EXPECT_EQ(read_whole_file(target), "old report");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_tmp), {}), 1)
         << "no half-written file is left behind";
@@ -327,7 +328,7 @@ TEST_F(Menus, SaveReportRedactedAsJson) {
                         gtk_file_chooser_set_choice(fc, "redact", "true");
                         respond(chooser, GTK_RESPONSE_ACCEPT);
                     }});
-    EXPECT_EQ(status(), I18n::trf("status.saved", target.c_str()));
+    EXPECT_EQ(status(), I18n::trf("status.saved", draw::left_to_right(target).c_str()));
     const std::string saved = read_whole_file(target);
     const auto doc = nlohmann::json::parse(saved, nullptr, false);
     ASSERT_FALSE(doc.is_discarded()) << saved.substr(0, 200);
