@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -108,13 +109,20 @@ std::vector<LanguageInfo> I18n::available() {
 
 namespace {
 
+// Locales whose language a catalog of another code holds: the C library names Filipino "fil"
+// and Norwegian "no" or "nn"; Hong Kong and Macau write traditional characters.
+constexpr std::pair<std::string_view, std::string_view> SAME_LANGUAGE[] = {
+    {"fil", "tl"}, {"no", "nb"}, {"nn", "nb"}, {"zh_HK", "zh_TW"}, {"zh_MO", "zh_TW"}};
+
 // The catalog code for one locale name ("de_AT.UTF-8@euro" gives "de"), or empty.
 std::string code_of_locale(std::string name) {
     name = name.substr(0, name.find('.'));
     name = name.substr(0, name.find('@'));
     if (name.empty()) return {};
+    const std::string base = name.substr(0, name.find('_'));
+    for (const auto& [locale, code] : SAME_LANGUAGE)
+        if (locale == name || locale == base) return std::string(code);
     if (index_of_code(name) >= 0) return name;
-    std::string base = name.substr(0, name.find('_'));
     return index_of_code(base) >= 0 ? base : std::string();
 }
 

@@ -40,7 +40,9 @@ TEST(DetectLanguage, FollowsTheEnvironmentInTheCLibrarysOrder) {
         const char *var, *value, *want;
     } cases[] = {{"LANG", "zh_TW.UTF-8", "zh_TW"}, {"LANG", "zh_CN.UTF-8", "zh"},
                  {"LANG", "sr_RS@latin", "sr"},    {"LANG", "POSIX", "en"},
-                 {"LANG", "xx_YY.UTF-8", "en"},    {"LANGUAGE", "xx:nb_NO:de", "nb"}};
+                 {"LANG", "xx_YY.UTF-8", "en"},    {"LANGUAGE", "xx:nb_NO:de", "nb"},
+                 {"LANG", "fil_PH.UTF-8", "tl"},   {"LANG", "nn_NO.UTF-8", "nb"},
+                 {"LANG", "zh_HK.UTF-8", "zh_TW"}};
     for (const auto& c : cases) {
         LocaleEnv clean;
         ScopedEnv set(c.var, c.value);
