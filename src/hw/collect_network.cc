@@ -250,7 +250,9 @@ void collect_network_with(Node& root, const Ids& ids) {
         net->adopt_children(read[i].first);
         overview.add(util::printable(names[i]), read[i].second);
     }
-    net->summary = I18n::trf("summary.n_interfaces", static_cast<int>(names.size()));
+    net->summary = names.size() == 1
+                       ? std::string(tr("summary.one_interface"))
+                       : I18n::trf("summary.n_interfaces", static_cast<int>(names.size()));
 }
 
 void collect_network(Node& root) {
