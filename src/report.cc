@@ -39,7 +39,9 @@ void write_node(std::string& out, const hw::Node& node, size_t depth, std::strin
         out.append(indent + 2, ' ').append(section.title) += '\n';
         for (const auto& item : section.items) {
             out.append(indent + 4, ' ').append(item.name);
-            size_t width = util::code_points(item.name);
+            // Terminal columns, not characters: Japanese names are twice as wide, and Thai or
+            // Hindi ones hold marks that take no column.
+            size_t width = util::display_width(item.name);
             if (width < name_column) out.append(name_column - width, ' ');
             out.append("  ");
             // As in the window: a locked row must not read like a fact the firmware lacks.

@@ -245,21 +245,52 @@ size_t code_points(std::string_view s) {
     return n;
 }
 
+namespace {
+
+// Marks that join the letter before them and take no column of their own: accents, Hebrew
+// points, Arabic vowel marks, the vowel signs above and below in Devanagari, Bengali and Thai,
+// and the invisible direction and joining marks. Only the scripts of the interface's languages.
+constexpr std::pair<uint32_t, uint32_t> ZERO_WIDTH[] = {
+    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x05BF, 0x05BF}, {0x05C1, 0x05C2},
+    {0x05C4, 0x05C5}, {0x05C7, 0x05C7}, {0x0610, 0x061A}, {0x061C, 0x061C}, {0x064B, 0x065F},
+    {0x0670, 0x0670}, {0x06D6, 0x06DC}, {0x06DF, 0x06E4}, {0x06E7, 0x06E8}, {0x06EA, 0x06ED},
+    {0x0900, 0x0902}, {0x093A, 0x093A}, {0x093C, 0x093C}, {0x0941, 0x0948}, {0x094D, 0x094D},
+    {0x0951, 0x0957}, {0x0962, 0x0963}, {0x0981, 0x0981}, {0x09BC, 0x09BC}, {0x09C1, 0x09C4},
+    {0x09CD, 0x09CD}, {0x09E2, 0x09E3}, {0x09FE, 0x09FE}, {0x0E31, 0x0E31}, {0x0E34, 0x0E3A},
+    {0x0E47, 0x0E4E}, {0x200B, 0x200F}, {0x202A, 0x202E}, {0x2060, 0x2064}, {0x2066, 0x206F},
+    {0x20D0, 0x20F0}, {0xFE00, 0xFE0F}, {0xFEFF, 0xFEFF},
+};
+
+bool zero_width(uint32_t cp) {
+    for (const auto& [first, last] : ZERO_WIDTH)
+        if (cp >= first && cp <= last) return true;
+    return false;
+}
+
+} // namespace
+
 size_t display_width(std::string_view s) {
     size_t width = 0;
     for (size_t i = 0; i < s.size();) {
         auto c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        uint32_t cp = len == 1 ? c : c & (0x7F >> len);
+        if (c < 0x80) {
+            ++width, ++i;
+            continue;
+        }
+        size_t len = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        uint32_t cp = c & (0x7F >> len);
         for (size_t k = 1; k < len && i + k < s.size(); ++k)
             cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        // Hangul Jamo, CJK and Hangul syllables, compatibility forms, full-width forms.
+        i += len;
+        if (zero_width(cp)) continue;
+        // Hangul Jamo, CJK and Hangul syllables, compatibility forms, full-width forms, and
+        // the pictographs terminals draw two columns wide.
         bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
                     (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
                     (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-                    (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
+                    (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1F64F) ||
+                    (cp >= 0x1F900 && cp <= 0x1F9FF) || (cp >= 0x20000 && cp <= 0x3FFFD);
         width += wide ? 2 : 1;
-        i += len;
     }
     return width;
 }

@@ -39,6 +39,19 @@ TEST(Text, InvalidUtf8IsReplacedAndMountEscapesDecoded) {
     EXPECT_EQ(unescape_octal("trailing\\04"), "trailing\\04"); // incomplete escapes stay
 }
 
+TEST(Text, DisplayWidthCountsTerminalColumns) {
+    const std::pair<const char*, size_t> texts[] = {
+        {"Model", 5},
+        {"モデル名", 8},            // wide
+        {"ความถี่", 5},               // Thai: the tone mark and vowel above take no column
+        {"आवृत्ति", 5},               // Devanagari: the virama and the vowel sign below
+        {"الشدّة", 5},               // Arabic shadda
+        {"\u2066/tmp\u2069", 4},    // direction isolates
+        {"\xF0\x9F\x94\x92 x", 4}}; // the lock pictograph is two columns
+    for (const auto& [text, columns] : texts)
+        EXPECT_EQ(util::display_width(text), columns) << text;
+}
+
 TEST(SplitWs, CutsAtRunsOfBlanksLikeKernelTables) {
     EXPECT_EQ(split_ws("/dev/zram0   partition\t4194300\t0\t100\n"),
               (std::vector<std::string>{"/dev/zram0", "partition", "4194300", "0", "100"}));
