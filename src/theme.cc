@@ -171,6 +171,9 @@ std::string build_css(const Palette& p, std::string_view ui_font_family) {
     s.rule("menu menuitem", {decl("padding", "5px 8px")});
     s.rule("menu menuitem:hover", {decl(bg, A), decl("color", sel_fg)});
     s.rule("treeview.view, .view, scrolledwindow, viewport", {decl(bg, P), decl("color", T)});
+    // A pane that scrolls a dialog's text: in the dialog's colour, so its margins read as the
+    // text's padding rather than as a white frame around a grey block.
+    s.rule(".dialog-pane, .dialog-pane > viewport", {decl(bg, B)});
     s.rule("treeview.view", {decl("-GtkTreeView-grid-line-width", "0"),
                              decl("-GtkTreeView-vertical-separator", "2")});
     s.rule("treeview.view:selected,\ntreeview.view:selected:focus,\ntreeview.view:selected:hover",

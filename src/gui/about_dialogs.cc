@@ -293,6 +293,7 @@ bool App::show_permission_notice(bool automatic) {
                      &notice);
 
     GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
+    add_class(scroll, "dialog-pane");
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER,
                                    GTK_POLICY_AUTOMATIC);
     gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroll), 300);
