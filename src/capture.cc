@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <set>
 
@@ -165,7 +164,7 @@ std::string write_archive(const Tree& tree, const char* path) {
     if (!bytes_of) return error;
     std::string bytes;
     if (!bytes_of(&tree, &bytes, &error)) return error.empty() ? std::string("?") : error;
-    if (!util::replace_file(path, bytes, entry::output_file_mode())) return std::strerror(errno);
+    if (!util::replace_file(path, bytes, entry::output_file_mode())) return entry::reason(errno);
     return {};
 }
 

@@ -69,19 +69,6 @@ const char* output_path(int argc, char** argv) {
     return nullptr;
 }
 
-// The reason of a failure (strerror) in the user's language, and in UTF-8 like every other text
-// of the program (not transliterated to the C locale's ASCII). The locale's messages are taken
-// up on the first failure shown: a run that fails nowhere never loads them.
-std::string reason(int err) {
-    static const bool ready = [] {
-        std::setlocale(LC_MESSAGES, "");
-        bind_textdomain_codeset("libc", "UTF-8");
-        return true;
-    }();
-    (void)ready;
-    return std::strerror(err);
-}
-
 int print_help() {
     // One line per option: its syntax (translated words in it) and what it does.
     const std::pair<std::string, const char*> options[] = {
@@ -120,6 +107,19 @@ int run_root_collect() {
 }
 
 } // namespace
+
+// The reason of a failure (strerror) in the user's language, and in UTF-8 like every other text
+// of the program (not transliterated to the C locale's ASCII). The locale's messages are taken
+// up on the first failure shown: a run that fails nowhere never loads them.
+std::string reason(int err) {
+    static const bool ready = [] {
+        std::setlocale(LC_MESSAGES, "");
+        bind_textdomain_codeset("libc", "UTF-8");
+        return true;
+    }();
+    (void)ready;
+    return std::strerror(err);
+}
 
 int run_report_mode(int argc, char** argv) {
     // In a child process with a deadline: a display that accepts and never answers must not

@@ -19,6 +19,9 @@ int run_report_mode(int argc, char** argv);
 // control characters must not reach the terminal as commands.
 void say(std::FILE* to, const std::string& text);
 
+// The reason of a failure (strerror of `err`) in the user's language and in UTF-8.
+std::string reason(int err);
+
 // The mode of a new report or capture file: run as root, what it holds may be root's alone.
 unsigned output_file_mode();
 
