@@ -309,6 +309,8 @@ void App::build_window() {
     gtk_label_set_xalign(GTK_LABEL(m_status), 0);
     gtk_label_set_ellipsize(GTK_LABEL(m_status), PANGO_ELLIPSIZE_END);
     gtk_style_context_add_class(gtk_widget_get_style_context(m_status), "statusbar");
+    // So that a screen reader finds it by its role and reads it out on request.
+    atk_object_set_role(gtk_widget_get_accessible(m_status), ATK_ROLE_STATUSBAR);
     gtk_box_pack_start(GTK_BOX(m_vbox), m_status, FALSE, FALSE, 0);
 }
 

@@ -373,6 +373,7 @@ TEST_F(Window, DoubleClickCopiesTheValueOnceAndQueuedClicksAreDropped) {
     EXPECT_TRUE(press_value(app, vendor, GDK_2BUTTON_PRESS));
     EXPECT_EQ(gui_support::clipboard(), "AuthenticAMD");
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(I::status(app))), tr("status.copied"));
+    EXPECT_EQ(atk_object_get_role(gtk_widget_get_accessible(I::status(app))), ATK_ROLE_STATUSBAR);
 
     // While the window was blocked, the clicks that waited are dropped; afterwards they act.
     gui_support::set_clipboard("before");
