@@ -421,10 +421,13 @@ void MonitorBar::update_descriptions() {
         if (!f.temp_label.empty()) temp = f.temp_label + ": " + temp;
     }
     set_accessible(m_temp, tr("monitor.temperature"), temp);
+    // Without a total (no meminfo) the use is unknown, not "0 B of 0 B".
     set_accessible(m_ram, tr("monitor.memory"),
-                   I18n::trf("monitor.desc_memory", util::fmt_bytes(f.memory.used).c_str(),
-                             util::fmt_bytes(f.memory.total).c_str(),
-                             util::fmt_percent(f.memory.percent, 0).c_str()));
+                   f.memory.total == 0
+                       ? std::string(tr("common.unknown"))
+                       : I18n::trf("monitor.desc_memory", util::fmt_bytes(f.memory.used).c_str(),
+                                   util::fmt_bytes(f.memory.total).c_str(),
+                                   util::fmt_percent(f.memory.percent, 0).c_str()));
     set_accessible(m_logo, "Quarvel", tr("monitor.byline"));
 }
 

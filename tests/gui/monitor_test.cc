@@ -320,6 +320,14 @@ TEST_F(MonitorWindow, SitsAboveThePanesAndDescribesItsFigures) {
               "512 MiB\nInstalled: 16.0 GiB");
 }
 
+TEST_F(MonitorWindow, MemoryWithoutATotalIsUnknownAndHasNoTooltip) {
+    write("proc/meminfo", "MemFree: 100 kB\n");
+    open();
+    GtkWidget* memory = areas()[3];
+    EXPECT_EQ(description(memory), tr("common.unknown"));
+    EXPECT_EQ(tooltip(memory, bar()), "");
+}
+
 // Under X11 the animation puts each frame straight on the logo's own window, without the
 // toolkit's drawing cycle: what the window shows is what the toolkit would draw for that frame.
 TEST_F(MonitorWindow, FramesReachTheLogosWindowDirectly) {
