@@ -118,7 +118,7 @@ TEST(CpuInfo, ArmProcessorsAreNamedFromTheirNumbers) {
         {"0x41", "0xd0c", "ARM Neoverse-N1"},
         {"0x48", "0xd01", "HiSilicon Kunpeng-920"},
         {"0xc0", "0xac3", "Ampere-1"}, // not "Ampere Ampere-1"
-        {" 0x41\n", "0xd99", "ARM"},  // a part not listed: the implementer still is
+        {" 0x41\n", "0xd99", "ARM"},   // a part not listed: the implementer still is
         {"0x41", "d0c", "ARM"},        // without 0x no number
         {"0x99", "0xd0c", ""},
         {"0x41000", "0xd0c", ""},
