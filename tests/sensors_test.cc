@@ -63,12 +63,23 @@ TEST_F(Sensors, ChannelsLimitsAlarmsAndAveragePower) {
     // Discrete amdgpu cards report power only as an average.
     write(chip(1, "sys/devices/pci0000:00/0000:03:00.0", "amdgpu"),
           {{"power1_average", "68000000"}, {"power1_label", "PPT"}});
+    // Alarms per limit instead of per channel, and a remote diode left open: its reading is
+    // no temperature, so it is marked and not the machine's highest.
+    write(chip(2, "sys/devices/pci0000:00/0000:00:1f.3/i2c-0/0-004c", "lm90"),
+          {{"temp1_input", "38000"},
+           {"temp1_max", "35000"},
+           {"temp1_max_alarm", "1"},
+           {"temp1_crit_alarm", "0"},
+           {"temp2_input", "127000"},
+           {"temp2_fault", "1"}});
 
     const hw::Node& sensors = collect();
     const hw::Node* nct = sensors.find("hwmon.hwmon0");
     EXPECT_EQ(rows(nct, "Temperatures"), (Rows{"temp1=34.0 °C (max 80.0 °C)", "CPUTIN=41.5 °C"}));
     EXPECT_EQ(rows(nct, "Fans"), Rows{"fan3=0 rpm (min 300 rpm, alarm)"});
     EXPECT_EQ(rows(sensors.find("hwmon.hwmon1"), "Power draw"), Rows{"PPT=68.00 W"});
+    EXPECT_EQ(rows(sensors.find("hwmon.hwmon2"), "Temperatures"),
+              (Rows{"temp1=38.0 °C (max 35.0 °C, max alarm)", "temp2=127.0 °C (fault)"}));
     EXPECT_EQ(sensors.summary, "41.5 °C max");
 }
 

@@ -6,6 +6,7 @@
 #include "util.h"
 
 #include <cmath>
+#include <set>
 
 namespace hw {
 
@@ -34,25 +35,44 @@ struct Kind {
 
 const Kind kinds[] = {{"_min", "min"}, {"_max", "max"}, {"_crit", "crit"}, {"_alarm", "alarm"}};
 
+// A chip flags either the channel (temp1_alarm, above) or each limit that was crossed; coretemp
+// and most monitoring ICs do the latter, so an overheating core had no alarm in its note.
+const Kind limit_alarms[] = {{"_lcrit_alarm", "lcrit alarm"},
+                             {"_min_alarm", "min alarm"},
+                             {"_max_alarm", "max alarm"},
+                             {"_crit_alarm", "crit alarm"},
+                             {"_emergency_alarm", "emergency alarm"},
+                             {"_cap_alarm", "cap alarm"}};
+
 // Microjoules as joules; garbage gives no row rather than "0.0 J".
 std::string joules(const std::string& raw) {
     double uj = util::to_double(raw, NAN);
     return std::isfinite(uj) ? util::fmt_double(uj / 1e6, 1) + " J" : std::string();
 }
 
+// `present` holds the same names as `entries`: the fault and limit alarm files are looked up
+// there, as most chips have none of them.
 void collect_channels(Node& chip, const std::string& dir, const std::vector<std::string>& entries,
-                      const Group& group, double& highest) {
+                      const std::set<std::string>& present, const Group& group, double& highest) {
+    auto flag_set = [&](const std::string& file) {
+        return present.count(file) > 0 && util::read_file(dir + "/" + file) == "1";
+    };
     Section rows{tr(group.section_key), {}};
     bool temperatures = std::string_view(group.prefix) == "temp";
     for (const auto& ch : hwmon::channels(entries, group.prefix)) {
         std::string raw = util::read_file(dir + "/" + ch.reading);
         std::string value = group.format(raw);
         if (value.empty()) continue;
-        if (auto t = hwmon::display_value(raw, group.prefix); temperatures && t && *t > highest)
+        // An open diode or an unplugged fan: the chip says the reading is not to be trusted,
+        // and an unconnected input often reads far above any real temperature.
+        bool fault = flag_set(ch.stem + "_fault");
+        if (auto t = hwmon::display_value(raw, group.prefix);
+            temperatures && !fault && t && *t > highest)
             highest = *t;
         std::string label = util::read_text(dir + "/" + ch.stem + "_label");
         if (label.empty()) label = ch.stem;
         std::vector<std::string> notes;
+        if (fault) notes.emplace_back("fault");
         for (const auto& kind : kinds) {
             std::string limit = util::read_file(dir + "/" + ch.stem + kind.suffix);
             if (limit.empty()) continue;
@@ -63,6 +83,8 @@ void collect_channels(Node& chip, const std::string& dir, const std::vector<std:
             std::string shown = group.format(limit);
             if (!shown.empty()) notes.push_back(std::string(kind.word) + " " + shown);
         }
+        for (const auto& kind : limit_alarms)
+            if (flag_set(ch.stem + kind.suffix)) notes.emplace_back(kind.word);
         rows.add(label, value, util::join(notes, ", "));
     }
     // A group the chip does not have leaves no empty section behind.
@@ -90,8 +112,9 @@ void add_chip(Node& sensors, const std::string& entry, double& highest) {
         s.add(tr("f.update_interval"), util::fmt_int(ms) + " ms", "update_interval");
 
     auto entries = util::list_dir(dir);
+    std::set<std::string> present(entries.begin(), entries.end());
     for (const auto& group : groups)
-        collect_channels(*chip, dir, entries, group, highest);
+        collect_channels(*chip, dir, entries, present, group, highest);
 }
 
 void add_thermal_zones(Node& sensors, const std::vector<std::string>& zones) {
