@@ -131,6 +131,34 @@ TEST_F(Storage, ManyDevicesReadOnTwoThreadsKeepTheirOrderTheirOwnFactsAndNoHidde
     EXPECT_EQ(storage->summary, "73 devices");
 }
 
+TEST_F(Storage, AnEmmcsBootAreasArePartsOfItsDriveNotDrives) {
+    // Laid out as the kernel does: the boot areas' parent device is the drive's block device.
+    testing_support::TempDir dir;
+    const std::string card = "sys/devices/platform/fe330000.mmc/mmc_host/mmc0/mmc0:0001";
+    const std::string up = "../../../../../../../../";
+    dir.mkdir("sys/class/block");
+    dir.mkdir("sys/bus/mmc/drivers/mmcblk");
+    dir.write(card + "/name", "DA4064\n");
+    dir.write(card + "/serial", "0x9a1b2c3d\n");
+    dir.symlink(up.substr(6) + "bus/mmc/drivers/mmcblk", card + "/driver");
+    for (const char* area : {"mmcblk0", "mmcblk0/mmcblk0boot0", "mmcblk0/mmcblk0boot1"}) {
+        const std::string d = card + "/block/" + area, name = util::base_name(area);
+        const bool boot = name != "mmcblk0";
+        dir.write(d + "/size", boot ? "8192\n" : "122142720\n");
+        dir.write(d + "/queue/rotational", "0\n");
+        dir.symlink(boot ? "../../mmcblk0" : "../../../mmc0:0001", d + "/device");
+        dir.symlink((boot ? "../" : "") + up + "class/block", d + "/subsystem");
+        dir.symlink("../" + d.substr(4), "sys/block/" + name);
+    }
+    auto root = testing_support::collect(hw::collect_storage, dir.path());
+    const hw::Node* storage = root->find("storage");
+    EXPECT_EQ(storage->summary, "Drives: 1  \u00B7  2 devices");
+    const hw::Node* boot = storage->find("storage.mmcblk0boot1");
+    EXPECT_EQ(boot->title, "mmcblk0boot1  DA4064");
+    EXPECT_EQ(value(boot, "Device", "Serial number"), "0x9a1b2c3d");
+    EXPECT_EQ(value(boot, "Device", "Driver"), "mmcblk");
+}
+
 TEST_F(Storage, SnapHintOnlyInsideASnapWhenNoDeviceIsListed) {
     EXPECT_EQ(value(collect("snap-no-block-access")->find("storage"), "Status", "Status"),
               "<no row>");

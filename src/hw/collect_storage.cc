@@ -358,13 +358,18 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     auto bytes = sectors_to_bytes(util::read_file(dir + "/size"));
     bool has_device = util::path_exists(dir + "/device");
     std::string device_path = has_device ? util::resolve_path(dir + "/device") : "";
+    // An eMMC's boot and RPMB areas (mmcblk0boot0, mmcblk0boot1, mmcblk0rpmb) hang below the
+    // drive's own block device rather than below the card: they are parts of that drive, not
+    // drives of their own, and the card's files (name, serial, driver) are one level further.
+    bool drive_area = has_device && util::read_link_base(dir + "/device/subsystem") == "block";
+    std::string drive_rel = drive_area ? "device/device/" : "device/";
     // Virtual devices (loop, dm, zram, md) have no device below them; asking them for its nine
     // files was nine look-ups that fail, for each such device.
     auto device_text = [&](const char* attr) {
-        return has_device ? util::read_text_shared(dir + "/device/" + attr) : std::string();
+        return has_device ? util::read_text_shared(dir + "/" + drive_rel + attr) : std::string();
     };
     BlockBus bus = block_bus_from_path(device_path);
-    result.is_drive = has_device;
+    result.is_drive = has_device && !drive_area;
 
     bool optical = util::starts_with(name, "sr") ||
                    (has_device && util::read_file(dir + "/device/type") == "5");
@@ -413,34 +418,35 @@ DeviceResult add_device(Node& parent, Tables& t, const std::string& name) {
     s.add(tr("f.device"), "/dev/" + name);
     s.add(tr("f.backing_file"), backing, "loop/backing_file");
     s.add(tr("f.model"), model,
-          bus == BlockBus::mmc && !util::path_exists(dir + "/device/model") ? "device/name"
-                                                                            : "device/model");
-    s.add(tr("f.vendor"), vendor, "device/vendor");
+          drive_rel + (bus == BlockBus::mmc && !util::path_exists(dir + "/" + drive_rel + "model")
+                           ? "name"
+                           : "model"));
+    s.add(tr("f.vendor"), vendor, drive_rel + "vendor");
     s.add(tr("f.name"), dm_name, "dm/name");
     if (bytes) s.add(tr("f.size"), util::fmt_bytes_both(*bytes), "size");
     s.add(tr("f.type"), kind);
     add_flag(s, tr("f.removable"), dir + "/removable", "removable");
-    s.add(tr("f.revision"), device_text("rev"), "device/rev");
+    s.add(tr("f.revision"), device_text("rev"), drive_rel + "rev");
     std::string serial = device_text("serial");
     if (!serial.empty())
-        s.add(tr("f.serial"), serial, "device/serial");
+        s.add(tr("f.serial"), serial, drive_rel + "serial");
     else
         s.add(tr("f.serial"), util::read_text_shared(dir + "/serial"), "serial");
     std::string wwid = util::read_text_shared(dir + "/wwid");
     if (!wwid.empty())
         s.add(tr("f.wwid"), wwid, "wwid");
     else
-        s.add(tr("f.wwid"), device_text("wwid"), "device/wwid");
-    s.add(tr("f.state"), device_text("state"), "device/state");
+        s.add(tr("f.wwid"), device_text("wwid"), drive_rel + "wwid");
+    s.add(tr("f.state"), device_text("state"), drive_rel + "state");
     s.add(tr("f.dev_numbers"), util::printable(dev), "dev");
     add_flag(s, tr("f.read_only"), dir + "/ro", "ro");
     // An NVMe controller has no driver of its own; the PCI function below it has.
     std::string driver;
     if (has_device) {
-        driver = util::read_link_base(dir + "/device/driver");
-        if (driver.empty()) driver = util::read_link_base(dir + "/device/device/driver");
+        driver = util::read_link_base(dir + "/" + drive_rel + "driver");
+        if (driver.empty()) driver = util::read_link_base(dir + "/" + drive_rel + "device/driver");
     }
-    s.add(tr("f.driver"), util::printable(driver), "device/driver");
+    s.add(tr("f.driver"), util::printable(driver), drive_rel + "driver");
     s.add(tr("f.bus"), block_bus_long(bus));
     s.add(tr("f.holders"), holders_of(dir), "holders");
 
