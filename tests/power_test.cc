@@ -47,17 +47,25 @@ TEST_F(Power, SignedFiguresHealthAndThresholds) {
     EXPECT_EQ(value(collect("BAT1"), "", "Health"), "<no row>");
 }
 
-TEST_F(Power, OnlineIsAnythingButZeroAndSuppliesComeInNaturalOrder) {
+TEST_F(Power, OnlineIsAnythingButZeroAUpsShowsItsChargeAndSuppliesComeInNaturalOrder) {
     supply("AC10", {{"type", "Mains"}, {"online", "1"}});
     supply("AC2", {{"type", "Mains"}, {"online", "0"}});
     supply("ucsi-source-psy-USBC000:001", {{"type", "USB"}, {"online", "2"}}); // programmable
     supply("wireless", {{"type", "Wireless"}});
+    supply("ups", {{"type", "UPS"},
+                   {"online", "1"},
+                   {"capacity", "80"},
+                   {"status", "Discharging"},
+                   {"time_to_empty_now", "1200"}});
     EXPECT_EQ(collect("AC2")->summary, "Offline");
     EXPECT_EQ(collect("ucsi-source-psy-USBC000:001")->summary, "Online");
     EXPECT_EQ(collect("wireless")->summary, ""); // says nothing about being online
-    EXPECT_EQ(testing_support::child_ids(*m_tree->find("power")),
-              (std::vector<std::string>{"power.AC2", "power.AC10",
-                                        "power.ucsi-source-psy-USBC000:001", "power.wireless"}));
+    EXPECT_EQ(collect("ups")->summary, "80 %  Discharging");
+    EXPECT_EQ(value(collect("ups"), "", "Time to empty"), "00:20:00");
+    EXPECT_EQ(
+        testing_support::child_ids(*m_tree->find("power")),
+        (std::vector<std::string>{"power.AC2", "power.AC10", "power.ucsi-source-psy-USBC000:001",
+                                  "power.ups", "power.wireless"}));
 }
 
 TEST_F(Power, GarbageAndUnreadableFilesGiveNoRows) {

@@ -141,6 +141,9 @@ void collect_power(Node& root) {
         std::string name = util::valid_utf8(raw_name);
         std::string type = text_of(dir, "type");
         bool battery = type == "Battery";
+        // A UPS reports its charge and run time as a battery does; shown as a plain supply it
+        // said only "Online", even while it ran on that battery.
+        bool stores_charge = battery || type == "UPS";
         Node* n = power->add_child("power." + name, type.empty() ? name : name + "  " + type,
                                    battery ? battery_icon : plug_icon);
 
@@ -156,7 +159,7 @@ void collect_power(Node& root) {
                 device.add(tr(key), yesno(v != "0"), attr);
         add_text(device, tr("f.status"), dir, "status");
 
-        if (battery)
+        if (stores_charge)
             add_battery(*n, dir);
         else
             add_supply(*n, dir);
