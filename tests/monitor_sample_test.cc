@@ -126,6 +126,18 @@ TEST(Temperature, ThePreferredChipAndLabelWin) {
 }
 
 // The note "64C/128T" must say what the processor branch says, on every machine.
+TEST(Temperature, AnInputTheChipFlagsAsFaultyIsNotChosen) {
+    testing_support::TempDir root;
+    root.write("sys/class/hwmon/hwmon0/name", "lm90\n");
+    root.write("sys/class/hwmon/hwmon0/temp1_input", "127000\n");
+    root.write("sys/class/hwmon/hwmon0/temp1_fault", "1\n");
+    root.write("sys/class/hwmon/hwmon0/temp2_input", "41500\n");
+    root.write("sys/class/hwmon/hwmon0/temp2_fault", "0\n");
+    ScopedEnv env("QUARVEL_SYSROOT", root.path());
+    EXPECT_EQ(live::choose_temperature_source(live::read_hwmon_chips()).path,
+              "/sys/class/hwmon/hwmon0/temp2_input");
+}
+
 TEST(CpuIdentity, CountsAgreeWithTheProcessorBranch) {
     testing_support::use_english();
     for (const auto& machine : testing_support::fixture_machines()) {

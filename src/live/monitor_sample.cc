@@ -143,9 +143,16 @@ std::vector<HwmonChip> read_hwmon_chips() {
         const std::string dir = hw::hwmon::attribute_dir("/sys/class/hwmon/" + entry);
         HwmonChip chip;
         chip.name = util::read_text(dir + "/name");
-        for (const auto& ch : hw::hwmon::channels(util::list_dir(dir, "temp"), "temp"))
+        const auto entries = util::list_dir(dir, "temp");
+        for (const auto& ch : hw::hwmon::channels(entries, "temp")) {
+            // An open diode the chip flags reads far above any real temperature (often 127 °C).
+            const std::string fault = ch.stem + "_fault";
+            if (std::find(entries.begin(), entries.end(), fault) != entries.end() &&
+                util::read_file(dir + "/" + fault) == "1")
+                continue;
             chip.inputs.push_back(
                 {dir + "/" + ch.reading, util::read_text(dir + "/" + ch.stem + "_label")});
+        }
         chips.push_back(std::move(chip));
     }
     return chips;
