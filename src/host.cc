@@ -261,16 +261,18 @@ std::optional<FsUsage> fs_usage(const std::string& mount_point) {
 }
 
 std::string environment(const char* name) {
+    std::string value;
     if (util::over_sysroot()) {
         // The analyst's own session is no fact of the captured machine; a capture brings the
         // captured session's own.
-        const Facts* f = captured_facts();
-        if (!f) return {};
-        auto it = f->environment.find(name);
-        return it == f->environment.end() ? std::string() : it->second;
+        if (const Facts* f = captured_facts()) {
+            auto it = f->environment.find(name);
+            if (it != f->environment.end()) value = it->second;
+        }
+    } else if (const char* v = std::getenv(name)) {
+        value = v;
     }
-    const char* v = std::getenv(name);
-    std::string value = v ? v : "";
+    // Also over a capture, so that a capture of it keeps the captured session.
     if (g_record && !value.empty()) g_record->environment[name] = value;
     return value;
 }
