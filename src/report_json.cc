@@ -3,6 +3,7 @@
 #include "entry.h"
 #include "redact.h"
 #include "report.h"
+#include "util.h"
 
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -28,6 +29,34 @@ std::string created_now() {
     return s.substr(0, minutes) + ":" + s.substr(minutes);
 }
 
+// Ids come from kernel names (interfaces, disks), which may hold any bytes. Turning the bytes
+// that are not UTF-8 into U+FFFD, as in the other texts, would give "wl\xfe" and "wl\xff" one
+// id; written as "\xFE" and "\xFF" (and a backslash as two) they stay apart, and the ids
+// of well-formed names stay as they are.
+std::string id_text(std::string_view id) {
+    std::string out;
+    for (size_t i = 0; i < id.size();) {
+        auto c = static_cast<unsigned char>(id[i]);
+        size_t len = c < 0x80                 ? 1
+                     : c >= 0xC2 && c <= 0xDF ? 2
+                     : c >= 0xE0 && c <= 0xEF ? 3
+                     : c >= 0xF0 && c <= 0xF4 ? 4
+                                              : 0;
+        std::string_view piece = id.substr(i, len);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (len > 0 && piece.size() == len && util::valid_utf8(piece) == piece) {
+            out += piece;
+        } else {
+            static const char hex[] = "0123456789ABCDEF";
+            out += {'\\', 'x', hex[c >> 4], hex[c & 15]};
+            len = 1;
+        }
+        i += len;
+    }
+    return out;
+}
+
 // Empty sections are left out, as in the text report, so both describe the same rows.
 ordered_json node_json(const hw::Node& node) {
     ordered_json sections = ordered_json::array();
@@ -44,7 +73,7 @@ ordered_json node_json(const hw::Node& node) {
     ordered_json children = ordered_json::array();
     for (const auto& child : node.children)
         children.push_back(node_json(*child));
-    return {{"id", node.id},
+    return {{"id", id_text(node.id)},
             {"title", node.title},
             {"icon", node.icon},
             {"summary", node.summary},
