@@ -93,13 +93,14 @@ TEST(NetTraffic, ScanFindsTheUpInterfacesButLoopback) {
     iface("eth2", "up", "-1");
     iface("wlan0", "down", "");
     iface("veth0", "up", "10000");
+    iface("wg0", "unknown", "");                        // a tunnel, which tracks no link state
     sys.write("sys/class/net/bonding_masters", "up\n"); // a file, no interface
     Texts names;
     auto found = live::scan_interfaces();
     for (const auto& i : found)
         names.push_back(i.name + " " + i.speed);
-    EXPECT_EQ(names, (Texts{"eth2 ", "eth10 1,000 Mbit/s", "veth0 10,000 Mbit/s"}));
-    EXPECT_EQ(live::traffic_height(found.size()), 324);
+    EXPECT_EQ(names, (Texts{"eth2 ", "eth10 1,000 Mbit/s", "veth0 10,000 Mbit/s", "wg0 "}));
+    EXPECT_EQ(live::traffic_height(found.size()), 428);
     EXPECT_FALSE(found[0].counted) << "an unreadable counter leaves nothing to measure from";
 }
 

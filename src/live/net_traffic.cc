@@ -24,7 +24,10 @@ std::vector<NetIface> scan_interfaces() {
         const std::string dir = net_root + "/" + name;
         // Plain files such as bonding_masters sit beside the interfaces.
         if (name == "lo" || !util::is_dir(dir)) continue;
-        if (util::read_text(dir + "/operstate") != "up") continue;
+        // Tunnels (VPNs, WireGuard, PPP) track no link state: they are up as "unknown", which
+        // the kernel counts as up too. Down is "down" for every driver.
+        const std::string state = util::read_text(dir + "/operstate");
+        if (state != "up" && state != "unknown") continue;
         NetIface iface;
         iface.name = name;
         iface.speed = hw::link_speed_text(util::read_file(dir + "/speed"));

@@ -30,8 +30,8 @@ struct NetCounters {
     uint64_t rx = 0, tx = 0;
 };
 
-// The interfaces other than loopback that are up, in directory order, each with its first
-// reading of the counters as the start of its first interval.
+// The interfaces other than loopback that are up (or, for tunnels, "unknown"), in directory
+// order, each with its first reading of the counters as the start of its first interval.
 std::vector<NetIface> scan_interfaces();
 // The byte counters of `name`; nothing when they cannot be read.
 std::optional<NetCounters> read_counters(const std::string& name);
