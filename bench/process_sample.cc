@@ -1,7 +1,7 @@
 // How long one pass of the process list's sampler takes with many processes: the benchmark
 // starts that many sleeping children of its own, then times passes over the live /proc. The
-// first pass reads every process's status and command line; later ones read the stat file of
-// every process and the other two files of a rotating share. For comparison it times the
+// first pass reads every process's status and command line; later ones read the stat and statm
+// files of every process and the other two files of a rotating share. For comparison it times the
 // bare floor: opening and reading each process's stat file once, with nothing parsed.
 //
 // usage: build/bench_process_sample [CHILDREN] [PASSES]   (default 5000 and 15;

@@ -16,6 +16,7 @@ struct FakeProc {
     std::string cmdline;
     uint64_t ticks = 0;
     uint64_t start = 500;
+    uint64_t resident = 12; // statm's pages; the stat line estimates 10
     std::set<std::string> missing;
 };
 
@@ -41,6 +42,8 @@ inline procs::Source fake_source(std::map<int, FakeProc>& procs) {
         const FakeProc& p = it->second;
         if (std::string(file) == "status") return "Uid:\t" + std::to_string(p.uid) + "\t0\n";
         if (std::string(file) == "cmdline") return p.cmdline;
+        if (std::string(file) == "statm")
+            return "900 " + std::to_string(p.resident) + " 5 1 0 80 0\n";
         return fake_stat(pid, p.name, p.ticks, 0, p.start);
     };
     return s;

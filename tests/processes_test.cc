@@ -60,10 +60,12 @@ TEST(ProcessFiles, StatusCommandLineAndMemory) {
 
 TEST(ProcessSample, CpuShareIsTicksOverTheMeasuredInterval) {
     std::map<int, FakeProc> m{{10, {"idle"}}, {11, {"busy"}}};
+    m[10].missing = {"statm"};
     std::map<int, procs::Proc> table;
     procs::Changes ch = procs::sample(table, fake_source(m), params(), 0, 1);
     EXPECT_EQ(ch.added, (std::vector<int>{10, 11}));
-    EXPECT_EQ(table[11].rss, 10u * 4096);
+    EXPECT_EQ(table[11].rss, 12u * 4096) << "statm's count, as ps shows it";
+    EXPECT_EQ(table[10].rss, 10u * 4096) << "without statm, the stat line's estimate";
 
     // 2 s later: 50 ticks of 1/100 s are 25 %; several threads may pass 100 %.
     m[11].ticks = 50;

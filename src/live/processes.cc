@@ -60,6 +60,12 @@ std::optional<Stat> parse_stat(std::string_view text) {
     return s;
 }
 
+std::optional<uint64_t> parse_statm_resident(std::string_view statm) {
+    const auto f = fields(statm, 2);
+    if (f.size() < 2 || !util::all_digits(f[1])) return std::nullopt;
+    return util::to_u64(f[1], 0);
+}
+
 std::optional<unsigned> parse_real_uid(std::string_view status) {
     size_t at = 0;
     while (at < status.size()) {
@@ -162,7 +168,10 @@ Changes sample(std::map<int, Proc>& procs, const Source& source, const Params& p
                         : 0.0;
         }
         p.ticks = st->ticks;
-        p.rss = st->rss_pages * page;
+        // The stat file's count is the kernel's quick per-CPU estimate, off by up to a tenth
+        // for a small process on two CPUs and more with more CPUs; current kernels sum the counters
+        // for statm, which is what ps shows.
+        p.rss = parse_statm_resident(source.read(pid, "statm")).value_or(st->rss_pages) * page;
         if (details) {
             if (fresh || p.uid != *uid || p.user.empty()) {
                 p.uid = *uid;

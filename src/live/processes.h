@@ -21,12 +21,14 @@ struct Stat {
     int ppid = 0;
     uint64_t ticks = 0;      // user + system time, in clock ticks
     uint64_t start_time = 0; // clock ticks after boot; with the PID it names one process
-    uint64_t rss_pages = 0;  // resident pages, the same count statm gives
+    uint64_t rss_pages = 0;  // resident pages, as the kernel estimates them here
 };
 
 // The name may hold spaces, parentheses and ") ", so only what follows the last ")" is split
 // into fields. Nothing for text that is not a stat line.
 std::optional<Stat> parse_stat(std::string_view text);
+// The resident pages of a statm text: its second number.
+std::optional<uint64_t> parse_statm_resident(std::string_view statm);
 // The real uid: the first number of the "Uid:" line.
 std::optional<unsigned> parse_real_uid(std::string_view status);
 // Arguments joined by spaces, on one line, as printable UTF-8 of at most max_command_bytes.
