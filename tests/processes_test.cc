@@ -118,6 +118,12 @@ TEST(ProcessSample, UsersCommandsAndKernelThreads) {
     EXPECT_EQ(table[2].user, "root");
     EXPECT_EQ(table[30].cmd, "/bin/sh -l");
 
+    // A program run through exec keeps the PID: its name tells, and its command line follows
+    // in the same pass.
+    m[30].name = "sleep", m[30].cmdline = std::string("sleep", 6) + "62";
+    procs::sample(table, fake_source(m), params(), 1.0, 3);
+    EXPECT_EQ(table[30].cmd, "sleep 62");
+
     // A daemon that dropped its rights shows its new user within a few passes.
     m[30].uid = 1001;
     for (uint64_t pass = 2; pass < 2 + procs::detail_period; ++pass)

@@ -144,7 +144,10 @@ Changes sample(std::map<int, Proc>& procs, const Source& source, const Params& p
             it = procs.end();
         }
         const bool fresh = it == procs.end();
-        const bool details = fresh || (pass + static_cast<uint64_t>(pid)) % detail_period == 0;
+        // After an exec the PID and start time stay, but name, command line and maybe the user
+        // are the new program's.
+        const bool details = fresh || it->second.name != st->name ||
+                             (pass + static_cast<uint64_t>(pid)) % detail_period == 0;
         std::optional<unsigned> uid;
         std::string cmdline;
         if (details) {
@@ -178,8 +181,6 @@ Changes sample(std::map<int, Proc>& procs, const Source& source, const Params& p
                 p.user = params.user_name ? params.user_name(*uid) : std::to_string(*uid);
             }
             p.cmd = cmdline.empty() ? kernel_command(st->name) : std::move(cmdline);
-        } else if (p.name != st->name && p.cmd == kernel_command(p.name)) {
-            p.cmd = kernel_command(st->name);
         }
         p.name = std::move(st->name);
 

@@ -71,7 +71,8 @@ struct Params {
 
 // Status and command line change rarely (a daemon dropping its rights, a server renaming its
 // workers), while reading them for every process every second costs more than the stat file
-// itself. A new process has them read at once, a known one every this many passes.
+// itself. A new process, and one whose name changed (it ran another program), has them read
+// at once, a known one every this many passes.
 constexpr uint64_t detail_period = 8;
 
 // Shorter passes (the one right after a process was ended) keep the shares shown: one tick of
