@@ -81,6 +81,20 @@ bool whole_word(std::string_view s, size_t pos, size_t len) {
     return (pos == 0 || !word(s[pos - 1])) && (pos + len >= s.size() || !word(s[pos + len]));
 }
 
+// The length of a USB device's port path starting at `pos` ("1.5.4.2" of "1-1.5.4.2": the bus
+// number, a hyphen, the ports), or 0. Behind three hubs it is shaped like an IPv4 address.
+size_t usb_port_path_at(std::string_view s, size_t pos) {
+    if (pos < 2 || s[pos - 1] != '-') return 0;
+    size_t bus = pos - 1;
+    while (bus > 0 && s[bus - 1] >= '0' && s[bus - 1] <= '9')
+        --bus;
+    if (bus == pos - 1 || (bus > 0 && (is_alnum(s[bus - 1]) || s[bus - 1] == '.'))) return 0;
+    size_t end = pos;
+    while (end < s.size() && ((s[end] >= '0' && s[end] <= '9') || s[end] == '.'))
+        ++end;
+    return end - pos;
+}
+
 class Redactor {
 public:
     explicit Redactor(const hw::Node& tree) {
@@ -96,6 +110,9 @@ public:
             // An input device's unique id is its USB serial number, or its Bluetooth address.
             {tr("f.unique_id"), "serial"},
         };
+        // Firmware and drivers number their versions like IPv4 addresses ("1.15.0.0").
+        for (const char* key : {"f.version", "f.version_id", "f.ec_version", "f.usb_version"})
+            m_version_labels.insert(tr(key));
         std::string host = util::trim(host::kernel_name().nodename);
         if (host != "(none)" && util::lower(host) != "localhost") remember(host, "host");
         if (std::string user = host::user_name(); user != "root") remember(user, "user");
@@ -118,7 +135,8 @@ public:
                 hw::Item i = item;
                 i.name = rewrite(item.name);
                 const char* kind = kind_of(item);
-                i.value = kind ? placeholder(item.value, kind) : rewrite(item.value);
+                i.value = kind ? placeholder(item.value, kind)
+                               : rewrite(item.value, !m_version_labels.count(item.name));
                 i.note = rewrite(item.note);
                 s.items.push_back(std::move(i));
             }
@@ -196,7 +214,7 @@ private:
         }
     }
 
-    std::string rewrite(const std::string& text) {
+    std::string rewrite(const std::string& text, bool addresses = true) {
         std::string out;
         std::string_view s = text;
         Run run;
@@ -204,10 +222,15 @@ private:
         while (i < s.size()) {
             size_t used = 0;
             std::string replacement;
+            if (size_t path = usb_port_path_at(s, i)) {
+                out.append(s.substr(i, path));
+                i += path;
+                continue;
+            }
             if (i == 0 || !is_alnum(s[i - 1])) {
                 bool may_start =
                     is_hex(s[i]) || (s[i] == ':' && i + 1 < s.size() && s[i + 1] == ':');
-                if (may_start) used = address_at(s, i, run, replacement);
+                if (may_start && addresses) used = address_at(s, i, run, replacement);
                 if (!used) used = literal_at(s, i, replacement);
             }
             if (used) {
@@ -279,6 +302,7 @@ private:
     }
 
     std::map<std::string, const char*> m_labels;
+    std::set<std::string> m_version_labels;
     std::map<std::string, std::string> m_placeholders;
     std::map<std::string, int> m_counts;
     std::vector<std::string> m_literals;

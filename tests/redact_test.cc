@@ -51,6 +51,8 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
     i.add("IPv6", "fe80::200:5eff:fe00:5301 / 64, ::1 / 128");
     i.add("Loopback", "127.0.0.1 / 255.0.0.0");
     i.add("Bus address", "0000:00:14.0, version 1.2.3, 12:30:05");
+    i.add("Version", "1.15.0.0");
+    i.add("Port", "1-1.5.4.2:1.0, 192.0.2.7-192.0.2.8");
     Node* input = tree.add_child("input", "Input devices", "");
     input->section("Identity").add("Unique ID", "017C385C3837", "uniq");
     input->section("Identity").add("Unique ID", "e8:ce:cd:45:00:01", "uniq");
@@ -79,6 +81,8 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
                        "IPv6=<ip-5> / 64, ::1 / 128",
                        "Loopback=127.0.0.1 / 255.0.0.0",
                        "Bus address=0000:00:14.0, version 1.2.3, 12:30:05",
+                       "Version=1.15.0.0",
+                       "Port=1-1.5.4.2:1.0, <ip-6>-<ip-7>",
                        "== Input devices",
                        "Unique ID=<serial-2>",
                        "Unique ID=<mac-2>",
