@@ -124,6 +124,12 @@ TEST(ProcessSample, UsersCommandsAndKernelThreads) {
     procs::sample(table, fake_source(m), params(), 1.0, 3);
     EXPECT_EQ(table[30].cmd, "sleep 62");
 
+    // Ended and not yet waited for: the name alone is left, marked as ps marks it.
+    m[30].cmdline.clear(), m[30].state = 'Z';
+    procs::sample(table, fake_source(m), params(), 1.0, 4);
+    EXPECT_EQ(table[30].cmd, "[sleep] <defunct>");
+    m[30].state = 'S';
+
     // A daemon that dropped its rights shows its new user within a few passes.
     m[30].uid = 1001;
     for (uint64_t pass = 2; pass < 2 + procs::detail_period; ++pass)

@@ -182,6 +182,9 @@ Changes sample(std::map<int, Proc>& procs, const Source& source, const Params& p
             }
             p.cmd = cmdline.empty() ? kernel_command(st->name) : std::move(cmdline);
         }
+        // A process that ended and waits for its parent: no command line is left, and it is
+        // no kernel thread. Marked at once, as ps marks it, whichever pass reads the details.
+        if (p.state == "Z") p.cmd = kernel_command(st->name) + " <defunct>";
         p.name = std::move(st->name);
 
         if (fresh)
