@@ -113,6 +113,28 @@ TEST(NetworkBranch, ManyInterfacesReadOnTwoThreadsKeepTheirOrderAndTheirOwnFacts
     }
 }
 
+TEST(NetworkBranch, AnInterfaceIsMarkedUpByItsStateOrUnknownStateAndCarrier) {
+    const struct {
+        const char *name, *state, *carrier;
+        bool up;
+    } cases[] = {{"eth0", "up", "1", true},
+                 {"tun0", "unknown", "1", true}, // a tunnel, or loopback
+                 {"tun1", "unknown", "0", false},
+                 {"eth1", "down", nullptr, false}};
+    TempDir dir;
+    for (const auto& c : cases) {
+        dir.write(std::string("sys/class/net/") + c.name + "/operstate",
+                  c.state + std::string("\n"));
+        if (c.carrier)
+            dir.write(std::string("sys/class/net/") + c.name + "/carrier",
+                      c.carrier + std::string("\n"));
+    }
+    auto root = testing_support::collect(collector, dir.path());
+    for (const auto& c : cases)
+        EXPECT_EQ(root->find(std::string("net.") + c.name)->icon, c.up ? "\U0001F7E2" : "\u26AA")
+            << c.name;
+}
+
 TEST(NetworkBranch, MembersAreListedForBridgesAndBondsOnly) {
     TempDir dir;
     dir.write("sys/class/net/bond0/uevent", "DEVTYPE=bond\nINTERFACE=bond0\n");

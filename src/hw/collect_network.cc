@@ -114,7 +114,8 @@ std::string address_short(const host::InterfaceAddress& a) {
 }
 
 // `state`, `type` and `speed` are the texts the overview shows too, read once for both.
-void add_interface_section(Node& node, const std::string& name, const std::string& dir,
+// Returns whether the link has a carrier, which the section reads for its row.
+bool add_interface_section(Node& node, const std::string& name, const std::string& dir,
                            const std::string& state, const std::string& type,
                            const std::string& speed, const std::string& devtype, const Ids& ids) {
     Section& s = node.section(tr("sec.interface"));
@@ -158,6 +159,7 @@ void add_interface_section(Node& node, const std::string& name, const std::strin
         s.add(tr("f.hardware"), util::printable(hardware_name(device_path, ids)));
         s.add(tr("f.bus_address"), util::printable(util::base_name(device_path)), "device");
     }
+    return carrier == "1";
 }
 
 void add_wireless_section(Node& node, const std::string& name, const std::string& dir,
@@ -219,10 +221,11 @@ void collect_network_with(Node& root, const Ids& ids) {
         std::string type = type_text(util::read_file(dir + "/type"));
         std::string speed = link_speed_text(util::read_file(dir + "/speed"));
         std::string devtype = devtype_of(dir);
-        Node* node = read[i].first.add_child("net." + name, util::printable(name),
-                                             state == "up" ? "\U0001F7E2" : "\u26AA");
-
-        add_interface_section(*node, name, dir, state, type, speed, devtype, ids);
+        Node* node = read[i].first.add_child("net." + name, util::printable(name), "\u26AA");
+        const bool carrier =
+            add_interface_section(*node, name, dir, state, type, speed, devtype, ids);
+        // Tunnels and loopback track no link state: up, they read "unknown" with a carrier.
+        if (state == "up" || (state == "unknown" && carrier)) node->icon = "\U0001F7E2";
         if (util::is_dir(dir + "/wireless") || util::path_exists(dir + "/phy80211"))
             add_wireless_section(*node, name, dir, wireless);
         if (util::is_dir(dir + "/statistics")) add_statistics_section(*node, dir);
