@@ -36,17 +36,12 @@ std::string created_now() {
 std::string id_text(std::string_view id) {
     std::string out;
     for (size_t i = 0; i < id.size();) {
-        auto c = static_cast<unsigned char>(id[i]);
-        size_t len = c < 0x80                 ? 1
-                     : c >= 0xC2 && c <= 0xDF ? 2
-                     : c >= 0xE0 && c <= 0xEF ? 3
-                     : c >= 0xF0 && c <= 0xF4 ? 4
-                                              : 0;
-        std::string_view piece = id.substr(i, len);
+        const auto c = static_cast<unsigned char>(id[i]);
+        size_t len = util::utf8_sequence_at(id, i);
         if (c == '\\') {
             out += "\\\\";
-        } else if (len > 0 && piece.size() == len && util::valid_utf8(piece) == piece) {
-            out += piece;
+        } else if (len > 0) {
+            out += id.substr(i, len);
         } else {
             static const char hex[] = "0123456789ABCDEF";
             out += {'\\', 'x', hex[c >> 4], hex[c & 15]};

@@ -217,6 +217,8 @@ bool natural_less(std::string_view a, std::string_view b);
 // Replaces every byte sequence that is not valid UTF-8 with U+FFFD. Kernel strings (model
 // names, serials, firmware strings) are arbitrary bytes; what the interface shows must not be.
 std::string valid_utf8(std::string_view s);
+// The length of the well-formed UTF-8 sequence that starts at byte `i` of `s`; 0 where none does.
+size_t utf8_sequence_at(std::string_view s, size_t i);
 
 // Characters as the eye counts them: every byte that does not continue a UTF-8 sequence.
 size_t code_points(std::string_view s);

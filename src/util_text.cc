@@ -114,6 +114,37 @@ bool natural_less(std::string_view a, std::string_view b) {
     return a.size() - i < b.size() - j;
 }
 
+size_t utf8_sequence_at(std::string_view s, size_t i) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    if (i >= n) return 0;
+    const unsigned char c = p[i];
+    size_t len = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) {
+        return 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        cp = c & 0x07;
+    }
+    if (len == 0 || i + len > n) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        if ((p[i + k] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    // Reject overlong forms, surrogates and values beyond U+10FFFF.
+    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+        return 0;
+    return len;
+}
+
 std::string valid_utf8(std::string_view s) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     size_t n = s.size(), i = 0;
@@ -125,35 +156,7 @@ std::string valid_utf8(std::string_view s) {
     out.reserve(s.size());
     out.append(s.substr(0, i));
     while (i < n) {
-        unsigned char c = p[i];
-        size_t len = 0;
-        uint32_t cp = 0;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-        }
-        bool ok = len > 0 && i + len <= n;
-        for (size_t k = 1; ok && k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80)
-                ok = false;
-            else
-                cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        // Reject overlong forms, surrogates and values beyond U+10FFFF.
-        if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-                   (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
-            ok = false;
-        if (ok) {
+        if (size_t len = utf8_sequence_at(s, i)) {
             out.append(s.substr(i, len));
             i += len;
         } else {
