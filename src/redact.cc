@@ -95,6 +95,19 @@ size_t usb_port_path_at(std::string_view s, size_t pos) {
     return end - pos;
 }
 
+// The length of an interface name made from its MAC address at `pos` ("enx00e04c680001": the
+// type, "x", the address's twelve digits), or 0. Such a name tells the address it is made of.
+size_t mac_named_interface_at(std::string_view s, size_t pos) {
+    static constexpr std::string_view types[] = {"en", "wl", "ww", "ib", "sl"};
+    constexpr size_t length = 3 + 12;
+    if (s.size() - pos < length || s[pos + 2] != 'x') return 0;
+    if (std::find(std::begin(types), std::end(types), s.substr(pos, 2)) == std::end(types))
+        return 0;
+    for (size_t i = pos + 3; i < pos + length; ++i)
+        if (!((s[i] >= '0' && s[i] <= '9') || (s[i] >= 'a' && s[i] <= 'f'))) return 0;
+    return pos + length == s.size() || !is_alnum(s[pos + length]) ? length : 0;
+}
+
 class Redactor {
 public:
     explicit Redactor(const hw::Node& tree) {
@@ -124,7 +137,7 @@ public:
 
     std::unique_ptr<hw::Node> copy(const hw::Node& node) {
         auto out = std::make_unique<hw::Node>();
-        out->id = node.id;
+        out->id = hide_mac_names(node.id);
         out->title = rewrite(node.title);
         out->icon = node.icon;
         out->summary = rewrite(node.summary);
@@ -214,6 +227,30 @@ private:
         }
     }
 
+    // The name keeps its type, and the address the placeholder it has in its own row.
+    std::string mac_name_placeholder(std::string_view name) {
+        std::string mac;
+        for (size_t i = 3; i < name.size(); i += 2)
+            mac.append(mac.empty() ? "" : ":").append(name.substr(i, 2));
+        return std::string(name.substr(0, 3)) + placeholder(mac, "mac");
+    }
+
+    // Node ids are dotted paths of names; only a name made from a MAC address is hidden there,
+    // so that ids stay as stable as the tree they name.
+    std::string hide_mac_names(const std::string& id) {
+        std::string out;
+        for (size_t i = 0; i < id.size();) {
+            size_t n = i == 0 || !is_alnum(id[i - 1]) ? mac_named_interface_at(id, i) : 0;
+            if (n) {
+                out += mac_name_placeholder(std::string_view(id).substr(i, n));
+                i += n;
+            } else {
+                out += id[i++];
+            }
+        }
+        return out;
+    }
+
     std::string rewrite(const std::string& text, bool addresses = true) {
         std::string out;
         std::string_view s = text;
@@ -230,7 +267,10 @@ private:
             if (i == 0 || !is_alnum(s[i - 1])) {
                 bool may_start =
                     is_hex(s[i]) || (s[i] == ':' && i + 1 < s.size() && s[i + 1] == ':');
-                if (may_start && addresses) used = address_at(s, i, run, replacement);
+                if ((used = mac_named_interface_at(s, i)))
+                    replacement = mac_name_placeholder(s.substr(i, used));
+                else if (may_start && addresses)
+                    used = address_at(s, i, run, replacement);
                 if (!used) used = literal_at(s, i, replacement);
             }
             if (used) {

@@ -59,6 +59,12 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
     Node* fs = tree.add_child("fs", "File systems", "");
     fs->section("Mounted").add("/home/alice/data", "ext4 · alice");
     fs->section("Mounted").add("/media/LABEL", "vfat");
+    // Interface names made from the MAC address tell it, in the tree and in the node's id.
+    Node* usb_net = tree.add_child("net.wlx00c0ca123456", "wlx00c0ca123456", "");
+    usb_net->section("Interface").add("MAC address", "00:c0:ca:12:34:56", "address");
+    usb_net->section("Interface").add("Path", "/sys/class/net/wlx00c0ca123456, enx0a1b2c3d4e5f");
+    usb_net->section("Interface")
+        .add("Like one", "wlx00c0ca12345, xenx00c0ca123456, wlx00C0CA123456");
 
     auto copy = redact::redacted_copy(tree);
     std::vector<std::string> got;
@@ -75,7 +81,7 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
                        "Build=gcc (builder@build-7.example) build-7x",
                        "Command line=root=UUID=<uuid-1> quiet",
                        "Boot=ip=<ip-1>::<ip-2>:255.255.255.0:abc:eth0:off nfsroot=<ip-2>:/x",
-                       "== eth0 [peer <mac-3>]",
+                       "== eth0 [peer <mac-4>]",
                        "MAC address=<mac-1>",
                        "IPv4=<ip-3> / 255.255.255.0 \u21E2 <ip-4>  (/24)",
                        "IPv6=<ip-5> / 64, ::1 / 128",
@@ -89,7 +95,12 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
                        "== File systems",
                        "/home/<user-1>/data=ext4 · <user-1>",
                        "/media/LABEL=vfat",
+                       "== wlx<mac-3>",
+                       "MAC address=<mac-3>",
+                       "Path=/sys/class/net/wlx<mac-3>, enx<mac-5>",
+                       "Like one=wlx00c0ca12345, xenx00c0ca123456, wlx00C0CA123456",
                    }));
+    EXPECT_EQ(copy->children.back()->id, "net.wlx<mac-3>");
 }
 
 TEST(Redact, NoSerialUuidOrMacOfAnyFixtureMachineSurvives) {
