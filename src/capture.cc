@@ -226,6 +226,7 @@ int run_capture_mode(int argc, char** argv) {
 
     Tree tree = gather(rec, blank_files);
     tree[host::facts_path] = Entry{Entry::Kind::file, host::format_facts(rec.facts), {}, false};
+    if (blank_files) hide_mac_names(tree);
     // The report the capture was taken with, for whoever replays it to compare with; it
     // hides what the blanked files hide.
     report::Options options;

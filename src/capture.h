@@ -55,6 +55,11 @@ Tree gather(const Recording& rec, bool blank);
 // EDID blocks field by field (the EDID checksum made right again). Anything else unchanged.
 std::string blank(const std::string& path, std::string content);
 
+// Interfaces named after their MAC address ("enx00e04c680001") renamed all through `tree`
+// (paths, link targets, file contents) to names of the same type and length numbered from
+// one ("enx000000000001"): the name would tell the address its blanked file hides.
+void hide_mac_names(Tree& tree);
+
 // `s` with its letters and digits turned into zeros: blanked, but of the same length and shape.
 std::string zeros(std::string s);
 

@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
 
 namespace capture {
 
@@ -114,7 +117,50 @@ void blank_input_devices(std::string& t) {
     }
 }
 
+// Every such name standing alone in `s`, renamed through `names` (same length, so in place).
+void rename_in(std::string& s, const std::map<std::string, std::string, std::less<>>& names) {
+    for (size_t at = s.find('x'); at != std::string::npos; at = s.find('x', at + 1)) {
+        if (at < 2 || (at > 2 && is_alnum(s[at - 3]))) continue;
+        size_t start = at - 2;
+        if (size_t n = redact::mac_named_interface_at(s, start)) {
+            auto it = names.find(std::string_view(s).substr(start, n));
+            if (it != names.end()) s.replace(start, n, it->second);
+        }
+    }
+}
+
 } // namespace
+
+void hide_mac_names(Tree& tree) {
+    std::map<std::string, std::string, std::less<>> names;
+    std::set<std::string> taken;
+    for (const auto& [path, entry] : tree) {
+        std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+        if (redact::mac_named_interface_at(name, 0) == name.size()) taken.emplace(name);
+    }
+    unsigned long long number = 0;
+    for (const auto& name : taken) {
+        // Blank already: it tells nothing.
+        if (name.find_first_not_of('0', 3) == std::string::npos) continue;
+        std::string renamed;
+        do {
+            char digits[16];
+            std::snprintf(digits, sizeof digits, "%012llx", ++number);
+            renamed = name.substr(0, 3) + digits;
+        } while (taken.count(renamed));
+        names.emplace(name, renamed);
+    }
+    if (names.empty()) return;
+    Tree renamed;
+    for (auto& [path, entry] : tree) {
+        std::string where = path;
+        rename_in(where, names);
+        rename_in(entry.target, names);
+        rename_in(entry.content, names);
+        renamed.emplace(std::move(where), std::move(entry));
+    }
+    tree = std::move(renamed);
+}
 
 std::string blank(const std::string& path, std::string content) {
     std::string name = util::base_name(path);

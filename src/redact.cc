@@ -95,19 +95,6 @@ size_t usb_port_path_at(std::string_view s, size_t pos) {
     return end - pos;
 }
 
-// The length of an interface name made from its MAC address at `pos` ("enx00e04c680001": the
-// type, "x", the address's twelve digits), or 0. Such a name tells the address it is made of.
-size_t mac_named_interface_at(std::string_view s, size_t pos) {
-    static constexpr std::string_view types[] = {"en", "wl", "ww", "ib", "sl"};
-    constexpr size_t length = 3 + 12;
-    if (s.size() - pos < length || s[pos + 2] != 'x') return 0;
-    if (std::find(std::begin(types), std::end(types), s.substr(pos, 2)) == std::end(types))
-        return 0;
-    for (size_t i = pos + 3; i < pos + length; ++i)
-        if (!((s[i] >= '0' && s[i] <= '9') || (s[i] >= 'a' && s[i] <= 'f'))) return 0;
-    return pos + length == s.size() || !is_alnum(s[pos + length]) ? length : 0;
-}
-
 class Redactor {
 public:
     explicit Redactor(const hw::Node& tree) {
@@ -372,6 +359,17 @@ bool is_bus_address(std::string_view s) {
     for (size_t i = 0; i < s.size(); ++i)
         if (i == 4 || i == 7 ? s[i] != ':' : i == 10 ? s[i] != '.' : !is_hex(s[i])) return false;
     return true;
+}
+
+size_t mac_named_interface_at(std::string_view s, size_t pos) {
+    static constexpr std::string_view types[] = {"en", "wl", "ww", "ib", "sl"};
+    constexpr size_t length = 3 + 12;
+    if (s.size() - pos < length || s[pos + 2] != 'x') return 0;
+    if (std::find(std::begin(types), std::end(types), s.substr(pos, 2)) == std::end(types))
+        return 0;
+    for (size_t i = pos + 3; i < pos + length; ++i)
+        if (!((s[i] >= '0' && s[i] <= '9') || (s[i] >= 'a' && s[i] <= 'f'))) return 0;
+    return pos + length == s.size() || !is_alnum(s[pos + length]) ? length : 0;
 }
 
 std::unique_ptr<hw::Node> redacted_copy(const hw::Node& tree) {

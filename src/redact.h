@@ -25,5 +25,9 @@ bool is_uuid(std::string_view s);
 // A PCI address "0000:00:14.0". Root hubs report their controller's as their serial number;
 // it names a slot, not a device, and the PCI branch shows it anyway.
 bool is_bus_address(std::string_view s);
+// The length of an interface name made from its MAC address at `pos` ("enx00e04c680001": the
+// type, "x", the address's twelve digits, then no letter or digit), or 0. Such a name tells
+// the address it is made of.
+size_t mac_named_interface_at(std::string_view s, size_t pos);
 
 } // namespace redact

@@ -109,6 +109,36 @@ TEST(CaptureBlank, EdidSerialsWithTheChecksumMadeRightOnlyWhereItWas) {
     EXPECT_FALSE(blanked(87).valid);
 }
 
+TEST(CaptureBlank, InterfacesNamedAfterTheirMacAreRenamedEverywhere) {
+    using capture::Entry;
+    const std::string dev = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/net/";
+    capture::Tree tree;
+    tree["/sys/class/net/enx00e04c680001"] = {
+        Entry::Kind::link, {}, "../.." + dev.substr(4) + "enx00e04c680001", false};
+    tree[dev + "enx00e04c680001"] = {Entry::Kind::directory, {}, {}, false};
+    tree[dev + "enx00e04c680001/uevent"] = {
+        Entry::Kind::file, "INTERFACE=enx00e04c680001\n", {}, false};
+    // Already blank, and names that only look alike, stay.
+    tree["/sys/class/net/wlx000000000000"] = {Entry::Kind::directory, {}, {}, false};
+    tree["/proc/net/dev"] = {Entry::Kind::file,
+                             " enx00e04c680001: 1 2\n wlx000000000000: 3\n xenx00e04c680001\n",
+                             {},
+                             false};
+    capture::hide_mac_names(tree);
+    std::vector<std::string> paths;
+    for (const auto& [path, entry] : tree)
+        paths.push_back(path);
+    EXPECT_EQ(paths,
+              (std::vector<std::string>{"/proc/net/dev", "/sys/class/net/enx000000000001",
+                                        "/sys/class/net/wlx000000000000", dev + "enx000000000001",
+                                        dev + "enx000000000001/uevent"}));
+    EXPECT_EQ(tree["/sys/class/net/enx000000000001"].target,
+              "../.." + dev.substr(4) + "enx000000000001");
+    EXPECT_EQ(tree[dev + "enx000000000001/uevent"].content, "INTERFACE=enx000000000001\n");
+    EXPECT_EQ(tree["/proc/net/dev"].content,
+              " enx000000000001: 1 2\n wlx000000000000: 3\n xenx00e04c680001\n");
+}
+
 TEST(CaptureFacts, ReadBackAsWrittenAndOddLinesSkipped) {
     host::Facts f;
     f.kernel = host::KernelName{"Linux", "pc\twith tab", "6.1.0", "#1 SMP\nx", "x86_64"};
