@@ -203,6 +203,10 @@ std::string trim(std::string_view s);
 // trim without the copy, for parsers of large texts.
 std::string_view trim_view(std::string_view s);
 std::string lower(std::string_view s);
+// `s` with upper-case letters turned to lower case in the scripts of the interface's languages
+// (Latin, Greek, Cyrillic), for searches that ignore case in every language. Other characters,
+// and bytes that are not UTF-8, stay as they are.
+std::string fold_case(std::string_view s);
 bool starts_with(std::string_view s, std::string_view p);
 bool ends_with(std::string_view s, std::string_view p);
 std::vector<std::string> split(std::string_view s, char sep);

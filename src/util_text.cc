@@ -35,6 +35,74 @@ std::string lower(std::string_view s) {
     return out;
 }
 
+namespace {
+
+// The lower-case partner of an upper-case letter, or `cp` itself.
+uint32_t lower_letter(uint32_t cp) {
+    auto pair_even = [](uint32_t c) { return c % 2 == 0 ? c + 1 : c; };
+    auto pair_odd = [](uint32_t c) { return c % 2 == 1 ? c + 1 : c; };
+    if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) return cp + 0x20;
+    if (cp == 0x130) return 'i'; // Turkish dotted capital I
+    if ((cp >= 0x100 && cp <= 0x12F) || (cp >= 0x132 && cp <= 0x137) ||
+        (cp >= 0x14A && cp <= 0x177))
+        return pair_even(cp);
+    if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E)) return pair_odd(cp);
+    if (cp == 0x178) return 0xFF;
+    // Vietnamese horned O and U; Romanian S and T with comma below.
+    if (cp == 0x1A0 || cp == 0x1AF) return cp + 1;
+    if (cp >= 0x218 && cp <= 0x21B) return pair_even(cp);
+    if (cp == 0x386) return 0x3AC;
+    if (cp >= 0x388 && cp <= 0x38A) return cp + 0x25;
+    if (cp == 0x38C) return 0x3CC;
+    if (cp == 0x38E || cp == 0x38F) return cp + 0x3F;
+    if (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) return cp + 0x20;
+    if (cp == 0x3C2) return 0x3C3; // final sigma is the same letter
+    if (cp >= 0x400 && cp <= 0x40F) return cp + 0x50;
+    if (cp >= 0x410 && cp <= 0x42F) return cp + 0x20;
+    if ((cp >= 0x460 && cp <= 0x481) || (cp >= 0x48A && cp <= 0x4BF)) return pair_even(cp);
+    // Latin Extended Additional: the Vietnamese letters with two marks, and capital sharp s.
+    if (cp == 0x1E9E) return 0xDF;
+    if ((cp >= 0x1E00 && cp <= 0x1E95) || (cp >= 0x1EA0 && cp <= 0x1EFF)) return pair_even(cp);
+    return cp;
+}
+
+void append_utf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | cp >> 6);
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | cp >> 12);
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+} // namespace
+
+std::string fold_case(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        const size_t len = utf8_sequence_at(s, i);
+        if (len == 2 || len == 3) {
+            uint32_t cp = static_cast<unsigned char>(s[i]) & (len == 2 ? 0x1F : 0x0F);
+            for (size_t k = 1; k < len; ++k)
+                cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+            append_utf8(out, lower_letter(cp));
+            i += len;
+        } else if (len == 4) { // no letters with case up there
+            out.append(s.substr(i, 4));
+            i += 4;
+        } else { // ASCII, or a byte that starts no character
+            const char c = s[i++];
+            out += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+    }
+    return out;
+}
+
 bool starts_with(std::string_view s, std::string_view p) {
     return s.substr(0, p.size()) == p;
 }

@@ -38,6 +38,15 @@ TEST(Tree, RowsSectionsAndLookups) {
     EXPECT_EQ(root.find("nothing"), nullptr);
 }
 
+TEST(Tree, SearchIgnoresCaseOutsideAscii) {
+    Node cpu;
+    cpu.title = "Процессор";
+    cpu.section("Кэш").add("Размер", "Ölçü");
+    for (const char* typed : {"процессор", "ПРОЦЕССОР", "кэш", "размер", "ÖLÇÜ"})
+        EXPECT_TRUE(cpu.matches(util::fold_case(typed))) << typed;
+    EXPECT_FALSE(cpu.matches(util::fold_case("память")));
+}
+
 TEST_F(English, SnapTextsOnlyInsideASnapNameTheMissingInterfaces) {
     TempDir dir;
     dir.mkdir("sys/block");

@@ -39,6 +39,24 @@ TEST(Text, InvalidUtf8IsReplacedAndMountEscapesDecoded) {
     EXPECT_EQ(unescape_octal("trailing\\04"), "trailing\\04"); // incomplete escapes stay
 }
 
+TEST(Text, FoldCaseLowersTheLettersOfEveryInterfaceLanguage) {
+    const std::pair<const char*, const char*> texts[] = {
+        {"Intel(R) Core", "intel(r) core"},
+        {"ÄÖÜ ÉÈ Ñ Ø ×", "äöü éè ñ ø ×"},           // the multiplication sign is no letter
+        {"ŁÓDŹ ČĚŠŘŽ ŐŰ ĞŞİ", "łódź čěšřž őű ğşi"}, // Turkish İ searches as i
+        {"ȘȚ ƠƯ ẠẾỸ ẞ", "șț ơư ạếỹ ß"},             // Romanian, Vietnamese, capital sharp s
+        {"ΕΠΕΞΕΡΓΑΣΤΉΣ Ώρα", "επεξεργαστήσ ώρα"},   // final sigma folds to σ
+        {"Процессор ЁЖ ЇЄІҐ Ђ", "процессор ёж їєіґ ђ"},
+        {"プロセッサー 处理器 \xF0\x9F\x94\x92", "プロセッサー 处理器 \xF0\x9F\x94\x92"},
+        {"A\xFF\xC3"
+         "B",
+         "a\xFF\xC3"
+         "b"}}; // stray bytes stay, letters after them still fold
+    for (const auto& [text, folded] : texts)
+        EXPECT_EQ(fold_case(text), folded) << text;
+    EXPECT_EQ(fold_case("επεξεργαστής"), fold_case("ΕΠΕΞΕΡΓΑΣΤΉΣ"));
+}
+
 TEST(Text, DisplayWidthCountsTerminalColumns) {
     const std::pair<const char*, size_t> texts[] = {
         {"Model", 5},

@@ -630,7 +630,7 @@ void App::on_tree_selection(GtkTreeSelection* sel, gpointer self) {
 
 void App::on_search_changed(GtkSearchEntry* entry, gpointer self) {
     App* app = static_cast<App*>(self);
-    app->m_filter = util::lower(gtk_entry_get_text(GTK_ENTRY(entry)));
+    app->m_filter = util::fold_case(gtk_entry_get_text(GTK_ENTRY(entry)));
     app->fill_tree();
     // The user's place stays selected while it is visible, and comes back when the search no
     // longer hides it.

@@ -10,7 +10,7 @@ namespace detail {
 namespace {
 
 bool contains(const std::string& text, const std::string& needle_lower) {
-    return util::lower(text).find(needle_lower) != std::string::npos;
+    return util::fold_case(text).find(needle_lower) != std::string::npos;
 }
 
 bool has_items(const hw::Node& n) {

@@ -537,7 +537,7 @@ gboolean ProcessView::row_visible(GtkTreeModel* model, GtkTreeIter* it, gpointer
 
 void ProcessView::on_search_changed(GtkSearchEntry* entry, gpointer self) {
     auto* v = static_cast<ProcessView*>(self);
-    v->m_needle = util::lower(gtk_entry_get_text(GTK_ENTRY(entry)));
+    v->m_needle = util::fold_case(gtk_entry_get_text(GTK_ENTRY(entry)));
     v->refilter();
 }
 

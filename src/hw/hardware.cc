@@ -65,7 +65,7 @@ Node* Node::find(const std::string& wanted_id) {
 bool Node::matches(const std::string& needle_lower) const {
     if (needle_lower.empty()) return true;
     auto hit = [&](const std::string& text) {
-        return util::lower(text).find(needle_lower) != std::string::npos;
+        return util::fold_case(text).find(needle_lower) != std::string::npos;
     };
     if (hit(title) || hit(summary)) return true;
     for (const auto& s : sections) {

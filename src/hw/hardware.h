@@ -54,7 +54,7 @@ struct Node {
     // Depth-first, pre-order; the first hit wins.
     Node* find(const std::string& wanted_id);
     const Node* find(const std::string& wanted_id) const;
-    // Search predicate of the window: `needle_lower` is already lower-cased by the caller.
+    // Search predicate of the window: `needle_lower` is already util::fold_case-d by the caller.
     bool matches(const std::string& needle_lower) const;
 };
 

@@ -209,7 +209,7 @@ bool visible(const Proc& p, const std::string& needle, bool mine_only, unsigned 
     if (mine_only && p.uid != my_uid) return false;
     if (needle.empty()) return true;
     const std::string haystack =
-        util::lower(std::to_string(p.pid) + " " + p.user + " " + p.cmd + " " + p.name);
+        util::fold_case(std::to_string(p.pid) + " " + p.user + " " + p.cmd + " " + p.name);
     return haystack.find(needle) != std::string::npos;
 }
 

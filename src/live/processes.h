@@ -95,7 +95,7 @@ Changes sample(std::map<int, Proc>& procs, const Source& source, const Params& p
 
 // ---- The list's filter ----------------------------------------------------------------------
 
-// `needle` is already lower-cased; it is searched in the PID, user, command and name.
+// `needle` is already util::fold_case-d; it is searched in the PID, user, command and name.
 bool visible(const Proc& p, const std::string& needle, bool mine_only, unsigned my_uid);
 
 // ---- Ending a process -----------------------------------------------------------------------
