@@ -4,6 +4,7 @@
 // have one, so it cannot show two monitors.
 #include "hw/display_session.h"
 #include "hw/hardware.h"
+#include "i18n.h"
 #include "test_support.h"
 
 #include <arpa/inet.h>
@@ -63,6 +64,16 @@ TEST(DisplaySession, MonitorSectionsFromTheToolkitButNotOverACapture) {
     EXPECT_EQ(rows(node, "Monitor 2"),
               (Rows{"Geometry=1920 × 1080  @ -1920,0", "Work area=1920 × 1080", "Scale factor=1",
                     "Primary=No"}));
+
+    // The toolkit names the order in English; the row says it in the user's language.
+    hw::set_display_session_provider(two_monitors);
+    I18n::instance().set_language("de");
+    hw::Node german;
+    hw::collect_graphics(german);
+    hw::set_display_session_provider(nullptr);
+    testing_support::use_english();
+    EXPECT_EQ(testing_support::value(german.find("graphics.session"), "", "Subpixel-Anordnung"),
+              "RGB horizontal");
 }
 
 TEST(DisplaySession, ReportUnderXvfbAndWithoutADisplay) {

@@ -180,6 +180,18 @@ bool add_connector(Node& parent, const std::string& entry) {
     return connected;
 }
 
+// The toolkit's English name of a subpixel order, as captures keep it, in the user's language.
+std::string subpixel_text(const std::string& name) {
+    if (name == "None") return tr("value.subpixel_none");
+    for (const char* order : {"RGB", "BGR"}) {
+        if (name == std::string("Horizontal ") + order)
+            return I18n::trf("value.subpixel_horizontal", order);
+        if (name == std::string("Vertical ") + order)
+            return I18n::trf("value.subpixel_vertical", order);
+    }
+    return name;
+}
+
 void add_session(Node& graphics) {
     Node* node = graphics.add_child("graphics.session", tr("tree.display_session"), "\U0001F4D0");
     auto session = display_session();
@@ -212,7 +224,7 @@ void add_session(Node& graphics) {
             s.add(tr("f.dpi"), util::fmt_double(dpi, 0) + " dpi");
         }
         s.add(tr("f.primary"), yesno(m.primary));
-        s.add(tr("f.subpixel"), m.subpixel);
+        s.add(tr("f.subpixel"), subpixel_text(m.subpixel));
     }
 }
 
