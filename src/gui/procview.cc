@@ -507,9 +507,11 @@ void ProcessView::apply_row(GtkTreeIter* it, const Proc& p) {
 void ProcessView::update_status() {
     if (!m_status || !m_filter) return;
     const int shown = gtk_tree_model_iter_n_children(m_filter, nullptr);
-    gtk_label_set_text(
-        GTK_LABEL(m_status),
-        I18n::trf("tools.n_processes", shown, static_cast<int>(m_procs.size())).c_str());
+    gtk_label_set_text(GTK_LABEL(m_status),
+                       I18n::trf("tools.n_processes",
+                                 util::fmt_int(static_cast<uint64_t>(shown)).c_str(),
+                                 util::fmt_int(m_procs.size()).c_str())
+                           .c_str());
 }
 
 void ProcessView::refilter() {

@@ -179,6 +179,15 @@ TEST_F(ProcList, CellsFormatSharesAndDimKernelThreads) {
     EXPECT_TRUE(style == PANGO_STYLE_NORMAL && !colored);
 }
 
+TEST_F(ProcList, StatusCountsInTheLanguagesDigitGroups) {
+    std::map<int, FakeProc> procs;
+    for (int pid = 1; pid <= 1200; ++pid)
+        procs[pid] = {"sh", 1000, "sh"};
+    use(procs);
+    PI::sample(m_view);
+    EXPECT_EQ(PI::status(m_view), "1,200 of 1,200 processes");
+}
+
 TEST_F(ProcList, FilterAndSortKeepTheSelectedRow) {
     std::map<int, FakeProc> procs{{10, {"bash", 1000, "/bin/bash"}},
                                   {11, {"sshd", 0, "sshd: /usr/sbin/sshd"}},
