@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <tuple>
 
 using testing_support::ScopedEnv;
 using Texts = std::vector<std::string>;
@@ -190,6 +192,26 @@ TEST(SensorReadings, ScanListsEveryChipsChannelsInKindOrder) {
                           "nct6798 in0 1.35 V crit 1.8", "it8728 power1 68.0 W crit 250.0"}));
     EXPECT_EQ(channels[0].history.size(), 1u) << "the first reading is taken by the scan";
     EXPECT_EQ(live::sensors_height(5), 270);
+}
+
+TEST(SensorReadings, ACardNeverReadsTheChipThatTookItsNumber) {
+    testing_support::TempDir sys;
+    ScopedEnv root("QUARVEL_SYSROOT", sys.path());
+    for (auto [device, chip, milli] :
+         {std::tuple{"nvme0", "nvme", "35000"}, {"sdb", "drivetemp", "28000"}}) {
+        const std::string dir = std::string("sys/devices/") + device + "/hwmon/hwmon1/";
+        sys.write(dir + "name", std::string(chip) + "\n");
+        sys.write(dir + "temp1_input", std::string(milli) + "\n");
+    }
+    sys.symlink("../../devices/nvme0/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
+    auto channels = live::scan_sensors();
+    ASSERT_EQ(channels.size(), 1u);
+    // The NVMe drive is unplugged and the disk's chip becomes hwmon1.
+    std::filesystem::remove_all(std::filesystem::path(sys.path()) / "sys/devices/nvme0");
+    std::filesystem::remove(std::filesystem::path(sys.path()) / "sys/class/hwmon/hwmon1");
+    sys.symlink("../../devices/sdb/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
+    EXPECT_FALSE(live::take_reading(channels[0], util::read_file(channels[0].path)));
+    EXPECT_EQ(channels[0].value, 35);
 }
 
 // Each card stands for a row of the tree's chip, and the other way round.

@@ -38,7 +38,10 @@ std::string whole(double rpm) {
 std::vector<SensorChannel> scan_sensors() {
     std::vector<SensorChannel> out;
     for (const auto& entry : util::list_dir("/sys/class/hwmon", "hwmon")) {
-        const std::string dir = hw::hwmon::attribute_dir("/sys/class/hwmon/" + entry);
+        // The device's own directory, not its number: the kernel hands a removed chip's number
+        // to the next one, whose readings would go on under the removed chip's card.
+        const std::string dir =
+            hw::hwmon::attribute_dir(util::resolve_path("/sys/class/hwmon/" + entry));
         const std::string chip = util::read_text(dir + "/name");
         const auto files = util::list_dir(dir);
         for (const auto& k : kinds) {
