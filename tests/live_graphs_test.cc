@@ -106,6 +106,21 @@ TEST(NetTraffic, ScanFindsTheUpInterfacesButLoopback) {
     EXPECT_FALSE(found[0].counted) << "an unreadable counter leaves nothing to measure from";
 }
 
+// A refresh with the network node shown: a veth pair came, another left, eth0 stayed.
+TEST(NetTraffic, ARescanKeepsTheGraphsOfInterfacesThatStay) {
+    auto iface = [](const char* name, const char* speed, std::deque<double> history) {
+        live::NetIface i = counted(5000, 700);
+        i.name = name, i.speed = speed, i.rx_history = i.tx_history = history;
+        return i;
+    };
+    auto got = live::carry_over({iface("eth0", "100 Mbit/s", {1, 2}), iface("veth1", "", {3})},
+                                {iface("eth0", "1,000 Mbit/s", {}), iface("veth7", "", {})});
+    Texts shown;
+    for (const auto& i : got)
+        shown.push_back(i.name + " " + i.speed + " " + std::to_string(i.rx_history.size()));
+    EXPECT_EQ(shown, (Texts{"eth0 1,000 Mbit/s 2", "veth7  0"}));
+}
+
 TEST(SensorReadings, ValueTextsInEachUnitAndSeparator) {
     using K = live::SensorKind;
     const std::tuple<K, const char*, const char*, const char*> cases[] = {
@@ -192,6 +207,26 @@ TEST(SensorReadings, ScanListsEveryChipsChannelsInKindOrder) {
                           "nct6798 in0 1.35 V crit 1.8", "it8728 power1 68.0 W crit 250.0"}));
     EXPECT_EQ(channels[0].history.size(), 1u) << "the first reading is taken by the scan";
     EXPECT_EQ(live::sensors_height(5), 270);
+}
+
+// A refresh with the sensors shown: the NVMe drive left, a disk's chip came.
+TEST(SensorReadings, ARescanKeepsTheHistoriesOfChannelsThatStay) {
+    auto channel = [](const char* path, const char* chip, double value,
+                      std::deque<double> history) {
+        live::SensorChannel c;
+        c.path = path, c.chip = chip, c.label = "temp1", c.value = value, c.history = history;
+        return c;
+    };
+    const char* cpu = "/sys/devices/pci0000:00/0000:00:18.3/hwmon/hwmon0/temp1_input";
+    const char* nvme = "/sys/devices/pci0000:00/0000:01:00.0/nvme/nvme0/hwmon1/temp1_input";
+    const char* disk = "/sys/devices/pci0000:00/0000:02:00.0/ata1/host0/hwmon/hwmon1/temp1_input";
+    auto got =
+        live::carry_over({channel(cpu, "k10temp", 40, {39, 40}), channel(nvme, "nvme", 35, {35})},
+                         {channel(cpu, "k10temp", 42, {42}), channel(disk, "drivetemp", 28, {28})});
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].history, (std::deque<double>{39, 40, 42}));
+    EXPECT_EQ(got[1].chip, "drivetemp");
+    EXPECT_EQ(got[1].history, (std::deque<double>{28}));
 }
 
 TEST(SensorReadings, ACardNeverReadsTheChipThatTookItsNumber) {

@@ -538,6 +538,9 @@ void App::refresh() {
         collected = collect_timed(m_collect);
     }
     std::unique_ptr<hw::Node> fresh = std::move(collected.root);
+    // The panel on show follows the machine like the tree: what came appears, what left goes.
+    if (m_net.running()) m_net.rescan();
+    if (m_sensors.running()) m_sensors.rescan();
     m_selected = nullptr;
     // The old tree goes only once the new one exists and no row points into it any more: the
     // tree view reads a row's node to draw its icon, also while rows are being removed.

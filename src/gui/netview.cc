@@ -111,6 +111,16 @@ void NetGraphs::start() {
     m_live.start();
 }
 
+void NetGraphs::rescan() {
+    // The interfaces that stay are read at the scan's moment, so every card counts from then.
+    sample();
+    try {
+        m_ifaces = live::carry_over(m_ifaces, live::scan_interfaces());
+    } catch (...) {
+    }
+    m_live.start();
+}
+
 void NetGraphs::sample() {
     // The timer is late whenever the main loop was busy (a dialog, the elevation, a slow
     // collection): the bytes are divided by the time that actually passed.

@@ -27,6 +27,9 @@ public:
     void set_palette(const Palette& p) { m_live.set_palette(p); }
     // Finds the interfaces again (their histories restart) and samples once a second.
     void start();
+    // After a refresh: interfaces that came get a card, those that left lose theirs, the others
+    // keep their graphs.
+    void rescan();
     void stop() { m_live.stop(); }
     bool running() const { return m_live.running(); }
     int needed_height() const { return live::traffic_height(m_ifaces.size()); }

@@ -109,6 +109,15 @@ void SensorGraphs::start() {
     m_live.start();
 }
 
+void SensorGraphs::rescan() {
+    try {
+        m_channels = live::carry_over(m_channels, live::scan_sensors());
+    } catch (...) {
+    }
+    m_hint = m_channels.empty() ? hw::snap_permission_hint("hardware-observe") : std::string();
+    m_live.start();
+}
+
 void SensorGraphs::sample() {
     for (auto& c : m_channels)
         live::take_reading(c, util::read_file(c.path));

@@ -30,6 +30,9 @@ public:
     void set_palette(const Palette& p) { m_live.set_palette(p); }
     // Finds the channels again (their histories restart) and reads them once a second.
     void start();
+    // After a refresh: channels that came get a card, those that left lose theirs, the others
+    // keep their graphs.
+    void rescan();
     void stop() { m_live.stop(); }
     bool running() const { return m_live.running(); }
     // Two cards a row whatever the width.

@@ -41,6 +41,19 @@ std::vector<NetIface> scan_interfaces() {
     return out;
 }
 
+std::vector<NetIface> carry_over(const std::vector<NetIface>& shown,
+                                 std::vector<NetIface> scanned) {
+    for (auto& fresh : scanned) {
+        auto it = std::find_if(shown.begin(), shown.end(),
+                               [&](const NetIface& i) { return i.name == fresh.name; });
+        if (it == shown.end()) continue;
+        std::string speed = std::move(fresh.speed); // the link may have renegotiated
+        fresh = *it;
+        fresh.speed = std::move(speed);
+    }
+    return scanned;
+}
+
 std::optional<NetCounters> read_counters(const std::string& name) {
     const std::string dir = net_root + "/" + name + "/statistics/";
     auto rx = hw::read_strict_u64(dir + "rx_bytes");

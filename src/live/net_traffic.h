@@ -33,6 +33,11 @@ struct NetCounters {
 // The interfaces other than loopback that are up (or, for tunnels, "unknown"), in directory
 // order, each with its first reading of the counters as the start of its first interval.
 std::vector<NetIface> scan_interfaces();
+// The interfaces of a new scan, each one that was already `shown` with its counters, rates and
+// history kept (and its link speed as now read): those that left are gone, those that came
+// start from their first reading.
+std::vector<NetIface> carry_over(const std::vector<NetIface>& shown, std::vector<NetIface> scanned);
+
 // The byte counters of `name`; nothing when they cannot be read.
 std::optional<NetCounters> read_counters(const std::string& name);
 

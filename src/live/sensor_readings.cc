@@ -63,6 +63,21 @@ std::vector<SensorChannel> scan_sensors() {
     return out;
 }
 
+std::vector<SensorChannel> carry_over(const std::vector<SensorChannel>& shown,
+                                      std::vector<SensorChannel> scanned) {
+    for (auto& fresh : scanned) {
+        auto it = std::find_if(shown.begin(), shown.end(), [&](const SensorChannel& c) {
+            return c.path == fresh.path && c.chip == fresh.chip && c.label == fresh.label &&
+                   c.kind == fresh.kind;
+        });
+        if (it == shown.end()) continue;
+        std::deque<double> history = it->history;
+        push_history(history, fresh.value);
+        fresh.history = std::move(history);
+    }
+    return scanned;
+}
+
 bool take_reading(SensorChannel& channel, std::string_view raw) {
     auto v = hw::hwmon::display_value(raw, prefix_of(channel.kind));
     if (!v) return false;

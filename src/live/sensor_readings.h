@@ -28,6 +28,11 @@ struct SensorChannel {
 // first reading taken. A channel whose reading cannot be read now is left out, as in the tree.
 std::vector<SensorChannel> scan_sensors();
 
+// The channels of a new scan, each one that was already `shown` (the same file, chip and
+// label) keeping its history with the scan's reading appended; those that left are gone.
+std::vector<SensorChannel> carry_over(const std::vector<SensorChannel>& shown,
+                                      std::vector<SensorChannel> scanned);
+
 // Takes the text read from the channel's file. A number becomes the value and joins the
 // history (at most 120 entries); empty or garbled text keeps the last value and adds nothing.
 // True when a reading was taken.
