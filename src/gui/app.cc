@@ -94,6 +94,33 @@ bool find_row(GtkTreeModel* model, GtkTreeIter* parent, const std::string& id, G
     return false;
 }
 
+// Ids of the rows the user opened, read while the rows still point into their tree.
+std::vector<std::string> expanded_ids(GtkTreeView* view) {
+    std::vector<std::string> ids;
+    gtk_tree_view_map_expanded_rows(
+        view,
+        [](GtkTreeView* v, GtkTreePath* path, gpointer out) {
+            GtkTreeModel* model = gtk_tree_view_get_model(v);
+            GtkTreeIter it;
+            const hw::Node* n =
+                gtk_tree_model_get_iter(model, &it, path) ? node_at(model, &it) : nullptr;
+            if (n) static_cast<std::vector<std::string>*>(out)->push_back(n->id);
+        },
+        &ids);
+    return ids;
+}
+
+void expand_ids(GtkTreeView* view, const std::vector<std::string>& ids) {
+    GtkTreeModel* model = gtk_tree_view_get_model(view);
+    for (const auto& id : ids) {
+        GtkTreeIter it;
+        if (!find_row(model, nullptr, id, &it)) continue;
+        GtkTreePath* path = gtk_tree_model_get_path(model, &it);
+        gtk_tree_view_expand_to_path(view, path);
+        gtk_tree_path_free(path);
+    }
+}
+
 GtkWidget* new_panel_scroll() {
     GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER,
@@ -541,16 +568,29 @@ void App::refresh() {
     // The panel on show follows the machine like the tree: what came appears, what left goes.
     if (m_net.running()) m_net.rescan();
     if (m_sensors.running()) m_sensors.rescan();
+    // The branches the user opened stay open, and the table read down to some row shows that
+    // row again. With a search every branch is open anyway.
+    const std::vector<std::string> expanded = m_filter.empty() && m_tree_view
+                                                  ? expanded_ids(GTK_TREE_VIEW(m_tree_view))
+                                                  : std::vector<std::string>{};
+    const std::string shown = m_selected ? m_selected->id : std::string();
+    GtkTreePath* table_top = nullptr;
+    if (m_detail_view && gtk_widget_get_visible(m_detail_scroll))
+        gtk_tree_view_get_visible_range(GTK_TREE_VIEW(m_detail_view), &table_top, nullptr);
     m_selected = nullptr;
     // The old tree goes only once the new one exists and no row points into it any more: the
     // tree view reads a row's node to draw its icon, also while rows are being removed.
     std::unique_ptr<hw::Node> old = std::exchange(m_root, std::move(fresh));
     fill_tree();
     old.reset();
+    expand_ids(GTK_TREE_VIEW(m_tree_view), expanded);
 
     std::string target =
         m_selected_id.empty() ? SettingsStore::instance().get().start_view : m_selected_id;
-    if (!target.empty()) select_node_id(target);
+    // A device that is gone leaves the user at its nearest branch still there, not at the top.
+    if (!target.empty() && !select_node_id(target) && target == m_selected_id && m_filter.empty())
+        for (const auto& id : m_selected_trail)
+            if (select_node_id(id)) break;
     if (!m_selected) {
         // A search that hides the remembered node must not make the first visible row the
         // user's new place.
@@ -563,6 +603,14 @@ void App::refresh() {
         }
         if (!m_filter.empty() && !remembered.empty()) m_selected_id = remembered;
         if (!m_selected) fill_details(nullptr); // nothing matches: no stale rows or panels
+    }
+    if (table_top) {
+        GtkTreeIter row;
+        if (m_selected && m_selected->id == shown &&
+            gtk_tree_model_get_iter(GTK_TREE_MODEL(m_detail_store), &row, table_top))
+            gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(m_detail_view), table_top, nullptr, TRUE, 0,
+                                         0);
+        gtk_tree_path_free(table_top);
     }
 
     set_status(I18n::trf("status.collected", util::fmt_double(collected.ms, 0).c_str()));
@@ -625,6 +673,10 @@ void App::on_tree_selection(GtkTreeSelection* sel, gpointer self) {
     if (!n) return;
     app->m_selected = n;
     app->m_selected_id = n->id;
+    app->m_selected_trail.clear();
+    for (GtkTreeIter child = it, parent; gtk_tree_model_iter_parent(model, &parent, &child);
+         child = parent)
+        if (const hw::Node* p = node_at(model, &parent)) app->m_selected_trail.push_back(p->id);
     app->fill_details(n);
     // A title and a summary from the machine, each in its own script: isolated, so that in a
     // right-to-left language "56.0 °C" does not fall apart around the dash.

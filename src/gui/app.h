@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class App {
 public:
@@ -179,6 +180,9 @@ private:
                                    int icon_size);
     hw::Node* m_selected = nullptr;
     std::string m_selected_id;
+    // Ids of the selected row's ancestors, nearest first: where the user is put when the
+    // selected device is gone after a refresh.
+    std::vector<std::string> m_selected_trail;
     std::string m_filter;
 
     bool m_dark = false;

@@ -248,16 +248,37 @@ TEST_F(Window, RowsOfOneLineAreEquallyTallOnceTheColumnsHaveTheirWidths) {
 
 TEST_F(Window, RefreshKeepsTheSelectedIdAndAHiddenPlace) {
     SettingsStore::instance().mutable_get().start_view = "storage";
-    App& app = open();
+    bool unplugged = false;
+    App& app = open([&] {
+        ++m_collections;
+        auto m = sample_machine();
+        if (unplugged)
+            std::erase_if(m->find("cpu")->children,
+                          [](const auto& n) { return n->id == "cpu.core.2"; });
+        return m;
+    });
     EXPECT_EQ(selected_row_id(app), "storage") << "the start view";
     ASSERT_TRUE(app.select_node_id("cpu.core.2"));
+    GtkTreeIter usb;
+    ASSERT_TRUE(gtk_tree_model_iter_nth_child(I::tree_model(app), &usb, nullptr, 3));
+    GtkTreePath* usb_path = gtk_tree_model_get_path(I::tree_model(app), &usb);
+    gtk_tree_view_expand_row(I::tree(app), usb_path, FALSE);
+    gtk_tree_path_free(usb_path);
     hw::Node* before = I::selected(app);
     app.refresh();
     EXPECT_EQ(m_collections, 2);
     EXPECT_NE(I::selected(app), before) << "a node of the new tree, not a dangling one";
     EXPECT_EQ(I::selected(app)->id, "cpu.core.2");
     EXPECT_EQ(selected_row_id(app), "cpu.core.2");
-    EXPECT_EQ(expanded_rows(app), std::vector<std::string>{"cpu"});
+    EXPECT_EQ(expanded_rows(app), (std::vector<std::string>{"cpu", "usb"})) << "the user's too";
+
+    // The selected device is gone: its branch is selected, not the first row.
+    unplugged = true;
+    app.refresh();
+    EXPECT_EQ(selected_row_id(app), "cpu");
+    unplugged = false;
+    app.refresh();
+    ASSERT_TRUE(app.select_node_id("cpu.core.2"));
 
     // A search that hides the place: the first visible row is shown, the place is kept.
     type_search(app, "touchpad");
