@@ -183,8 +183,11 @@ double draw(cairo_t* cr, double width, const std::vector<hw::DiskVisual>& disks,
             const Palette& palette, const live::DiskRateTable& rates) {
     if (disks.empty()) return 8;
     double y = 10;
-    for (const auto& d : disks)
-        y += draw_card(cr, 10, y, width - 20, d, palette, rates) + 12;
+    for (const auto& d : disks) {
+        const double h = card_height(d);
+        if (draw::rows_visible(cr, y, h)) draw_card(cr, 10, y, width - 20, d, palette, rates);
+        y += h + 12;
+    }
     return y - 12 + 10;
 }
 

@@ -245,6 +245,13 @@ double text(cairo_t* cr, double x, double y, const std::string& t, bool right_al
     return w;
 }
 
+bool rows_visible(cairo_t* cr, double y, double h) {
+    double x0 = 0, top = 0, x1 = 0, bottom = 0;
+    cairo_clip_extents(cr, &x0, &top, &x1, &bottom);
+    // Half a line width of slack: outlines are stroked across the edges of their shapes.
+    return y + h + 1 >= top && y - 1 <= bottom;
+}
+
 void card(cairo_t* cr, double x, double y, double w, double h, const Palette& p) {
     rounded_rect(cr, x, y, w, h, 8);
     set_hex(cr, p.panel);

@@ -61,6 +61,11 @@ void mirror(cairo_t* cr, double width);
 // reads right to left with joined letters. Returns the width.
 double text(cairo_t* cr, double x, double y, const std::string& text, bool right_aligned = false);
 
+// Whether anything drawn between y and y + h (user space) could show through the clip. Panels
+// of a large machine hold thousands of cards or rows while the window shows a few of them, and
+// laying out the text of the hidden ones cost far more than drawing the visible ones.
+bool rows_visible(cairo_t* cr, double y, double h);
+
 // The card all panels share: rounded (radius 8), filled with `panel`, outlined with `text` at
 // alpha 0.14 on a dark palette and 0.10 on a light one.
 void card(cairo_t* cr, double x, double y, double w, double h, const Palette& p);

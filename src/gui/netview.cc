@@ -71,7 +71,7 @@ void draw(cairo_t* cr, int width, const std::vector<live::NetIface>& ifaces, con
     }
     double y = 10;
     for (const auto& iface : ifaces) {
-        draw_card(cr, y, width - 20, iface, p);
+        if (draw::rows_visible(cr, y, card_height)) draw_card(cr, y, width - 20, iface, p);
         y += card_pitch;
     }
 }

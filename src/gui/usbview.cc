@@ -191,8 +191,10 @@ double draw_bus(cairo_t* cr, const hw::UsbBusVisual& b, double by, double iw, co
             trunk_end = by + 26 + ROW_HEIGHT * static_cast<double>(i) + ROW_HEIGHT / 2;
     set_line_colour(cr, p);
     vertical(cr, level_x(0), by + 20, trunk_end);
-    for (size_t i = 0; i < b.devices.size(); ++i)
-        draw_device(cr, b.devices, i, by + 26 + ROW_HEIGHT * static_cast<double>(i), iw, p);
+    for (size_t i = 0; i < b.devices.size(); ++i) {
+        const double ry = by + 26 + ROW_HEIGHT * static_cast<double>(i);
+        if (draw::rows_visible(cr, ry, ROW_HEIGHT)) draw_device(cr, b.devices, i, ry, iw, p);
+    }
     return bus_height(b);
 }
 
@@ -245,8 +247,9 @@ double draw(cairo_t* cr, double width, const std::vector<hw::UsbControllerVisual
     if (controllers.empty()) return 8;
     double y = 10;
     for (const auto& c : controllers) {
-        draw_card(cr, 10, y, width - 20, c, palette);
-        y += card_height(c) + 12;
+        const double h = card_height(c);
+        if (draw::rows_visible(cr, y, h)) draw_card(cr, 10, y, width - 20, c, palette);
+        y += h + 12;
     }
     return y - 12 + 10;
 }

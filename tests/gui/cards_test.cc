@@ -3,6 +3,7 @@
 #include "app_inspector.h"
 #include "gui/diskview.h"
 #include "gui/draw_util.h"
+#include "gui/netview.h"
 #include "gui/usbview.h"
 #include "gui_support.h"
 #include "i18n.h"
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 using gui_support::Canvas;
 using gui_support::wait_until;
@@ -180,6 +182,56 @@ TEST(UsbCards, RenderedLightAndDark) {
         EXPECT_TRUE(painted(s.rgb(width - 141, cy), "#3584E4", p.dark ? 0.28 : 0.18, rgb(p.panel)))
             << "the USB 2.0 pill";
         EXPECT_TRUE(painted(s.rgb(118, cy), "#C061CB", 0.95, rgb(p.panel))) << "its class marker";
+    }
+}
+
+// A large machine's panel is far taller than the window, which draws only the part scrolled
+// into view: that part must show exactly what the whole drawing has there, cards cut by the
+// edges of the view included.
+TEST(Cards, AScrolledViewShowsWhatTheWholeDrawingHasThere) {
+    std::vector<hw::DiskVisual> disks;
+    std::vector<live::NetIface> ifaces;
+    std::vector<hw::UsbDeviceVisual> devices;
+    for (int i = 0; i < 40; ++i) {
+        const std::string n = std::to_string(i);
+        disks.push_back(disk("sd" + n, {part("sd" + n + "1", 100, 40, "/srv/" + n)}));
+        live::NetIface iface;
+        iface.name = "eth" + n;
+        iface.speed = "1,000 Mbit/s";
+        for (int t = 0; t < 30; ++t)
+            live::push_history(iface.rx_history, 1000.0 * ((t * 7 + i) % 13));
+        ifaces.push_back(iface);
+        devices.push_back(device("1-" + n, 0, 480));
+    }
+    const std::vector<hw::UsbControllerVisual> usb = {controller({devices})};
+    const int width = 600, view = 300;
+    testing_support::use_english();
+    const Palette p = Palette::dark_();
+    const struct {
+        const char* panel;
+        std::function<void(cairo_t*)> draw;
+        double height;
+    } panels[] = {
+        {"disks", [&](cairo_t* cr) { diskview::draw(cr, width, disks, p, {}); },
+         diskview::height_for(disks, width)},
+        {"network", [&](cairo_t* cr) { netview::draw(cr, width, ifaces, p); },
+         static_cast<double>(live::traffic_height(ifaces.size()))},
+        {"usb", [&](cairo_t* cr) { usbview::draw(cr, width, usb, p); },
+         usbview::height_for(usb, width)},
+    };
+    for (const auto& panel : panels) {
+        SCOPED_TRACE(panel.panel);
+        Canvas whole(width, static_cast<int>(panel.height));
+        panel.draw(whole.cr);
+        const int h = static_cast<int>(panel.height);
+        for (int top : {h / 3 + 7, h / 2 + 11, h - view - 5}) {
+            Canvas part(width, view);
+            cairo_translate(part.cr, 0, -top);
+            panel.draw(part.cr);
+            for (int y = 0; y < view; ++y)
+                for (int x = 0; x < width; x += 3)
+                    ASSERT_EQ(part.pixel(x, y), whole.pixel(x, top + y)) << x << "," << top + y;
+        }
     }
 }
 
