@@ -1,6 +1,10 @@
 // Cutting, comparing and cleaning text.
 #include "util.h"
 
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
+
 namespace util {
 
 namespace {
@@ -37,33 +41,15 @@ std::string lower(std::string_view s) {
 
 namespace {
 
-// The lower-case partner of an upper-case letter, or `cp` itself.
+// The lower-case partner of an upper-case letter, or `cp` itself, by the C library's
+// Unicode tables (the C.UTF-8 locale, whatever the user's locale is). Without that locale only
+// A-Z have partners.
 uint32_t lower_letter(uint32_t cp) {
-    auto pair_even = [](uint32_t c) { return c % 2 == 0 ? c + 1 : c; };
-    auto pair_odd = [](uint32_t c) { return c % 2 == 1 ? c + 1 : c; };
-    if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) return cp + 0x20;
-    if (cp == 0x130) return 'i'; // Turkish dotted capital I
-    if ((cp >= 0x100 && cp <= 0x12F) || (cp >= 0x132 && cp <= 0x137) ||
-        (cp >= 0x14A && cp <= 0x177))
-        return pair_even(cp);
-    if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E)) return pair_odd(cp);
-    if (cp == 0x178) return 0xFF;
-    // Vietnamese horned O and U; Romanian S and T with comma below.
-    if (cp == 0x1A0 || cp == 0x1AF) return cp + 1;
-    if (cp >= 0x218 && cp <= 0x21B) return pair_even(cp);
-    if (cp == 0x386) return 0x3AC;
-    if (cp >= 0x388 && cp <= 0x38A) return cp + 0x25;
-    if (cp == 0x38C) return 0x3CC;
-    if (cp == 0x38E || cp == 0x38F) return cp + 0x3F;
-    if (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) return cp + 0x20;
-    if (cp == 0x3C2) return 0x3C3; // final sigma is the same letter
-    if (cp >= 0x400 && cp <= 0x40F) return cp + 0x50;
-    if (cp >= 0x410 && cp <= 0x42F) return cp + 0x20;
-    if ((cp >= 0x460 && cp <= 0x481) || (cp >= 0x48A && cp <= 0x4BF)) return pair_even(cp);
-    // Latin Extended Additional: the Vietnamese letters with two marks, and capital sharp s.
-    if (cp == 0x1E9E) return 0xDF;
-    if ((cp >= 0x1E00 && cp <= 0x1E95) || (cp >= 0x1EA0 && cp <= 0x1EFF)) return pair_even(cp);
-    return cp;
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+    if (cp == 0x3C2) return 0x3C3; // the final sigma is the same letter as σ
+    if (!unicode) return cp;
+    const auto lowered = static_cast<uint32_t>(towlower_l(static_cast<wint_t>(cp), unicode));
+    return lowered < 0x10000 ? lowered : cp;
 }
 
 void append_utf8(std::string& out, uint32_t cp) {
