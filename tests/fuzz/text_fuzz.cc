@@ -1,7 +1,7 @@
 // The cleaners every text from outside passes before it reaches a terminal or the window, and
 // the number readers every parser leans on. Cleaned text is valid UTF-8 without C0 or C1
-// controls (line breaks only where asked for) and cleaning it again changes nothing; the
-// number readers agree with the C library's.
+// controls (line breaks only where asked for) and cleaning it again changes nothing; text
+// folded for the search stays whole; the number readers agree with the C library's.
 #include "fuzz_support.h"
 #include "util.h"
 
@@ -47,6 +47,9 @@ FUZZ_TARGET(text) {
     const std::string shown = util::printable(text);
     check(utf8(shown) && free_of_controls(shown, true) && util::trim(shown) == shown);
     check(util::printable(shown) == shown);
+    // The search's case folding keeps text whole and has nothing left to fold the second time.
+    const std::string folded = util::fold_case(valid);
+    check(utf8(folded) && util::fold_case(folded) == folded);
 
     check(util::unescape_octal(text).size() <= text.size());
     for (const auto& w : util::split_ws(text))
