@@ -136,12 +136,27 @@ std::string SettingsStore::file_path() {
     return dir.empty() ? dir : dir + "/settings.json";
 }
 
-std::string SettingsStore::path() const {
+std::string SettingsStore::prepared_path(int& err) {
     std::string dir = settings_directory();
-    if (dir.empty() || in_foreign_directory(dir)) return {};
+    if (dir.empty() || in_foreign_directory(dir)) {
+        err = dir.empty() ? ENOENT : EPERM;
+        return {};
+    }
+    // The folder's own failure (a read-only parent) tells the user more than the missing
+    // folder the file's write would then meet.
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        err = ec.value();
+        return {};
+    }
+    err = 0;
     return dir + "/settings.json";
+}
+
+std::string SettingsStore::path() const {
+    int err = 0;
+    return prepared_path(err);
 }
 
 void SettingsStore::apply_text(std::string_view text, Settings& s) {
@@ -209,7 +224,14 @@ void SettingsStore::load() {
 // A crash, a full disk or a second copy of the program saving at the same moment never leaves
 // a partial file behind. The file is the user's alone.
 bool SettingsStore::save() const {
-    std::string target = path();
-    if (target.empty()) return false;
-    return util::replace_file(target, to_text(m_settings), 0600);
+    int err = 0;
+    std::string target = prepared_path(err);
+    if (target.empty()) {
+        errno = err;
+        return false;
+    }
+    errno = 0; // a failure that sets none still gets a reason, not a stale one
+    if (util::replace_file(target, to_text(m_settings), 0600)) return true;
+    if (errno == 0) errno = EIO;
+    return false;
 }

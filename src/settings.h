@@ -52,7 +52,8 @@ public:
 
     // Applies what the file holds to the record; a missing or unreadable file changes nothing.
     void load();
-    // Writes the whole record. The previous file stays whole when anything fails; false then.
+    // Writes the whole record. The previous file stays whole when anything fails; false then,
+    // with errno telling why.
     bool save() const;
 
     // The file's text for `s`, byte for byte as save writes it.
@@ -62,6 +63,8 @@ public:
 
 private:
     SettingsStore() = default;
+    // path(), with the reason in `err` when there is none.
+    static std::string prepared_path(int& err);
 
     Settings m_settings;
 };

@@ -8,9 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -184,29 +187,69 @@ TEST_F(SettingsFile, ASaveRemovesLeftoversOfKilledSavesButNotSavesInProgress) {
     EXPECT_EQ(names, (std::vector<std::string>{".settings.json.tmp.SAVING", "settings.json"}));
 }
 
-TEST_F(SettingsFile, FailedSavesKeepTheOldFileWhole) {
-    const std::string old = "{\"theme\": \"dark\"}\n";
-    m_home.write("Quarvel/settings.json", old);
-    store().mutable_get().theme = "light";
+namespace {
 
-    // The disk fills up half-way (the file size limit stands in for it).
+// The reason a save gives in a child process that first runs `prepare`: 0 for success.
+int save_failure(const std::function<void()>& prepare) {
     pid_t pid = fork();
     if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        struct rlimit lim = {64, 64};
-        setrlimit(RLIMIT_FSIZE, &lim);
-        _exit(SettingsStore::instance().save() ? 1 : 0);
+        if (prepare) prepare();
+        _exit(SettingsStore::instance().save() ? 0 : errno);
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a failed save reported success";
-    EXPECT_EQ(read_whole_file(m_file), old);
-    EXPECT_EQ(names_in(m_dir), std::vector<std::string>{"settings.json"});
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
-    testing_support::open_up(m_home.path(), {"Quarvel"}, 0555);
-    EXPECT_TRUE(
-        testing_support::as_unprivileged_user([] { return !SettingsStore::instance().save(); }));
-    EXPECT_EQ(read_whole_file(m_file), old);
+// Read-only folders stop only those who are not the administrator.
+void drop_privileges() {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+        _exit(255);
+}
+
+} // namespace
+
+// The window tells the user why their change will be gone at the next start.
+TEST_F(SettingsFile, FailedSavesKeepTheOldFileWholeAndTellWhy) {
+    const std::string old = "{\"theme\": \"dark\"}\n";
+    const struct {
+        const char* what;
+        std::function<void()> arrange, in_child;
+        int reason;
+    } cases[] = {
+        {"the disk fills up half-way (the file size limit stands in for it)",
+         [&] { m_home.write("Quarvel/settings.json", old); },
+         [] {
+             signal(SIGXFSZ, SIG_IGN);
+             struct rlimit lim = {64, 64};
+             setrlimit(RLIMIT_FSIZE, &lim);
+         },
+         EFBIG},
+        {"a read-only folder",
+         [&] {
+             m_home.write("Quarvel/settings.json", old);
+             testing_support::open_up(m_home.path(), {"Quarvel"}, 0555);
+         },
+         drop_privileges, EACCES},
+        {"a folder in the file's place",
+         [&] { std::filesystem::create_directories(m_file); },
+         {},
+         EISDIR},
+        {"a folder that cannot be made", [&] { chmod(m_home.path().c_str(), 0555); },
+         drop_privileges, EACCES},
+    };
+    store().mutable_get().theme = "light";
+    for (const auto& c : cases) {
+        chmod(m_home.path().c_str(), 0755);
+        std::filesystem::remove_all(m_dir);
+        c.arrange();
+        EXPECT_EQ(save_failure(c.in_child), c.reason) << c.what;
+        chmod(m_home.path().c_str(), 0755);
+        if (std::filesystem::is_regular_file(m_file)) {
+            EXPECT_EQ(read_whole_file(m_file), old) << c.what;
+            EXPECT_EQ(names_in(m_dir), std::vector<std::string>{"settings.json"}) << c.what;
+        }
+    }
 }
 
 TEST_F(SettingsFile, TheAdministratorNeverWritesIntoAnotherUsersDirectory) {

@@ -1031,6 +1031,8 @@ void App::remember_geometry() {
         }
     }
     s.paned_position = gtk_paned_get_position(GTK_PANED(m_paned));
+    // The window is closing: its status line would go with it, and a size not kept is all the
+    // user loses. Closing goes on.
     SettingsStore::instance().save();
 }
 

@@ -85,6 +85,8 @@ private:
     void fill_language_menu(GtkWidget* menu);
     void set_language_setting(const std::string& code);
     void set_theme_setting(const std::string& key);
+    // Keeps the settings for the next start; a failure is told in the status line.
+    void save_settings();
     void quit();
     void action_copy_selection();
     void action_copy_branch();

@@ -200,18 +200,18 @@ void App::set_language_setting(const std::string& code) {
     Settings& s = SettingsStore::instance().mutable_get();
     if (code == s.language) return;
     s.language = code;
-    SettingsStore::instance().save();
     apply_language(code);
     refresh();
     rebuild_menubar();
+    save_settings(); // last: the refresh's status line would hide a failure
 }
 
 void App::set_theme_setting(const std::string& key) {
     Settings& s = SettingsStore::instance().mutable_get();
     if (key == s.theme) return;
     s.theme = key;
-    SettingsStore::instance().save();
     apply_theme();
+    save_settings();
 }
 
 void App::quit() {

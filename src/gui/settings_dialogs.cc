@@ -1,12 +1,15 @@
-// The settings dialog and the colour dialog. Every change is saved and applied at once; the
-// controls get their values before their handlers are connected, so opening and closing a
-// dialog changes nothing.
+// The settings dialog and the colour dialog, and the saving of the settings. Every change is
+// saved and applied at once; the controls get their values before their handlers are connected,
+// so opening and closing a dialog changes nothing.
 #include "gui/settings_dialogs.h"
 
+#include "entry.h"
 #include "gui/app.h"
 #include "gui/widget_util.h"
 #include "i18n.h"
 #include "theme.h"
+
+#include <cerrno>
 
 namespace colors {
 
@@ -72,6 +75,14 @@ void show_colour(GtkWidget* button, const std::string& colour) {
 
 } // namespace
 
+// The change stays applied for this session: undoing it would not help the user, but they must
+// learn that the next start will not have it, and why. A message each time, never a dialog.
+void App::save_settings() {
+    if (SettingsStore::instance().save()) return;
+    const int err = errno;
+    set_status(I18n::trf("status.settings_not_saved", entry::reason(err).c_str()));
+}
+
 void App::action_settings() {
     const Settings& s = SettingsStore::instance().get();
     GtkWidget* dialog = widgets::new_dialog("dialog.settings", GTK_WINDOW(m_window));
@@ -107,11 +118,11 @@ void App::action_settings() {
                               {"tools", tr("tree.tools")}},
                              s.start_view);
     attach_row(grid, 2, "settings.start_view", start);
-    g_signal_connect(start, "changed", G_CALLBACK(+[](GtkComboBox* box, gpointer) {
+    g_signal_connect(start, "changed", G_CALLBACK(+[](GtkComboBox* box, gpointer self) {
                          SettingsStore::instance().mutable_get().start_view = active_id(box);
-                         SettingsStore::instance().save();
+                         static_cast<App*>(self)->save_settings();
                      }),
-                     nullptr);
+                     this);
 
     GtkWidget* colours = gtk_button_new_with_mnemonic(tr("settings.colors_button"));
     attach_row(grid, 3, "settings.colors", colours);
@@ -127,8 +138,8 @@ void App::action_settings() {
                          App* app = static_cast<App*>(self);
                          const bool on = gtk_toggle_button_get_active(b);
                          SettingsStore::instance().mutable_get().show_sources = on;
-                         SettingsStore::instance().save();
                          gtk_tree_view_column_set_visible(app->m_source_column, on);
+                         app->save_settings();
                      }),
                      this);
 
@@ -139,8 +150,8 @@ void App::action_settings() {
     g_signal_connect(loops, "toggled", G_CALLBACK(+[](GtkToggleButton* b, gpointer self) {
                          SettingsStore::instance().mutable_get().show_loop_devices =
                              gtk_toggle_button_get_active(b);
-                         SettingsStore::instance().save();
                          static_cast<App*>(self)->refresh();
+                         static_cast<App*>(self)->save_settings(); // after the refresh's status
                      }),
                      this);
 
@@ -192,8 +203,8 @@ void App::action_colors() {
                              gtk_color_chooser_get_rgba(GTK_COLOR_CHOOSER(b), &c);
                              SettingsStore::instance().mutable_get().*swatch->row.member =
                                  rgb_to_hex({c.red, c.green, c.blue});
-                             SettingsStore::instance().save();
                              swatch->app->apply_theme();
+                             swatch->app->save_settings();
                          }),
                          nullptr);
         buttons.push_back(button);
@@ -203,8 +214,8 @@ void App::action_colors() {
     gtk_widget_show_all(dialog);
     while (gtk_dialog_run(GTK_DIALOG(dialog)) == reset_response) {
         SettingsStore::instance().mutable_get().reset_colors();
-        SettingsStore::instance().save();
         apply_theme();
+        save_settings();
         for (size_t i = 0; i < buttons.size(); ++i)
             show_colour(buttons[i], rows[i].fallback);
     }

@@ -1,6 +1,7 @@
 // The menu bar, its accelerators and language grid, the keyboard, the clipboard, the Tools
 // branch with its terminal, and saving the report.
 #include "app_inspector.h"
+#include "entry.h"
 #include "gui/draw_util.h"
 #include "gui/menubar.h"
 #include "gui/tools.h"
@@ -13,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -153,6 +155,25 @@ TEST_F(Menus, LanguageGridFollowsTheWorkAreaAndAChoiceRebuildsTheMenus) {
     activate(open_languages(), "\u0627\u0644\u0639\u0631\u0628\u064A\u0629");
     EXPECT_EQ(gtk_widget_get_direction(GTK_WIDGET(I::tree(app))), GTK_TEXT_DIR_RTL);
     save_screenshot(I::window(app), "window-ar.png");
+}
+
+// A change that cannot be kept stays applied and says why, in the language just chosen: the
+// refresh of a language change must not hide it.
+TEST_F(Menus, AChangeThatCannotBeSavedStaysAppliedAndSaysWhy) {
+    App& app = open();
+    std::filesystem::create_directories(SettingsStore::file_path()); // a folder in its place
+    auto not_saved = [] {
+        return I18n::trf("status.settings_not_saved", entry::reason(EISDIR).c_str());
+    };
+    activate(submenu(submenu(I::menubar(app), "menu.view"), "menu.theme"), tr("theme.dark"));
+    EXPECT_TRUE(I::dark(app));
+    EXPECT_EQ(status(), not_saved());
+    GtkWidget* languages = submenu(I::menubar(app), "menu.language");
+    gtk_widget_show(languages);
+    activate(languages, "\u0627\u0644\u0639\u0631\u0628\u064A\u0629");
+    EXPECT_EQ(status(), not_saved()) << "in Arabic, over the refresh's count";
+    EXPECT_TRUE(std::filesystem::is_directory(SettingsStore::file_path()));
+    save_screenshot(I::window(app), "window-settings-not-saved-ar.png");
 }
 
 TEST_F(Menus, KeyboardFocusesCopiesAndClears) {
