@@ -24,12 +24,17 @@ std::string subtitle(const hw::DiskVisual& d) {
     return draw::in_reading_order({d.model, d.type, d.bus}, SEPARATOR);
 }
 
-// Space in use over the partitions whose file systems could be asked; empty without any.
+// Space in use over the partitions whose file systems could be asked. A mounted file system
+// that could not be asked (another user's FUSE mount, a captured machine) is still mounted:
+// the line then says nothing rather than "not mounted" beside a legend naming its mount point.
 std::string usage_text(const hw::DiskVisual& d) {
     uint64_t total = 0, used = 0;
-    for (const auto& p : d.partitions)
+    bool mounted = false;
+    for (const auto& p : d.partitions) {
         if (p.has_usage) total += p.bytes, used += p.used;
-    if (total == 0) return tr("disk.not_mounted");
+        mounted = mounted || !p.mountpoint.empty();
+    }
+    if (total == 0) return mounted ? std::string() : std::string(tr("disk.not_mounted"));
     return draw::isolate(util::fmt_bytes(used)) + " " + tr("disk.of") + " " +
            draw::isolate(util::fmt_bytes(total)) + " " + tr("disk.in_use") + "  (" +
            draw::isolate(util::fmt_percent(
@@ -236,8 +241,8 @@ std::string describe(const std::vector<hw::DiskVisual>& disks, const live::DiskR
         if (const std::string sub = subtitle(d); !sub.empty()) line += ", " + sub;
         if (d.partitions.empty())
             line += ", " + std::string(tr("disk.no_partitions"));
-        else
-            line += ", " + usage_text(d);
+        else if (const std::string usage = usage_text(d); !usage.empty())
+            line += ", " + usage;
         const RateLine labels = rate_labels(rate_values(rates.rate(d.device)));
         line += ", " + labels.read + ", " + labels.write + ".";
         for (const auto& p : d.partitions)

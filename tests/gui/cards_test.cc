@@ -112,6 +112,20 @@ TEST(DiskCards, RateLineDropsTheLabelsWhenTheyDoNotFit) {
     EXPECT_EQ(diskview::rate_text(std::nan("")), "0 B/s");
 }
 
+TEST(DiskCards, UsageLineSaysNotMountedOnlyWithoutAMountPoint) {
+    testing_support::use_english();
+    hw::PartitionVisual unasked = part("sda1", 100);
+    unasked.mountpoint = "/home";
+    const struct {
+        hw::PartitionVisual partition;
+        bool says_not_mounted;
+    } cases[] = {{part("sda1", 100), true}, {unasked, false}, {part("sda1", 100, 40, "/"), false}};
+    for (const auto& c : cases) {
+        const std::string text = diskview::describe({disk("sda", {c.partition})}, {});
+        EXPECT_EQ(text.find("not mounted") != std::string::npos, c.says_not_mounted) << text;
+    }
+}
+
 TEST(DiskCards, RenderedLightAndDark) {
     const int width = 700, iw = width - 44;
     std::vector<hw::DiskVisual> disks = {
