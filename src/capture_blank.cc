@@ -117,18 +117,6 @@ void blank_input_devices(std::string& t) {
     }
 }
 
-// Every such name standing alone in `s`, renamed through `names` (same length, so in place).
-void rename_in(std::string& s, const std::map<std::string, std::string, std::less<>>& names) {
-    for (size_t at = s.find('x'); at != std::string::npos; at = s.find('x', at + 1)) {
-        if (at < 2 || (at > 2 && is_alnum(s[at - 3]))) continue;
-        size_t start = at - 2;
-        if (size_t n = redact::mac_named_interface_at(s, start)) {
-            auto it = names.find(std::string_view(s).substr(start, n));
-            if (it != names.end()) s.replace(start, n, it->second);
-        }
-    }
-}
-
 } // namespace
 
 void hide_mac_names(Tree& tree) {
@@ -151,13 +139,15 @@ void hide_mac_names(Tree& tree) {
         names.emplace(name, renamed);
     }
     if (names.empty()) return;
+    auto rename = [&names](std::string_view name) {
+        auto it = names.find(name);
+        return it == names.end() ? std::string(name) : it->second;
+    };
     Tree renamed;
     for (auto& [path, entry] : tree) {
-        std::string where = path;
-        rename_in(where, names);
-        rename_in(entry.target, names);
-        rename_in(entry.content, names);
-        renamed.emplace(std::move(where), std::move(entry));
+        entry.target = redact::replace_mac_named_interfaces(entry.target, rename);
+        entry.content = redact::replace_mac_named_interfaces(entry.content, rename);
+        renamed.emplace(redact::replace_mac_named_interfaces(path, rename), std::move(entry));
     }
     tree = std::move(renamed);
 }

@@ -124,7 +124,10 @@ public:
 
     std::unique_ptr<hw::Node> copy(const hw::Node& node) {
         auto out = std::make_unique<hw::Node>();
-        out->id = hide_mac_names(node.id);
+        // Node ids are dotted paths of names; only a name made from a MAC address is hidden
+        // there, so that ids stay as stable as the tree they name.
+        out->id = replace_mac_named_interfaces(
+            node.id, [this](std::string_view name) { return mac_name_placeholder(name); });
         out->title = rewrite(node.title);
         out->icon = node.icon;
         out->summary = rewrite(node.summary);
@@ -220,22 +223,6 @@ private:
         for (size_t i = 3; i < name.size(); i += 2)
             mac.append(mac.empty() ? "" : ":").append(name.substr(i, 2));
         return std::string(name.substr(0, 3)) + placeholder(mac, "mac");
-    }
-
-    // Node ids are dotted paths of names; only a name made from a MAC address is hidden there,
-    // so that ids stay as stable as the tree they name.
-    std::string hide_mac_names(const std::string& id) {
-        std::string out;
-        for (size_t i = 0; i < id.size();) {
-            size_t n = i == 0 || !is_alnum(id[i - 1]) ? mac_named_interface_at(id, i) : 0;
-            if (n) {
-                out += mac_name_placeholder(std::string_view(id).substr(i, n));
-                i += n;
-            } else {
-                out += id[i++];
-            }
-        }
-        return out;
     }
 
     std::string rewrite(const std::string& text, bool addresses = true) {
@@ -370,6 +357,22 @@ size_t mac_named_interface_at(std::string_view s, size_t pos) {
     for (size_t i = pos + 3; i < pos + length; ++i)
         if (!((s[i] >= '0' && s[i] <= '9') || (s[i] >= 'a' && s[i] <= 'f'))) return 0;
     return pos + length == s.size() || !is_alnum(s[pos + length]) ? length : 0;
+}
+
+std::string
+replace_mac_named_interfaces(std::string_view s,
+                             const std::function<std::string(std::string_view)>& replacement) {
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        size_t n = i == 0 || !is_alnum(s[i - 1]) ? mac_named_interface_at(s, i) : 0;
+        if (n) {
+            out += replacement(s.substr(i, n));
+            i += n;
+        } else {
+            out += s[i++];
+        }
+    }
+    return out;
 }
 
 std::unique_ptr<hw::Node> redacted_copy(const hw::Node& tree) {

@@ -7,7 +7,9 @@
 
 #include "hw/hardware.h"
 
+#include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace redact {
@@ -29,5 +31,9 @@ bool is_bus_address(std::string_view s);
 // type, "x", the address's twelve digits, then no letter or digit), or 0. Such a name tells
 // the address it is made of.
 size_t mac_named_interface_at(std::string_view s, size_t pos);
+// `s` with every such name that stands alone replaced by what `replacement` makes of it.
+std::string
+replace_mac_named_interfaces(std::string_view s,
+                             const std::function<std::string(std::string_view)>& replacement);
 
 } // namespace redact
