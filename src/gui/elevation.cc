@@ -94,9 +94,12 @@ std::string text_of(GBytes* bytes) {
     return std::string(data ? data : "", size);
 }
 
-// Runs `argv` to its end. The main loop keeps turning meanwhile, so the window still draws
-// (the status line says what is happening) while the user answers the password dialog.
-elevation::Run run_tool(const std::vector<std::string>& args) {
+// Runs `argv` to its end, or until `window` is destroyed. The main loop keeps turning
+// meanwhile, so the window still draws (the status line says what is happening) while the user
+// answers the password dialog. Once the window is gone nobody waits for the answer: the tool
+// is ended (pkexec's dialog closes with it) instead of keeping a process without a window
+// alive for as long as the dialog stays open or the tool hangs. `run.spawned` is then false.
+elevation::Run run_tool(const std::vector<std::string>& args, GtkWidget* window) {
     elevation::Run run;
     std::vector<const char*> argv;
     for (const auto& a : args)
@@ -106,11 +109,13 @@ elevation::Run run_tool(const std::vector<std::string>& args) {
         argv.data(),
         GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE), nullptr);
     if (!child) return run;
-    run.spawned = true;
+    GCancellable* closed = g_cancellable_new();
+    const gulong watch =
+        g_signal_connect_swapped(window, "destroy", G_CALLBACK(g_cancellable_cancel), closed);
     Pending pending;
     pending.loop = g_main_loop_new(nullptr, FALSE);
     g_subprocess_communicate_async(
-        child, nullptr, nullptr,
+        child, nullptr, closed,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             auto* p = static_cast<Pending*>(data);
             g_subprocess_communicate_finish(G_SUBPROCESS(source), result, &p->out, &p->err,
@@ -120,12 +125,20 @@ elevation::Run run_tool(const std::vector<std::string>& args) {
         &pending);
     g_main_loop_run(pending.loop);
     g_main_loop_unref(pending.loop);
-    run.out = text_of(pending.out);
-    run.err = text_of(pending.err);
+    if (g_cancellable_is_cancelled(closed)) {
+        // An elevated copy already running as root cannot be signalled; it ends by itself.
+        g_subprocess_force_exit(child);
+    } else {
+        g_signal_handler_disconnect(window, watch);
+        run.spawned = true;
+        run.out = text_of(pending.out);
+        run.err = text_of(pending.err);
+        run.exited = g_subprocess_get_if_exited(child);
+        if (run.exited) run.status = g_subprocess_get_exit_status(child);
+    }
     if (pending.out) g_bytes_unref(pending.out);
     if (pending.err) g_bytes_unref(pending.err);
-    run.exited = g_subprocess_get_if_exited(child);
-    if (run.exited) run.status = g_subprocess_get_exit_status(child);
+    g_object_unref(closed);
     g_object_unref(child);
     return run;
 }
@@ -166,8 +179,8 @@ void App::action_elevate() {
             if (tool.option) args.push_back(tool.option);
             args.push_back(program);
             args.push_back("--root-collect");
-            verdict = elevation::judge(tool.program, run_tool(args));
-            if (verdict.outcome != elevation::Outcome::next_tool) break;
+            verdict = elevation::judge(tool.program, run_tool(args, m_window));
+            if (verdict.outcome != elevation::Outcome::next_tool || !m_window) break;
         }
         gtk_grab_remove(grab);
         g_object_unref(grab);

@@ -136,13 +136,18 @@ TEST_F(Elevation, ALockedRowAndTheUnlockButtonUnlockTheRows) {
     EXPECT_EQ(I::selected(app)->children.size(), 2u);
 }
 
-// The window closed while the tool asked for the password: the report is not asked for.
+// The window closed while the tool asked for the password: the tool is ended, no other tool is
+// tried and the report is not asked for; the process does not wait on without a window.
 TEST_F(Elevation, SaveReportEndsWhenTheWindowClosesWhileTheToolAsks) {
-    fake("pkexec", ("/bin/sleep 1\n" + m_facts).c_str());
+    fake("pkexec", "exec /bin/sleep 60");
+    fake("sudo", m_facts.c_str());
     App& app = open();
+    const gint64 start = g_get_monotonic_time();
     answer_dialogs([&] { I::save_report(app); }, {[&](GtkWindow* ask) {
                        respond(ask, 2); // with administrator rights
                        later([&] { gtk_widget_destroy(I::window(app)); });
                    }});
     EXPECT_EQ(I::window(app), nullptr);
+    EXPECT_LT(g_get_monotonic_time() - start, 20 * G_USEC_PER_SEC);
+    EXPECT_EQ(args_of("sudo"), "");
 }
