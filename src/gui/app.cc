@@ -786,7 +786,7 @@ void App::apply_detail_plan(hw::Node* n) {
     place(m_sensor_scroll, plan.sensors);
     if (plan.process_view) {
         GtkWidget* processes = process_box();
-        if (!m_procview.running()) m_procview.start();
+        if (!m_procview.running() && !m_iconified) m_procview.start();
         show_with_children(processes);
     } else {
         m_procview.stop();
@@ -1037,9 +1037,19 @@ void App::remember_geometry() {
 }
 
 gboolean App::on_window_state(GtkWidget*, GdkEventWindowState* event, gpointer self) {
+    App* app = static_cast<App*>(self);
     if (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED)
-        static_cast<App*>(self)->m_maximized =
-            (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0;
+        app->m_maximized = (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0;
+    if (event->changed_mask & GDK_WINDOW_STATE_ICONIFIED) {
+        app->m_iconified = (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
+        // A window left minimised for days would read all of /proc every second, thousands
+        // of files on a busy machine. Back on screen, the list is read at once; the shares
+        // follow a second later, as when the list is first opened.
+        if (app->m_iconified)
+            app->m_procview.stop();
+        else if (app->m_proc_box && gtk_widget_get_visible(app->m_proc_box))
+            app->m_procview.start();
+    }
     return FALSE;
 }
 

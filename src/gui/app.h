@@ -193,6 +193,8 @@ private:
     // parses the desktop's, whichever variant it sets.
     bool m_theme_unparsed = false;
     bool m_maximized = false;
+    // Iconified: the process list reads every process each second for nobody to see.
+    bool m_iconified = false;
     bool m_fitted_to_frame = false; // the least size allows for the window manager's frame
     bool m_building = false;
     bool m_clicks_blocked = false;

@@ -352,3 +352,31 @@ TEST_F(ProcWindow, ShownAndSampledOnlyForTheToolsNodes) {
     EXPECT_FALSE(view.running());
     EXPECT_FALSE(gtk_widget_get_visible(AppInspector::proc_box(app)));
 }
+
+// Minimised, the list is not read; restored, it is read again only if it is what the window
+// shows.
+TEST_F(ProcWindow, NotSampledWhileIconified) {
+    SettingsStore::instance().mutable_get().start_view = "tools";
+    App& app = open();
+    ProcessView& view = AppInspector::procview(app);
+    auto iconify = [&](bool on) {
+        GdkEventWindowState event{};
+        event.type = GDK_WINDOW_STATE;
+        event.window = gtk_widget_get_window(AppInspector::window(app));
+        event.changed_mask = GDK_WINDOW_STATE_ICONIFIED;
+        event.new_window_state = on ? GDK_WINDOW_STATE_ICONIFIED : GdkWindowState{};
+        gboolean handled = FALSE;
+        g_signal_emit_by_name(AppInspector::window(app), "window-state-event", &event, &handled);
+    };
+    ASSERT_TRUE(view.running());
+    iconify(true);
+    EXPECT_FALSE(view.running());
+    ASSERT_TRUE(app.select_node_id("tools.processes"));
+    EXPECT_FALSE(view.running()) << "a node chosen while minimised";
+    iconify(false);
+    EXPECT_TRUE(view.running());
+    ASSERT_TRUE(app.select_node_id("system"));
+    iconify(true);
+    iconify(false);
+    EXPECT_FALSE(view.running()) << "restored over a node without the list";
+}
