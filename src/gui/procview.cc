@@ -145,6 +145,13 @@ void set_accessible_name(GtkWidget* w, const char* name) {
     if (AtkObject* a = gtk_widget_get_accessible(w)) atk_object_set_name(a, name);
 }
 
+// A question or error box names itself "Question" or "Error" to screen readers, in the
+// toolkit's language rather than the one the user chose, and has no title of its own.
+void name_message_dialog(GtkWidget* dialog) {
+    gtk_window_set_title(GTK_WINDOW(dialog), tr("tools.end_process"));
+    set_accessible_name(dialog, tr("tools.end_process"));
+}
+
 // The width a column's bold title needs with its padding and sort arrow. The widths given are
 // for the usual font: a larger one, or a longer translation, would cut the title off.
 int header_width(GtkTreeView* view, const char* title) {
@@ -626,6 +633,7 @@ void ProcessView::end_process(const procs::Identity& id, const std::string& name
     GtkWidget* d = gtk_message_dialog_new(
         parent_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s",
         I18n::trf("tools.confirm_kill", isolated.c_str(), id.pid).c_str());
+    name_message_dialog(d);
     if (!cmd.empty())
         gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s",
                                                  procs::shorten(cmd, 200).c_str());
@@ -707,6 +715,7 @@ bool ProcessView::signal_elevated(const procs::Identity& id, std::string& failur
 void ProcessView::show_failure(const std::string& detail) {
     GtkWidget* d = gtk_message_dialog_new(parent_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                           GTK_BUTTONS_NONE, "%s", tr("tools.kill_failed"));
+    name_message_dialog(d);
     if (!detail.empty())
         gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", detail.c_str());
     gtk_dialog_add_button(GTK_DIALOG(d), tr("dialog.close"), GTK_RESPONSE_CLOSE);

@@ -293,6 +293,11 @@ TEST_F(ProcList, EndingAProcess) {
                 g_object_get(d, "text", &text, "secondary-text", &secondary, "use-markup", &m1,
                              "secondary-use-markup", &m2, nullptr);
                 seen.emplace_back(text ? text : "", secondary ? secondary : "");
+                // Screen readers read the box by this name, in the window's language.
+                EXPECT_STREQ(gtk_window_get_title(d), "End process") << c.what;
+                EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(GTK_WIDGET(d))),
+                             "End process")
+                    << c.what;
                 markup = markup || m1 || m2;
                 g_free(text), g_free(secondary);
                 if (meanwhile) meanwhile();
