@@ -353,8 +353,7 @@ GtkWidget* App::build_tree_pane() {
     gdk_pixbuf_fill(blank, 0);
     gtk_entry_set_icon_from_pixbuf(GTK_ENTRY(m_search), GTK_ENTRY_ICON_PRIMARY, blank);
     g_object_unref(blank);
-    gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
-    atk_object_set_name(gtk_widget_get_accessible(m_search), tr("ui.search_placeholder"));
+    widgets::name_search_entry(m_search, tr("ui.search_placeholder"));
     g_signal_connect(m_search, "search-changed", G_CALLBACK(on_search_changed), this);
     gtk_box_pack_start(GTK_BOX(box), m_search, FALSE, FALSE, 2);
 
@@ -1123,8 +1122,7 @@ void App::apply_language(const std::string& code) {
     m_procview.retranslate();
     if (!m_window) return;
     // What was built in the old language and is not rebuilt with the menus.
-    gtk_entry_set_placeholder_text(GTK_ENTRY(m_search), tr("ui.search_placeholder"));
-    atk_object_set_name(gtk_widget_get_accessible(m_search), tr("ui.search_placeholder"));
+    widgets::name_search_entry(m_search, tr("ui.search_placeholder"));
     atk_object_set_name(gtk_widget_get_accessible(m_tree_view), tr("ui.tree_name"));
     atk_object_set_name(gtk_widget_get_accessible(m_detail_view), tr("ui.details_name"));
     gtk_tree_view_column_set_title(m_name_column, tr("ui.col_property"));

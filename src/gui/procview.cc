@@ -1,6 +1,7 @@
 #include "gui/procview.h"
 
 #include "gui/draw_util.h"
+#include "gui/widget_util.h"
 #include "host.h"
 #include "i18n.h"
 #include "util.h"
@@ -319,10 +320,9 @@ void ProcessView::retranslate() {
     set_title(view, m_user_column, tr("f.user"));
     set_title(view, m_memory_column, tr("monitor.memory"));
     set_title(view, m_command_column, tr("f.cmdline"));
-    gtk_entry_set_placeholder_text(GTK_ENTRY(m_filter_entry), tr("tools.filter_hint"));
+    widgets::name_search_entry(m_filter_entry, tr("tools.filter_hint"));
     gtk_button_set_label(GTK_BUTTON(m_only_mine), tr("tools.only_mine"));
     gtk_button_set_label(GTK_BUTTON(m_kill_button), tr("tools.end_process"));
-    set_accessible_name(m_filter_entry, tr("tools.filter_hint"));
     set_accessible_name(m_only_mine, tr("tools.only_mine"));
     set_accessible_name(m_kill_button, tr("tools.end_process"));
     set_accessible_name(m_view, tr("tools.processes"));

@@ -42,6 +42,36 @@ GtkWidget* label_for(GtkWidget* control, const char* text) {
     return label;
 }
 
+namespace {
+
+// The entry's accessible names its icons by their file names, and again each time one changes:
+// the clear icon gets its words back after that.
+void name_clear_icon(GtkWidget* entry, GParamSpec* changed, gpointer) {
+    if (changed && !g_str_has_prefix(changed->name, "secondary-icon")) return;
+    GtkEntry* e = GTK_ENTRY(entry);
+    if (gtk_entry_get_icon_storage_type(e, GTK_ENTRY_ICON_SECONDARY) == GTK_IMAGE_EMPTY) return;
+    // The accessible counts only the icons shown.
+    const bool primary =
+        gtk_entry_get_icon_storage_type(e, GTK_ENTRY_ICON_PRIMARY) != GTK_IMAGE_EMPTY;
+    if (AtkObject* icon =
+            atk_object_ref_accessible_child(gtk_widget_get_accessible(entry), primary)) {
+        atk_object_set_name(icon, tr("ui.clear_search"));
+        g_object_unref(icon);
+    }
+}
+
+} // namespace
+
+void name_search_entry(GtkWidget* entry, const char* text) {
+    gtk_entry_set_placeholder_text(GTK_ENTRY(entry), text);
+    atk_object_set_name(gtk_widget_get_accessible(entry), text);
+    if (!g_object_get_data(G_OBJECT(entry), "clear-icon-named")) {
+        g_object_set_data(G_OBJECT(entry), "clear-icon-named", GINT_TO_POINTER(1));
+        g_signal_connect_after(entry, "notify", G_CALLBACK(name_clear_icon), nullptr);
+    }
+    name_clear_icon(entry, nullptr, nullptr); // in the language just chosen
+}
+
 GdkMonitor* monitor_or_primary(GdkDisplay* display, GdkMonitor* preferred) {
     if (preferred || !display) return preferred;
     if (GdkMonitor* primary = gdk_display_get_primary_monitor(display)) return primary;

@@ -20,6 +20,10 @@ void add_class(GtkWidget* w, const char* style_class);
 // unless it is a button with a text of its own.
 GtkWidget* label_for(GtkWidget* control, const char* text);
 
+// Gives a search entry `text` as its hint and accessible name, and words to the icon that
+// empties it, which screen readers otherwise read by the icon's file name.
+void name_search_entry(GtkWidget* entry, const char* text);
+
 // `preferred` when there is one, else the display's primary monitor, else its first; null
 // without a display or monitor.
 GdkMonitor* monitor_or_primary(GdkDisplay* display, GdkMonitor* preferred);

@@ -237,6 +237,19 @@ TEST_F(ProcList, FilterAndSortKeepTheSelectedRow) {
     AtkObject* list = gtk_widget_get_accessible(GTK_WIDGET(PI::view(m_view)));
     EXPECT_STREQ(atk_object_get_name(entry), "Filter processes…");
     EXPECT_STREQ(atk_object_get_name(list), "Processes");
+    // The icon that empties the entry comes with its text, and again after it was emptied; it
+    // is read by words, not by the icon's file name.
+    for (const char* text : {"x", "", "y"})
+        gtk_entry_set_text(GTK_ENTRY(PI::entry(m_view)), text);
+    std::vector<std::string> icons;
+    for (int i = 0; i < atk_object_get_n_accessible_children(entry); ++i) {
+        AtkObject* icon = atk_object_ref_accessible_child(entry, i);
+        if (atk_object_get_role(icon) == ATK_ROLE_ICON && ATK_IS_ACTION(icon) &&
+            atk_action_get_n_actions(ATK_ACTION(icon)) > 0)
+            icons.push_back(atk_object_get_name(icon) ? atk_object_get_name(icon) : "");
+        g_object_unref(icon);
+    }
+    EXPECT_EQ(icons, std::vector<std::string>{"Clear search"});
 }
 
 // Ending children of the test. Names reach the dialog as text, never as a format or markup;
