@@ -220,11 +220,9 @@ int run_capture_mode(int argc, char** argv) {
     });
     rec.facts.pci_ids = hw::Ids::instance().pci_ids_path();
     rec.facts.usb_ids = hw::Ids::instance().usb_ids_path();
-    if (blank_files)
-        for (auto& [name, address] : rec.facts.permanent_addresses)
-            address = zeros(address);
 
     Tree tree = gather(rec, blank_files);
+    if (blank_files) hide_identities(tree, rec.facts, host::user_name());
     tree[host::facts_path] = Entry{Entry::Kind::file, host::format_facts(rec.facts), {}, false};
     if (blank_files) hide_mac_names(tree);
     // The report the capture was taken with, for whoever replays it to compare with; it

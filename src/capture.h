@@ -47,13 +47,24 @@ constexpr const char* report_path = "/.quarvel-report.txt";
 // when set): links kept as links with their targets captured too, directories that were
 // listed filled with their entries, files with the bytes the report read. Files that could
 // not be opened are marked unreadable; files that never end are left out. With `blank`,
-// serial numbers, UUIDs and MAC addresses in the files are replaced by zeros.
+// serial numbers and UUIDs in the files are replaced by zeros.
 Tree gather(const Recording& rec, bool blank);
 
-// `content` of the file at `path` with its serial numbers, UUID and MAC addresses turned
-// into zeros of the same length: attribute files by name or by shape, SMBIOS tables and
+// `content` of the file at `path` with its serial numbers and UUID turned into zeros of the
+// same length: attribute files by name or by shape, SMBIOS tables and
 // EDID blocks field by field (the EDID checksum made right again). Anything else unchanged.
 std::string blank(const std::string& path, std::string content);
+
+// MAC and IP addresses, the host name and the names of `user` and of every user whose
+// directory the capture names (/home/alice, /media/alice/USB) replaced all through `tree`
+// and `facts`, as the redacted report hides them: one value, one stand-in, of the value's
+// own shape so that a replay reads it as before. MACs become locally administered ones
+// (02:00:00:00:00:01), IP addresses ones kept for documentation (192.0.2.1, 2001:db8::1,
+// fe80::1 for a link-local one), the host "host" and users "user1", "user2"…; UUIDs in
+// running text become zeros as UUID files do. Addresses are looked for in the files that
+// name them in running text (the kernel command line, the mount tables), where a dotted
+// number is no version.
+void hide_identities(Tree& tree, host::Facts& facts, const std::string& user);
 
 // Interfaces named after their MAC address ("enx00e04c680001") renamed all through `tree`
 // (paths, link targets, file contents) to names of the same type and length numbered from

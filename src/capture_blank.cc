@@ -1,6 +1,6 @@
-// Blanking of identifying values in captured files: serial numbers, UUIDs and MAC addresses
-// become zeros of the same length, so that every format stays intact and a replay shows
-// where a value was without showing it.
+// Blanking of identifying values in captured files: serial numbers and UUIDs become zeros of
+// the same length, so that every format stays intact and a replay shows where a value was
+// without showing it.
 #include "capture.h"
 
 #include "hw/system_parsers.h"
@@ -169,8 +169,7 @@ std::string blank(const std::string& path, std::string content) {
     std::string text = util::trim(content);
     bool serial =
         std::find(std::begin(serial_files), std::end(serial_files), name) != std::end(serial_files);
-    bool shaped = (redact::is_mac(text) && text.find_first_not_of("fF:") != std::string::npos) ||
-                  redact::is_uuid(text);
+    bool shaped = redact::is_uuid(text);
     if (serial && (redact::is_bus_address(text) || hw::is_dmi_placeholder(text))) return content;
     return serial || shaped ? zeros(std::move(content)) : content;
 }

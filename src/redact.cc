@@ -55,7 +55,8 @@ bool is_telling_ipv4_text(const std::string& text) {
            inet_pton(AF_INET, text.c_str(), &v4) == 1 && is_telling_ipv4(v4);
 }
 
-// "mac" or "ip" when the whole of `text` is such an address worth hiding, else null.
+} // namespace
+
 const char* address_kind(const std::string& text) {
     if (is_mac(text)) return "mac";
     in6_addr v6;
@@ -64,6 +65,8 @@ const char* address_kind(const std::string& text) {
         return "ip";
     return is_telling_ipv4_text(text) ? "ip" : nullptr;
 }
+
+namespace {
 
 // Directories named after their user. Under /media and /run/media the user's directory holds
 // the mounted volumes; a volume mounted right under /media is named after its label instead.
@@ -74,12 +77,16 @@ struct HomePrefix {
 constexpr HomePrefix home_prefixes[] = {
     {"/home/", false}, {"/var/home/", false}, {"/media/", true}, {"/run/media/", true}};
 
-// A host, user or serial inside other text counts only as a whole word: "vm" is not the "vm"
-// of "vmscape", and a host "raspberrypi" is not the domain in "raspberrypi.com".
+} // namespace
+
+// "vm" is not the "vm" of "vmscape", and a host "raspberrypi" is not the domain in
+// "raspberrypi.com".
 bool whole_word(std::string_view s, size_t pos, size_t len) {
     auto word = [](char c) { return is_alnum(c) || c == '.' || c == '-' || c == '_'; };
     return (pos == 0 || !word(s[pos - 1])) && (pos + len >= s.size() || !word(s[pos + len]));
 }
+
+namespace {
 
 // The length of a USB device's port path starting at `pos` ("1.5.4.2" of "1-1.5.4.2": the bus
 // number, a hyphen, the ports), or 0. Behind three hubs it is shaped like an IPv4 address.
@@ -202,19 +209,8 @@ private:
     }
 
     void learn_users(std::string_view s) {
-        for (const auto& [prefix, needs_subdirectory] : home_prefixes) {
-            for (size_t at = s.find(prefix); at != std::string_view::npos;
-                 at = s.find(prefix, at + 1)) {
-                // "/run/media/" also contains "/media/": that one is no user's directory.
-                if (at > 0 && is_alnum(s[at - 1])) continue;
-                size_t start = at + std::strlen(prefix);
-                size_t end = s.find_first_of("/ \t\n()[],;'\"", start);
-                if (end == std::string_view::npos) end = s.size();
-                if (needs_subdirectory && (end == s.size() || s[end] != '/')) continue;
-                std::string user(s.substr(start, end - start));
-                if (!user.empty() && user != "root") remember(user, "user");
-            }
-        }
+        for (const auto& user : home_users(s))
+            remember(user, "user");
     }
 
     // The name keeps its type, and the address the placeholder it has in its own row.
@@ -373,6 +369,24 @@ replace_mac_named_interfaces(std::string_view s,
         }
     }
     return out;
+}
+
+std::vector<std::string> home_users(std::string_view s) {
+    std::vector<std::string> users;
+    for (const auto& [prefix, needs_subdirectory] : home_prefixes) {
+        for (size_t at = s.find(prefix); at != std::string_view::npos;
+             at = s.find(prefix, at + 1)) {
+            // "/run/media/" also contains "/media/": that one is no user's directory.
+            if (at > 0 && is_alnum(s[at - 1])) continue;
+            size_t start = at + std::strlen(prefix);
+            size_t end = s.find_first_of("/ \t\n()[],;'\"", start);
+            if (end == std::string_view::npos) end = s.size();
+            if (needs_subdirectory && (end == s.size() || s[end] != '/')) continue;
+            std::string user(s.substr(start, end - start));
+            if (!user.empty() && user != "root") users.push_back(std::move(user));
+        }
+    }
+    return users;
 }
 
 std::unique_ptr<hw::Node> redacted_copy(const hw::Node& tree) {

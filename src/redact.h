@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace redact {
 
@@ -24,6 +25,14 @@ std::unique_ptr<hw::Node> redacted_copy(const hw::Node& tree);
 bool is_mac(std::string_view s);
 // 8-4-4-4-12 hexadecimal digits.
 bool is_uuid(std::string_view s);
+// "mac" or "ip" when the whole of `text` is an address worth hiding (not a loopback,
+// unspecified or netmask one), else null.
+const char* address_kind(const std::string& text);
+// Whether `s[pos, pos + len)` is a word of its own: a host or user name inside other text
+// counts only so.
+bool whole_word(std::string_view s, size_t pos, size_t len);
+// The users whose directories `s` names: "/home/alice", "/media/alice/USB" (not root).
+std::vector<std::string> home_users(std::string_view s);
 // A PCI address "0000:00:14.0". Root hubs report their controller's as their serial number;
 // it names a slot, not a device, and the PCI branch shows it anyway.
 bool is_bus_address(std::string_view s);

@@ -5,11 +5,13 @@
 #include "hw/edid.h"
 #include "hw/ids.h"
 #include "hw/smbios_decoder.h"
+#include "redact.h"
 #include "smbios_encoder.h"
 #include "test_support.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -54,8 +56,6 @@ TEST(CaptureBlank, AttributeFilesByNameOrShape) {
         {"/sys/class/dmi/id/product_uuid", "8c1f3a52-9d0e-4b7a-a6c3-2e5f9b1d0a47\n",
          "00000000-0000-0000-0000-000000000000\n"},
         {"/sys/block/sda/device/wwid", "t10.ATA  WDC WD20 WD-WCC01", "000.000  000 0000 00-00000"},
-        {"/sys/devices/pci0000:00/0000:00:03.0/net/eth0/address", "00:00:5e:00:53:01\n",
-         "00:00:00:00:00:00\n"},
         // A root hub's serial is its controller's address; the firmware's filler is no serial.
         {"/sys/bus/usb/devices/usb1/serial", "0000:00:14.0\n", "0000:00:14.0\n"},
         {"/sys/class/dmi/id/board_serial", "To Be Filled By O.E.M.\n", "To Be Filled By O.E.M.\n"},
@@ -137,6 +137,69 @@ TEST(CaptureBlank, InterfacesNamedAfterTheirMacAreRenamedEverywhere) {
     EXPECT_EQ(tree[dev + "enx000000000001/uevent"].content, "INTERFACE=enx000000000001\n");
     EXPECT_EQ(tree["/proc/net/dev"].content,
               " enx000000000001: 1 2\n wlx000000000000: 3\n xenx00e04c680001\n");
+}
+
+// One value, one stand-in of its own shape, all through the files and the facts; what is
+// no address (a version, a USB port path, a netmask) and directories of /sys stay.
+TEST(CaptureHide, AddressesHostAndUsersConsistentlyEverywhere) {
+    using capture::Entry;
+    auto file = [](std::string text) {
+        return Entry{Entry::Kind::file, std::move(text), {}, false};
+    };
+    capture::Tree tree;
+    tree["/sys/class/net/eth0/address"] = file("00:00:5e:00:53:0a\n");
+    tree["/sys/class/net/eth1/address"] = file("00:00:5E:00:53:0B\n");
+    tree["/sys/class/net/lo/address"] = file("00:00:00:00:00:00\n");
+    tree["/sys/class/net/eth0/broadcast"] = file("ff:ff:ff:ff:ff:ff\n");
+    tree["/proc/cmdline"] = file("root=UUID=8c1f3a52-9d0e-4b7a-a6c3-2e5f9b1d0a47 "
+                                 "ip=10.1.2.3::10.1.2.1:255.255.255.0:ws7:eth0:off quiet\n");
+    tree["/proc/self/mountinfo"] =
+        file("36 1 8:2 / /home/alice rw - ext4 /dev/sda2 rw\n"
+             "37 1 0:5 / /mnt/nas rw - nfs4 10.1.2.9:/srv rw,addr=10.1.2.9,clientaddr=10.1.2.3\n"
+             "38 1 8:17 / /media/bob/USB\\040Key rw - vfat /dev/sdb1 rw\n");
+    tree["/sys/bus/usb/devices/1-1.5.4.2/version"] = file(" 2.00\n");
+    tree["/sys/class/input/input3/name"] = file("ws7 keyboard of alice\n");
+    tree["/home/alice"] = Entry{Entry::Kind::directory, {}, {}, false};
+    tree["/sys/class/input"] = Entry{Entry::Kind::directory, {}, {}, false};
+
+    host::Facts facts;
+    facts.kernel = host::KernelName{"Linux", "ws7", "6.1.0", "#1", "x86_64"};
+    facts.addresses = {{"eth0", AF_INET, "10.1.2.3", "255.255.255.0", 24, "10.1.2.255"},
+                       {"eth0", AF_INET6, "fe80::200:5eff:fe00:530a", "", 64, ""},
+                       {"eth0", AF_INET6, "2a01:4f8::1", "", 64, ""}};
+    facts.permanent_addresses["eth1"] = "00:00:5e:00:53:0b";
+    facts.fs_usage["/media/bob/USB Key"] = {};
+    facts.environment["HOME"] = "/home/input";
+
+    capture::hide_identities(tree, facts, "input");
+    const std::pair<std::string, std::string> files[] = {
+        {"/sys/class/net/eth0/address", "02:00:00:00:00:01\n"},
+        {"/sys/class/net/eth1/address", "02:00:00:00:00:02\n"},
+        {"/sys/class/net/lo/address", "00:00:00:00:00:00\n"},
+        {"/sys/class/net/eth0/broadcast", "ff:ff:ff:ff:ff:ff\n"},
+        {"/proc/cmdline", "root=UUID=00000000-0000-0000-0000-000000000000 "
+                          "ip=192.0.2.1::192.0.2.2:255.255.255.0:host:eth0:off quiet\n"},
+        {"/proc/self/mountinfo",
+         "36 1 8:2 / /home/user2 rw - ext4 /dev/sda2 rw\n"
+         "37 1 0:5 / /mnt/nas rw - nfs4 192.0.2.3:/srv rw,addr=192.0.2.3,clientaddr=192.0.2.1\n"
+         "38 1 8:17 / /media/user3/USB\\040Key rw - vfat /dev/sdb1 rw\n"},
+        {"/sys/bus/usb/devices/1-1.5.4.2/version", " 2.00\n"},
+        {"/sys/class/input/input3/name", "host keyboard of user2\n"},
+    };
+    for (const auto& [path, want] : files) {
+        ASSERT_TRUE(tree.count(path)) << path;
+        EXPECT_EQ(tree[path].content, want) << path;
+    }
+    EXPECT_TRUE(tree.count("/home/user2") && tree.count("/sys/class/input"));
+    EXPECT_EQ(facts.kernel->nodename, "host");
+    ASSERT_EQ(facts.addresses->size(), 3u);
+    EXPECT_EQ((*facts.addresses)[0].address + " " + (*facts.addresses)[0].broadcast,
+              "192.0.2.1 192.0.2.4");
+    EXPECT_EQ((*facts.addresses)[1].address + " " + (*facts.addresses)[2].address,
+              "fe80::1 2001:db8::2");
+    EXPECT_EQ(facts.permanent_addresses["eth1"], "02:00:00:00:00:02");
+    EXPECT_TRUE(facts.fs_usage.count("/media/user3/USB Key"));
+    EXPECT_EQ(facts.environment["HOME"], "/home/user1");
 }
 
 TEST(CaptureFacts, ReadBackAsWrittenAndOddLinesSkipped) {
@@ -262,6 +325,25 @@ TEST_P(CaptureRoundTrip, ReplayGivesTheCapturedReportLineForLineAndBlanksIdentif
             EXPECT_EQ(replay.out.find(row->value), std::string::npos) << row->value;
             EXPECT_EQ(captured.find(row->value), std::string::npos) << row->value;
         }
+        // Nor its host name and addresses, in any field of the blanked capture's facts.
+        auto exact = host::parse_facts(read_whole_file(work.path() + "/exact" + host::facts_path));
+        ASSERT_TRUE(exact);
+        std::vector<std::string> told;
+        // "localhost" names no machine and stays.
+        if (exact->kernel && !exact->kernel->nodename.empty() &&
+            exact->kernel->nodename != "(none)" &&
+            util::lower(exact->kernel->nodename) != "localhost")
+            told.push_back(exact->kernel->nodename);
+        for (const auto& a : exact->addresses.value_or(std::vector<host::InterfaceAddress>{}))
+            for (const auto* value : {&a.address, &a.broadcast})
+                if (redact::address_kind(*value)) told.push_back(*value);
+        std::string facts = read_whole_file(dir + host::facts_path);
+        std::set<std::string> fields;
+        for (const auto& line : util::split(facts, '\n'))
+            for (const auto& field : util::split(line, '\t'))
+                fields.insert(field);
+        for (const auto& value : told)
+            EXPECT_FALSE(fields.count(value)) << value;
     }
 }
 
