@@ -1,6 +1,7 @@
 // The window's keyboard shortcuts, clipboard actions and saving the report.
 #include "gui/actions.h"
 
+#include "entry.h"
 #include "gui/app.h"
 #include "gui/draw_util.h"
 #include "gui/store_columns.h"
@@ -9,6 +10,7 @@
 #include "report.h"
 #include "util.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace {
@@ -217,9 +219,13 @@ void App::save_report_to(const std::string& path, const report::Options& options
         branches.pop_back();
     }
     const bool json = util::ends_with(util::lower(path), ".json");
+    errno = 0;
     const bool saved = util::replace_file(path, json ? report::to_json(*m_root, options)
                                                      : report::to_text(*m_root, options));
+    const int err = errno ? errno : EIO;
     if (tools) branches.push_back(std::move(tools));
-    set_status(I18n::trf(saved ? "status.saved" : "status.save_failed",
-                         draw::left_to_right(path).c_str()));
+    // The reason tells the user what to change: another folder, free space, the file's rights.
+    set_status(saved ? I18n::trf("status.saved", draw::left_to_right(path).c_str())
+                     : I18n::trf("status.save_failed", draw::left_to_right(path).c_str(),
+                                 entry::reason(err).c_str()));
 }

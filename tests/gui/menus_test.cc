@@ -316,7 +316,8 @@ TEST_F(Menus, SaveReportWritesTheReportTextAndKeepsTheOldFileOnFailure) {
     I::save_report_to(app, target);
     setrlimit(RLIMIT_FSIZE, &old_limit);
     signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(status(), I18n::trf("status.save_failed", draw::left_to_right(target).c_str()));
+    EXPECT_EQ(status(), I18n::trf("status.save_failed", draw::left_to_right(target).c_str(),
+                                  entry::reason(EFBIG).c_str()));
     EXPECT_EQ(read_whole_file(target), "old report");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_tmp), {}), 1)
         << "no half-written file is left behind";
