@@ -231,7 +231,8 @@ bool SettingsStore::save() const {
         return false;
     }
     errno = 0; // a failure that sets none still gets a reason, not a stale one
-    if (util::replace_file(target, to_text(m_settings), 0600)) return true;
+    if (util::replace_file(target, to_text(m_settings), 0600, /*wait_for_reader=*/false))
+        return true;
     if (errno == 0) errno = EIO;
     return false;
 }

@@ -195,7 +195,11 @@ bool write_all(int fd, const std::string& text);
 // followed and its target replaced; an existing target that is not a regular file (a terminal,
 // a pipe) is written in place. A new file gets `new_file_mode` less the umask; a replaced one
 // keeps its mode. False on any failure.
-bool replace_file(const std::string& path, const std::string& text, unsigned new_file_mode = 0666);
+// Without `wait_for_reader` (the window, which must never hang), a pipe or a device that would
+// make the open wait (a named pipe nobody reads, a serial line without carrier) fails at once:
+// a pipe with EPIPE.
+bool replace_file(const std::string& path, const std::string& text, unsigned new_file_mode = 0666,
+                  bool wait_for_reader = true);
 
 // ---- Text -----------------------------------------------------------------------------------
 

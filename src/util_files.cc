@@ -1412,7 +1412,8 @@ int locked_temporary(const std::string& dir, const std::string& prefix, std::str
 
 } // namespace
 
-bool replace_file(const std::string& path, const std::string& text, unsigned new_file_mode) {
+bool replace_file(const std::string& path, const std::string& text, unsigned new_file_mode,
+                  bool wait_for_reader) {
     std::string target = path;
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -1428,8 +1429,15 @@ bool replace_file(const std::string& path, const std::string& text, unsigned new
         if (err == 0) err = errno ? errno : EIO;
     };
     if (exists && !S_ISREG(st.st_mode)) {
-        int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0) return false;
+        int fd = ::open(target.c_str(),
+                        O_WRONLY | O_TRUNC | O_CLOEXEC | (wait_for_reader ? 0 : O_NONBLOCK));
+        if (fd < 0) {
+            // What a named pipe says when no one reads it.
+            if (errno == ENXIO && S_ISFIFO(st.st_mode)) errno = EPIPE;
+            return false;
+        }
+        // Only the open may not wait: a reader that is there gets the whole text.
+        if (!wait_for_reader) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (!write_all(fd, text)) failed();
         if (::close(fd) != 0) failed();
         errno = err;

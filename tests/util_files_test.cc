@@ -3,6 +3,7 @@
 #include "util.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
@@ -355,4 +356,24 @@ TEST(ReplaceFile, FollowsLinksKeepsTheModeAndKeepsTheOldFileOnFailure) {
     chmod(dir.path().c_str(), 0755);
     EXPECT_EQ(testing_support::read_whole_file(target), "new");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+// A named pipe in a file's place is written in place. The command line waits for its reader
+// (a shell's process substitution opens it later); the window must not hang on it.
+TEST(ReplaceFile, APipeWithoutReaderFailsAtOnceUnlessWaitingIsWanted) {
+    TempDir dir;
+    const std::string fifo = dir.path() + "/settings.json";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    errno = 0;
+    EXPECT_FALSE(replace_file(fifo, "x", 0600, /*wait_for_reader=*/false));
+    EXPECT_EQ(errno, EPIPE);
+
+    int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(replace_file(fifo, "read", 0600, /*wait_for_reader=*/false));
+    char got[8] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 4);
+    ::close(reader);
+    struct stat st {};
+    EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) << "never replaced";
 }

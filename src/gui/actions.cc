@@ -220,8 +220,9 @@ void App::save_report_to(const std::string& path, const report::Options& options
     }
     const bool json = util::ends_with(util::lower(path), ".json");
     errno = 0;
-    const bool saved = util::replace_file(path, json ? report::to_json(*m_root, options)
-                                                     : report::to_text(*m_root, options));
+    const bool saved = util::replace_file(
+        path, json ? report::to_json(*m_root, options) : report::to_text(*m_root, options), 0666,
+        /*wait_for_reader=*/false);
     const int err = errno ? errno : EIO;
     if (tools) branches.push_back(std::move(tools));
     // The reason tells the user what to change: another folder, free space, the file's rights.
