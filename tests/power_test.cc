@@ -90,3 +90,36 @@ TEST_F(Power, GarbageAndUnreadableFilesGiveNoRows) {
                value(b, "", "Type") == "Battery";
     }));
 }
+
+TEST_F(Power, ChargeLevelFromNowOverFullWithoutACapacityFile) {
+    struct Case {
+        std::map<std::string, std::string> files;
+        std::string level, summary;
+    };
+    const Case cases[] = {
+        {{{"energy_now", "36580000"}, {"energy_full", "45070000"}, {"status", "Discharging"}},
+         "81 % (energy_now / energy_full)",
+         "81 %  Discharging"},
+        // Charge counters only; a gauge that has not learnt the full charge reads above it.
+        {{{"charge_now", "4700000"}, {"charge_full", "4599000"}},
+         "100 % (charge_now / charge_full)",
+         "100 %"},
+        // The driver's own figure wins over the derived one.
+        {{{"capacity", "60"}, {"energy_now", "10"}, {"energy_full", "100"}},
+         "60 % (capacity)",
+         "60 %"},
+        {{{"energy_now", "5000000"}, {"energy_full", "0"}}, "<no row>", ""},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::string name = "BAT" + std::to_string(n++);
+        auto files = c.files;
+        files["type"] = "Battery";
+        supply(name, files);
+        const hw::Node* bat = collect(name);
+        ASSERT_NE(bat, nullptr);
+        const hw::Item* row = testing_support::find_row(bat, "", "Charge level");
+        EXPECT_EQ(row ? row->value + " (" + row->note + ")" : "<no row>", c.level) << name;
+        EXPECT_EQ(bat->summary, c.summary) << name;
+    }
+}

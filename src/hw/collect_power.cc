@@ -3,6 +3,7 @@
 #include "hw/hardware.h"
 #include "util.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <utility>
@@ -82,9 +83,30 @@ std::optional<double> health_percent(const std::string& dir) {
     return std::nullopt;
 }
 
+// Now over full from one family, for batteries without a capacity file (some ACPI and
+// fuel-gauge drivers): the level every battery applet shows, capped at 100 % as a gauge that
+// has not yet learnt the full charge may read above it.
+std::optional<std::pair<double, std::string>> derived_level(const std::string& dir) {
+    for (const char* family : {"energy", "charge"}) {
+        std::string now_attr = std::string(family) + "_now";
+        std::string full_attr = std::string(family) + "_full";
+        auto now = number_of(dir, now_attr);
+        auto full = number_of(dir, full_attr);
+        if (now && full && *now >= 0 && *full > 0)
+            return std::pair{std::min(*now * 100.0 / *full, 100.0), now_attr + " / " + full_attr};
+    }
+    return std::nullopt;
+}
+
 void add_battery(Node& n, const std::string& dir) {
     Section& s = n.section(tr("sec.battery"));
     auto capacity = add_percent(s, "f.charge_level", dir, "capacity");
+    if (!capacity) {
+        if (auto level = derived_level(dir)) {
+            capacity = level->first;
+            s.add(tr("f.charge_level"), util::fmt_double(*capacity, 0) + " %", level->second);
+        }
+    }
     add_text(s, tr("f.capacity_level"), dir, "capacity_level");
     add_micro(s, "f.energy_now", dir, "energy_now", 2, "Wh");
     add_micro(s, "f.energy_full", dir, "energy_full", 2, "Wh");
