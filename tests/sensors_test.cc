@@ -136,3 +136,24 @@ TEST_F(Sensors, ThermalTripsAndLockedEnergyCounter) {
         return row && row->needs_root && row->value.empty();
     }));
 }
+
+TEST_F(Sensors, EnergyHumidityAndChassisIntrusion) {
+    // A SMU energy counter, a humidity sensor and a case switch, in the kernel's units.
+    write(chip(0, "sys/devices/platform/amd_energy.0", "amd_energy"),
+          {{"energy1_input", "123456789012"}, {"energy1_label", "Esocket0"}});
+    write(chip(1, "sys/devices/platform/soc/i2c-1/1-0044", "sht3x"),
+          {{"temp1_input", "21500"}, {"humidity1_input", "45250"}, {"humidity1_max", "80000"}});
+    write(chip(2, "sys/devices/platform/nct6775.656", "nct6798"),
+          {{"intrusion0_alarm", "1"},
+           {"intrusion1_alarm", "0"},
+           {"intrusion1_beep", "1"},
+           {"intrusion_alarm", "1"},
+           {"intrusion2_alarm", "garbage"}});
+
+    const hw::Node& sensors = collect();
+    EXPECT_EQ(rows(sensors.find("hwmon.hwmon0"), "Energy"), Rows{"Esocket0=123,456.8 J"});
+    EXPECT_EQ(rows(sensors.find("hwmon.hwmon1"), "Humidity"),
+              Rows{"humidity1=45.2 %RH (max 80.0 %RH)"});
+    EXPECT_EQ(rows(sensors.find("hwmon.hwmon2"), "Chassis intrusion"),
+              (Rows{"intrusion0=Yes (intrusion0_alarm)", "intrusion1=No (intrusion1_alarm)"}));
+}

@@ -23,9 +23,13 @@ struct Group {
 };
 
 const Group groups[] = {
-    {"temp", "sec.temperatures", hwmon::temp_value}, {"fan", "sec.fans", hwmon::rpm_value},
-    {"in", "sec.voltages", hwmon::volt_value},       {"curr", "sec.currents", hwmon::curr_value},
+    {"temp", "sec.temperatures", hwmon::temp_value},
+    {"fan", "sec.fans", hwmon::rpm_value},
+    {"in", "sec.voltages", hwmon::volt_value},
+    {"curr", "sec.currents", hwmon::curr_value},
     {"power", "sec.power_draw", hwmon::power_value},
+    {"energy", "sec.energy", hwmon::energy_value},
+    {"humidity", "sec.humidity", hwmon::humidity_value},
 };
 
 struct Kind {
@@ -91,6 +95,24 @@ void collect_channels(Node& chip, const std::string& dir, const std::vector<std:
     if (!rows.empty()) chip.sections.push_back(std::move(rows));
 }
 
+// A case switch has no reading, only its alarm: set once the case was opened, until someone
+// clears it. It is what a user checks after a machine came back from service.
+void collect_intrusion(Node& chip, const std::string& dir,
+                       const std::vector<std::string>& entries) {
+    Section rows{tr("sec.intrusion"), {}};
+    for (const auto& e : entries) {
+        if (!util::starts_with(e, "intrusion") || !util::ends_with(e, "_alarm")) continue;
+        std::string stem = e.substr(0, e.size() - std::string("_alarm").size());
+        if (!util::all_digits(std::string_view(stem).substr(std::string("intrusion").size())) ||
+            stem.size() == std::string("intrusion").size())
+            continue;
+        std::string flag = util::read_file(dir + "/" + e);
+        if (flag != "0" && flag != "1") continue;
+        rows.add(stem, yesno(flag == "1"), e);
+    }
+    if (!rows.empty()) chip.sections.push_back(std::move(rows));
+}
+
 void add_chip(Node& sensors, const std::string& entry, double& highest) {
     std::string d = "/sys/class/hwmon/" + entry;
     std::string dir = hwmon::attribute_dir(d);
@@ -115,6 +137,7 @@ void add_chip(Node& sensors, const std::string& entry, double& highest) {
     std::set<std::string> present(entries.begin(), entries.end());
     for (const auto& group : groups)
         collect_channels(*chip, dir, entries, present, group, highest);
+    collect_intrusion(*chip, dir, entries);
 }
 
 void add_thermal_zones(Node& sensors, const std::vector<std::string>& zones) {

@@ -37,7 +37,7 @@ std::optional<double> display_value(std::string_view raw, std::string_view prefi
         if (v < 0 || v >= 1.8e19) return std::nullopt;
         return v;
     }
-    return v / (prefix == "power" ? 1e6 : 1000);
+    return v / (prefix == "power" || prefix == "energy" ? 1e6 : 1000);
 }
 
 std::string temp_value(std::string_view raw) {
@@ -59,6 +59,14 @@ std::string curr_value(std::string_view raw) {
 
 std::string power_value(std::string_view raw) {
     return shown(display_value(raw, "power"), 2, " W");
+}
+
+std::string energy_value(std::string_view raw) {
+    return shown(display_value(raw, "energy"), 1, " J");
+}
+
+std::string humidity_value(std::string_view raw) {
+    return shown(display_value(raw, "humidity"), 1, " %RH");
 }
 
 std::vector<Channel> channels(const std::vector<std::string>& entries, std::string_view prefix) {

@@ -11,10 +11,10 @@
 
 namespace hw::hwmon {
 
-// A reading of the group `prefix` ("temp", "fan", "in", "curr", "power") as the kernel writes
-// it (millidegrees Celsius, rpm, millivolts, milliamperes, microwatts) in display units (°C,
-// rpm, V, A, W). Nothing for empty or unparsable text, a value that is not finite, or a
-// negative fan speed.
+// A reading of the group `prefix` ("temp", "fan", "in", "curr", "power", "energy",
+// "humidity") as the kernel writes it (millidegrees Celsius, rpm, millivolts, milliamperes,
+// microwatts, microjoules, milli-percent) in display units (°C, rpm, V, A, W, J, %RH). Nothing for
+// empty or unparsable text, a value that is not finite, or a negative fan speed.
 std::optional<double> display_value(std::string_view raw, std::string_view prefix);
 
 // Readings shown as text with their unit. Empty or unparsable input gives empty text, so the
@@ -24,6 +24,8 @@ std::string rpm_value(std::string_view raw);
 std::string volt_value(std::string_view raw);
 std::string curr_value(std::string_view raw);
 std::string power_value(std::string_view raw);
+std::string energy_value(std::string_view raw);
+std::string humidity_value(std::string_view raw);
 
 // One channel of a group: "temp3" and the file that holds its reading.
 struct Channel {
