@@ -22,6 +22,12 @@ bool is_alnum(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+// Files that are the same on every machine that has them: the identifier databases and the
+// distribution's own description, whose "ID=debian" is no host of that name.
+bool is_public(const std::string& path) {
+    return path.ends_with(".ids") || path.ends_with("/os-release");
+}
+
 bool is_address_char(char c) {
     return util::hex_digit(c) >= 0 || c == ':' || c == '.';
 }
@@ -68,8 +74,7 @@ public:
         for (const auto& [name, address] : facts.permanent_addresses)
             m_real.insert(canonical(address));
         for (const auto& [path, entry] : tree)
-            if (entry.kind == Entry::Kind::file && !path.ends_with(".ids") &&
-                !is_binary(entry.content)) {
+            if (entry.kind == Entry::Kind::file && !is_public(path) && !is_binary(entry.content)) {
                 if (std::string text = util::trim(entry.content); redact::is_mac(text))
                     m_real.insert(canonical(text));
                 for (const auto& name : redact::home_users(entry.content))
@@ -91,9 +96,7 @@ public:
     void hide(Tree& tree, host::Facts& facts) {
         Tree out;
         for (auto& [path, entry] : tree) {
-            // The identifier databases are public lists of names, the same on every machine.
-            if (entry.kind == Entry::Kind::file && !path.ends_with(".ids") &&
-                !is_binary(entry.content)) {
+            if (entry.kind == Entry::Kind::file && !is_public(path) && !is_binary(entry.content)) {
                 std::string text = util::trim(entry.content);
                 if (redact::is_mac(text))
                     entry.content = whole_mac(entry.content, text);

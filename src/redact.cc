@@ -137,16 +137,21 @@ public:
             node.id, [this](std::string_view name) { return mac_name_placeholder(name); });
         out->title = rewrite(node.title);
         out->icon = node.icon;
-        out->summary = rewrite(node.summary);
+        // The distribution's own words are the same on every install: a host named "debian",
+        // as the installer names it, is not the "debian" of ID=debian.
+        const bool os = node.id == "os";
+        out->summary = os ? node.summary : rewrite(node.summary);
         for (const auto& section : node.sections) {
             hw::Section s;
             s.title = rewrite(section.title);
+            const bool distribution = os && section.title == tr("sec.distribution");
             for (const auto& item : section.items) {
                 hw::Item i = item;
                 i.name = rewrite(item.name);
                 const char* kind = kind_of(item);
-                i.value = kind ? placeholder(item.value, kind)
-                               : rewrite(item.value, !m_version_labels.count(item.name));
+                i.value = kind           ? placeholder(item.value, kind)
+                          : distribution ? item.value
+                                         : rewrite(item.value, !m_version_labels.count(item.name));
                 i.note = rewrite(item.note);
                 s.items.push_back(std::move(i));
             }

@@ -159,6 +159,8 @@ TEST(CaptureHide, AddressesHostAndUsersConsistentlyEverywhere) {
              "38 1 8:17 / /media/bob/USB\\040Key rw - vfat /dev/sdb1 rw\n");
     tree["/sys/bus/usb/devices/1-1.5.4.2/version"] = file(" 2.00\n");
     tree["/sys/class/input/input3/name"] = file("ws7 keyboard of alice\n");
+    // The installer names a host after the distribution: its ID stays.
+    tree["/etc/os-release"] = file("ID=ws7\n");
     tree["/home/alice"] = Entry{Entry::Kind::directory, {}, {}, false};
     tree["/sys/class/input"] = Entry{Entry::Kind::directory, {}, {}, false};
 
@@ -185,6 +187,7 @@ TEST(CaptureHide, AddressesHostAndUsersConsistentlyEverywhere) {
          "38 1 8:17 / /media/user3/USB\\040Key rw - vfat /dev/sdb1 rw\n"},
         {"/sys/bus/usb/devices/1-1.5.4.2/version", " 2.00\n"},
         {"/sys/class/input/input3/name", "host keyboard of user2\n"},
+        {"/etc/os-release", "ID=ws7\n"},
     };
     for (const auto& [path, want] : files) {
         ASSERT_TRUE(tree.count(path)) << path;

@@ -43,6 +43,8 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
     k.add("Build", "gcc (builder@build-7.example) build-7x");
     k.add("Command line", "root=UUID=8c1f3a52-9d0e-4b7a-a6c3-2e5f9b1d0a47 quiet");
     k.add("Boot", "ip=192.0.2.9::192.0.2.1:255.255.255.0:abc:eth0:off nfsroot=192.0.2.1:/x");
+    // The installer names a host after the distribution: its ID stays.
+    os->section("Distribution").add("ID", "build-7");
     Node* net = tree.add_child("net.eth0", "eth0", "");
     net->summary = "peer 00:00:5e:00:53:02";
     auto& i = net->section("Interface");
@@ -81,6 +83,7 @@ TEST(Redact, ReplacesEachIdentifyingValueWithOnePlaceholderWhereverItStands) {
                        "Build=gcc (builder@build-7.example) build-7x",
                        "Command line=root=UUID=<uuid-1> quiet",
                        "Boot=ip=<ip-1>::<ip-2>:255.255.255.0:abc:eth0:off nfsroot=<ip-2>:/x",
+                       "ID=build-7",
                        "== eth0 [peer <mac-4>]",
                        "MAC address=<mac-1>",
                        "IPv4=<ip-3> / 255.255.255.0 \u21E2 <ip-4>  (/24)",
