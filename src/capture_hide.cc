@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <set>
 
@@ -18,18 +17,10 @@ namespace capture {
 
 namespace {
 
-bool is_alnum(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 // Files that are the same on every machine that has them: the identifier databases and the
 // distribution's own description, whose "ID=debian" is no host of that name.
 bool is_public(const std::string& path) {
     return path.ends_with(".ids") || path.ends_with("/os-release");
-}
-
-bool is_address_char(char c) {
-    return util::hex_digit(c) >= 0 || c == ':' || c == '.';
 }
 
 // Files that name addresses in running text: the kernel's command line ("ip=…", "nfsroot=…")
@@ -40,9 +31,6 @@ bool names_addresses(const std::string& path) {
            (path.starts_with("/proc/") &&
             (path.ends_with("/mountinfo") || path.ends_with("/mounts")));
 }
-
-// The longest address: a 20-byte link-layer one.
-constexpr size_t longest_address = 59;
 
 // An IP address in one form of its many ("fe80::0:1" is "fe80::1"), a MAC address in lower
 // case; anything else as it is.
@@ -200,72 +188,26 @@ private:
         return out;
     }
 
-    // An address that makes up all of `run`, or IPv4 addresses joined by colons as in the
-    // kernel's "ip=client::gateway:netmask:…": `run` with them replaced, else empty.
-    std::string addresses_in(const std::string& run) {
-        if (const char* kind = redact::address_kind(run))
-            return std::string_view(kind) == "mac" ? mac(run) : ip(run);
-        if (run.find('.') == std::string::npos) return {};
-        auto pieces = util::split(run, ':');
-        std::string out;
-        bool changed = false;
-        for (size_t k = 0; k < pieces.size(); ++k) {
-            bool v4 = pieces[k].find('.') != std::string::npos && redact::address_kind(pieces[k]);
-            out.append(k ? ":" : "").append(v4 ? ip(pieces[k]) : pieces[k]);
-            changed = changed || v4;
-        }
-        return changed ? out : std::string();
-    }
-
     std::string rewrite(const std::string& text, bool addresses) {
-        std::string out;
-        std::string_view s = text;
-        size_t i = 0;
-        while (i < s.size()) {
-            if (i > 0 && is_alnum(s[i - 1])) {
-                out += s[i++];
-                continue;
-            }
-            if (addresses && redact::is_uuid(s.substr(i, 36)) &&
-                (i + 36 == s.size() || !is_alnum(s[i + 36]))) {
-                out += zeros(std::string(s.substr(i, 36)));
-                i += 36;
-                continue;
-            }
-            if (addresses && is_address_char(s[i])) {
-                size_t end = i;
-                while (end < s.size() && end - i <= longest_address && is_address_char(s[end]))
-                    ++end;
-                // A sentence or a list may go on right after an address.
-                size_t last = end;
-                while (last > i && (s[last - 1] == '.' || s[last - 1] == ':'))
-                    --last;
-                bool alone = end >= s.size() || !is_alnum(s[end]) || s[end - 1] == ':';
-                if (alone && last > i && end - i <= longest_address) {
-                    std::string hidden = addresses_in(std::string(s.substr(i, last - i)));
-                    if (!hidden.empty()) {
-                        out += hidden;
-                        i = last;
-                        continue;
-                    }
-                }
-            }
-            if (const std::string* literal = literal_at(s, i)) {
-                out += m_words.at(*literal);
-                i += literal->size();
-                continue;
-            }
-            out += s[i++];
-        }
-        return out;
-    }
-
-    const std::string* literal_at(std::string_view s, size_t pos) const {
-        for (const auto& literal : m_literals)
-            if (s.compare(pos, literal.size(), literal) == 0 &&
-                redact::whole_word(s, pos, literal.size()))
-                return &literal;
-        return nullptr;
+        return redact::replace_identities(text, m_literals, addresses,
+                                          [this](std::string_view found, redact::Found kind) {
+                                              std::string value(found);
+                                              switch (kind) {
+                                              case redact::Found::uuid:
+                                                  return zeros(std::move(value));
+                                              case redact::Found::mac:
+                                                  return mac(value);
+                                              case redact::Found::ip:
+                                                  return ip(value);
+                                              // Renamed with the files and links that bear them,
+                                              // once these are hidden.
+                                              case redact::Found::mac_named_interface:
+                                                  return value;
+                                              case redact::Found::word:
+                                                  break;
+                                              }
+                                              return m_words.at(value);
+                                          });
     }
 
     // Only the user's own directory is renamed in a path: a host or user named like a

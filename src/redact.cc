@@ -77,16 +77,12 @@ struct HomePrefix {
 constexpr HomePrefix home_prefixes[] = {
     {"/home/", false}, {"/var/home/", false}, {"/media/", true}, {"/run/media/", true}};
 
-} // namespace
-
-// "vm" is not the "vm" of "vmscape", and a host "raspberrypi" is not the domain in
-// "raspberrypi.com".
+// Whether `s[pos, pos + len)` is a word of its own: "vm" is not the "vm" of "vmscape", and a
+// host "raspberrypi" is not the domain in "raspberrypi.com".
 bool whole_word(std::string_view s, size_t pos, size_t len) {
     auto word = [](char c) { return is_alnum(c) || c == '.' || c == '-' || c == '_'; };
     return (pos == 0 || !word(s[pos - 1])) && (pos + len >= s.size() || !word(s[pos + len]));
 }
-
-namespace {
 
 // The length of a USB device's port path starting at `pos` ("1.5.4.2" of "1-1.5.4.2": the bus
 // number, a hyphen, the ports), or 0. Behind three hubs it is shaped like an IPv4 address.
@@ -101,6 +97,97 @@ size_t usb_port_path_at(std::string_view s, size_t pos) {
         ++end;
     return end - pos;
 }
+
+// A run of the characters addresses are made of (hex digits, ':' and '.'). Every word start
+// inside one run ends where the run ends, so the run is scanned once: "a.a.a.…" or a line of
+// colons would otherwise cost the square of its length.
+struct Run {
+    size_t end = 0;
+    size_t hex_end = 0; // after its last hex digit
+};
+
+// The length of a UUID, MAC or IP address starting at `pos`, with its kind, or 0. `run`
+// carries the run scanned at an earlier position of the same text.
+size_t address_at(std::string_view s, size_t pos, Run& run, Found& kind) {
+    if (is_uuid_at(s, pos)) {
+        kind = Found::uuid;
+        return 36;
+    }
+    if (pos >= run.end) {
+        run.end = run.hex_end = pos;
+        for (; run.end < s.size() && (is_hex(s[run.end]) || s[run.end] == ':' || s[run.end] == '.');
+             ++run.end)
+            if (is_hex(s[run.end])) run.hex_end = run.end + 1;
+    }
+    // A sentence may end right after an address.
+    size_t end = std::max(pos, run.hex_end);
+    bool alone = end >= s.size() || !is_alnum(s[end]);
+    // The longest address is a 20-byte link-layer one.
+    if (alone && end - pos <= 59) {
+        if (const char* found = address_kind(std::string(s.substr(pos, end - pos)))) {
+            kind = std::string_view(found) == "mac" ? Found::mac : Found::ip;
+            return end - pos;
+        }
+    }
+    // An IPv4 address joined to others by colons, as in the kernel's
+    // "ip=client::gateway:netmask:host:…", or followed by a port. Looked at over the length of
+    // one address only, so that a long run stays a single pass.
+    size_t v4_end = pos;
+    while (v4_end < s.size() && v4_end - pos < 16 &&
+           ((s[v4_end] >= '0' && s[v4_end] <= '9') || s[v4_end] == '.'))
+        ++v4_end;
+    if (v4_end == s.size() || s[v4_end] != ':') return 0;
+    if (!is_telling_ipv4_text(std::string(s.substr(pos, v4_end - pos)))) return 0;
+    kind = Found::ip;
+    return v4_end - pos;
+}
+
+size_t word_at(std::string_view s, size_t pos, const std::vector<std::string>& words) {
+    for (const auto& word : words)
+        if (word[0] == s[pos] && s.compare(pos, word.size(), word) == 0 &&
+            whole_word(s, pos, word.size()))
+            return word.size();
+    return 0;
+}
+
+} // namespace
+
+std::string
+replace_identities(std::string_view s, const std::vector<std::string>& words, bool addresses,
+                   const std::function<std::string(std::string_view value, Found kind)>& replace) {
+    std::string out;
+    Run run;
+    size_t i = 0;
+    while (i < s.size()) {
+        if (size_t path = usb_port_path_at(s, i)) {
+            out.append(s.substr(i, path));
+            i += path;
+            continue;
+        }
+        size_t used = 0;
+        Found kind = Found::word;
+        if (i == 0 || !is_alnum(s[i - 1])) {
+            bool may_start = is_hex(s[i]) || (s[i] == ':' && i + 1 < s.size() && s[i + 1] == ':');
+            if ((used = mac_named_interface_at(s, i)))
+                kind = Found::mac_named_interface;
+            else if (may_start && addresses)
+                used = address_at(s, i, run, kind);
+            if (!used) {
+                used = word_at(s, i, words);
+                kind = Found::word;
+            }
+        }
+        if (used) {
+            out += replace(s.substr(i, used), kind);
+            i += used;
+        } else {
+            out += s[i++];
+        }
+    }
+    return out;
+}
+
+namespace {
 
 class Redactor {
 public:
@@ -227,93 +314,22 @@ private:
     }
 
     std::string rewrite(const std::string& text, bool addresses = true) {
-        std::string out;
-        std::string_view s = text;
-        Run run;
-        size_t i = 0;
-        while (i < s.size()) {
-            size_t used = 0;
-            std::string replacement;
-            if (size_t path = usb_port_path_at(s, i)) {
-                out.append(s.substr(i, path));
-                i += path;
-                continue;
-            }
-            if (i == 0 || !is_alnum(s[i - 1])) {
-                bool may_start =
-                    is_hex(s[i]) || (s[i] == ':' && i + 1 < s.size() && s[i + 1] == ':');
-                if ((used = mac_named_interface_at(s, i)))
-                    replacement = mac_name_placeholder(s.substr(i, used));
-                else if (may_start && addresses)
-                    used = address_at(s, i, run, replacement);
-                if (!used) used = literal_at(s, i, replacement);
-            }
-            if (used) {
-                out += replacement;
-                i += used;
-            } else {
-                out += s[i++];
-            }
-        }
-        return out;
-    }
-
-    // A run of the characters addresses are made of (hex digits, ':' and '.'). Every word
-    // start inside one run ends where the run ends, so the run is scanned once: "a.a.a.…" or
-    // a line of colons would otherwise cost the square of its length.
-    struct Run {
-        size_t end = 0;
-        size_t hex_end = 0; // after its last hex digit
-    };
-
-    // A UUID, MAC or IP address starting at `pos`: its length, with its placeholder in `out`.
-    // `run` carries the run scanned at an earlier position of the same text.
-    size_t address_at(std::string_view s, size_t pos, Run& run, std::string& out) {
-        if (is_uuid_at(s, pos)) {
-            out = placeholder(std::string(s.substr(pos, 36)), "uuid");
-            return 36;
-        }
-        if (pos >= run.end) {
-            run.end = run.hex_end = pos;
-            for (; run.end < s.size() &&
-                   (is_hex(s[run.end]) || s[run.end] == ':' || s[run.end] == '.');
-                 ++run.end)
-                if (is_hex(s[run.end])) run.hex_end = run.end + 1;
-        }
-        // A sentence may end right after an address.
-        size_t end = std::max(pos, run.hex_end);
-        bool alone = end >= s.size() || !is_alnum(s[end]);
-        // The longest address is a 20-byte link-layer one.
-        if (alone && end - pos <= 59) {
-            std::string run_text(s.substr(pos, end - pos));
-            if (const char* kind = address_kind(run_text)) {
-                out = placeholder(run_text, kind);
-                return run_text.size();
-            }
-        }
-        // An IPv4 address joined to others by colons, as in the kernel's
-        // "ip=client::gateway:netmask:host:…", or followed by a port. Looked at over the
-        // length of one address only, so that a long run stays a single pass.
-        size_t v4_end = pos;
-        while (v4_end < s.size() && v4_end - pos < 16 &&
-               ((s[v4_end] >= '0' && s[v4_end] <= '9') || s[v4_end] == '.'))
-            ++v4_end;
-        if (v4_end == s.size() || s[v4_end] != ':') return 0;
-        std::string v4_text(s.substr(pos, v4_end - pos));
-        if (!is_telling_ipv4_text(v4_text)) return 0;
-        out = placeholder(v4_text, "ip");
-        return v4_text.size();
-    }
-
-    size_t literal_at(std::string_view s, size_t pos, std::string& out) {
-        for (const auto& literal : m_literals) {
-            if (literal[0] == s[pos] && s.compare(pos, literal.size(), literal) == 0 &&
-                whole_word(s, pos, literal.size())) {
-                out = m_placeholders.at(literal);
-                return literal.size();
-            }
-        }
-        return 0;
+        return replace_identities(text, m_literals, addresses,
+                                  [this](std::string_view value, Found kind) {
+                                      switch (kind) {
+                                      case Found::uuid:
+                                          return placeholder(std::string(value), "uuid");
+                                      case Found::mac:
+                                          return placeholder(std::string(value), "mac");
+                                      case Found::ip:
+                                          return placeholder(std::string(value), "ip");
+                                      case Found::mac_named_interface:
+                                          return mac_name_placeholder(value);
+                                      case Found::word:
+                                          break;
+                                      }
+                                      return m_placeholders.at(std::string(value));
+                                  });
     }
 
     std::map<std::string, const char*> m_labels;

@@ -28,9 +28,6 @@ bool is_uuid(std::string_view s);
 // "mac" or "ip" when the whole of `text` is an address worth hiding (not a loopback,
 // unspecified or netmask one), else null.
 const char* address_kind(const std::string& text);
-// Whether `s[pos, pos + len)` is a word of its own: a host or user name inside other text
-// counts only so.
-bool whole_word(std::string_view s, size_t pos, size_t len);
 // The users whose directories `s` names: "/home/alice", "/media/alice/USB" (not root).
 std::vector<std::string> home_users(std::string_view s);
 // A PCI address "0000:00:14.0". Root hubs report their controller's as their serial number;
@@ -44,5 +41,16 @@ size_t mac_named_interface_at(std::string_view s, size_t pos);
 std::string
 replace_mac_named_interfaces(std::string_view s,
                              const std::function<std::string(std::string_view)>& replacement);
+
+// What replace_identities finds in running text.
+enum class Found { uuid, mac, ip, mac_named_interface, word };
+
+// `text` with each identifying value that stands alone in it replaced by what `replace` makes
+// of it: UUIDs, MAC and IP addresses (looked for only when `addresses`), interface names made
+// from a MAC, and `words` (host and user names, the longest first, each a word of its own). A
+// USB port path ("1-1.5.4.2") is left as it is, though shaped like an IPv4 address.
+std::string
+replace_identities(std::string_view text, const std::vector<std::string>& words, bool addresses,
+                   const std::function<std::string(std::string_view value, Found kind)>& replace);
 
 } // namespace redact
