@@ -250,6 +250,7 @@ GtkWidget* ProcessView::build(const Palette& palette) {
     m_filter_entry = gtk_search_entry_new();
     gtk_widget_set_hexpand(m_filter_entry, TRUE);
     g_signal_connect(m_filter_entry, "search-changed", G_CALLBACK(on_search_changed), this);
+    g_signal_connect(m_filter_entry, "stop-search", G_CALLBACK(on_stop_search), this);
     gtk_box_pack_start(GTK_BOX(bar), m_filter_entry, TRUE, TRUE, 0);
     m_only_mine = gtk_check_button_new_with_label("");
     g_signal_connect(m_only_mine, "toggled", G_CALLBACK(on_only_mine), this);
@@ -548,6 +549,16 @@ void ProcessView::on_search_changed(GtkSearchEntry* entry, gpointer self) {
     auto* v = static_cast<ProcessView*>(self);
     v->m_needle = util::fold_case(gtk_entry_get_text(GTK_ENTRY(entry)));
     v->refilter();
+}
+
+// Escape: the first empties the filter, the next goes back to the list; the entry itself only
+// tells that the search should stop.
+void ProcessView::on_stop_search(GtkSearchEntry* entry, gpointer self) {
+    auto* v = static_cast<ProcessView*>(self);
+    if (*gtk_entry_get_text(GTK_ENTRY(entry)))
+        gtk_entry_set_text(GTK_ENTRY(entry), "");
+    else if (v->m_view)
+        gtk_widget_grab_focus(v->m_view);
 }
 
 void ProcessView::on_only_mine(GtkToggleButton* button, gpointer self) {

@@ -66,6 +66,7 @@ private:
     static gboolean on_tick(gpointer self);
     static gboolean row_visible(GtkTreeModel* model, GtkTreeIter* it, gpointer self);
     static void on_search_changed(GtkSearchEntry* entry, gpointer self);
+    static void on_stop_search(GtkSearchEntry* entry, gpointer self);
     static void on_only_mine(GtkToggleButton* button, gpointer self);
     static void on_header_clicked(GtkTreeViewColumn* col, gpointer self);
     static void on_selection_changed(GtkTreeSelection* sel, gpointer self);

@@ -398,3 +398,22 @@ TEST_F(ProcWindow, NotSampledWhileIconified) {
     iconify(false);
     EXPECT_FALSE(view.running()) << "restored over a node without the list";
 }
+
+// Escape in the filter: the first press empties it and shows every process again, the next
+// goes back to the list.
+TEST_F(ProcWindow, EscapeEmptiesTheFilterThenLeavesIt) {
+    SettingsStore::instance().mutable_get().start_view = "tools";
+    App& app = open();
+    ProcessView& view = AppInspector::procview(app);
+    GtkWidget* window = AppInspector::window(app);
+    GtkWidget* entry = PI::entry(view);
+    gtk_widget_grab_focus(entry);
+    gtk_entry_set_text(GTK_ENTRY(entry), "no process is called this");
+    ASSERT_TRUE(wait_until([&] { return rows(view).empty(); }));
+    gui_support::press_key(window, GDK_KEY_Escape);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(entry)), "");
+    EXPECT_TRUE(wait_until([&] { return !rows(view).empty(); }));
+    EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(window)), entry);
+    gui_support::press_key(window, GDK_KEY_Escape);
+    EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(window)), GTK_WIDGET(PI::view(view)));
+}
