@@ -33,12 +33,13 @@ void add_class(GtkWidget* w, const char* style_class) {
 }
 
 GtkWidget* label_for(GtkWidget* control, const char* text) {
-    GtkWidget* label = gtk_label_new(text);
+    GtkWidget* label = gtk_label_new_with_mnemonic(text);
     gtk_label_set_xalign(GTK_LABEL(label), 0);
     gtk_label_set_mnemonic_widget(GTK_LABEL(label), control);
     // A button with a text of its own says best what it does by that text.
     if (!GTK_IS_BUTTON(control) || !gtk_button_get_label(GTK_BUTTON(control)))
-        atk_object_set_name(gtk_widget_get_accessible(control), text);
+        atk_object_set_name(gtk_widget_get_accessible(control),
+                            gtk_label_get_text(GTK_LABEL(label))); // without the "_"
     return label;
 }
 

@@ -16,8 +16,9 @@ GtkWidget* new_dialog(const char* title_key, GtkWindow* parent);
 void set_margins(GtkWidget* w, int start, int end, int top, int bottom);
 void add_class(GtkWidget* w, const char* style_class);
 
-// A left-aligned label for `control`, which gets the label's text as its accessible name
-// unless it is a button with a text of its own.
+// A left-aligned label for `control`, whose "_" in `text` marks the letter that Alt moves the
+// focus to it with. The control gets the label's text as its accessible name unless it is a
+// button with a text of its own.
 GtkWidget* label_for(GtkWidget* control, const char* text);
 
 // Gives a search entry `text` as its hint and accessible name, and words to the icon that

@@ -7,6 +7,7 @@
 #include "settings.h"
 
 #include <algorithm>
+#include <set>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -199,5 +200,40 @@ TEST_F(Dialogs, AboutLicencesAndNoticeInThreeLanguagesLightAndDark) {
         g_setenv("SNAP_NAME", "x; rm -rf ~", TRUE);
         EXPECT_FALSE(I::permission_notice(app, false));
         g_unsetenv("SNAP_NAME");
+    }
+}
+
+// Every row of the settings dialog is reached with Alt and a letter of its own, in every
+// language, and the letter leads to the row's control.
+TEST_F(Dialogs, SettingsRowsHaveMnemonicsOfTheirOwn) {
+    App& app = open();
+    for (const auto& language : I18n::available()) {
+        I::set_language(app, language.code);
+        answer_dialogs(
+            [&] { I::settings(app); }, {[&](GtkWindow* d) {
+                std::set<guint> seen;
+                for (GtkWidget* w : widgets_of(GTK_WIDGET(d), GTK_TYPE_LABEL)) {
+                    GtkWidget* control = gtk_label_get_mnemonic_widget(GTK_LABEL(w));
+                    const guint key = gtk_label_get_mnemonic_keyval(GTK_LABEL(w));
+                    if (!control) continue; // the hint
+                    if (key == GDK_KEY_VoidSymbol) {
+                        EXPECT_TRUE(gtk_widget_is_ancestor(w, control))
+                            << language.code << ": " << gtk_label_get_text(GTK_LABEL(w));
+                        continue; // a button's own text may go without
+                    }
+                    EXPECT_TRUE(seen.insert(gdk_keyval_to_lower(key)).second)
+                        << language.code << ": " << gtk_label_get_text(GTK_LABEL(w))
+                        << " repeats a mnemonic";
+                }
+                EXPECT_EQ(seen.size(), 6u) << language.code;
+                if (language.code == "en") {
+                    ASSERT_TRUE(wait_until([&] { return gtk_widget_get_mapped(GTK_WIDGET(d)); }));
+                    press_key(GTK_WIDGET(d), GDK_KEY_t, GDK_MOD1_MASK);
+                    GtkWidget* theme = by_row(d, GTK_TYPE_COMBO_BOX).at(1);
+                    GtkWidget* focus = gtk_window_get_focus(d);
+                    EXPECT_TRUE(focus && (focus == theme || gtk_widget_is_ancestor(focus, theme)));
+                }
+                respond(d, GTK_RESPONSE_CLOSE);
+            }});
     }
 }
