@@ -48,8 +48,8 @@ TEST_F(CommandLine, VersionAndHelpTheFirstRecognisedOptionWins) {
                      "and names with placeholders\n"
                      "  --capture FILE.tar.xz  pack the files a report reads into an archive for "
                      "QUARVEL_SYSROOT\n"
-                     "  --no-redact            with --capture: keep serial numbers and MAC "
-                     "addresses\n");
+                     "  --no-redact            with --capture: keep serial numbers, addresses "
+                     "and names\n");
     // Wide characters take two cells: the descriptions still start in one column on screen.
     auto japanese = env();
     japanese["LANGUAGE"] = "ja";
