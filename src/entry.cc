@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <libintl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace entry {
@@ -69,6 +70,21 @@ const char* output_path(int argc, char** argv) {
     return nullptr;
 }
 
+// "--help > /dev/full" must not end as if the text had been shown.
+int flush_stdout() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+    say(stderr, I18n::trf("cli.write_failed", "stdout", reason(errno).c_str()));
+    return 1;
+}
+
+// "--report /dev/stdout | jq": the line naming the file would end up in the report itself.
+bool is_standard_output(const char* path) {
+    struct stat out {
+    }, file{};
+    return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(path, &file) == 0 &&
+           out.st_dev == file.st_dev && out.st_ino == file.st_ino;
+}
+
 int print_help() {
     // One line per option: its syntax (translated words in it) and what it does.
     const std::pair<std::string, const char*> options[] = {
@@ -89,7 +105,7 @@ int print_help() {
         text +=
             "  " + syntax + std::string(column - util::display_width(syntax), ' ') + tr(key) + "\n";
     std::fputs(text.c_str(), stdout);
-    return 0;
+    return flush_stdout();
 }
 
 // The elevated copy runs in root's environment, not the user's: it prints numbers with the
@@ -143,11 +159,12 @@ int run_report_mode(int argc, char** argv) {
     root.reset();
 
     if (const char* path = output_path(argc, argv)) {
+        const bool to_stdout = is_standard_output(path);
         if (!util::replace_file(path, text, output_file_mode())) {
             say(stderr, I18n::trf("cli.write_failed", path, reason(errno).c_str()));
             return 1;
         }
-        say(stdout, I18n::trf("cli.report_written", path));
+        if (!to_stdout) say(stdout, I18n::trf("cli.report_written", path));
         return 0;
     }
     if (!util::write_all(STDOUT_FILENO, text)) {
@@ -209,7 +226,7 @@ int run(int argc, char** argv) {
         return run_root_collect();
     case Mode::version:
         std::printf("Quarvel %s\n", version);
-        return 0;
+        return flush_stdout();
     case Mode::help:
         return print_help();
     case Mode::capture:

@@ -98,6 +98,35 @@ TEST_F(CommandLine, UnwritableTargetsFailWithExitOneAndTheReason) {
     EXPECT_EQ(r.err.find_first_of("\x1b\x07"), std::string::npos) << r.err;
 }
 
+// What was asked for never reached standard output: a full disk or a closed stream is a
+// failure with its reason, as for a file.
+TEST_F(CommandLine, StandardOutputThatTakesNothingFailsWithExitOne) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"--help >/dev/full", "No space left on device"},
+        {"--version >/dev/full", "No space left on device"},
+        {"--report >/dev/full", "No space left on device"},
+        {"--report >&-", "Bad file descriptor"},
+        {"--version >&-", "Bad file descriptor"},
+    };
+    for (const auto& [command, reason] : cases) {
+        auto r =
+            run_quarvel({"-c", "exec \"$0\" " + command, QUARVEL_BINARY}, env(), 60, "/bin/sh");
+        EXPECT_EQ(r.exit_code, 1) << command;
+        EXPECT_EQ(r.err, std::string("Could not write stdout: ") + reason + "\n") << command;
+    }
+}
+
+// Named as the file, standard output gets the report alone, fit for a pipe into a parser.
+TEST_F(CommandLine, AReportFileThatIsStandardOutputGetsNoLineAfterTheReport) {
+    const std::pair<const char*, const char*> cases[] = {{"--redact", " ===\n"}, {"--json", "}\n"}};
+    for (const auto& [format, end] : cases) {
+        auto r = run_quarvel({"--report", format, "/dev/stdout"}, env());
+        EXPECT_EQ(r.exit_code, 0) << format;
+        EXPECT_TRUE(util::ends_with(r.out, end))
+            << r.out.substr(r.out.size() - std::min<size_t>(r.out.size(), 80));
+    }
+}
+
 TEST_F(CommandLine, ASysrootThatIsNoDirectoryFailsInsteadOfDescribingNothing) {
     m_out.write("file", "");
     for (const std::string& root : {m_out.path() + "/missing", m_out.path() + "/file"}) {
