@@ -55,6 +55,32 @@ bool is_report_format(const std::string& a) {
     return a == "--json" || a == "--redact";
 }
 
+// What the report and the capture understand, and what the toolkit takes for the display
+// session a report describes ("--display :1", "--gdk-debug=…").
+bool is_known_option(const std::string& a) {
+    static const char* const options[] = {
+        "--report",       "-r",        "--json",  "--redact", "--capture",
+        "--no-redact",    "--version", "-v",      "--help",   "-h",
+        "--root-collect", "--display", "--class", "--name",   "--g-fatal-warnings",
+    };
+    static const char* const toolkit_prefixes[] = {"--display=", "--class=", "--name=", "--gdk-",
+                                                   "--gtk-"};
+    if (a == "-" || a == window_module::display_session_option) return true;
+    for (const char* o : options)
+        if (a == o) return true;
+    for (const char* p : toolkit_prefixes)
+        if (util::starts_with(a, p)) return true;
+    return false;
+}
+
+// A report is written to be shared: "--reduct" or "--jsn" must not give one other than asked
+// for. The window ignores what it does not know; these modes refuse it.
+const char* unknown_option(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] == '-' && !is_known_option(argv[i])) return argv[i];
+    return nullptr;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 // The first "--report"/"-r" followed by an argument that does not begin with "-".
@@ -206,6 +232,11 @@ int run(int argc, char** argv) {
         if (int err = util::sysroot_error()) {
             say(stderr, I18n::trf("cli.bad_sysroot", util::sysroot().c_str(), reason(err).c_str()));
             return 1;
+        }
+    if (mode == Mode::report || mode == Mode::capture)
+        if (const char* unknown = unknown_option(argc, argv)) {
+            say(stderr, I18n::trf("cli.unknown_option", unknown));
+            return 2;
         }
     // The modes that load a module run in the full program.
     if (!module_loader::loadable() &&

@@ -98,6 +98,29 @@ TEST_F(CommandLine, UnwritableTargetsFailWithExitOneAndTheReason) {
     EXPECT_EQ(r.err.find_first_of("\x1b\x07"), std::string::npos) << r.err;
 }
 
+// A mistyped "--redact" must not give a report that names the machine: the modes that write
+// something to share refuse what they do not know, before they write anything. The toolkit's
+// own options, for the display session the report describes, still pass.
+TEST_F(CommandLine, ReportAndCaptureRefuseAnUnknownOptionAndWriteNothing) {
+    const std::string file = m_out.path() + "/shared";
+    using Args = std::vector<std::string>;
+    const std::pair<Args, const char*> refused[] = {
+        {{"--report", file, "--reduct"}, "--reduct"},
+        {{"--jsn", "-r", file}, "--jsn"},
+        {{"--capture", file, "--no-redcat"}, "--no-redcat"},
+    };
+    for (const auto& [args, option] : refused) {
+        auto r = run_quarvel(args, env());
+        EXPECT_EQ(r.exit_code, 2) << option;
+        EXPECT_EQ(r.err, std::string("Unknown option: ") + option + " (see quarvel --help)\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(std::filesystem::exists(file)) << option;
+    }
+    auto toolkit = run_quarvel({"--report", "-", "--display=:99", "--gdk-debug=misc"}, env());
+    EXPECT_EQ(toolkit.exit_code, 0) << toolkit.err;
+    EXPECT_TRUE(is_report(toolkit.out));
+}
+
 // What was asked for never reached standard output: a full disk or a closed stream is a
 // failure with its reason, as for a file.
 TEST_F(CommandLine, StandardOutputThatTakesNothingFailsWithExitOne) {
