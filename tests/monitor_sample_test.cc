@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <tuple>
+
 using testing_support::ScopedEnv;
 
 namespace {
@@ -51,6 +54,12 @@ TEST(CpuLoad, ResetsGapsOfflineCpusAndGarbage) {
     // cpu3 went offline: it no longer works, so it must not keep showing its last load.
     s = live::next_cpu_loads(s, stat({"cpu  9 0 0 5 0", "cpu0 2 0 0 2 0"}));
     EXPECT_EQ(s.per_cpu, (std::vector<double>{50, 0, 0, 0}));
+    // Back online, its counters run on from before: the first reading only starts a new
+    // interval, the second gives its load.
+    s = live::next_cpu_loads(s, stat({"cpu  9 0 0 5 0", "cpu0 4 0 0 4 0", "cpu3 90 0 0 20 0"}));
+    EXPECT_EQ(s.per_cpu, (std::vector<double>{50, 0, 0, 0}));
+    s = live::next_cpu_loads(s, stat({"cpu  9 0 0 5 0", "cpu0 6 0 0 6 0", "cpu3 95 0 0 25 0"}));
+    EXPECT_EQ(s.per_cpu, (std::vector<double>{50, 0, 0, 50}));
 
     // An unreadable file changes nothing but the total.
     const live::CpuLoads before = s;
@@ -136,6 +145,26 @@ TEST(Temperature, AnInputTheChipFlagsAsFaultyIsNotChosen) {
     ScopedEnv env("QUARVEL_SYSROOT", root.path());
     EXPECT_EQ(live::choose_temperature_source(live::read_hwmon_chips()).path,
               "/sys/class/hwmon/hwmon0/temp2_input");
+}
+
+// The bar reads its source for as long as it runs; the NVMe drive it chose is unplugged and a
+// disk's chip is given its number.
+TEST(Temperature, TheSourceIsNeverTheChipThatTookItsNumber) {
+    testing_support::TempDir root;
+    ScopedEnv env("QUARVEL_SYSROOT", root.path());
+    for (auto [device, chip, milli] :
+         {std::tuple{"nvme0", "nvme", "35000"}, {"sdb", "drivetemp", "28000"}}) {
+        const std::string dir = std::string("sys/devices/") + device + "/hwmon/hwmon1/";
+        root.write(dir + "name", std::string(chip) + "\n");
+        root.write(dir + "temp1_input", std::string(milli) + "\n");
+    }
+    root.symlink("../../devices/nvme0/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
+    const std::string path = live::choose_temperature_source(live::read_hwmon_chips()).path;
+    EXPECT_EQ(live::read_temperature(path), 35);
+    std::filesystem::remove_all(std::filesystem::path(root.path()) / "sys/devices/nvme0");
+    std::filesystem::remove(std::filesystem::path(root.path()) / "sys/class/hwmon/hwmon1");
+    root.symlink("../../devices/sdb/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
+    EXPECT_EQ(live::read_temperature(path), -1) << "no reading, not the disk's under nvme";
 }
 
 TEST(CpuIdentity, CountsAgreeWithTheProcessorBranch) {

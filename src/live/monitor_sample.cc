@@ -140,7 +140,11 @@ double temperature_celsius(std::string_view text) {
 std::vector<HwmonChip> read_hwmon_chips() {
     std::vector<HwmonChip> chips;
     for (const auto& entry : util::list_dir("/sys/class/hwmon", "hwmon")) {
-        const std::string dir = hw::hwmon::attribute_dir("/sys/class/hwmon/" + entry);
+        // The device's own directory, which the bar reads for as long as it runs: the kernel
+        // hands a removed chip's number to the next one, whose temperature would then be shown
+        // under the removed chip's caption.
+        const std::string dir =
+            hw::hwmon::attribute_dir(util::resolve_path("/sys/class/hwmon/" + entry));
         HwmonChip chip;
         chip.name = util::read_text(dir + "/name");
         const auto entries = util::list_dir(dir, "temp");
