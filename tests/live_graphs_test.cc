@@ -150,10 +150,16 @@ TEST(SensorReadings, HistoryGarbageRangeAndRamp) {
     for (int s = 0; s < 121; ++s)
         live::take_reading(fan, std::to_string(1000 + s));
     EXPECT_EQ(fan.history.size(), 120u);
-    for (const char* garbage : {"", "n/a", "-5", "inf"})
+    EXPECT_EQ(live::reading_text(fan), "1,120 rpm");
+    // An empty read (EIO, a chip that is gone) or garbage is no reading: the card must not go
+    // on showing the last one as live.
+    for (const char* garbage : {"", "n/a", "-5", "inf"}) {
         EXPECT_FALSE(live::take_reading(fan, garbage)) << garbage;
-    EXPECT_EQ(fan.value, 1120) << "garbage keeps the last reading";
-    EXPECT_EQ(live::range_text(fan), "1,001\u20131,120") << "the oldest went";
+        EXPECT_EQ(live::reading_text(fan), "\u2013") << garbage;
+    }
+    EXPECT_EQ(live::range_text(fan), "1,001\u20131,120") << "the oldest went, nothing was added";
+    live::take_reading(fan, "1300");
+    EXPECT_EQ(live::reading_text(fan), "1,300 rpm") << "the chip answers again";
 
     // A steady reading is drawn flat in the middle of a span of 4 units (0.1 V).
     live::SensorChannel volt;
@@ -246,7 +252,7 @@ TEST(SensorReadings, ACardNeverReadsTheChipThatTookItsNumber) {
     std::filesystem::remove(std::filesystem::path(sys.path()) / "sys/class/hwmon/hwmon1");
     sys.symlink("../../devices/sdb/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
     EXPECT_FALSE(live::take_reading(channels[0], util::read_file(channels[0].path)));
-    EXPECT_EQ(channels[0].value, 35);
+    EXPECT_EQ(live::reading_text(channels[0]), "\u2013");
 }
 
 // Each card stands for a row of the tree's chip, and the other way round.

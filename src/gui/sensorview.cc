@@ -12,6 +12,7 @@ namespace {
 constexpr double card_height = 78, row_pitch = 86, gap = 10;
 
 std::string value_colour(const live::SensorChannel& c, const Palette& p) {
+    if (!c.current) return p.dim;
     if (auto f = live::ramp_position(c)) return rgb_to_hex(load_ramp(p, *f));
     return p.accent;
 }
@@ -30,8 +31,7 @@ void draw_card(cairo_t* cr, double x, double y, double cw, const live::SensorCha
 
     draw::font(cr, 17, true);
     draw::set_hex(cr, colour);
-    const double value_w =
-        draw::text(cr, x + cw - 10, y + 28, live::value_text(c.kind, c.value), true);
+    const double value_w = draw::text(cr, x + cw - 10, y + 28, live::reading_text(c), true);
     const double room = cw - 20 - value_w - 8;
 
     draw::font(cr, 11.5);
@@ -81,7 +81,7 @@ std::string describe(const std::vector<live::SensorChannel>& channels, const std
     for (const auto& c : channels) {
         std::string line = c.label;
         if (!c.chip.empty()) line += " (" + c.chip + ")";
-        line += ": " + live::value_text(c.kind, c.value);
+        line += ": " + live::reading_text(c);
         if (c.crit != 0) line += ", crit " + live::value_text(c.kind, c.crit);
         lines.push_back(std::move(line));
     }

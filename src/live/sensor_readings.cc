@@ -80,6 +80,7 @@ std::vector<SensorChannel> carry_over(const std::vector<SensorChannel>& shown,
 
 bool take_reading(SensorChannel& channel, std::string_view raw) {
     auto v = hw::hwmon::display_value(raw, prefix_of(channel.kind));
+    channel.current = v.has_value();
     if (!v) return false;
     channel.value = *v;
     push_history(channel.history, *v);
@@ -98,6 +99,11 @@ std::string value_text(SensorKind kind, double value) {
         return util::fmt_double(value, 2) + " V";
     }
     return {};
+}
+
+std::string reading_text(const SensorChannel& channel) {
+    // The last reading of a chip that was unplugged or stopped answering would read as live.
+    return channel.current ? value_text(channel.kind, channel.value) : "\u2013";
 }
 
 std::string range_text(const SensorChannel& channel) {

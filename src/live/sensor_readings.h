@@ -19,8 +19,9 @@ struct SensorChannel {
     std::string label; // the chip's label for it, or its base name ("temp1")
     std::string chip;  // the chip's "name"
     SensorKind kind = SensorKind::Temperature;
-    double value = 0; // °C, rpm, V or W
-    double crit = 0;  // in the same unit; 0 when the chip sets none
+    double value = 0;     // °C, rpm, V or W: the last reading taken
+    bool current = false; // the last attempt gave that reading
+    double crit = 0;      // in the same unit; 0 when the chip sets none
     std::deque<double> history;
 };
 
@@ -34,12 +35,15 @@ std::vector<SensorChannel> carry_over(const std::vector<SensorChannel>& shown,
                                       std::vector<SensorChannel> scanned);
 
 // Takes the text read from the channel's file. A number becomes the value and joins the
-// history (at most 120 entries); empty or garbled text keeps the last value and adds nothing.
-// True when a reading was taken.
+// history (at most 120 entries); empty or garbled text (a chip that is gone, a read that
+// failed) adds nothing and leaves the channel without a current reading. True when a reading
+// was taken.
 bool take_reading(SensorChannel& channel, std::string_view raw);
 
 // "45.5 °C", "1,200 rpm", "1.35 V", "12.5 W", with the language's separators.
 std::string value_text(SensorKind kind, double value);
+// The channel's current reading as value_text, or "–" while it has none.
+std::string reading_text(const SensorChannel& channel);
 // The history's span as "41.0–45.5" (whole numbers for fans); empty without a history.
 std::string range_text(const SensorChannel& channel);
 // The span the history graph shows: the history's, widened about its middle to at least 4

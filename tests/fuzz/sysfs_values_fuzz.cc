@@ -66,6 +66,7 @@ FUZZ_TARGET(input) {
             if (live::take_reading(c, line)) check(std::isfinite(c.value));
         check(c.history.size() <= 120);
         check_shown(live::value_text(kind, c.value));
+        check_shown(live::reading_text(c));
         check_shown(live::range_text(c));
         const auto [lo, hi] = live::graph_range(c);
         check(std::isfinite(lo) && std::isfinite(hi) && lo <= hi);
