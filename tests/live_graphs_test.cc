@@ -41,13 +41,16 @@ TEST(NetTraffic, RatesAreBytesOverTheMeasuredInterval) {
         {"counters went back", C{200, 7000}, 1, 0, 2000, 1},
         {"unreadable", std::nullopt, 1, 0, 0, 1},
         {"no time passed", C{9000, 9000}, 0, 0, 0, 0},
+        // A refresh 4 ms after the tick: one packet would read as 375 KB/s.
+        {"the same tick", C{2500, 5000}, 0.004, 0, 0, 0},
+        {"a clock gone back", C{9000, 9000}, -1, 0, 0, 0},
     };
     for (const auto& c : cases) {
         live::NetIface i = counted(1000, 5000);
         live::advance(i, c.now, c.seconds);
         EXPECT_DOUBLE_EQ(i.rx_rate, c.rx_rate) << c.what;
         EXPECT_DOUBLE_EQ(i.tx_rate, c.tx_rate) << c.what;
-        EXPECT_EQ(i.rx_total, c.now && c.seconds > 0 ? c.now->rx : 0) << c.what;
+        EXPECT_EQ(i.rx_total, c.now && c.history ? c.now->rx : 0) << c.what;
         EXPECT_EQ(i.rx_history.size(), c.history) << c.what;
     }
     // Without a first reading, or after seconds nobody could read, the bytes so far belong

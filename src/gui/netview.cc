@@ -112,7 +112,8 @@ void NetGraphs::start() {
 }
 
 void NetGraphs::rescan() {
-    // The interfaces that stay are read at the scan's moment, so every card counts from then.
+    // The interfaces that stay are read at the scan's moment (or were, if the tick has just
+    // read them), so every card counts from then.
     sample();
     try {
         m_ifaces = live::carry_over(m_ifaces, live::scan_interfaces());
@@ -126,7 +127,7 @@ void NetGraphs::sample() {
     // collection): the bytes are divided by the time that actually passed.
     const int64_t now = g_get_monotonic_time();
     const double seconds = static_cast<double>(now - m_read_us) / 1e6;
-    if (!(seconds > 0)) return;
+    if (!(seconds >= live::min_traffic_interval_s)) return;
     for (auto& iface : m_ifaces)
         live::advance(iface, live::read_counters(iface.name), seconds);
     m_read_us = now;

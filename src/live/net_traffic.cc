@@ -63,7 +63,7 @@ std::optional<NetCounters> read_counters(const std::string& name) {
 }
 
 void advance(NetIface& iface, const std::optional<NetCounters>& now, double seconds) {
-    if (!(seconds > 0)) return;
+    if (!(seconds >= min_traffic_interval_s)) return;
     iface.rx_rate = iface.tx_rate = 0;
     if (now) {
         // Without an earlier reading the bytes so far belong to no known interval.

@@ -15,6 +15,10 @@ namespace live {
 
 // The smallest scale of a traffic graph, so an idle link does not draw its noise full height.
 constexpr double min_traffic_scale = 8192;
+// Readings closer together than this (a refresh just after a tick) measure nothing: over a
+// few milliseconds one burst of packets reads as megabytes a second, and would set the
+// graph's scale for two minutes.
+constexpr double min_traffic_interval_s = 0.05;
 
 struct NetIface {
     std::string name;
@@ -44,7 +48,8 @@ std::optional<NetCounters> read_counters(const std::string& name);
 // Takes the counters read `seconds` after the previous reading. The rates are the bytes of
 // that interval divided by its length, so a late reading does not look like a burst; a
 // counter that went backwards (a reset driver, a recreated interface) gives 0 for this
-// interval, and so does a reading that failed. A non-positive interval changes nothing.
+// interval, and so does a reading that failed. An interval shorter than
+// min_traffic_interval_s changes nothing: its bytes count in the next one.
 void advance(NetIface& iface, const std::optional<NetCounters>& now, double seconds);
 
 // The top of the graph: the largest rate in either history, at least min_traffic_scale.
