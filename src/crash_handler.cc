@@ -1,6 +1,7 @@
 #include "crash_handler.h"
 
 #include "entry.h"
+#include "util.h"
 
 #include <atomic>
 #include <cerrno>
@@ -392,6 +393,10 @@ void crashHandler(int sig) {
         reraise(sig);
         return;
     }
+
+    // A report or settings file being replaced would stay as a hidden, half-written file
+    // beside its target.
+    util::remove_unfinished_replacement();
 
     // With administrator rights nothing is written to a shared directory and nothing is
     // started: no shell, dialog or browser ever runs as root.

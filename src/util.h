@@ -201,6 +201,10 @@ bool write_all(int fd, const std::string& text);
 bool replace_file(const std::string& path, const std::string& text, unsigned new_file_mode = 0666,
                   bool wait_for_reader = true);
 
+// Removes the new file that replace_file is writing in this process, if any: a crash halfway
+// would leave it beside the target. Async-signal-safe, for the crash handler.
+void remove_unfinished_replacement();
+
 // ---- Text -----------------------------------------------------------------------------------
 
 std::string trim(std::string_view s);

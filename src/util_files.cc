@@ -6,10 +6,12 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
@@ -1410,7 +1412,29 @@ int locked_temporary(const std::string& dir, const std::string& prefix, std::str
     return -1;
 }
 
+// The new file replace_file is writing, kept where a signal handler can read it without
+// allocating: its path is complete once `owner` holds the writing process's ID. One at a time;
+// a second writer on another thread goes unrecorded. A forked child that crashes does not
+// remove its parent's file.
+std::atomic<pid_t> g_unfinished_owner{0};
+char g_unfinished_path[PATH_MAX];
+
+// Records `tmp` for the crash handler; false when it could not be (another write is recorded).
+bool note_unfinished(const std::string& tmp) {
+    pid_t none = 0;
+    if (tmp.size() >= sizeof g_unfinished_path ||
+        !g_unfinished_owner.compare_exchange_strong(none, -1))
+        return false;
+    std::memcpy(g_unfinished_path, tmp.c_str(), tmp.size() + 1);
+    g_unfinished_owner.store(::getpid());
+    return true;
+}
+
 } // namespace
+
+void remove_unfinished_replacement() {
+    if (g_unfinished_owner.load() == ::getpid()) ::unlink(g_unfinished_path);
+}
 
 bool replace_file(const std::string& path, const std::string& text, unsigned new_file_mode,
                   bool wait_for_reader) {
@@ -1450,6 +1474,7 @@ bool replace_file(const std::string& path, const std::string& text, unsigned new
     std::string tmp;
     int fd = locked_temporary(dir, prefix, tmp);
     if (fd < 0) return false;
+    const bool noted = note_unfinished(tmp);
     mode_t mode = exists ? st.st_mode & 07777 : 0;
     if (!exists) {
         mode_t mask = ::umask(0);
@@ -1463,6 +1488,7 @@ bool replace_file(const std::string& path, const std::string& text, unsigned new
     // Renamed while still locked: closing first would let a clean-up take the file.
     if (err == 0 && std::rename(tmp.c_str(), target.c_str()) != 0) failed();
     if (err != 0) ::unlink(tmp.c_str());
+    if (noted) g_unfinished_owner.store(0);
     if (::close(fd) != 0) failed();
     errno = err;
     return err == 0;

@@ -267,6 +267,27 @@ TEST_F(CrashLab, AsRootNothingIsWrittenOrStarted) {
     EXPECT_FALSE(dialog_started());
 }
 
+// A crash halfway through writing a report file leaves neither it nor its hidden, unfinished
+// new copy beside it (the file size limit stops the write; its signal stands for the crash).
+TEST_F(CrashLab, ACrashWhileAFileIsReplacedRemovesTheUnfinishedCopy) {
+    m_dir.mkdir("out");
+    hand_to_nobody();
+    const std::string out = m_dir.path() + "/out";
+    for (bool as_root : {false, geteuid() == 0}) {
+        EXPECT_EQ(run_crash(env(), as_root,
+                            [&] {
+                                CrashHandler::install();
+                                signal(
+                                    SIGXFSZ, +[](int) { raise(SIGSEGV); });
+                                struct rlimit limit = {4096, 4096};
+                                setrlimit(RLIMIT_FSIZE, &limit);
+                                util::replace_file(out + "/report.txt", std::string(1 << 20, 'x'));
+                            }),
+                  SIGSEGV);
+        EXPECT_TRUE(std::filesystem::is_empty(out)) << "as root: " << as_root;
+    }
+}
+
 // The report's frames with the names of their functions: a program linked on its own writes
 // offsets into its file ("quarvel(+0x1a2b)"), which addr2line resolves.
 std::string with_function_names(const std::string& report, const std::string& exe) {
