@@ -95,7 +95,11 @@ void add_copy_item(GtkWidget* menu, const char* label, const std::string& text, 
 
 gboolean App::on_key_press(GtkWidget*, GdkEventKey* event, gpointer self) {
     App* app = static_cast<App*>(self);
-    if (app->m_elevating) return TRUE; // nothing acts while the elevation tool asks
+    if (app->m_elevating) {
+        // Nothing acts while the elevation tool asks, but the wait can be given up.
+        if (event->keyval == GDK_KEY_Escape) app->stop_elevation();
+        return TRUE;
+    }
     const guint mods = event->state & gtk_accelerator_get_default_mod_mask();
     const guint letter = shortcut_letter(event);
     GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(app->m_window));

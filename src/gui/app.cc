@@ -338,7 +338,14 @@ void App::build_window() {
     gtk_style_context_add_class(gtk_widget_get_style_context(m_status), "statusbar");
     // So that a screen reader finds it by its role and reads it out on request.
     atk_object_set_role(gtk_widget_get_accessible(m_status), ATK_ROLE_STATUSBAR);
-    gtk_box_pack_start(GTK_BOX(m_vbox), m_status, FALSE, FALSE, 0);
+    GtkWidget* status_row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    gtk_box_pack_start(GTK_BOX(status_row), m_status, TRUE, TRUE, 0);
+    m_elevate_cancel = gtk_button_new_with_label(tr("dialog.cancel"));
+    gtk_widget_set_no_show_all(m_elevate_cancel, TRUE);
+    g_signal_connect_swapped(m_elevate_cancel, "clicked",
+                             G_CALLBACK(+[](App* app) { app->stop_elevation(); }), this);
+    gtk_box_pack_end(GTK_BOX(status_row), m_elevate_cancel, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(m_vbox), status_row, FALSE, FALSE, 0);
 }
 
 GtkWidget* App::build_tree_pane() {
@@ -1085,7 +1092,7 @@ void App::on_destroy(GtkWidget*, gpointer self) {
     app->m_search = app->m_tree_view = app->m_detail_view = app->m_detail_scroll = nullptr;
     app->m_status = app->m_disk_scroll = app->m_disk_area = app->m_usb_scroll = nullptr;
     app->m_usb_area = app->m_net_scroll = app->m_sensor_scroll = app->m_proc_box = nullptr;
-    app->m_detail_box = nullptr;
+    app->m_detail_box = app->m_elevate_cancel = nullptr;
     app->m_locked_box = app->m_locked_area = app->m_locked_hint = app->m_locked_btn = nullptr;
     if (gtk_main_level() > 0) gtk_main_quit();
 }

@@ -101,6 +101,8 @@ private:
     void action_settings();
     void action_colors();
     void action_elevate();
+    // The Cancel button or Escape while the elevation tool runs: ends the tool.
+    void stop_elevation();
     static gboolean on_key_press(GtkWidget* widget, GdkEventKey* event, gpointer self);
     static gboolean on_tree_press(GtkWidget* widget, GdkEventButton* event, gpointer self);
     static gboolean on_detail_popup_menu(GtkWidget* widget, gpointer self);
@@ -136,6 +138,7 @@ private:
     GtkWidget* m_detail_view = nullptr;
     GtkWidget* m_detail_scroll = nullptr;
     GtkWidget* m_status = nullptr;
+    GtkWidget* m_elevate_cancel = nullptr; // beside the status line while the tool runs
     GtkWidget* m_disk_scroll = nullptr;
     GtkWidget* m_disk_area = nullptr;
     GtkWidget* m_usb_scroll = nullptr;
@@ -199,6 +202,7 @@ private:
     bool m_building = false;
     bool m_clicks_blocked = false;
     bool m_elevating = false;
+    GCancellable* m_elevation_stop = nullptr; // while elevating
     guint32 m_terminal_press_time = 0; // a double click on the terminal row opens one terminal
     guint m_terminal_source = 0;       // opens it once the press has selected the row
     guint m_portal_sub = 0;

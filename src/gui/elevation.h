@@ -22,8 +22,15 @@ struct Run {
     bool spawned = false; // the tool could be started at all
     bool exited = false;  // it ended by itself, with `status`
     int status = 0;
+    int signal = 0;        // or it was ended by this signal
+    bool stopped = false;  // the user stopped the wait
+    bool overflow = false; // it printed more than any answer holds, and was ended for it
     std::string out, err;
 };
+
+// More than the protected facts of any machine take: a copy that prints past this prints
+// something else, and reading on would only fill the memory.
+constexpr size_t max_answer = 4u << 20;
 
 enum class Outcome { elevated, cancelled, failed, next_tool };
 
@@ -33,10 +40,11 @@ struct Verdict {
     hw::RootData data;  // elevated: the protected facts
 };
 
-// Once the helper ran (its output begins with its version line) its answer counts, whatever
-// the exit status: the facts, or its error. Before that, pkexec's 126 means the user
-// dismissed the dialog and 127 that authorisation failed; another tool is tried only when a
-// tool failed without saying why.
+// A wait the user stopped is a cancel. A tool or copy ended by a signal (the out-of-memory
+// killer, a crash) says so. Once the helper ran (its output begins with its version line) its
+// answer counts, whatever the exit status: the facts, or its error. Before that, pkexec's 126 means
+// the user dismissed the dialog and 127 that authorisation failed; another tool is tried only when
+// a tool failed without saying why.
 Verdict judge(const std::string& program, const Run& run);
 
 // Over a sysroot the protected files are the captured machine's, read as they lie: pkexec

@@ -42,6 +42,7 @@ struct AppInspector {
     static GtkTreeViewColumn* source_column(App& a) { return a.m_source_column; }
     static void set_language(App& a, const std::string& code) { a.set_language_setting(code); }
     static void elevate(App& a) { a.action_elevate(); }
+    static GtkWidget* elevate_cancel(App& a) { return a.m_elevate_cancel; }
     static void save_report(App& a) { a.action_save_report(); }
     static void save_report_to(App& a, const std::string& path) { a.save_report_to(path); }
     static void open_terminal(App& a) { a.open_terminal(); }

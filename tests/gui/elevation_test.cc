@@ -6,6 +6,7 @@
 #include "i18n.h"
 #include "smbios_encoder.h"
 #include "test_support.h"
+#include "util.h"
 
 #include <filesystem>
 #include <fstream>
@@ -47,6 +48,7 @@ TEST_F(Elevation, EachOutcomeSaysWhatHappenedAndACancelStopsThere) {
     App& app = open();
     const char* facts = m_facts.c_str();
     const std::string failed = tr("status.elevate_failed");
+    const std::string unreadable = failed + ": " + tr("status.elevate_unreadable");
     const std::string killed = m_facts + "\nkill -KILL $$";
     const struct {
         const char* pkexec; // null: not installed
@@ -63,8 +65,15 @@ TEST_F(Elevation, EachOutcomeSaysWhatHappenedAndACancelStopsThere) {
         {"printf 'V 1\\nE SMBIOS table not readable\\nD product_serial|\\n'\nexit 1", facts,
          failed + ": SMBIOS table not readable", false},
         // Stopped after printing: what it printed may be cut short.
-        {killed.c_str(), facts, failed, false},
+        {killed.c_str(), facts, failed + ": " + I18n::trf("status.elevate_signal", 9, "SIGKILL"),
+         false},
+        {"kill -SEGV $$", facts, failed + ": " + I18n::trf("status.elevate_signal", 11, "SIGSEGV"),
+         false},
         {"exit 1", facts, tr("status.elevated"), true}, // silent: sudo is tried
+        {"exit 0", nullptr, unreadable, false},
+        {"echo '<html>not the answer</html>'", facts, tr("status.elevated"), true},
+        // Endless output is cut off, not read into memory until the system gives out.
+        {"exec /usr/bin/yes 'V 1'", facts, unreadable, false},
         {nullptr, "echo 'sudo: a password is required' >&2\nexit 1",
          failed + ": sudo: a password is required", true},
         {nullptr, nullptr, tr("status.elevate_unavailable"), false},
@@ -134,6 +143,51 @@ TEST_F(Elevation, ALockedRowAndTheUnlockButtonUnlockTheRows) {
     gtk_button_clicked(GTK_BUTTON(I::locked_button(app)));
     EXPECT_EQ(status(), tr("status.elevated"));
     EXPECT_EQ(I::selected(app)->children.size(), 2u);
+}
+
+// A password dialog nobody answers, or a tool that hangs: the Cancel button beside the status
+// line, or Escape, ends the wait and the tool, tries no other tool, and leaves no process and
+// no pipe behind; the window answers again.
+TEST_F(Elevation, TheUserCanGiveUpOnAToolThatNeverAnswers) {
+    const std::string pid_file = m_tmp + "/pid";
+    fake("pkexec", ("echo $$ > '" + pid_file + "'\nexec /bin/sleep 60").c_str());
+    fake("sudo", m_facts.c_str());
+    App& app = open();
+    GtkWidget* cancel = I::elevate_cancel(app);
+    EXPECT_FALSE(gtk_widget_get_visible(cancel));
+    auto open_fds = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto fds = open_fds();
+    const std::function<void()> ways[] = {
+        [&] { click(cancel); },
+        [&] { press_key(I::window(app), GDK_KEY_Escape); },
+    };
+    for (const auto& give_up : ways) {
+        std::filesystem::remove(pid_file);
+        bool shown = false;
+        later([&] {
+            wait_until([&] { return std::filesystem::exists(pid_file); });
+            shown = gtk_widget_get_visible(cancel) && status() == tr("status.elevating");
+            give_up();
+        });
+        const gint64 start = g_get_monotonic_time();
+        I::elevate(app);
+        EXPECT_LT(g_get_monotonic_time() - start, 20 * G_USEC_PER_SEC);
+        EXPECT_TRUE(shown);
+        EXPECT_EQ(status(), tr("status.elevate_cancelled"));
+        EXPECT_FALSE(gtk_widget_get_visible(cancel));
+        EXPECT_EQ(args_of("sudo"), "");
+        const std::string tool = "/proc/" + util::trim(read_whole_file(pid_file));
+        EXPECT_TRUE(wait_until([&] { return !std::filesystem::exists(tool); }, 10000))
+            << "the tool is ended and reaped";
+        EXPECT_EQ(open_fds(), fds);
+    }
+    // Nothing holds the window any more: the next elevation runs.
+    fake("pkexec", m_facts.c_str());
+    I::elevate(app);
+    EXPECT_EQ(status(), tr("status.elevated"));
 }
 
 // The window closed while the tool asked for the password: the tool is ended, no other tool is

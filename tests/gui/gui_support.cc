@@ -73,6 +73,30 @@ void press_key(GtkWidget* window, unsigned keyval, unsigned modifiers) {
     gdk_event_free(e);
 }
 
+void click(GtkWidget* button) {
+    // The button's own input window, over its place in the parent's window.
+    GdkWindow* input = nullptr;
+    GList* children = gdk_window_peek_children(gtk_widget_get_window(button));
+    for (GList* c = children; c && !input; c = c->next) {
+        gpointer owner = nullptr;
+        gdk_window_get_user_data(GDK_WINDOW(c->data), &owner);
+        if (owner == button) input = GDK_WINDOW(c->data);
+    }
+    ASSERT_NE(input, nullptr);
+    for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+        GdkEvent* e = gdk_event_new(type);
+        e->button.window = GDK_WINDOW(g_object_ref(input));
+        e->button.button = 1;
+        e->button.x = gtk_widget_get_allocated_width(button) / 2.0;
+        e->button.y = gtk_widget_get_allocated_height(button) / 2.0;
+        e->button.time = GDK_CURRENT_TIME;
+        gdk_event_set_device(
+            e, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+        gtk_main_do_event(e);
+        gdk_event_free(e);
+    }
+}
+
 gboolean press_row(GtkTreeView* view, GtkTreePath* path, GdkEventType type, int x, guint32 time) {
     GdkRectangle cell{};
     gtk_tree_view_get_cell_area(view, path, nullptr, &cell);

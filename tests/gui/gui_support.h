@@ -34,6 +34,10 @@ void save_screenshot(GtkWidget* window, const std::string& name);
 // code, so accelerators see it too.
 void press_key(GtkWidget* window, unsigned keyval, unsigned modifiers = 0);
 
+// Presses and releases mouse button 1 over `button` through the toolkit's event dispatch, so
+// that a grab elsewhere keeps the click from it as it would a person's.
+void click(GtkWidget* button);
+
 // Presses mouse button 1 over the row `path` of `view`, `x` pixels from the left, as the X
 // server would; returns whether the view handled it.
 gboolean press_row(GtkTreeView* view, GtkTreePath* path, GdkEventType type, int x,
