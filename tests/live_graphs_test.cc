@@ -241,19 +241,10 @@ TEST(SensorReadings, ARescanKeepsTheHistoriesOfChannelsThatStay) {
 TEST(SensorReadings, ACardNeverReadsTheChipThatTookItsNumber) {
     testing_support::TempDir sys;
     ScopedEnv root("QUARVEL_SYSROOT", sys.path());
-    for (auto [device, chip, milli] :
-         {std::tuple{"nvme0", "nvme", "35000"}, {"sdb", "drivetemp", "28000"}}) {
-        const std::string dir = std::string("sys/devices/") + device + "/hwmon/hwmon1/";
-        sys.write(dir + "name", std::string(chip) + "\n");
-        sys.write(dir + "temp1_input", std::string(milli) + "\n");
-    }
-    sys.symlink("../../devices/nvme0/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
+    testing_support::write_renumbered_hwmon(sys);
     auto channels = live::scan_sensors();
     ASSERT_EQ(channels.size(), 1u);
-    // The NVMe drive is unplugged and the disk's chip becomes hwmon1.
-    std::filesystem::remove_all(std::filesystem::path(sys.path()) / "sys/devices/nvme0");
-    std::filesystem::remove(std::filesystem::path(sys.path()) / "sys/class/hwmon/hwmon1");
-    sys.symlink("../../devices/sdb/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
+    testing_support::unplug_renumbered_nvme(sys);
     EXPECT_FALSE(live::take_reading(channels[0], util::read_file(channels[0].path)));
     EXPECT_EQ(live::reading_text(channels[0]), "\u2013");
 }

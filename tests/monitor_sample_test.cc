@@ -152,18 +152,10 @@ TEST(Temperature, AnInputTheChipFlagsAsFaultyIsNotChosen) {
 TEST(Temperature, TheSourceIsNeverTheChipThatTookItsNumber) {
     testing_support::TempDir root;
     ScopedEnv env("QUARVEL_SYSROOT", root.path());
-    for (auto [device, chip, milli] :
-         {std::tuple{"nvme0", "nvme", "35000"}, {"sdb", "drivetemp", "28000"}}) {
-        const std::string dir = std::string("sys/devices/") + device + "/hwmon/hwmon1/";
-        root.write(dir + "name", std::string(chip) + "\n");
-        root.write(dir + "temp1_input", std::string(milli) + "\n");
-    }
-    root.symlink("../../devices/nvme0/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
+    testing_support::write_renumbered_hwmon(root);
     const std::string path = live::choose_temperature_source(live::read_hwmon_chips()).path;
     EXPECT_EQ(live::read_temperature(path), 35);
-    std::filesystem::remove_all(std::filesystem::path(root.path()) / "sys/devices/nvme0");
-    std::filesystem::remove(std::filesystem::path(root.path()) / "sys/class/hwmon/hwmon1");
-    root.symlink("../../devices/sdb/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
+    testing_support::unplug_renumbered_nvme(root);
     EXPECT_EQ(live::read_temperature(path), -1) << "no reading, not the disk's under nvme";
 }
 

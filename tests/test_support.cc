@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -78,6 +79,22 @@ void TempDir::symlink(const std::string& target, const std::string& rel) const {
     fs::path p = fs::path(m_path + "/" + rel);
     fs::create_directories(p.parent_path());
     if (::symlink(target.c_str(), p.c_str()) != 0) throw std::runtime_error("symlink failed");
+}
+
+void write_renumbered_hwmon(const TempDir& root) {
+    for (auto [device, chip, milli] :
+         {std::tuple{"nvme0", "nvme", "35000"}, {"sdb", "drivetemp", "28000"}}) {
+        const std::string dir = std::string("sys/devices/") + device + "/hwmon/hwmon1/";
+        root.write(dir + "name", std::string(chip) + "\n");
+        root.write(dir + "temp1_input", std::string(milli) + "\n");
+    }
+    root.symlink("../../devices/nvme0/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
+}
+
+void unplug_renumbered_nvme(const TempDir& root) {
+    fs::remove_all(fs::path(root.path()) / "sys/devices/nvme0");
+    fs::remove(fs::path(root.path()) / "sys/class/hwmon/hwmon1");
+    root.symlink("../../devices/sdb/hwmon/hwmon1", "sys/class/hwmon/hwmon1");
 }
 
 RunResult run_quarvel(const std::vector<std::string>& args,

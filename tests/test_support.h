@@ -49,6 +49,12 @@ private:
     std::string m_path;
 };
 
+// Under `root`, hwmon1 is an NVMe drive's chip (35 °C) until unplug_renumbered_nvme() removes
+// the drive and gives its number to a SATA disk's chip (28 °C), as the kernel hands a removed
+// chip's number to the next one.
+void write_renumbered_hwmon(const TempDir& root);
+void unplug_renumbered_nvme(const TempDir& root);
+
 struct RunResult {
     int exit_code = -1;  // valid when the program exited
     int term_signal = 0; // non-zero when a signal ended it
