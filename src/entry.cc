@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <libintl.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,16 +30,20 @@ namespace {
 
 enum class Mode { window, report, root_collect, version, help, capture, display_session };
 
+// The mode an argument asks for, if it asks for one.
+std::optional<Mode> mode_of(const std::string& a) {
+    if (a == "--capture") return Mode::capture;
+    if (a == "--root-collect") return Mode::root_collect;
+    if (a == window_module::display_session_option) return Mode::display_session;
+    if (a == "--report" || a == "-r") return Mode::report;
+    if (a == "--version" || a == "-v") return Mode::version;
+    if (a == "--help" || a == "-h") return Mode::help;
+    return std::nullopt;
+}
+
 Mode find_mode(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--capture") return Mode::capture;
-        if (a == "--root-collect") return Mode::root_collect;
-        if (a == window_module::display_session_option) return Mode::display_session;
-        if (a == "--report" || a == "-r") return Mode::report;
-        if (a == "--version" || a == "-v") return Mode::version;
-        if (a == "--help" || a == "-h") return Mode::help;
-    }
+    for (int i = 1; i < argc; ++i)
+        if (const auto mode = mode_of(argv[i])) return *mode;
     return Mode::window;
 }
 
@@ -58,15 +63,12 @@ bool is_report_format(const std::string& a) {
 // What the report and the capture understand, and what the toolkit takes for the display
 // session a report describes ("--display :1", "--gdk-debug=…").
 bool is_known_option(const std::string& a) {
-    static const char* const options[] = {
-        "--report",       "-r",        "--json",  "--redact", "--capture",
-        "--no-redact",    "--version", "-v",      "--help",   "-h",
-        "--root-collect", "--display", "--class", "--name",   "--g-fatal-warnings",
-    };
+    static const char* const toolkit_options[] = {"--display", "--class", "--name",
+                                                  "--g-fatal-warnings"};
     static const char* const toolkit_prefixes[] = {"--display=", "--class=", "--name=", "--gdk-",
                                                    "--gtk-"};
-    if (a == "-" || a == window_module::display_session_option) return true;
-    for (const char* o : options)
+    if (a == "-" || mode_of(a) || is_report_format(a) || a == "--no-redact") return true;
+    for (const char* o : toolkit_options)
         if (a == o) return true;
     for (const char* p : toolkit_prefixes)
         if (util::starts_with(a, p)) return true;
