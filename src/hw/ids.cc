@@ -96,8 +96,9 @@ std::string machine_file(const std::string& path) {
     return util::over_sysroot() ? util::resolve_path(path) : path;
 }
 
-// The real files are read in pieces of this size, which stay in the processor's caches.
-constexpr size_t piece_size = 64 * 1024;
+// The real files are read in pieces of this size, which stay in the processor's caches and
+// take few fresh pages of memory.
+constexpr size_t piece_size = 16 * 1024;
 // From this size on a file is read in pieces rather than held whole (fixtures and tests
 // hold a few lines; the real pci.ids is 1.3 MB and usb.ids 0.7 MB).
 constexpr size_t read_in_pieces_from = 256 * 1024;

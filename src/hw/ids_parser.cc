@@ -432,21 +432,34 @@ void TopKeys::feed(std::string_view piece, uint32_t) {
 SortedIdLines::SortedIdLines(ReadAt read_at, uint32_t size)
     : m_read_at(std::move(read_at)), m_size(size) {}
 
+char* SortedIdLines::memory() {
+    if (!m_memory)
+        m_memory = std::make_unique_for_overwrite<char[]>(kept_pages * page_size + scan_piece);
+    return m_memory.get();
+}
+
 std::string_view SortedIdLines::page_of(uint32_t offset) {
     if (offset >= m_size) return {};
     const uint32_t number = offset / page_size;
-    auto it = m_pages.find(number);
-    if (it == m_pages.end()) {
-        // A lookup reads a dozen pages, most of them shared with the lookups before it; a
-        // file that keeps the halving inside one vendor's long block is bounded here.
-        if (m_pages.size() >= 256) m_pages.clear();
-        std::string page(std::min<uint32_t>(page_size, m_size - number * page_size), '\0');
-        page.resize(m_read_at(uint64_t(number) * page_size, page.data(), page.size()));
-        it = m_pages.emplace(number, std::move(page)).first;
+    size_t slot = 0;
+    for (size_t i = 0; i < kept_pages; ++i) {
+        if (m_kept[i].number == number) {
+            slot = i;
+            break;
+        }
+        if (m_kept[i].used < m_kept[slot].used) slot = i;
     }
-    const std::string_view page = it->second;
+    KeptPage& page = m_kept[slot];
+    char* data = memory() + slot * page_size;
+    if (page.number != number) {
+        page.number = number;
+        page.size = static_cast<uint32_t>(
+            m_read_at(uint64_t(number) * page_size, data,
+                      std::min<uint32_t>(page_size, m_size - number * page_size)));
+    }
+    page.used = ++m_uses;
     const uint32_t at = offset - number * page_size;
-    return at < page.size() ? page.substr(at) : std::string_view();
+    return at < page.size ? std::string_view(data + at, page.size - at) : std::string_view();
 }
 
 std::optional<uint32_t> SortedIdLines::next_heading(size_t depth, uint32_t from, uint32_t before) {
@@ -489,9 +502,9 @@ std::optional<uint32_t> SortedIdLines::next_heading(size_t depth, uint32_t from,
             piece = page_of(at);
         } else {
             // At least a line's first bytes, also where `before` comes right after its start.
-            m_scan.resize(std::clamp<size_t>(before - at, 16, 64 * 1024));
-            m_scan.resize(m_read_at(at, m_scan.data(), m_scan.size()));
-            piece = m_scan;
+            char* scan = memory() + kept_pages * page_size;
+            piece = std::string_view(
+                scan, m_read_at(at, scan, std::clamp<size_t>(before - at, 16, scan_piece)));
         }
         if (piece.empty()) return std::nullopt;
         const char* p = piece.data();

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -191,7 +193,13 @@ public:
 
 private:
     static constexpr uint32_t page_size = 4096;
-    // The page holding `offset`, read on first use; empty past the end.
+    // Pages kept, and the piece a scan through a long block reads at a time. Few and small:
+    // every page of memory a process touches first costs it a fault, which on a virtual
+    // machine takes longer than reading the page from the file again.
+    static constexpr size_t kept_pages = 8;
+    static constexpr size_t scan_piece = 16 * 1024;
+    // The page holding `offset`, read on first use; empty past the end. What it returns stays
+    // valid across one more call: the page used longest ago makes room for the next one.
     std::string_view page_of(uint32_t offset);
     // Halving for the line of `key` at `depth` (tabs) among the lines starting in [lo, hi).
     std::optional<Block> find_in(size_t depth, uint32_t key, uint32_t lo, uint32_t hi);
@@ -201,10 +209,18 @@ private:
 
     ReadAt m_read_at;
     uint32_t m_size;
-    std::unordered_map<uint32_t, std::string> m_pages; // by page number
+    struct KeptPage {
+        uint32_t number = UINT32_MAX;
+        uint32_t size = 0;
+        uint64_t used = 0; // when it was last asked for
+    };
+    std::array<KeptPage, kept_pages> m_kept;
+    uint64_t m_uses = 0;
+    // The kept pages, then the scan's piece; made on first use.
+    std::unique_ptr<char[]> m_memory;
+    char* memory();
     // Per depth, stretches [first, second) in which no line at that depth is known to start.
     std::map<uint32_t, uint32_t> m_no_heading[2];
-    std::string m_scan; // what a scan through a long block reads, piece by piece
     // What each lookup found: the same names are asked for again and again.
     std::map<std::tuple<size_t, uint32_t, uint32_t>, std::optional<Block>> m_found;
 };
