@@ -101,8 +101,10 @@ std::string read_file(const std::string& path);
 // A file that several parts of one collection read (the processor table, the swap list, a
 // graphics card's ids, the kernel's names) as read_file_raw gives it, read once while this
 // thread's ReadScope lives and handed out again from memory. Outside a scope every call reads
-// the file. At most `max_bytes` are read (attribute_limit for one-value attributes).
-std::string read_shared(const std::string& path, size_t max_bytes = table_limit);
+// the file. At most `max_bytes` are read (attribute_limit for one-value attributes). The text
+// is handed out, never copied: the processor table of a large machine is megabytes.
+std::shared_ptr<const std::string> read_shared(const std::string& path,
+                                               size_t max_bytes = table_limit);
 // read_file and read_text of an attribute, through read_shared.
 std::string read_file_shared(const std::string& path);
 std::string read_text_shared(const std::string& path);

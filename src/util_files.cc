@@ -77,7 +77,7 @@ struct ReadScope::State {
         // and with one lock they kept waking each other.
         struct SharedPart {
             std::mutex mutex;
-            std::unordered_map<std::string, std::optional<std::string>> files;
+            std::unordered_map<std::string, std::shared_ptr<const std::string>> files;
             std::condition_variable read; // told when a file of `files` has been read
         };
         std::array<SharedPart, 16> shared;
@@ -750,6 +750,17 @@ size_t complete_below(const std::string& path) {
     return 0;
 }
 
+// Room for a file that fills the first read: the size a regular file (a capture's) gives,
+// else a megabyte, of which only what is read takes memory. Growing by doubling instead
+// copied the text at each step into fresh pages, and a large machine's processor table is
+// megabytes.
+void reserve_for_rest(int fd, size_t max_bytes, std::string& out) {
+    struct stat st;
+    const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    const size_t expected = sized ? static_cast<size_t>(st.st_size) : 16 * read_chunk;
+    out.reserve(std::min(expected, max_bytes) + 1);
+}
+
 // Reads to the end or to `max_bytes`; `cut` tells that the file held more. A read shorter
 // than `short_read` bytes ends the file (0: only an empty read does): the call that would
 // only report the end is a quarter of the system calls a collection makes, and on large
@@ -762,6 +773,8 @@ std::string read_fd(int fd, size_t max_bytes, bool& cut, size_t short_read = 0) 
         size_t want = std::min(sizeof buf, max_bytes - out.size());
         ssize_t n = ::read(fd, buf, want);
         if (n > 0) {
+            if (out.empty() && static_cast<size_t>(n) == sizeof buf)
+                reserve_for_rest(fd, max_bytes, out);
             out.append(buf, static_cast<size_t>(n));
             if (static_cast<size_t>(n) < std::min(want, short_read)) return out;
         } else if (n < 0 && errno == EINTR) {
@@ -1139,30 +1152,30 @@ std::string read_file(const std::string& path) {
 }
 
 std::string read_file_shared(const std::string& path) {
-    return trim(read_shared(path, attribute_limit));
+    return trim(*read_shared(path, attribute_limit));
 }
 
 std::string read_text_shared(const std::string& path) {
-    return printable(read_shared(path, attribute_limit));
+    return printable(*read_shared(path, attribute_limit));
 }
 
-std::string read_shared(const std::string& path, size_t max_bytes) {
+std::shared_ptr<const std::string> read_shared(const std::string& path, size_t max_bytes) {
     ReadScope::State* s = scope_state();
-    if (!s) return read_file_raw(path, max_bytes);
+    if (!s) return std::make_shared<const std::string>(read_file_raw(path, max_bytes));
     // Read once, and not under the lock: a thread asking for a file that another one is
     // reading waits for that read; threads asking for different files do not wait at all.
     auto& part = s->common->shared[std::hash<std::string>{}(path) % s->common->shared.size()];
     std::unique_lock<std::mutex> lock(part.mutex);
     for (auto it = part.files.find(path); it != part.files.end(); it = part.files.find(path)) {
-        if (it->second) return *it->second;
+        if (it->second) return it->second;
         part.read.wait(lock);
     }
     // The element itself stays where it is while others are added; an iterator would not.
-    std::optional<std::string>& slot = part.files.emplace(path, std::nullopt).first->second;
+    std::shared_ptr<const std::string>& slot = part.files.emplace(path, nullptr).first->second;
     lock.unlock();
-    std::string text;
+    std::shared_ptr<const std::string> text;
     try {
-        text = read_file_raw(path, max_bytes);
+        text = std::make_shared<const std::string>(read_file_raw(path, max_bytes));
     } catch (...) {
         lock.lock();
         part.files.erase(path);

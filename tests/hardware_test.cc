@@ -107,11 +107,11 @@ TEST(Collection, SharedFilesAreReadOncePerCollection) {
     // The second collector sees what the first read, though the file changed in between;
     // the next collection, and any read outside one, sees the file as it is.
     auto first = [](hw::Node&) {
-        seen.push_back(util::read_shared(seen_path));
+        seen.push_back(*util::read_shared(seen_path));
         std::ofstream(seen_path, std::ios::trunc) << "second\n";
     };
-    auto second = [](hw::Node&) { seen.push_back(util::read_shared(seen_path)); };
+    auto second = [](hw::Node&) { seen.push_back(*util::read_shared(seen_path)); };
     hw::collect_with({{"first", first}, {"second", second}});
     EXPECT_EQ(seen, (std::vector<std::string>{"first\n", "first\n"}));
-    EXPECT_EQ(util::read_shared(path), "second\n");
+    EXPECT_EQ(*util::read_shared(path), "second\n");
 }

@@ -160,7 +160,7 @@ std::pair<std::string, std::string> list_or_mask(Files& f, const std::string& di
 }
 
 std::vector<CpuInfoBlock> read_cpuinfo() {
-    return parse_cpuinfo(util::read_shared("/proc/cpuinfo"));
+    return parse_cpuinfo(*util::read_shared("/proc/cpuinfo"));
 }
 
 // Arm's flags of these names are its own: the cryptography extension rather than Intel's

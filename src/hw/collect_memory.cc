@@ -88,7 +88,7 @@ void add_swap(Node& node, const Meminfo& mi) {
         s.add(tr("f.used"), util::fmt_bytes(kib_to_bytes(swap_total - swap_free)));
     s.add(tr("f.cached"), bytes_kb(mi, "SwapCached"));
     for (const auto& a : parse_swaps(
-             util::lines(util::read_shared("/proc/swaps"), max_swap_lines, "/proc/swaps"))) {
+             util::lines(*util::read_shared("/proc/swaps"), max_swap_lines, "/proc/swaps"))) {
         std::string value = util::valid_utf8(a.type) + ", " +
                             util::fmt_bytes(kib_to_bytes(a.size_kb)) + ", " + tr("f.used") + " " +
                             util::fmt_bytes(kib_to_bytes(a.used_kb)) + ", " + tr("f.priority") +

@@ -69,9 +69,9 @@ std::string hardware_name(const std::string& device_path, const Ids& ids) {
         if (subsystem == "pci") {
             // The PCI branch reads the same ids, by the function's own directory.
             const std::string dir = util::resolve_path(path);
-            uint32_t v = util::parse_hex(util::read_shared(dir + "/vendor", util::attribute_limit),
+            uint32_t v = util::parse_hex(*util::read_shared(dir + "/vendor", util::attribute_limit),
                                          0xFFFFFFFF);
-            uint32_t d = util::parse_hex(util::read_shared(dir + "/device", util::attribute_limit),
+            uint32_t d = util::parse_hex(*util::read_shared(dir + "/device", util::attribute_limit),
                                          0xFFFFFFFF);
             if (v > 0xFFFF || d > 0xFFFF) return {};
             std::string name = util::trim(ids.pci_vendor(v) + " " + ids.pci_device(v, d));

@@ -38,7 +38,7 @@ PciDevice read_device(const std::string& address, const Ids& ids) {
     d.dir = util::resolve_path(std::string(DEVICES_DIR) + "/" + address);
     auto hex = [&](const char* attr) {
         // The graphics branch has read a card's ids already.
-        return util::parse_hex(util::read_shared(d.dir + "/" + attr, util::attribute_limit), 0);
+        return util::parse_hex(*util::read_shared(d.dir + "/" + attr, util::attribute_limit), 0);
     };
     d.vendor = hex("vendor");
     d.device = hex("device");

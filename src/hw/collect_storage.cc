@@ -530,7 +530,7 @@ void collect_storage(Node& root) {
     t.mounts = read_mounts();
     t.mount_index = MountIndex(t.mounts);
     t.swaps =
-        parse_swaps(util::lines(util::read_shared("/proc/swaps"), max_swap_lines, "/proc/swaps"));
+        parse_swaps(util::lines(*util::read_shared("/proc/swaps"), max_swap_lines, "/proc/swaps"));
     for (const auto& sw : t.swaps)
         t.swap_resolved.push_back(util::resolve_path(sw.name));
 

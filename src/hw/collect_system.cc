@@ -71,7 +71,7 @@ std::string detect_virtualization(const std::string& vendor, const std::string& 
     if (!name.empty()) return name;
     std::string type = util::read_file("/sys/hypervisor/type");
     if (!type.empty()) return util::valid_utf8(type);
-    if (cpuinfo_marks_hypervisor(util::read_shared("/proc/cpuinfo")))
+    if (cpuinfo_marks_hypervisor(*util::read_shared("/proc/cpuinfo")))
         return tr("value.hypervisor_present");
     return {};
 }
