@@ -6,6 +6,7 @@
 #include "hw/root_data.h"
 #include "i18n.h"
 #include "module_loader.h"
+#include "reader_watch.h"
 #include "report.h"
 #include "settings.h"
 #include "util.h"
@@ -140,6 +141,9 @@ int print_help() {
 // C conventions, and the window puts its own separators in after parsing. It reads no
 // settings and writes nothing but the exchange text.
 int run_root_collect() {
+    // Some root-only reads can take long (a drive slow to answer); the window's Cancel must
+    // not leave this copy reading on as root for nobody.
+    reader_watch::end_when_unread(STDOUT_FILENO, 1);
     std::setlocale(LC_NUMERIC, "C");
     util::set_number_format(".", "");
     auto& data = hw::RootData::instance();

@@ -200,8 +200,8 @@ elevation::Run run_tool(const std::vector<std::string>& args, GCancellable* stop
         if (run.exited) run.status = g_subprocess_get_exit_status(child);
         if (g_subprocess_get_if_signaled(child)) run.signal = g_subprocess_get_term_sig(child);
     } else {
-        // An elevated copy already running as root cannot be signalled; it ends by itself, at
-        // the latest when it writes into the pipe closed here.
+        // An elevated copy already running as root cannot be signalled; it ends by itself once
+        // the pipe it answers into is closed here.
         g_subprocess_force_exit(child);
     }
     run.overflow = reading.overflow;
