@@ -111,8 +111,13 @@ gboolean App::on_key_press(GtkWidget*, GdkEventKey* event, gpointer self) {
         app->action_copy_selection();
         return TRUE;
     }
+    // Escape in the search: the first empties it, the next goes back to the tree, as in the
+    // process list's filter.
     if (mods == 0 && event->keyval == GDK_KEY_Escape && focus == app->m_search) {
-        gtk_entry_set_text(GTK_ENTRY(app->m_search), "");
+        if (*gtk_entry_get_text(GTK_ENTRY(app->m_search)))
+            gtk_entry_set_text(GTK_ENTRY(app->m_search), "");
+        else if (app->m_tree_view)
+            gtk_widget_grab_focus(app->m_tree_view);
         return TRUE;
     }
     return FALSE;

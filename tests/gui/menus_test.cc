@@ -189,6 +189,9 @@ TEST_F(Menus, KeyboardFocusesCopiesAndClears) {
     gtk_entry_set_text(GTK_ENTRY(I::search(app)), "bios");
     press_key(window, GDK_KEY_Escape);
     EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(I::search(app))), "");
+    EXPECT_EQ(focus(), I::search(app)) << "the first Escape only empties the search";
+    press_key(window, GDK_KEY_Escape);
+    EXPECT_EQ(focus(), tree);
 
     ASSERT_TRUE(app.select_node_id("cpu"));
     set_clipboard("before");
