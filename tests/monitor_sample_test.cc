@@ -159,6 +159,20 @@ TEST(Temperature, TheSourceIsNeverTheChipThatTookItsNumber) {
     EXPECT_EQ(live::read_temperature(path), -1) << "no reading, not the disk's under nvme";
 }
 
+TEST(Temperature, ASourceThatGoesGivesWayToTheBestChipLeft) {
+    testing_support::TempDir root;
+    ScopedEnv env("QUARVEL_SYSROOT", root.path());
+    testing_support::write_renumbered_hwmon(root);
+    live::TemperatureSource source = live::choose_temperature_source(live::read_hwmon_chips());
+    EXPECT_EQ(live::read_temperature_following(source), 35);
+    testing_support::unplug_renumbered_nvme(root);
+    EXPECT_EQ(live::read_temperature_following(source), 28);
+    EXPECT_EQ(source.label, "drivetemp");
+    std::filesystem::remove_all(std::filesystem::path(root.path()) / "sys/devices/sdb");
+    EXPECT_EQ(live::read_temperature_following(source), -1);
+    EXPECT_EQ(source.path, "") << "no sensor left";
+}
+
 TEST(CpuIdentity, CountsAgreeWithTheProcessorBranch) {
     testing_support::use_english();
     for (const auto& machine : testing_support::fixture_machines()) {

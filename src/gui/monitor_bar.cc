@@ -237,9 +237,8 @@ void MonitorBar::invalidate_logo_cache() {
 // ---- Sampling -------------------------------------------------------------------------------
 
 void MonitorBar::find_temperature_source() {
-    const live::TemperatureSource s = live::choose_temperature_source(live::read_hwmon_chips());
-    m_temp_path = s.path;
-    m_figures.temp_label = s.label;
+    m_temp_source = live::choose_temperature_source(live::read_hwmon_chips());
+    m_figures.temp_label = m_temp_source.label;
 }
 
 void MonitorBar::find_cpu_identity() {
@@ -247,8 +246,10 @@ void MonitorBar::find_cpu_identity() {
 }
 
 void MonitorBar::sample() {
+    const double temperature = live::read_temperature_following(m_temp_source);
+    m_figures.temp_label = m_temp_source.label;
     live::apply_sample(m_figures, util::read_lines("/proc/stat"), util::read_lines("/proc/meminfo"),
-                       live::read_temperature(m_temp_path));
+                       temperature);
     ++m_samples;
     refresh_shown_ram_tooltip();
     update_descriptions();

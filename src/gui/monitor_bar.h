@@ -118,7 +118,7 @@ private:
     live::MonitorFigures m_figures;
     std::string m_ram_tooltip; // as last shown
     bool m_ram_hovered = false;
-    std::string m_temp_path;
+    live::TemperatureSource m_temp_source;
     GdkPixbuf* m_logo_pixbuf = nullptr;
     bool m_logo_pixbuf_tried = false;
     double m_phase = 0;

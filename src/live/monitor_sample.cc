@@ -166,6 +166,14 @@ double read_temperature(const std::string& path) {
     return path.empty() ? -1 : temperature_celsius(util::read_file(path));
 }
 
+double read_temperature_following(TemperatureSource& source) {
+    const double reading = read_temperature(source.path);
+    // A failed read of a file still there (an error of the moment) keeps the source.
+    if (reading >= 0 || source.path.empty() || util::path_exists(source.path)) return reading;
+    source = choose_temperature_source(read_hwmon_chips());
+    return read_temperature(source.path);
+}
+
 // ---- The processor's identity ---------------------------------------------------------------
 
 CpuIdentity identify_cpus(const std::vector<hw::CpuTopology>& online,

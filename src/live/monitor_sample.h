@@ -87,6 +87,9 @@ double temperature_celsius(std::string_view text);
 std::vector<HwmonChip> read_hwmon_chips();
 // The reading of `path`; -1 for an empty path or an implausible value.
 double read_temperature(const std::string& path);
+// The reading of `source`, which is chosen again when its chip is gone (a drive's chip goes
+// with the drive): the best chip left is then read, under its own caption.
+double read_temperature_following(TemperatureSource& source);
 
 // ---- The processor's identity ---------------------------------------------------------------
 
