@@ -289,8 +289,17 @@ int locate(const std::string& root, const std::string& path, bool follow_last,
         // one this user may not list is still taken, as a path.
         for (int kind : {listable && dir_only ? O_RDONLY : O_PATH, O_PATH}) {
             how.flags = static_cast<uint64_t>(kind | rest);
-            long fd = ::syscall(SYS_openat2, rfd, rel.c_str(), &how, sizeof how);
+            // A rename or mount anywhere on the system while the kernel resolves a ".." makes
+            // it give up with EAGAIN rather than risk an escape: a path that exists, such as
+            // every device link of sysfs, failed now and then while other programs renamed
+            // files. It asks to be tried again; the walk below answers if it keeps giving up.
+            long fd = -1;
+            for (int attempt = 0; attempt < 16; ++attempt) {
+                fd = ::syscall(SYS_openat2, rfd, rel.c_str(), &how, sizeof how);
+                if (fd >= 0 || errno != EAGAIN) break;
+            }
             if (fd >= 0) return static_cast<int>(fd);
+            if (errno == EAGAIN) break;
             if (errno == EACCES && kind != O_PATH) continue;
             // Kernels before 5.6 lack the call; some sandboxes' filters refuse unknown calls.
             if (errno != ENOSYS && errno != EPERM) return -1;

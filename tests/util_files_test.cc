@@ -259,6 +259,30 @@ TEST_P(ReadersInsideTheSysroot, ASysrootNamedThroughALinkResolvesToTheMachinesPa
     });
 }
 
+// The kernel gives up resolving a ".." when anything on the system is renamed meanwhile
+// (EAGAIN), which made a device link's files vanish now and then from a capture's report.
+TEST(Readers, RenamesElsewhereNeverHideAFileBehindDotDot) {
+    TempDir dir, busy;
+    dir.write("sys/devices/disk/size", "42\n");
+    dir.symlink("../devices/disk", "sys/block/disk");
+    busy.write("a", "");
+    ScopedEnv root("QUARVEL_SYSROOT", dir.path());
+    std::atomic<bool> done{false};
+    std::thread renamer([&] {
+        const std::string a = busy.path() + "/a", b = busy.path() + "/b";
+        while (!done) {
+            ::rename(a.c_str(), b.c_str());
+            ::rename(b.c_str(), a.c_str());
+        }
+    });
+    int missed = 0;
+    for (int i = 0; i < 20000; ++i)
+        missed += read_file("/sys/block/disk/size") != "42";
+    done = true;
+    renamer.join();
+    EXPECT_EQ(missed, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(KernelAndOwnResolution, ReadersInsideTheSysroot, ::testing::Bool(),
                          [](const auto& param) { return param.param ? "walk" : "openat2"; });
 
