@@ -569,6 +569,7 @@ void App::refresh() {
         collected = m_first_collection.get();
     } else {
         collected = collect_timed(m_collect);
+        m_monitor.rescan(); // it looked at the machine when it was built, for the first one
     }
     std::unique_ptr<hw::Node> fresh = std::move(collected.root);
     // The panel on show follows the machine like the tree: what came appears, what left goes.

@@ -245,8 +245,17 @@ void MonitorBar::find_cpu_identity() {
     m_figures.identity = live::read_cpu_identity();
 }
 
+void MonitorBar::rescan() {
+    find_temperature_source();
+    find_cpu_identity();
+}
+
 void MonitorBar::sample() {
     const double temperature = live::read_temperature_following(m_temp_source);
+    // Another chip's readings are no history of this one: its highest would be shown as the
+    // new sensor's.
+    if (m_temp_source.path != m_temp_history_of) m_figures.temp_history.clear();
+    m_temp_history_of = m_temp_source.path;
     m_figures.temp_label = m_temp_source.label;
     live::apply_sample(m_figures, util::read_lines("/proc/stat"), util::read_lines("/proc/meminfo"),
                        temperature);

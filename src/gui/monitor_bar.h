@@ -42,6 +42,9 @@ public:
     void invalidate_logo_cache();
     // Reads the files once and refreshes the accessible descriptions, and the tooltip if shown.
     void sample();
+    // Chooses the temperature source and learns the processors again, as a refresh of the tree
+    // does: a sensor's driver loaded since (or a drive with its own) may now be the best one.
+    void rescan();
     // How many prepared first frames of panels were shown.
     int prepared_frames_shown() const { return m_prepared_frames_shown; }
 
@@ -119,6 +122,7 @@ private:
     std::string m_ram_tooltip; // as last shown
     bool m_ram_hovered = false;
     live::TemperatureSource m_temp_source;
+    std::string m_temp_history_of; // the path the temperature history was read from
     GdkPixbuf* m_logo_pixbuf = nullptr;
     bool m_logo_pixbuf_tried = false;
     double m_phase = 0;

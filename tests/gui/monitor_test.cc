@@ -328,6 +328,26 @@ TEST_F(MonitorWindow, MemoryWithoutATotalIsUnknownAndHasNoTooltip) {
     EXPECT_EQ(tooltip(memory, bar()), "");
 }
 
+// A sensor that comes later (its driver loaded, a drive plugged in) is found by a refresh; the
+// highest reading shown is the new sensor's own, not the one read before.
+TEST_F(MonitorWindow, ARefreshFindsABetterSensorAndStartsItsHistory) {
+    write("sys/class/hwmon/hwmon0/name", "nvme\n");
+    write("sys/class/hwmon/hwmon0/temp1_input", "60000\n");
+    App& app = open();
+    GtkWidget* temperature = areas()[2];
+    EXPECT_EQ(description(temperature),
+              "nvme: 60.0 °C now, highest in the last two minutes 60.0 °C");
+    write("sys/class/hwmon/hwmon1/name", "coretemp\n");
+    write("sys/class/hwmon/hwmon1/temp1_input", "45000\n");
+    write("sys/class/hwmon/hwmon1/temp1_label", "Package id 0\n");
+    MonitorBar::on_tick(&bar());
+    EXPECT_EQ(description(temperature).substr(0, 5), "nvme:") << "chosen once, not every second";
+    app.refresh();
+    MonitorBar::on_tick(&bar());
+    EXPECT_EQ(description(temperature),
+              "Package id 0: 45.0 °C now, highest in the last two minutes 45.0 °C");
+}
+
 // Under X11 the animation puts each frame straight on the logo's own window, without the
 // toolkit's drawing cycle: what the window shows is what the toolkit would draw for that frame.
 TEST_F(MonitorWindow, FramesReachTheLogosWindowDirectly) {
