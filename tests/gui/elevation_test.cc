@@ -155,6 +155,13 @@ TEST_F(Elevation, TheUserCanGiveUpOnAToolThatNeverAnswers) {
     App& app = open();
     GtkWidget* cancel = I::elevate_cancel(app);
     EXPECT_FALSE(gtk_widget_get_visible(cancel));
+    // The status line keeps its height when its button comes: the panes above stay put.
+    auto line_height = [&] {
+        int height = 0;
+        gtk_widget_get_preferred_height(gtk_widget_get_parent(cancel), &height, nullptr);
+        return height;
+    };
+    const int hidden_height = line_height();
     // Only pipes: the window's other threads open and close files of their own meanwhile.
     auto open_pipes = [] {
         int n = 0;
@@ -174,7 +181,8 @@ TEST_F(Elevation, TheUserCanGiveUpOnAToolThatNeverAnswers) {
         bool shown = false;
         later([&] {
             wait_until([&] { return std::filesystem::exists(pid_file); });
-            shown = gtk_widget_get_visible(cancel) && status() == tr("status.elevating");
+            shown = gtk_widget_get_visible(cancel) && status() == tr("status.elevating") &&
+                    line_height() == hidden_height;
             give_up();
         });
         const gint64 start = g_get_monotonic_time();
