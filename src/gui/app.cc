@@ -346,21 +346,8 @@ void App::build_window() {
                              G_CALLBACK(+[](App* app) { app->stop_elevation(); }), this);
     gtk_box_pack_end(GTK_BOX(status_row), m_elevate_cancel, FALSE, FALSE, 0);
     // The line is as tall as its button also while the button is hidden: the panes above
-    // would otherwise shrink and grow back as the elevated copy starts and ends. A hidden
-    // widget measures nothing, so a twin of the button is measured, again whenever the theme
-    // or its fonts change.
-    auto as_tall_as_cancel = +[](GtkWidget* status, gpointer) {
-        GtkWidget* twin = gtk_button_new_with_label(tr("dialog.cancel"));
-        g_object_ref_sink(twin);
-        gtk_widget_show(twin);
-        int height = 0;
-        gtk_widget_get_preferred_height(twin, nullptr, &height);
-        gtk_widget_destroy(twin);
-        g_object_unref(twin);
-        gtk_widget_set_size_request(status, -1, height);
-    };
-    as_tall_as_cancel(m_status, nullptr);
-    g_signal_connect(m_status, "style-updated", G_CALLBACK(as_tall_as_cancel), nullptr);
+    // would otherwise shrink and grow back as the elevated copy starts and ends.
+    widgets::keep_height_of_button(m_status, "dialog.cancel");
     gtk_box_pack_start(GTK_BOX(m_vbox), status_row, FALSE, FALSE, 0);
 }
 

@@ -87,4 +87,20 @@ GtkWidget* new_grid(int row_spacing, int column_spacing, int margin_x, int margi
     return grid;
 }
 
+void keep_height_of_button(GtkWidget* widget, const char* button_key) {
+    auto measure = +[](GtkWidget* w, gpointer key) {
+        GtkWidget* twin = gtk_button_new_with_label(tr(static_cast<const char*>(key)));
+        g_object_ref_sink(twin);
+        gtk_widget_show(twin);
+        int height = 0;
+        gtk_widget_get_preferred_height(twin, nullptr, &height);
+        gtk_widget_destroy(twin);
+        g_object_unref(twin);
+        gtk_widget_set_size_request(w, -1, height);
+    };
+    gpointer key = const_cast<char*>(button_key);
+    measure(widget, key);
+    g_signal_connect(widget, "style-updated", G_CALLBACK(measure), key);
+}
+
 } // namespace widgets

@@ -29,6 +29,11 @@ void name_search_entry(GtkWidget* entry, const char* text);
 // without a display or monitor.
 GdkMonitor* monitor_or_primary(GdkDisplay* display, GdkMonitor* preferred);
 
+// Keeps `widget` as tall as a button labelled with the translation of `button_key` (kept: a
+// literal), also while that button is hidden beside it; a hidden widget measures nothing, so
+// a twin of the button is measured, again whenever the theme or its fonts change.
+void keep_height_of_button(GtkWidget* widget, const char* button_key);
+
 // The grid of a settings-like dialog: labels in column 0, controls in column 1.
 GtkWidget* new_grid(int row_spacing, int column_spacing, int margin_x, int margin_y);
 
