@@ -33,6 +33,20 @@ constexpr int tree_icon_size = 20;
 // The search field's magnifier: the toolkit's size for icons in entries.
 constexpr int search_icon_size = 16;
 
+// The toolkit removes these from the environment as it starts, and the C library removes a
+// variable by moving every later one down a place: a thread reading another variable at that
+// moment can step over it. Threads are started before the toolkit (the session bus is reached
+// beside its start), so these are moved to the end first, where nothing but variables this
+// program adds, and removes again, comes after them.
+void keep_removed_variables_last() {
+    for (const char* name : {"DESKTOP_STARTUP_ID", "DESKTOP_AUTOSTART_ID"})
+        if (const char* value = g_getenv(name)) {
+            const std::string kept = value;
+            g_unsetenv(name);
+            g_setenv(name, kept.c_str(), TRUE);
+        }
+}
+
 // The scale the window will most likely open at, for what is drawn before it exists; at
 // another, those pictures are merely drawn again.
 int likely_scale() {
@@ -209,11 +223,21 @@ App::~App() {
 
 int App::run(int argc, char** argv) {
     m_started_us = g_get_monotonic_time();
+    // The locale is the user's, but numbers are formatted by the program itself and must parse
+    // and print with "." whatever the user's locale. Set here, before the first thread starts,
+    // not by the toolkit's start beside it: setlocale is not safe beside threads at work.
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
+    gtk_disable_setlocale();
+    // Every change to the environment comes before the first thread too: adding a variable may
+    // move the whole environment while another thread reads it.
+    keep_removed_variables_last();
     // The window draws nothing with OpenGL, yet probing for it loads the whole GL driver stack
     // at start, which costs more than everything else the window does before it appears. The
     // variable is dropped again once read, so programs started from the window keep GL.
     const bool gl_probe_off = !g_getenv("GDK_GL") && g_setenv("GDK_GL", "disable", FALSE);
     const bool theme_deferred = startup_theme::defer();
+    begin();
     const bool toolkit_up = gtk_init_check(&argc, &argv);
     if (gl_probe_off) g_unsetenv("GDK_GL");
     startup_theme::settle(theme_deferred, toolkit_up);
@@ -223,9 +247,6 @@ int App::run(int argc, char** argv) {
         return 1;
     }
     gui::register_display_session();
-    // The toolkit set every locale category from the environment; numbers are formatted by the
-    // program itself and must parse and print with "." whatever the user's locale.
-    std::setlocale(LC_NUMERIC, "C");
     start();
     gtk_main();
     return 0;
@@ -254,8 +275,17 @@ App::Collected App::collect_first(const std::function<std::unique_ptr<hw::Node>(
     return c;
 }
 
-void App::start() {
+// What needs no toolkit and is best under way while it starts: the settings, then the session
+// bus and the desktop's colour preference, which the first theme waits for. Connecting takes
+// about as long as the toolkit's start.
+void App::begin() {
+    m_begun = true;
     SettingsStore::instance().load();
+    start_session_bus();
+}
+
+void App::start() {
+    if (!m_begun) begin(); // the window tests start the toolkit themselves
     apply_language(SettingsStore::instance().get().language);
     // Reading the machine takes about as long as the toolkit takes to load the theme and
     // build the window, and needs neither: both go on at once, and refresh() takes the
@@ -264,7 +294,6 @@ void App::start() {
     // root learns, comes after); the toolkit, which only this thread may ask, describes the
     // monitors for it here.
     gui::hold_display_session();
-    start_session_bus();
     const int scale = likely_scale();
     m_first_collection =
         std::async(std::launch::async, &App::collect_first, m_collect, tree_icon_size * scale);

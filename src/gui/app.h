@@ -49,7 +49,10 @@ public:
 private:
     friend struct AppInspector; // the window tests look inside
 
-    // Everything of the start sequence after the toolkit is up, up to the main loop.
+    // What of the start sequence goes on while the toolkit starts, then everything after the
+    // toolkit is up, up to the main loop.
+    void begin();
+    bool m_begun = false;
     void start();
     void build_window();
     GtkWidget* build_tree_pane();
