@@ -52,7 +52,6 @@ private:
     // What of the start sequence goes on while the toolkit starts, then everything after the
     // toolkit is up, up to the main loop.
     void begin();
-    bool m_begun = false;
     void start();
     void build_window();
     GtkWidget* build_tree_pane();
@@ -198,6 +197,7 @@ private:
     // The toolkit's settings were made with the empty startup theme: the first theme applied
     // parses the desktop's, whichever variant it sets.
     bool m_theme_unparsed = false;
+    bool m_begun = false; // begin() has run: the settings are loaded and the bus asked
     bool m_maximized = false;
     // Iconified: the process list reads every process each second for nobody to see.
     bool m_iconified = false;
