@@ -1097,7 +1097,12 @@ gboolean App::on_window_state(GtkWidget*, GdkEventWindowState* event, gpointer s
 gboolean App::on_configure(GtkWidget* widget, GdkEventConfigure*, gpointer self) {
     App* app = static_cast<App*>(self);
     GdkWindow* gdk_window = gtk_widget_get_window(widget);
-    if (app->m_fitted_to_frame || app->m_maximized || !gdk_window) return FALSE;
+    if (app->m_fitted_to_frame || !gdk_window) return FALSE;
+    // A window started maximized has its first configure before its state's event: fitted
+    // then, its maximized size would become the size it goes back to.
+    if (gdk_window_get_state(gdk_window) &
+        (GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN))
+        return FALSE;
     GdkRectangle frame;
     gdk_window_get_frame_extents(gdk_window, &frame);
     int width = 0, height = 0;
