@@ -32,6 +32,14 @@ std::optional<hw::DisplaySession> two_monitors() {
     return hw::DisplaySession{"GdkWaylandDisplay", "wayland-0", {laptop, left}};
 }
 
+// As the toolkit describes a Wayland output: no monitor is called primary.
+std::optional<hw::DisplaySession> no_primary() {
+    hw::SessionMonitor output;
+    output.width = output.work_width = 1600;
+    output.height = output.work_height = 1000;
+    return hw::DisplaySession{"GdkWaylandDisplay", "wayland-0", {output}};
+}
+
 // The report's display-session node, run with DISPLAY set to `display` (none when empty).
 std::string session_of_report(const std::string& display) {
     TempDir config;
@@ -64,6 +72,13 @@ TEST(DisplaySession, MonitorSectionsFromTheToolkitButNotOverACapture) {
     EXPECT_EQ(rows(node, "Monitor 2"),
               (Rows{"Geometry=1920 × 1080  @ -1920,0", "Work area=1920 × 1080", "Scale factor=1",
                     "Primary=No"}));
+
+    // Where the toolkit knows no primary monitor, no monitor is said not to be one.
+    hw::set_display_session_provider(no_primary);
+    auto unknown = testing_support::collect(hw::collect_graphics, "");
+    hw::set_display_session_provider(nullptr);
+    EXPECT_EQ(rows(unknown->find("graphics.session"), "Monitor 1"),
+              (Rows{"Geometry=1600 × 1000  @ 0,0", "Work area=1600 × 1000", "Scale factor=1"}));
 
     // The toolkit names the order in English; the row says it in the user's language.
     hw::set_display_session_provider(two_monitors);

@@ -202,6 +202,10 @@ void add_session(Node& graphics) {
     server.add(tr("f.display_name"), session->display_name);
     server.add(tr("f.monitors"), util::fmt_int(n));
     node->summary = I18n::trf("summary.n_monitors", static_cast<int>(n));
+    // Wayland tells clients of no primary monitor, and the toolkit then calls none primary:
+    // "No" on every monitor would be a claim nobody made.
+    const bool primary_known = std::any_of(session->monitors.begin(), session->monitors.end(),
+                                           [](const SessionMonitor& m) { return m.primary; });
 
     for (size_t i = 0; i < n; ++i) {
         const SessionMonitor& m = session->monitors[i];
@@ -223,7 +227,7 @@ void add_session(Node& graphics) {
             double dpi = double(m.width) * std::max(m.scale, 1) / (m.width_mm / 25.4);
             s.add(tr("f.dpi"), util::fmt_double(dpi, 0) + " dpi");
         }
-        s.add(tr("f.primary"), yesno(m.primary));
+        if (primary_known) s.add(tr("f.primary"), yesno(m.primary));
         s.add(tr("f.subpixel"), subpixel_text(m.subpixel));
     }
 }
