@@ -121,29 +121,55 @@ TEST(DisplaySession, ReportUnderXvfbAndWithoutADisplay) {
         EXPECT_NE(block.find(line), std::string::npos) << line << "\n" << block;
 }
 
-TEST(DisplaySession, ADisplayThatNeverAnswersCostsTheReportAtMostItsDeadline) {
-    // A server that accepts connections (the kernel does, from the backlog) and never says a
-    // word: the toolkit's own display opening would wait for ever.
+namespace {
+
+// A server that accepts connections (the kernel does, from the backlog) and never says a word:
+// the toolkit's own display opening would wait for ever.
+struct SilentDisplay {
     int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(server, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int display = 50;
-    for (; display < 100; ++display) {
-        addr.sin_port = htons(static_cast<uint16_t>(6000 + display));
-        if (bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+    std::string name; // empty when no port was free
+    SilentDisplay() {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int display = 50; server >= 0 && display < 100; ++display) {
+            addr.sin_port = htons(static_cast<uint16_t>(6000 + display));
+            if (bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                listen(server, 8) == 0) {
+                name = "127.0.0.1:" + std::to_string(display);
+                break;
+            }
+        }
     }
-    ASSERT_LT(display, 100) << "no free X display port";
-    ASSERT_EQ(listen(server, 8), 0);
+    ~SilentDisplay() {
+        if (server >= 0) close(server);
+    }
+};
+
+} // namespace
+
+TEST(DisplaySession, ADisplayThatNeverAnswersCostsTheReportAtMostItsDeadline) {
+    SilentDisplay silent;
+    ASSERT_FALSE(silent.name.empty()) << "no free X display port";
     TempDir config;
     auto env = testing_support::plain_env(config.path());
-    env["DISPLAY"] = "127.0.0.1:" + std::to_string(display);
+    env["DISPLAY"] = silent.name;
     auto run = testing_support::run_quarvel({"--report"}, env, 30);
-    close(server);
     ASSERT_FALSE(run.timed_out) << "the report hung on the display";
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_LT(run.seconds, 10.0);
     EXPECT_EQ(testing_support::report_node(run.out, "Display session"),
               "=== Display session ===\n\n");
+}
+
+TEST(DisplaySession, TheWindowOnADisplayThatNeverAnswersSaysSoAndEnds) {
+    SilentDisplay silent;
+    ASSERT_FALSE(silent.name.empty()) << "no free X display port";
+    TempDir config;
+    auto env = testing_support::plain_env(config.path());
+    env["DISPLAY"] = silent.name;
+    auto run = testing_support::run_quarvel({}, env, 40);
+    ASSERT_FALSE(run.timed_out) << "the window waited for ever on the display";
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("no display"), std::string::npos) << run.err;
 }

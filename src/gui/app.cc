@@ -4,6 +4,7 @@
 #include "gui/detail_content.h"
 #include "gui/diskview.h"
 #include "gui/display_session_gtk.h"
+#include "gui/display_wait.h"
 #include "gui/draw_util.h"
 #include "gui/images.h"
 #include "gui/startup_theme.h"
@@ -32,6 +33,8 @@ namespace {
 constexpr int tree_icon_size = 20;
 // The search field's magnifier: the toolkit's size for icons in entries.
 constexpr int search_icon_size = 16;
+// A display answers within milliseconds, a remote one over a slow link within a second or two.
+constexpr int display_answer_seconds = 10;
 
 // The toolkit removes these from the environment as it starts, and the C library removes a
 // variable by moving every later one down a place: a thread reading another variable at that
@@ -238,7 +241,9 @@ int App::run(int argc, char** argv) {
     const bool gl_probe_off = !g_getenv("GDK_GL") && g_setenv("GDK_GL", "disable", FALSE);
     const bool theme_deferred = startup_theme::defer();
     begin();
+    display_wait::arm(display_answer_seconds, tr("cli.no_display"));
     const bool toolkit_up = gtk_init_check(&argc, &argv);
+    display_wait::disarm();
     if (gl_probe_off) g_unsetenv("GDK_GL");
     startup_theme::settle(theme_deferred, toolkit_up);
     m_theme_unparsed = theme_deferred && toolkit_up;
