@@ -146,6 +146,17 @@ void set_accessible_name(GtkWidget* w, const char* name) {
     if (AtkObject* a = gtk_widget_get_accessible(w)) atk_object_set_name(a, name);
 }
 
+// Gives the button its words, cut short with "…" where the bar has no room for them whole. The
+// window is never narrower than the bar asks: with a long translation or large text that was
+// more than a small screen holds, and the window ran past the screen's edge, this very button
+// with it.
+void set_shrinking_label(GtkWidget* button, const char* text) {
+    gtk_button_set_label(GTK_BUTTON(button), text); // a new label each time
+    if (GtkWidget* label = gtk_bin_get_child(GTK_BIN(button)); GTK_IS_LABEL(label))
+        gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+    set_accessible_name(button, text);
+}
+
 // A question or error box names itself "Question" or "Error" to screen readers, in the
 // toolkit's language rather than the one the user chose, and has no title of its own.
 void name_message_dialog(GtkWidget* dialog) {
@@ -248,6 +259,9 @@ GtkWidget* ProcessView::build(const Palette& palette) {
     gtk_widget_set_margin_top(bar, 8);
     gtk_widget_set_margin_bottom(bar, 4);
     m_filter_entry = gtk_search_entry_new();
+    // It fills what the bar has to spare; its usual least width of 150 pixels also held the
+    // window wider than a small screen.
+    gtk_entry_set_width_chars(GTK_ENTRY(m_filter_entry), 8);
     gtk_widget_set_hexpand(m_filter_entry, TRUE);
     g_signal_connect(m_filter_entry, "search-changed", G_CALLBACK(on_search_changed), this);
     g_signal_connect(m_filter_entry, "stop-search", G_CALLBACK(on_stop_search), this);
@@ -322,10 +336,8 @@ void ProcessView::retranslate() {
     set_title(view, m_memory_column, tr("monitor.memory"));
     set_title(view, m_command_column, tr("f.cmdline"));
     widgets::name_search_entry(m_filter_entry, tr("tools.filter_hint"));
-    gtk_button_set_label(GTK_BUTTON(m_only_mine), tr("tools.only_mine"));
-    gtk_button_set_label(GTK_BUTTON(m_kill_button), tr("tools.end_process"));
-    set_accessible_name(m_only_mine, tr("tools.only_mine"));
-    set_accessible_name(m_kill_button, tr("tools.end_process"));
+    set_shrinking_label(m_only_mine, tr("tools.only_mine"));
+    set_shrinking_label(m_kill_button, tr("tools.end_process"));
     set_accessible_name(m_view, tr("tools.processes"));
     update_status();
 }

@@ -417,3 +417,24 @@ TEST_F(ProcWindow, EscapeEmptiesTheFilterThenLeavesIt) {
     gui_support::press_key(window, GDK_KEY_Escape);
     EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(window)), GTK_WIDGET(PI::view(view)));
 }
+
+// In French the bar above the list shows its words whole in a window of the usual size; at 1.5
+// times the text size it shortens them rather than widening the window past an 800-pixel screen.
+TEST_F(ProcWindow, BarFitsASmallScreenAtLargeText) {
+    Settings& s = SettingsStore::instance().mutable_get();
+    s.start_view = "tools", s.language = "fr", s.window_width = 1024, s.window_height = 768;
+    App& app = open();
+    ProcessView& view = AppInspector::procview(app);
+    for (GtkWidget* button : {PI::only_mine(view), PI::end_button(view)}) {
+        GtkLabel* label = GTK_LABEL(gtk_bin_get_child(GTK_BIN(button)));
+        EXPECT_FALSE(pango_layout_is_ellipsized(gtk_label_get_layout(label)))
+            << gtk_label_get_text(label);
+    }
+    GtkSettings* settings = gtk_settings_get_default();
+    g_object_set(settings, "gtk-xft-dpi", 144 * 1024, nullptr);
+    gui_support::process_events(50);
+    int least = 0;
+    gtk_widget_get_preferred_width(AppInspector::window(app), &least, nullptr);
+    gtk_settings_reset_property(settings, "gtk-xft-dpi");
+    EXPECT_LE(least, 800);
+}
