@@ -193,6 +193,11 @@ std::string build_css(const Palette& p, std::string_view ui_font_family) {
            {decl(bg, P), decl("color", T), decl("border", solid_line), decl("border-radius", "6px"),
             decl("padding", "5px 8px")});
     s.rule("entry:focus", {decl("border-color", A)});
+    // The entries' icons, the search's clear button among them, in the palette's colours: the
+    // desktop theme's grey stood at 2.4:1 on the dark palette's lists, and at 1.6:1 (a pale
+    // grey on white) under the inverted high-contrast theme.
+    s.rule("entry image", {decl("color", D)});
+    s.rule("entry image:hover", {decl("color", T)});
     s.rule("button",
            {decl("border-radius", "6px"), decl("background-image", "none"), decl(bg, header),
             decl("color", T), decl("border", solid_line), decl("padding", "5px 14px")});
