@@ -248,7 +248,10 @@ std::string build_css(const Palette& p, std::string_view ui_font_family) {
 }
 
 bool theme_hint_is_dark(bool prefer_dark_setting, std::string_view theme_name) {
-    return prefer_dark_setting || util::lower(theme_name).find("dark") != std::string::npos;
+    const std::string name = util::lower(theme_name);
+    // The toolkit's own "HighContrastInverse" is light text on black.
+    return prefer_dark_setting || name.find("dark") != std::string::npos ||
+           name.find("inverse") != std::string::npos;
 }
 
 std::optional<bool> color_scheme_prefers_dark(std::optional<uint32_t> value) {

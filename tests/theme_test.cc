@@ -133,6 +133,7 @@ TEST(ThemeDecision, SettingPortalAndHint) {
     EXPECT_TRUE(decide_dark("Dark", answers(1), false));
 
     EXPECT_TRUE(theme_hint_is_dark(false, "Adwaita-dark"));
+    EXPECT_TRUE(theme_hint_is_dark(false, "HighContrastInverse"));
     EXPECT_TRUE(theme_hint_is_dark(true, "Adwaita"));
     EXPECT_FALSE(theme_hint_is_dark(false, "Adwaita"));
 }

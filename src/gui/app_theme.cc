@@ -71,7 +71,12 @@ void App::probe_system_theme_hint() {
     gchar* theme_name = nullptr;
     g_object_get(settings, "gtk-application-prefer-dark-theme", &prefer_dark, "gtk-theme-name",
                  &theme_name, nullptr);
-    m_startup_dark_hint = theme_hint_is_dark(prefer_dark, theme_name ? theme_name : "");
+    // A theme the user names in the environment ("Adwaita:dark") is the one the toolkit draws
+    // with, whatever the setting says.
+    const char* named = g_getenv("GTK_THEME");
+    m_startup_dark_hint = theme_hint_is_dark(prefer_dark, named && *named ? named
+                                                          : theme_name    ? theme_name
+                                                                          : "");
     g_free(theme_name);
 }
 

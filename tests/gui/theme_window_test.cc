@@ -133,6 +133,12 @@ TEST_F(Theme, DesktopThemeHintDecidesWithoutAUsefulAnswer) {
                  "gtk-application-prefer-dark-theme", FALSE, nullptr);
     FakePortal portal("0"); // no preference
     EXPECT_FALSE(I::dark(open("auto")));
+    {
+        // The theme named in the environment is the one drawn, over the setting.
+        testing_support::ScopedEnv named("GTK_THEME", "HighContrastInverse");
+        EXPECT_TRUE(I::dark(open("auto")));
+        close();
+    }
 }
 
 TEST_F(Theme, OverridesWithoutHashReachTheWidgets) {
