@@ -73,11 +73,10 @@ void App::probe_system_theme_hint() {
                  &theme_name, nullptr);
     // A theme the user names in the environment ("Adwaita:dark") is the one the toolkit draws
     // with, whatever the setting says.
-    const char* named = g_getenv("GTK_THEME");
-    m_startup_dark_hint = theme_hint_is_dark(prefer_dark, named && *named ? named
-                                                          : theme_name    ? theme_name
-                                                                          : "");
+    std::string drawn = theme_name ? theme_name : "";
     g_free(theme_name);
+    if (const char* named = g_getenv("GTK_THEME"); named && *named) drawn = named;
+    m_startup_dark_hint = theme_hint_is_dark(prefer_dark, drawn);
 }
 
 void App::apply_theme() {

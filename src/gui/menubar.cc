@@ -183,8 +183,7 @@ void App::fill_language_menu(GtkWidget* menu) {
         // The columns are as wide as the widest name; where the screen is narrower than all
         // of them (large text, a small screen), a long name is cut short with "…" rather than
         // drawn over the next column's names.
-        if (GtkWidget* words = gtk_bin_get_child(GTK_BIN(item)); GTK_IS_LABEL(words))
-            gtk_label_set_ellipsize(GTK_LABEL(words), PANGO_ELLIPSIZE_END);
+        widgets::shorten_words_when_narrow(item);
         const menus::Cell c = menus::language_cell(i, rows);
         gtk_menu_attach(GTK_MENU(menu), item, c.column, c.column + 1, c.row, c.row + 1);
         gtk_widget_show(item);

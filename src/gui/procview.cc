@@ -152,8 +152,7 @@ void set_accessible_name(GtkWidget* w, const char* name) {
 // with it.
 void set_shrinking_label(GtkWidget* button, const char* text) {
     gtk_button_set_label(GTK_BUTTON(button), text); // a new label each time
-    if (GtkWidget* label = gtk_bin_get_child(GTK_BIN(button)); GTK_IS_LABEL(label))
-        gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+    widgets::shorten_words_when_narrow(button);
     set_accessible_name(button, text);
 }
 

@@ -73,6 +73,11 @@ void name_search_entry(GtkWidget* entry, const char* text) {
     name_clear_icon(entry, nullptr, nullptr); // in the language just chosen
 }
 
+void shorten_words_when_narrow(GtkWidget* bin) {
+    if (GtkWidget* words = gtk_bin_get_child(GTK_BIN(bin)); GTK_IS_LABEL(words))
+        gtk_label_set_ellipsize(GTK_LABEL(words), PANGO_ELLIPSIZE_END);
+}
+
 GdkMonitor* monitor_or_primary(GdkDisplay* display, GdkMonitor* preferred) {
     if (preferred || !display) return preferred;
     if (GdkMonitor* primary = gdk_display_get_primary_monitor(display)) return primary;

@@ -25,6 +25,10 @@ GtkWidget* label_for(GtkWidget* control, const char* text);
 // empties it, which screen readers otherwise read by the icon's file name.
 void name_search_entry(GtkWidget* entry, const char* text);
 
+// Lets the words of a button or menu item (a bin holding a label) be cut short with "…" when
+// it is given less room than they need, rather than holding the container wider.
+void shorten_words_when_narrow(GtkWidget* bin);
+
 // `preferred` when there is one, else the display's primary monitor, else its first; null
 // without a display or monitor.
 GdkMonitor* monitor_or_primary(GdkDisplay* display, GdkMonitor* preferred);
