@@ -88,22 +88,19 @@ std::string shell_quote(std::string_view text) {
 
 std::string dialog_script(const std::string& report_file, const DialogTexts& texts) {
     const std::string file = shell_quote(report_file);
-    // Bytes, not text, go to the encoder: the user's description may be in any encoding.
-    const std::string encode_stdin =
-        "python3 -c 'import sys, urllib.parse; "
-        "sys.stdout.write(urllib.parse.quote(sys.stdin.buffer.read()))'";
-    const std::string encode_arg =
-        "python3 -c 'import os, sys, urllib.parse; "
-        "sys.stdout.write(urllib.parse.quote(os.fsencode(sys.argv[1])))'";
-    std::string s;
+    // Bytes, not text, are encoded: the user's description may be in any encoding. Every
+    // byte is written as %XX with the tools every system has (an interpreter the package does
+    // not bring would leave the mail unsent); the mail program shows the text decoded.
+    std::string s = "set -o pipefail\n";
+    s += "encode() { od -An -v -tx1 | tr -d ' \\n' | sed 's/../%&/g'; }\n";
     s += "DESC=$(zenity --text-info --editable --title=" + shell_quote(texts.title) +
          " --width=500 --height=250 --ok-label=" + shell_quote(texts.ok) +
          " --cancel-label=" + shell_quote(texts.cancel) + " 2>/dev/null) || exit 0\n";
     s += "echo '' >> " + file + "\n";
     s += "echo 'User description:' >> " + file + "\n";
     s += "printf '%s\\n' \"$DESC\" >> " + file + "\n";
-    s += "BODY=$(" + encode_stdin + " < " + file + " 2>/dev/null) || exit 0\n";
-    s += "SUBJ=$(" + encode_arg + " \"$1\" 2>/dev/null) || exit 0\n";
+    s += "BODY=$(encode < " + file + " 2>/dev/null) || exit 0\n";
+    s += "SUBJ=$(printf %s \"$1\" | encode) || exit 0\n";
     s += "xdg-open \"mailto:\"" + shell_quote(support_address) +
          "\"?subject=${SUBJ}&body=${BODY}\" 2>/dev/null || true\n";
     return s;
