@@ -1503,6 +1503,12 @@ bool replace_file(const std::string& path, const std::string& text, unsigned new
         ::umask(mask);
         mode = static_cast<mode_t>(new_file_mode) & ~mask;
     }
+    // The administrator replacing a user's file (sudo, with the user's path named) leaves it the
+    // user's, as writing into it would: a root-owned file in its place may no longer be read or
+    // changed by them. Where the owner cannot be kept (a user's rename over another's file), the
+    // file is the writer's, as before.
+    if (exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()))
+        (void)!::fchown(fd, st.st_uid, st.st_gid);
     if (::fchmod(fd, mode) != 0 || !write_all(fd, text)) failed();
     // Without it a power loss shortly after the rename can leave an empty file on some file
     // systems.

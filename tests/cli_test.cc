@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using testing_support::plain_env;
@@ -170,13 +171,25 @@ TEST_F(CommandLine, ASysrootThatIsNoDirectoryFailsInsteadOfDescribingNothing) {
     EXPECT_TRUE(testing_support::as_unprivileged_user([] { return util::sysroot_error() != 0; }));
 }
 
+// A new file is the administrator's alone; a user's file named to "sudo quarvel --report" stays
+// the user's, with its mode.
 TEST_F(CommandLine, AsRootTheReportFileIsTheOwnersAlone) {
     if (geteuid() != 0) GTEST_SKIP() << "needs administrator rights";
-    std::string path = m_out.path() + "/root.txt";
-    ASSERT_EQ(run_quarvel({"--report", path}, env()).exit_code, 0);
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const uid_t user = 65534;
+    m_out.write("users.txt", "old");
+    const std::string users = m_out.path() + "/users.txt";
+    ASSERT_EQ(chown(users.c_str(), user, user), 0);
+    ASSERT_EQ(chmod(users.c_str(), 0640), 0);
+    const std::tuple<std::string, uid_t, unsigned> cases[] = {{m_out.path() + "/root.txt", 0, 0600},
+                                                              {users, user, 0640}};
+    for (const auto& [path, owner, mode] : cases) {
+        ASSERT_EQ(run_quarvel({"--report", path}, env()).exit_code, 0);
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, owner) << path;
+        EXPECT_EQ(st.st_gid, owner) << path;
+        EXPECT_EQ(st.st_mode & 0777, mode) << path;
+    }
 }
 
 TEST_F(CommandLine, WithoutAnOptionTheWindowPathRunsNotTheReport) {
