@@ -1489,6 +1489,13 @@ bool replace_file(const std::string& path, const std::string& text, unsigned new
         errno = err;
         return err == 0;
     }
+    // A file its owner made read-only (a report kept to compare with) is refused, as the shell's
+    // ">" refuses it: the rename asks only the folder. Another's file in the user's folder (one
+    // left by an earlier run as root) is still replaced, so that it cannot block every save.
+    if (exists && st.st_uid == ::geteuid() && ::geteuid() != 0 && !(st.st_mode & S_IWUSR)) {
+        errno = EACCES;
+        return false;
+    }
     size_t slash = target.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
     const std::string prefix = "." + base_name(target) + ".tmp.";

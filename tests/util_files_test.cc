@@ -380,6 +380,14 @@ TEST(ReplaceFile, FollowsLinksKeepsTheModeAndKeepsTheOldFileOnFailure) {
     chmod(dir.path().c_str(), 0755);
     EXPECT_EQ(testing_support::read_whole_file(target), "new");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+
+    // A file its owner made read-only is kept, as the shell's ">" keeps it.
+    const std::string kept = dir.path() + "/kept.txt";
+    chmod(dir.path().c_str(), 0777);
+    EXPECT_TRUE(testing_support::as_unprivileged_user([&] {
+        return replace_file(kept, "old", 0444) && !replace_file(kept, "new") && errno == EACCES &&
+               testing_support::read_whole_file(kept) == "old";
+    }));
 }
 
 // A named pipe in a file's place is written in place. The command line waits for its reader
