@@ -111,9 +111,9 @@ protected:
     }
     void hand_to_nobody() const {
         if (geteuid() != 0) return;
-        lchown(m_dir.path().c_str(), nobody, nobody);
+        EXPECT_EQ(lchown(m_dir.path().c_str(), nobody, nobody), 0);
         for (const auto& e : std::filesystem::recursive_directory_iterator(m_dir.path()))
-            lchown(e.path().c_str(), nobody, nobody);
+            EXPECT_EQ(lchown(e.path().c_str(), nobody, nobody), 0) << e.path();
     }
     // With a display (the fake dialog needs none), unless `display` is false.
     std::vector<std::string> env(std::vector<std::string> extra = {}, bool display = true) const {
