@@ -194,9 +194,11 @@ bool write_all(int fd, const std::string& text);
 // Replaces the user's own file at `path` (a saved report, the settings; never re-rooted) with
 // `text`: written to a new file in the same folder, checked to the close, then renamed over
 // the old one, so a full disk or any other failure leaves the previous file whole. A link is
-// followed and its target replaced; an existing target that is not a regular file (a terminal,
-// a pipe) is written in place. A new file gets `new_file_mode` less the umask; a replaced one
-// keeps its mode. False on any failure.
+// followed and its target replaced (or made); an existing target that is not a regular file (a
+// terminal, a pipe) is written in place. A new file gets `new_file_mode` less the umask; a
+// replaced one keeps its mode, and its owner where the writer may give it (the administrator
+// writing a user's file). A file its owner made read-only is refused (EACCES). False on any
+// failure.
 // Without `wait_for_reader` (the window, which must never hang), a pipe or a device that would
 // make the open wait (a named pipe nobody reads, a serial line without carrier) fails at once:
 // a pipe with EPIPE.

@@ -1466,6 +1466,18 @@ bool replace_file(const std::string& path, const std::string& text, unsigned new
         if (char* real = ::realpath(path.c_str(), nullptr)) {
             target = real;
             std::free(real);
+        } else if (errno == ENOENT) {
+            // A link to a file not yet there: the file is made where it points, as the shell's
+            // ">" makes it, and the link stays.
+            std::string to(PATH_MAX, '\0');
+            const ssize_t n = ::readlink(path.c_str(), to.data(), to.size());
+            if (n > 0 && static_cast<size_t>(n) < to.size()) {
+                to.resize(static_cast<size_t>(n));
+                const size_t slash = path.rfind('/');
+                target = to[0] == '/' || slash == std::string::npos
+                             ? to
+                             : path.substr(0, slash + 1) + to;
+            }
         }
     }
     const bool exists = ::stat(target.c_str(), &st) == 0;

@@ -372,6 +372,13 @@ TEST(ReplaceFile, FollowsLinksKeepsTheModeAndKeepsTheOldFileOnFailure) {
     EXPECT_TRUE(lstat((dir.path() + "/link.txt").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
     EXPECT_TRUE(stat(target.c_str(), &st) == 0 && (st.st_mode & 0777) == 0640);
     EXPECT_EQ(testing_support::read_whole_file(target), "new");
+    // A link to a file not yet there makes the file and stays a link.
+    dir.symlink("made.txt", "ahead.txt");
+    ASSERT_TRUE(replace_file(dir.path() + "/ahead.txt", "made"));
+    EXPECT_TRUE(lstat((dir.path() + "/ahead.txt").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_EQ(testing_support::read_whole_file(dir.path() + "/made.txt"), "made");
+    ASSERT_EQ(unlink((dir.path() + "/ahead.txt").c_str()), 0);
+    ASSERT_EQ(unlink((dir.path() + "/made.txt").c_str()), 0);
 
     // A folder the user may not write to: the old file stays, nothing is left behind.
     testing_support::open_up(dir.path());
