@@ -187,8 +187,9 @@ void App::action_save_report() {
         gtk_widget_destroy(ask);
         if (answer != 1 && answer != 2) return;
         if (answer == 2) action_elevate();
-        // The window may have been closed while the tool asked for the password.
-        if (!m_root || !m_window) return;
+        // The window may have been closed, or the program told to end, while the tool asked
+        // for the password.
+        if (!m_root || !m_window || m_ending) return;
     }
 
     GtkFileChooserNative* native = gtk_file_chooser_native_new(

@@ -19,9 +19,12 @@
 #include "settings.h"
 #include "util.h"
 
+#include <glib-unix.h>
+
 #include <algorithm>
 #include <clocale>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/resource.h>
@@ -209,6 +212,8 @@ App::~App() {
     for (guint source :
          {m_idle_source, m_unblock_source, m_scroll_source, m_terminal_source, m_monitor_tick})
         if (source) g_source_remove(source);
+    for (guint source : m_end_sources)
+        if (source) g_source_remove(source);
     take_startup_bus(); // a connection made at start and never used is closed here too
     if (m_portal_sub && m_portal_bus)
         g_dbus_connection_signal_unsubscribe(m_portal_bus, m_portal_sub);
@@ -324,6 +329,29 @@ void App::start() {
         gtk_window_move(GTK_WINDOW(m_window), s.window_x, s.window_y);
     if (s.window_maximized) gtk_window_maximize(GTK_WINDOW(m_window));
     m_idle_source = g_idle_add(on_idle_after_show, this);
+    // Killed outright, the window left the elevation tool behind, pkexec's password dialog
+    // still open for a program that was gone; the user's place and size were lost as well.
+    int at = 0;
+    for (int sig : {SIGTERM, SIGHUP, SIGINT})
+        m_end_sources[at++] = g_unix_signal_add(sig, on_end_signal, this);
+}
+
+// The tool is ended and every open dialog answered as if closed, so that no nested wait
+// keeps the process on; then the window closes as Quit closes it.
+gboolean App::on_end_signal(gpointer self) {
+    App* app = static_cast<App*>(self);
+    app->m_ending = true;
+    app->stop_elevation();
+    // Held while answered: an answer may close another of them.
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* w = windows; w; w = w->next)
+        g_object_ref(w->data);
+    for (GList* w = windows; w; w = w->next)
+        if (GTK_IS_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data)))
+            gtk_dialog_response(GTK_DIALOG(w->data), GTK_RESPONSE_DELETE_EVENT);
+    g_list_free_full(windows, g_object_unref);
+    app->quit();
+    return G_SOURCE_CONTINUE;
 }
 
 gboolean App::on_idle_after_show(gpointer self) {

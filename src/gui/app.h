@@ -126,6 +126,8 @@ private:
     static gboolean on_delete(GtkWidget* widget, GdkEvent* event, gpointer self);
     static gboolean on_first_draw(GtkWidget* widget, cairo_t* cr, gpointer self);
     static gboolean on_idle_after_show(gpointer self);
+    // SIGTERM, SIGHUP or SIGINT: the window ends as if closed (see App::start).
+    static gboolean on_end_signal(gpointer self);
     static void on_portal_setting_changed(GDBusConnection* connection, const gchar* sender,
                                           const gchar* path, const gchar* interface,
                                           const gchar* signal, GVariant* parameters, gpointer self);
@@ -205,13 +207,15 @@ private:
     bool m_building = false;
     bool m_clicks_blocked = false;
     bool m_elevating = false;
+    bool m_ending = false;                    // asked by a signal to end: nothing new may open
     GCancellable* m_elevation_stop = nullptr; // while elevating
     guint32 m_terminal_press_time = 0; // a double click on the terminal row opens one terminal
     guint m_terminal_source = 0;       // opens it once the press has selected the row
     guint m_portal_sub = 0;
-    guint m_idle_source = 0;    // the one-shot fill after the window is shown
-    guint m_unblock_source = 0; // ends block_queued_clicks
-    guint m_scroll_source = 0;  // brings the selected row into view once its rows are measured
+    guint m_end_sources[3] = {}; // SIGTERM, SIGHUP, SIGINT
+    guint m_idle_source = 0;     // the one-shot fill after the window is shown
+    guint m_unblock_source = 0;  // ends block_queued_clicks
+    guint m_scroll_source = 0;   // brings the selected row into view once its rows are measured
     GDBusConnection* m_portal_bus = nullptr; // the session bus once connected
     bool m_portal_bus_tried = false;
     // The session bus and the desktop's colour scheme, connected to and asked on a thread of

@@ -8,6 +8,7 @@
 #include "test_support.h"
 #include "util.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -217,4 +218,30 @@ TEST_F(Elevation, SaveReportEndsWhenTheWindowClosesWhileTheToolAsks) {
     EXPECT_EQ(I::window(app), nullptr);
     EXPECT_LT(g_get_monotonic_time() - start, 20 * G_USEC_PER_SEC);
     EXPECT_EQ(args_of("sudo"), "");
+}
+
+// Ended by a signal (the session closing, kill, Ctrl+C) while the tool asks: the tool ends with
+// the window, where it was left behind with its password dialog open, and no file dialog opens
+// after it; a dialog open then is answered as if closed, so no wait keeps the process on.
+TEST_F(Elevation, ASignalToEndEndsTheToolAndTheOpenDialogs) {
+    const std::string pid_file = m_tmp + "/pid";
+    fake("pkexec", ("echo $$ > '" + pid_file + "'\nexec /bin/sleep 60").c_str());
+    fake("sudo", m_facts.c_str());
+    App& app = open();
+    struct sigaction handling {};
+    sigaction(SIGTERM, nullptr, &handling);
+    ASSERT_NE(handling.sa_handler, SIG_DFL) << "the signal would end the tests";
+    hw::RootData::instance() = {};
+    answer_dialogs([&] { I::save_report(app); }, {[&](GtkWindow* ask) {
+                       respond(ask, 2); // with administrator rights
+                       later([&] {
+                           wait_until([&] { return std::filesystem::exists(pid_file); });
+                           raise(SIGTERM);
+                       });
+                   }});
+    EXPECT_EQ(status(), tr("status.elevate_cancelled"));
+    EXPECT_EQ(args_of("sudo"), "");
+    const std::string tool = "/proc/" + util::trim(read_whole_file(pid_file));
+    EXPECT_TRUE(wait_until([&] { return !std::filesystem::exists(tool); }, 10000));
+    answer_dialogs([&] { I::settings(app); }, {[&](GtkWindow*) { later([] { raise(SIGTERM); }); }});
 }
