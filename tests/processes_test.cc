@@ -1,6 +1,7 @@
 // The process list's sampler: stat lines with awkward names, CPU shares across passes,
 // processes that vanish while they are read, the filter, and the elevated command's check.
 #include "proc_fake.h"
+#include "util.h"
 
 #include <gtest/gtest.h>
 
@@ -189,6 +190,16 @@ TEST(ProcessEnd, ElevatedCommandSignalsOnlyTheSameProcess) {
     EXPECT_EQ(run(other_user), procs::exit_already_ended);
     EXPECT_EQ(kill(child, 0), 0) << "still running";
     EXPECT_EQ(run(*id), 0);
+    // Ended, not yet collected: a zombie takes the signal and stays, so it counts as ended.
+    auto zombie = [&] {
+        auto s = procs::parse_stat(util::read_file_raw("/proc/" + std::to_string(child) + "/stat"));
+        return s && s->state == "Z";
+    };
+    for (int i = 0; i < 300 && !zombie(); ++i)
+        usleep(10000);
+    ASSERT_TRUE(zombie());
+    EXPECT_FALSE(procs::read_identity(procs::live_source(), child));
+    EXPECT_EQ(run(*id), procs::exit_already_ended);
     int status = 0;
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);

@@ -216,7 +216,9 @@ bool visible(const Proc& p, const std::string& needle, bool mine_only, unsigned 
 std::optional<Identity> read_identity(const Source& source, int pid) {
     if (pid < 1) return std::nullopt;
     auto st = parse_stat(source.read(pid, "stat"));
-    if (!st) return std::nullopt;
+    // A zombie has ended and waits only for its parent: a signal to it is taken and does
+    // nothing, so "ending" it looked like success while its row stayed.
+    if (!st || st->state == "Z") return std::nullopt;
     auto uid = parse_real_uid(source.read(pid, "status"));
     if (!uid) return std::nullopt;
     return Identity{pid, *uid, st->start_time};
@@ -230,7 +232,7 @@ s=$(cat "/proc/$p/stat" 2>/dev/null) || exit 3
 s=${s##*) }
 set -f
 set -- $s
-[ "${20}" = "$start" ] || exit 3
+[ "$1" != Z ] && [ "${20}" = "$start" ] || exit 3
 status=$(cat "/proc/$p/status" 2>/dev/null) || exit 3
 u=
 while read -r key value rest; do

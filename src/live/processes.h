@@ -108,6 +108,7 @@ struct Identity {
     uint64_t start_time = 0;
     bool operator==(const Identity&) const = default;
 };
+// Nothing for a process that has ended, also one left as a zombie for its parent to collect.
 std::optional<Identity> read_identity(const Source& source, int pid);
 
 // Exit status of the elevated command when the PID no longer names the process.
