@@ -18,15 +18,17 @@ struct FakeProc {
     uint64_t start = 500;
     uint64_t resident = 12; // statm's pages; the stat line estimates 10
     char state = 'S';
+    bool kernel = false;
     std::set<std::string> missing;
 };
 
 inline std::string fake_stat(int pid, const std::string& name, uint64_t utime, uint64_t stime = 0,
-                             uint64_t start = 500, uint64_t rss = 10, char state = 'S') {
-    return std::to_string(pid) + " (" + name + ") " + state + " 1 1 1 0 -1 4194560 10 0 0 0 " +
-           std::to_string(utime) + " " + std::to_string(stime) + " 0 0 20 0 1 0 " +
-           std::to_string(start) + " 1000 " + std::to_string(rss) +
-           " 18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 0 0 0 0 0 0\n";
+                             uint64_t start = 500, uint64_t rss = 10, char state = 'S',
+                             bool kernel = false) {
+    return std::to_string(pid) + " (" + name + ") " + state + " 1 1 1 0 -1 " +
+           (kernel ? "2129984" : "4194560") + " 10 0 0 0 " + std::to_string(utime) + " " +
+           std::to_string(stime) + " 0 0 20 0 1 0 " + std::to_string(start) + " 1000 " +
+           std::to_string(rss) + " 18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 0 0 0 0 0 0\n";
 }
 
 inline procs::Source fake_source(std::map<int, FakeProc>& procs) {
@@ -45,7 +47,7 @@ inline procs::Source fake_source(std::map<int, FakeProc>& procs) {
         if (std::string(file) == "cmdline") return p.cmdline;
         if (std::string(file) == "statm")
             return "900 " + std::to_string(p.resident) + " 5 1 0 80 0\n";
-        return fake_stat(pid, p.name, p.ticks, 0, p.start, 10, p.state);
+        return fake_stat(pid, p.name, p.ticks, 0, p.start, 10, p.state, p.kernel);
     };
     return s;
 }

@@ -34,7 +34,16 @@ namespace {
 
 enum { PROP_0, PROP_FRACTION };
 
-enum StoreColumn { COL_PID, COL_USER, COL_CPU, COL_RSS, COL_COMMAND, COL_NAME, N_COLUMNS };
+enum StoreColumn {
+    COL_PID,
+    COL_USER,
+    COL_CPU,
+    COL_RSS,
+    COL_COMMAND,
+    COL_NAME,
+    COL_KERNEL,
+    N_COLUMNS
+};
 
 } // namespace
 
@@ -221,9 +230,10 @@ void memory_cell(GtkTreeViewColumn*, GtkCellRenderer* cell, GtkTreeModel* model,
 void command_cell(GtkTreeViewColumn*, GtkCellRenderer* cell, GtkTreeModel* model, GtkTreeIter* it,
                   gpointer palette) {
     gchar* cmd = nullptr;
-    gtk_tree_model_get(model, it, COL_COMMAND, &cmd, -1);
-    // Kernel threads have no command line; their bracketed names step back.
-    const bool kernel = cmd && cmd[0] == '[';
+    gboolean kernel = FALSE;
+    gtk_tree_model_get(model, it, COL_COMMAND, &cmd, COL_KERNEL, &kernel, -1);
+    // Kernel threads have no command line; their bracketed names step back. Known by the
+    // kernel's flag: a program that calls itself "[kworker/0:1]" must not step back with them.
     g_object_set(cell, "text", cmd ? cmd : "", "style",
                  kernel ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL, "foreground",
                  kernel ? static_cast<const Palette*>(palette)->dim.c_str() : nullptr,
@@ -277,7 +287,7 @@ GtkWidget* ProcessView::build(const Palette& palette) {
     gtk_box_pack_start(GTK_BOX(m_box), bar, FALSE, FALSE, 0);
 
     m_store = gtk_list_store_new(N_COLUMNS, G_TYPE_INT, G_TYPE_STRING, G_TYPE_DOUBLE, G_TYPE_UINT64,
-                                 G_TYPE_STRING, G_TYPE_STRING);
+                                 G_TYPE_STRING, G_TYPE_STRING, G_TYPE_BOOLEAN);
     m_filter = gtk_tree_model_filter_new(GTK_TREE_MODEL(m_store), nullptr);
     gtk_tree_model_filter_set_visible_func(GTK_TREE_MODEL_FILTER(m_filter), row_visible, this,
                                            nullptr);
@@ -407,9 +417,10 @@ void ProcessView::sample() {
         const Proc& p = m_procs.at(pid);
         GtkTreeIter it;
         // Inserted with its values, so the filter judges the row once, complete.
-        gtk_list_store_insert_with_values(
-            m_store, &it, -1, COL_PID, p.pid, COL_USER, p.user.c_str(), COL_CPU, p.cpu, COL_RSS,
-            static_cast<guint64>(p.rss), COL_COMMAND, p.cmd.c_str(), COL_NAME, p.name.c_str(), -1);
+        gtk_list_store_insert_with_values(m_store, &it, -1, COL_PID, p.pid, COL_USER,
+                                          p.user.c_str(), COL_CPU, p.cpu, COL_RSS,
+                                          static_cast<guint64>(p.rss), COL_COMMAND, p.cmd.c_str(),
+                                          COL_NAME, p.name.c_str(), COL_KERNEL, p.kernel, -1);
         m_rows[pid] = it;
         m_order.push_back(pid);
     }

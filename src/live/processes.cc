@@ -46,8 +46,8 @@ std::optional<Stat> parse_stat(std::string_view text) {
     if (open == std::string_view::npos || close == std::string_view::npos || close < open)
         return std::nullopt;
     if (!util::all_digits(util::trim(text.substr(0, open)))) return std::nullopt;
-    // Counted from the state, the third field of the line: ppid 4, utime 14, stime 15,
-    // starttime 22, rss 24.
+    // Counted from the state, the third field of the line: ppid 4, flags 9, utime 14,
+    // stime 15, starttime 22, rss 24.
     const auto f = fields(text.substr(close + 1), 22);
     if (f.size() < 22) return std::nullopt;
     Stat s;
@@ -57,6 +57,8 @@ std::optional<Stat> parse_stat(std::string_view text) {
     s.ticks = util::to_u64(f[11], 0) + util::to_u64(f[12], 0);
     s.start_time = util::to_u64(f[19], 0);
     s.rss_pages = util::to_u64(f[21], 0);
+    // PF_KTHREAD. Brackets tell nothing: any program may call itself "[kworker/0:1]".
+    s.kernel = (util::to_u64(f[6], 0) & 0x00200000) != 0;
     return s;
 }
 
@@ -163,6 +165,7 @@ Changes sample(std::map<int, Proc>& procs, const Source& source, const Params& p
         p.ppid = st->ppid;
         p.state = std::move(st->state);
         p.start_time = st->start_time;
+        p.kernel = st->kernel;
         if (fresh) {
             p.cpu = 0;
         } else if (dt >= min_interval_s) {

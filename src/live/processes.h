@@ -22,6 +22,7 @@ struct Stat {
     uint64_t ticks = 0;      // user + system time, in clock ticks
     uint64_t start_time = 0; // clock ticks after boot; with the PID it names one process
     uint64_t rss_pages = 0;  // resident pages, as the kernel estimates them here
+    bool kernel = false;     // a kernel thread, by the kernel's own flag
 };
 
 // The name may hold spaces, parentheses and ") ", so only what follows the last ")" is split
@@ -52,6 +53,7 @@ struct Proc {
     uint64_t ticks = 0; // user + system
     uint64_t start_time = 0;
     double cpu = 0; // percent of one CPU; several busy threads go beyond 100
+    bool kernel = false;
     bool alive = false;
 };
 

@@ -136,7 +136,10 @@ TEST(ProcBar, DrawnAboveTheThresholdFromTheLineStart) {
 }
 
 TEST_F(ProcList, CellsFormatSharesAndDimKernelThreads) {
-    std::map<int, FakeProc> procs{{2, {"kthreadd", 0, ""}}, {100, {"vim", 1000, "vim notes"}}};
+    std::map<int, FakeProc> procs{{2, {"kthreadd", 0, ""}},
+                                  {100, {"vim", 1000, "vim notes"}},
+                                  {101, {"sleep", 0, "[kworker/0:1]"}}};
+    procs[2].kernel = true;
     use(procs);
     PI::sample(m_view);
     GtkTreeView* view = PI::view(m_view);
@@ -175,8 +178,11 @@ TEST_F(ProcList, CellsFormatSharesAndDimKernelThreads) {
     EXPECT_EQ(style, PANGO_STYLE_ITALIC);
     EXPECT_TRUE(colored && fg && gdk_rgba_equal(fg, &dim));
     g_free(text), gdk_rgba_free(fg);
-    g_object_get(cell(4, 100), "style", &style, "foreground-set", &colored, nullptr);
-    EXPECT_TRUE(style == PANGO_STYLE_NORMAL && !colored);
+    // A program named like a kernel thread is shown as the program it is.
+    for (int pid : {100, 101}) {
+        g_object_get(cell(4, pid), "style", &style, "foreground-set", &colored, nullptr);
+        EXPECT_TRUE(style == PANGO_STYLE_NORMAL && !colored) << pid;
+    }
 }
 
 TEST_F(ProcList, StatusCountsInTheLanguagesDigitGroups) {
