@@ -11,6 +11,7 @@
 #include "gui/store_columns.h"
 #include "gui/tools.h"
 #include "gui/tree_icons.h"
+#include "gui/tree_keys.h"
 #include "gui/usbview.h"
 #include "gui/widget_util.h"
 #include "gui/window_layout.h"
@@ -460,6 +461,7 @@ GtkWidget* App::build_tree_pane() {
     g_signal_connect(sel, "changed", G_CALLBACK(on_tree_selection), this);
     g_signal_connect(m_tree_view, "row-activated", G_CALLBACK(on_tree_row_activated), this);
     g_signal_connect(m_tree_view, "button-press-event", G_CALLBACK(on_tree_press), this);
+    tree_keys::attach(m_tree_view);
     atk_object_set_name(gtk_widget_get_accessible(m_tree_view), tr("ui.tree_name"));
 
     gtk_container_add(GTK_CONTAINER(scroll), m_tree_view);
@@ -481,6 +483,7 @@ GtkWidget* App::build_detail_pane() {
     g_signal_connect(m_detail_view, "button-press-event", G_CALLBACK(on_detail_click), this);
     g_signal_connect(m_detail_view, "popup-menu", G_CALLBACK(on_detail_popup_menu), this);
     g_signal_connect(m_detail_view, "row-activated", G_CALLBACK(on_detail_row_activated), this);
+    tree_keys::attach(m_detail_view);
     atk_object_set_name(gtk_widget_get_accessible(m_detail_view), tr("ui.details_name"));
 
     m_name_renderer = gtk_cell_renderer_text_new();

@@ -18,6 +18,7 @@
 #include <map>
 #include <thread>
 
+using gui_support::press_key;
 using gui_support::process_events;
 using gui_support::sample_machine;
 using gui_support::wait_until;
@@ -193,6 +194,36 @@ TEST_F(Window, SearchKeepsAncestorsExpandedAndClearingRestoresTheSelection) {
     EXPECT_EQ(selected_row_id(app), "power.BAT1");
     EXPECT_EQ(detail_rows(app).size(), 4u);
     EXPECT_EQ(expanded_rows(app), std::vector<std::string>{"power"});
+}
+
+TEST_F(Window, ArrowKeysOpenAndCloseBranchesOnTheirExpandersSide) {
+    App& app = open();
+    GtkWidget* window = I::window(app);
+    GtkWidget* tree = GTK_WIDGET(I::tree(app));
+    for (GtkTextDirection direction : {GTK_TEXT_DIR_LTR, GTK_TEXT_DIR_RTL}) {
+        SCOPED_TRACE(direction == GTK_TEXT_DIR_RTL ? "right to left" : "left to right");
+        gtk_widget_set_direction(tree, direction);
+        const unsigned in = direction == GTK_TEXT_DIR_RTL ? GDK_KEY_Left : GDK_KEY_Right;
+        const unsigned out = direction == GTK_TEXT_DIR_RTL ? GDK_KEY_Right : GDK_KEY_Left;
+        gtk_tree_view_collapse_all(I::tree(app));
+        ASSERT_TRUE(app.select_node_id("usb"));
+        gtk_widget_grab_focus(tree);
+        press_key(window, in);
+        EXPECT_EQ(expanded_rows(app), std::vector<std::string>{"usb"});
+        EXPECT_EQ(selected_row_id(app), "usb");
+        press_key(window, in);
+        EXPECT_EQ(selected_row_id(app), "usb.3-1") << "then into its first child";
+        press_key(window, in);
+        EXPECT_EQ(selected_row_id(app), "usb.3-1") << "a leaf has nothing to open";
+        press_key(window, out);
+        EXPECT_EQ(selected_row_id(app), "usb") << "a closed row's way out is its parent";
+        press_key(window, out);
+        EXPECT_TRUE(expanded_rows(app).empty());
+        press_key(window, out);
+        EXPECT_EQ(selected_row_id(app), "usb") << "a top row has no parent";
+        press_key(window, in, GDK_CONTROL_MASK);
+        EXPECT_TRUE(expanded_rows(app).empty()) << "with a modifier the key is the toolkit's";
+    }
 }
 
 TEST_F(Window, LongValuesWrapInsideThePaneInBothDirections) {
