@@ -52,6 +52,8 @@ TEST(OsParsers, ProcFilesRefuseWhatTheyCannotShow) {
     ASSERT_TRUE(odd);
     EXPECT_FALSE(odd->loads);
     EXPECT_EQ(odd->tasks + odd->last_pid, "");
+    EXPECT_FALSE(hw::parse_loadavg("0.5 1" + std::string(20, '0') + " 0.1 1/2 3")->loads);
+    EXPECT_TRUE(hw::parse_loadavg("0.5 9007199254740991.99 0.1 1/2 3")->loads);
     EXPECT_EQ(hw::parse_uptime("99999999999999999999999.0 1"), std::nullopt);
     EXPECT_EQ(hw::parse_btime({"btime -5"}), std::nullopt);
     EXPECT_EQ(hw::parse_btime({"btimex 5", "ctxt 1"}), std::nullopt);

@@ -2,8 +2,6 @@
 
 #include "util.h"
 
-#include <cmath>
-
 namespace hw {
 
 namespace {
@@ -64,13 +62,16 @@ std::optional<LoadAverage> parse_loadavg(std::string_view text) {
     if (f.size() < 5) return std::nullopt;
     LoadAverage la;
     if (plain_decimal(f[0]) && plain_decimal(f[1]) && plain_decimal(f[2])) {
+        // The kernel keeps each load in an unsigned long with 11 bits of fraction: a whole part
+        // beyond 2^53 is none it wrote, and showing it filled a row with hundreds of digits.
+        constexpr double most = 9007199254740992.0; // 2^53
         std::array<double, 3> loads{};
-        bool finite = true;
+        bool possible = true;
         for (size_t i = 0; i < 3; ++i) {
             loads[i] = util::to_double(f[i], 0);
-            finite = finite && std::isfinite(loads[i]);
+            possible = possible && loads[i] <= most;
         }
-        if (finite) la.loads = loads;
+        if (possible) la.loads = loads;
     }
     size_t slash = f[3].find('/');
     if (slash != std::string::npos && util::all_digits(f[3].substr(0, slash)) &&
