@@ -5,8 +5,8 @@ namespace tree_keys {
 namespace {
 
 gboolean on_key_press(GtkWidget* widget, GdkEventKey* event, gpointer) {
-    // With a modifier the key is the toolkit's (Shift+Right opens without moving, Ctrl moves
-    // the cursor without selecting).
+    // With a modifier the key is left to the toolkit's own bindings (Shift+Right opens a row
+    // without moving).
     if (event->state & gtk_accelerator_get_default_mod_mask()) return FALSE;
     const bool left = event->keyval == GDK_KEY_Left || event->keyval == GDK_KEY_KP_Left;
     const bool right = event->keyval == GDK_KEY_Right || event->keyval == GDK_KEY_KP_Right;
