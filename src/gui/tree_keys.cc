@@ -4,28 +4,13 @@ namespace tree_keys {
 
 namespace {
 
-gboolean on_key_press(GtkWidget* widget, GdkEventKey* event, gpointer) {
-    // With a modifier the key is left to the toolkit's own bindings (Shift+Right opens a row
-    // without moving).
-    if (event->state & gtk_accelerator_get_default_mod_mask()) return FALSE;
-    const bool left = event->keyval == GDK_KEY_Left || event->keyval == GDK_KEY_KP_Left;
-    const bool right = event->keyval == GDK_KEY_Right || event->keyval == GDK_KEY_KP_Right;
-    if (!left && !right) return FALSE;
-    const bool rtl = gtk_widget_get_direction(widget) == GTK_TEXT_DIR_RTL;
-    const bool inwards = right != rtl;
-
-    GtkTreeView* view = GTK_TREE_VIEW(widget);
-    GtkTreePath* path = nullptr;
-    gtk_tree_view_get_cursor(view, &path, nullptr);
-    GtkTreeIter it;
+// Opens, closes or moves from the cursor's row `path`; false when there is nothing to do.
+bool step(GtkTreeView* view, GtkTreePath* path, bool inwards) {
     GtkTreeModel* model = gtk_tree_view_get_model(view);
-    if (!path || !model || !gtk_tree_model_get_iter(model, &it, path)) {
-        if (path) gtk_tree_path_free(path);
-        return FALSE;
-    }
+    GtkTreeIter it;
+    if (!model || !gtk_tree_model_get_iter(model, &it, path)) return false;
     const bool branch = gtk_tree_model_iter_has_child(model, &it);
     const bool open = branch && gtk_tree_view_row_expanded(view, path);
-    bool handled = true;
     if (inwards && branch && !open) {
         gtk_tree_view_expand_row(view, path, FALSE);
     } else if (inwards && open) {
@@ -37,8 +22,24 @@ gboolean on_key_press(GtkWidget* widget, GdkEventKey* event, gpointer) {
         gtk_tree_path_up(path);
         gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
     } else {
-        handled = false;
+        return false;
     }
+    return true;
+}
+
+gboolean on_key_press(GtkWidget* widget, GdkEventKey* event, gpointer) {
+    // With a modifier the key is left to the toolkit's own bindings (Shift+Right opens a row
+    // without moving).
+    if (event->state & gtk_accelerator_get_default_mod_mask()) return FALSE;
+    const bool left = event->keyval == GDK_KEY_Left || event->keyval == GDK_KEY_KP_Left;
+    const bool right = event->keyval == GDK_KEY_Right || event->keyval == GDK_KEY_KP_Right;
+    if (!left && !right) return FALSE;
+    const bool rtl = gtk_widget_get_direction(widget) == GTK_TEXT_DIR_RTL;
+    GtkTreeView* view = GTK_TREE_VIEW(widget);
+    GtkTreePath* path = nullptr;
+    gtk_tree_view_get_cursor(view, &path, nullptr);
+    if (!path) return FALSE;
+    const bool handled = step(view, path, right != rtl);
     gtk_tree_path_free(path);
     return handled;
 }

@@ -62,14 +62,13 @@ std::optional<LoadAverage> parse_loadavg(std::string_view text) {
     if (f.size() < 5) return std::nullopt;
     LoadAverage la;
     if (plain_decimal(f[0]) && plain_decimal(f[1]) && plain_decimal(f[2])) {
-        // The kernel keeps each load in an unsigned long with 11 bits of fraction: a whole part
-        // beyond 2^53 is none it wrote, and showing it filled a row with hundreds of digits.
-        constexpr double most = 9007199254740992.0; // 2^53
+        // A load beyond max_load is none the kernel wrote, and showing it filled the row with
+        // hundreds of digits.
         std::array<double, 3> loads{};
         bool possible = true;
         for (size_t i = 0; i < 3; ++i) {
             loads[i] = util::to_double(f[i], 0);
-            possible = possible && loads[i] <= most;
+            possible = possible && loads[i] <= max_load;
         }
         if (possible) la.loads = loads;
     }

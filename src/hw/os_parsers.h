@@ -35,6 +35,10 @@ struct LoadAverage {
     std::string last_pid; // empty when not a number
 };
 
+// The largest load the kernel can write: it keeps each in an unsigned long with 11 bits of
+// fraction, so the whole part of any it wrote stays within 2^53.
+constexpr double max_load = 9007199254740992.0;
+
 // /proc/loadavg; nothing when it has fewer than five fields.
 std::optional<LoadAverage> parse_loadavg(std::string_view text);
 

@@ -57,8 +57,9 @@ std::optional<Stat> parse_stat(std::string_view text) {
     s.ticks = util::to_u64(f[11], 0) + util::to_u64(f[12], 0);
     s.start_time = util::to_u64(f[19], 0);
     s.rss_pages = util::to_u64(f[21], 0);
-    // PF_KTHREAD. Brackets tell nothing: any program may call itself "[kworker/0:1]".
-    s.kernel = (util::to_u64(f[6], 0) & 0x00200000) != 0;
+    // Brackets tell nothing: any program may call itself "[kworker/0:1]".
+    constexpr uint64_t pf_kthread = 0x00200000; // the kernel's flag for its own threads
+    s.kernel = (util::to_u64(f[6], 0) & pf_kthread) != 0;
     return s;
 }
 

@@ -34,7 +34,7 @@ FUZZ_TARGET(text) {
     if (auto la = hw::parse_loadavg(text)) {
         if (la->loads)
             for (double v : *la->loads)
-                check(v >= 0 && v <= 9007199254740992.0);
+                check(v >= 0 && v <= hw::max_load);
         check(digits_and(la->tasks, '/') && digits_and(la->last_pid, 0));
     }
     hw::parse_uptime(text);
