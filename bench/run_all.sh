@@ -32,6 +32,11 @@ fi
 cmake --build "$build" --target quarvel bench_read_files bench_bare_window bench_collectors \
     bench_ids_load bench_gui_monitor bench_gui_idle_reference > /dev/null
 
+# Each benchmark adds its targets here; they are printed together at the end.
+QUARVEL_BENCH_TARGETS=$(mktemp)
+export QUARVEL_BENCH_TARGETS
+trap 'rm -f "$QUARVEL_BENCH_TARGETS"' EXIT
+
 nice -n 19 python3 "$here/suite.py" "$build" "$@"
 echo
 nice -n 19 "$here/window_start.sh" "$build"
@@ -42,3 +47,12 @@ QUARVEL_SYSROOT="$here/../tests/fixtures/cpu-x86-256cpus" nice -n 19 "$build/ben
 echo
 echo "== The idle window with the monitor bar on a 16-CPU machine, beside a bare animated window =="
 nice -n 19 "$here/monitor_idle.sh" "$build"
+echo
+echo "== The targets in this run =="
+python3 - "$QUARVEL_BENCH_TARGETS" << 'EOF'
+import sys
+rows = [line.rstrip('\n').split('\t') for line in open(sys.argv[1], encoding='utf-8')]
+widths = [max((len(r[i]) for r in rows), default=0) for i in (0, 1)]
+for target, measured, verdict in rows:
+    print(f'  {target:{widths[0]}s}  {measured:{widths[1]}s}  {verdict}'.rstrip())
+EOF

@@ -136,6 +136,17 @@ def files_read(argv, env):
     return list(reads), [p for p, n in reads.items() if n > 1]
 
 
+def record_target(target, measured, met):
+    """One line of the summary bench/run_all.sh prints at its end (QUARVEL_BENCH_TARGETS names
+    the file): the target, what this run measured, and whether it held (None: a figure to judge
+    by eye, such as the cost per added item)."""
+    path = os.environ.get('QUARVEL_BENCH_TARGETS')
+    if path:
+        with open(path, 'a') as f:
+            verdict = '' if met is None else 'met' if met else 'not met'
+            f.write(f'{target}\t{measured}\t{verdict}\n')
+
+
 def ratio(a, b):
     return a / b if b else float('nan')
 
@@ -161,8 +172,11 @@ def section_peers(build, runs, env):
     for name, cmd in present:
         wall, cpu = res[name]
         argv = ['bash', '-c', PIPELINE] if name == 'pipeline' else cmd.split()
+        mib = peak_mib(argv, env)
         print(f'  {name:18s} {wall:9.1f} ms {ratio(wall, base[0]):9.1f}× {cpu:7.1f} ms '
-              f'{ratio(cpu, base[1]):9.1f}× {peak_mib(argv, env):8.1f} MiB')
+              f'{ratio(cpu, base[1]):9.1f}× {mib:8.1f} MiB')
+        if name == 'quarvel --report':
+            record_target('report peak memory ≤ 10 MiB', f'{mib:.1f} MiB', mib <= 10)
     print('  pipeline = ' + PIPELINE)
     print('  target: quarvel --report peak memory ≤ 10 MiB on an ordinary machine')
     if os.environ.get('DISPLAY') or os.environ.get('WAYLAND_DISPLAY'):
@@ -201,7 +215,7 @@ def floor_row(build, runs, env, label, tmp):
           + (f' {gc:8.2f} {ratio(rc, gc):6.2f}×' if guarded else f' {"":8s} {"":7s}')
           + f' {sc:7.2f} ' + (f'{"–":>7s}' if math.isnan(net) else f'{net:6.2f}×')
           + (f'   read twice: {len(twice)} ({", ".join(twice[:3])})' if twice else ''))
-    return ratio(rw, fw), ratio(rc, fc), ratio(rc, gc), net
+    return ratio(rw, fw), ratio(rc, fc), ratio(rc, gc), net, fw
 
 
 def section_floor(build, runs, env, quick):
@@ -212,7 +226,9 @@ def section_floor(build, runs, env, quick):
           f'{"start":>7s} {"net":>7s}')
     print(f'  {"":28s} {"":6s} {"wall median, ms":>26s} {"processor, ms":>44s}')
     with tempfile.TemporaryDirectory() as tmp:
-        floor_row(build, runs, env, 'this machine', tmp)
+        wall, cpu = floor_row(build, runs, env, 'this machine', tmp)[:2]
+        record_target('report ≤ 1.5 × its floor, this machine',
+                      f'{wall:.2f}× wall, {cpu:.2f}× processor', max(wall, cpu) <= 1.5)
         fixtures = sorted(os.listdir(os.path.join(ROOT, 'tests', 'fixtures')))
         if quick:
             fixtures = fixtures[:3]
@@ -223,6 +239,10 @@ def section_floor(build, runs, env, quick):
             # steady the median of the ratios, which is what the target is about.
             ratios.append(floor_row(build, runs * 2, e, name, tmp))
         if ratios:
+            wall = statistics.median(r[0] for r in ratios)
+            cpu = statistics.median(r[1] for r in ratios)
+            record_target('report ≤ 1.5 × its floor, fixture machines (median)',
+                          f'{wall:.2f}× wall, {cpu:.2f}× processor', max(wall, cpu) <= 1.5)
             print(f'  fixture machines: median ratio wall {statistics.median(r[0] for r in ratios):.2f}×'
                   f', processor {statistics.median(r[1] for r in ratios):.2f}×; '
                   f'worst processor {max(r[1] for r in ratios):.2f}×; against the guarded '
@@ -234,6 +254,9 @@ def section_floor(build, runs, env, quick):
           'looked at before it is opened); "start" is a program that starts and reads nothing '
           '(processor), "net" the processor ratio with it taken from both sides, where '
           'reading takes the floor 0.2 ms or more past it')
+
+
+ITEM_NAMES = dict(cpus='CPU', disks='block device', nets='network interface', usb='USB device')
 
 
 def section_scaling(build, env, quick):
@@ -255,6 +278,7 @@ def section_scaling(build, env, quick):
         for title, key, shapes in series:
             print(f'  {title}')
             prev = None
+            costs = []
             for shape in shapes:
                 tree = os.path.join(tmp, '-'.join(f'{k}{v}' for k, v in shape.items()))
                 if not os.path.isdir(tree):
@@ -268,7 +292,12 @@ def section_scaling(build, env, quick):
                 if prev:
                     per = (cpu - prev[1]) / (shape[key] - prev[0]) * 1000
                     line += f'  +{per:7.1f} µs processor per added item'
+                    costs.append(f'{per:.0f}')
                 print(line)
+                limit = {1024: 100, 4096: 400}.get(shape[key]) if key == 'cpus' else None
+                if limit:
+                    record_target(f'{shape[key]:,} CPUs with the other items ≤ {limit} ms',
+                                  f'{wall:.0f} ms wall', wall <= limit)
                 prev = (shape[key], cpu)
                 if key == 'cpus' and shape['cpus'] == 1024 and os.path.exists(collectors):
                     out = subprocess.run([collectors, '3'], env=e, capture_output=True,
@@ -279,7 +308,11 @@ def section_scaling(build, env, quick):
                     # Where the floor itself is above the target, only fewer files could meet it.
                     print('      against reading once the files it read (columns as in the floor '
                           'section: files, wall report/floor, processor report/floor, guarded):')
-                    floor_row(build, runs, e, '   ', tmp)
+                    floor_wall = floor_row(build, runs, e, '   ', tmp)[4]
+                    record_target('   reading once the files it read, 1,024 CPUs',
+                                  f'{floor_wall:.0f} ms wall', None)
+            record_target(f'cost linear in the items: µs of processor per added {ITEM_NAMES[key]}',
+                          ' → '.join(costs), None)
             shutil.rmtree(tmp)
             os.mkdir(tmp)
     print('  targets: cost linear in the items; 1,024 CPUs with the other items ≤ 100 ms, '
