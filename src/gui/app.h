@@ -54,6 +54,7 @@ private:
     void begin();
     void start();
     void build_window();
+    // The panes and the window's place: tree_pane.cc, detail_pane.cc, window_geometry.cc.
     GtkWidget* build_tree_pane();
     GtkWidget* build_detail_pane();
     GtkWidget* build_locked_preview();

@@ -12,6 +12,9 @@ namespace tree_icons {
 inline const std::string cpu_marker = "\x1C"
                                       "pu";
 
+// The tree's icons are squares of this many pixels (before the screen's scale).
+constexpr int row_size = 20;
+
 // A square icon of `size` pixels for the node icon text. Rendered once per text and size and
 // kept for the life of the process; the cache owns it (add a reference to keep it). Any
 // thread may ask.
