@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -65,6 +66,19 @@ bool set_if_changed(GObject* object, const char* property, int value) {
     if (current == value) return false;
     g_object_set(object, property, value, nullptr);
     return true;
+}
+
+// The disk and USB cards: laid out from the reading side, so mirrored in right-to-left
+// languages, with the focus ring of every drawn panel.
+void draw_cards(GtkWidget* widget, cairo_t* cr, bool any, const std::function<void(int)>& draw) {
+    const int width = gtk_widget_get_allocated_width(widget);
+    if (any) {
+        cairo_save(cr);
+        mirror_for_direction(widget, cr, width);
+        draw(width);
+        cairo_restore(cr);
+    }
+    draw_focus_ring(widget, cr);
 }
 
 } // namespace
@@ -346,28 +360,18 @@ void App::describe_disks(const hw::Node* n) {
 
 gboolean App::on_draw_disks(GtkWidget* widget, cairo_t* cr, gpointer self) {
     App* app = static_cast<App*>(self);
-    const int width = gtk_widget_get_allocated_width(widget);
-    if (app->m_selected && !app->m_selected->disks.empty()) {
-        cairo_save(cr);
-        mirror_for_direction(widget, cr, width);
-        diskview::draw(cr, width, app->m_selected->disks, app->palette(),
-                       app->m_disk_rates.table());
-        cairo_restore(cr);
-    }
-    draw_focus_ring(widget, cr);
+    const hw::Node* n = app->m_selected;
+    draw_cards(widget, cr, n && !n->disks.empty(), [&](int width) {
+        diskview::draw(cr, width, n->disks, app->palette(), app->m_disk_rates.table());
+    });
     return FALSE;
 }
 
 gboolean App::on_draw_usb(GtkWidget* widget, cairo_t* cr, gpointer self) {
     App* app = static_cast<App*>(self);
-    const int width = gtk_widget_get_allocated_width(widget);
-    if (app->m_selected && !app->m_selected->usb.empty()) {
-        cairo_save(cr);
-        mirror_for_direction(widget, cr, width);
-        usbview::draw(cr, width, app->m_selected->usb, app->palette());
-        cairo_restore(cr);
-    }
-    draw_focus_ring(widget, cr);
+    const hw::Node* n = app->m_selected;
+    draw_cards(widget, cr, n && !n->usb.empty(),
+               [&](int width) { usbview::draw(cr, width, n->usb, app->palette()); });
     return FALSE;
 }
 
