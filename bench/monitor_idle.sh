@@ -62,5 +62,5 @@ echo "  quarvel, idle window with the monitor bar:     $ours"
 echo "  bare window animating a 258 x 104 panel:       $(measure "$reference")"
 echo "  target: quarvel under 1 % of one core"
 record_target "idle window with the monitor bar ≤ 1 % of one core" "${ours%% %*} % (16 CPUs)" \
-    "$(awk -v s="${ours%% %*}" 'BEGIN {print (s <= 1) ? "met" : "not met"}')"
+    "$(at_most "${ours%% %*}" 1)"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) processors"

@@ -5,3 +5,8 @@ record_target() {
     [ -n "${QUARVEL_BENCH_TARGETS:-}" ] || return 0
     printf '%s\t%s\t%s\n' "$1" "$2" "$3" >> "$QUARVEL_BENCH_TARGETS"
 }
+
+# "met" when the figure $1 is at most the limit $2, else "not met".
+at_most() {
+    awk -v v="$1" -v limit="$2" 'BEGIN {print (v + 0 <= limit + 0) ? "met" : "not met"}'
+}

@@ -87,7 +87,7 @@ mb=$(median "${theirs[@]}")
 ratio=$(awk -v a="$mq" -v b="$mb" 'BEGIN {printf "%.2f", b ? a / b : 0}')
 echo "  median: quarvel ${mq} ms, bare window ${mb} ms, ratio $ratio (target ≤ 1.25)"
 record_target "window first frame ≤ 1.25 × a bare window's" "$ratio× ($mq against $mb ms)" \
-    "$(awk -v r="$ratio" 'BEGIN {print (r <= 1.25) ? "met" : "not met"}')"
+    "$(at_most "$ratio" 1.25)"
 # Wall time on few processors also counts the program's threads waiting for each other; the
 # processor time shows the work itself.
 cq=$(median "${ours_cpu[@]}")
@@ -112,7 +112,7 @@ share=$(awk -v t=$((after - before)) -v hz="$hz" -v s="$idle_seconds" \
     'BEGIN {printf "%.2f", 100 * t / hz / s}')
 echo "== The idle window over ${idle_seconds} s (monitor bar in this build: $monitor_bar) =="
 record_target "idle window with the monitor bar ≤ 1 % of one core" "$share % (this machine)" \
-    "$(awk -v s="$share" 'BEGIN {print (s <= 1) ? "met" : "not met"}')"
+    "$(at_most "$share" 1)"
 echo "  processor share $share % of one core" \
      "($((after - before)) ticks of 1/${hz} s; target ≤ 1 % with the monitor bar)," \
      "resident memory $((kb / 1024)) MiB"
